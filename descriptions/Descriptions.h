@@ -1,0 +1,53 @@
+#pragma once
+// DESCRIPT.ION: one line per described entry, beside the entries it describes.
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace tarnel {
+
+inline constexpr const char* kDescriptionFileName = "DESCRIPT.ION";
+inline constexpr size_t kDescriptionBufferSize = 10240;
+inline constexpr const char* kRenameDescriptionWarning = "Unable to rename to DESCRIPT.ION.";
+
+struct DescriptionLine {
+    std::string name; // empty: the line describes nothing
+    std::string description;
+};
+
+// Splits one line (without its line end) into name and description.
+DescriptionLine ParseDescriptionLine(std::string_view line);
+// The written form: quoted when the name holds a blank. No line end.
+std::string FormatDescriptionLine(const std::string& name, const std::string& description);
+
+// Name=description pairs of one directory, looked up without regard to
+// (ASCII) letter case.
+class DescriptionList {
+public:
+    void Clear() { byName_.clear(); }
+    void Set(const std::string& name, const std::string& description);
+    void Remove(const std::string& name);
+    // nullptr when the name has no description.
+    const std::string* Find(const std::string& name) const;
+    size_t Size() const { return byName_.size(); }
+    bool Empty() const { return byName_.empty(); }
+
+private:
+    std::unordered_map<std::string, std::string> byName_; // key: upper-cased name
+};
+
+// dir ends with "/". A missing or unreadable file leaves the list empty.
+void LoadDescriptions(const std::string& dir, DescriptionList& list);
+// Description of one file or directory (full path), or "".
+std::string ReadDescription(const std::string& fullPath);
+
+enum class WriteDescriptionResult {
+    Written,
+    NotStored,    // the temporary file could not be made: silently not stored
+    RenameFailed, // the caller shows kRenameDescriptionWarning; the old file is intact
+};
+// Sets the description of one file or directory (full path) in the
+// DESCRIPT.ION of its directory, replacing the file atomically.
+WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::string& description);
+
+} // namespace tarnel

@@ -1,0 +1,67 @@
+#pragma once
+// What the listing model needs of a pane's controls. The window implements it;
+// tests and the command-line listing use their own.
+#include <string>
+#include <vector>
+
+namespace tarnel {
+
+class PaneControls {
+public:
+    virtual ~PaneControls() = default;
+
+    // The list box: one placeholder row per entry.
+    virtual void BeginUpdate() = 0;
+    virtual void EndUpdate() = 0;
+    virtual void SetRowCount(int rows) = 0;
+    virtual int RowCount() const = 0;
+    virtual int TopRow() const = 0;
+    virtual void SetTopRow(int row) = 0;
+    virtual int CurrentRow() const = 0; // -1 when none
+    virtual void SetCurrentRow(int row) = 0;
+    virtual bool IsSelected(int row) const = 0;
+    virtual void SetSelected(int row, bool selected) = 0;
+    virtual void SetRangeSelected(int first, int last, bool selected) = 0;
+    virtual void FocusList() = 0;
+
+    // The filter box and its drop-down.
+    virtual std::string FilterText() const = 0;
+    virtual void SetFilterItems(const std::vector<std::string>& items) = 0;
+    virtual void SelectFilterItem(int index) = 0;
+
+    // The sort box: 0 name, 1 size, 2 type, 3 time, 4 description.
+    virtual int SortKey() const = 0;
+    virtual void SetSortKey(int key) = 0; // from code: not a user change
+    virtual void RepaintHeader() = 0;
+
+    // The path label; its hint is its caption.
+    virtual void SetPathLabel(const std::string& caption) = 0;
+
+    // Pixel width of a text in the list's font, and the small icon's width.
+    virtual int TextWidth(const std::string& text) const = 0;
+    virtual int SmallIconWidth() const { return 16; }
+
+    // The hourglass cursor, shown while the model works.
+    virtual void BeginBusy() {}
+    virtual void EndBusy() {}
+
+    // The archive gauge.
+    virtual void SetGauge(int /*percent*/, bool /*visible*/) {}
+
+    // The history moved: the window updates Back and Forward.
+    virtual void HistoryChanged() {}
+};
+
+// Shows the busy cursor for a scope, also when leaving by an exception.
+class BusyScope {
+public:
+    explicit BusyScope(PaneControls& c) : c_(c) { c_.BeginBusy(); }
+    ~BusyScope() { c_.EndBusy(); }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    PaneControls& c_;
+};
+
+} // namespace tarnel

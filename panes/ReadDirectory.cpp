@@ -1,0 +1,182 @@
+#include "panes/ReadDirectory.h"
+
+#include "descriptions/Descriptions.h"
+#include "panes/DirData.h"
+#include "panes/Matcher.h"
+#include "panes/PaneControls.h"
+#include "panes/PathUtil.h"
+#include "panes/Sorting.h"
+#include "platform/DirectoryReader.h"
+
+#include <algorithm>
+
+namespace tarnel {
+
+namespace {
+
+void ShowPathLabel(TDirData& pane, PaneControls& controls)
+{
+    std::string caption = pane.Path;
+    if (pane.ZipMode > 0)
+        caption += pane.ZipPath; // "/" is this platform's separator inside and outside archives
+    controls.SetPathLabel(caption);
+}
+
+void Describe(TFileData& entry, const DescriptionList& descriptions)
+{
+    if (descriptions.Empty())
+        return;
+    if (const std::string* text = descriptions.Find(entry.Name))
+        entry.Description = *text;
+}
+
+// Reads the disk into the listing. Directories are inserted at the front in
+// the order met, so they end up reversed ahead of the files; collecting them
+// apart gives that order without shifting the whole array per directory.
+void ReadDisk(TDirData& pane, const std::string& filter, ExtensionList& patterns, const DescriptionList& descriptions)
+{
+    std::vector<TFileData*> dirs, files;
+    ReadDirectoryEntries(pane.Path, [&](DirectoryEntry&& found) {
+        if (found.name == ".")
+            return;
+        if (found.attr & faDirectory) {
+            TFileData& e = pane.NewEntry();
+            e.Kind = fkDirectory;
+            e.Time = int32_t(found.dosTime);
+            e.Attr = found.attr;
+            e.Size = DirSizes().SizeOf(pane.Path + found.name);
+            e.Name = std::move(found.name);
+            Describe(e, descriptions);
+            dirs.push_back(&e);
+            return;
+        }
+        if (found.attr & faVolumeID)
+            return;
+        patterns.AddPattern(ExtensionPatternOf(found.name));
+        if (!Match(filter, found.name))
+            return;
+        TFileData& e = pane.NewEntry();
+        e.Kind = fkFile;
+        e.Time = int32_t(found.dosTime);
+        e.Attr = found.attr;
+        e.Size = found.size;
+        e.Name = std::move(found.name);
+        Describe(e, descriptions);
+        files.push_back(&e);
+    });
+    pane.Items.insert(pane.Items.end(), dirs.rbegin(), dirs.rend());
+    pane.Items.insert(pane.Items.end(), files.begin(), files.end());
+    pane.DirCount = int(dirs.size());
+    pane.FileCount = int(files.size());
+}
+
+void AppendDrives(TDirData& pane)
+{
+    for (const Volume& volume : pane.DriveSource()) {
+        TFileData& e = pane.NewEntry();
+        e.Kind = fkDrive;
+        e.Name = volume.displayText;
+        e.Size = 0;
+        e.SizeDone = 1;
+        pane.Items.push_back(&e);
+        ++pane.DriveCount;
+    }
+}
+
+// Out-of-range remembered rows are ignored: the list keeps the sort's position.
+void RestorePosition(TDirData& pane, PaneControls& controls)
+{
+    const std::string key = pane.PlaceKey();
+    const int top = pane.Positions.TopIndexOf(key);
+    if (top >= 0 && top < pane.Count)
+        controls.SetTopRow(top);
+    const int current = pane.Positions.ItemIndexOf(key);
+    if (current >= 0 && current < pane.Count) {
+        controls.SetSelected(current, true);
+        controls.SetCurrentRow(current);
+        controls.FocusList();
+        controls.SetSelected(current, false);
+    }
+}
+
+void SelectFilterItem(PaneControls& controls, const std::vector<std::string>& items, const std::string& filter)
+{
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (EqualsIgnoreCase(items[i], filter)) {
+            controls.SelectFilterItem(int(i));
+            return;
+        }
+    }
+    // No item equals a filter text longer than an item can be: the box keeps
+    // the typed text rather than going blank.
+}
+
+} // namespace
+
+void ReadDirectory(TDirData& pane, const DisplayLocale& locale)
+{
+    PaneControls& controls = *pane.Controls;
+    BusyScope busy(controls);
+    const std::string filter = controls.FilterText();
+    pane.StopWorkers();
+
+    DescriptionList descriptions;
+    if (pane.ZipMode <= 0)
+        LoadDescriptions(AddPathDelimiter(pane.Path), descriptions);
+
+    pane.Path = AddPathDelimiter(pane.Path);
+    ShowPathLabel(pane, controls);
+
+    pane.ClearEntries();
+    pane.BestWidths = {10, 10, 10};
+    controls.SetRowCount(0);
+
+    controls.SetFilterItems({});
+    ExtensionList patterns;
+    patterns.AddPattern("*");
+    patterns.AddPattern(filter);
+
+    controls.BeginUpdate();
+    if (pane.ZipMode < 1)
+        ReadDisk(pane, filter, patterns, descriptions);
+    else if (pane.ListArchive)
+        pane.ListArchive(pane, filter, patterns);
+    pane.Count = int(pane.Items.size());
+    AppendDrives(pane);
+    pane.Count = int(pane.Items.size());
+    controls.SetRowCount(pane.Count);
+
+    SortPane(pane, true, true);
+    RestorePosition(pane, controls);
+    controls.EndUpdate();
+
+    controls.SetFilterItems(patterns.Items());
+    if (pane.ZipMode == 0 && pane.Workers) {
+        pane.IconThread = pane.Workers->StartIconThread(pane, pane.IconMutex, pane.Path);
+        pane.SizeThread = pane.Workers->StartSizeThread(pane, pane.IconMutex, pane.Path);
+    }
+    SelectFilterItem(controls, patterns.Items(), filter);
+    ComputeBestWidths(pane, locale);
+}
+
+void RereadPane(TDirData& pane, const DisplayLocale& locale)
+{
+    RecordHistory(pane);
+    RememberPlace(pane);
+    ReadDirectory(pane, locale);
+}
+
+void ComputeBestWidths(TDirData& pane, const DisplayLocale& locale)
+{
+    PaneControls& controls = *pane.Controls;
+    auto offer = [&](int slot, int width) { pane.BestWidths[size_t(slot)] = std::max(pane.BestWidths[size_t(slot)], width); };
+    offer(1, controls.TextWidth(kWidestSizeText) + 3);
+    for (int i = 0; i < pane.Count; ++i) {
+        const TFileData& e = pane.Item(i);
+        offer(0, controls.TextWidth(e.Name) + controls.SmallIconWidth() + 2);
+        if (e.Kind != fkDrive)
+            offer(2, controls.TextWidth(TimeText(e.Time, locale)) + 3);
+    }
+}
+
+} // namespace tarnel

@@ -1,0 +1,23 @@
+#pragma once
+// Rebuilding a pane's listing.
+#include "panes/RowText.h"
+
+namespace tarnel {
+
+struct TDirData;
+
+// Stops the pane's workers, reads its place (disk or archive), appends the
+// drive rows, sorts, restores the remembered position, refills the filter
+// drop-down, starts the workers and measures the columns.
+void ReadDirectory(TDirData& pane, const DisplayLocale& locale = {});
+
+// Records the place in the history, remembers the list position and the
+// computed totals, then reads the pane again.
+void RereadPane(TDirData& pane, const DisplayLocale& locale = {});
+
+// Widths that fit the longest name, size and time texts of the listing.
+void ComputeBestWidths(TDirData& pane, const DisplayLocale& locale);
+
+inline constexpr const char* kWidestSizeText = "9.999/9.999";
+
+} // namespace tarnel

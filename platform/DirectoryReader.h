@@ -1,0 +1,46 @@
+#pragma once
+// Reads one directory level the way the panes need it: raw-byte names, 64-bit
+// sizes, the packed DOS modification time and the DOS-style attribute bits.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tarnel {
+
+enum AttrBits : uint32_t {
+    faReadOnly = 1,
+    faHidden = 2,
+    faSysFile = 4,
+    faVolumeID = 8,
+    faDirectory = 16,
+    faArchive = 32,
+};
+
+struct DirectoryEntry {
+    std::string name;     // raw bytes as stored on disk
+    int64_t size = 0;     // file size; 0 for directories and dangling links
+    uint32_t dosTime = 0; // packed DOS date-time of the local mtime, 0 when it cannot be packed
+    uint32_t attr = 0;    // AttrBits
+};
+
+// Calls onEntry for every entry of dir, "." and ".." included (as a search
+// would). A link to a directory is a directory, any other link a file; a
+// dangling link is a file of size 0. Returns false when dir cannot be opened;
+// entries that vanish between listing and stat are skipped.
+bool ReadDirectoryEntries(const std::string& dir, const std::function<void(DirectoryEntry&&)>& onEntry);
+
+// Packs a local broken-down time into a DOS date-time; 0 when the year lies
+// outside 1980..2107.
+uint32_t PackDosTime(int year, int month, int day, int hour, int minute, int second);
+uint32_t DosTimeFromUnix(int64_t unixSeconds);
+
+struct DosDateTime {
+    int year, month, day, hour, minute, second;
+};
+// Unpacks; false when the value is not a valid date and time.
+bool UnpackDosTime(uint32_t dosTime, DosDateTime& out);
+
+// Parses the user.DOSATTRIB text form ("0x22"); returns -1 for forms not known.
+int ParseDosAttrib(const char* data, size_t length);
+
+} // namespace tarnel
