@@ -1,0 +1,226 @@
+#include "platform/DirectoryReader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace tarnel {
+
+namespace {
+
+constexpr size_t kDentsBufferSize = 256 * 1024;
+constexpr uint32_t kDosAttribBits = faHidden | faSysFile | faArchive;
+
+class FdCloser {
+public:
+    explicit FdCloser(int fd)
+        : fd_(fd)
+    {
+    }
+    ~FdCloser() { ::close(fd_); }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+
+private:
+    int fd_;
+};
+
+bool IsDotOrDotDot(const char* name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The DOS time of a local mtime without a localtime_r call per file: files of
+// one directory often share a day, and within a day without an offset change
+// the local time is plain arithmetic. A day is checked (two more calls) only
+// once a second file lands near the first, so scattered times cost nothing extra.
+class LocalTimePacker {
+public:
+    uint32_t Pack(int64_t t)
+    {
+        if (t >= validFrom_ && t < validTo_)
+            return PackWithOffset(t, offset_);
+        if (haveCandidate_ && t > candidate_ - kHalfDay && t < candidate_ + kHalfDay && ConfirmCandidate())
+            return PackWithOffset(t, offset_);
+        time_t tt = time_t(t);
+        struct tm tm;
+        if (localtime_r(&tt, &tm) == nullptr)
+            return 0;
+        haveCandidate_ = true;
+        candidate_ = t;
+        candidateOffset_ = tm.tm_gmtoff;
+        return PackDosTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    }
+
+private:
+    static constexpr int64_t kHalfDay = 12 * 3600;
+
+    static int64_t FloorDiv(int64_t a, int64_t b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
+
+    // Proleptic Gregorian date of a day count since 1970-01-01.
+    static void CivilFromDays(int64_t z, int& year, int& month, int& day)
+    {
+        z += 719468;
+        const int64_t era = FloorDiv(z, 146097);
+        const int64_t doe = z - era * 146097;
+        const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+        const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+        const int64_t mp = (5 * doy + 2) / 153;
+        day = int(doy - (153 * mp + 2) / 5 + 1);
+        month = int(mp < 10 ? mp + 3 : mp - 9);
+        year = int(yoe + era * 400 + (month <= 2));
+    }
+
+    static uint32_t PackWithOffset(int64_t t, int64_t offset)
+    {
+        const int64_t local = t + offset;
+        const int64_t days = FloorDiv(local, 86400);
+        const int secs = int(local - days * 86400);
+        int year, month, day;
+        CivilFromDays(days, year, month, day);
+        return PackDosTime(year, month, day, secs / 3600, secs / 60 % 60, secs % 60);
+    }
+
+    static bool OffsetAt(int64_t t, long& offset)
+    {
+        time_t tt = time_t(t);
+        struct tm tm;
+        if (localtime_r(&tt, &tm) == nullptr)
+            return false;
+        offset = tm.tm_gmtoff;
+        return true;
+    }
+
+    // Offsets change at most a few times a year, so the same offset twelve
+    // hours either side of the candidate means it holds for the day between.
+    bool ConfirmCandidate()
+    {
+        haveCandidate_ = false;
+        long before, after;
+        if (!OffsetAt(candidate_ - kHalfDay, before) || !OffsetAt(candidate_ + kHalfDay, after) ||
+            before != candidateOffset_ || after != candidateOffset_)
+            return false;
+        offset_ = candidateOffset_;
+        validFrom_ = candidate_ - kHalfDay;
+        validTo_ = candidate_ + kHalfDay;
+        return true;
+    }
+
+    int64_t offset_ = 0;
+    int64_t validFrom_ = 0;
+    int64_t validTo_ = 0; // empty until a day is confirmed
+    bool haveCandidate_ = false;
+    int64_t candidate_ = 0;
+    long candidateOffset_ = 0;
+};
+
+} // namespace
+
+int ParseDosAttrib(const char* data, size_t length)
+{
+    // Wine writes "0x22"; Samba writes the same text NUL-terminated, followed
+    // by a binary block of its own that is not needed here.
+    if (length < 3 || data[0] != '0' || (data[1] != 'x' && data[1] != 'X'))
+        return -1;
+    uint32_t value = 0;
+    size_t i = 2;
+    for (; i < length && data[i] != '\0'; ++i) {
+        int digit = HexDigit(data[i]);
+        if (digit < 0 || i - 2 >= 8)
+            return -1;
+        value = value << 4 | uint32_t(digit);
+    }
+    if (i == 2 || value > 0x7FFFFFFFu)
+        return -1;
+    return int(value);
+}
+
+bool ReadDirectoryEntries(const std::string& dir, const std::function<void(DirectoryEntry&&)>& onEntry)
+{
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    FdCloser closer(fd);
+    struct stat self;
+    if (::fstat(fd, &self) != 0)
+        return false;
+
+    // Extended attributes have no *at() call: they are read by full path, the
+    // path built in one reused buffer.
+    std::string path = dir;
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    const size_t dirLength = path.size();
+    bool readXattrs = true;
+    char xattrValue[256];
+
+    LocalTimePacker packer;
+    std::unique_ptr<char[]> buffer(new char[kDentsBufferSize]);
+    for (;;) {
+        ssize_t n = ::getdents64(fd, buffer.get(), kDentsBufferSize);
+        if (n <= 0)
+            break;
+        for (ssize_t pos = 0; pos < n;) {
+            const auto* d = reinterpret_cast<const struct dirent64*>(buffer.get() + pos);
+            pos += d->d_reclen;
+            const char* name = d->d_name;
+            const bool dots = IsDotOrDotDot(name);
+
+            // Following links first costs one call for the common case; only a
+            // failure needs lstat, to tell a dangling link from a vanished entry.
+            struct stat st;
+            if (::fstatat(fd, name, &st, 0) != 0 && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            // A root is its own parent, whichever way its path was written.
+            if (dots && name[1] == '.' && st.st_dev == self.st_dev && st.st_ino == self.st_ino)
+                continue;
+
+            DirectoryEntry entry;
+            entry.name = name;
+            entry.dosTime = packer.Pack(int64_t(st.st_mtim.tv_sec));
+            if (S_ISDIR(st.st_mode)) {
+                entry.attr |= faDirectory;
+            } else if (S_ISREG(st.st_mode)) {
+                entry.size = int64_t(st.st_size);
+            }
+            if (!(st.st_mode & S_IWUSR))
+                entry.attr |= faReadOnly;
+            if (name[0] == '.' && !dots)
+                entry.attr |= faHidden;
+
+            if (readXattrs && !dots && !S_ISLNK(st.st_mode)) {
+                path.resize(dirLength);
+                path += name;
+                ssize_t len = ::getxattr(path.c_str(), "user.DOSATTRIB", xattrValue, sizeof xattrValue);
+                if (len >= 0) {
+                    int dosAttr = ParseDosAttrib(xattrValue, size_t(len));
+                    if (dosAttr > 0)
+                        entry.attr |= uint32_t(dosAttr) & kDosAttribBits;
+                } else if (errno == ENOTSUP) {
+                    readXattrs = false;
+                }
+            }
+            onEntry(std::move(entry));
+        }
+    }
+    return true;
+}
+
+} // namespace tarnel
