@@ -1,0 +1,156 @@
+#include "descriptions/DescLineReader.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnel {
+
+namespace {
+
+struct Slot {
+    bool used = false;
+    int fd = -1;
+    std::unique_ptr<char[]> buffer;
+    size_t capacity = 0;
+    size_t pos = 0;   // next unread byte
+    size_t len = 0;   // valid bytes in buffer
+    bool end = false; // a block read has returned nothing
+};
+
+Slot g_slots[DescLineReader::kHandles];
+
+Slot* SlotOf(int handle)
+{
+    if (handle < 1 || handle > DescLineReader::kHandles)
+        return nullptr;
+    Slot& s = g_slots[handle - 1];
+    return s.used ? &s : nullptr;
+}
+
+// Refills an exhausted buffer. A read error counts as end of data: a reader
+// loop must always terminate.
+void Fill(Slot& s)
+{
+    s.pos = 0;
+    s.len = 0;
+    if (s.end)
+        return;
+    ssize_t n;
+    do
+        n = ::read(s.fd, s.buffer.get(), s.capacity);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        s.end = true;
+    else
+        s.len = size_t(n);
+}
+
+// Keeps the invariant "bytes are waiting, or end is set", so that EndOfData
+// turns true right after the last line and a reader loop yields no extra
+// empty line.
+void Ensure(Slot& s)
+{
+    if (s.pos == s.len)
+        Fill(s);
+}
+
+inline bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+} // namespace
+
+int DescLineReader::Open(const std::string& fileName, size_t bufferSize)
+{
+    int index = 0;
+    while (index < kHandles && g_slots[index].used)
+        ++index;
+    if (index == kHandles)
+        return 0;
+
+    // Non-blocking so that a FIFO named like a description file cannot hang
+    // the listing; anything but a regular file is refused below.
+    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return 0;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return 0;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+
+    if (bufferSize == 0)
+        bufferSize = 1;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[bufferSize]);
+    if (!buffer) {
+        ::close(fd);
+        return 0;
+    }
+
+    Slot& s = g_slots[index];
+    s.used = true;
+    s.fd = fd;
+    s.buffer = std::move(buffer);
+    s.capacity = bufferSize;
+    s.pos = s.len = 0;
+    s.end = false;
+    Fill(s); // an empty file is at its end at once
+    return index + 1;
+}
+
+std::string DescLineReader::ReadLine(int handle)
+{
+    std::string line;
+    Slot* s = SlotOf(handle);
+    if (!s)
+        return line;
+
+    // Scan block-wise for the line end; bytes beyond kMaxLine are skipped
+    // without being stored, so a huge line costs time only, not memory.
+    for (;;) {
+        Ensure(*s);
+        if (s->pos == s->len)
+            return line; // last line without a line break
+        const char* begin = s->buffer.get() + s->pos;
+        const char* stop = s->buffer.get() + s->len;
+        const char* p = begin;
+        while (p != stop && !IsLineEnd(*p))
+            ++p;
+        size_t room = kMaxLine - line.size();
+        size_t take = size_t(p - begin);
+        line.append(begin, take < room ? take : room);
+        s->pos += size_t(p - begin);
+        if (p != stop)
+            break;
+    }
+
+    // One line end: CR or LF, plus a single CR or LF directly after it, which
+    // may sit in the next block.
+    ++s->pos;
+    Ensure(*s);
+    if (s->pos < s->len && IsLineEnd(s->buffer[s->pos])) {
+        ++s->pos;
+        Ensure(*s);
+    }
+    return line;
+}
+
+bool DescLineReader::EndOfData(int handle)
+{
+    Slot* s = SlotOf(handle);
+    return !s || (s->end && s->pos == s->len);
+}
+
+void DescLineReader::Close(int handle)
+{
+    Slot* s = SlotOf(handle);
+    if (!s)
+        return;
+    ::close(s->fd);
+    *s = Slot();
+}
+
+} // namespace tarnel

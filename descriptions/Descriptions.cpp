@@ -1,0 +1,277 @@
+#include "descriptions/Descriptions.h"
+
+#include "descriptions/DescLineReader.h"
+#include "panes/PathUtil.h"
+#include "platform/DirectoryReader.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace tarnel {
+
+DescriptionLine ParseDescriptionLine(std::string_view line)
+{
+    DescriptionLine out;
+    if (line.empty())
+        return out;
+    if (line.front() == '"') {
+        size_t close = line.find('"', 1);
+        if (close == std::string_view::npos)
+            return out;
+        out.name = line.substr(1, close - 1);
+        // The closing quote and the blank after it are skipped; a line may
+        // end at the quote or one byte after it.
+        if (close + 2 < line.size())
+            out.description = line.substr(close + 2);
+        return out;
+    }
+    size_t blank = line.find(' ');
+    if (blank == std::string_view::npos)
+        return out;
+    out.name = line.substr(0, blank);
+    out.description = line.substr(blank + 1);
+    return out;
+}
+
+std::string FormatDescriptionLine(const std::string& name, const std::string& description)
+{
+    std::string out;
+    out.reserve(name.size() + description.size() + 3);
+    if (name.find(' ') != std::string::npos) {
+        out += '"';
+        out += name;
+        out += '"';
+    } else {
+        out += name;
+    }
+    out += ' ';
+    out += description;
+    return out;
+}
+
+void DescriptionList::Set(const std::string& name, const std::string& description)
+{
+    if (description.empty())
+        Remove(name);
+    else
+        byName_[UpperAscii(name)] = description;
+}
+
+void DescriptionList::Remove(const std::string& name)
+{
+    byName_.erase(UpperAscii(name));
+}
+
+const std::string* DescriptionList::Find(const std::string& name) const
+{
+    auto it = byName_.find(UpperAscii(name));
+    return it == byName_.end() ? nullptr : &it->second;
+}
+
+namespace {
+
+// Calls onLine for every line of a description file; false when it cannot be
+// opened.
+template <class OnLine>
+bool ForEachLine(const std::string& descPath, OnLine onLine)
+{
+    int h = DescLineReader::Open(descPath, kDescriptionBufferSize);
+    if (h == 0)
+        return false;
+    while (!DescLineReader::EndOfData(h))
+        onLine(ParseDescriptionLine(DescLineReader::ReadLine(h)));
+    DescLineReader::Close(h);
+    return true;
+}
+
+std::string DescPathIn(std::string dir)
+{
+    if (!dir.empty() && dir.back() != '/')
+        dir += '/';
+    return dir + kDescriptionFileName;
+}
+
+// Splits a full path into its directory (with "/", or "" for a bare name)
+// and its name; a trailing "/" of a directory path is ignored.
+void SplitPath(std::string path, std::string& dir, std::string& name)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        dir.clear();
+        name = path;
+    } else {
+        dir = path.substr(0, slash + 1);
+        name = path.substr(slash + 1);
+    }
+}
+
+// A name that the line format cannot carry back unchanged (a quote where the
+// format needs none, a line break) must not be written: it would describe a
+// different name, or split the line.
+bool NameFitsFormat(const std::string& name)
+{
+    if (name.empty() || name.find_first_of("\r\n") != std::string::npos)
+        return false;
+    return ParseDescriptionLine(FormatDescriptionLine(name, "x")).name == name;
+}
+
+bool WriteAll(int fd, const std::string& data)
+{
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+// Gives the new file the DOS hidden bit before it replaces the old one; the
+// other bits come from the old file. Failure (no user xattrs here) is fine.
+void SetHiddenAttribute(int fd, const std::string& oldPath, bool oldExists)
+{
+    int attr = 0;
+    if (oldExists) {
+        char value[64];
+        ssize_t n = ::getxattr(oldPath.c_str(), "user.DOSATTRIB", value, sizeof value);
+        if (n > 0) {
+            int parsed = ParseDosAttrib(value, size_t(n));
+            if (parsed > 0)
+                attr = parsed;
+        }
+    }
+    attr |= faHidden;
+    char text[16];
+    int len = std::snprintf(text, sizeof text, "0x%x", unsigned(attr));
+    (void)::fsetxattr(fd, "user.DOSATTRIB", text, size_t(len), 0);
+}
+
+} // namespace
+
+void LoadDescriptions(const std::string& dir, DescriptionList& list)
+{
+    list.Clear();
+    ForEachLine(DescPathIn(dir), [&](const DescriptionLine& d) {
+        if (!d.name.empty())
+            list.Set(d.name, d.description); // empty description removes
+    });
+}
+
+std::string ReadDescription(const std::string& fullPath)
+{
+    std::string dir, name;
+    SplitPath(fullPath, dir, name);
+    std::string result;
+    if (name.empty())
+        return result;
+    // The whole file is read so that, as in the listing, the later of two
+    // lines for one name wins.
+    ForEachLine(DescPathIn(dir), [&](const DescriptionLine& d) {
+        if (!d.name.empty() && EqualsIgnoreCase(d.name, name))
+            result = d.description;
+    });
+    return result;
+}
+
+WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::string& description)
+{
+    std::string dir, name;
+    SplitPath(fullPath, dir, name);
+    if (!NameFitsFormat(name))
+        return WriteDescriptionResult::NotStored;
+
+    // A line break inside the text would split the line in the file.
+    std::string text = description;
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 32)
+            c = ' ';
+    // Cut to what the reader takes back whole (names are far shorter).
+    const size_t prefix = FormatDescriptionLine(name, "").size();
+    if (prefix + text.size() > DescLineReader::kMaxLine)
+        text.resize(prefix < DescLineReader::kMaxLine ? DescLineReader::kMaxLine - prefix : 0);
+
+    const std::string descPath = DescPathIn(dir);
+    struct stat old;
+    const bool oldExists = ::stat(descPath.c_str(), &old) == 0;
+
+    std::string tempPath = dir + "DSCXXXXXX";
+    int fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
+    if (fd < 0)
+        return WriteDescriptionResult::NotStored;
+    auto fail = [&](WriteDescriptionResult r) {
+        if (fd >= 0)
+            ::close(fd);
+        ::unlink(tempPath.c_str());
+        return r;
+    };
+
+    std::string out;
+    bool found = false;
+    bool writeFailed = false;
+    auto emit = [&](const std::string& n, const std::string& d) {
+        out += FormatDescriptionLine(n, d);
+        out += "\r\n";
+        if (out.size() >= 65536) {
+            writeFailed = writeFailed || !WriteAll(fd, out);
+            out.clear();
+        }
+    };
+
+    bool opened = ForEachLine(descPath, [&](const DescriptionLine& d) {
+        if (d.name.empty())
+            return;
+        if (EqualsIgnoreCase(d.name, name)) {
+            found = true;
+            emit(d.name, text);
+        } else {
+            emit(d.name, d.description);
+        }
+    });
+    // An existing regular file that cannot be read (no permission, no free
+    // reader handle) must not be replaced by one that lacks its lines.
+    if (!opened && oldExists && S_ISREG(old.st_mode))
+        return fail(WriteDescriptionResult::NotStored);
+    if (!found)
+        emit(name, text);
+    if (writeFailed || !WriteAll(fd, out))
+        return fail(WriteDescriptionResult::NotStored);
+
+    // mkstemp makes 0600; the file is shared with whoever may read the
+    // directory, as the old one was.
+    const bool oldRegular = oldExists && S_ISREG(old.st_mode);
+    if (oldRegular && ::fchown(fd, uid_t(-1), old.st_gid) != 0) {
+        // keeping the group is a courtesy; another group is no failure
+    }
+    ::fchmod(fd, oldRegular ? (old.st_mode & 0777) : 0644);
+    SetHiddenAttribute(fd, descPath, oldExists);
+
+    if (::fsync(fd) != 0)
+        return fail(WriteDescriptionResult::NotStored);
+    int closeResult = ::close(fd);
+    fd = -1;
+    if (closeResult != 0)
+        return fail(WriteDescriptionResult::NotStored);
+
+    // The old file stays in place until the new one replaces it in one step.
+    if (::rename(tempPath.c_str(), descPath.c_str()) != 0)
+        return fail(WriteDescriptionResult::RenameFailed);
+
+    int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        (void)::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return WriteDescriptionResult::Written;
+}
+
+} // namespace tarnel

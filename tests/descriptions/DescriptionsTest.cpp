@@ -1,0 +1,335 @@
+#include "descriptions/DescLineReader.h"
+#include "descriptions/Descriptions.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <dirent.h>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tarnel {
+namespace {
+
+class DescTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/tarnel-desc-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = std::string(tmpl) + "/";
+    }
+    void TearDown() override
+    {
+        // Every test also checks that no temporary file was left behind.
+        EXPECT_EQ(CountTempFiles(), 0);
+        std::string cmd = "rm -rf '" + dir_ + "'";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+    }
+
+    std::string Put(const std::string& name, const std::string& content)
+    {
+        std::ofstream(dir_ + name, std::ios::binary) << content;
+        return dir_ + name;
+    }
+    std::string Get(const std::string& name)
+    {
+        std::ifstream in(dir_ + name, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    std::vector<std::string> Lines(const std::string& content, size_t bufferSize)
+    {
+        std::string path = Put("lines", content);
+        std::vector<std::string> lines;
+        int h = DescLineReader::Open(path, bufferSize);
+        EXPECT_NE(h, 0);
+        while (!DescLineReader::EndOfData(h))
+            lines.push_back(DescLineReader::ReadLine(h));
+        DescLineReader::Close(h);
+        return lines;
+    }
+    int CountTempFiles()
+    {
+        int n = 0;
+        if (DIR* d = opendir(dir_.c_str())) {
+            while (dirent* e = readdir(d))
+                n += std::string(e->d_name).rfind("DSC", 0) == 0;
+            closedir(d);
+        }
+        return n;
+    }
+
+    std::string dir_;
+};
+
+using V = std::vector<std::string>;
+
+TEST(DescLineFormat, ParsesQuotedAndUnquotedNames)
+{
+    auto d = ParseDescriptionLine("\"My File.txt\" Some text");
+    EXPECT_EQ(d.name, "My File.txt");
+    EXPECT_EQ(d.description, "Some text");
+    d = ParseDescriptionLine("My File.txt Some text");
+    EXPECT_EQ(d.name, "My");
+    EXPECT_EQ(d.description, "File.txt Some text");
+
+    // Lines that describe nothing, and lines cut short after the quote.
+    for (const char* line : {"", "nameonly", " leading", "\"open quote", "\"\" x", "\""})
+        EXPECT_EQ(ParseDescriptionLine(line).name, "") << line;
+    d = ParseDescriptionLine("\"a b\"");
+    EXPECT_EQ(d.name, "a b");
+    EXPECT_EQ(d.description, "");
+    d = ParseDescriptionLine("\"a b\" ");
+    EXPECT_EQ(d.description, "");
+    d = ParseDescriptionLine("\"ab\"xyz"); // the byte after the quote is skipped, whatever it is
+    EXPECT_EQ(d.description, "yz");
+    d = ParseDescriptionLine("name ");
+    EXPECT_EQ(d.name, "name");
+    EXPECT_EQ(d.description, "");
+}
+
+TEST(DescLineFormat, QuotesOnlyNamesWithBlanks)
+{
+    EXPECT_EQ(FormatDescriptionLine("My File.txt", "text"), "\"My File.txt\" text");
+    EXPECT_EQ(FormatDescriptionLine("readme.txt", "two words"), "readme.txt two words");
+    EXPECT_EQ(FormatDescriptionLine("readme.txt", ""), "readme.txt ");
+    for (std::string name : {"a b", "plain", "\xff\xfe name", "x\"y"}) {
+        auto d = ParseDescriptionLine(FormatDescriptionLine(name, " desc \"q\" "));
+        EXPECT_EQ(d.name, name);
+        EXPECT_EQ(d.description, " desc \"q\" ");
+    }
+}
+
+TEST_F(DescTest, LineReaderLineEndsAcrossBlocks)
+{
+    struct Case {
+        std::string in;
+        V out;
+    } cases[] = {
+        {"", {}},
+        {"\n", {""}},
+        {"a", {"a"}},
+        {"a\r\nb", {"a", "b"}},
+        {"a\n\rb\n\r", {"a", "b"}},
+        {"a\r\rb\n\nc", {"a", "b", "c"}}, // CR CR and LF LF end one line each
+        {"a\r\n\r\nb", {"a", "", "b"}},
+        {"a\n\n\nb", {"a", "", "b"}},
+        {"one\rtwo\rthree\r", {"one", "two", "three"}},
+        {"\r\r\r", {"", ""}},
+        {std::string("x\0y\r\n\0", 6), {std::string("x\0y", 3), std::string("\0", 1)}},
+    };
+    for (const Case& c : cases)
+        for (size_t size : {1, 2, 3, 4, 5, 10240})
+            EXPECT_EQ(Lines(c.in, size), c.out) << "input " << testing::PrintToString(c.in) << " buffer " << size;
+}
+
+TEST_F(DescTest, LineReaderCutsLongLines)
+{
+    const size_t max = DescLineReader::kMaxLine;
+    EXPECT_EQ(Lines(std::string(max, 'a') + "\n" + std::string(max + 1, 'b') + "\r\nc", 4),
+              (V{std::string(max, 'a'), std::string(max, 'b'), "c"}));
+
+    std::string huge(10 * 1024 * 1024, 'x');
+    huge += "\r\nnext\r\n";
+    EXPECT_EQ(Lines(huge, kDescriptionBufferSize), (V{std::string(max, 'x'), "next"}));
+}
+
+TEST_F(DescTest, LineReaderSurvivesBinaryGarbage)
+{
+    std::mt19937 rng(7);
+    std::string junk(200000, '\0');
+    for (char& c : junk)
+        c = char(rng() % 7 == 0 ? (rng() % 2 ? '\r' : '\n') : rng());
+    V a = Lines(junk, 7), b = Lines(junk, kDescriptionBufferSize);
+    EXPECT_EQ(a, b);
+    size_t total = 0;
+    for (const auto& l : a) {
+        EXPECT_LE(l.size(), DescLineReader::kMaxLine);
+        total += l.size() + 1;
+    }
+    EXPECT_LE(total, junk.size() + 1);
+}
+
+TEST_F(DescTest, LineReaderHandles)
+{
+    std::string path = Put("f", "x\n");
+    std::vector<int> handles;
+    for (int i = 0; i < DescLineReader::kHandles; ++i) {
+        handles.push_back(DescLineReader::Open(path, 16));
+        EXPECT_GE(handles.back(), 1);
+        EXPECT_LE(handles.back(), 10);
+    }
+    EXPECT_EQ(DescLineReader::Open(path, 16), 0);
+    DescLineReader::Close(handles[3]);
+    int again = DescLineReader::Open(path, 16);
+    EXPECT_EQ(again, handles[3]);
+    EXPECT_EQ(DescLineReader::ReadLine(again), "x");
+    EXPECT_TRUE(DescLineReader::EndOfData(again));
+    EXPECT_EQ(DescLineReader::ReadLine(again), "");
+    for (int h : handles)
+        DescLineReader::Close(h);
+
+    // Bad handles and files: no crash, and reader loops end.
+    for (int h : {0, -1, 11, handles[0]}) {
+        EXPECT_TRUE(DescLineReader::EndOfData(h));
+        EXPECT_EQ(DescLineReader::ReadLine(h), "");
+        DescLineReader::Close(h);
+    }
+    EXPECT_EQ(DescLineReader::Open(dir_ + "missing", 16), 0);
+    EXPECT_EQ(DescLineReader::Open(dir_, 16), 0);
+    ASSERT_EQ(mkfifo((dir_ + "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(DescLineReader::Open(dir_ + "fifo", 16), 0); // must not hang
+}
+
+TEST_F(DescTest, LoadAndReadUseTheLaterLine)
+{
+    Put(kDescriptionFileName, "readme.txt first\r\n"
+                              "\"My File.txt\" Some text\r\n"
+                              "nameonly\r\n"
+                              "README.TXT second\r\n"
+                              "gone was here\n"
+                              "Gone \n"
+                              "\xff\xfe.bin raw bytes\r"
+                              "last no break");
+    DescriptionList list;
+    list.Set("stale", "x");
+    LoadDescriptions(dir_, list);
+    EXPECT_EQ(list.Size(), 4u);
+    ASSERT_NE(list.Find("Readme.Txt"), nullptr);
+    EXPECT_EQ(*list.Find("Readme.Txt"), "second");
+    EXPECT_EQ(*list.Find("my file.TXT"), "Some text");
+    EXPECT_EQ(*list.Find("\xff\xfe.BIN"), "raw bytes");
+    EXPECT_EQ(*list.Find("last"), "no break");
+    EXPECT_EQ(list.Find("gone"), nullptr);
+    EXPECT_EQ(list.Find("nameonly"), nullptr);
+
+    EXPECT_EQ(ReadDescription(dir_ + "readme.txt"), "second");
+    EXPECT_EQ(ReadDescription(dir_ + "MY FILE.TXT"), "Some text");
+    EXPECT_EQ(ReadDescription(dir_ + "gone"), "");
+    EXPECT_EQ(ReadDescription(dir_ + "nothere"), "");
+
+    LoadDescriptions(dir_ + "missing/", list);
+    EXPECT_TRUE(list.Empty());
+    EXPECT_EQ(ReadDescription(dir_ + "missing/x"), "");
+}
+
+TEST_F(DescTest, WriteCreatesAndRewrites)
+{
+    EXPECT_EQ(WriteDescription(dir_ + "My File.txt", "spaced"), WriteDescriptionResult::Written);
+    EXPECT_EQ(WriteDescription(dir_ + "readme.txt", "plain"), WriteDescriptionResult::Written);
+    EXPECT_EQ(Get(kDescriptionFileName), "\"My File.txt\" spaced\r\nreadme.txt plain\r\n");
+    struct stat st;
+    ASSERT_EQ(stat((dir_ + kDescriptionFileName).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+
+    // Both lines for the name are updated, name-only lines dropped, other
+    // lines kept in the written form.
+    Put(kDescriptionFileName, "a.txt one\n"
+                              "\"b b\" keep\r"
+                              "nameonly\r\n"
+                              "\"c\" unquoted now\n\r"
+                              "A.TXT two");
+    ASSERT_EQ(chmod((dir_ + kDescriptionFileName).c_str(), 0640), 0);
+    EXPECT_EQ(WriteDescription(dir_ + "a.txt", "new\r\nline\tbreak"), WriteDescriptionResult::Written);
+    EXPECT_EQ(Get(kDescriptionFileName), "a.txt new  line break\r\n"
+                                         "\"b b\" keep\r\n"
+                                         "c unquoted now\r\n"
+                                         "A.TXT new  line break\r\n");
+    ASSERT_EQ(stat((dir_ + kDescriptionFileName).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // Clearing writes "name " which reads as no description.
+    EXPECT_EQ(WriteDescription(dir_ + "b b", ""), WriteDescriptionResult::Written);
+    EXPECT_EQ(ReadDescription(dir_ + "b b"), "");
+    DescriptionList list;
+    LoadDescriptions(dir_, list);
+    EXPECT_EQ(list.Find("b b"), nullptr);
+    EXPECT_NE(Get(kDescriptionFileName).find("\"b b\" \r\n"), std::string::npos);
+
+    // Raw-byte names and directory paths with a trailing slash.
+    EXPECT_EQ(WriteDescription(dir_ + "\xff\xfe", "bytes"), WriteDescriptionResult::Written);
+    EXPECT_EQ(ReadDescription(dir_ + "\xff\xfe"), "bytes");
+    EXPECT_EQ(WriteDescription(dir_ + "sub/", "a dir"), WriteDescriptionResult::Written);
+    EXPECT_EQ(ReadDescription(dir_ + "sub"), "a dir");
+
+    // An overlong text is cut so that the line can be read back whole.
+    EXPECT_EQ(WriteDescription(dir_ + "long", std::string(9000, 'z')), WriteDescriptionResult::Written);
+    EXPECT_EQ(ReadDescription(dir_ + "long"), std::string(DescLineReader::kMaxLine - 5, 'z'));
+}
+
+TEST_F(DescTest, WriteRefusesNamesTheFormatCannotHold)
+{
+    Put(kDescriptionFileName, "a x\r\n");
+    for (std::string name : {"\"quoted", "a\"b c", "line\nbreak"})
+        EXPECT_EQ(WriteDescription(dir_ + name, "d"), WriteDescriptionResult::NotStored) << name;
+    EXPECT_EQ(Get(kDescriptionFileName), "a x\r\n");
+}
+
+TEST_F(DescTest, WriteKeepsOldFileOnFailure)
+{
+    const std::string old = "keep me\r\nand me too\r\n" + std::string(3000, 'p') + " q\r\n";
+    Put(kDescriptionFileName, old);
+
+    // The temporary file cannot be written in full (as on a full disk).
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    auto result = WriteDescription(dir_ + "keep", "changed");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(result, WriteDescriptionResult::NotStored);
+    EXPECT_EQ(Get(kDescriptionFileName), old);
+
+    // The old file cannot be read (no reader handle free): it is not replaced
+    // by one that lacks its lines.
+    std::vector<int> handles;
+    for (int i = 0; i < DescLineReader::kHandles; ++i)
+        handles.push_back(DescLineReader::Open(dir_ + kDescriptionFileName, 8));
+    EXPECT_EQ(WriteDescription(dir_ + "keep", "changed"), WriteDescriptionResult::NotStored);
+    for (int h : handles)
+        DescLineReader::Close(h);
+    EXPECT_EQ(Get(kDescriptionFileName), old);
+
+    // The rename fails: the target is a directory that holds a file.
+    std::string other = dir_ + "other/";
+    ASSERT_EQ(mkdir(other.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((other + kDescriptionFileName).c_str(), 0755), 0);
+    std::ofstream(other + kDescriptionFileName + "/inside") << "x";
+    EXPECT_EQ(WriteDescription(other + "f", "d"), WriteDescriptionResult::RenameFailed);
+    struct stat st;
+    EXPECT_EQ(stat((other + kDescriptionFileName + "/inside").c_str(), &st), 0);
+    DIR* d = opendir(other.c_str());
+    ASSERT_NE(d, nullptr);
+    int entries = 0;
+    while (readdir(d))
+        ++entries;
+    closedir(d);
+    EXPECT_EQ(entries, 3); // ".", ".." and the directory: no temporary file
+
+    EXPECT_EQ(WriteDescription(dir_ + "missing-dir/f", "d"), WriteDescriptionResult::NotStored);
+}
+
+TEST_F(DescTest, WriteSetsHiddenBitKeepingOthers)
+{
+    std::string path = Put(kDescriptionFileName, "a b\r\n");
+    if (setxattr(path.c_str(), "user.DOSATTRIB", "0x20", 4, 0) != 0)
+        GTEST_SKIP() << "no user extended attributes here";
+    ASSERT_EQ(WriteDescription(dir_ + "a", "c"), WriteDescriptionResult::Written);
+    char value[32] = {};
+    ssize_t n = getxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value - 1);
+    EXPECT_EQ(std::string(value, n > 0 ? size_t(n) : 0), "0x22");
+}
+
+} // namespace
+} // namespace tarnel
