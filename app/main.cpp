@@ -1,17 +1,134 @@
+// Entry point: the command-line listing, the screenshot run, or the window.
+#include "app/CommandLine.h"
 #include "app/ListCommand.h"
+#include "app/MainWindow.h"
+#include "app/PrivateMessages.h"
+#include "app/components/DisplayCheck.h"
+#include "app/components/InstanceBlock.h"
+#include "app/components/InstanceChannel.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSessionManager>
+
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
+
+using namespace tarnel;
+
+namespace {
+
+struct ScreenshotRun {
+    std::string file;
+    int width = 1000, height = 640;
+    std::vector<std::string> places;
+};
+
+bool ParseScreenshot(const std::vector<std::string>& args, ScreenshotRun& run)
+{
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--screenshot" && i + 1 < args.size()) {
+            run.file = args[++i];
+        } else if (args[i] == "--size" && i + 1 < args.size()) {
+            if (std::sscanf(args[++i].c_str(), "%dx%d", &run.width, &run.height) != 2 || run.width < 200 ||
+                run.height < 150)
+                return false;
+        } else {
+            run.places.push_back(args[i]);
+        }
+    }
+    return !run.file.empty() && run.places.size() <= 2;
+}
+
+// An independent offscreen run: no instance block, no settings.
+int RunScreenshot(int argc, char** argv, const ScreenshotRun& run)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Tarnel");
+    StartOptions options;
+    options.independent = true;
+    if (!run.places.empty())
+        options.leftDir = run.places[0];
+    if (run.places.size() > 1)
+        options.rightDir = run.places[1];
+    MainWindow window(options, nullptr);
+    window.resize(run.width, run.height);
+    window.show();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (!window.grab().save(QFile::decodeName(run.file.c_str()), "PNG")) {
+        std::cerr << "tarnel: cannot write " << run.file << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
+{
+    std::string why;
+    if (!DisplayReachable(&why)) {
+        std::cerr << NoDisplayMessage(why) << "\n";
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Tarnel");
+    QApplication::setQuitOnLastWindowClosed(true);
+
+    InstanceBlock block;
+    std::string error;
+    if (!block.Open(&error)) {
+        std::cerr << "tarnel: " << error << "\n";
+        return 1;
+    }
+    if (block.BlockExists()) {
+        // Another instance runs: bring it forward and end, writing nothing.
+        InstanceChannel::Post(UM_RESTORE);
+        return 0;
+    }
+    InstanceChannel channel;
+    if (!channel.Listen(&error))
+        std::cerr << "tarnel: " << error << "\n";
+    block.WriteOwnPid();
+
+    StartOptions options;
+    options.startMinimized = StartHiddenRequested(args);
+    MainWindow window(options, &block);
+    QObject::connect(&channel, &InstanceChannel::messageReceived, &window,
+                     [&window](int message, qint64 wParam, qint64 lParam) {
+                         if (message == UM_RESTORE || message == UM_SHELLCALL)
+                             PostPrivateMessage(&window, message, qintptr(wParam), qintptr(lParam));
+                     });
+    // The end of the desktop session closes without asking.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager&) { window.ShutdownProgram(); });
+    window.show();
+    return app.exec();
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     std::ios::sync_with_stdio(false);
     const std::vector<std::string> args(argv + 1, argv + argc);
-    for (const std::string& a : args)
+    for (const std::string& a : args) {
         if (a == "--list")
-            return tarnel::RunListCommand(args, std::cout, std::cerr);
-    std::cerr << "usage: tarnel --list DIR [--filter PATTERN] [--sort name|size|type|time|desc]"
-                 " [--descending] [--sizes] [--bytes]\n";
-    return 2;
+            return RunListCommand(args, std::cout, std::cerr);
+        if (a == "--screenshot") {
+            ScreenshotRun run;
+            if (!ParseScreenshot(args, run)) {
+                std::cerr << "usage: tarnel --screenshot FILE.png [--size WxH] [LEFT_DIR [RIGHT_DIR]]\n";
+                return 2;
+            }
+            return RunScreenshot(argc, argv, run);
+        }
+    }
+    return RunWindow(argc, argv, args);
 }

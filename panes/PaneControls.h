@@ -22,6 +22,15 @@ public:
     virtual bool IsSelected(int row) const = 0;
     virtual void SetSelected(int row, bool selected) = 0;
     virtual void SetRangeSelected(int first, int last, bool selected) = 0;
+    // Selected rows in ascending order.
+    virtual std::vector<int> SelectedRows() const
+    {
+        std::vector<int> rows;
+        for (int i = 0, n = RowCount(); i < n; ++i)
+            if (IsSelected(i))
+                rows.push_back(i);
+        return rows;
+    }
     virtual void FocusList() = 0;
 
     // The filter box and its drop-down.

@@ -1,0 +1,363 @@
+#include "app/MainWindow.h"
+
+#include "app/PrivateMessages.h"
+#include "app/SystemLocale.h"
+#include "app/components/MountWatcher.h"
+#include "panes/ReadDirectory.h"
+#include "panes/Sorting.h"
+#include "platform/Volumes.h"
+#include "widgets/IconCache.h"
+#include "widgets/PaneView.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <unistd.h>
+
+namespace tarnel {
+
+namespace {
+
+struct CommandSpec {
+    const char* name;
+    const char* caption;
+    const char* hint;
+};
+
+// The command column, top to bottom. Commands still to come are present but disabled.
+const CommandSpec kCommandButtons[] = {
+    {"BTNGoToOther", "&Go to other", "Go to the same directory that is shown in the other pane"},
+    {"BTNNewDir", "Ne&w dir/zip", "Create new directory"},
+    {"BTNRefresh", "&Refresh", "Refresh directory listing"},
+    {"BTNRename", "Re&name", "Rename the selected file or directory"},
+    {"BTNViewAsText", "View as &text", "View as text the last selected file or directory"},
+    {"BTNOpen", "&Open", "Open the last selected file or directory"},
+    {"BTNViewInfos", "View &infos", "View informations about the last selected file or directory"},
+    {"BTNDelete", "&Delete", "Delete selected files and directories"},
+    {"BTNCopy", "&Copy", "Copy selected files and directories"},
+    {"BTNMove", "&Move", "Move selected files and directories"},
+    {"BTNDescribe", "De&scribe", "Describe file or directory"},
+    {"BTNAttributes", "A&ttributes", "View/change file or directory attributes"},
+    {"direction", ">>>>", ""},
+    {"BTNToZip", "To zip", ""},
+    {"BTNProperties", "Properties", ""},
+};
+
+void SetHint(QWidget* w, const QString& hint)
+{
+    w->setToolTip(hint);
+    w->setStatusTip(hint);
+}
+
+std::string StartPlace()
+{
+    char buffer[4096];
+    const char* cwd = getcwd(buffer, sizeof buffer);
+    return VolumeRootOf(cwd ? cwd : "/");
+}
+
+} // namespace
+
+MainWindow::MainWindow(const StartOptions& options, InstanceBlock* block, QWidget* parent)
+    : QMainWindow(parent), locale_(SystemDisplayLocale()), messages_(std::make_unique<MessageBoxes>(this)), block_(block)
+{
+    setObjectName("Form1");
+    setWindowTitle("Tarnel");
+    resize(1000, 640);
+    statusBar()->setObjectName("StatusBar");
+    BuildToolBars();
+    BuildPanes();
+    BuildMenus();
+    BuildPopups();
+    StartUp(options);
+}
+
+void MainWindow::BuildToolBars()
+{
+    general_ = addToolBar("Viewer");
+    general_->setObjectName("TBGeneral");
+    auto* viewer = new QToolButton(general_);
+    viewer->setObjectName("SBViewer");
+    viewer->setText("Viewer");
+    viewer->setCheckable(true);
+    viewer->setEnabled(false); // the quick viewer comes with its own issue
+    SetHint(viewer, "Quick viewer");
+    general_->addWidget(viewer);
+    auto* fullScreen = new QToolButton(general_);
+    fullScreen->setObjectName("SpeedButton2");
+    fullScreen->setText("Full screen");
+    fullScreen->setEnabled(false);
+    SetHint(fullScreen, "Full screen viewer");
+    general_->addWidget(fullScreen);
+
+    drives_ = addToolBar("Drives");
+    drives_->setObjectName("TBDrives");
+    for (int i = 0; i < 26; ++i) {
+        auto* button = new QToolButton(drives_);
+        button->setObjectName(QString("TBDrive%1").arg(i + 1, 2, 10, QChar('0')));
+        button->setText(QString(QChar('a' + i)) + ":");
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        connect(button, &QToolButton::clicked, this, [this, i] { SBDriveClick(i); });
+        driveButtons_.append(button);
+        drives_->addWidget(button)->setObjectName(button->objectName() + "Action");
+    }
+
+    navigation_ = addToolBar("Navigation");
+    navigation_->setObjectName("TBNavigation");
+    const struct {
+        const char* name;
+        const char* text;
+        void (MainWindow::*handler)();
+    } nav[] = {{"NavBack", "Back", &MainWindow::NavBackClick},
+               {"NavForward", "Forward", &MainWindow::NavForwardClick},
+               {"NavRefresh", "Refresh", &MainWindow::BTNRefreshClick},
+               {"NavRoot", "Root", &MainWindow::NavRootClick}};
+    for (const auto& n : nav) {
+        QAction* action = navigation_->addAction(n.text, this, n.handler);
+        action->setObjectName(n.name);
+        action->setStatusTip(n.text);
+    }
+}
+
+void MainWindow::BuildPanes()
+{
+    auto* central = new QWidget(this);
+    auto* row = new QHBoxLayout(central);
+    row->setContentsMargins(0, 0, 0, 0);
+    split_ = new QSplitter(Qt::Horizontal, central);
+    split_->setObjectName("LeftSplit");
+    split_->setChildrenCollapsible(false);
+    left_ = new PaneView(true, leftDir_, locale_, split_);
+    auto* rest = new QWidget(split_);
+    auto* restRow = new QHBoxLayout(rest);
+    restRow->setContentsMargins(0, 0, 0, 0);
+    restRow->setSpacing(0);
+    BuildCommandColumn();
+    center_->setParent(rest);
+    right_ = new PaneView(false, rightDir_, locale_, rest);
+    restRow->addWidget(center_);
+    restRow->addWidget(right_, 1);
+    split_->addWidget(left_);
+    split_->addWidget(rest);
+    row->addWidget(split_);
+    setCentralWidget(central);
+    left_->SetOther(right_);
+    right_->SetOther(left_);
+    ConnectPane(left_);
+    ConnectPane(right_);
+}
+
+void MainWindow::BuildCommandColumn()
+{
+    center_ = new QWidget(this);
+    center_->setObjectName("PanCenter");
+    auto* column = new QVBoxLayout(center_);
+    column->setContentsMargins(4, 4, 4, 4);
+    for (const CommandSpec& b : kCommandButtons) {
+        auto* button = new QPushButton(b.caption, center_);
+        button->setObjectName(b.name);
+        button->setAutoDefault(false);
+        SetHint(button, b.hint);
+        column->addWidget(button);
+        if (QString(b.name) == "direction")
+            direction_ = button;
+    }
+    column->addStretch(1);
+    connect(direction_, &QPushButton::clicked, this, &MainWindow::DirectionClick);
+    connect(CommandButton("BTNRefresh"), &QPushButton::clicked, this, &MainWindow::BTNRefreshClick);
+    connect(CommandButton("BTNGoToOther"), &QPushButton::clicked, this, &MainWindow::Synchronize1Click);
+    for (const char* later : {"BTNNewDir", "BTNRename", "BTNViewAsText", "BTNOpen", "BTNViewInfos", "BTNDelete",
+                              "BTNCopy", "BTNMove", "BTNDescribe", "BTNAttributes", "BTNToZip", "BTNProperties"})
+        CommandButton(later)->setEnabled(false);
+}
+
+void MainWindow::ConnectPane(PaneView* pane)
+{
+    connect(pane, &PaneView::activated, this, &MainWindow::SetActivePane);
+    connect(pane, &PaneView::filterChosen, this, [this](PaneView* p) { ReadDirectory(p->Data(), locale_); });
+    connect(pane, &PaneView::sortBoxChanged, this, [this](PaneView* p) {
+        SetActivePane(p);
+        SortBoxChanged(p->Data());
+    });
+    connect(pane, &PaneView::headerClicked, this, [this](PaneView* p, const QString& caption) {
+        SetActivePane(p);
+        HeaderSectionClicked(p->Data(), caption.toStdString());
+    });
+    connect(pane, &PaneView::headerPopupRequested, this, [this](PaneView* p, QPoint at) {
+        headerPopupPane_ = p;
+        headerPopup_->popup(at);
+    });
+    connect(pane, &PaneView::listReleased, this, &MainWindow::ShowSelectionSummary);
+    connect(pane, &PaneView::listDoubleClicked, this, &MainWindow::OpenEntryOf);
+    connect(pane, &PaneView::listEnterPressed, this, &MainWindow::OpenEntryOf);
+    connect(pane, &PaneView::listPopupRequested, this, [this](PaneView* p, QPoint at) {
+        SetActivePane(p);
+        dirPopup_->popup(at);
+    });
+    connect(pane, &PaneView::historyChanged, this, &MainWindow::UpdateNavButtons);
+    connect(pane->ParentButton(), &QToolButton::clicked, this, [this, pane] { GoParentClick(pane); });
+    pane->QuickGoButton()->setEnabled(false); // the quick-go menus come with navigation
+    pane->OpenButton()->setEnabled(false);    // launching comes with opening files
+}
+
+QAction* MainWindow::AddAction(QMenu* menu, const QString& name, const QString& text, std::function<void()> handler,
+                               bool enabled)
+{
+    QAction* action = menu->addAction(text);
+    action->setObjectName(name);
+    action->setEnabled(enabled);
+    if (handler)
+        connect(action, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
+    return action;
+}
+
+void MainWindow::BuildMenus()
+{
+    QMenuBar* bar = menuBar();
+    QMenu* file = bar->addMenu("&File");
+    AddAction(file, "Minimize1", "Minimize Tarnel", [this] { MinimizeProgram(); });
+    AddAction(file, "Shutdown1", "Shutdown Tarnel", [this] { ShutdownProgram(); });
+
+    QMenu* edit = bar->addMenu("&Edit");
+    AddAction(edit, "Copypathtoclipboard1", "Copy path to clipboard", [this] { Copypathtoclipboard1Click(); });
+    QMenu* selectAll = edit->addMenu("Select &all");
+    AddAction(selectAll, "Filesanddirectories1", "Files a&nd directories", [this] { SelectAllOfKindActive(2); });
+    AddAction(selectAll, "Files1", "&Files", [this] { SelectAllOfKindActive(1); });
+    AddAction(selectAll, "Directories1", "&Directories", [this] { SelectAllOfKindActive(0); });
+
+    QMenu* directory = bar->addMenu("Director&y");
+    AddAction(directory, "Refresh1", "Refresh", [this] { BTNRefreshClick(); });
+    AddAction(directory, "Synchronize1", "Synchronize", [this] { Synchronize1Click(); });
+
+    QMenu* bookmarks = bar->addMenu("&Bookmarks");
+    AddAction(bookmarks, "Addbookmark1", "Add bookmark", nullptr, false);
+    AddAction(bookmarks, "Editbookmarks1", "Edit bookmarks", nullptr, false);
+    bookmarks->addSeparator();
+
+    QMenu* viewer = bar->addMenu("&Viewer");
+    viewer->menuAction()->setObjectName("Viewer1");
+    viewer->menuAction()->setVisible(false); // shown only with the text page
+    AddAction(viewer, "Copytoclipboard1", "Copy to clipboard", nullptr, false);
+    AddAction(viewer, "Print1", "Print", nullptr, false);
+    AddAction(viewer, "Search1", "Search", nullptr, false);
+
+    QMenu* utility = bar->addMenu("&Utility");
+    AddAction(utility, "Refreshdrivelist1", "Refresh drive list", [this] { Refreshdrivelist1Click(); });
+    AddAction(utility, "Uninstall1", "Uninstall", nullptr, false)
+        ->setStatusTip("Remove some software currently installed on this machine");
+    AddAction(utility, "Connect1", "Add net drive", nullptr, false);
+    AddAction(utility, "EditID3tags1", "Edit mp3 ID3 tags", nullptr, false);
+
+    QAction* configure = bar->addAction("Config&ure");
+    configure->setObjectName("Configure1");
+    configure->setEnabled(false);
+
+    QMenu* help = bar->addMenu("&Help");
+    AddAction(help, "About1", "&About", [this] { ShowAbout(); });
+}
+
+void MainWindow::BuildPopups()
+{
+    dirPopup_ = new QMenu(this);
+    dirPopup_->setObjectName("DirPopup");
+    QMenu* quickDir = dirPopup_->addMenu("Quick dir");
+    quickDir->menuAction()->setObjectName("Quickdir1");
+    quickDir->menuAction()->setEnabled(false);
+    AddAction(dirPopup_, "PopOpen", "Open", [this] { OpenEntryOf(ActivePane()); });
+    AddAction(dirPopup_, "PopView", "View", nullptr, false);
+    AddAction(dirPopup_, "PopViewAsText", "View as text", nullptr, false);
+    AddAction(dirPopup_, "PopViewInfos", "View infos", nullptr, false);
+    dirPopup_->addSeparator();
+    AddAction(dirPopup_, "PopCopy", "Copy", nullptr, false);
+    AddAction(dirPopup_, "PopMove", "Move", nullptr, false);
+    AddAction(dirPopup_, "PopDelete", "Delete", nullptr, false);
+    AddAction(dirPopup_, "PopRename", "Rename", nullptr, false);
+    dirPopup_->addSeparator();
+    AddAction(dirPopup_, "PopNewDir", "New dir/zip", nullptr, false);
+    AddAction(dirPopup_, "PopRefresh", "Refresh", [this] { BTNRefreshClick(); });
+    AddAction(dirPopup_, "PopProperties", "Properties", nullptr, false);
+
+    headerPopup_ = new QMenu(this);
+    headerPopup_->setObjectName("HeaderPopup");
+    AddAction(headerPopup_, "Autosizecolumns1", "Auto-size columns", [this] {
+        if (headerPopupPane_)
+            AutoSizeColumns(headerPopupPane_);
+    });
+
+    trayMenu_ = new QMenu(this);
+    trayMenu_->setObjectName("TrayMenu");
+    AddAction(trayMenu_, "Restore1", "Restore", [this] { ShowProgram(); });
+    AddAction(trayMenu_, "Shutdown2", "Shut down", [this] { ShutdownProgram(); });
+}
+
+QPushButton* MainWindow::CommandButton(const QString& name) const { return center_->findChild<QPushButton*>(name); }
+
+QToolButton* MainWindow::DriveButton(int index) const { return driveButtons_.value(index); }
+
+QAction* MainWindow::Action(const QString& name) const { return findChild<QAction*>(name); }
+
+PaneView* MainWindow::ActivePane() const { return rightActive_ ? right_ : left_; }
+
+QString MainWindow::StatusText() const { return statusBar()->currentMessage(); }
+
+void MainWindow::ShowStatus(const QString& text) { statusBar()->showMessage(text); }
+
+void MainWindow::SizeCommandColumn()
+{
+    int widest = 0;
+    const QFontMetrics metrics(font());
+    for (const CommandSpec& b : kCommandButtons)
+        if (QString(b.name).startsWith("BTN"))
+            widest = std::max(widest, metrics.horizontalAdvance(QString(b.caption).remove('&')));
+    // Room for the button's frame beyond the bare caption.
+    const int buttonWidth = widest + 4 + 2 * style()->pixelMetric(QStyle::PM_ButtonMargin);
+    for (QPushButton* button : center_->findChildren<QPushButton*>())
+        button->setFixedWidth(buttonWidth);
+    center_->setFixedWidth(2 * center_->layout()->contentsMargins().left() + buttonWidth);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    const int total = split_->width();
+    const int leftWidth = (width() - center_->width()) / 2;
+    split_->setSizes({leftWidth, std::max(total - leftWidth, 0)});
+}
+
+void MainWindow::StartUp(const StartOptions& options)
+{
+    // Start-up order: bind the panes, record and read them, drive buttons,
+    // settings (stored settings come with the configuration issue), active
+    // pane, hot keys (later), command column, then the start-up tail message.
+    leftDir_.Path = options.leftDir.empty() ? StartPlace() : options.leftDir;
+    rightDir_.Path = options.rightDir.empty() ? StartPlace() : options.rightDir;
+    leftDir_.Controls = left_;
+    rightDir_.Controls = right_;
+    left_->SetSortKey(0);
+    right_->SetSortKey(0);
+    left_->SetPathLabel(leftDir_.Path);
+    right_->SetPathLabel(rightDir_.Path);
+    RecordHistory(leftDir_);
+    RecordHistory(rightDir_);
+    RereadPane(leftDir_, locale_);
+    RereadPane(rightDir_, locale_);
+    BuildDriveButtons();
+    SetActivePane(left_);
+    SizeCommandColumn();
+    startMinimized_ = options.startMinimized;
+    if (!options.independent) {
+        mountWatcher_ = new MountWatcher(this);
+        connect(mountWatcher_, &MountWatcher::mountsChanged, this, &MainWindow::OnMountsChanged);
+    }
+    PostPrivateMessage(this, UM_STARTUP);
+}
+
+} // namespace tarnel

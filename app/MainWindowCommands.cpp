@@ -1,0 +1,299 @@
+// The main window's command handlers and private messages.
+#include "app/CloseQueryDialog.h"
+#include "app/MainWindow.h"
+#include "app/PrivateMessages.h"
+#include "app/components/InstanceBlock.h"
+#include "app/components/MountWatcher.h"
+#include "panes/Navigation.h"
+#include "panes/PathUtil.h"
+#include "panes/ReadDirectory.h"
+#include "panes/Selection.h"
+#include "platform/Volumes.h"
+#include "widgets/IconCache.h"
+#include "widgets/PaneView.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QToolBar>
+#include <QCloseEvent>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QToolButton>
+
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace tarnel {
+
+namespace {
+
+QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+std::string ParentOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+MainWindow::~MainWindow()
+{
+    leftDir_.StopWorkers();
+    rightDir_.StopWorkers();
+}
+
+void MainWindow::SetActivePane(PaneView* pane)
+{
+    rightActive_ = pane == right_;
+    left_->SetActiveLook(!rightActive_);
+    right_->SetActiveLook(rightActive_);
+    direction_->setText(rightActive_ ? "<<<<" : ">>>>");
+}
+
+void MainWindow::DirectionClick() { SetActivePane(rightActive_ ? left_ : right_); }
+
+void MainWindow::SelectAllOfKindActive(int mode) { SelectAllOfKind(ActivePane()->Data(), mode); }
+
+void MainWindow::AutoSizeColumns(PaneView* pane) { pane->AutoSizeColumns(); }
+
+void MainWindow::ShowSelectionSummary(PaneView* pane)
+{
+    const QString text = Decode(SelectionSummaryText(SumSelection(pane->Data()), locale_));
+    pane->List()->setToolTip(text);
+    pane->List()->setStatusTip(text);
+    ShowStatus(text);
+}
+
+void MainWindow::UpdateNavButtons()
+{
+    const TDirData& data = ActivePane()->Data();
+    Action("NavBack")->setEnabled(CanGoBack(data));
+    Action("NavForward")->setEnabled(CanGoForward(data));
+}
+
+void MainWindow::BTNRefreshClick() { Refresh(ActivePane()->Data(), leftDir_, rightDir_, locale_); }
+
+void MainWindow::Synchronize1Click()
+{
+    PaneView* target = ActivePane();
+    GoToOther(target->Data(), target->Other()->Data(), locale_);
+}
+
+void MainWindow::NavBackClick() { GoBack(ActivePane()->Data(), locale_); }
+
+void MainWindow::NavForwardClick() { GoForward(ActivePane()->Data(), locale_); }
+
+void MainWindow::NavRootClick() { GoToRoot(ActivePane()->Data(), locale_); }
+
+void MainWindow::SBDriveClick(int index)
+{
+    const DriveList& drives = SystemDrives();
+    if (index >= 0 && size_t(index) < drives.size())
+        GoToDrive(ActivePane()->Data(), drives[size_t(index)].root, locale_);
+}
+
+void MainWindow::GoParentClick(PaneView* pane) { GoToParent(pane->Data(), locale_); }
+
+void MainWindow::BuildDriveButtons()
+{
+    const DriveList& drives = SystemDrives();
+    for (int i = 0; i < driveButtons_.size(); ++i) {
+        QToolButton* button = driveButtons_[i];
+        const bool used = size_t(i) < drives.size();
+        drives_->actions().value(i)->setVisible(used);
+        if (!used)
+            continue;
+        const Volume& volume = drives[size_t(i)];
+        button->setText(Decode(volume.buttonCaption));
+        button->setToolTip(Decode(volume.displayText));
+        button->setStatusTip(Decode(volume.displayText));
+        button->setIcon(Icons().IconForKey(Icons().DriveKey(volume.type)));
+    }
+}
+
+void MainWindow::Refreshdrivelist1Click()
+{
+    RefreshSystemDrives();
+    BuildDriveButtons();
+    ReadDirectory(leftDir_, locale_);
+    ReadDirectory(rightDir_, locale_);
+}
+
+void MainWindow::Copypathtoclipboard1Click()
+{
+    PaneView* pane = ActivePane();
+    const int current = pane->CurrentRow();
+    const std::string text = CopyPathText(pane->Data(), current, current >= 0 && pane->IsSelected(current));
+    QApplication::clipboard()->setText(Decode(text));
+}
+
+void MainWindow::OpenEntryOf(PaneView* pane)
+{
+    SetActivePane(pane);
+    pane->FilterBox()->setEditText("*");
+    if (OpenEntry(pane->Data(), pane->CurrentRow(), locale_) == OpenResult::OpenFile)
+        ShowStatus("Opening files is not available yet");
+}
+
+void MainWindow::MinimizeProgram() { showMinimized(); }
+
+void MainWindow::ShutdownProgram()
+{
+    terminating_ = true;
+    close();
+}
+
+void MainWindow::ShowProgram()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+// With no tray to live in, hiding only minimises: the program stays reachable.
+void MainWindow::HideProgram()
+{
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        hide();
+    else
+        showMinimized();
+}
+
+void MainWindow::ShowAbout()
+{
+    QMessageBox::about(this, QString("Tarnel version %1.%2").arg(1).arg(6, 2, 10, QChar('0')),
+                       "Tarnel, a two-pane file manager.");
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (terminating_) {
+        event->accept();
+        return;
+    }
+    bool allow = true;
+    switch (config_.QuitType) {
+    case qtAsk: {
+        const int answer = closeQuery_ ? closeQuery_() : CloseQueryDialog(this).exec();
+        switch (answer) {
+        case CloseQueryDialog::No: allow = false; break;
+        case CloseQueryDialog::YesAlways: config_.QuitType = qtAlways; break;
+        case CloseQueryDialog::NoNever: config_.QuitType = qtNever; allow = false; break;
+        case CloseQueryDialog::NoAlwaysMinimize:
+            config_.QuitType = qtToTray;
+            allow = false;
+            PostPrivateMessage(this, UM_TOTRAY);
+            break;
+        case CloseQueryDialog::Minimize: allow = false; PostPrivateMessage(this, UM_TOTRAY); break;
+        default: break; // "Yes!" or the dialog closed some other way
+        }
+        break;
+    }
+    case qtNever: allow = false; break;
+    case qtToTray: allow = false; PostPrivateMessage(this, UM_TOTRAY); break;
+    default: break;
+    }
+    if (allow)
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool MainWindow::event(QEvent* event)
+{
+    if (event->type() == PrivateMessageEvent::EventType()) {
+        const auto* message = static_cast<PrivateMessageEvent*>(event);
+        HandlePrivateMessage(message->message(), message->wParam());
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void MainWindow::HandlePrivateMessage(int message, qintptr)
+{
+    switch (message) {
+    case UM_STARTUP:
+        if (startMinimized_)
+            HideProgram();
+        break;
+    case UM_TOTRAY: HideProgram(); break;
+    case UM_RESTORE: ShowProgram(); break;
+    case UM_REFRESHLEFT: RefreshPane(left_); break;
+    case UM_REFRESHRIGHT: RefreshPane(right_); break;
+    case UM_SHELLCALL: ShellCall(); break;
+    default: break;
+    }
+}
+
+void MainWindow::RefreshPane(PaneView* pane)
+{
+    TDirData& data = pane->Data();
+    data.Positions.Store(data.PlaceKey(), pane->TopRow(), pane->CurrentRow());
+    RememberDirSizes(data);
+    RecordHistory(data);
+    ReadDirectory(data, locale_);
+}
+
+void MainWindow::OnMountsChanged()
+{
+    const std::vector<std::string>& changed = mountWatcher_->LastChanges();
+    if (changed.empty())
+        return;
+    RefreshSystemDrives();
+    BuildDriveButtons();
+    if (PlaceIsOnChangedVolume(leftDir_.Path, changed))
+        PostPrivateMessage(this, UM_REFRESHLEFT);
+    if (PlaceIsOnChangedVolume(rightDir_.Path, changed))
+        PostPrivateMessage(this, UM_REFRESHRIGHT);
+}
+
+void MainWindow::ShellCall()
+{
+    if (!block_)
+        return;
+    const uint16_t length = block_->ShellCallLength();
+    if (length > 512) {
+        messages_->Error("String length too large from SHELL CALL");
+        return;
+    }
+    const std::string path = block_->ShellCallText(length);
+    struct stat st {};
+    const bool exists = !path.empty() && stat(path.c_str(), &st) == 0;
+    TDirData& data = ActivePane()->Data();
+    if (exists && S_ISDIR(st.st_mode)) {
+        ShowProgram();
+        GoToDirectory(data, path, locale_);
+        return;
+    }
+    if (!exists) {
+        messages_->Information(QString("Unknown received: <%1>").arg(Decode(path)));
+        return;
+    }
+    ShowProgram();
+    GoToDirectory(data, ParentOf(path), locale_);
+    const std::string name = NameOf(path);
+    for (int i = 0; i < data.Count; ++i) {
+        if (data.Item(i).Kind != fkDrive && EqualsIgnoreCase(data.Item(i).Name, name)) {
+            PaneView* pane = ActivePane();
+            pane->SetCurrentRow(i);
+            pane->SetSelected(i, true);
+            pane->List()->scrollTo(pane->List()->model()->index(i, 0));
+            OpenEntryOf(pane);
+            return;
+        }
+    }
+}
+
+} // namespace tarnel

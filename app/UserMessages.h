@@ -1,0 +1,31 @@
+#pragma once
+// Message boxes titled "Tarnel". Tests replace the sink to read what the user
+// would have seen without a modal box blocking them.
+#include <QString>
+
+class QWidget;
+
+namespace tarnel {
+
+class UserMessages {
+public:
+    virtual ~UserMessages() = default;
+    virtual void Error(const QString& text) = 0;
+    virtual void Warning(const QString& text) = 0;
+    virtual void Information(const QString& text) = 0;
+    virtual bool Confirm(const QString& text) = 0; // Yes / No
+};
+
+class MessageBoxes : public UserMessages {
+public:
+    explicit MessageBoxes(QWidget* parent) : parent_(parent) {}
+    void Error(const QString& text) override;
+    void Warning(const QString& text) override;
+    void Information(const QString& text) override;
+    bool Confirm(const QString& text) override;
+
+private:
+    QWidget* parent_;
+};
+
+} // namespace tarnel

@@ -1,0 +1,165 @@
+#include "app/components/InstanceBlock.h"
+
+#include "app/components/InstanceChannel.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnel {
+
+namespace {
+
+constexpr int kPingTimeoutMs = 1000;
+
+uint32_t ReadU32(const unsigned char* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void WriteU32(unsigned char* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+bool ProcessIsAlive(uint32_t pid)
+{
+    // EPERM means the number now belongs to another user's process: not ours.
+    return pid != 0 && pid <= uint32_t(INT32_MAX) && kill(pid_t(pid), 0) == 0;
+}
+
+} // namespace
+
+std::string InstanceTag()
+{
+    const char* raw = std::getenv("TARNEL_INSTANCE_TAG");
+    std::string tag = raw ? raw : "";
+    for (char& c : tag) {
+        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                          c == '-' || c == '_' || c == '.';
+        if (!safe)
+            c = '_';
+    }
+    return tag;
+}
+
+std::string InstanceBlock::DefaultName()
+{
+    return "/OrvBuffer-" + std::to_string(getuid()) + InstanceTag();
+}
+
+InstanceBlock::InstanceBlock(std::string name) : name_(std::move(name)) {}
+
+InstanceBlock::~InstanceBlock() { Close(); }
+
+bool InstanceBlock::Open(std::string* error)
+{
+    Close();
+    auto fail = [&](const char* text) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+        if (error)
+            *error = text;
+        return false;
+    };
+
+    existed_ = false;
+    claimed_ = false;
+    fd_ = shm_open(name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd_ < 0 && errno == EEXIST) {
+        existed_ = true;
+        fd_ = shm_open(name_.c_str(), O_RDWR | O_CLOEXEC, 0600);
+    }
+    if (fd_ < 0)
+        return fail("TSharedmemory.create handle error");
+    // The shm namespace is shared by all users; a block of someone else's with
+    // our name must not steer us.
+    struct stat st {};
+    if (fstat(fd_, &st) != 0 || st.st_uid != getuid())
+        return fail("TSharedmemory.create handle error");
+    if (size_t(st.st_size) != kBlockSize && ftruncate(fd_, off_t(kBlockSize)) != 0)
+        return fail("TSharedmemory.create handle error");
+
+    void* view = mmap(nullptr, kBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    if (view == MAP_FAILED)
+        return fail("Tfilemapping map view error");
+    view_ = static_cast<unsigned char*>(view);
+    return true;
+}
+
+void InstanceBlock::Close()
+{
+    if (view_) {
+        // The running instance takes its block with it, and so does a sender
+        // that made the block itself without finding anyone; a block another
+        // process has claimed meanwhile stays.
+        const uint32_t pid = RunningPid();
+        if ((claimed_ && pid == uint32_t(getpid())) || (!existed_ && pid == 0)) {
+            WriteU32(view_, 0);
+            shm_unlink(name_.c_str());
+        }
+        munmap(view_, kBlockSize);
+        view_ = nullptr;
+    }
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+bool InstanceBlock::BlockExists() const
+{
+    if (!view_ || !existed_)
+        return false;
+    const uint32_t pid = RunningPid();
+    if (!ProcessIsAlive(pid))
+        return false;
+    // A live process under that number may be anything after a crash and pid
+    // reuse; only the instance itself answers the channel with its own id.
+    qint64 answeringPid = 0;
+    return InstanceChannel::Ping(kPingTimeoutMs, &answeringPid) && answeringPid == qint64(pid);
+}
+
+void InstanceBlock::WriteOwnPid()
+{
+    if (!view_)
+        return;
+    WriteU32(view_, uint32_t(getpid()));
+    claimed_ = true;
+}
+
+uint32_t InstanceBlock::RunningPid() const { return view_ ? ReadU32(view_) : 0; }
+
+uint16_t InstanceBlock::ShellCallLength() const
+{
+    return view_ ? static_cast<uint16_t>(view_[4] | view_[5] << 8) : 0;
+}
+
+std::string InstanceBlock::ShellCallText(size_t length) const
+{
+    if (!view_)
+        return {};
+    length = std::min(length, kMaxTextLength);
+    return std::string(reinterpret_cast<const char*>(view_ + kTextOffset), length);
+}
+
+void InstanceBlock::WriteShellCall(const std::string& path)
+{
+    if (!view_)
+        return;
+    const size_t length = std::min(path.size(), kMaxTextLength);
+    std::memcpy(view_ + kTextOffset, path.data(), length);
+    view_[4] = static_cast<unsigned char>(length & 0xff);
+    view_[5] = static_cast<unsigned char>(length >> 8);
+}
+
+} // namespace tarnel

@@ -1,0 +1,405 @@
+#include "widgets/PaneView.h"
+
+#include "widgets/HeaderPainter.h"
+#include "widgets/PaneRowDelegate.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QProgressBar>
+#include <QScrollBar>
+#include <QStandardItemModel>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace tarnel {
+
+namespace {
+
+const char* const kSortCaptions[] = {"by name", "by size", "by type", "by time", "by desc"};
+const char* const kSectionCaptions[] = {"Name", "Size", "Time", "Description"};
+const int kSectionWidths[] = {100, 50, 80, 5000};
+
+QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+void SetHint(QWidget* w, const QString& hint)
+{
+    w->setToolTip(hint);
+    w->setStatusTip(hint);
+}
+
+} // namespace
+
+void PaneRowModel::SetRows(int rows)
+{
+    beginResetModel();
+    rows_ = rows;
+    endResetModel();
+}
+
+PaneHeader::PaneHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent)
+{
+    auto* model = new QStandardItemModel(0, 4, this);
+    for (int i = 0; i < 4; ++i)
+        model->setHorizontalHeaderItem(i, new QStandardItem(kSectionCaptions[i]));
+    setModel(model);
+    setSectionsClickable(true);
+    setHighlightSections(false);
+    setStretchLastSection(false);
+    setMinimumSectionSize(2);
+    for (int i = 0; i < 4; ++i)
+        resizeSection(i, kSectionWidths[i]);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    setFixedHeight(fontMetrics().height() + 6);
+}
+
+QString PaneHeader::Caption(int section) const
+{
+    return (section >= 0 && section < 4) ? QString(kSectionCaptions[section]) : QString();
+}
+
+void PaneHeader::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const
+{
+    QStyleOptionHeader option;
+    initStyleOption(&option);
+    option.rect = rect;
+    option.section = logicalIndex;
+    option.state |= logicalIndex == pressedSection_ ? QStyle::State_Sunken : QStyle::State_Raised;
+    style()->drawControl(QStyle::CE_HeaderSection, &option, painter, this);
+    PaintHeaderSection(*painter, rect, Caption(logicalIndex), sortKey ? sortKey() : 0, ascending ? ascending() : true,
+                       logicalIndex == pressedSection_, leftDown_, palette());
+}
+
+void PaneHeader::mousePressEvent(QMouseEvent* event)
+{
+    pressedSection_ = logicalIndexAt(event->position().toPoint());
+    leftDown_ = event->button() == Qt::LeftButton;
+    viewport()->update();
+    QHeaderView::mousePressEvent(event);
+}
+
+void PaneHeader::mouseReleaseEvent(QMouseEvent* event)
+{
+    pressedSection_ = -1;
+    leftDown_ = false;
+    viewport()->update();
+    QHeaderView::mouseReleaseEvent(event);
+}
+
+void PaneList::mousePressEvent(QMouseEvent* event)
+{
+    emit pressed(event->button());
+    QListView::mousePressEvent(event);
+}
+
+void PaneList::mouseReleaseEvent(QMouseEvent* event)
+{
+    QListView::mouseReleaseEvent(event);
+    emit released(event->button());
+}
+
+void PaneList::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QListView::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid())
+        emit doubleClickedRow();
+}
+
+void PaneList::keyPressEvent(QKeyEvent* event)
+{
+    if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            emit enterPressed();
+            return;
+        }
+        if (event->key() == Qt::Key_Delete) {
+            emit deletePressed();
+            return;
+        }
+    }
+    QListView::keyPressEvent(event);
+}
+
+PaneView::PaneView(bool left, TDirData& data, const DisplayLocale& locale, QWidget* parent)
+    : QFrame(parent), left_(left), data_(data), locale_(locale)
+{
+    setObjectName(left ? "PanLeft" : "PanRight");
+    setAutoFillBackground(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(3, 3, 3, 3);
+    layout->setSpacing(0);
+    BuildTopPanel();
+    BuildHeader();
+    BuildList();
+    BuildFilterPanel();
+    viewerPanel_ = new QWidget(this);
+    viewerPanel_->setObjectName(left ? "PanLViewer" : "PanRViewer");
+    viewerPanel_->hide();
+    layout->addWidget(topPanel_);
+    layout->addWidget(header_);
+    layout->addWidget(gauge_);
+    layout->addWidget(list_, 1);
+    layout->addWidget(viewerPanel_, 1);
+    layout->addWidget(filterPanel_);
+}
+
+void PaneView::BuildTopPanel()
+{
+    topPanel_ = new QWidget(this);
+    topPanel_->setObjectName(left_ ? "LTopPanel" : "RTopPanel");
+    auto* row = new QHBoxLayout(topPanel_);
+    row->setContentsMargins(2, 1, 2, 1);
+    pathLabel_ = new QLabel(topPanel_);
+    pathLabel_->setObjectName(left_ ? "PathLeft" : "PathRight");
+    pathLabel_->setTextFormat(Qt::PlainText);
+    pathLabel_->setMinimumWidth(10);
+    pathLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    pathLabel_->installEventFilter(this);
+    auto makeButton = [&](const char* name, const QString& text, const QString& hint) {
+        auto* b = new QToolButton(topPanel_);
+        b->setObjectName(QString(left_ ? "L" : "R") + name);
+        b->setText(text);
+        b->setAutoRaise(true);
+        SetHint(b, hint);
+        return b;
+    };
+    parentButton_ = makeButton("GoParent", "..", "Go to the parent directory");
+    quickGoButton_ = makeButton("QuickGo", "\u25BE", "QuickGo to a directory in any drive");
+    openButton_ = makeButton("Open", "\u2197", "Open this directory with explorer");
+    row->addWidget(pathLabel_, 1);
+    row->addWidget(parentButton_);
+    row->addWidget(quickGoButton_);
+    row->addWidget(openButton_);
+}
+
+void PaneView::BuildHeader()
+{
+    header_ = new PaneHeader(this);
+    header_->setObjectName(left_ ? "LHeader" : "RHeader");
+    header_->sortKey = [this] { return SortKey(); };
+    header_->ascending = [this] { return data_.Ascending != 0; };
+    connect(header_, &QHeaderView::sectionClicked, this,
+            [this](int section) { emit headerClicked(this, header_->Caption(section)); });
+    connect(header_, &QHeaderView::sectionResized, this, [this](int section, int, int size) {
+        if (section == 0 && size < 30)
+            header_->resizeSection(0, 30);
+        list_->viewport()->update();
+    });
+    connect(header_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { emit headerPopupRequested(this, header_->mapToGlobal(pos)); });
+    gauge_ = new QProgressBar(this);
+    gauge_->setObjectName(left_ ? "LGauge" : "RGauge");
+    gauge_->setMaximumHeight(8);
+    gauge_->setTextVisible(false);
+    gauge_->hide();
+}
+
+void PaneView::BuildList()
+{
+    list_ = new PaneList(this);
+    list_->setObjectName(left_ ? "FilesLeft" : "FilesRight");
+    rows_ = new PaneRowModel(list_);
+    list_->setModel(rows_);
+    list_->setUniformItemSizes(true);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setItemDelegate(new PaneRowDelegate(*this, locale_, list_));
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    list_->setMouseTracking(true);
+    connect(list_, &PaneList::pressed, this, [this](Qt::MouseButton) { emit activated(this); });
+    connect(list_, &PaneList::released, this, [this](Qt::MouseButton) { emit listReleased(this); });
+    connect(list_, &PaneList::enterPressed, this, [this] { emit listEnterPressed(this); });
+    connect(list_, &PaneList::doubleClickedRow, this, [this] { emit listDoubleClicked(this); });
+    connect(list_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { emit listPopupRequested(this, list_->viewport()->mapToGlobal(pos)); });
+}
+
+void PaneView::BuildFilterPanel()
+{
+    filterPanel_ = new QWidget(this);
+    filterPanel_->setObjectName(left_ ? "PanLFilter" : "PanRFilter");
+    filterPanel_->installEventFilter(this);
+    auto* row = new QHBoxLayout(filterPanel_);
+    row->setContentsMargins(0, 2, 0, 0);
+    filter_ = new QComboBox(filterPanel_);
+    filter_->setObjectName(left_ ? "FilterLeft" : "FilterRight");
+    filter_->setEditable(true);
+    filter_->setInsertPolicy(QComboBox::NoInsert);
+    filter_->setEditText("*");
+    filter_->lineEdit()->installEventFilter(this);
+    connect(filter_, &QComboBox::activated, this, [this](int) { emit filterChosen(this); });
+    sort_ = new QComboBox(filterPanel_);
+    sort_->setObjectName(left_ ? "SortLeft" : "SortRight");
+    for (const char* caption : kSortCaptions)
+        sort_->addItem(caption);
+    connect(sort_, &QComboBox::activated, this, [this](int) { emit sortBoxChanged(this); });
+    row->addWidget(filter_, 1);
+    row->addWidget(sort_);
+}
+
+bool PaneView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (filter_ && watched == filter_->lineEdit() && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            emit filterChosen(this);
+            return true; // swallowed
+        }
+    }
+    if ((watched == pathLabel_ || watched == filterPanel_) && event->type() == QEvent::MouseButtonPress)
+        emit activated(this);
+    return QFrame::eventFilter(watched, event);
+}
+
+void PaneView::SetActiveLook(bool active)
+{
+    QPalette p = palette();
+    p.setColor(QPalette::Window, QApplication::palette().color(active ? QPalette::Highlight : QPalette::Button));
+    setPalette(p);
+}
+
+std::array<int, 4> PaneView::SectionWidths() const
+{
+    return {header_->sectionSize(0), header_->sectionSize(1), header_->sectionSize(2), header_->sectionSize(3)};
+}
+
+void PaneView::AutoSizeColumns()
+{
+    for (int i = 0; i < 3; ++i)
+        header_->resizeSection(i, data_.BestWidths[size_t(i)]);
+    list_->viewport()->update();
+}
+
+void PaneView::BeginUpdate() { list_->setUpdatesEnabled(false); }
+
+void PaneView::EndUpdate()
+{
+    list_->setUpdatesEnabled(true);
+    list_->viewport()->update();
+}
+
+void PaneView::SetRowCount(int rows)
+{
+    rows_->SetRows(rows);
+    list_->LayoutNow();
+}
+
+int PaneView::RowCount() const { return rows_->rowCount(); }
+
+int PaneView::TopRow() const { return list_->verticalScrollBar()->value(); }
+
+void PaneView::SetTopRow(int row)
+{
+    list_->LayoutNow();
+    list_->verticalScrollBar()->setValue(row);
+}
+
+int PaneView::CurrentRow() const
+{
+    const QModelIndex current = list_->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void PaneView::SetCurrentRow(int row)
+{
+    list_->selectionModel()->setCurrentIndex(rows_->index(row), QItemSelectionModel::NoUpdate);
+}
+
+bool PaneView::IsSelected(int row) const { return list_->selectionModel()->isSelected(rows_->index(row)); }
+
+void PaneView::SetSelected(int row, bool selected)
+{
+    list_->selectionModel()->select(rows_->index(row),
+                                    selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect);
+}
+
+void PaneView::SetRangeSelected(int first, int last, bool selected)
+{
+    if (first > last || RowCount() == 0)
+        return;
+    const QItemSelection range(rows_->index(std::max(first, 0)), rows_->index(std::min(last, RowCount() - 1)));
+    list_->selectionModel()->select(range, selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect);
+}
+
+std::vector<int> PaneView::SelectedRows() const
+{
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : list_->selectionModel()->selection())
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+void PaneView::FocusList() { list_->setFocus(); }
+
+std::string PaneView::FilterText() const { return QFile::encodeName(filter_->currentText()).toStdString(); }
+
+void PaneView::SetFilterItems(const std::vector<std::string>& items)
+{
+    const QString text = filter_->currentText();
+    filter_->blockSignals(true);
+    filter_->clear();
+    for (const std::string& item : items)
+        filter_->addItem(Decode(item));
+    filter_->setCurrentIndex(-1);
+    filter_->setEditText(text);
+    filter_->blockSignals(false);
+}
+
+void PaneView::SelectFilterItem(int index)
+{
+    filter_->blockSignals(true);
+    filter_->setCurrentIndex(index);
+    filter_->blockSignals(false);
+}
+
+int PaneView::SortKey() const { return sort_->currentIndex(); }
+
+void PaneView::SetSortKey(int key)
+{
+    sort_->blockSignals(true);
+    sort_->setCurrentIndex(key);
+    sort_->blockSignals(false);
+}
+
+void PaneView::RepaintHeader() { header_->viewport()->update(); }
+
+void PaneView::SetPathLabel(const std::string& caption)
+{
+    const QString text = Decode(caption);
+    pathLabel_->setText(text);
+    SetHint(pathLabel_, text);
+}
+
+int PaneView::TextWidth(const std::string& text) const
+{
+    return list_->fontMetrics().horizontalAdvance(Decode(text));
+}
+
+void PaneView::BeginBusy()
+{
+    if (busyDepth_++ == 0)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void PaneView::EndBusy()
+{
+    if (--busyDepth_ == 0)
+        QApplication::restoreOverrideCursor();
+}
+
+void PaneView::SetGauge(int percent, bool visible)
+{
+    gauge_->setValue(percent);
+    gauge_->setVisible(visible);
+}
+
+} // namespace tarnel

@@ -1,0 +1,167 @@
+#pragma once
+// One pane of the main window: path bar, column header, gauge, row list and
+// the filter and sort boxes. It shows a TDirData and implements the controls
+// the listing model reaches.
+#include "panes/DirData.h"
+#include "panes/PaneControls.h"
+#include "panes/RowText.h"
+
+#include <QAbstractListModel>
+#include <QFrame>
+#include <QHeaderView>
+#include <QListView>
+
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QToolButton;
+
+namespace tarnel {
+
+// Placeholder rows: one per entry, painted from the listing.
+class PaneRowModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : rows_; }
+    QVariant data(const QModelIndex&, int) const override { return {}; }
+    void SetRows(int rows);
+
+private:
+    int rows_ = 0;
+};
+
+// The four-section column header, painted with sort and pressed markers.
+class PaneHeader : public QHeaderView {
+    Q_OBJECT
+public:
+    explicit PaneHeader(QWidget* parent);
+    std::function<int()> sortKey;
+    std::function<bool()> ascending;
+    QString Caption(int section) const;
+
+protected:
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    int pressedSection_ = -1;
+    bool leftDown_ = false;
+};
+
+class PaneList : public QListView {
+    Q_OBJECT
+public:
+    explicit PaneList(QWidget* parent) : QListView(parent) {}
+    void LayoutNow() { executeDelayedItemsLayout(); }
+
+signals:
+    void pressed(Qt::MouseButton button);
+    void released(Qt::MouseButton button);
+    void enterPressed();
+    void deletePressed();
+    void doubleClickedRow();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+class PaneView : public QFrame, public PaneControls {
+    Q_OBJECT
+public:
+    PaneView(bool left, TDirData& data, const DisplayLocale& locale, QWidget* parent);
+
+    TDirData& Data() { return data_; }
+    const TDirData& Data() const { return data_; }
+    bool IsLeft() const { return left_; }
+    void SetOther(PaneView* other) { other_ = other; }
+    PaneView* Other() const { return other_; }
+    void SetActiveLook(bool active);
+    std::array<int, 4> SectionWidths() const;
+    void AutoSizeColumns();
+
+    PaneList* List() const { return list_; }
+    PaneHeader* Header() const { return header_; }
+    QLabel* PathLabel() const { return pathLabel_; }
+    QComboBox* FilterBox() const { return filter_; }
+    QComboBox* SortBox() const { return sort_; }
+    QWidget* TopPanel() const { return topPanel_; }
+    QWidget* FilterPanel() const { return filterPanel_; }
+    QWidget* ViewerPanel() const { return viewerPanel_; }
+    QToolButton* ParentButton() const { return parentButton_; }
+    QToolButton* QuickGoButton() const { return quickGoButton_; }
+    QToolButton* OpenButton() const { return openButton_; }
+
+    // PaneControls
+    void BeginUpdate() override;
+    void EndUpdate() override;
+    void SetRowCount(int rows) override;
+    int RowCount() const override;
+    int TopRow() const override;
+    void SetTopRow(int row) override;
+    int CurrentRow() const override;
+    void SetCurrentRow(int row) override;
+    bool IsSelected(int row) const override;
+    void SetSelected(int row, bool selected) override;
+    void SetRangeSelected(int first, int last, bool selected) override;
+    std::vector<int> SelectedRows() const override;
+    void FocusList() override;
+    std::string FilterText() const override;
+    void SetFilterItems(const std::vector<std::string>& items) override;
+    void SelectFilterItem(int index) override;
+    int SortKey() const override;
+    void SetSortKey(int key) override;
+    void RepaintHeader() override;
+    void SetPathLabel(const std::string& caption) override;
+    int TextWidth(const std::string& text) const override;
+    void BeginBusy() override;
+    void EndBusy() override;
+    void SetGauge(int percent, bool visible) override;
+    void HistoryChanged() override { emit historyChanged(); }
+
+signals:
+    void activated(PaneView* pane);          // a click made this pane the active one
+    void filterChosen(PaneView* pane);       // Enter in the filter box or an item chosen
+    void sortBoxChanged(PaneView* pane);     // the user changed the sort box
+    void headerClicked(PaneView* pane, QString caption);
+    void headerPopupRequested(PaneView* pane, QPoint globalPos);
+    void listReleased(PaneView* pane);
+    void listDoubleClicked(PaneView* pane);
+    void listEnterPressed(PaneView* pane);
+    void listPopupRequested(PaneView* pane, QPoint globalPos);
+    void historyChanged();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildTopPanel();
+    void BuildHeader();
+    void BuildList();
+    void BuildFilterPanel();
+
+    bool left_;
+    TDirData& data_;
+    const DisplayLocale& locale_;
+    PaneView* other_ = nullptr;
+    QWidget* topPanel_ = nullptr;
+    QLabel* pathLabel_ = nullptr;
+    QToolButton* parentButton_ = nullptr;
+    QToolButton* quickGoButton_ = nullptr;
+    QToolButton* openButton_ = nullptr;
+    PaneHeader* header_ = nullptr;
+    QProgressBar* gauge_ = nullptr;
+    PaneList* list_ = nullptr;
+    PaneRowModel* rows_ = nullptr;
+    QWidget* filterPanel_ = nullptr;
+    QComboBox* filter_ = nullptr;
+    QComboBox* sort_ = nullptr;
+    QWidget* viewerPanel_ = nullptr;
+    int busyDepth_ = 0;
+};
+
+} // namespace tarnel
