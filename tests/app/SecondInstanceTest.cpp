@@ -1,0 +1,58 @@
+// A second start of the real program brings this (first) instance forward and
+// ends at once, without a window.
+#include "app/MainWindow.h"
+#include "app/PrivateMessages.h"
+#include "app/components/InstanceBlock.h"
+#include "app/components/InstanceChannel.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+using namespace tarnel;
+
+TEST(SecondInstance, BringsTheFirstForwardAndEnds)
+{
+    char runtime[] = "/tmp/tarnel-second-XXXXXX";
+    ASSERT_NE(mkdtemp(runtime), nullptr);
+    const QByteArray tag = "-second-" + QByteArray::number(getpid());
+    qputenv("TARNEL_INSTANCE_TAG", tag);
+    qputenv("XDG_RUNTIME_DIR", runtime);
+
+    InstanceBlock block;
+    std::string error;
+    ASSERT_TRUE(block.Open(&error)) << error;
+    ASSERT_FALSE(block.BlockExists());
+    InstanceChannel channel;
+    ASSERT_TRUE(channel.Listen(&error)) << error;
+    block.WriteOwnPid();
+
+    StartOptions options;
+    options.independent = true;
+    options.leftDir = options.rightDir = runtime;
+    MainWindow window(options, &block);
+    QObject::connect(&channel, &InstanceChannel::messageReceived, &window,
+                     [&window](int message, qint64, qint64) { PostPrivateMessage(&window, message); });
+    window.showMinimized();
+    QApplication::processEvents();
+    ASSERT_TRUE(window.isMinimized());
+
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    second.setProcessEnvironment(env);
+    second.start(TARNEL_BINARY, {});
+    ASSERT_TRUE(second.waitForStarted(5000));
+    // The event loop keeps running so that this instance answers the second one.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 15000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isMinimized(); }, 5000));
+    EXPECT_EQ(block.RunningPid(), uint32_t(getpid())); // the second start wrote nothing
+
+    std::filesystem::remove_all(runtime);
+}

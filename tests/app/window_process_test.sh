@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The window binary as a process: the screenshot run, an unreachable display,
+# and a start from a working directory that no longer exists.
+set -euo pipefail
+tarnel=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+export TARNEL_INSTANCE_TAG=-process-test-$$
+
+mkdir "$work/left" "$work/right"
+touch "$work/left/$(printf 'odd\xffname')"
+"$tarnel" --screenshot "$work/shot.png" --size 800x500 "$work/left" "$work/right" 2>/dev/null ||
+  fail "screenshot run failed"
+[ "$(head -c 8 "$work/shot.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "no PNG written"
+
+# A deleted working directory still gives a window.
+mkdir "$work/gone"
+(cd "$work/gone" && rmdir "$work/gone" && "$tarnel" --screenshot "$work/shot2.png" 2>/dev/null) ||
+  fail "a vanished working directory stopped the start"
+[ -s "$work/shot2.png" ] || fail "no picture from the vanished working directory"
+
+# No display at all: one line naming the other modes, not Qt's abort.
+set +e
+message=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$tarnel" 2>&1)
+status=$?
+set -e
+[ "$status" -ne 0 ] || fail "started without a display"
+[ "$(printf '%s\n' "$message" | wc -l)" -eq 1 ] || fail "more than one line: $message"
+printf '%s' "$message" | grep -q -- '--list' || fail "message does not name --list: $message"
+printf '%s' "$message" | grep -q -- '--screenshot' || fail "message does not name --screenshot: $message"
+exit 0
