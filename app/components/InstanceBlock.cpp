@@ -65,8 +65,11 @@ bool InstanceBlock::Open(std::string* error)
 {
     Close();
     auto fail = [&](const char* text) {
-        if (fd_ >= 0)
+        if (fd_ >= 0) {
             ::close(fd_);
+            if (!existed_) // half made by us: nobody else can use it
+                shm_unlink(name_.c_str());
+        }
         fd_ = -1;
         if (error)
             *error = text;

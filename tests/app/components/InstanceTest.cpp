@@ -1,0 +1,521 @@
+// The instance block, the instance channel and tarnel-open, each test with its
+// own block and socket names so that a real running Tarnel is never touched.
+#include "app/PrivateMessages.h"
+#include "app/components/InstanceBlock.h"
+#include "app/components/InstanceChannel.h"
+#include "app/components/TestEnvironment.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <cstring>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tarnel;
+
+namespace {
+
+using Received = std::tuple<int, qint64, qint64>;
+
+// Own tag and runtime folder per test; removes the block the test leaves.
+class InstanceFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static int counter = 0;
+        ASSERT_TRUE(runtime_.isValid());
+        env_.Set("TARNEL_INSTANCE_TAG", "-test" + std::to_string(getpid()) + "-" + std::to_string(++counter));
+        env_.Set("XDG_RUNTIME_DIR", runtime_.path().toStdString());
+        ASSERT_EQ(0, chmod(runtime_.path().toLocal8Bit().constData(), 0700));
+    }
+
+    void TearDown() override { shm_unlink(InstanceBlock::DefaultName().c_str()); }
+
+    std::string RuntimeDir() const { return runtime_.path().toStdString(); }
+
+    EnvGuard env_;
+    QTemporaryDir runtime_;
+};
+
+// The server answers only while the event loop runs, so a client in the same
+// process must ask from another thread.
+template <class F>
+auto BesideEventLoop(F f)
+{
+    std::atomic<bool> done{false};
+    decltype(f()) result{};
+    std::thread t([&] {
+        result = f();
+        done = true;
+    });
+    // Every client call has its own timeout, so the join cannot hang.
+    static_cast<void>(QTest::qWaitFor([&] { return done.load(); }, 10000));
+    t.join();
+    return result;
+}
+
+class Recorder {
+public:
+    explicit Recorder(InstanceChannel& channel)
+    {
+        QObject::connect(&channel, &InstanceChannel::messageReceived,
+                         [this](int m, qint64 w, qint64 l) { messages.emplace_back(m, w, l); });
+    }
+    bool WaitFor(size_t count, int ms = 5000)
+    {
+        return QTest::qWaitFor([&] { return messages.size() >= count; }, ms);
+    }
+    std::vector<Received> messages;
+};
+
+uint32_t DeadPid()
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    return uint32_t(child);
+}
+
+int RawConnect()
+{
+    const std::string path = InstanceChannel::SocketPath();
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void SendRaw(const std::string& bytes)
+{
+    const int fd = RawConnect();
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ssize_t(bytes.size()), send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+    close(fd);
+}
+
+// Overwrites the pid at offset 0; WriteOwnPid can only write ours.
+void WriteRawPid(uint32_t pid)
+{
+    const int fd = shm_open(InstanceBlock::DefaultName().c_str(), O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    auto* raw = static_cast<unsigned char*>(mmap(nullptr, 4096, PROT_WRITE, MAP_SHARED, fd, 0));
+    close(fd);
+    ASSERT_NE(MAP_FAILED, static_cast<void*>(raw));
+    for (int i = 0; i < 4; ++i)
+        raw[i] = static_cast<unsigned char>(pid >> (8 * i));
+    munmap(raw, 4096);
+}
+
+struct OpenRun {
+    int exitCode = -1;
+    std::string err;
+};
+
+// Runs tarnel-open with arguments passed byte for byte, while this process
+// keeps serving the channel.
+OpenRun RunTarnelOpen(std::vector<std::string> args, const std::string& workDir = {})
+{
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    if (!workDir.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+    args.insert(args.begin(), TARNEL_OPEN_BINARY);
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, TARNEL_OPEN_BINARY, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    OpenRun run;
+    if (spawned == 0) {
+        int status = 0;
+        if (!QTest::qWaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, 15000)) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+        }
+        if (WIFEXITED(status))
+            run.exitCode = WEXITSTATUS(status);
+        char buffer[512];
+        for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+            run.err.append(buffer, size_t(n));
+    }
+    close(pipeFds[0]);
+    return run;
+}
+
+} // namespace
+
+using InstanceBlockTest = InstanceFixture;
+
+TEST_F(InstanceBlockTest, LayoutIsLittleEndianPidLengthAndText)
+{
+    InstanceBlock block;
+    std::string error;
+    ASSERT_TRUE(block.Open(&error)) << error;
+    block.WriteOwnPid();
+    block.WriteShellCall("/home/x");
+
+    // Other programs see the block as raw bytes; check them, not just our reader.
+    const int fd = shm_open(InstanceBlock::DefaultName().c_str(), O_RDONLY, 0);
+    ASSERT_GE(fd, 0);
+    struct stat st {};
+    ASSERT_EQ(0, fstat(fd, &st));
+    EXPECT_EQ(4096, st.st_size);
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+    auto* raw = static_cast<const unsigned char*>(mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0));
+    close(fd);
+    ASSERT_NE(MAP_FAILED, static_cast<const void*>(raw));
+    const uint32_t pid = uint32_t(getpid());
+    EXPECT_EQ(pid & 0xff, raw[0]);
+    EXPECT_EQ(pid >> 8 & 0xff, raw[1]);
+    EXPECT_EQ(pid >> 16 & 0xff, raw[2]);
+    EXPECT_EQ(pid >> 24, raw[3]);
+    EXPECT_EQ(7, raw[4]);
+    EXPECT_EQ(0, raw[5]);
+    EXPECT_EQ("/home/x", std::string(reinterpret_cast<const char*>(raw + 6), 7));
+    munmap(const_cast<unsigned char*>(raw), 4096);
+
+    InstanceBlock other;
+    ASSERT_TRUE(other.Open(&error)) << error;
+    EXPECT_EQ(pid, other.RunningPid());
+    EXPECT_EQ(7, other.ShellCallLength());
+    EXPECT_EQ("/home/x", other.ShellCallText(other.ShellCallLength()));
+}
+
+TEST_F(InstanceBlockTest, ShellCallLengthIsTheTrueLengthUpToTheBlockEnd)
+{
+    InstanceBlock block;
+    ASSERT_TRUE(block.Open(nullptr));
+
+    const std::string p512(512, 'a');
+    block.WriteShellCall(p512);
+    EXPECT_EQ(512, block.ShellCallLength());
+    EXPECT_EQ(p512, block.ShellCallText(512));
+
+    // Too long for the receiver, which must see that and refuse it.
+    const std::string p513 = "/" + std::string(512, 'b');
+    block.WriteShellCall(p513);
+    EXPECT_EQ(513, block.ShellCallLength());
+    EXPECT_EQ(p513, block.ShellCallText(513));
+
+    const std::string huge(5000, 'c');
+    block.WriteShellCall(huge);
+    EXPECT_EQ(4090, block.ShellCallLength());
+    EXPECT_EQ(std::string(4090, 'c'), block.ShellCallText(65535));
+    EXPECT_EQ("cc", block.ShellCallText(2));
+}
+
+TEST_F(InstanceBlockTest, ExistsOnlyWhenTheRecordedProcessAnswers)
+{
+    InstanceBlock first;
+    ASSERT_TRUE(first.Open(nullptr));
+    EXPECT_FALSE(first.BlockExists()) << "freshly made";
+
+    InstanceBlock second;
+    ASSERT_TRUE(second.Open(nullptr));
+    EXPECT_FALSE(second.BlockExists()) << "existed, but no process recorded";
+
+    const uint32_t dead = DeadPid();
+    ASSERT_NE(0, kill(pid_t(dead), 0));
+    WriteRawPid(dead);
+    EXPECT_EQ(dead, second.RunningPid());
+    EXPECT_FALSE(second.BlockExists()) << "left by a crashed run";
+
+    first.WriteOwnPid();
+    EXPECT_FALSE(second.BlockExists()) << "alive, but nobody answers";
+
+    InstanceChannel channel;
+    std::string error;
+    ASSERT_TRUE(channel.Listen(&error)) << error;
+    EXPECT_TRUE(BesideEventLoop([&] { return second.BlockExists(); }));
+}
+
+TEST_F(InstanceBlockTest, AnswerFromAnotherProcessThanTheRecordedOneDoesNotCount)
+{
+    InstanceChannel channel;
+    ASSERT_TRUE(channel.Listen(nullptr));
+    InstanceBlock first;
+    ASSERT_TRUE(first.Open(nullptr));
+    InstanceBlock second;
+    ASSERT_TRUE(second.Open(nullptr));
+
+    // A live process that is not the one answering: the recorded instance
+    // died and its number went to something else.
+    QProcess sleeper;
+    sleeper.start("sleep", {"30"});
+    ASSERT_TRUE(sleeper.waitForStarted(5000));
+    WriteRawPid(uint32_t(sleeper.processId()));
+
+    EXPECT_FALSE(BesideEventLoop([&] { return second.BlockExists(); }));
+    sleeper.kill();
+    sleeper.waitForFinished(5000);
+}
+
+TEST_F(InstanceBlockTest, RunningInstanceTakesItsBlockAlongOthersLeaveIt)
+{
+    {
+        InstanceBlock owner;
+        ASSERT_TRUE(owner.Open(nullptr));
+        owner.WriteOwnPid();
+        InstanceBlock visitor;
+        ASSERT_TRUE(visitor.Open(nullptr));
+    } // the visitor leaves first and must not take the owner's block
+
+    const int fd = shm_open(InstanceBlock::DefaultName().c_str(), O_RDONLY, 0);
+    EXPECT_LT(fd, 0) << "the owner's block outlived it";
+    if (fd >= 0)
+        close(fd);
+
+    {
+        InstanceBlock owner;
+        ASSERT_TRUE(owner.Open(nullptr));
+        owner.WriteOwnPid();
+        {
+            InstanceBlock visitor;
+            ASSERT_TRUE(visitor.Open(nullptr));
+        }
+        InstanceBlock later;
+        ASSERT_TRUE(later.Open(nullptr));
+        EXPECT_EQ(uint32_t(getpid()), later.RunningPid()) << "a visitor removed the running block";
+    }
+}
+
+TEST_F(InstanceBlockTest, RefusesABlockOfAnotherUser)
+{
+    if (getuid() != 0)
+        GTEST_SKIP() << "needs root to give the block away";
+    const std::string name = InstanceBlock::DefaultName();
+    const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, fchown(fd, 65534, 65534));
+    close(fd);
+
+    InstanceBlock block;
+    std::string error;
+    EXPECT_FALSE(block.Open(&error));
+    EXPECT_EQ("TSharedmemory.create handle error", error);
+    EXPECT_FALSE(block.IsOpen());
+    EXPECT_EQ(0u, block.RunningPid());
+}
+
+using InstanceChannelTest = InstanceFixture;
+
+TEST_F(InstanceChannelTest, PostDeliversMessageNumbersAndParameters)
+{
+    InstanceChannel channel;
+    std::string error;
+    ASSERT_TRUE(channel.Listen(&error)) << error;
+    Recorder recorder(channel);
+
+    const std::vector<Received> sent = {
+        {UM_SHELLCALL, 0, 0},
+        {UM_ASYNCDONE, -1, INT64_MAX},
+        {INT32_MIN, INT64_MIN, 0x0123456789abcdefLL},
+    };
+    for (size_t i = 0; i < sent.size(); ++i) {
+        const auto& [m, w, l] = sent[i];
+        ASSERT_TRUE(InstanceChannel::Post(m, w, l));
+        ASSERT_TRUE(recorder.WaitFor(i + 1));
+    }
+    EXPECT_EQ(sent, recorder.messages);
+}
+
+TEST_F(InstanceChannelTest, NobodyListening)
+{
+    EXPECT_FALSE(InstanceChannel::Post(UM_RESTORE));
+    EXPECT_FALSE(InstanceChannel::Ping(200));
+
+    // A socket file left by a crashed run refuses connections: same answer.
+    const std::string path = InstanceChannel::SocketPath();
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(0, bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr));
+    close(fd);
+    EXPECT_FALSE(InstanceChannel::Post(UM_RESTORE));
+    EXPECT_FALSE(InstanceChannel::Ping(200));
+
+    // ... and does not stop a new server.
+    InstanceChannel channel;
+    std::string error;
+    ASSERT_TRUE(channel.Listen(&error)) << error;
+    qint64 pid = 0;
+    EXPECT_TRUE(BesideEventLoop([&] { return InstanceChannel::Ping(2000, &pid); }));
+    EXPECT_EQ(getpid(), pid);
+}
+
+TEST_F(InstanceChannelTest, SecondServerDoesNotStealALiveSocket)
+{
+    auto first = std::make_unique<InstanceChannel>();
+    ASSERT_TRUE(first->Listen(nullptr));
+    InstanceChannel second;
+    std::string error;
+    EXPECT_FALSE(second.Listen(&error));
+    EXPECT_NE(std::string::npos, error.find("another process")) << error;
+
+    Recorder recorder(*first);
+    ASSERT_TRUE(InstanceChannel::Post(UM_RESTORE));
+    EXPECT_TRUE(recorder.WaitFor(1));
+
+    first.reset();
+    struct stat st {};
+    EXPECT_NE(0, lstat(InstanceChannel::SocketPath().c_str(), &st)) << "socket file left behind";
+}
+
+TEST_F(InstanceChannelTest, GarbageIsIgnoredAndServingGoesOn)
+{
+    InstanceChannel channel;
+    ASSERT_TRUE(channel.Listen(nullptr));
+    Recorder recorder(channel);
+
+    SendRaw(std::string(32, 'x'));                       // wrong magic
+    SendRaw("Trnl");                                     // short, then gone
+    SendRaw(std::string("Trnl\x03\0\0\0", 8) + std::string(24, '\0')); // an answer, not a request
+    SendRaw(std::string("Trnl\x09\0\0\0", 8) + std::string(24, '\0')); // unknown kind
+    SendRaw(std::string(4096, '\xff'));
+    { // connect and leave without a word
+        const int fd = RawConnect();
+        ASSERT_GE(fd, 0);
+        close(fd);
+    }
+    // A good record followed by rubbish on the same connection: the good one counts.
+    std::string good(32, '\0');
+    std::memcpy(good.data(), "Trnl\x01\0\0\0\x04\x04\0\0", 12);
+    SendRaw(good + std::string(40, 'z') + good);
+    ASSERT_TRUE(recorder.WaitFor(1));
+
+    ASSERT_TRUE(InstanceChannel::Post(UM_REFRESHRIGHT, 7, 8));
+    ASSERT_TRUE(recorder.WaitFor(2));
+    QTest::qWait(100); // let anything late show up
+    EXPECT_EQ((std::vector<Received>{{UM_REFRESHLEFT, 0, 0}, {UM_REFRESHRIGHT, 7, 8}}), recorder.messages);
+}
+
+TEST_F(InstanceChannelTest, SocketFolderMustBePrivate)
+{
+    EXPECT_EQ(RuntimeDir() + "/tarnel-instance" + InstanceTag() + ".sock", InstanceChannel::SocketPath());
+
+    // Runtime folder others can enter: fall back to our own folder in TMPDIR.
+    ASSERT_EQ(0, chmod(RuntimeDir().c_str(), 0755));
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    env_.Set("TMPDIR", tmp.path().toStdString());
+    const std::string own = tmp.path().toStdString() + "/tarnel-" + std::to_string(getuid());
+    EXPECT_EQ(own + "/tarnel-instance" + InstanceTag() + ".sock", InstanceChannel::SocketPath());
+    struct stat st {};
+    ASSERT_EQ(0, lstat(own.c_str(), &st));
+    EXPECT_EQ(0700u, st.st_mode & 0777);
+
+    env_.Unset("XDG_RUNTIME_DIR");
+    ASSERT_EQ(0, chmod(own.c_str(), 0755));
+    std::string error;
+    EXPECT_EQ("", InstanceChannel::SocketPath(&error));
+    EXPECT_NE("", error);
+
+    // A link to a private folder is not the folder.
+    ASSERT_EQ(0, rmdir(own.c_str()));
+    ASSERT_EQ(0, chmod(RuntimeDir().c_str(), 0700));
+    ASSERT_EQ(0, symlink(RuntimeDir().c_str(), own.c_str()));
+    EXPECT_EQ("", InstanceChannel::SocketPath(&error));
+    InstanceChannel channel;
+    EXPECT_FALSE(channel.Listen(&error));
+}
+
+using TarnelOpenTest = InstanceFixture;
+
+TEST_F(TarnelOpenTest, HandsAnAbsolutePathToTheRunningInstance)
+{
+    InstanceBlock block;
+    ASSERT_TRUE(block.Open(nullptr));
+    block.WriteOwnPid();
+    InstanceChannel channel;
+    ASSERT_TRUE(channel.Listen(nullptr));
+    Recorder recorder(channel);
+
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    const std::string cwd = QDir(work.path()).canonicalPath().toStdString();
+    ASSERT_EQ(0, symlink("/usr", (cwd + "/link").c_str()));
+
+    // Relative: made absolute against the caller's folder, "." parts dropped,
+    // links and ".." left as written.
+    OpenRun run = RunTarnelOpen({"./link//../Some File/"}, cwd);
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    ASSERT_TRUE(recorder.WaitFor(1));
+    EXPECT_EQ(Received(UM_SHELLCALL, 0, 0), recorder.messages[0]);
+    const std::string expected = cwd + "/link/../Some File";
+    EXPECT_EQ(expected.size(), block.ShellCallLength());
+    EXPECT_EQ(expected, block.ShellCallText(block.ShellCallLength()));
+
+    // Too long for the receiver; it gets the true length to refuse.
+    const std::string longPath = "/" + std::string(512, 'x');
+    run = RunTarnelOpen({"--", longPath});
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    ASSERT_TRUE(recorder.WaitFor(2));
+    EXPECT_EQ(513, block.ShellCallLength());
+    EXPECT_EQ(longPath, block.ShellCallText(513));
+
+    // Names that are not UTF-8 pass byte for byte.
+    const std::string latin1 = "/tmp/caf\xe9";
+    run = RunTarnelOpen({latin1});
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    ASSERT_TRUE(recorder.WaitFor(3));
+    EXPECT_EQ(latin1, block.ShellCallText(block.ShellCallLength()));
+}
+
+TEST_F(TarnelOpenTest, WithoutARunningInstanceItFailsAndLeavesNothing)
+{
+    OpenRun run = RunTarnelOpen({"/tmp"});
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_EQ("tarnel-open: Tarnel is not running\n", run.err);
+    const int fd = shm_open(InstanceBlock::DefaultName().c_str(), O_RDONLY, 0);
+    EXPECT_LT(fd, 0) << "tarnel-open left a block behind";
+    if (fd >= 0)
+        close(fd);
+
+    // A recorded instance that does not answer is no instance either.
+    InstanceBlock block;
+    ASSERT_TRUE(block.Open(nullptr));
+    block.WriteOwnPid();
+    run = RunTarnelOpen({"/tmp"});
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_EQ("tarnel-open: Tarnel is not running\n", run.err);
+}
+
+TEST_F(TarnelOpenTest, UsageErrors)
+{
+    EXPECT_EQ(2, RunTarnelOpen({}).exitCode);
+    EXPECT_EQ(2, RunTarnelOpen({"/a", "/b"}).exitCode);
+    EXPECT_EQ(2, RunTarnelOpen({""}).exitCode);
+    EXPECT_EQ(2, RunTarnelOpen({"--"}).exitCode);
+}
