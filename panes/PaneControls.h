@@ -1,6 +1,7 @@
 #pragma once
 // What the listing model needs of a pane's controls. The window implements it;
 // tests and the command-line listing use their own.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,15 @@ public:
     // Pixel width of a text in the list's font, and the small icon's width.
     virtual int TextWidth(const std::string& text) const = 0;
     virtual int SmallIconWidth() const { return 16; }
+    // The width of the widest of many texts (0 for none). Windows may answer
+    // faster than measuring each text.
+    virtual int WidestText(const std::vector<const std::string*>& texts) const
+    {
+        int widest = 0;
+        for (const std::string* text : texts)
+            widest = std::max(widest, TextWidth(*text));
+        return widest;
+    }
 
     // The hourglass cursor, shown while the model works.
     virtual void BeginBusy() {}

@@ -171,12 +171,30 @@ void ComputeBestWidths(TDirData& pane, const DisplayLocale& locale)
     PaneControls& controls = *pane.Controls;
     auto offer = [&](int slot, int width) { pane.BestWidths[size_t(slot)] = std::max(pane.BestWidths[size_t(slot)], width); };
     offer(1, controls.TextWidth(kWidestSizeText) + 3);
+    std::vector<const std::string*> names;
+    std::vector<int32_t> times;
+    names.reserve(size_t(pane.Count));
+    times.reserve(size_t(pane.Count));
     for (int i = 0; i < pane.Count; ++i) {
         const TFileData& e = pane.Item(i);
-        offer(0, controls.TextWidth(e.Name) + controls.SmallIconWidth() + 2);
+        names.push_back(&e.Name);
         if (e.Kind != fkDrive)
-            offer(2, controls.TextWidth(TimeText(e.Time, locale)) + 3);
+            times.push_back(e.Time);
     }
+    if (!names.empty())
+        offer(0, controls.WidestText(names) + controls.SmallIconWidth() + 2);
+    // Many entries share a time: format and measure each one once.
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    std::vector<std::string> timeTexts;
+    timeTexts.reserve(times.size());
+    for (const int32_t time : times)
+        timeTexts.push_back(TimeText(time, locale));
+    std::vector<const std::string*> timePointers;
+    for (const std::string& text : timeTexts)
+        timePointers.push_back(&text);
+    if (!timePointers.empty())
+        offer(2, controls.WidestText(timePointers) + 3);
 }
 
 } // namespace tarnel

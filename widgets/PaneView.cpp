@@ -17,6 +17,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <array>
+
 namespace tarnel {
 
 namespace {
@@ -382,6 +385,43 @@ void PaneView::SetPathLabel(const std::string& caption)
 int PaneView::TextWidth(const std::string& text) const
 {
     return list_->fontMetrics().horizontalAdvance(Decode(text));
+}
+
+// Measuring 100,000 names one by one costs more than reading the directory.
+// Printable ASCII texts are first estimated from a table of character widths;
+// only those whose estimate could still beat the widest so far are measured.
+int PaneView::WidestText(const std::vector<const std::string*>& texts) const
+{
+    const QFontMetrics metrics = list_->fontMetrics();
+    std::array<int, 128> advance{};
+    for (int c = 32; c < 127; ++c)
+        advance[size_t(c)] = metrics.horizontalAdvance(QChar(c));
+    int widest = 0;
+    std::vector<std::pair<int, const std::string*>> estimates;
+    estimates.reserve(texts.size());
+    for (const std::string* text : texts) {
+        int estimate = 0;
+        bool plain = true;
+        for (const char c : *text) {
+            const auto u = static_cast<unsigned char>(c);
+            if (u < 32 || u > 126) {
+                plain = false;
+                break;
+            }
+            estimate += advance[u];
+        }
+        if (plain)
+            estimates.emplace_back(estimate, text);
+        else
+            widest = std::max(widest, TextWidth(*text));
+    }
+    std::sort(estimates.begin(), estimates.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [estimate, text] : estimates) {
+        if (estimate + estimate / 8 + 4 < widest) // kerning never widens a text this much
+            break;
+        widest = std::max(widest, TextWidth(*text));
+    }
+    return widest;
 }
 
 void PaneView::BeginBusy()

@@ -118,6 +118,7 @@ public:
     void RepaintHeader() override;
     void SetPathLabel(const std::string& caption) override;
     int TextWidth(const std::string& text) const override;
+    int WidestText(const std::vector<const std::string*>& texts) const override;
     void BeginBusy() override;
     void EndBusy() override;
     void SetGauge(int percent, bool visible) override;
