@@ -199,7 +199,7 @@ void MainWindow::ConnectPane(PaneView* pane)
     connect(pane, &PaneView::listDoubleClicked, this, &MainWindow::OpenEntryOf);
     connect(pane, &PaneView::listEnterPressed, this, &MainWindow::OpenEntryOf);
     connect(pane, &PaneView::listPopupRequested, this, [this](PaneView* p, QPoint at) {
-        SetActivePane(p);
+        DirPopupPopup(p, p->List()->viewport()->mapFromGlobal(at));
         dirPopup_->popup(at);
     });
     connect(pane, &PaneView::historyChanged, this, &MainWindow::UpdateNavButtons);

@@ -76,6 +76,9 @@ public:
     void ShowAbout();
     void BuildDriveButtons();
     void ShellCall();
+    // Before the pane popup shows: the pane becomes active, the row under the
+    // mouse is taken when nothing selected is current, items follow the entry.
+    void DirPopupPopup(PaneView* pane, QPoint viewportPos);
 
 protected:
     bool event(QEvent* event) override;

@@ -147,6 +147,25 @@ void MainWindow::OpenEntryOf(PaneView* pane)
         ShowStatus("Opening files is not available yet");
 }
 
+void MainWindow::DirPopupPopup(PaneView* pane, QPoint viewportPos)
+{
+    SetActivePane(pane);
+    const int current = pane->CurrentRow();
+    if (current < 0 || !pane->IsSelected(current)) {
+        const QModelIndex under = pane->List()->indexAt(viewportPos);
+        if (under.isValid()) {
+            pane->SetSelected(under.row(), true);
+            pane->SetCurrentRow(under.row());
+        }
+    }
+    const TDirData& data = pane->Data();
+    const int row = pane->CurrentRow();
+    const TFileData* entry = row >= 0 && row < data.Count ? &data.Item(row) : nullptr;
+    const bool isFile = entry && entry->Kind == fkFile;
+    Action("PopOpen")->setEnabled(isFile || (entry && entry->Kind == fkDirectory && data.ZipMode == 0));
+    // "View" and "View as text" follow the entry once the quick viewer exists.
+}
+
 void MainWindow::MinimizeProgram() { showMinimized(); }
 
 void MainWindow::ShutdownProgram()

@@ -299,3 +299,18 @@ TEST(CommandLine, MinArgumentSpellings)
     for (const char* no : {"MIN", "--MIN", "/tmp", "-minimal"})
         EXPECT_FALSE(StartHiddenRequested({no})) << no;
 }
+
+TEST_F(MainWindowTest, PanePopupTakesTheRowUnderTheMouse)
+{
+    const int file = Right()->Data().DirCount; // Readme.TXT
+    window->DirPopupPopup(Right(), RowCentre(Right(), file));
+    EXPECT_TRUE(window->RightIsActive());
+    EXPECT_EQ(Right()->CurrentRow(), file);
+    EXPECT_TRUE(Right()->IsSelected(file));
+    EXPECT_TRUE(window->Action("PopOpen")->isEnabled());
+    const int drive = Right()->Data().Count - 1;
+    Right()->SetRangeSelected(0, drive, false);
+    window->DirPopupPopup(Right(), RowCentre(Right(), drive));
+    EXPECT_EQ(Right()->CurrentRow(), drive);
+    EXPECT_FALSE(window->Action("PopOpen")->isEnabled()); // a drive row
+}
