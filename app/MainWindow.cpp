@@ -2,6 +2,9 @@
 
 #include "app/PrivateMessages.h"
 #include "app/SystemLocale.h"
+#include "app/Bookmarks.h"
+#include "app/QuickGoMenu.h"
+#include "panes/Navigation.h"
 #include "app/components/MountWatcher.h"
 #include "panes/ReadDirectory.h"
 #include "panes/Sorting.h"
@@ -204,7 +207,8 @@ void MainWindow::ConnectPane(PaneView* pane)
     });
     connect(pane, &PaneView::historyChanged, this, &MainWindow::UpdateNavButtons);
     connect(pane->ParentButton(), &QToolButton::clicked, this, [this, pane] { GoParentClick(pane); });
-    pane->QuickGoButton()->setEnabled(false); // the quick-go menus come with navigation
+    connect(pane->QuickGoButton(), &QToolButton::clicked, this,
+            [this, pane] { PostPrivateMessage(this, UM_QUICKGO, pane == left_ ? 1 : 2); });
     pane->OpenButton()->setEnabled(false);    // launching comes with opening files
 }
 
@@ -238,9 +242,12 @@ void MainWindow::BuildMenus()
     AddAction(directory, "Synchronize1", "Synchronize", [this] { Synchronize1Click(); });
 
     QMenu* bookmarks = bar->addMenu("&Bookmarks");
-    AddAction(bookmarks, "Addbookmark1", "Add bookmark", nullptr, false);
-    AddAction(bookmarks, "Editbookmarks1", "Edit bookmarks", nullptr, false);
+    AddAction(bookmarks, "Addbookmark1", "Add bookmark", [this] { AddbookmarkClick(); });
+    AddAction(bookmarks, "Editbookmarks1", "Edit bookmarks", [this] { Editbookmarks1Click(); });
     bookmarks->addSeparator();
+    bookmarks_ = new BookmarkMenu(bookmarks);
+    connect(bookmarks_, &BookmarkMenu::goTo, this,
+            [this](const std::string& path) { GoToDirectory(ActivePane()->Data(), path, locale_); });
 
     QMenu* viewer = bar->addMenu("&Viewer");
     viewer->menuAction()->setObjectName("Viewer1");
@@ -253,7 +260,7 @@ void MainWindow::BuildMenus()
     AddAction(utility, "Refreshdrivelist1", "Refresh drive list", [this] { Refreshdrivelist1Click(); });
     AddAction(utility, "Uninstall1", "Uninstall", nullptr, false)
         ->setStatusTip("Remove some software currently installed on this machine");
-    AddAction(utility, "Connect1", "Add net drive", nullptr, false);
+    AddAction(utility, "Connect1", "Add net drive", [this] { Connect1Click(); });
     AddAction(utility, "EditID3tags1", "Edit mp3 ID3 tags", nullptr, false);
 
     QAction* configure = bar->addAction("Config&ure");
@@ -268,9 +275,13 @@ void MainWindow::BuildPopups()
 {
     dirPopup_ = new QMenu(this);
     dirPopup_->setObjectName("DirPopup");
-    QMenu* quickDir = dirPopup_->addMenu("Quick dir");
-    quickDir->menuAction()->setObjectName("Quickdir1");
-    quickDir->menuAction()->setEnabled(false);
+    quickDir_ = dirPopup_->addMenu("Quick dir");
+    quickDir_->menuAction()->setObjectName("Quickdir1");
+    quickGo_ = new QuickGoMenu(this);
+    connect(quickGo_, &QuickGoMenu::goTo, this, [this](const std::string& path) {
+        if (quickGoTarget_)
+            GoToDirectory(quickGoTarget_->Data(), path, locale_);
+    });
     AddAction(dirPopup_, "PopOpen", "Open", [this] { OpenEntryOf(ActivePane()); });
     AddAction(dirPopup_, "PopView", "View", nullptr, false);
     AddAction(dirPopup_, "PopViewAsText", "View as text", nullptr, false);

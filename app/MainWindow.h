@@ -20,9 +20,11 @@ class QToolButton;
 
 namespace tarnel {
 
+class BookmarkMenu;
 class InstanceBlock;
 class MountWatcher;
 class PaneView;
+class QuickGoMenu;
 
 struct StartOptions {
     bool independent = false;     // a screenshot run: no instance block, no settings
@@ -48,6 +50,9 @@ public:
     QMenu* DirPopup() const { return dirPopup_; }
     QMenu* HeaderPopup() const { return headerPopup_; }
     QMenu* TrayMenu() const { return trayMenu_; }
+    BookmarkMenu* Bookmarks() const { return bookmarks_; }
+    QuickGoMenu* QuickGo() const { return quickGo_; }
+    PaneView* QuickGoTarget() const { return quickGoTarget_; }
     QString StatusText() const;
 
     // Tests answer the questions and read the boxes.
@@ -76,6 +81,10 @@ public:
     void ShowAbout();
     void BuildDriveButtons();
     void ShellCall();
+    void QuickGoClick(PaneView* pane);
+    void AddbookmarkClick();
+    void Editbookmarks1Click();
+    void Connect1Click();
     // Before the pane popup shows: the pane becomes active, the row under the
     // mouse is taken when nothing selected is current, items follow the entry.
     void DirPopupPopup(PaneView* pane, QPoint viewportPos);
@@ -120,6 +129,10 @@ private:
     QMenu* headerPopup_ = nullptr;
     QMenu* trayMenu_ = nullptr;
     PaneView* headerPopupPane_ = nullptr;
+    QMenu* quickDir_ = nullptr;
+    BookmarkMenu* bookmarks_ = nullptr;
+    QuickGoMenu* quickGo_ = nullptr;
+    PaneView* quickGoTarget_ = nullptr;
     std::unique_ptr<UserMessages> messages_;
     std::function<int()> closeQuery_;
     InstanceBlock* block_ = nullptr;

@@ -1,5 +1,9 @@
 // The main window's command handlers and private messages.
+#include "app/Bookmarks.h"
+#include "app/BookmarksDialog.h"
 #include "app/CloseQueryDialog.h"
+#include "app/NetDriveDialog.h"
+#include "app/QuickGoMenu.h"
 #include "app/MainWindow.h"
 #include "app/PrivateMessages.h"
 #include "app/components/InstanceBlock.h"
@@ -17,6 +21,8 @@
 #include <QComboBox>
 #include <QToolBar>
 #include <QCloseEvent>
+#include <QCursor>
+#include <QMenu>
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
@@ -147,9 +153,28 @@ void MainWindow::OpenEntryOf(PaneView* pane)
         ShowStatus("Opening files is not available yet");
 }
 
+void MainWindow::QuickGoClick(PaneView* pane)
+{
+    quickGoTarget_ = pane;
+    quickGo_->Popup(QCursor::pos());
+    pane->QuickGoButton()->setDown(false);
+}
+
+void MainWindow::AddbookmarkClick() { bookmarks_->AddFromPane(ActivePane()->Data(), *messages_); }
+
+void MainWindow::Editbookmarks1Click() { BookmarksDialog::EditBookmarks(*bookmarks_, this); }
+
+void MainWindow::Connect1Click()
+{
+    if (NetDriveDialog::AddNetDrive(this, *messages_))
+        Refreshdrivelist1Click();
+}
+
 void MainWindow::DirPopupPopup(PaneView* pane, QPoint viewportPos)
 {
+    quickGoTarget_ = pane;
     SetActivePane(pane);
+    quickDir_->clear();
     const int current = pane->CurrentRow();
     if (current < 0 || !pane->IsSelected(current)) {
         const QModelIndex under = pane->List()->indexAt(viewportPos);
@@ -164,6 +189,7 @@ void MainWindow::DirPopupPopup(PaneView* pane, QPoint viewportPos)
     const bool isFile = entry && entry->Kind == fkFile;
     Action("PopOpen")->setEnabled(isFile || (entry && entry->Kind == fkDirectory && data.ZipMode == 0));
     // "View" and "View as text" follow the entry once the quick viewer exists.
+    quickGo_->FillDriveItems(quickDir_);
 }
 
 void MainWindow::MinimizeProgram() { showMinimized(); }
@@ -240,13 +266,14 @@ bool MainWindow::event(QEvent* event)
     return QMainWindow::event(event);
 }
 
-void MainWindow::HandlePrivateMessage(int message, qintptr)
+void MainWindow::HandlePrivateMessage(int message, qintptr wParam)
 {
     switch (message) {
     case UM_STARTUP:
         if (startMinimized_)
             HideProgram();
         break;
+    case UM_QUICKGO: QuickGoClick(wParam == 1 ? left_ : right_); break;
     case UM_TOTRAY: HideProgram(); break;
     case UM_RESTORE: ShowProgram(); break;
     case UM_REFRESHLEFT: RefreshPane(left_); break;

@@ -1,0 +1,66 @@
+#pragma once
+// Every option that outlives a run, with its default. Read once at start-up,
+// written once at the end of a normal run.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnel {
+
+// Modifier bits of a hot key, as the settings store them.
+enum HotKeyModifier : uint8_t { hkShift = 1, hkCtrl = 2, hkAlt = 4, hkMeta = 8 };
+
+struct HotKeyDefinition {
+    uint8_t modifiers = 0;
+    uint32_t keyCode = 0; // a Windows virtual-key code (116 = F5)
+    bool registered = false;
+    bool enabled = true;
+};
+
+// Shift+F5, F6, F7, Esc.
+inline std::array<HotKeyDefinition, 4> DefaultHotKeys()
+{
+    return {{{hkShift, 116}, {0, 117}, {0, 118}, {0, 27}}};
+}
+
+struct ToolBarBand {
+    std::string name; // TBGeneral, TBNavigation, TBDrives
+    bool lineBreak = false;
+    int width = 0;
+};
+
+struct TextViewSettings {
+    std::string fontName = "Fixedsys";
+    int fontSize = -9;
+    uint32_t fontFore = 0x00C0C0C0; // 0x00BBGGRR
+    uint32_t fontBack = 0;
+    int tabSize = 8;
+    bool printPage = false;
+};
+
+struct WindowPlacement {
+    int left = 0, top = 0, width = 0, height = 0;
+    int state = 0; // 1 normal, 2 minimised, 3 maximised
+    bool restoreToMax = false;
+};
+
+struct AppSettings {
+    int QuitType = 0;
+    bool ShowBigSize = false;
+    bool ShowAttrs = true;
+    bool ShowListHints = true;
+    bool ShowSupported = true;
+    bool FastZipMove = false;
+    bool UseAsyncShell = false;
+    std::string backType = "Default"; // or "None"
+    std::vector<ToolBarBand> bands{{"TBGeneral", false, 101}, {"TBNavigation", false, 280}, {"TBDrives", false, 197}};
+    TextViewSettings textView;
+    std::array<int, 4> leftWidths{100, 50, 80, 5000};
+    std::array<int, 4> rightWidths{100, 50, 80, 5000};
+    std::vector<std::string> bookmarks; // paths ending with "/"
+    std::array<HotKeyDefinition, 4> hotKeys = DefaultHotKeys();
+    WindowPlacement mainForm;
+};
+
+} // namespace tarnel
