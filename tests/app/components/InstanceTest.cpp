@@ -12,9 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <memory>
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -419,6 +421,74 @@ TEST_F(InstanceChannelTest, GarbageIsIgnoredAndServingGoesOn)
     ASSERT_TRUE(recorder.WaitFor(2));
     QTest::qWait(100); // let anything late show up
     EXPECT_EQ((std::vector<Received>{{UM_REFRESHLEFT, 0, 0}, {UM_REFRESHRIGHT, 7, 8}}), recorder.messages);
+}
+
+TEST_F(InstanceChannelTest, ShortConnectionsNeverShareBytes)
+{
+    InstanceChannel channel;
+    ASSERT_TRUE(channel.Listen(nullptr));
+    Recorder recorder(channel);
+
+    // Written out by hand so that a wrong field offset in the server shows.
+    auto record = [](int i) {
+        std::string r(32, '\0');
+        std::memcpy(r.data(), "Trnl\x01\0\0\0", 8);
+        const uint32_t m = 0x1000u + uint32_t(i);
+        const uint64_t w = uint64_t(-int64_t(i)), l = uint64_t(i) << 40 | 0xabc;
+        for (int b = 0; b < 4; ++b)
+            r[8 + b] = char(m >> (8 * b));
+        for (int b = 0; b < 8; ++b) {
+            r[16 + b] = char(w >> (8 * b));
+            r[24 + b] = char(l >> (8 * b));
+        }
+        return r;
+    };
+    constexpr int kCount = 60;
+    std::vector<Received> expected;
+    for (int i = 0; i < kCount; ++i)
+        expected.emplace_back(0x1000 + i, -qint64(i), qint64(i) << 40 | 0xabc);
+
+    // Every sender closes at once; some split their record, some add rubbish,
+    // some overlap with another connection sending rubbish.
+    const bool sent = BesideEventLoop([&] {
+        for (int i = 0; i < kCount; ++i) {
+            const int fd = RawConnect();
+            if (fd < 0)
+                return false;
+            std::string bytes = record(i);
+            int other = -1;
+            switch (i % 4) {
+            case 0:
+                break;
+            case 1:
+                send(fd, bytes.data(), 13, MSG_NOSIGNAL);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                bytes.erase(0, 13);
+                break;
+            case 2:
+                bytes += std::string(40, 'z') + "Trnl";
+                break;
+            case 3:
+                other = RawConnect();
+                if (other >= 0)
+                    send(other, std::string(20, '\x05').data(), 20, MSG_NOSIGNAL);
+                break;
+            }
+            const bool ok = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+            close(fd);
+            if (other >= 0)
+                close(other);
+            if (!ok)
+                return false;
+        }
+        return true;
+    });
+    ASSERT_TRUE(sent);
+    ASSERT_TRUE(recorder.WaitFor(kCount));
+    QTest::qWait(50); // let anything late show up
+    std::vector<Received> got = recorder.messages;
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(expected, got);
 }
 
 TEST_F(InstanceChannelTest, SocketFolderMustBePrivate)
