@@ -1,6 +1,7 @@
 #include "app/ListCommand.h"
 
 #include "app/SystemLocale.h"
+#include "panes/BackgroundWorkers.h"
 #include "panes/DirData.h"
 #include "panes/HeadlessPane.h"
 #include "panes/ReadDirectory.h"
@@ -8,6 +9,7 @@
 #include "platform/Volumes.h"
 
 #include <map>
+#include <mutex>
 
 namespace tarnel {
 
@@ -45,7 +47,8 @@ bool ParseOptions(const std::vector<std::string>& args, ListOptions& options, st
         } else {
             err << "tarnel: unexpected argument '" << a << "'\n"
                 << "usage: tarnel --list DIR [--filter PATTERN] [--sort name|size|type|time|desc]"
-                   " [--descending] [--sizes] [--bytes]\n";
+                   " [--descending] [--sizes] [--bytes]\n"
+                   "  --sizes  wait until every subdirectory's total is computed\n";
             return false;
         }
     }
@@ -55,6 +58,22 @@ bool ParseOptions(const std::vector<std::string>& args, ListOptions& options, st
     }
     return true;
 }
+
+// Nothing is painted here; the size thread's error texts go to stderr.
+class ListSink : public WorkerSink {
+public:
+    explicit ListSink(std::ostream& err) : err_(err) {}
+    void RepaintSizeColumn(TDirData&) override {}
+    void ShowWorkerError(const std::string& text) override
+    {
+        std::lock_guard lock(mutex_);
+        err_ << "tarnel: " << text << '\n';
+    }
+
+private:
+    std::ostream& err_;
+    std::mutex mutex_;
+};
 
 char KindLetter(const TFileData& e)
 {
@@ -98,6 +117,8 @@ int RunListCommand(const std::vector<std::string>& args, std::ostream& out, std:
     if (!ParseOptions(args, options, err))
         return 2;
     const DisplayLocale locale = SystemDisplayLocale();
+    ListSink sink(err);
+    BackgroundWorkers workers(sink); // declared before the pane: it outlives the pane's workers
     HeadlessPane controls;
     controls.filterText = options.filter;
     controls.sortKey = options.sortKey;
@@ -105,9 +126,14 @@ int RunListCommand(const std::vector<std::string>& args, std::ostream& out, std:
     pane.Controls = &controls;
     pane.Ascending = options.descending ? 0 : 1;
     pane.Path = options.dir;
+    if (options.waitForSizes)
+        pane.Workers = &workers;
     ReadDirectory(pane, locale);
-    // The directory totals come from the size thread, which does not exist yet:
-    // --sizes is accepted and lists the totals remembered so far.
+    if (pane.SizeThread) {
+        pane.SizeThread->Wait(); // the thread ends by itself once every total is in
+        if (options.sortKey == skSize)
+            SortPane(pane, true, false); // sorted before the totals were known
+    }
     PrintRows(pane, options, locale, out);
     out.flush();
     return out ? 0 : 1;

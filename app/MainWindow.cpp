@@ -2,7 +2,17 @@
 
 #include "app/PrivateMessages.h"
 #include "app/SystemLocale.h"
+#include "app/AttributesDialog.h"
 #include "app/Bookmarks.h"
+#include "app/WorkerSinkQt.h"
+#include "panes/BackgroundWorkers.h"
+#include "widgets/MimeIconResolver.h"
+#include "app/DescriptionDialog.h"
+#include "app/ConfigureDialog.h"
+#include "app/components/SysHotKey.h"
+#include "panes/DisplayOptions.h"
+#include "panes/ViewerExtensions.h"
+#include "app/SettingsStore.h"
 #include "app/QuickGoMenu.h"
 #include "panes/Navigation.h"
 #include "app/components/MountWatcher.h"
@@ -70,7 +80,13 @@ std::string StartPlace()
 } // namespace
 
 MainWindow::MainWindow(const StartOptions& options, InstanceBlock* block, QWidget* parent)
-    : QMainWindow(parent), locale_(SystemDisplayLocale()), messages_(std::make_unique<MessageBoxes>(this)), block_(block)
+    : QMainWindow(parent),
+      locale_(SystemDisplayLocale()),
+      workerSink_(std::make_unique<WorkerSinkQt>()),
+      iconResolver_(std::make_unique<MimeIconResolver>()),
+      workers_(std::make_unique<BackgroundWorkers>(*workerSink_, *iconResolver_)),
+      messages_(std::make_unique<MessageBoxes>(this)),
+      block_(block)
 {
     setObjectName("Form1");
     setWindowTitle("Tarnel");
@@ -177,8 +193,25 @@ void MainWindow::BuildCommandColumn()
     connect(direction_, &QPushButton::clicked, this, &MainWindow::DirectionClick);
     connect(CommandButton("BTNRefresh"), &QPushButton::clicked, this, &MainWindow::BTNRefreshClick);
     connect(CommandButton("BTNGoToOther"), &QPushButton::clicked, this, &MainWindow::Synchronize1Click);
-    for (const char* later : {"BTNNewDir", "BTNRename", "BTNViewAsText", "BTNOpen", "BTNViewInfos", "BTNDelete",
-                              "BTNCopy", "BTNMove", "BTNDescribe", "BTNAttributes", "BTNToZip", "BTNProperties"})
+    const struct {
+        const char* name;
+        int code;
+    } fileCommands[] = {{"BTNCopy", 2}, {"BTNMove", 1}, {"BTNDelete", 3}, {"BTNRename", 4}, {"BTNProperties", 170}};
+    for (const auto& c : fileCommands) {
+        const int code = c.code;
+        connect(CommandButton(c.name), &QPushButton::clicked, this, [this, code] { RunFileCommand(code); });
+    }
+    connect(CommandButton("BTNNewDir"), &QPushButton::clicked, this, [this] { NewDirClick(); });
+    connect(CommandButton("BTNAttributes"), &QPushButton::clicked, this, [this] {
+        PaneView* pane = ActivePane();
+        RunAttributesCommand(pane->Data(), *pane, *messages_, this);
+    });
+    connect(CommandButton("BTNDescribe"), &QPushButton::clicked, this, [this] {
+        PaneView* pane = ActivePane();
+        RunDescribeCommand(pane->Data(), *pane, *messages_, this, {}, locale_);
+    });
+    // Viewing and opening files and archiving come with the viewer and ZIP work.
+    for (const char* later : {"BTNViewAsText", "BTNOpen", "BTNViewInfos", "BTNToZip"})
         CommandButton(later)->setEnabled(false);
 }
 
@@ -206,6 +239,10 @@ void MainWindow::ConnectPane(PaneView* pane)
         dirPopup_->popup(at);
     });
     connect(pane, &PaneView::historyChanged, this, &MainWindow::UpdateNavButtons);
+    connect(pane->List(), &PaneList::deletePressed, this, [this, pane] {
+        SetActivePane(pane);
+        RunFileCommand(3);
+    });
     connect(pane->ParentButton(), &QToolButton::clicked, this, [this, pane] { GoParentClick(pane); });
     connect(pane->QuickGoButton(), &QToolButton::clicked, this,
             [this, pane] { PostPrivateMessage(this, UM_QUICKGO, pane == left_ ? 1 : 2); });
@@ -265,7 +302,7 @@ void MainWindow::BuildMenus()
 
     QAction* configure = bar->addAction("Config&ure");
     configure->setObjectName("Configure1");
-    configure->setEnabled(false);
+    connect(configure, &QAction::triggered, this, [this] { Configure1Click(); });
 
     QMenu* help = bar->addMenu("&Help");
     AddAction(help, "About1", "&About", [this] { ShowAbout(); });
@@ -287,14 +324,14 @@ void MainWindow::BuildPopups()
     AddAction(dirPopup_, "PopViewAsText", "View as text", nullptr, false);
     AddAction(dirPopup_, "PopViewInfos", "View infos", nullptr, false);
     dirPopup_->addSeparator();
-    AddAction(dirPopup_, "PopCopy", "Copy", nullptr, false);
-    AddAction(dirPopup_, "PopMove", "Move", nullptr, false);
-    AddAction(dirPopup_, "PopDelete", "Delete", nullptr, false);
-    AddAction(dirPopup_, "PopRename", "Rename", nullptr, false);
+    AddAction(dirPopup_, "PopCopy", "Copy", [this] { RunFileCommand(2); });
+    AddAction(dirPopup_, "PopMove", "Move", [this] { RunFileCommand(1); });
+    AddAction(dirPopup_, "PopDelete", "Delete", [this] { RunFileCommand(3); });
+    AddAction(dirPopup_, "PopRename", "Rename", [this] { RunFileCommand(4); });
     dirPopup_->addSeparator();
-    AddAction(dirPopup_, "PopNewDir", "New dir/zip", nullptr, false);
+    AddAction(dirPopup_, "PopNewDir", "New dir/zip", [this] { NewDirClick(); });
     AddAction(dirPopup_, "PopRefresh", "Refresh", [this] { BTNRefreshClick(); });
-    AddAction(dirPopup_, "PopProperties", "Properties", nullptr, false);
+    AddAction(dirPopup_, "PopProperties", "Properties", [this] { RunFileCommand(170); });
 
     headerPopup_ = new QMenu(this);
     headerPopup_->setObjectName("HeaderPopup");
@@ -307,6 +344,41 @@ void MainWindow::BuildPopups()
     trayMenu_->setObjectName("TrayMenu");
     AddAction(trayMenu_, "Restore1", "Restore", [this] { ShowProgram(); });
     AddAction(trayMenu_, "Shutdown2", "Shut down", [this] { ShutdownProgram(); });
+}
+
+// Directory totals and icons fill in from background threads; the main
+// thread repaints the size column and shows their error texts.
+void MainWindow::StartWorkers()
+{
+    workerSink_->SetRepaintHandler([this](TDirData& data) {
+        PaneView* pane = &data == &leftDir_ ? left_ : right_;
+        const QHeaderView* header = pane->Header();
+        QWidget* viewport = pane->List()->viewport();
+        viewport->update(header->sectionViewportPosition(1), 0, header->sectionSize(1), viewport->height());
+    });
+    workerSink_->SetErrorHandler([this](const QString& text) { messages_->Error(text); });
+    leftDir_.Workers = workers_.get();
+    rightDir_.Workers = workers_.get();
+}
+
+void MainWindow::Configure1Click()
+{
+    ConfigureHooks hooks;
+    hooks.setHotKeysActive = [this](bool on) { hotKeys_->SetActive(on); };
+    hooks.getHotKey = [this](int n) { return hotKeys_->GetHotKey(n); };
+    hooks.setHotKey = [this](int n, const HotKeyDefinition& d) { hotKeys_->SetHotKey(n, d); };
+    hooks.showHotKeyHints = [this] { ShowHotKeyHints(); };
+    hooks.applyBackType = [this](const std::string& back) { ApplyBackType(back); };
+    hooks.redrawLists = [this] {
+        left_->List()->viewport()->update();
+        right_->List()->viewport()->update();
+    };
+    TDlgConfigure::RunConfigure(settings_, ViewerExtensions(), hooks, this);
+    DisplayOptions& o = Options();
+    o.ShowBigSize = settings_.ShowBigSize;
+    o.ShowAttrs = settings_.ShowAttrs;
+    o.ShowListHints = settings_.ShowListHints;
+    o.ShowSupported = settings_.ShowSupported;
 }
 
 QPushButton* MainWindow::CommandButton(const QString& name) const { return center_->findChild<QPushButton*>(name); }
@@ -348,10 +420,13 @@ void MainWindow::StartUp(const StartOptions& options)
     // Start-up order: bind the panes, record and read them, drive buttons,
     // settings (stored settings come with the configuration issue), active
     // pane, hot keys (later), command column, then the start-up tail message.
+    registry_ = options.registry;
+    LoadEarlySettings();
     leftDir_.Path = options.leftDir.empty() ? StartPlace() : options.leftDir;
     rightDir_.Path = options.rightDir.empty() ? StartPlace() : options.rightDir;
     leftDir_.Controls = left_;
     rightDir_.Controls = right_;
+    StartWorkers();
     left_->SetSortKey(0);
     right_->SetSortKey(0);
     left_->SetPathLabel(leftDir_.Path);
@@ -361,9 +436,11 @@ void MainWindow::StartUp(const StartOptions& options)
     RereadPane(leftDir_, locale_);
     RereadPane(rightDir_, locale_);
     BuildDriveButtons();
+    LoadLateSettings();
     SetActivePane(left_);
-    SizeCommandColumn();
     startMinimized_ = options.startMinimized;
+    StartHotKeysAndTray();
+    SizeCommandColumn();
     if (!options.independent) {
         mountWatcher_ = new MountWatcher(this);
         connect(mountWatcher_, &MountWatcher::mountsChanged, this, &MainWindow::OnMountsChanged);

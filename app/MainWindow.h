@@ -1,13 +1,17 @@
 #pragma once
 // The main window: two panes, the command column, tool bars, menus and the
 // private messages other processes and worker threads post to it.
-#include "app/Config.h"
+#include "app/Settings.h"
+#include "fileops/AsyncShellSlots.h"
 #include "app/UserMessages.h"
 #include "panes/DirData.h"
 #include "panes/RowText.h"
 
 #include <QMainWindow>
 #include <functional>
+#include <atomic>
+#include <map>
+#include <thread>
 #include <memory>
 
 class QAction;
@@ -22,12 +26,18 @@ namespace tarnel {
 
 class BookmarkMenu;
 class InstanceBlock;
+class OperationUi;
 class MountWatcher;
 class PaneView;
 class QuickGoMenu;
 
+class Registry;
+class TSysHotKey;
+class TTrayIcon;
+
 struct StartOptions {
     bool independent = false;     // a screenshot run: no instance block, no settings
+    Registry* registry = nullptr; // the settings store; none: defaults, nothing saved
     std::string leftDir, rightDir; // empty: the volume root of the working directory
     bool startMinimized = false;  // "-MIN" and its spellings
 };
@@ -42,7 +52,7 @@ public:
     PaneView* RightPane() const { return right_; }
     PaneView* ActivePane() const;
     bool RightIsActive() const { return rightActive_; }
-    Config& Settings() { return config_; }
+    AppSettings& Settings() { return settings_; }
     QPushButton* DirectionButton() const { return direction_; }
     QPushButton* CommandButton(const QString& name) const;
     QToolButton* DriveButton(int index) const;
@@ -58,6 +68,9 @@ public:
     // Tests answer the questions and read the boxes.
     void SetMessages(std::unique_ptr<UserMessages> messages) { messages_ = std::move(messages); }
     void SetCloseQuery(std::function<int()> ask) { closeQuery_ = std::move(ask); }
+    void SetOperationUi(OperationUi* ui) { operationUi_ = ui; }
+    void SetNameDialogRunner(std::function<int(QDialog&)> run) { runNameDialog_ = std::move(run); }
+    const AsyncShellSlots& AsyncSlots() const { return asyncSlots_; }
 
     // Command handlers, one per command of the window.
     void SetActivePane(PaneView* pane);
@@ -89,6 +102,26 @@ public:
     // mouse is taken when nothing selected is current, items follow the entry.
     void DirPopupPopup(PaneView* pane, QPoint viewportPos);
 
+    // The one dispatcher of copy (2), move (1), delete (3), rename (4) and properties (170).
+    void DoFileOperation(int code);
+    // New dir/zip: the full path made, or "" when nothing was made.
+    std::string CreateDirOrZip(bool otherPane, bool forceZip);
+    void AsyncDone(uint16_t id);
+    // A pane command from a button, the popup or a key: remembered in the popup, then run.
+    void RunFileCommand(int code);
+    void NewDirClick();
+    // Waits for the background operations still running (the end of the run).
+    void FinishBackgroundOperations();
+
+    // Settings: loaded in start-up order, saved once at the end of a normal run.
+    void SaveSettings();
+    TSysHotKey* HotKeys() const { return hotKeys_; }
+    TTrayIcon* Tray() const { return tray_; }
+    void SysHotKeyHotKey(int index);
+    void ShowHotKeyHints();
+    void ApplyBackType(const std::string& backType);
+    void Configure1Click();
+
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -103,6 +136,12 @@ private:
     void ConnectPane(PaneView* pane);
     void SizeCommandColumn();
     void StartUp(const StartOptions& options);
+    void LoadEarlySettings();
+    void StartWorkers();
+    void LoadLateSettings();
+    void StartHotKeysAndTray();
+    void ApplyToolBarLayout();
+    std::vector<ToolBarBand> CurrentToolBarLayout() const;
     void HandlePrivateMessage(int message, qintptr wParam);
     void UpdateNavButtons();
     void ShowSelectionSummary(PaneView* pane);
@@ -112,8 +151,12 @@ private:
     QAction* AddAction(QMenu* menu, const QString& name, const QString& text, std::function<void()> handler,
                        bool enabled = true);
 
-    Config config_;
+    AppSettings settings_;
     DisplayLocale locale_;
+    // The workers' sink and icon resolver outlive the listings whose threads use them.
+    std::unique_ptr<class WorkerSinkQt> workerSink_;
+    std::unique_ptr<class MimeIconResolver> iconResolver_;
+    std::unique_ptr<class BackgroundWorkers> workers_;
     TDirData leftDir_, rightDir_;
     PaneView* left_ = nullptr;
     PaneView* right_ = nullptr;
@@ -138,7 +181,20 @@ private:
     InstanceBlock* block_ = nullptr;
     MountWatcher* mountWatcher_ = nullptr;
     bool startMinimized_ = false;
-    bool terminating_ = false; // Shutdown or the end of the desktop session: close without asking
+    AsyncShellSlots asyncSlots_;
+    struct AsyncWorker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done = std::make_shared<std::atomic<bool>>(false);
+    };
+    std::map<uint16_t, AsyncWorker> asyncThreads_;
+    std::shared_ptr<std::atomic<bool>> stopAsking_ = std::make_shared<std::atomic<bool>>(false);
+    OperationUi* operationUi_ = nullptr;          // tests answer the engine's questions
+    std::function<int(QDialog&)> runNameDialog_; // tests fill the name dialogs
+    bool terminating_ = false;
+    Registry* registry_ = nullptr;
+    std::unique_ptr<class SettingsStore> store_;
+    TSysHotKey* hotKeys_ = nullptr;
+    TTrayIcon* tray_ = nullptr; // Shutdown or the end of the desktop session: close without asking
 };
 
 } // namespace tarnel

@@ -4,6 +4,13 @@
 #include "app/CloseQueryDialog.h"
 #include "app/NetDriveDialog.h"
 #include "app/QuickGoMenu.h"
+#include "app/SettingsStore.h"
+#include "app/WorkerSinkQt.h"
+#include "panes/BackgroundWorkers.h"
+#include "widgets/MimeIconResolver.h"
+#include "app/components/SysHotKey.h"
+#include "app/components/TrayIcon.h"
+#include "fileops/LastCommand.h"
 #include "app/MainWindow.h"
 #include "app/PrivateMessages.h"
 #include "app/components/InstanceBlock.h"
@@ -56,6 +63,7 @@ std::string NameOf(const std::string& path)
 
 MainWindow::~MainWindow()
 {
+    FinishBackgroundOperations();
     leftDir_.StopWorkers();
     rightDir_.StopWorkers();
 }
@@ -89,7 +97,11 @@ void MainWindow::UpdateNavButtons()
     Action("NavForward")->setEnabled(CanGoForward(data));
 }
 
-void MainWindow::BTNRefreshClick() { Refresh(ActivePane()->Data(), leftDir_, rightDir_, locale_); }
+void MainWindow::BTNRefreshClick()
+{
+    RememberLastCommand(*dirPopup_, Action("PopRefresh"));
+    Refresh(ActivePane()->Data(), leftDir_, rightDir_, locale_);
+}
 
 void MainWindow::Synchronize1Click()
 {
@@ -202,7 +214,8 @@ void MainWindow::ShutdownProgram()
 
 void MainWindow::ShowProgram()
 {
-    showNormal();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
     raise();
     activateWindow();
 }
@@ -210,7 +223,7 @@ void MainWindow::ShowProgram()
 // With no tray to live in, hiding only minimises: the program stays reachable.
 void MainWindow::HideProgram()
 {
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    if (tray_ && tray_->Active())
         hide();
     else
         showMinimized();
@@ -229,15 +242,15 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     bool allow = true;
-    switch (config_.QuitType) {
+    switch (settings_.QuitType) {
     case qtAsk: {
         const int answer = closeQuery_ ? closeQuery_() : CloseQueryDialog(this).exec();
         switch (answer) {
         case CloseQueryDialog::No: allow = false; break;
-        case CloseQueryDialog::YesAlways: config_.QuitType = qtAlways; break;
-        case CloseQueryDialog::NoNever: config_.QuitType = qtNever; allow = false; break;
+        case CloseQueryDialog::YesAlways: settings_.QuitType = qtAlways; break;
+        case CloseQueryDialog::NoNever: settings_.QuitType = qtNever; allow = false; break;
         case CloseQueryDialog::NoAlwaysMinimize:
-            config_.QuitType = qtToTray;
+            settings_.QuitType = qtToTray;
             allow = false;
             PostPrivateMessage(this, UM_TOTRAY);
             break;
@@ -274,11 +287,15 @@ void MainWindow::HandlePrivateMessage(int message, qintptr wParam)
             HideProgram();
         break;
     case UM_QUICKGO: QuickGoClick(wParam == 1 ? left_ : right_); break;
-    case UM_TOTRAY: HideProgram(); break;
+    case UM_TOTRAY:
+        hotKeys_->SetEnabledExceptFirst(false);
+        HideProgram();
+        break;
     case UM_RESTORE: ShowProgram(); break;
     case UM_REFRESHLEFT: RefreshPane(left_); break;
     case UM_REFRESHRIGHT: RefreshPane(right_); break;
     case UM_SHELLCALL: ShellCall(); break;
+    case UM_ASYNCDONE: AsyncDone(uint16_t(wParam)); break;
     default: break;
     }
 }

@@ -8,6 +8,8 @@
 
 namespace tarnel {
 
+enum QuitTypes { qtAsk = 0, qtNever = 1, qtAlways = 2, qtToTray = 3 };
+
 // Modifier bits of a hot key, as the settings store them.
 enum HotKeyModifier : uint8_t { hkShift = 1, hkCtrl = 2, hkAlt = 4, hkMeta = 8 };
 

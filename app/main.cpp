@@ -6,6 +6,11 @@
 #include "app/components/DisplayCheck.h"
 #include "app/components/InstanceBlock.h"
 #include "app/components/InstanceChannel.h"
+#include "app/components/TerminationSignals.h"
+#include "platform/Registry.h"
+
+#include <QMessageBox>
+#include <QTimer>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -80,6 +85,9 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tarnel");
     QApplication::setQuitOnLastWindowClosed(true);
+    // SIGTERM and SIGHUP end the run like the end of the desktop session;
+    // caught from here on, so that one arriving during start-up still saves.
+    TerminationSignals termination;
 
     InstanceBlock block;
     std::string error;
@@ -97,9 +105,22 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
         std::cerr << "tarnel: " << error << "\n";
     block.WriteOwnPid();
 
+    // Settings are read once here and written once when the run ends normally.
+    Registry registry;
+    const std::vector<std::string> unreadable = registry.Load();
     StartOptions options;
     options.startMinimized = StartHiddenRequested(args);
+    options.registry = &registry;
     MainWindow window(options, &block);
+    for (const std::string& message : unreadable) // reported once, from the running loop
+        QTimer::singleShot(0, &window, [&window, message] {
+            QMessageBox::critical(&window, "Tarnel", QString::fromStdString(message));
+        });
+    // Every loop ends, a message box's included: the settings are saved below.
+    QObject::connect(&termination, &TerminationSignals::received, &window, [&window] {
+        window.ShutdownProgram();
+        QCoreApplication::exit(0);
+    });
     QObject::connect(&channel, &InstanceChannel::messageReceived, &window,
                      [&window](int message, qint64 wParam, qint64 lParam) {
                          if (message == UM_RESTORE || message == UM_SHELLCALL)
@@ -107,9 +128,15 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
                      });
     // The end of the desktop session closes without asking.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
-                     [&window](QSessionManager&) { window.ShutdownProgram(); });
+                     [&window](QSessionManager&) {
+                         window.ShutdownProgram();
+                         QCoreApplication::exit(0);
+                     });
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    window.FinishBackgroundOperations();
+    window.SaveSettings();
+    return status;
 }
 
 } // namespace

@@ -2,12 +2,19 @@
 
 #include "panes/PaneControls.h"
 #include "panes/PathUtil.h"
+#include "panes/WorkerThread.h"
 
 namespace tarnel {
 
 TDirData::TDirData() { Items.reserve(kInitialCapacity); }
 
-TDirData::~TDirData() { StopWorkers(); }
+TDirData::~TDirData()
+{
+    StopWorkers();
+    // What the workers use outside the listing (the icon resolver) is
+    // destroyed after the panes.
+    WaitForReleasedWorkers();
+}
 
 TFileData& TDirData::NewEntry() { return storage_.emplace_back(); }
 
@@ -21,6 +28,11 @@ void TDirData::ClearEntries()
 
 void TDirData::StopWorkers()
 {
+    // Both are told first, so they wind down side by side.
+    if (SizeThread)
+        SizeThread->Terminate();
+    if (IconThread)
+        IconThread->Terminate();
     StopWorker(SizeThread);
     StopWorker(IconThread);
 }

@@ -7,6 +7,7 @@
 #include "platform/Volumes.h"
 
 #include <array>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -70,6 +71,37 @@ struct TDirData {
     ArchivePaneLister ListArchive;            // empty: archives list nothing
 
     TFileData& Item(int i) const { return *Items[size_t(i)]; }
+    // The worker threads read Items while the main thread sorts it; both sides
+    // go through these so every read sees a whole pointer. The main thread's
+    // own plain reads need nothing: it is the only writer.
+    TFileData* LoadItem(int i)
+    {
+        return std::atomic_ref<TFileData*>(Items[size_t(i)]).load(std::memory_order_relaxed);
+    }
+    void SwapItems(size_t a, size_t b)
+    {
+        TFileData* const first = Items[a];
+        TFileData* const second = Items[b];
+        std::atomic_ref<TFileData*>(Items[a]).store(second, std::memory_order_relaxed);
+        std::atomic_ref<TFileData*>(Items[b]).store(first, std::memory_order_relaxed);
+    }
+    // Odd while the main thread reorders Items. Mid-swap an entry can be
+    // missing from a worker's scan, so a worker that found nothing left to do
+    // while this changed looks again.
+    std::atomic<uint32_t> ReorderCount{0};
+    void BeginReorder()
+    {
+        ReorderCount.fetch_add(1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+    }
+    void EndReorder() { ReorderCount.fetch_add(1, std::memory_order_release); }
+    // A worker's scan saw a complete order when this is true of the count read
+    // (with acquire) before the scan.
+    bool OrderHeldSince(uint32_t before) const
+    {
+        std::atomic_thread_fence(std::memory_order_acquire);
+        return before % 2 == 0 && ReorderCount.load(std::memory_order_relaxed) == before;
+    }
     // Creates an entry owned by the listing (not yet placed in Items).
     TFileData& NewEntry();
     // Discards every entry; the worker threads must be stopped first.

@@ -1,5 +1,7 @@
 #pragma once
 // The background workers a disk listing starts: directory totals and icons.
+#include "panes/FileData.h"
+
 #include <memory>
 #include <mutex>
 #include <string>
@@ -7,12 +9,18 @@
 namespace tarnel {
 
 struct TDirData;
+struct Volume;
 
 class PaneWorker {
 public:
     virtual ~PaneWorker() = default;
+    // Asks the worker to stop; returns at once.
     virtual void Terminate() = 0;
+    // Blocks until the worker has ended.
     virtual void Wait() = 0;
+    // Returns once the worker will no longer touch the listing or report to
+    // its sink, without waiting for the worker itself to end.
+    virtual void Release() { Wait(); }
 };
 
 // Starts the two threads of one pane; null results mean "no such thread".
@@ -23,13 +31,35 @@ public:
     virtual std::unique_ptr<PaneWorker> StartSizeThread(TDirData& pane, std::mutex& iconMutex, const std::string& path) = 0;
 };
 
-// Terminate, wait, free.
+// Where the workers report. Called on the worker threads: an implementation
+// with a user interface hands the calls over to its main thread.
+class WorkerSink {
+public:
+    virtual ~WorkerSink() = default;
+    // A directory total of the pane changed: its size column needs repainting.
+    virtual void RepaintSizeColumn(TDirData& pane) = 0;
+    // A failure the user is told about, the text complete.
+    virtual void ShowWorkerError(const std::string& text) = 0;
+};
+
+// Finds an entry's icon key for the icon thread. Called on the worker thread
+// outside any lock, so it must be thread-safe and outlive the released
+// workers (WaitForReleasedWorkers). fullPath is the entry's path ("pane/."
+// for "..", the volume root for a drive row); drive is the volume of a drive
+// row, else null.
+class IconResolver {
+public:
+    virtual ~IconResolver() = default;
+    virtual int IconKeyFor(FileKind kind, const std::string& fullPath, const Volume* drive) = 0;
+};
+
+// Terminate, release, free: the listing may be changed once this returns.
 inline void StopWorker(std::unique_ptr<PaneWorker>& worker)
 {
     if (!worker)
         return;
     worker->Terminate();
-    worker->Wait();
+    worker->Release();
     worker.reset();
 }
 

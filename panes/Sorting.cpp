@@ -55,7 +55,9 @@ int64_t AbsTime(const TFileData& e) { return std::llabs(int64_t(SignedTime(e)));
 
 using Comparator = int (*)(const TFileData&, const TFileData&, int, int);
 
+// Swaps go through TDirData::SwapItems: the workers read Items meanwhile.
 struct SortRun {
+    TDirData& pane;
     std::vector<TFileData*>& items;
     Comparator compare;
     int key;
@@ -78,7 +80,7 @@ struct SortRun {
             while (j > left && Compare(j, pivot) > 0)
                 --j;
             if (i <= j) {
-                std::swap(items[size_t(i)], items[size_t(j)]);
+                pane.SwapItems(size_t(i), size_t(j));
                 ++i;
                 --j;
             }
@@ -147,19 +149,21 @@ void SortPane(TDirData& pane, bool sortDirs, bool sortFiles)
     }
     const int key = controls ? controls->SortKey() : skName;
     const int direction = pane.Ascending ? 1 : -1;
+    pane.BeginReorder();
 
     for (int i = 0; i < pane.DirCount; ++i) {
         if (pane.Item(i).Name == "..") {
             if (i != 0)
-                std::swap(pane.Items[0], pane.Items[size_t(i)]);
+                pane.SwapItems(0, size_t(i));
             break;
         }
     }
     const int first = (pane.DirCount >= 1 && pane.Item(0).Name == "..") ? 1 : 0;
     if (sortDirs && first < pane.DirCount)
-        SortRun{pane.Items, CompareDirs, key, direction}.Sort(first, pane.DirCount - 1);
+        SortRun{pane, pane.Items, CompareDirs, key, direction}.Sort(first, pane.DirCount - 1);
     if (sortFiles && pane.FileCount > 0)
-        SortRun{pane.Items, CompareFiles, key, direction}.Sort(pane.DirCount, pane.DirCount + pane.FileCount - 1);
+        SortRun{pane, pane.Items, CompareFiles, key, direction}.Sort(pane.DirCount, pane.DirCount + pane.FileCount - 1);
+    pane.EndReorder();
 
     if (controls) {
         controls->EndUpdate();

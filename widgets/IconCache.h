@@ -60,10 +60,10 @@ private:
 // The process-wide cache.
 IconCache& Icons();
 
-// The icon key painting and the icon thread give an entry: drives by their
-// type, directories and ".." a folder, files by the MIME type of their name
-// (extension only: no file is opened). drive is the volume of a drive row
-// (null: a hard disk).
+// The icon key painting gives an entry: drives by their type, directories and
+// ".." a folder, files by the MIME type of their name (extension only: no file
+// is opened; the icon thread's MimeIconResolver also looks at the content when
+// the name says nothing). drive is the volume of a drive row (null: a hard disk).
 int IconKeyForEntry(const TDirData& pane, const TFileData& e, const Volume* drive);
 
 } // namespace tarnel

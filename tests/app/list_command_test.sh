@@ -30,6 +30,20 @@ first_file=$(printf '%s\n' "$bytes" | grep -a $'^f\t' | head -1 | cut -f2,3)
 [ "$first_file" = $'big.txt\t1025' ] || fail "descending size sort with --bytes: $first_file"
 printf '%s\n' "$bytes" | grep -aq $'^d\tsub\t-1\t' || fail "an unmeasured directory is not -1 with --bytes"
 
+# --sizes waits for the directory totals: 1000 + 24 bytes in two files below sub
+# ("1,024" with the locale's group separator).
+head -c 1000 /dev/zero > "$dir/sub/a.bin"
+mkdir "$dir/sub/deeper"
+head -c 24 /dev/zero > "$dir/sub/deeper/b.bin"
+sizes=$("$tarnel" --list "$dir" --sizes)
+printf '%s\n' "$sizes" | grep -aq $'^d\tsub\t1[^0-9]\\{1,3\\}024\t' || fail "--sizes total of sub: $sizes"
+printf '%s\n' "$sizes" | grep -aq $'^d\tZeta\t0\t' || fail "--sizes total of an empty directory: $sizes"
+sized_bytes=$("$tarnel" --list "$dir" --sizes --bytes)
+printf '%s\n' "$sized_bytes" | grep -aq $'^d\tsub\t1024\t' || fail "--sizes --bytes total of sub: $sized_bytes"
+printf '%s\n' "$sized_bytes" | grep -aq $'^d\t\.\.\t-1\t' || fail "'..' was measured: $sized_bytes"
+unsized=$("$tarnel" --list "$dir" --bytes)
+printf '%s\n' "$unsized" | grep -aq $'^d\tsub\t-1\t' || fail "a total appeared without --sizes: $unsized"
+
 missing=$("$tarnel" --list "$dir/nope")
 printf '%s\n' "$missing" | grep -aq $'^[df]\t' && fail "a missing directory listed entries"
 printf '%s\n' "$missing" | grep -aq $'^v\t' || fail "a missing directory lost its volume rows"

@@ -1,0 +1,176 @@
+#include "app/AttributesDialog.h"
+
+#include "app/UserMessages.h"
+#include "panes/DirData.h"
+#include "panes/PaneControls.h"
+#include "panes/PathUtil.h"
+#include "platform/DirectoryReader.h"
+#include "platform/FileAttributes.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <array>
+
+namespace tarnel {
+
+namespace {
+
+// The order in which the boxes' states become changes.
+constexpr std::array<uint32_t, 4> kApplyOrder{faArchive, faSysFile, faReadOnly, faHidden};
+
+QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+struct Survey {
+    bool parentSelected = false;
+    bool counted = false;
+    uint32_t common = 0; // the first counted entry's word
+    uint32_t mixed = 0;  // bits on which later entries differ from it
+};
+
+Survey Examine(const TDirData& pane, const std::vector<int>& rows)
+{
+    Survey survey;
+    for (int row : rows) {
+        const TFileData& e = pane.Item(row);
+        if (e.IsParentEntry()) {
+            survey.parentSelected = true;
+        } else if (e.Kind == fkDirectory || e.Kind == fkFile) {
+            if (!survey.counted) {
+                survey.common = e.Attr;
+                survey.counted = true;
+            } else {
+                survey.mixed |= (e.Attr ^ survey.common) & kSettableAttributes;
+            }
+        }
+    }
+    return survey;
+}
+
+} // namespace
+
+AttributesDialog::AttributesDialog(QWidget* parent)
+    : QDialog(parent)
+{
+    setObjectName("DlgAttributes");
+    setWindowTitle("Attributes");
+    auto* layout = new QVBoxLayout(this);
+    auto box = [&](const char* name, const char* caption) {
+        auto* b = new QCheckBox(caption, this);
+        b->setObjectName(name);
+        // Leaving the grayed state is final: a user cannot choose "no change"
+        // again once they have picked a value.
+        connect(b, &QCheckBox::stateChanged, b, [b](int state) {
+            if (state != Qt::PartiallyChecked)
+                b->setTristate(false);
+        });
+        layout->addWidget(b);
+        return b;
+    };
+    readOnly_ = box("CBReadOnly", "Read only");
+    archive_ = box("CBArchive", "Archive");
+    hidden_ = box("CBHidden", "Hidden");
+    system_ = box("CBSystem", "System");
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    auto* ok = new QPushButton("&OK", this);
+    ok->setObjectName("BtnOK");
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    buttons->addWidget(ok);
+    auto* cancel = new QPushButton("&Cancel", this);
+    cancel->setObjectName("BtnCancel");
+    cancel->setAutoDefault(false);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    buttons->addWidget(cancel);
+    layout->addLayout(buttons);
+}
+
+QCheckBox* AttributesDialog::Box(uint32_t bit) const
+{
+    switch (bit) {
+    case faReadOnly: return readOnly_;
+    case faArchive: return archive_;
+    case faHidden: return hidden_;
+    case faSysFile: return system_;
+    default: return nullptr;
+    }
+}
+
+void AttributesDialog::SetStartState(uint32_t bit, Qt::CheckState state)
+{
+    QCheckBox* b = Box(bit);
+    b->setTristate(state == Qt::PartiallyChecked);
+    b->setCheckState(state);
+}
+
+void RunAttributesCommand(TDirData& pane, PaneControls& controls, UserMessages& messages, QWidget* parent,
+                          std::function<int(AttributesDialog&)> run)
+{
+    if (pane.ZipMode > 0) {
+        messages.Information(kAttributesInArchiveText);
+        return;
+    }
+    const std::vector<int> rows = controls.SelectedRows();
+    if (rows.empty())
+        return;
+    const Survey survey = Examine(pane, rows);
+    if (survey.parentSelected) {
+        messages.Information(kAttributesParentText);
+        return;
+    }
+
+    AttributesDialog dialog(parent);
+    for (uint32_t bit : kApplyOrder)
+        dialog.SetStartState(bit, (survey.mixed & bit) ? Qt::PartiallyChecked
+                                  : (survey.common & bit) ? Qt::Checked
+                                                          : Qt::Unchecked);
+    if ((run ? run(dialog) : dialog.exec()) != QDialog::Accepted)
+        return;
+
+    uint32_t keep = ~0u;
+    uint32_t set = 0;
+    for (uint32_t bit : kApplyOrder) {
+        const Qt::CheckState state = dialog.Box(bit)->checkState();
+        if (state == Qt::PartiallyChecked)
+            continue;
+        const bool checked = state == Qt::Checked;
+        if (checked != bool(survey.common & bit) || (survey.mixed & bit)) {
+            keep &= ~bit;
+            if (checked)
+                set |= bit;
+        }
+    }
+    if (keep == ~0u)
+        return;
+
+    const std::string dir = AddPathDelimiter(pane.Path);
+    for (int row : rows) {
+        TFileData& e = pane.Item(row);
+        if (e.Kind != fkDirectory && e.Kind != fkFile)
+            continue;
+        // Taken against the file as it is now, not as listed, so bits the
+        // boxes do not cover (and changes made meanwhile) survive.
+        const std::string path = dir + e.Name;
+        uint32_t current = 0;
+        if (!ReadFileAttributes(path, current)) {
+            messages.Warning(QString(kAttributesReadFailedText) + '\n' + Decode(e.Name));
+            continue;
+        }
+        const uint32_t changed = (current & keep) | set;
+        if (!WriteFileAttributes(path, changed)) {
+            messages.Warning(QString(kAttributesWriteFailedText) + '\n' + Decode(e.Name));
+            continue;
+        }
+        e.Attr = changed;
+    }
+    // Ending an update repaints the list, so the attribute marks show the new words.
+    controls.BeginUpdate();
+    controls.EndUpdate();
+}
+
+} // namespace tarnel

@@ -1,0 +1,63 @@
+#pragma once
+// The Describe command: edits the one-line descriptions of the active pane's
+// selection, entry by entry, in DESCRIPT.ION.
+#include "panes/RowText.h"
+
+#include <QDialog>
+#include <QPlainTextEdit>
+
+#include <functional>
+
+namespace tarnel {
+
+class PaneControls;
+class UserMessages;
+struct TDirData;
+
+inline constexpr const char* kDescribeInArchiveText = "I'm currently unable to set descriptions inside ZIP files. Sorry.";
+
+// Every character below 32 (line breaks and tabs among them) as a blank.
+QString BlankControlCharacters(QString text);
+
+// The memo of the dialog. A description is one line in the file, so no way
+// of editing may leave a line break in it: Enter goes to the dialog (its
+// default button), and pasted, dropped or otherwise inserted control
+// characters turn into blanks.
+class DescriptionMemo : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit DescriptionMemo(QWidget* parent = nullptr);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
+
+private:
+    void BlankControls();
+    bool blanking_ = false;
+};
+
+class DescriptionDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit DescriptionDialog(QWidget* parent = nullptr);
+
+    DescriptionMemo* Memo() const { return desc_; }
+    QString Text() const;
+    void SetText(const QString& text);
+    // "Paste from clipboard": appends the clipboard's text with its control
+    // characters blanked.
+    void PasteClip();
+
+private:
+    DescriptionMemo* desc_;
+};
+
+// Runs the command on a pane: refuses archives, shows the dialog for each
+// selected directory and file in list order (run replaces exec() for tests),
+// stores what OK confirms, then reads the pane again so the new descriptions
+// show. locale is the one the pane is listed with.
+void RunDescribeCommand(TDirData& pane, PaneControls& controls, UserMessages& messages, QWidget* parent,
+                        std::function<int(DescriptionDialog&)> run = {}, const DisplayLocale& locale = {});
+
+} // namespace tarnel

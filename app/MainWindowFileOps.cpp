@@ -1,0 +1,199 @@
+// The file commands of the main window: one dispatcher for copy, move,
+// delete, rename and properties, background copies and moves, New dir/zip.
+#include "app/MainWindow.h"
+#include "app/PrivateMessages.h"
+#include "fileops/LastCommand.h"
+#include "fileops/NameDialogs.h"
+#include "fileops/PropertiesDialog.h"
+#include "fileops/QtOperationUi.h"
+#include "panes/PathUtil.h"
+#include "panes/ReadDirectory.h"
+#include "support/EmptyZip.h"
+#include "widgets/PaneView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QThread>
+
+#include <cerrno>
+#include <map>
+#include <sys/stat.h>
+
+namespace tarnel {
+
+namespace {
+
+QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+// The selected directories and files, in list order. ".." never takes part:
+// copying, moving or deleting the parent of a place is never what was meant.
+std::vector<std::string> SelectedPaths(PaneView& pane, std::string* firstName = nullptr)
+{
+    const TDirData& data = pane.Data();
+    std::vector<std::string> paths;
+    for (const int row : pane.SelectedRows()) {
+        if (row < 0 || row >= data.Count)
+            continue;
+        const TFileData& e = data.Item(row);
+        if (e.Kind == fkDrive || e.IsParentEntry())
+            continue;
+        if (firstName && paths.empty())
+            *firstName = e.Name;
+        paths.push_back(AddPathDelimiter(data.Path) + e.Name);
+    }
+    return paths;
+}
+
+void StorePlace(PaneView& pane)
+{
+    TDirData& data = pane.Data();
+    data.Positions.Store(data.PlaceKey(), pane.TopRow(), pane.CurrentRow());
+    RememberDirSizes(data);
+}
+
+} // namespace
+
+void MainWindow::DoFileOperation(int code)
+{
+    PaneView* source = ActivePane();
+    PaneView* target = source->Other();
+    if (code == FO_RENAME && SelectedPaths(*source).size() != 1) {
+        ShowStatus("The batch renamer is not available yet");
+        return;
+    }
+    StorePlace(*source);
+    StorePlace(*target);
+    if (source->Data().ZipMode > 0 || (target->Data().ZipMode > 0 && (code == FO_MOVE || code == FO_COPY))) {
+        ShowStatus("Working inside ZIP archives is not available yet");
+        return;
+    }
+    std::string firstName;
+    const std::vector<std::string> sources = SelectedPaths(*source, &firstName);
+    if (sources.empty())
+        return;
+    std::string targetPath = target->Data().Path;
+    if (code == FO_RENAME) {
+        RenameDialog dialog(Decode(firstName), this);
+        if ((runNameDialog_ ? runNameDialog_(dialog) : dialog.exec()) != QDialog::Accepted)
+            return;
+        targetPath = AddPathDelimiter(source->Data().Path) + QFile::encodeName(dialog.NameEdit()->text()).toStdString();
+    }
+    if (code == 170) {
+        PropertiesDialog dialog(sources, this);
+        if (runNameDialog_)
+            runNameDialog_(dialog);
+        else
+            dialog.exec();
+        return;
+    }
+    if (settings_.UseAsyncShell && (code == FO_MOVE || code == FO_COPY)) {
+        AsyncShellEntry entry{0, code, sources, targetPath, source->Data().Path, target->Data().Path};
+        const std::optional<uint16_t> id = asyncSlots_.Launch(std::move(entry));
+        if (!id) {
+            messages_->Warning("Unable to launch asynchronous shell operation. No free slots.");
+            return;
+        }
+        AsyncWorker& worker = asyncThreads_[*id];
+        worker.thread = std::thread([this, id = *id, code, sources, targetPath, done = worker.done, stop = stopAsking_] {
+            {
+                BackgroundOperationUi ui(this, stop);
+                ShellFileOperation(ui).Run(code, sources, targetPath);
+            }
+            PostPrivateMessage(this, UM_ASYNCDONE, id);
+            *done = true;
+        });
+        QApplication::beep();
+        return;
+    }
+    {
+        ForegroundOperationUi foreground(this);
+        OperationUi& ui = operationUi_ ? *operationUi_ : foreground;
+        ShellFileOperation(ui).Run(code, sources, targetPath);
+    }
+    if (code == FO_MOVE || code == FO_DELETE || code == FO_RENAME)
+        ReadDirectory(source->Data(), locale_);
+    if (code == FO_MOVE || code == FO_COPY)
+        ReadDirectory(target->Data(), locale_);
+}
+
+void MainWindow::RunFileCommand(int code)
+{
+    static const std::map<int, const char*> popupItems = {
+        {FO_COPY, "PopCopy"}, {FO_MOVE, "PopMove"}, {FO_DELETE, "PopDelete"}, {FO_RENAME, "PopRename"}, {170, "PopProperties"}};
+    RememberLastCommand(*dirPopup_, Action(popupItems.at(code)));
+    DoFileOperation(code);
+}
+
+void MainWindow::NewDirClick()
+{
+    RememberLastCommand(*dirPopup_, Action("PopNewDir"));
+    CreateDirOrZip(false, false);
+}
+
+void MainWindow::AsyncDone(uint16_t id)
+{
+    QApplication::beep();
+    const auto thread = asyncThreads_.find(id);
+    if (thread != asyncThreads_.end()) {
+        thread->second.thread.join(); // it has posted its last message: ends at once
+        asyncThreads_.erase(thread);
+    }
+    const std::optional<AsyncShellEntry> entry = asyncSlots_.Complete(id);
+    if (!entry) {
+        messages_->Warning("Asynchronous shell operation completion with invalid ID.");
+        return;
+    }
+    for (PaneView* pane : {left_, right_}) {
+        const std::string& place = pane->Data().Path;
+        const bool fromSource = entry->function == FO_MOVE && EqualsIgnoreCase(place, entry->sourceDir);
+        if (fromSource || EqualsIgnoreCase(place, entry->targetDir))
+            ReadDirectory(pane->Data(), locale_);
+    }
+}
+
+void MainWindow::FinishBackgroundOperations()
+{
+    *stopAsking_ = true;
+    // A worker may be waiting for the main thread right now: keep serving it.
+    for (auto& [id, worker] : asyncThreads_) {
+        while (!*worker.done) {
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(5);
+        }
+        worker.thread.join();
+    }
+    asyncThreads_.clear();
+}
+
+std::string MainWindow::CreateDirOrZip(bool otherPane, bool forceZip)
+{
+    PaneView* pane = otherPane ? ActivePane()->Other() : ActivePane();
+    NewDirDialog dialog(forceZip, this);
+    while ((runNameDialog_ ? runNameDialog_(dialog) : dialog.exec()) == QDialog::Accepted) {
+        const std::string typed = QFile::encodeName(dialog.NameEdit()->text()).toStdString();
+        const std::string place = AddPathDelimiter(pane->Data().Path);
+        std::string error;
+        if (dialog.ZipBox()->isChecked()) {
+            std::string name = typed;
+            if (name.size() < 4 || UpperAscii(name.substr(name.size() - 4)) != ".ZIP")
+                name += ".ZIP";
+            if (WriteEmptyZip(place + name, error)) {
+                ReadDirectory(pane->Data(), locale_);
+                return place + name;
+            }
+            messages_->Warning(Decode("Unable to create zip " + place + typed + "."));
+        } else {
+            if (!typed.empty() && mkdir((place + typed).c_str(), 0777) == 0) {
+                ReadDirectory(pane->Data(), locale_);
+                return place + typed;
+            }
+            messages_->Warning(Decode("Unable to create " + place + typed + "."));
+        }
+    }
+    return {};
+}
+
+} // namespace tarnel

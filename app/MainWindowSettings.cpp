@@ -1,0 +1,183 @@
+// Settings of the main window: start-up loading in its order, the save at the
+// end of a run, hot keys and the tray icon.
+#include "app/Bookmarks.h"
+#include "app/MainWindow.h"
+#include "app/SettingsStore.h"
+#include "app/components/SaveForm.h"
+#include "app/components/SysHotKey.h"
+#include "app/components/TrayIcon.h"
+#include "panes/DisplayOptions.h"
+#include "panes/ViewerExtensions.h"
+#include "platform/Registry.h"
+#include "widgets/PaneView.h"
+
+#include <QApplication>
+#include <QToolBar>
+
+#include <algorithm>
+
+namespace tarnel {
+
+namespace {
+
+void ApplyWidths(PaneView* pane, const std::array<int, 4>& widths)
+{
+    for (int i = 0; i < 4; ++i)
+        pane->Header()->resizeSection(i, std::max(widths[size_t(i)], i == 0 ? 30 : 1));
+}
+
+std::array<int, 4> WidthsOf(const PaneView* pane)
+{
+    const auto w = pane->SectionWidths();
+    return {w[0], w[1], w[2], w[3]};
+}
+
+void ApplyDisplayOptions(const AppSettings& s)
+{
+    DisplayOptions& o = Options();
+    o.ShowBigSize = s.ShowBigSize;
+    o.ShowAttrs = s.ShowAttrs;
+    o.ShowListHints = s.ShowListHints;
+    o.ShowSupported = s.ShowSupported;
+}
+
+} // namespace
+
+// Viewer types and column widths come before the panes are read.
+void MainWindow::LoadEarlySettings()
+{
+    if (!registry_)
+        return;
+    store_ = std::make_unique<SettingsStore>(*registry_);
+    store_->LoadViewerTypes(ViewerExtensions());
+    store_->LoadColumnWidths(settings_);
+    ApplyWidths(left_, settings_.leftWidths);
+    ApplyWidths(right_, settings_.rightWidths);
+}
+
+// Bookmarks, general options, tool bar layout and text viewer options come
+// after the drive buttons; a value of the wrong type is shown once.
+void MainWindow::LoadLateSettings()
+{
+    if (store_) {
+        store_->LoadBookmarks(settings_);
+        store_->LoadGeneral(settings_);
+        store_->LoadToolBar(settings_);
+        store_->LoadTextView(settings_);
+    }
+    bookmarks_->Replace(settings_.bookmarks);
+    ApplyDisplayOptions(settings_);
+    ApplyToolBarLayout();
+    ApplyBackType(settings_.backType);
+}
+
+void MainWindow::StartHotKeysAndTray()
+{
+    hotKeys_ = new TSysHotKey(this);
+    for (const HotKeyDefinition& d : DefaultHotKeys())
+        hotKeys_->AddHotKey(d.keyCode, d.modifiers);
+    if (store_) {
+        store_->LoadHotKeys(settings_);
+        for (int n = 0; n < hotKeys_->Count(); ++n) {
+            HotKeyDefinition d = hotKeys_->GetHotKey(n);
+            d.keyCode = settings_.hotKeys[size_t(n)].keyCode;
+            d.modifiers = settings_.hotKeys[size_t(n)].modifiers;
+            hotKeys_->SetHotKey(n, d);
+        }
+        store_->LoadPlacement(settings_);
+        for (const std::string& message : store_->Messages())
+            messages_->Error(QString::fromStdString(message));
+    }
+    connect(hotKeys_, &TSysHotKey::hotKey, this, &MainWindow::SysHotKeyHotKey);
+    hotKeys_->SetActive(true);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        hotKeys_->SetEnabledExceptFirst(state == Qt::ApplicationActive);
+    });
+    tray_ = new TTrayIcon(this);
+    tray_->SetIcon(QApplication::windowIcon().isNull() ? style()->standardIcon(QStyle::SP_DirIcon)
+                                                        : QApplication::windowIcon());
+    tray_->SetPopupMenu(trayMenu_);
+    connect(tray_, &TTrayIcon::clicked, this, &MainWindow::ShowProgram);
+    tray_->SetActive(true);
+    ShowHotKeyHints();
+    if (TSaveForm::RestorePlacement(*this, settings_.mainForm))
+        startMinimized_ = true;
+}
+
+void MainWindow::SysHotKeyHotKey(int index)
+{
+    switch (index) {
+    case 0:
+        if (isVisible() && !isMinimized() && QGuiApplication::applicationState() == Qt::ApplicationActive)
+            HideProgram();
+        else
+            ShowProgram();
+        break;
+    case 3: HideProgram(); break; // no viewer to leave yet
+    default: break;               // the viewer keys act once the viewer exists
+    }
+}
+
+void MainWindow::ShowHotKeyHints()
+{
+    setWindowTitle("Tarnel - " + QString::fromStdString(HideHintText(*hotKeys_)));
+    tray_->SetToolTip(QString::fromStdString(TrayHintText(*hotKeys_)));
+}
+
+void MainWindow::ApplyBackType(const std::string& backType)
+{
+    // "Default" gives the tool bars their background picture, a soft gradient.
+    const QString picture = "QToolBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, "
+                            "stop:0 palette(light), stop:1 palette(button)); }";
+    for (QToolBar* bar : {general_, navigation_, drives_})
+        bar->setStyleSheet(backType == "None" ? QString() : picture);
+}
+
+void MainWindow::ApplyToolBarLayout()
+{
+    std::map<std::string, QToolBar*> byName = {
+        {"TBGeneral", general_}, {"TBNavigation", navigation_}, {"TBDrives", drives_}};
+    for (QToolBar* bar : {general_, navigation_, drives_})
+        removeToolBarBreak(bar);
+    for (const ToolBarBand& band : settings_.bands) {
+        QToolBar* bar = byName[band.name];
+        if (!bar)
+            continue;
+        removeToolBar(bar);
+        if (band.lineBreak)
+            addToolBarBreak();
+        addToolBar(bar);
+        bar->show();
+    }
+}
+
+std::vector<ToolBarBand> MainWindow::CurrentToolBarLayout() const
+{
+    std::vector<ToolBarBand> bands;
+    for (QToolBar* bar : {general_, navigation_, drives_})
+        bands.push_back({bar->objectName().toStdString(), toolBarBreak(bar), bar->width()});
+    // The order on screen: row by row, left to right.
+    std::vector<QToolBar*> bars = {general_, navigation_, drives_};
+    std::stable_sort(bands.begin(), bands.end(), [&](const ToolBarBand& a, const ToolBarBand& b) {
+        const QToolBar* ba = findChild<QToolBar*>(QString::fromStdString(a.name));
+        const QToolBar* bb = findChild<QToolBar*>(QString::fromStdString(b.name));
+        return std::pair(ba->y(), ba->x()) < std::pair(bb->y(), bb->x());
+    });
+    return bands;
+}
+
+void MainWindow::SaveSettings()
+{
+    if (!store_)
+        return;
+    settings_.leftWidths = WidthsOf(left_);
+    settings_.rightWidths = WidthsOf(right_);
+    settings_.bookmarks = bookmarks_->Paths();
+    settings_.bands = CurrentToolBarLayout();
+    for (int n = 0; n < hotKeys_->Count() && n < 4; ++n)
+        settings_.hotKeys[size_t(n)] = hotKeys_->GetHotKey(n);
+    settings_.mainForm = TSaveForm::ReadPlacement(*this, !isVisible() || isMinimized());
+    store_->SaveAll(settings_, ViewerExtensions());
+}
+
+} // namespace tarnel

@@ -1,0 +1,151 @@
+#include "fileops/PropertiesDialog.h"
+
+#include "platform/DirectoryTotals.h"
+
+#include <QDateTime>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QMimeDatabase>
+#include <QVBoxLayout>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+
+namespace tarnel {
+
+namespace {
+
+QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+std::string DirectoryOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+}
+
+QString Permissions(mode_t mode)
+{
+    const char* letters = "rwxrwxrwx";
+    QString text;
+    for (int i = 0; i < 9; ++i)
+        text += (mode & (0400 >> i)) ? QChar(letters[i]) : QChar('-');
+    return text + QString(" (%1)").arg(mode & 07777, 4, 8, QChar('0'));
+}
+
+QString Owner(const struct stat& st)
+{
+    const passwd* user = getpwuid(st.st_uid);
+    const group* grp = getgrgid(st.st_gid);
+    return QString("%1:%2")
+        .arg(user ? QString::fromLocal8Bit(user->pw_name) : QString::number(st.st_uid))
+        .arg(grp ? QString::fromLocal8Bit(grp->gr_name) : QString::number(st.st_gid));
+}
+
+QString Time(const timespec& t)
+{
+    return QLocale::system().toString(QDateTime::fromSecsSinceEpoch(t.tv_sec), QLocale::LongFormat);
+}
+
+} // namespace
+
+PropertiesDialog::PropertiesDialog(const std::vector<std::string>& paths, QWidget* parent)
+    : QDialog(parent), paths_(paths)
+{
+    setObjectName("DlgProperties");
+    setWindowTitle("Properties");
+    auto* layout = new QVBoxLayout(this);
+    auto* form = new QFormLayout;
+    layout->addLayout(form);
+    QStringList names;
+    for (const std::string& p : paths_)
+        names << Decode(p.substr(p.rfind('/') + 1));
+    AddRow("Name:", names.join(", "));
+    if (!paths_.empty()) {
+        struct stat st {};
+        const bool single = paths_.size() == 1 && lstat(paths_[0].c_str(), &st) == 0;
+        if (single) {
+            const QString type = S_ISDIR(st.st_mode) ? "Folder"
+                                 : S_ISLNK(st.st_mode)
+                                     ? "Symbolic link"
+                                     : QMimeDatabase().mimeTypeForFile(Decode(paths_[0])).comment();
+            AddRow("Type:", type);
+        } else {
+            AddRow("Type:", QString("%1 items").arg(paths_.size()));
+        }
+        AddRow("Location:", Decode(DirectoryOf(paths_[0])));
+        if (single) {
+            AddRow("Owner:", Owner(st));
+            AddRow("Permissions:", Permissions(st.st_mode));
+            AddRow("Modified:", Time(st.st_mtim));
+            AddRow("Accessed:", Time(st.st_atim));
+            AddRow("Changed:", Time(st.st_ctim));
+        }
+    }
+    totals_ = new QLabel("Counting…", this);
+    totals_->setObjectName("Totals");
+    form->addRow("Size:", totals_);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    StartTotals();
+}
+
+PropertiesDialog::~PropertiesDialog()
+{
+    stop_ = true;
+    if (walker_.joinable())
+        walker_.join();
+}
+
+void PropertiesDialog::AddRow(const QString& label, const QString& value)
+{
+    auto* text = new QLabel(value, this);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    text->setWordWrap(true);
+    static_cast<QFormLayout*>(static_cast<QVBoxLayout*>(layout())->itemAt(0)->layout())->addRow(label, text);
+}
+
+QString PropertiesDialog::TotalsText() const { return totals_->text(); }
+
+// The sizes of a large tree take a while: they are summed on a thread and
+// shown when done; closing the dialog stops the walk.
+void PropertiesDialog::StartTotals()
+{
+    walker_ = std::thread([this, paths = paths_] {
+        DirectoryTotals totals;
+        for (const std::string& p : paths) {
+            struct stat st {};
+            if (lstat(p.c_str(), &st) != 0)
+                continue;
+            if (S_ISDIR(st.st_mode)) {
+                DirectoryWalker walker(stop_, ClusterSizeOf(p));
+                walker.Walk(p, totals);
+                ++totals.dirs;
+            } else {
+                ++totals.files;
+                if (S_ISREG(st.st_mode))
+                    totals.bytes += st.st_size;
+            }
+        }
+        if (stop_)
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [this, totals] {
+                const QLocale locale = QLocale::system();
+                totals_->setText(QString("%1 (%2 bytes), %3 files, %4 folders")
+                                     .arg(locale.formattedDataSize(totals.bytes))
+                                     .arg(locale.toString(qlonglong(totals.bytes)))
+                                     .arg(totals.files)
+                                     .arg(totals.dirs));
+                done_ = true;
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+} // namespace tarnel

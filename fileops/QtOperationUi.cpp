@@ -1,0 +1,205 @@
+#include "fileops/QtOperationUi.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+
+#include <cstring>
+
+namespace tarnel {
+
+namespace {
+
+QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+constexpr int kProgressDelayMs = 500;
+
+QProgressDialog* NewProgressDialog(QWidget* parent)
+{
+    auto* dialog = new QProgressDialog(parent);
+    dialog->setWindowTitle("Tarnel");
+    dialog->setCancelButtonText("Cancel");
+    dialog->setRange(0, 1000);
+    dialog->setMinimumDuration(0);
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
+    return dialog;
+}
+
+void ShowProgress(QProgressDialog& dialog, uint64_t itemsDone, uint64_t itemsTotal, uint64_t bytesDone,
+                  uint64_t bytesTotal, const std::string& name)
+{
+    const double part = bytesTotal ? double(bytesDone) / double(bytesTotal)
+                                   : (itemsTotal ? double(itemsDone) / double(itemsTotal) : 0.0);
+    dialog.setValue(int(part * 1000));
+    dialog.setLabelText(ProgressText(itemsDone, itemsTotal, bytesDone, bytesTotal, name));
+}
+
+} // namespace
+
+QString ProgressText(uint64_t itemsDone, uint64_t itemsTotal, uint64_t bytesDone, uint64_t bytesTotal,
+                     const std::string& currentName)
+{
+    const QLocale locale = QLocale::system();
+    return QString("%1\n%2 of %3 items, %4 of %5")
+        .arg(Decode(currentName))
+        .arg(itemsDone)
+        .arg(itemsTotal)
+        .arg(locale.formattedDataSize(qint64(bytesDone)))
+        .arg(locale.formattedDataSize(qint64(bytesTotal)));
+}
+
+ForegroundOperationUi::ForegroundOperationUi(QWidget* parent) : parent_(parent) { started_.start(); }
+
+ForegroundOperationUi::~ForegroundOperationUi() = default;
+
+ReplaceAnswer ForegroundOperationUi::AskReplace(const std::string& path)
+{
+    QMessageBox box(QMessageBox::Question, "Tarnel",
+                    QString("%1 already exists.\nDo you want to replace it?").arg(Decode(path)),
+                    QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::Cancel, parent_);
+    box.setDefaultButton(QMessageBox::No);
+    switch (box.exec()) {
+    case QMessageBox::Yes: return ReplaceAnswer::Yes;
+    case QMessageBox::YesToAll: return ReplaceAnswer::YesToAll;
+    case QMessageBox::No: return ReplaceAnswer::No;
+    default: return ReplaceAnswer::Cancel;
+    }
+}
+
+ErrorAnswer ForegroundOperationUi::AskError(const std::string& what, const std::string& path, int error)
+{
+    QMessageBox box(QMessageBox::Warning, "Tarnel",
+                    QString("%1 %2:\n%3").arg(QString::fromStdString(what), Decode(path), QString(std::strerror(error))),
+                    QMessageBox::Retry | QMessageBox::Ignore | QMessageBox::Cancel, parent_);
+    box.button(QMessageBox::Ignore)->setText("Skip");
+    switch (box.exec()) {
+    case QMessageBox::Retry: return ErrorAnswer::Retry;
+    case QMessageBox::Ignore: return ErrorAnswer::Skip;
+    default: return ErrorAnswer::Cancel;
+    }
+}
+
+bool ForegroundOperationUi::ConfirmTrash(size_t count)
+{
+    return QMessageBox::question(parent_, "Tarnel",
+                                 QString("Are you sure you want to move %1 item(s) to the Trash?").arg(count)) ==
+           QMessageBox::Yes;
+}
+
+DeleteAnswer ForegroundOperationUi::AskDeletePermanently(const std::string& path)
+{
+    const auto answer = QMessageBox::question(
+        parent_, "Tarnel",
+        QString("%1 cannot be moved to the Trash.\nDo you want to delete it permanently?").arg(Decode(path)),
+        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::No);
+    return answer == QMessageBox::Yes ? DeleteAnswer::Yes : answer == QMessageBox::No ? DeleteAnswer::No
+                                                                                       : DeleteAnswer::Cancel;
+}
+
+void ForegroundOperationUi::Refused(const std::string& text)
+{
+    QMessageBox::warning(parent_, "Tarnel", Decode(text));
+}
+
+bool ForegroundOperationUi::Progress(uint64_t itemsDone, uint64_t itemsTotal, uint64_t bytesDone, uint64_t bytesTotal,
+                                     const std::string& currentName)
+{
+    const qint64 now = started_.elapsed();
+    if (!progress_ && now < kProgressDelayMs)
+        return true;
+    if (progress_ && now - lastUpdate_ < 50) // thousands of small files: paint a few times a second
+        return !progress_->wasCanceled();
+    lastUpdate_ = now;
+    if (!progress_) {
+        progress_.reset(NewProgressDialog(parent_));
+        progress_->setWindowModality(Qt::WindowModal);
+        progress_->show();
+    }
+    ShowProgress(*progress_, itemsDone, itemsTotal, bytesDone, bytesTotal, currentName);
+    QApplication::processEvents(); // the dialog paints and its Cancel works
+    return !progress_->wasCanceled();
+}
+
+BackgroundOperationUi::BackgroundOperationUi(QWidget* parent, std::shared_ptr<std::atomic<bool>> stopAsking)
+    : parent_(parent), questions_(parent), stopAsking_(std::move(stopAsking))
+{
+    started_.start();
+}
+
+BackgroundOperationUi::~BackgroundOperationUi()
+{
+    QPointer<QProgressDialog> dialog = progress_;
+    QMetaObject::invokeMethod(qApp, [dialog] { delete dialog.data(); }, Qt::QueuedConnection);
+}
+
+template <typename F>
+auto BackgroundOperationUi::OnMainThread(F&& ask)
+{
+    decltype(ask()) answer{};
+    QMetaObject::invokeMethod(qApp, [&] { answer = ask(); }, Qt::BlockingQueuedConnection);
+    return answer;
+}
+
+ReplaceAnswer BackgroundOperationUi::AskReplace(const std::string& path)
+{
+    if (*stopAsking_)
+        return ReplaceAnswer::Cancel;
+    return OnMainThread([&] { return questions_.AskReplace(path); });
+}
+
+ErrorAnswer BackgroundOperationUi::AskError(const std::string& what, const std::string& path, int error)
+{
+    if (*stopAsking_)
+        return ErrorAnswer::Cancel;
+    return OnMainThread([&] { return questions_.AskError(what, path, error); });
+}
+
+bool BackgroundOperationUi::ConfirmTrash(size_t count)
+{
+    if (*stopAsking_)
+        return false;
+    return OnMainThread([&] { return questions_.ConfirmTrash(count); });
+}
+
+DeleteAnswer BackgroundOperationUi::AskDeletePermanently(const std::string& path)
+{
+    if (*stopAsking_)
+        return DeleteAnswer::Cancel;
+    return OnMainThread([&] { return questions_.AskDeletePermanently(path); });
+}
+
+void BackgroundOperationUi::Refused(const std::string& text)
+{
+    if (*stopAsking_)
+        return;
+    OnMainThread([&] {
+        questions_.Refused(text);
+        return 0;
+    });
+}
+
+bool BackgroundOperationUi::Progress(uint64_t itemsDone, uint64_t itemsTotal, uint64_t bytesDone, uint64_t bytesTotal,
+                                     const std::string& currentName)
+{
+    const qint64 now = started_.elapsed();
+    if (*stopAsking_ || now < kProgressDelayMs || now - lastUpdate_ < 100)
+        return !*cancelled_ && !*stopAsking_;
+    lastUpdate_ = now;
+    QMetaObject::invokeMethod(
+        qApp,
+        [this, itemsDone, itemsTotal, bytesDone, bytesTotal, name = currentName] {
+            if (!progress_) {
+                progress_ = NewProgressDialog(parent_);
+                QObject::connect(progress_, &QProgressDialog::canceled, [cancelled = cancelled_] { *cancelled = true; });
+                progress_->show();
+            }
+            ShowProgress(*progress_, itemsDone, itemsTotal, bytesDone, bytesTotal, name);
+        },
+        Qt::BlockingQueuedConnection);
+    return !*cancelled_;
+}
+
+} // namespace tarnel

@@ -1,0 +1,108 @@
+#include "panes/IconThread.h"
+
+#include "panes/DirData.h"
+
+namespace tarnel {
+
+namespace {
+
+class IconJob {
+public:
+    IconJob(GatedWorker::Gate& gate, TDirData& pane, std::mutex& iconMutex, std::string path, IconResolver& resolver,
+            WorkerSink& sink)
+        : gate_(gate), pane_(pane), iconMutex_(iconMutex), path_(std::move(path)), resolver_(resolver), sink_(sink),
+          itemCount_(pane.Count), firstDrive_(pane.Count - pane.DriveCount), drives_(pane.DriveSource())
+    {
+    }
+
+    void Run()
+    {
+        try {
+            // Mid-sort an entry can be missed; then the listing is gone over
+            // again, which costs little since found icons are skipped.
+            for (bool complete = false; !complete && !gate_.Stopped();) {
+                const uint32_t order = pane_.ReorderCount.load(std::memory_order_acquire);
+                if (!OnePass())
+                    return;
+                complete = pane_.OrderHeldSince(order);
+            }
+        } catch (...) {
+            const std::string text =
+                "TREADICONSTHREAD error at index " + std::to_string(gate_.checkpoint.load()) + " for " + path_;
+            gate_.Enter([&] {
+                try {
+                    sink_.ShowWorkerError(text);
+                } catch (...) {
+                }
+            });
+        }
+    }
+
+private:
+    // False once the owner has let go.
+    bool OnePass()
+    {
+        for (int index = 0; index < itemCount_ && !gate_.Stopped(); ++index) {
+            TFileData* target = nullptr;
+            FileKind kind = fkFile;
+            std::string fullPath;
+            const Volume* drive = nullptr;
+            const bool held = gate_.Enter([&] {
+                gate_.Pass(1);
+                TFileData& e = *pane_.LoadItem(index);
+                gate_.Pass(2);
+                std::lock_guard lock(iconMutex_);
+                if (e.Icon.load() != 0)
+                    return;
+                target = &e;
+                kind = FileKind(e.Kind);
+                if (e.Kind == fkDrive) {
+                    const int k = index - firstDrive_;
+                    if (k >= 0 && size_t(k) < drives_.size()) {
+                        drive = &drives_[size_t(k)];
+                        fullPath = drive->root;
+                    }
+                } else {
+                    fullPath = path_ + (e.IsParentEntry() ? std::string(".") : e.Name);
+                }
+            });
+            if (!held)
+                return false;
+            if (target) {
+                // Outside the gate and the icon mutex: finding a type by
+                // content reads the file, and neither painting nor a re-read
+                // may wait for a slow disk. Painting may store a key
+                // meanwhile; its key is as good as this one.
+                const int key = resolver_.IconKeyFor(kind, fullPath, drive);
+                gate_.Enter([&] {
+                    std::lock_guard lock(iconMutex_);
+                    if (target->Icon.load() == 0)
+                        target->Icon = key;
+                });
+            }
+            gate_.Pass(3);
+        }
+        return true;
+    }
+
+    GatedWorker::Gate& gate_;
+    TDirData& pane_;
+    std::mutex& iconMutex_;
+    const std::string path_;
+    IconResolver& resolver_;
+    WorkerSink& sink_;
+    const int itemCount_;
+    const int firstDrive_;   // drive rows are last and never re-sorted
+    const DriveList drives_; // a copy: the main thread may refresh the system list meanwhile
+};
+
+} // namespace
+
+TReadIconsThread::TReadIconsThread(TDirData& pane, std::mutex& iconMutex, std::string path, IconResolver& resolver,
+                                   WorkerSink& sink)
+{
+    auto job = std::make_shared<IconJob>(*gate_, pane, iconMutex, std::move(path), resolver, sink);
+    Start([job] { job->Run(); });
+}
+
+} // namespace tarnel

@@ -1,0 +1,241 @@
+#include "platform/FileSystem.h"
+
+#include "platform/Volumes.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace tarnel {
+
+namespace {
+
+int Result(int rc) { return rc < 0 ? -errno : rc; }
+
+std::string ParentOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+class PosixFileSystem final : public FileSystem {
+public:
+    int Open(const std::string& path, int flags, mode_t mode) override
+    {
+        int fd;
+        do
+            fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+        while (fd < 0 && errno == EINTR);
+        return Result(fd);
+    }
+
+    int Close(int fd) override
+    {
+        // Linux frees the descriptor even when close reports EINTR; only a real
+        // error (a delayed write failure on NFS) is worth reporting.
+        if (::close(fd) < 0 && errno != EINTR)
+            return -errno;
+        return 0;
+    }
+
+    ssize_t Read(int fd, void* buffer, size_t size) override
+    {
+        ssize_t n;
+        do
+            n = ::read(fd, buffer, size);
+        while (n < 0 && errno == EINTR);
+        return n < 0 ? -errno : n;
+    }
+
+    ssize_t Write(int fd, const void* data, size_t size) override
+    {
+        ssize_t n;
+        do
+            n = ::write(fd, data, size);
+        while (n < 0 && errno == EINTR);
+        return n < 0 ? -errno : n;
+    }
+
+    ssize_t CopyFileRange(int inFd, int outFd, size_t size) override
+    {
+        ssize_t n;
+        do
+            n = ::copy_file_range(inFd, nullptr, outFd, nullptr, size, 0);
+        while (n < 0 && errno == EINTR);
+        return n < 0 ? -errno : n;
+    }
+
+    int Fstat(int fd, struct stat& st) override { return Result(::fstat(fd, &st)); }
+    int Fsync(int fd) override
+    {
+        int rc;
+        do
+            rc = ::fsync(fd);
+        while (rc < 0 && errno == EINTR);
+        return Result(rc);
+    }
+    int Fchmod(int fd, mode_t mode) override { return Result(::fchmod(fd, mode)); }
+    int Fchown(int fd, uid_t uid, gid_t gid) override { return Result(::fchown(fd, uid, gid)); }
+    int FSetTimes(int fd, const struct timespec times[2]) override { return Result(::futimens(fd, times)); }
+
+    int Stat(const std::string& path, struct stat& st) override { return Result(::stat(path.c_str(), &st)); }
+    int Lstat(const std::string& path, struct stat& st) override { return Result(::lstat(path.c_str(), &st)); }
+    int Mkdir(const std::string& path, mode_t mode) override { return Result(::mkdir(path.c_str(), mode)); }
+
+    int Rename(const std::string& from, const std::string& to, RenameMode mode) override
+    {
+        if (mode == RenameMode::Replace)
+            return Result(::rename(from.c_str(), to.c_str()));
+        return Result(::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE));
+    }
+
+    int Unlink(const std::string& path) override { return Result(::unlink(path.c_str())); }
+    int Rmdir(const std::string& path) override { return Result(::rmdir(path.c_str())); }
+    int Symlink(const std::string& target, const std::string& linkPath) override
+    {
+        return Result(::symlink(target.c_str(), linkPath.c_str()));
+    }
+
+    int ReadLink(const std::string& path, std::string& target) override
+    {
+        // st_size of a link is unreliable on some file systems (/proc, some FUSE):
+        // grow until the answer is shorter than the buffer.
+        std::string buffer(256, '\0');
+        for (;;) {
+            const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
+            if (n < 0)
+                return -errno;
+            if (size_t(n) < buffer.size()) {
+                buffer.resize(size_t(n));
+                target = std::move(buffer);
+                return 0;
+            }
+            if (buffer.size() >= (1u << 20))
+                return -ENAMETOOLONG;
+            buffer.resize(buffer.size() * 4);
+        }
+    }
+
+    int MakeNode(const std::string& path, mode_t mode, dev_t device) override
+    {
+        return Result(::mknod(path.c_str(), mode, device));
+    }
+    int Chmod(const std::string& path, mode_t mode) override { return Result(::chmod(path.c_str(), mode)); }
+    int Lchown(const std::string& path, uid_t uid, gid_t gid) override
+    {
+        return Result(::lchown(path.c_str(), uid, gid));
+    }
+    int SetTimes(const std::string& path, const struct timespec times[2]) override
+    {
+        return Result(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW));
+    }
+
+    int CopyXattrs(const std::string& from, const std::string& to) override
+    {
+        char stackList[1024];
+        std::unique_ptr<char[]> heapList;
+        char* list = stackList;
+        ssize_t listSize = ::llistxattr(from.c_str(), stackList, sizeof stackList);
+        if (listSize < 0 && errno == ERANGE) {
+            listSize = ::llistxattr(from.c_str(), nullptr, 0);
+            if (listSize > 0) {
+                heapList.reset(new char[size_t(listSize)]);
+                list = heapList.get();
+                listSize = ::llistxattr(from.c_str(), list, size_t(listSize));
+            }
+        }
+        if (listSize < 0)
+            return errno == ENOTSUP ? 0 : -errno;
+        int firstError = 0;
+        std::string value;
+        for (const char* name = list; name < list + listSize; name += std::char_traits<char>::length(name) + 1) {
+            const ssize_t valueSize = ::lgetxattr(from.c_str(), name, nullptr, 0);
+            if (valueSize < 0)
+                continue; // removed meanwhile
+            value.resize(size_t(valueSize));
+            const ssize_t got = ::lgetxattr(from.c_str(), name, value.data(), value.size());
+            if (got < 0)
+                continue;
+            if (::lsetxattr(to.c_str(), name, value.data(), size_t(got), 0) < 0 && firstError == 0 && errno != ENOTSUP)
+                firstError = -errno;
+        }
+        return firstError;
+    }
+
+    int ListDirectory(const std::string& path, std::vector<std::string>& names) override
+    {
+        DIR* dir = ::opendir(path.c_str());
+        if (!dir)
+            return -errno;
+        names.clear();
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(dir);
+            if (!entry)
+                break;
+            const char* n = entry->d_name;
+            if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0')))
+                continue;
+            names.emplace_back(n);
+        }
+        const int error = errno;
+        ::closedir(dir);
+        return -error;
+    }
+
+    int RealPath(const std::string& path, std::string& resolved) override
+    {
+        char* real = ::realpath(path.c_str(), nullptr);
+        if (!real)
+            return -errno;
+        resolved = real;
+        std::free(real);
+        return 0;
+    }
+
+    int MountPointOf(const std::string& path, std::string& mountPoint) override
+    {
+        std::string real;
+        if (const int rc = RealPath(path, real); rc < 0)
+            return rc;
+        struct stat st;
+        if (::stat(real.c_str(), &st) < 0)
+            return -errno;
+        // The mount table knows bind mounts; the device walk below is the answer
+        // when the table and the path disagree (a mount made or gone meanwhile).
+        const std::string fromTable = VolumeRootOf(real);
+        struct stat rootSt;
+        if (::stat(fromTable.c_str(), &rootSt) == 0 && rootSt.st_dev == st.st_dev) {
+            mountPoint = fromTable;
+            return 0;
+        }
+        std::string current = real;
+        while (current != "/") {
+            const std::string parent = ParentOf(current);
+            struct stat parentSt;
+            if (::stat(parent.c_str(), &parentSt) < 0 || parentSt.st_dev != st.st_dev)
+                break;
+            current = parent;
+        }
+        mountPoint = current;
+        return 0;
+    }
+};
+
+} // namespace
+
+FileSystem& RealFileSystem()
+{
+    static PosixFileSystem instance;
+    return instance;
+}
+
+} // namespace tarnel

@@ -1,0 +1,85 @@
+#pragma once
+// Copy, move, delete and rename over a selection of paths, as the pane commands
+// run them. Questions and progress go through OperationUi (the window shows
+// dialogs, tests answer), every system call through FileSystem.
+//
+// What the user had is never lost: a replaced file is written under a temporary
+// name and renamed over the old one; a move across volumes deletes each source
+// only after its copy is on disk; delete goes to the trash and asks before
+// anything is deleted for good; a failed or cancelled copy removes only what it
+// created itself.
+#include "platform/FileSystem.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnel {
+
+// The pane commands' operation codes.
+enum FileOperationCode : int { FO_MOVE = 1, FO_COPY = 2, FO_DELETE = 3, FO_RENAME = 4 };
+
+// Flags as the pane commands pass them. Without FOF_ALLOWUNDO delete is
+// permanent (asked per item); without FOF_NOCONFIRMMKDIR a missing target
+// directory is refused instead of created.
+enum FileOperationFlags : unsigned { FOF_ALLOWUNDO = 0x0040, FOF_NOCONFIRMMKDIR = 0x0200 };
+constexpr unsigned kDefaultFileOperationFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMMKDIR;
+
+enum class ReplaceAnswer { Yes, YesToAll, No, Cancel };
+enum class ErrorAnswer { Retry, Skip, Cancel };
+enum class DeleteAnswer { Yes, No, Cancel };
+
+// Called on the thread that runs the operation; a window implementation
+// forwards to its main thread and waits for the answer. Paths are raw bytes.
+class OperationUi {
+public:
+    virtual ~OperationUi() = default;
+    // path exists at the target (a file, or a folder to merge into).
+    virtual ReplaceAnswer AskReplace(const std::string& path) = 0;
+    // what is the start of the sentence ("Cannot read", "Cannot create", ...),
+    // the dialog adds the path and strerror(error).
+    virtual ErrorAnswer AskError(const std::string& what, const std::string& path, int error) = 0;
+    // "Are you sure you want to move N item(s) to the Trash?"
+    virtual bool ConfirmTrash(size_t count) = 0;
+    // path cannot go to the trash (or undo is off): delete it for good?
+    virtual DeleteAnswer AskDeletePermanently(const std::string& path) = 0;
+    // A complete sentence: the item it names is left alone.
+    virtual void Refused(const std::string& text) = 0;
+    // Called per item and per MiB copied; false cancels. Totals may grow while a
+    // move finds that it has to copy. Must be cheap.
+    virtual bool Progress(uint64_t itemsDone, uint64_t itemsTotal, uint64_t bytesDone, uint64_t bytesTotal,
+                          const std::string& currentName) = 0;
+};
+
+// Counts are of the selected entries.
+struct OperationResult {
+    enum class Status {
+        Done,      // every entry handled (some perhaps left alone by the user's "No")
+        Cancelled, // the user cancelled; what was finished stays finished
+        Failed,    // at least one entry was refused or not handled because of an error
+    };
+    Status status = Status::Done;
+    size_t done = 0;    // fully handled
+    size_t skipped = 0; // left alone by the user's answer ("No")
+    size_t failed = 0;  // refused, or handled only in part
+};
+
+class ShellFileOperation {
+public:
+    explicit ShellFileOperation(OperationUi& ui, FileSystem& fs = RealFileSystem());
+
+    // sources: full paths. target: the target directory for move and copy, the
+    // new full path for rename, ignored for delete.
+    OperationResult Run(int code, const std::vector<std::string>& sources, const std::string& target,
+                        unsigned flags = kDefaultFileOperationFlags);
+
+private:
+    OperationUi& ui_;
+    FileSystem& fs_;
+};
+
+// Percent-encodes a path for a .trashinfo "Path=" line: everything but ASCII
+// letters, digits, "-._~" and "/" becomes %XX.
+std::string TrashInfoEscape(const std::string& path);
+
+} // namespace tarnel

@@ -1,0 +1,206 @@
+// The file commands of the real window: copy, move, delete, rename, new
+// dir/zip, background operations and the popup's last command.
+#include "app/MainWindow.h"
+#include "app/PrivateMessages.h"
+#include "fileops/NameDialogs.h"
+#include "platform/ShellFileOperation.h"
+#include "widgets/PaneView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace tarnel;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct AnsweringUi : OperationUi {
+    ReplaceAnswer replace = ReplaceAnswer::Yes;
+    int asked = 0;
+    ReplaceAnswer AskReplace(const std::string&) override
+    {
+        ++asked;
+        return replace;
+    }
+    ErrorAnswer AskError(const std::string&, const std::string&, int) override { return ErrorAnswer::Cancel; }
+    bool ConfirmTrash(size_t) override { return true; }
+    DeleteAnswer AskDeletePermanently(const std::string&) override { return DeleteAnswer::No; }
+    void Refused(const std::string&) override {}
+    bool Progress(uint64_t, uint64_t, uint64_t, uint64_t, const std::string&) override { return true; }
+};
+
+struct Silent : UserMessages {
+    QStringList* log;
+    explicit Silent(QStringList* l) : log(l) {}
+    void Error(const QString& t) override { log->append(t); }
+    void Warning(const QString& t) override { log->append(t); }
+    void Information(const QString& t) override { log->append(t); }
+    bool Confirm(const QString&) override { return true; }
+};
+
+class FileCommandsTest : public ::testing::Test {
+protected:
+    std::string root;
+    std::unique_ptr<MainWindow> window;
+    AnsweringUi ui;
+    QStringList messages;
+
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/tarnel-cmds-XXXXXX";
+        root = mkdtemp(tmpl);
+        fs::create_directories(root + "/left/dir");
+        fs::create_directories(root + "/right");
+        fs::create_directories(root + "/home");
+        std::ofstream(root + "/left/a.txt") << "new";
+        std::ofstream(root + "/left/dir/inner") << "x";
+        std::ofstream(root + "/right/a.txt") << "old";
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(root + "/home"));
+        StartOptions options;
+        options.independent = true;
+        options.leftDir = root + "/left";
+        options.rightDir = root + "/right";
+        window = std::make_unique<MainWindow>(options, nullptr);
+        window->SetOperationUi(&ui);
+        window->SetMessages(std::make_unique<Silent>(&messages));
+        window->show();
+        QApplication::processEvents();
+    }
+    void TearDown() override
+    {
+        window.reset();
+        fs::remove_all(root);
+    }
+    PaneView* Left() { return window->LeftPane(); }
+    int Row(PaneView* pane, const std::string& name)
+    {
+        for (int i = 0; i < pane->Data().Count; ++i)
+            if (pane->Data().Item(i).Name == name)
+                return i;
+        return -1;
+    }
+    void Select(const std::vector<std::string>& names)
+    {
+        Left()->SetRangeSelected(0, Left()->Data().Count - 1, false);
+        for (const std::string& n : names)
+            Left()->SetSelected(Row(Left(), n), true);
+    }
+    std::string Content(const std::string& path)
+    {
+        std::ifstream in(path);
+        std::string s;
+        std::getline(in, s);
+        return s;
+    }
+};
+
+} // namespace
+
+TEST_F(FileCommandsTest, CopyAsksBeforeReplacingAndRereadsTheTarget)
+{
+    Select({"..", "a.txt", "dir"}); // ".." never takes part
+    ui.replace = ReplaceAnswer::No;
+    QTest::mouseClick(window->CommandButton("BTNCopy"), Qt::LeftButton);
+    EXPECT_EQ(ui.asked, 1);
+    EXPECT_EQ(Content(root + "/right/a.txt"), "old");
+    EXPECT_TRUE(fs::exists(root + "/right/dir/inner"));
+    EXPECT_GE(Row(window->RightPane(), "dir"), 0); // the target was re-read
+
+    Select({"a.txt"});
+    ui.replace = ReplaceAnswer::Yes;
+    window->DoFileOperation(FO_COPY);
+    EXPECT_EQ(Content(root + "/right/a.txt"), "new");
+    EXPECT_TRUE(fs::exists(root + "/left/a.txt"));
+}
+
+TEST_F(FileCommandsTest, MoveDeleteAndRenameRereadTheirPanes)
+{
+    Select({"dir"});
+    window->DoFileOperation(FO_MOVE);
+    EXPECT_FALSE(fs::exists(root + "/left/dir"));
+    EXPECT_EQ(Row(Left(), "dir"), -1);
+    EXPECT_GE(Row(window->RightPane(), "dir"), 0);
+
+    Select({"a.txt"});
+    window->SetNameDialogRunner([](QDialog& d) {
+        static_cast<RenameDialog&>(d).NameEdit()->setText("b.txt");
+        return int(QDialog::Accepted);
+    });
+    window->DoFileOperation(FO_RENAME);
+    EXPECT_TRUE(fs::exists(root + "/left/b.txt"));
+    EXPECT_GE(Row(Left(), "b.txt"), 0);
+
+    Select({"b.txt"});
+    Left()->List()->setFocus();
+    QTest::keyClick(Left()->List(), Qt::Key_Delete, Qt::ShiftModifier); // with Shift: nothing
+    EXPECT_TRUE(fs::exists(root + "/left/b.txt"));
+    QTest::keyClick(Left()->List(), Qt::Key_Delete);
+    EXPECT_FALSE(fs::exists(root + "/left/b.txt"));
+    EXPECT_TRUE(fs::exists(root + "/home/Trash/files/b.txt"));
+    EXPECT_EQ(Row(Left(), "b.txt"), -1);
+}
+
+TEST_F(FileCommandsTest, NewDirectoryAndNewArchive)
+{
+    window->SetNameDialogRunner([](QDialog& d) {
+        auto& dialog = static_cast<NewDirDialog&>(d);
+        dialog.NameEdit()->setText("data.zip"); // ticks "Create zip" by itself
+        EXPECT_TRUE(dialog.ZipBox()->isChecked());
+        return int(QDialog::Accepted);
+    });
+    EXPECT_EQ(window->CreateDirOrZip(false, false), root + "/left/data.zip");
+    EXPECT_GT(fs::file_size(root + "/left/data.zip"), 0u);
+
+    int tries = 0;
+    window->SetNameDialogRunner([&](QDialog& d) {
+        auto& dialog = static_cast<NewDirDialog&>(d);
+        if (++tries == 3)
+            return int(QDialog::Rejected);
+        dialog.NameEdit()->setText("data");
+        dialog.ZipBox()->setChecked(tries == 1);
+        return int(QDialog::Accepted);
+    });
+    EXPECT_EQ(window->CreateDirOrZip(false, false), root + "/left/data.ZIP");
+    EXPECT_EQ(window->CreateDirOrZip(false, false), root + "/left/data");
+    EXPECT_TRUE(fs::is_directory(root + "/left/data"));
+    tries = 1; // "data" again: refused, the dialog comes back, then Cancel
+    EXPECT_EQ(window->CreateDirOrZip(false, false), "");
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], QString::fromStdString("Unable to create " + root + "/left/data."));
+}
+
+TEST_F(FileCommandsTest, BackgroundCopyCompletesAndRereads)
+{
+    window->Settings().UseAsyncShell = true;
+    Select({"dir"});
+    window->DoFileOperation(FO_COPY);
+    EXPECT_EQ(window->AsyncSlots().Count(), 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->AsyncSlots().Count() == 0; }, 10000));
+    EXPECT_TRUE(fs::exists(root + "/right/dir/inner"));
+    EXPECT_GE(Row(window->RightPane(), "dir"), 0);
+    PostPrivateMessage(window.get(), UM_ASYNCDONE, 4242);
+    QApplication::processEvents();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Asynchronous shell operation completion with invalid ID.");
+}
+
+TEST_F(FileCommandsTest, PopupRepeatsTheLastCommand)
+{
+    Select({});
+    window->RunFileCommand(FO_COPY);
+    QMenu* popup = window->DirPopup();
+    ASSERT_GE(popup->actions().size(), 3);
+    EXPECT_EQ(popup->actions()[1]->objectName(), "LastPopup");
+    EXPECT_EQ(popup->actions()[1]->text(), "Copy");
+    window->Action("PopOpen")->trigger(); // not a remembered command: the copy stays
+    window->BTNRefreshClick();
+    EXPECT_EQ(popup->actions()[1]->text(), "Refresh");
+}

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Settings survive a restart of the real program: SIGTERM saves them, a second
+# start writes nothing, a hand-edited value is loaded and written back.
+set -euo pipefail
+tarnel=$1
+work=$(mktemp -d)
+first=""
+cleanup() { [ -n "$first" ] && kill -9 "$first" 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+export QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config HOME=$work/home
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+mkdir -p "$HOME"
+export TARNEL_INSTANCE_TAG=-settings-test-$$
+reg=$XDG_CONFIG_HOME/tarnel/user.reg
+
+start() { "$tarnel" >/dev/null 2>&1 & first=$!; }
+wait_up() { for _ in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/tarnel-instance$TARNEL_INSTANCE_TAG.sock" ] && return 0; sleep 0.1; done; fail "no instance"; }
+stop() { kill -TERM "$first"; wait "$first" || fail "exit status after SIGTERM"; first=""; }
+
+start
+wait_up
+"$tarnel" >/dev/null 2>&1 || fail "second start failed"
+[ ! -e "$reg" ] || fail "the second start wrote settings"
+stop
+[ -f "$reg" ] || fail "SIGTERM did not save the settings"
+for key in cfg supported bookmarks 'HotKeys\key3' 'CoolBar1\TBDrives' TextView LeftHeader RightHeader MainForm; do
+  grep -qF "orv\\$key]" "$reg" || fail "key $key missing after the first run"
+done
+
+# A stored width is loaded whatever the order, and written back.
+sed -i 's/"width2"=dword:00000050/"width2"=dword:00000078/' "$reg"
+start
+wait_up
+stop
+grep -q '"width2"=dword:00000078' "$reg" || fail "width2 did not survive a restart"
+
+# A file that cannot be read is never overwritten.
+printf 'garbage\n' > "$reg"
+start
+wait_up
+stop
+[ "$(cat "$reg")" = garbage ] || fail "an unreadable settings file was overwritten"
+exit 0
