@@ -126,11 +126,12 @@ void MainWindow::ShowHotKeyHints()
 
 void MainWindow::ApplyBackType(const std::string& backType)
 {
-    // "Default" gives the tool bars their background picture, a soft gradient.
-    const QString picture = "QToolBar { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, "
-                            "stop:0 palette(light), stop:1 palette(button)); }";
-    for (QToolBar* bar : {general_, navigation_, drives_})
-        bar->setStyleSheet(backType == "None" ? QString() : picture);
+    // "Default" keeps the style's own tool bar look; "None" draws the bars flat
+    // in the window colour.
+    for (QToolBar* bar : {general_, navigation_, drives_}) {
+        bar->setAutoFillBackground(backType == "None");
+        bar->setBackgroundRole(QPalette::Window);
+    }
 }
 
 void MainWindow::ApplyToolBarLayout()
