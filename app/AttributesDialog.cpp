@@ -7,6 +7,8 @@
 #include "platform/DirectoryReader.h"
 #include "platform/FileAttributes.h"
 
+#include "widgets/DialogButtons.h"
+
 #include <QCheckBox>
 #include <QFile>
 #include <QHBoxLayout>
@@ -75,19 +77,7 @@ AttributesDialog::AttributesDialog(QWidget* parent)
     hidden_ = box("CBHidden", "Hidden");
     system_ = box("CBSystem", "System");
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    auto* ok = new QPushButton("&OK", this);
-    ok->setObjectName("BtnOK");
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    buttons->addWidget(ok);
-    auto* cancel = new QPushButton("&Cancel", this);
-    cancel->setObjectName("BtnCancel");
-    cancel->setAutoDefault(false);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    buttons->addWidget(cancel);
-    layout->addLayout(buttons);
+    AddOkCancelRow(*this, *layout);
 }
 
 QCheckBox* AttributesDialog::Box(uint32_t bit) const

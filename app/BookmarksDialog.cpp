@@ -2,6 +2,8 @@
 
 #include "app/Bookmarks.h"
 
+#include "widgets/DialogButtons.h"
+
 #include <QFile>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -29,24 +31,10 @@ BookmarksDialog::BookmarksDialog(const std::vector<std::string>& paths, QWidget*
     }
     layout->addWidget(list_);
 
-    auto* buttons = new QHBoxLayout;
     auto* remove = new QPushButton("&Delete", this);
     remove->setObjectName("BtnDelete");
-    remove->setAutoDefault(false);
     connect(remove, &QPushButton::clicked, this, &BookmarksDialog::DeleteSelected);
-    buttons->addWidget(remove);
-    buttons->addStretch();
-    auto* ok = new QPushButton("&OK", this);
-    ok->setObjectName("BtnOK");
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    buttons->addWidget(ok);
-    auto* cancel = new QPushButton("&Cancel", this);
-    cancel->setObjectName("BtnCancel");
-    cancel->setAutoDefault(false);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    buttons->addWidget(cancel);
-    layout->addLayout(buttons);
+    AddOkCancelRow(*this, *layout, remove);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         adjustSize();

@@ -7,6 +7,8 @@
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
 
+#include "widgets/DialogButtons.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QHBoxLayout>
@@ -101,24 +103,10 @@ DescriptionDialog::DescriptionDialog(QWidget* parent)
     desc_->setFixedHeight(desc_->fontMetrics().lineSpacing() * 3 + 12);
     layout->addWidget(desc_);
 
-    auto* buttons = new QHBoxLayout;
     auto* paste = new QPushButton("Paste from clipboard", this);
     paste->setObjectName("PasteClip");
-    paste->setAutoDefault(false);
     connect(paste, &QPushButton::clicked, this, &DescriptionDialog::PasteClip);
-    buttons->addWidget(paste);
-    buttons->addStretch();
-    auto* ok = new QPushButton("&OK", this);
-    ok->setObjectName("BtnOK");
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    buttons->addWidget(ok);
-    auto* cancel = new QPushButton("&Cancel", this);
-    cancel->setObjectName("BtnCancel");
-    cancel->setAutoDefault(false);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    buttons->addWidget(cancel);
-    layout->addLayout(buttons);
+    AddOkCancelRow(*this, *layout, paste);
 }
 
 QString DescriptionDialog::Text() const { return BlankControlCharacters(desc_->toPlainText()); }

@@ -9,6 +9,8 @@
 
 #include <QCheckBox>
 #include <QTest>
+#include "RecordedMessages.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -24,17 +26,7 @@ using namespace tarnel;
 
 namespace {
 
-struct AttributeMessages : UserMessages {
-    QStringList log;
-    void Error(const QString& t) override { log.append("error: " + t); }
-    void Warning(const QString& t) override { log.append("warning: " + t); }
-    void Information(const QString& t) override { log.append("information: " + t); }
-    bool Confirm(const QString& t) override
-    {
-        log.append("confirm: " + t);
-        return true;
-    }
-};
+using AttributeMessages = test::RecordedMessages;
 
 class AttributesCommandTest : public ::testing::Test {
 protected:

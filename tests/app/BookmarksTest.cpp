@@ -9,23 +9,15 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include "RecordedMessages.h"
+
 #include <gtest/gtest.h>
 
 using namespace tarnel;
 
 namespace {
 
-struct RecordedMessages : UserMessages {
-    QStringList log;
-    void Error(const QString& t) override { log.append("error: " + t); }
-    void Warning(const QString& t) override { log.append("warning: " + t); }
-    void Information(const QString& t) override { log.append("information: " + t); }
-    bool Confirm(const QString& t) override
-    {
-        log.append("confirm: " + t);
-        return true;
-    }
-};
+using test::RecordedMessages;
 
 class BookmarkTest : public ::testing::Test {
 protected:

@@ -11,6 +11,8 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
+#include "RecordedMessages.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -26,17 +28,7 @@ using namespace tarnel;
 
 namespace {
 
-struct DescribeMessages : UserMessages {
-    QStringList log;
-    void Error(const QString& t) override { log.append("error: " + t); }
-    void Warning(const QString& t) override { log.append("warning: " + t); }
-    void Information(const QString& t) override { log.append("information: " + t); }
-    bool Confirm(const QString& t) override
-    {
-        log.append("confirm: " + t);
-        return true;
-    }
-};
+using DescribeMessages = test::RecordedMessages;
 
 class DescribeCommandTest : public ::testing::Test {
 protected:

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include "RecordedMessages.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,18 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct RecordedMessages : UserMessages {
-    QStringList log;
-    bool answer = true;
-    void Error(const QString& t) override { log.append("error: " + t); }
-    void Warning(const QString& t) override { log.append("warning: " + t); }
-    void Information(const QString& t) override { log.append("information: " + t); }
-    bool Confirm(const QString& t) override
-    {
-        log.append("confirm: " + t);
-        return answer;
-    }
-};
+using test::RecordedMessages;
 
 // Answers every mount at once with the given result.
 struct FakeMounter {
