@@ -10,10 +10,12 @@
 #include "app/DescriptionDialog.h"
 #include "app/ConfigureDialog.h"
 #include "app/components/SysHotKey.h"
+#include "app/components/TrayIcon.h"
 #include "panes/DisplayOptions.h"
 #include "panes/ViewerExtensions.h"
 #include "app/SettingsStore.h"
 #include "app/QuickGoMenu.h"
+#include "fileops/LastCommand.h"
 #include "panes/Navigation.h"
 #include "app/components/MountWatcher.h"
 #include "panes/ReadDirectory.h"
@@ -30,6 +32,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -154,6 +157,7 @@ void MainWindow::BuildPanes()
     split_ = new QSplitter(Qt::Horizontal, central);
     split_->setObjectName("LeftSplit");
     split_->setChildrenCollapsible(false);
+    split_->installEventFilter(this);
     left_ = new PaneView(true, leftDir_, locale_, split_);
     auto* rest = new QWidget(split_);
     auto* restRow = new QHBoxLayout(rest);
@@ -239,6 +243,19 @@ void MainWindow::ConnectPane(PaneView* pane)
         dirPopup_->popup(at);
     });
     connect(pane, &PaneView::historyChanged, this, &MainWindow::UpdateNavButtons);
+    connect(pane, &PaneView::otherPaneRequested, this, [this](PaneView* p) {
+        SetActivePane(p->Other());
+        p->Other()->FocusList();
+    });
+    connect(pane, &PaneView::selectionKeyed, this, &MainWindow::ShowSelectionSummary);
+    connect(pane, &PaneView::parentRequested, this, [this](PaneView* p) {
+        SetActivePane(p);
+        GoParentClick(p);
+    });
+    connect(pane, &PaneView::refreshRequested, this, [this](PaneView* p) {
+        SetActivePane(p);
+        BTNRefreshClick();
+    });
     connect(pane->List(), &PaneList::deletePressed, this, [this, pane] {
         SetActivePane(pane);
         RunFileCommand(3);
@@ -319,7 +336,10 @@ void MainWindow::BuildPopups()
         if (quickGoTarget_)
             GoToDirectory(quickGoTarget_->Data(), path, locale_);
     });
-    AddAction(dirPopup_, "PopOpen", "Open", [this] { OpenEntryOf(ActivePane()); });
+    AddAction(dirPopup_, "PopOpen", "Open", [this] {
+        RememberLastCommand(*dirPopup_, Action("PopOpen"));
+        OpenEntryOf(ActivePane());
+    });
     AddAction(dirPopup_, "PopView", "View", nullptr, false);
     AddAction(dirPopup_, "PopViewAsText", "View as text", nullptr, false);
     AddAction(dirPopup_, "PopViewInfos", "View infos", nullptr, false);
@@ -356,7 +376,7 @@ void MainWindow::StartWorkers()
         QWidget* viewport = pane->List()->viewport();
         viewport->update(header->sectionViewportPosition(1), 0, header->sectionSize(1), viewport->height());
     });
-    workerSink_->SetErrorHandler([this](const QString& text) { messages_->Error(text); });
+    workerSink_->SetErrorHandler([this](const QString& text) { messages_->Plain(text); });
     leftDir_.Workers = workers_.get();
     rightDir_.Workers = workers_.get();
 }
@@ -410,9 +430,42 @@ void MainWindow::SizeCommandColumn()
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    const int total = split_->width();
-    const int leftWidth = (width() - center_->width()) / 2;
-    split_->setSizes({leftWidth, std::max(total - leftWidth, 0)});
+    RememberPlacement();
+}
+
+void MainWindow::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    RememberPlacement();
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    RememberPlacement();
+    // With a tray to come back from, a minimised program lives only there.
+    if (isMinimized() && tray_ && tray_->Active())
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized())
+                hide();
+        });
+}
+
+// The splitter has its new width only once the window's layout has run, so
+// the halves are set from the splitter's own resize, the first one included.
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == split_ && event->type() == QEvent::Resize) {
+        const int leftWidth = (width() - center_->width()) / 2;
+        split_->setSizes({leftWidth, std::max(split_->width() - split_->handleWidth() - leftWidth, 0)});
+        if (widthsToFit_ && isVisible()) {
+            widthsToFit_ = false;
+            QTimer::singleShot(0, this, &MainWindow::FitUnstoredWidths);
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::StartUp(const StartOptions& options)

@@ -6,6 +6,7 @@
 #include "app/UserMessages.h"
 #include "panes/DirData.h"
 #include "panes/RowText.h"
+#include "platform/Volumes.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -71,6 +72,7 @@ public:
     void SetOperationUi(OperationUi* ui) { operationUi_ = ui; }
     void SetNameDialogRunner(std::function<int(QDialog&)> run) { runNameDialog_ = std::move(run); }
     const AsyncShellSlots& AsyncSlots() const { return asyncSlots_; }
+    class WorkerSinkQt* WorkerMessages() const { return workerSink_.get(); }
 
     // Command handlers, one per command of the window.
     void SetActivePane(PaneView* pane);
@@ -84,6 +86,8 @@ public:
     void NavRootClick();
     void SBDriveClick(int index);
     void Refreshdrivelist1Click();
+    // A new system drive list: the buttons and every pane's drive rows follow it.
+    void ReplaceDriveList(DriveList drives);
     void GoParentClick(PaneView* pane);
     void Copypathtoclipboard1Click();
     void OpenEntryOf(PaneView* pane);
@@ -124,8 +128,11 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void BuildToolBars();
@@ -141,6 +148,8 @@ private:
     void LoadLateSettings();
     void StartHotKeysAndTray();
     void ApplyToolBarLayout();
+    void RememberPlacement();
+    void FitUnstoredWidths();
     std::vector<ToolBarBand> CurrentToolBarLayout() const;
     void HandlePrivateMessage(int message, qintptr wParam);
     void UpdateNavButtons();
@@ -195,6 +204,9 @@ private:
     std::unique_ptr<class SettingsStore> store_;
     TSysHotKey* hotKeys_ = nullptr;
     TTrayIcon* tray_ = nullptr; // Shutdown or the end of the desktop session: close without asking
+    bool saveFailureShown_ = false;
+    bool widthsToFit_ = true; // once the panes have their first real size
+    WindowPlacement seenPlacement_; // the last placement the user saw, normal or maximised
 };
 
 } // namespace tarnel

@@ -35,6 +35,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QToolButton>
 
 #include <fstream>
@@ -141,12 +142,19 @@ void MainWindow::BuildDriveButtons()
     }
 }
 
-void MainWindow::Refreshdrivelist1Click()
+void MainWindow::Refreshdrivelist1Click() { ReplaceDriveList(ReadSystemDriveList()); }
+
+// Every listing ends with the drive rows, and painting and opening map a row
+// to the entry of the same number in the list: each pane is read again at
+// once, keeping its place. The icon threads read the list: they stop first.
+void MainWindow::ReplaceDriveList(DriveList drives)
 {
-    RefreshSystemDrives();
+    leftDir_.StopWorkers();
+    rightDir_.StopWorkers();
+    SetSystemDrives(std::move(drives));
     BuildDriveButtons();
-    ReadDirectory(leftDir_, locale_);
-    ReadDirectory(rightDir_, locale_);
+    RefreshPane(left_);
+    RefreshPane(right_);
 }
 
 void MainWindow::Copypathtoclipboard1Click()
@@ -210,6 +218,10 @@ void MainWindow::ShutdownProgram()
 {
     terminating_ = true;
     close();
+    // Closing a hidden window does not end the loop: end it here. Only a
+    // running loop is ended, so that a direct call leaves later loops alone.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(0);
 }
 
 void MainWindow::ShowProgram()
@@ -314,12 +326,7 @@ void MainWindow::OnMountsChanged()
     const std::vector<std::string>& changed = mountWatcher_->LastChanges();
     if (changed.empty())
         return;
-    RefreshSystemDrives();
-    BuildDriveButtons();
-    if (PlaceIsOnChangedVolume(leftDir_.Path, changed))
-        PostPrivateMessage(this, UM_REFRESHLEFT);
-    if (PlaceIsOnChangedVolume(rightDir_.Path, changed))
-        PostPrivateMessage(this, UM_REFRESHRIGHT);
+    ReplaceDriveList(ReadSystemDriveList());
 }
 
 void MainWindow::ShellCall()

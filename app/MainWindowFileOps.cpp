@@ -76,10 +76,10 @@ void MainWindow::DoFileOperation(int code)
         return;
     std::string targetPath = target->Data().Path;
     if (code == FO_RENAME) {
-        RenameDialog dialog(Decode(firstName), this);
+        RenameDialog dialog(firstName, this);
         if ((runNameDialog_ ? runNameDialog_(dialog) : dialog.exec()) != QDialog::Accepted)
             return;
-        targetPath = AddPathDelimiter(source->Data().Path) + QFile::encodeName(dialog.NameEdit()->text()).toStdString();
+        targetPath = AddPathDelimiter(source->Data().Path) + dialog.Name();
     }
     if (code == 170) {
         PropertiesDialog dialog(sources, this);
@@ -173,7 +173,7 @@ std::string MainWindow::CreateDirOrZip(bool otherPane, bool forceZip)
     PaneView* pane = otherPane ? ActivePane()->Other() : ActivePane();
     NewDirDialog dialog(forceZip, this);
     while ((runNameDialog_ ? runNameDialog_(dialog) : dialog.exec()) == QDialog::Accepted) {
-        const std::string typed = QFile::encodeName(dialog.NameEdit()->text()).toStdString();
+        const std::string typed = dialog.Name();
         const std::string place = AddPathDelimiter(pane->Data().Path);
         std::string error;
         if (dialog.ZipBox()->isChecked()) {

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QIcon>
 #include <QSessionManager>
 
 #include <cstdlib>
@@ -84,6 +85,8 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tarnel");
+    QApplication::setDesktopFileName("tarnel");
+    QApplication::setWindowIcon(QIcon::fromTheme("tarnel"));
     QApplication::setQuitOnLastWindowClosed(true);
     // SIGTERM and SIGHUP end the run like the end of the desktop session;
     // caught from here on, so that one arriving during start-up still saves.
@@ -92,7 +95,11 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
     InstanceBlock block;
     std::string error;
     if (!block.Open(&error)) {
+        // Started from a menu there is no terminal to read: the box says it too.
         std::cerr << "tarnel: " << error << "\n";
+        QMessageBox box(QMessageBox::Critical, "Tarnel", QString::fromStdString(error));
+        QObject::connect(&termination, &TerminationSignals::received, &box, &QMessageBox::reject);
+        box.exec();
         return 1;
     }
     if (block.BlockExists()) {

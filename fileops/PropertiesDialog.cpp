@@ -124,7 +124,8 @@ void PropertiesDialog::StartTotals()
             if (S_ISDIR(st.st_mode)) {
                 DirectoryWalker walker(stop_, ClusterSizeOf(p));
                 walker.Walk(p, totals);
-                ++totals.dirs;
+                if (paths.size() > 1) // one folder tells what it holds, not itself
+                    ++totals.dirs;
             } else {
                 ++totals.files;
                 if (S_ISREG(st.st_mode))

@@ -62,8 +62,13 @@ signals:
     void enterPressed();
     void deletePressed();
     void doubleClickedRow();
+    void tabPressed();
+    void toggleSelectionPressed(bool moveDown); // Insert moves down, Space stays
+    void parentPressed();
+    void refreshPressed();
 
 protected:
+    bool event(QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -135,6 +140,11 @@ signals:
     void listEnterPressed(PaneView* pane);
     void listPopupRequested(PaneView* pane, QPoint globalPos);
     void historyChanged();
+    // Keys of two-pane file managers, from the list.
+    void otherPaneRequested(PaneView* pane); // Tab
+    void selectionKeyed(PaneView* pane);     // Insert or Space changed the selection
+    void parentRequested(PaneView* pane);    // Backspace
+    void refreshRequested(PaneView* pane);   // Ctrl+R
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -144,6 +154,8 @@ private:
     void BuildHeader();
     void BuildList();
     void BuildFilterPanel();
+    void ToggleCurrent(bool moveDown);
+    void ElidePathLabel();
 
     bool left_;
     TDirData& data_;
@@ -151,6 +163,7 @@ private:
     PaneView* other_ = nullptr;
     QWidget* topPanel_ = nullptr;
     QLabel* pathLabel_ = nullptr;
+    QString fullPath_; // the label shows its end when the pane is narrow
     QToolButton* parentButton_ = nullptr;
     QToolButton* quickGoButton_ = nullptr;
     QToolButton* openButton_ = nullptr;

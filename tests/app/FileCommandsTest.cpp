@@ -200,7 +200,8 @@ TEST_F(FileCommandsTest, PopupRepeatsTheLastCommand)
     ASSERT_GE(popup->actions().size(), 3);
     EXPECT_EQ(popup->actions()[1]->objectName(), "LastPopup");
     EXPECT_EQ(popup->actions()[1]->text(), "Copy");
-    window->Action("PopOpen")->trigger(); // not a remembered command: the copy stays
+    window->Action("PopOpen")->trigger(); // a pane command like the others
+    EXPECT_EQ(popup->actions()[1]->text(), "Open");
     window->BTNRefreshClick();
     EXPECT_EQ(popup->actions()[1]->text(), "Refresh");
 }
