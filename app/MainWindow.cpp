@@ -312,10 +312,10 @@ void MainWindow::BuildMenus()
 
     QMenu* utility = bar->addMenu("&Utility");
     AddAction(utility, "Refreshdrivelist1", "Refresh drive list", [this] { Refreshdrivelist1Click(); });
-    AddAction(utility, "Uninstall1", "Uninstall", nullptr, false)
+    AddAction(utility, "Uninstall1", "Uninstall", [this] { Uninstall1Click(); })
         ->setStatusTip("Remove some software currently installed on this machine");
     AddAction(utility, "Connect1", "Add net drive", [this] { Connect1Click(); });
-    AddAction(utility, "EditID3tags1", "Edit mp3 ID3 tags", nullptr, false);
+    AddAction(utility, "EditID3tags1", "Edit mp3 ID3 tags", [this] { EditID3tags1Click(); });
 
     QAction* configure = bar->addAction("Config&ure");
     configure->setObjectName("Configure1");

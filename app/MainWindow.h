@@ -125,6 +125,10 @@ public:
     void ShowHotKeyHints();
     void ApplyBackType(const std::string& backType);
     void Configure1Click();
+    // The tools: each dialog runs modally for the active pane.
+    void RunRenamer(PaneView* pane);
+    void EditID3tags1Click();
+    void Uninstall1Click();
 
 protected:
     bool event(QEvent* event) override;

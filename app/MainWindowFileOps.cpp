@@ -61,7 +61,7 @@ void MainWindow::DoFileOperation(int code)
     PaneView* source = ActivePane();
     PaneView* target = source->Other();
     if (code == FO_RENAME && SelectedPaths(*source).size() != 1) {
-        ShowStatus("The batch renamer is not available yet");
+        RunRenamer(source);
         return;
     }
     StorePlace(*source);

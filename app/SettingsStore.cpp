@@ -53,6 +53,28 @@ void SettingsStore::LoadKey(const std::string& key, Load&& load)
     }
 }
 
+WindowPlacement ReadWindowPlacement(const RegistryKey& k)
+{
+    WindowPlacement p;
+    p.left = ReadPlacementValue(k, "Left");
+    p.top = ReadPlacementValue(k, "Top");
+    p.width = ReadPlacementValue(k, "Width");
+    p.height = ReadPlacementValue(k, "Height");
+    p.state = ReadPlacementValue(k, "State");
+    p.restoreToMax = ReadPlacementValue(k, "RestoreToMax") != 0;
+    return p;
+}
+
+void WriteWindowPlacement(RegistryKey& k, const WindowPlacement& p)
+{
+    k.WriteString("Top", std::to_string(p.top));
+    k.WriteString("Left", std::to_string(p.left));
+    k.WriteString("Width", std::to_string(p.width));
+    k.WriteString("Height", std::to_string(p.height));
+    k.WriteString("State", std::to_string(p.state));
+    k.WriteString("RestoreToMax", p.restoreToMax ? "1" : "0");
+}
+
 bool ColumnOfWidthValue(const std::string& valueName, int& column)
 {
     if (!Match("width*", valueName))
@@ -219,14 +241,7 @@ void SettingsStore::LoadHotKeys(AppSettings& settings)
 void SettingsStore::LoadPlacement(AppSettings& settings)
 {
     LoadKey("MainForm", [&](RegistryKey& k) {
-        WindowPlacement p;
-        p.left = ReadPlacementValue(k, "Left");
-        p.top = ReadPlacementValue(k, "Top");
-        p.width = ReadPlacementValue(k, "Width");
-        p.height = ReadPlacementValue(k, "Height");
-        p.state = ReadPlacementValue(k, "State");
-        p.restoreToMax = ReadPlacementValue(k, "RestoreToMax") != 0;
-        settings.mainForm = p;
+        settings.mainForm = ReadWindowPlacement(k);
     });
 }
 
@@ -311,13 +326,7 @@ bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& ta
             k.WriteInteger("width" + std::to_string(n), (*widths)[n]);
     }
     if (open(k, "MainForm")) {
-        const WindowPlacement& p = s.mainForm;
-        k.WriteString("Top", std::to_string(p.top));
-        k.WriteString("Left", std::to_string(p.left));
-        k.WriteString("Width", std::to_string(p.width));
-        k.WriteString("Height", std::to_string(p.height));
-        k.WriteString("State", std::to_string(p.state));
-        k.WriteString("RestoreToMax", p.restoreToMax ? "1" : "0");
+        WriteWindowPlacement(k, s.mainForm);
     }
     return registry_.Save();
 }
