@@ -42,7 +42,10 @@ std::array<int, 4> WidthsOf(const PaneView* pane)
 void FitColumns(PaneView* pane, const std::array<bool, 4>& stored, const DisplayLocale& locale)
 {
     const TDirData& data = pane->Data();
-    const int size = std::max(data.BestWidths[1], pane->TextWidth(SizeText(int64_t(99999.9 * 1048576), locale)) + 3);
+    // Files up to 100 GB, drives up to a terabyte free of a terabyte.
+    const int64_t terabyte = int64_t(999999) << 20;
+    const int size = std::max({data.BestWidths[1], pane->TextWidth(SizeText(int64_t(99999.9 * 1048576), locale)) + 3,
+                               pane->TextWidth(DriveSpaceText(terabyte, terabyte, locale)) + 3});
     const int time = std::max(data.BestWidths[2], pane->TextWidth(TimeText(int32_t(PackDosTime(2026, 12, 28, 23, 58, 0)), locale)) + 3);
     const int designName = 100 * pane->List()->fontMetrics().averageCharWidth() / 5;
     const int room = pane->List()->viewport()->width() - size - time - 40;
