@@ -14,23 +14,24 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <vector>
+
 namespace tarnel {
 
 std::string DisplayBytes(const QString& text)
 {
-    std::string bytes;
-    bytes.reserve(size_t(text.size()));
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
-        char byte = '?';
-        for (int b = 0; b < 256; ++b)
-            if (DisplayChar(static_cast<unsigned char>(b)) == u) {
-                byte = char(b);
-                break;
-            }
-        bytes += byte;
-    }
-    return bytes;
+    // Built once: the byte each displayed character came from, '?' for none.
+    static const std::vector<char> bytes = [] {
+        std::vector<char> table(0x10000, '?');
+        for (int b = 255; b >= 0; --b)
+            table[DisplayChar(static_cast<unsigned char>(b))] = char(b);
+        return table;
+    }();
+    std::string out;
+    out.reserve(size_t(text.size()));
+    for (QChar c : text)
+        out += bytes[c.unicode()];
+    return out;
 }
 
 TSearchwin::TSearchwin(TTextView* view) : QWidget(view, Qt::Tool | Qt::WindowStaysOnTopHint), view_(view)

@@ -107,6 +107,10 @@ TTextView::~TTextView()
     delete editor_;
 }
 
+TSearchwin* TTextView::SearchWindow() const { return search_; }
+
+Teditorform* TTextView::EditorWindow() const { return editor_; }
+
 // ---- properties ----
 
 void TTextView::SetTextFont(const QFont& font)

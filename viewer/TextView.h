@@ -116,11 +116,11 @@ public:
     // The selected lines on printer (a PDF file in tests); false when empty.
     bool PrintSelectionTo(QPrinter& printer);
     void ShowSearch(const QString& text, bool caseFlag);
-    TSearchwin* SearchWindow() const { return search_; }
+    TSearchwin* SearchWindow() const;
     // The search window's "go to": line from 0, column from 1.
     void GoToMatch(int64_t line, int64_t column, int64_t length);
     bool EditFile();
-    Teditorform* EditorWindow() const { return editor_; }
+    Teditorform* EditorWindow() const;
 
 signals:
     // X = lineaora, Y = lineaorax, MaxX = LineCount, MaxY = MaxWidth.

@@ -25,6 +25,7 @@ bool TextFile::Open(const std::string& path)
     }
     fd_ = fd;
     size_ = st.st_size;
+    bytesRead_ = 0;
     path_ = path;
     return true;
 }
@@ -50,6 +51,7 @@ size_t TextFile::ReadAt(int64_t offset, void* buffer, size_t size) const
             break;
         got += size_t(n);
     }
+    bytesRead_ += int64_t(got);
     return got;
 }
 
