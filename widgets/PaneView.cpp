@@ -97,7 +97,16 @@ void PaneHeader::mouseReleaseEvent(QMouseEvent* event)
 void PaneList::mousePressEvent(QMouseEvent* event)
 {
     emit pressed(event->button());
+    ++userMoving_;
     QListView::mousePressEvent(event);
+    --userMoving_;
+}
+
+void PaneList::mouseMoveEvent(QMouseEvent* event)
+{
+    ++userMoving_;
+    QListView::mouseMoveEvent(event);
+    --userMoving_;
 }
 
 void PaneList::mouseReleaseEvent(QMouseEvent* event)
@@ -125,7 +134,9 @@ void PaneList::keyPressEvent(QKeyEvent* event)
             return;
         }
     }
+    ++userMoving_;
     QListView::keyPressEvent(event);
+    --userMoving_;
 }
 
 PaneView::PaneView(bool left, TDirData& data, const DisplayLocale& locale, QWidget* parent)
@@ -221,6 +232,10 @@ void PaneView::BuildList()
     connect(list_, &PaneList::doubleClickedRow, this, [this] { emit listDoubleClicked(this); });
     connect(list_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { emit listPopupRequested(this, list_->viewport()->mapToGlobal(pos)); });
+    connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        if (list_->UserMoving())
+            emit currentEntryChanged(this);
+    });
 }
 
 void PaneView::BuildFilterPanel()

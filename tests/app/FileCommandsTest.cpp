@@ -200,7 +200,7 @@ TEST_F(FileCommandsTest, PopupRepeatsTheLastCommand)
     ASSERT_GE(popup->actions().size(), 3);
     EXPECT_EQ(popup->actions()[1]->objectName(), "LastPopup");
     EXPECT_EQ(popup->actions()[1]->text(), "Copy");
-    window->Action("PopOpen")->trigger(); // not a remembered command: the copy stays
+    window->Action("PopOpen")->trigger(); // remembered, but never repeated next to itself
     window->BTNRefreshClick();
     EXPECT_EQ(popup->actions()[1]->text(), "Refresh");
 }
