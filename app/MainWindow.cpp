@@ -21,6 +21,7 @@
 #include "panes/ReadDirectory.h"
 #include "panes/Sorting.h"
 #include "platform/Volumes.h"
+#include "viewer/ViewerHost.h"
 #include "widgets/IconCache.h"
 #include "widgets/PaneView.h"
 
@@ -99,6 +100,7 @@ MainWindow::MainWindow(const StartOptions& options, InstanceBlock* block, QWidge
     BuildPanes();
     BuildMenus();
     BuildPopups();
+    BuildViewer();
     StartUp(options);
 }
 
@@ -110,13 +112,11 @@ void MainWindow::BuildToolBars()
     viewer->setObjectName("SBViewer");
     viewer->setText("Viewer");
     viewer->setCheckable(true);
-    viewer->setEnabled(false); // the quick viewer comes with its own issue
     SetHint(viewer, "Quick viewer");
     general_->addWidget(viewer);
     auto* fullScreen = new QToolButton(general_);
     fullScreen->setObjectName("SpeedButton2");
     fullScreen->setText("Full screen");
-    fullScreen->setEnabled(false);
     SetHint(fullScreen, "Full screen viewer");
     general_->addWidget(fullScreen);
 
@@ -214,9 +214,8 @@ void MainWindow::BuildCommandColumn()
         PaneView* pane = ActivePane();
         RunDescribeCommand(pane->Data(), *pane, *messages_, this, {}, locale_);
     });
-    // Viewing and opening files and archiving come with the viewer and ZIP work.
-    for (const char* later : {"BTNViewAsText", "BTNOpen", "BTNViewInfos", "BTNToZip"})
-        CommandButton(later)->setEnabled(false);
+    // Archiving comes with the ZIP work.
+    CommandButton("BTNToZip")->setEnabled(false);
 }
 
 void MainWindow::ConnectPane(PaneView* pane)
@@ -236,7 +235,10 @@ void MainWindow::ConnectPane(PaneView* pane)
         headerPopup_->popup(at);
     });
     connect(pane, &PaneView::listReleased, this, &MainWindow::ShowSelectionSummary);
-    connect(pane, &PaneView::listDoubleClicked, this, &MainWindow::OpenEntryOf);
+    connect(pane, &PaneView::listDoubleClicked, this, [this](PaneView* p) {
+        viewer_->SetViewerActive(p, false); // a double-click leaves the viewer first
+        OpenEntryOf(p);
+    });
     connect(pane, &PaneView::listEnterPressed, this, &MainWindow::OpenEntryOf);
     connect(pane, &PaneView::listPopupRequested, this, [this](PaneView* p, QPoint at) {
         DirPopupPopup(p, p->List()->viewport()->mapFromGlobal(at));
@@ -263,7 +265,6 @@ void MainWindow::ConnectPane(PaneView* pane)
     connect(pane->ParentButton(), &QToolButton::clicked, this, [this, pane] { GoParentClick(pane); });
     connect(pane->QuickGoButton(), &QToolButton::clicked, this,
             [this, pane] { PostPrivateMessage(this, UM_QUICKGO, pane == left_ ? 1 : 2); });
-    pane->OpenButton()->setEnabled(false);    // launching comes with opening files
 }
 
 QAction* MainWindow::AddAction(QMenu* menu, const QString& name, const QString& text, std::function<void()> handler,

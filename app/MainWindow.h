@@ -29,8 +29,10 @@ class BookmarkMenu;
 class InstanceBlock;
 class OperationUi;
 class MountWatcher;
+class EntryHints;
 class PaneView;
 class QuickGoMenu;
+class ViewerHost;
 
 class Registry;
 class TSysHotKey;
@@ -41,6 +43,7 @@ struct StartOptions {
     Registry* registry = nullptr; // the settings store; none: defaults, nothing saved
     std::string leftDir, rightDir; // empty: the volume root of the working directory
     bool startMinimized = false;  // "-MIN" and its spellings
+    std::string viewPath;         // a screenshot run: the left pane on it, shown in the viewer
 };
 
 class MainWindow : public QMainWindow {
@@ -130,6 +133,15 @@ public:
     void EditID3tags1Click();
     void Uninstall1Click();
 
+    // The quick viewer and opening entries.
+    ViewerHost* Viewer() const { return viewer_.get(); }
+    EntryHints* Hints() const { return hints_; }
+    // What opening or viewing the entry under the pane's cursor does: the
+    // viewer, or the default application (the viewer when there is none).
+    void LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool asInfo);
+    // Puts the left pane on path's directory with the cursor on it and shows it.
+    bool ViewPath(const std::string& path);
+
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -144,6 +156,8 @@ private:
     void BuildCommandColumn();
     void BuildMenus();
     void BuildPopups();
+    void BuildViewer();
+    void ViewCommand(bool open, bool asText, bool asInfo, const char* popupItem);
     void ConnectPane(PaneView* pane);
     void SizeCommandColumn();
     void StartUp(const StartOptions& options);
@@ -207,6 +221,8 @@ private:
     Registry* registry_ = nullptr;
     std::unique_ptr<class SettingsStore> store_;
     TSysHotKey* hotKeys_ = nullptr;
+    std::unique_ptr<ViewerHost> viewer_;
+    EntryHints* hints_ = nullptr;
     TTrayIcon* tray_ = nullptr; // Shutdown or the end of the desktop session: close without asking
     bool saveFailureShown_ = false;
     bool widthsToFit_ = true; // once the panes have their first real size

@@ -19,7 +19,9 @@
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
 #include "panes/Selection.h"
+#include "panes/ViewerExtensions.h"
 #include "platform/Volumes.h"
+#include "viewer/ViewerHost.h"
 #include "widgets/IconCache.h"
 #include "widgets/PaneView.h"
 
@@ -64,6 +66,7 @@ std::string NameOf(const std::string& path)
 
 MainWindow::~MainWindow()
 {
+    viewer_.reset(); // its pages stop before the panes they show go
     FinishBackgroundOperations();
     leftDir_.StopWorkers();
     rightDir_.StopWorkers();
@@ -170,7 +173,7 @@ void MainWindow::OpenEntryOf(PaneView* pane)
     SetActivePane(pane);
     pane->FilterBox()->setEditText("*");
     if (OpenEntry(pane->Data(), pane->CurrentRow(), locale_) == OpenResult::OpenFile)
-        ShowStatus("Opening files is not available yet");
+        LaunchEntry(pane, false, false, false);
 }
 
 void MainWindow::QuickGoClick(PaneView* pane)
@@ -208,7 +211,8 @@ void MainWindow::DirPopupPopup(PaneView* pane, QPoint viewportPos)
     const TFileData* entry = row >= 0 && row < data.Count ? &data.Item(row) : nullptr;
     const bool isFile = entry && entry->Kind == fkFile;
     Action("PopOpen")->setEnabled(isFile || (entry && entry->Kind == fkDirectory && data.ZipMode == 0));
-    // "View" and "View as text" follow the entry once the quick viewer exists.
+    Action("PopView")->setEnabled(isFile && IsViewerExtension(entry->Name));
+    Action("PopViewAsText")->setEnabled(isFile);
     quickGo_->FillDriveItems(quickDir_);
 }
 

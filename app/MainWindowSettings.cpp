@@ -10,8 +10,10 @@
 #include "panes/ViewerExtensions.h"
 #include "platform/DirectoryReader.h"
 #include "platform/Registry.h"
+#include "viewer/ViewerHost.h"
 #include "widgets/PaneView.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
 #include <QToolBar>
@@ -137,8 +139,18 @@ void MainWindow::SysHotKeyHotKey(int index)
         else
             ShowProgram();
         break;
-    case 3: HideProgram(); break; // no viewer to leave yet
-    default: break;               // the viewer keys act once the viewer exists
+    case 1:
+        if (Viewer()->IsOn())
+            Viewer()->ToggleFullScreenViewer();
+        break;
+    case 2: {
+        QAbstractButton* button = general_->findChild<QAbstractButton*>("SBViewer");
+        button->setChecked(!button->isChecked());
+        Viewer()->SBViewerClick();
+        break;
+    }
+    case 3: Viewer()->LeaveViewerOrMinimize(); break;
+    default: break;
     }
 }
 

@@ -31,6 +31,7 @@ struct ScreenshotRun {
     std::string file;
     int width = 1000, height = 640;
     std::vector<std::string> places;
+    std::string view; // shown in the viewer, the left pane on its directory
 };
 
 bool ParseScreenshot(const std::vector<std::string>& args, ScreenshotRun& run)
@@ -42,6 +43,8 @@ bool ParseScreenshot(const std::vector<std::string>& args, ScreenshotRun& run)
             if (std::sscanf(args[++i].c_str(), "%dx%d", &run.width, &run.height) != 2 || run.width < 200 ||
                 run.height < 150)
                 return false;
+        } else if (args[i] == "--view" && i + 1 < args.size()) {
+            run.view = args[++i];
         } else {
             run.places.push_back(args[i]);
         }
@@ -65,6 +68,11 @@ int RunScreenshot(int argc, char** argv, const ScreenshotRun& run)
     MainWindow window(options, nullptr);
     window.resize(run.width, run.height);
     window.show();
+    QApplication::processEvents();
+    if (!run.view.empty() && !window.ViewPath(run.view)) {
+        std::cerr << "tarnel: cannot view " << run.view << "\n";
+        return 1;
+    }
     QElapsedTimer settle;
     settle.start();
     while (settle.elapsed() < 300)
@@ -158,7 +166,7 @@ int main(int argc, char** argv)
         if (a == "--screenshot") {
             ScreenshotRun run;
             if (!ParseScreenshot(args, run)) {
-                std::cerr << "usage: tarnel --screenshot FILE.png [--size WxH] [LEFT_DIR [RIGHT_DIR]]\n";
+                std::cerr << "usage: tarnel --screenshot FILE.png [--size WxH] [--view PATH] [LEFT_DIR [RIGHT_DIR]]\n";
                 return 2;
             }
             return RunScreenshot(argc, argv, run);

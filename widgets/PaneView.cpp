@@ -99,7 +99,16 @@ void PaneHeader::mouseReleaseEvent(QMouseEvent* event)
 void PaneList::mousePressEvent(QMouseEvent* event)
 {
     emit pressed(event->button());
+    ++userMoving_;
     QListView::mousePressEvent(event);
+    --userMoving_;
+}
+
+void PaneList::mouseMoveEvent(QMouseEvent* event)
+{
+    ++userMoving_;
+    QListView::mouseMoveEvent(event);
+    --userMoving_;
 }
 
 void PaneList::mouseReleaseEvent(QMouseEvent* event)
@@ -139,7 +148,9 @@ void PaneList::keyPressEvent(QKeyEvent* event)
         emit refreshPressed();
         return;
     }
+    ++userMoving_;
     QListView::keyPressEvent(event);
+    --userMoving_;
 }
 
 // Tab would walk the focus chain before keyPressEvent sees it.
@@ -252,6 +263,10 @@ void PaneView::BuildList()
     connect(list_, &PaneList::refreshPressed, this, [this] { emit refreshRequested(this); });
     connect(list_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { emit listPopupRequested(this, list_->viewport()->mapToGlobal(pos)); });
+    connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        if (list_->UserMoving())
+            emit currentEntryChanged(this);
+    });
 }
 
 void PaneView::ToggleCurrent(bool moveDown)

@@ -55,6 +55,8 @@ class PaneList : public QListView {
 public:
     explicit PaneList(QWidget* parent) : QListView(parent) {}
     void LayoutNow() { executeDelayedItemsLayout(); }
+    // True while a key or the mouse moves the cursor (not a re-read).
+    bool UserMoving() const { return userMoving_ > 0; }
 
 signals:
     void pressed(Qt::MouseButton button);
@@ -73,6 +75,10 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    int userMoving_ = 0;
 };
 
 class PaneView : public QFrame, public PaneControls {
@@ -145,6 +151,8 @@ signals:
     void selectionKeyed(PaneView* pane);     // Insert or Space changed the selection
     void parentRequested(PaneView* pane);    // Backspace
     void refreshRequested(PaneView* pane);   // Ctrl+R
+    // The current row changed by the user's key or mouse.
+    void currentEntryChanged(PaneView* pane);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
