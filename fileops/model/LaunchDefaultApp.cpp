@@ -31,7 +31,7 @@ std::vector<std::string> AbsoluteDirs(const char* name, const std::string& fallb
     const char* value = std::getenv(name);
     std::vector<std::string> dirs;
     for (const std::string& dir : Split(value && *value ? value : fallback, ':'))
-        if (dir[0] == '/') // relative entries are ignored by the specification
+        if (dir[0] == '/') // XDG base directories must be absolute; skip the rest
             dirs.push_back(dir);
     return dirs;
 }

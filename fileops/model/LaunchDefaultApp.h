@@ -1,6 +1,6 @@
 #pragma once
 // The default application of a MIME type, as the XDG MIME Applications
-// specification finds it: mimeapps.list files, then mimeinfo.cache.
+// rules find it: mimeapps.list files, then mimeinfo.cache.
 #include "fileops/model/LaunchDesktopEntry.h"
 
 #include <optional>
