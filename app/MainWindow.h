@@ -209,12 +209,7 @@ private:
     MountWatcher* mountWatcher_ = nullptr;
     bool startMinimized_ = false;
     AsyncShellSlots asyncSlots_;
-    struct AsyncWorker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done = std::make_shared<std::atomic<bool>>(false);
-    };
-    std::map<uint16_t, AsyncWorker> asyncThreads_;
-    std::shared_ptr<std::atomic<bool>> stopAsking_ = std::make_shared<std::atomic<bool>>(false);
+    class BackgroundWork* background_ = nullptr; // a child: the background copies and moves
     OperationUi* operationUi_ = nullptr;          // tests answer the engine's questions
     std::function<int(QDialog&)> runNameDialog_; // tests fill the name dialogs
     bool terminating_ = false;

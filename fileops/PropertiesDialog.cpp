@@ -104,6 +104,7 @@ PropertiesDialog::~PropertiesDialog()
 void PropertiesDialog::AddRow(const QString& label, const QString& value)
 {
     auto* text = new QLabel(value, this);
+    text->setTextFormat(Qt::PlainText); // names may hold anything, markup included
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     text->setWordWrap(true);
     static_cast<QFormLayout*>(static_cast<QVBoxLayout*>(layout())->itemAt(0)->layout())->addRow(label, text);

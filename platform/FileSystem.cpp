@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -121,38 +120,6 @@ public:
     int SetTimes(const std::string& path, const struct timespec times[2]) override
     {
         return Result(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW));
-    }
-
-    int CopyXattrs(const std::string& from, const std::string& to) override
-    {
-        char stackList[1024];
-        std::unique_ptr<char[]> heapList;
-        char* list = stackList;
-        ssize_t listSize = ::llistxattr(from.c_str(), stackList, sizeof stackList);
-        if (listSize < 0 && errno == ERANGE) {
-            listSize = ::llistxattr(from.c_str(), nullptr, 0);
-            if (listSize > 0) {
-                heapList.reset(new char[size_t(listSize)]);
-                list = heapList.get();
-                listSize = ::llistxattr(from.c_str(), list, size_t(listSize));
-            }
-        }
-        if (listSize < 0)
-            return errno == ENOTSUP ? 0 : -errno;
-        int firstError = 0;
-        std::string value;
-        for (const char* name = list; name < list + listSize; name += std::char_traits<char>::length(name) + 1) {
-            const ssize_t valueSize = ::lgetxattr(from.c_str(), name, nullptr, 0);
-            if (valueSize < 0)
-                continue; // removed meanwhile
-            value.resize(size_t(valueSize));
-            const ssize_t got = ::lgetxattr(from.c_str(), name, value.data(), value.size());
-            if (got < 0)
-                continue;
-            if (::lsetxattr(to.c_str(), name, value.data(), size_t(got), 0) < 0 && firstError == 0 && errno != ENOTSUP)
-                firstError = -errno;
-        }
-        return firstError;
     }
 
     int ListDirectory(const std::string& path, std::vector<std::string>& names) override

@@ -49,9 +49,6 @@ public:
     virtual int Chmod(const std::string& path, mode_t mode) = 0;                  // follows links
     virtual int Lchown(const std::string& path, uid_t uid, gid_t gid) = 0;
     virtual int SetTimes(const std::string& path, const struct timespec times[2]) = 0; // of a link itself
-    // Copies the extended attributes (user.DOSATTRIB among them) that the target
-    // accepts; a file system without them is not an error.
-    virtual int CopyXattrs(const std::string& from, const std::string& to) = 0;
     // The names in a directory, "." and ".." left out, in directory order.
     virtual int ListDirectory(const std::string& path, std::vector<std::string>& names) = 0;
     virtual int RealPath(const std::string& path, std::string& resolved) = 0;
@@ -73,7 +70,9 @@ public:
     virtual int ChmodAt(int dirFd, const std::string& name, mode_t mode) = 0; // not for links
     virtual int LchownAt(int dirFd, const std::string& name, uid_t uid, gid_t gid) = 0;
     virtual int SetTimesAt(int dirFd, const std::string& name, const struct timespec times[2]) = 0;
-    // Extended attributes from one open file to another.
+    // Copies the extended attributes (user.DOSATTRIB among them) from one open
+    // file to another, as far as the target takes them; a file system without
+    // them is not an error.
     virtual int CopyXattrsFd(int fromFd, int toFd) = 0;
     // The names in an open directory, as ListDirectory; the descriptor stays open.
     virtual int ListDirectoryFd(int dirFd, std::vector<std::string>& names) = 0;

@@ -245,10 +245,6 @@ public:
     {
         return Checked(FsCall::SetTimes, path, [&] { return inner_.SetTimes(path, times); });
     }
-    int CopyXattrs(const std::string& from, const std::string& to) override
-    {
-        return Checked(FsCall::CopyXattrs, to, [&] { return inner_.CopyXattrs(from, to); });
-    }
     int ListDirectory(const std::string& path, std::vector<std::string>& names) override
     {
         return Checked(FsCall::ListDirectory, path, [&] { return inner_.ListDirectory(path, names); });
