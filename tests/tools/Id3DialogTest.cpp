@@ -50,10 +50,15 @@ protected:
         t.genre = genre;
         return t;
     }
+    // A re-read drops the selection: OpenSelection keeps the listing as it is.
     std::unique_ptr<TDlgId3> Open(Registry* registry = nullptr)
     {
         fixture.pane.Path = dir.Path();
         ReadDirectory(fixture.pane);
+        return OpenSelection(registry);
+    }
+    std::unique_ptr<TDlgId3> OpenSelection(Registry* registry = nullptr)
+    {
         auto d = std::make_unique<TDlgId3>(messages, registry);
         d->OpenForPane(fixture.pane, [this] {
             ++rereads;
@@ -74,8 +79,7 @@ protected:
 
 } // namespace
 
-// Fails: only the selected MP3 should be listed; fix next.
-TEST_F(Id3DialogTest, DISABLED_ListsTheMp3FilesAndFixesColumnsThatAgree)
+TEST_F(Id3DialogTest, ListsTheMp3FilesAndFixesColumnsThatAgree)
 {
     Mp3("a.mp3", Tag("One", "Band", 17));
     Mp3("b.MP3", std::nullopt);
@@ -99,7 +103,7 @@ TEST_F(Id3DialogTest, DISABLED_ListsTheMp3FilesAndFixesColumnsThatAgree)
     EXPECT_TRUE(d->AdvancedRow()->isHidden());
 
     Select("b.MP3"); // only the selected MP3 files
-    d = Open();
+    d = OpenSelection();
     ASSERT_EQ(d->Grid()->rowCount(), 1);
     EXPECT_EQ(Cell(*d, 0, TDlgId3::FileName), "b.MP3");
 }
