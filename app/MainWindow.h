@@ -209,7 +209,8 @@ private:
     MountWatcher* mountWatcher_ = nullptr;
     bool startMinimized_ = false;
     AsyncShellSlots asyncSlots_;
-    class BackgroundWork* background_ = nullptr; // a child: the background copies and moves
+    class BackgroundWork* background_ = nullptr; // a child: the background copies, moves and totals
+    class BackgroundWork& Background(); // made on first use
     OperationUi* operationUi_ = nullptr;          // tests answer the engine's questions
     std::function<int(QDialog&)> runNameDialog_; // tests fill the name dialogs
     bool terminating_ = false;

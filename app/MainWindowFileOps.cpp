@@ -100,7 +100,7 @@ void MainWindow::DoFileOperation(int code)
         targetPath = AddPathDelimiter(sourceDir) + typed;
     }
     if (code == 170) {
-        PropertiesDialog dialog(sources, this);
+        PropertiesDialog dialog(sources, this, &Background());
         if (runNameDialog_)
             runNameDialog_(dialog);
         else
@@ -114,9 +114,7 @@ void MainWindow::DoFileOperation(int code)
             messages_->Warning("Unable to launch asynchronous shell operation. No free slots.");
             return;
         }
-        if (!background_)
-            background_ = new BackgroundWork(this);
-        background_->Start(*id, code, sources, targetPath,
+        Background().Start(*id, code, sources, targetPath,
                            [this](uint16_t done) { PostPrivateMessage(this, UM_ASYNCDONE, done); });
         QApplication::beep();
         return;
@@ -162,6 +160,13 @@ void MainWindow::AsyncDone(uint16_t id)
         if (fromSource || EqualsIgnoreCase(place, entry->targetDir))
             ReadDirectory(pane->Data(), locale_);
     }
+}
+
+BackgroundWork& MainWindow::Background()
+{
+    if (!background_)
+        background_ = new BackgroundWork(this);
+    return *background_;
 }
 
 void MainWindow::FinishBackgroundOperations()

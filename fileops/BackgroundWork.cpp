@@ -145,7 +145,43 @@ BackgroundWork::BackgroundWork(QWidget* window)
     connect(timer_, &QTimer::timeout, this, &BackgroundWork::UpdateProgress);
 }
 
+struct BackgroundWork::Task {
+    std::thread thread;
+    std::atomic<bool> done {false};
+    std::shared_ptr<std::atomic<bool>> cancel = std::make_shared<std::atomic<bool>>(false);
+};
+
 BackgroundWork::~BackgroundWork() { Shutdown(); }
+
+std::shared_ptr<std::atomic<bool>> BackgroundWork::StartTask(
+    std::function<void(const std::atomic<bool>& cancel)> work, std::function<void()> done)
+{
+    JoinEndedTasks();
+    auto task = std::make_shared<Task>();
+    if (*stopping_) {
+        *task->cancel = true; // nothing starts once the program is ending
+        return task->cancel;
+    }
+    tasks_.push_back(task);
+    task->thread = std::thread([this, task, work = std::move(work), done = std::move(done)] {
+        work(*task->cancel);
+        // Queued on the owner: it outlives the thread, which it joins.
+        QMetaObject::invokeMethod(
+            this, [cancel = task->cancel, done] { if (!*cancel) done(); }, Qt::QueuedConnection);
+        task->done = true;
+    });
+    return task->cancel;
+}
+
+void BackgroundWork::JoinEndedTasks()
+{
+    std::erase_if(tasks_, [](const std::shared_ptr<Task>& task) {
+        if (!task->done)
+            return false;
+        task->thread.join();
+        return true;
+    });
+}
 
 void BackgroundWork::Start(uint16_t id, int code, std::vector<std::string> sources, std::string target,
                            std::function<void(uint16_t)> finished)
@@ -202,7 +238,9 @@ void BackgroundWork::UpdateProgress()
 
 int BackgroundWork::Running() const
 {
-    return int(std::count_if(jobs_.begin(), jobs_.end(), [](const auto& job) { return !job->done; }));
+    const auto running = [](const auto& work) { return !work->done; };
+    return int(std::count_if(jobs_.begin(), jobs_.end(), running) +
+               std::count_if(tasks_.begin(), tasks_.end(), running));
 }
 
 QProgressDialog* BackgroundWork::ProgressDialogOf(uint16_t id) const
@@ -219,6 +257,8 @@ void BackgroundWork::Shutdown()
     timer_->stop();
     for (const auto& job : jobs_)
         job->cancelled = true;
+    for (const auto& task : tasks_)
+        *task->cancel = true;
     if (Running() > 0) {
         // A worker may be waiting for an answer right now: events go on being
         // served (the answer is "Cancel") until every worker has ended. The
@@ -239,6 +279,10 @@ void BackgroundWork::Shutdown()
             job->thread.join();
         delete job->dialog.data();
     }
+    std::vector<std::shared_ptr<Task>> tasks;
+    tasks.swap(tasks_);
+    for (const auto& task : tasks)
+        task->thread.join();
 }
 
 } // namespace tarnel

@@ -1,5 +1,6 @@
 #pragma once
-// The owner of the background copies and moves: it starts their threads,
+// The owner of the background work (copies, moves, the properties totals): it
+// starts their threads,
 // answers their questions on the main thread, shows their progress from
 // atomics read by a timer (a busy window never stalls a copy), and at exit
 // cancels them and waits until every one has ended.
@@ -39,20 +40,29 @@ public:
     // with a dialog saying so, until all have ended. Nothing runs afterwards.
     void Shutdown();
 
-    int Running() const;
+    // Runs work on a thread of its own, then done() on the main thread unless
+    // the returned flag was set meanwhile. Setting it asks the work to stop;
+    // the thread is joined here later, never by the one who set the flag.
+    std::shared_ptr<std::atomic<bool>> StartTask(std::function<void(const std::atomic<bool>& cancel)> work,
+                                                 std::function<void()> done);
+
+    int Running() const; // operations and tasks not yet ended
     bool ShuttingDown() const { return stopping_->load(); }
     // For tests: operations that are shown a progress dialog at once.
     void SetProgressDelayMs(int ms) { progressDelayMs_ = ms; }
     QProgressDialog* ProgressDialogOf(uint16_t id) const;
 
     struct Job; // one operation, shared with its thread
+    struct Task; // one task, shared with its thread
 
 private:
     void UpdateProgress();
+    void JoinEndedTasks();
 
     QWidget* window_;
     QTimer* timer_;
     std::vector<std::shared_ptr<Job>> jobs_;
+    std::vector<std::shared_ptr<Task>> tasks_;
     std::shared_ptr<std::atomic<bool>> stopping_ = std::make_shared<std::atomic<bool>>(false);
     int progressDelayMs_ = 500;
 };

@@ -1,5 +1,6 @@
 #include "fileops/PropertiesDialog.h"
 
+#include "fileops/BackgroundWork.h"
 #include "platform/DirectoryTotals.h"
 
 #include <QDateTime>
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QVBoxLayout>
 
 #include <grp.h>
@@ -52,9 +54,14 @@ QString Time(const timespec& t)
 
 } // namespace
 
-PropertiesDialog::PropertiesDialog(const std::vector<std::string>& paths, QWidget* parent)
-    : QDialog(parent), paths_(paths)
+PropertiesDialog::PropertiesDialog(const std::vector<std::string>& paths, QWidget* parent,
+                                   BackgroundWork* owner)
+    : QDialog(parent), paths_(paths), work_(owner)
 {
+    if (!work_) {
+        ownWork_ = std::make_unique<BackgroundWork>(this);
+        work_ = ownWork_.get();
+    }
     setObjectName("DlgProperties");
     setWindowTitle("Properties");
     auto* layout = new QVBoxLayout(this);
@@ -96,9 +103,8 @@ PropertiesDialog::PropertiesDialog(const std::vector<std::string>& paths, QWidge
 
 PropertiesDialog::~PropertiesDialog()
 {
-    stop_ = true;
-    if (walker_.joinable())
-        walker_.join();
+    *stop_ = true; // the owner joins the walk once it sees the flag
+    ownWork_.reset();
 }
 
 void PropertiesDialog::AddRow(const QString& label, const QString& value)
@@ -116,38 +122,36 @@ QString PropertiesDialog::TotalsText() const { return totals_->text(); }
 // shown when done; closing the dialog stops the walk.
 void PropertiesDialog::StartTotals()
 {
-    walker_ = std::thread([this, paths = paths_] {
-        DirectoryTotals totals;
+    auto totals = std::make_shared<DirectoryTotals>();
+    auto walk = [paths = paths_, totals](const std::atomic<bool>& stop) {
         for (const std::string& p : paths) {
             struct stat st {};
-            if (lstat(p.c_str(), &st) != 0)
+            if (stop || lstat(p.c_str(), &st) != 0)
                 continue;
             if (S_ISDIR(st.st_mode)) {
-                DirectoryWalker walker(stop_, ClusterSizeOf(p));
-                walker.Walk(p, totals);
+                DirectoryWalker walker(stop, ClusterSizeOf(p));
+                walker.Walk(p, *totals);
                 if (paths.size() > 1) // one folder tells what it holds, not itself
-                    ++totals.dirs;
+                    ++totals->dirs;
             } else {
-                ++totals.files;
+                ++totals->files;
                 if (S_ISREG(st.st_mode))
-                    totals.bytes += st.st_size;
+                    totals->bytes += st.st_size;
             }
         }
-        if (stop_)
+    };
+    auto show = [self = QPointer<PropertiesDialog>(this), totals] {
+        if (!self)
             return;
-        QMetaObject::invokeMethod(
-            this,
-            [this, totals] {
-                const QLocale locale = QLocale::system();
-                totals_->setText(QString("%1 (%2 bytes), %3 files, %4 folders")
-                                     .arg(locale.formattedDataSize(totals.bytes))
-                                     .arg(locale.toString(qlonglong(totals.bytes)))
-                                     .arg(totals.files)
-                                     .arg(totals.dirs));
-                done_ = true;
-            },
-            Qt::QueuedConnection);
-    });
+        const QLocale locale = QLocale::system();
+        self->totals_->setText(QString("%1 (%2 bytes), %3 files, %4 folders")
+                                   .arg(locale.formattedDataSize(totals->bytes))
+                                   .arg(locale.toString(qlonglong(totals->bytes)))
+                                   .arg(totals->files)
+                                   .arg(totals->dirs));
+        self->done_ = true;
+    };
+    stop_ = work_->StartTask(std::move(walk), std::move(show));
 }
 
 } // namespace tarnel

@@ -4,18 +4,23 @@
 #include <QDialog>
 
 #include <atomic>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 class QLabel;
 
 namespace tarnel {
 
+class BackgroundWork;
+
 class PropertiesDialog : public QDialog {
     Q_OBJECT
 public:
-    PropertiesDialog(const std::vector<std::string>& paths, QWidget* parent = nullptr);
+    // The totals are summed on a thread of owner (the window's background
+    // work, so that quitting waits for it); without one the dialog keeps its own.
+    PropertiesDialog(const std::vector<std::string>& paths, QWidget* parent = nullptr,
+                     BackgroundWork* owner = nullptr);
     ~PropertiesDialog() override;
     QString TotalsText() const;
     bool TotalsDone() const { return done_; }
@@ -26,9 +31,10 @@ private:
 
     std::vector<std::string> paths_;
     QLabel* totals_ = nullptr;
-    std::atomic<bool> stop_{false};
+    std::unique_ptr<BackgroundWork> ownWork_;
+    BackgroundWork* work_ = nullptr;
+    std::shared_ptr<std::atomic<bool>> stop_;
     bool done_ = false;
-    std::thread walker_;
 };
 
 } // namespace tarnel
