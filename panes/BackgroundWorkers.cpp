@@ -38,7 +38,8 @@ std::unique_ptr<PaneWorker> BackgroundWorkers::StartSizeThread(TDirData& pane, s
     }
 }
 
-// A terminated worker ends within milliseconds unless the system holds it.
+// A terminated worker ends within milliseconds unless the system holds it
+// (or a loaded machine keeps the idle thread waiting: then one more starts).
 constexpr std::chrono::milliseconds kStuckAfter {50};
 
 bool BackgroundWorkers::Lingering(const TDirData& pane, Kind kind) const
@@ -49,7 +50,12 @@ bool BackgroundWorkers::Lingering(const TDirData& pane, Kind kind) const
 
 void BackgroundWorkers::Remember(const TDirData& pane, Kind kind, const GatedWorker& worker)
 {
-    last_[{&pane, kind}] = worker.SharedGate();
+    std::shared_ptr<const GatedWorker::Gate>& last = last_[{&pane, kind}];
+    // A released worker still winding down stays the one watched: should it
+    // turn out stuck, no more are started beside it.
+    if (last && last->life.load() == GatedWorker::Gate::kReleasedRunning)
+        return;
+    last = worker.SharedGate();
 }
 
 } // namespace tarnel

@@ -14,15 +14,33 @@ TDirData::~TDirData()
     // What the workers use outside the listing (the icon resolver) is
     // destroyed after the panes.
     WaitForReleasedWorkers();
+    ClearEntries(); // a worker held up past the wait keeps what it still reads
 }
 
 TFileData& TDirData::NewEntry() { return storage_.emplace_back(); }
 
 void TDirData::ClearEntries()
 {
-    Items.clear();
-    storage_.clear();
-    storage_.shrink_to_fit();
+    std::erase_if(inUse_, [](const std::shared_ptr<ListingUse>& use) { return !use->InUse(); });
+    if (inUse_.empty()) {
+        Items.clear();
+        storage_.clear();
+        storage_.shrink_to_fit();
+    } else {
+        // Rare: an idle worker was kept off the processor mid-entry. Rather
+        // than wait for it, hand it the old entries and start new ones.
+        struct Retired {
+            std::vector<TFileData*> items;
+            std::deque<TFileData> storage;
+        };
+        auto retired = std::make_shared<Retired>();
+        retired->items.swap(Items);
+        retired->storage.swap(storage_);
+        for (const std::shared_ptr<ListingUse>& use : inUse_)
+            use->Keep(retired);
+        inUse_.clear();
+        Items.reserve(kInitialCapacity);
+    }
     Count = FileCount = DirCount = DriveCount = 0;
 }
 
@@ -33,8 +51,14 @@ void TDirData::StopWorkers()
         SizeThread->Terminate();
     if (IconThread)
         IconThread->Terminate();
-    StopWorker(SizeThread);
-    StopWorker(IconThread);
+    LetGo(SizeThread);
+    LetGo(IconThread);
+}
+
+void TDirData::LetGo(std::unique_ptr<PaneWorker>& worker)
+{
+    if (std::shared_ptr<ListingUse> use = StopWorker(worker))
+        inUse_.push_back(std::move(use));
 }
 
 const DriveList& TDirData::DriveSource() const { return Drives ? *Drives : SystemDrives(); }

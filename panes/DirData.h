@@ -74,9 +74,12 @@ struct TDirData {
     // The worker threads read Items while the main thread sorts it; both sides
     // go through these so every read sees a whole pointer. The main thread's
     // own plain reads need nothing: it is the only writer.
-    TFileData* LoadItem(int i)
+    TFileData* LoadItem(int i) { return LoadItemFrom(Items.data(), i); }
+    // A worker reads the buffer of the listing it was started on: after a
+    // re-read a look under way still finds that listing, kept alive for it.
+    static TFileData* LoadItemFrom(TFileData** items, int i)
     {
-        return std::atomic_ref<TFileData*>(Items[size_t(i)]).load(std::memory_order_relaxed);
+        return std::atomic_ref<TFileData*>(items[size_t(i)]).load(std::memory_order_relaxed);
     }
     void SwapItems(size_t a, size_t b)
     {
@@ -104,14 +107,18 @@ struct TDirData {
     }
     // Creates an entry owned by the listing (not yet placed in Items).
     TFileData& NewEntry();
-    // Discards every entry; the worker threads must be stopped first.
+    // Discards every entry; the worker threads must be stopped first. A
+    // stopped worker still in the middle of one entry keeps the old memory.
     void ClearEntries();
     void StopWorkers();
     const DriveList& DriveSource() const;
     std::string PlaceKey() const { return Path + ZipPath; }
 
 private:
+    void LetGo(std::unique_ptr<PaneWorker>& worker);
+
     std::deque<TFileData> storage_; // stable addresses, few allocations
+    std::vector<std::shared_ptr<ListingUse>> inUse_; // let-go workers that may still read the entries
 };
 
 // Copies the pane's computed directory totals into DirSizes().

@@ -11,7 +11,7 @@ public:
     IconJob(GatedWorker::Gate& gate, TDirData& pane, std::mutex& iconMutex, std::string path, IconResolver& resolver,
             WorkerSink& sink)
         : gate_(gate), pane_(pane), iconMutex_(iconMutex), path_(std::move(path)), resolver_(resolver), sink_(sink),
-          itemCount_(pane.Count), firstDrive_(pane.Count - pane.DriveCount), drives_(pane.DriveSource())
+          items_(pane.Items.data()), itemCount_(pane.Count), firstDrive_(pane.Count - pane.DriveCount), drives_(pane.DriveSource())
     {
     }
 
@@ -49,7 +49,7 @@ private:
             const Volume* drive = nullptr;
             const bool held = gate_.Enter([&] {
                 gate_.Pass(1);
-                TFileData& e = *pane_.LoadItem(index);
+                TFileData& e = *TDirData::LoadItemFrom(items_, index);
                 gate_.Pass(2);
                 std::lock_guard lock(iconMutex_);
                 if (e.Icon.load() != 0)
@@ -91,6 +91,7 @@ private:
     const std::string path_;
     IconResolver& resolver_;
     WorkerSink& sink_;
+    TFileData** const items_; // the listing it was started on
     const int itemCount_;
     const int firstDrive_;   // drive rows are last and never re-sorted
     const DriveList drives_; // a copy: the main thread may refresh the system list meanwhile

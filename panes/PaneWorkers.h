@@ -11,6 +11,16 @@ namespace tarnel {
 struct TDirData;
 struct Volume;
 
+// A let-go worker that may still be in the middle of one entry of the
+// listing: the listing's memory must outlive that one look.
+class ListingUse {
+public:
+    virtual ~ListingUse() = default;
+    virtual bool InUse() const = 0;
+    // Hands over what must live until the worker is gone.
+    virtual void Keep(std::shared_ptr<void> listing) = 0;
+};
+
 class PaneWorker {
 public:
     virtual ~PaneWorker() = default;
@@ -18,9 +28,14 @@ public:
     virtual void Terminate() = 0;
     // Blocks until the worker has ended.
     virtual void Wait() = 0;
-    // Returns once the worker will no longer touch the listing or report to
-    // its sink, without waiting for the worker itself to end.
-    virtual void Release() { Wait(); }
+    // Lets go of the worker without waiting for it: afterwards it starts no
+    // new look at the listing nor report to its sink. A look under way may
+    // still finish: then the result says so, until it has.
+    virtual std::shared_ptr<ListingUse> Release()
+    {
+        Wait();
+        return nullptr;
+    }
 };
 
 // Starts the two threads of one pane; null results mean "no such thread".
@@ -54,13 +69,14 @@ public:
 };
 
 // Terminate, release, free: the listing may be changed once this returns.
-inline void StopWorker(std::unique_ptr<PaneWorker>& worker)
+inline std::shared_ptr<ListingUse> StopWorker(std::unique_ptr<PaneWorker>& worker)
 {
     if (!worker)
-        return;
+        return nullptr;
     worker->Terminate();
-    worker->Release();
+    std::shared_ptr<ListingUse> use = worker->Release();
     worker.reset();
+    return use;
 }
 
 } // namespace tarnel

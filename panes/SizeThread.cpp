@@ -19,7 +19,7 @@ int32_t ClampCount(int64_t n) { return int32_t(std::min<int64_t>(n, std::numeric
 class SizeJob {
 public:
     SizeJob(GatedWorker::Gate& gate, TDirData& pane, std::string path, WorkerSink& sink)
-        : gate_(gate), pane_(pane), path_(std::move(path)), sink_(sink), itemCount_(pane.Count)
+        : gate_(gate), pane_(pane), path_(std::move(path)), sink_(sink), items_(pane.Items.data()), itemCount_(pane.Count)
     {
     }
 
@@ -58,7 +58,7 @@ private:
             for (int index = 0; held && !target && index < itemCount_ && !gate_.Stopped(); ++index) {
                 gate_.Pass(first);
                 held = gate_.Enter([&] {
-                    TFileData& e = *pane_.LoadItem(index);
+                    TFileData& e = *TDirData::LoadItemFrom(items_, index);
                     gate_.Pass(first + 1);
                     if (e.Kind == fkDirectory && !e.IsParentEntry() && e.SizeDone.load() == 0 &&
                         (refresh || e.Size.load() == -1)) {
@@ -127,6 +127,7 @@ private:
     TDirData& pane_;
     const std::string path_;
     WorkerSink& sink_;
+    TFileData** const items_; // the listing it was started on
     const int itemCount_;
     int64_t clusterSize_ = 1;
     std::optional<uint64_t> device_; // of the listed folder: mount points below it are not entered

@@ -9,15 +9,21 @@ namespace tarnel {
 namespace {
 
 struct ReleasedCount {
-    std::mutex mutex;
+    std::mutex mutex; // taken by the waiter and by ending threads, never by Release
     std::condition_variable ended; // one released thread ended
-    int running = 0; // released threads still running
+    std::atomic<int> running{0}; // released threads still running
 };
 
 ReleasedCount& Released()
 {
     static ReleasedCount count;
     return count;
+}
+
+int64_t NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace
@@ -30,11 +36,12 @@ void GatedWorker::Start(std::function<void()> body)
         RunAtIdlePriority();
         body();
         body = nullptr; // the job goes before the count says this thread is done
-        ReleasedCount& count = Released();
-        std::lock_guard lock(count.mutex);
-        gate->ended = true;
-        if (gate->counted) {
-            --count.running;
+        if (gate->life.exchange(Gate::kEnded) == Gate::kReleasedRunning) {
+            ReleasedCount& count = Released();
+            {
+                std::lock_guard lock(count.mutex);
+                --count.running;
+            }
             count.ended.notify_all();
         }
     });
@@ -48,41 +55,36 @@ void GatedWorker::Wait()
         thread_.join();
 }
 
-void GatedWorker::Release()
+std::shared_ptr<ListingUse> GatedWorker::Release()
 {
     Terminate(); // a released thread's results would go nowhere
-    {
-        std::lock_guard lock(gate_->mutex);
-        gate_->released = true;
-    }
+    gate_->releasedAtNs.store(NowNs(), std::memory_order_relaxed);
+    gate_->released.store(true);
+    std::shared_ptr<ListingUse> use = gate_->InUse() ? gate_ : nullptr;
     if (!thread_.joinable())
-        return;
+        return use;
+    // Counted before it is marked, so that the count never drops below the truth.
     ReleasedCount& count = Released();
-    std::lock_guard lock(count.mutex);
-    if (!gate_->ended) {
-        gate_->counted = true;
-        ++count.running;
-    }
+    ++count.running;
+    int running = Gate::kRunning;
+    if (!gate_->life.compare_exchange_strong(running, Gate::kReleasedRunning))
+        --count.running; // it has ended already
     thread_.detach();
+    return use;
 }
 
 bool GatedWorker::Lingers(const Gate& gate, std::chrono::milliseconds grace)
 {
-    {
-        std::lock_guard lock(const_cast<Gate&>(gate).mutex);
-        if (!gate.released)
-            return false;
-    }
-    ReleasedCount& count = Released();
-    std::unique_lock lock(count.mutex);
-    return !count.ended.wait_for(lock, grace, [&] { return gate.ended; });
+    if (gate.life.load() != Gate::kReleasedRunning)
+        return false;
+    return NowNs() - gate.releasedAtNs.load(std::memory_order_relaxed) > std::chrono::nanoseconds(grace).count();
 }
 
 bool WaitForReleasedWorkers(std::chrono::milliseconds limit)
 {
     ReleasedCount& count = Released();
     std::unique_lock lock(count.mutex);
-    return count.ended.wait_for(lock, limit, [&] { return count.running == 0; });
+    return count.ended.wait_for(lock, limit, [&] { return count.running.load() <= 0; });
 }
 
 } // namespace tarnel

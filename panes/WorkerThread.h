@@ -12,21 +12,25 @@
 
 namespace tarnel {
 
-// An idle-priority thread on a busy machine may wait hundreds of milliseconds
-// for the processor, so joining it would stall the main thread. Instead the
-// thread touches the listing and the sink only inside Gate::Enter brackets,
-// which make no system call; Release() waits at most for a bracket in
-// progress, and the thread then winds down alone.
+// An idle-priority thread on a busy machine may wait seconds for the
+// processor, even in the middle of a bracket, so the main thread never waits
+// for it: not to join it, not for a lock it holds. The thread touches the
+// listing and the sink only inside Gate::Enter brackets of one entry each;
+// Release() only raises a flag, and a bracket under way when it does keeps
+// the listing it reads alive (ListingUse) until it is over.
 class GatedWorker : public PaneWorker {
 public:
-    struct Gate {
+    struct Gate : ListingUse {
+        enum Life { kRunning, kReleasedRunning, kEnded };
         std::atomic<bool> terminated{false};
         std::atomic<int> checkpoint{0};
-        std::mutex mutex;
-        bool released = false; // guarded by mutex
-        // Guarded by the mutex of the count of released threads still running.
-        bool ended = false;
-        bool counted = false;
+        // released and inside pair up (both sequentially consistent): either
+        // the owner sees a bracket under way, or the thread sees the release.
+        std::atomic<bool> released{false};
+        std::atomic<bool> inside{false};
+        std::atomic<int> life{kRunning};
+        std::atomic<int64_t> releasedAtNs{0};
+        std::shared_ptr<void> kept; // written by the owner only, freed with the gate
 
         bool Stopped() const { return terminated.load(std::memory_order_relaxed); }
         void Pass(int point) { checkpoint.store(point, std::memory_order_relaxed); }
@@ -34,12 +38,18 @@ public:
         template <typename F>
         bool Enter(F&& touch)
         {
-            std::lock_guard lock(mutex);
-            if (released)
+            inside.store(true);
+            struct Leave {
+                std::atomic<bool>& flag;
+                ~Leave() { flag.store(false); }
+            } leave{inside};
+            if (released.load())
                 return false;
             touch();
             return true;
         }
+        bool InUse() const override { return inside.load(); }
+        void Keep(std::shared_ptr<void> listing) override { kept = std::move(listing); }
     };
 
     ~GatedWorker() override; // Release
@@ -52,12 +62,13 @@ public:
     void Wait() override;
     // Terminates, then returns once the thread will no longer touch the
     // listing or the sink.
-    void Release() override;
+    std::shared_ptr<ListingUse> Release() override;
 
     // The thread's gate, for telling later whether it still runs.
     std::shared_ptr<const Gate> SharedGate() const { return gate_; }
-    // Released, yet still running after grace (blocked in I/O on a hung
-    // mount, say): a terminated worker normally ends well within it.
+    // Released more than grace ago and still running (blocked in I/O on a
+    // hung mount, say): a terminated worker normally ends well within it.
+    // Asks without waiting.
     static bool Lingers(const Gate& gate, std::chrono::milliseconds grace);
 
     // The last checkpoint the thread passed, as its error text reports it.

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <set>
@@ -222,7 +223,9 @@ TEST_F(SizeThreadTest, ReleasedThreadLeavesTheListingAlone)
     for (int round = 0; round < 20; ++round) {
         TDirSizeThread thread(pane, pane.Path, sink);
         std::this_thread::sleep_for(std::chrono::microseconds(100 * round));
-        thread.Release();
+        const std::shared_ptr<ListingUse> use = thread.Release();
+        while (use && use->InUse()) // the one look under way may finish
+            std::this_thread::yield();
         std::vector<int64_t> sizes;
         for (int i = 0; i < pane.Count; ++i)
             sizes.push_back(pane.Item(i).Size.load());
@@ -368,6 +371,7 @@ TEST_F(SizeThreadTest, AStuckWorkerIsNotJoinedByMoreAndDoesNotHoldUpTheEnd)
     ASSERT_TRUE(first);
     resolver.WaitUntilEntered();
     StopWorker(first); // a re-read lets it go; it stays blocked
+    std::this_thread::sleep_for(std::chrono::milliseconds(120)); // past the grace: stuck, not winding down
     for (int reread = 0; reread < 3; ++reread) {
         std::unique_ptr<PaneWorker> next = workers.StartIconThread(pane, iconMutex, pane.Path);
         EXPECT_FALSE(next) << "re-read " << reread << " started another worker beside the stuck one";
@@ -386,3 +390,65 @@ TEST_F(SizeThreadTest, AStuckWorkerIsNotJoinedByMoreAndDoesNotHoldUpTheEnd)
 }
 
 } // namespace
+
+namespace {
+
+// A worker whose repaint, inside its bracket, waits until the test lets it:
+// an idle thread kept off the processor mid-entry on a loaded machine.
+struct HeldSink : WorkerSink {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false, go = false;
+
+    void RepaintSizeColumn(TDirData&) override
+    {
+        std::unique_lock lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return go; });
+    }
+    void ShowWorkerError(const std::string&) override {}
+    bool WaitEntered()
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(10), [&] { return entered; });
+    }
+    void Go()
+    {
+        {
+            std::lock_guard lock(mutex);
+            go = true;
+        }
+        changed.notify_all();
+    }
+};
+
+} // namespace
+
+TEST_F(SizeThreadTest, ARereadNeverWaitsForAWorkerHeldMidEntry)
+{
+    HeldSink held;
+    BackgroundWorkers workers(held);
+    pane.Workers = &workers;
+    for (int i = 0; i < 3; ++i) {
+        tree.Dir("d" + std::to_string(i));
+        tree.File("d" + std::to_string(i) + "/f", 10);
+    }
+    ReadDirectory(pane);
+    ASSERT_TRUE(held.WaitEntered());
+    auto reread = std::async(std::launch::async, [&] { ReadDirectory(pane); });
+    EXPECT_EQ(reread.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "the re-read waited for the held worker";
+    held.Go(); // the held look ends on the old listing, which it kept
+    reread.wait();
+    pane.SizeThread->Wait();
+    int dirs = 0;
+    for (int i = 0; i < pane.Count; ++i)
+        if (pane.Item(i).Kind == fkDirectory && !pane.Item(i).IsParentEntry()) {
+            ++dirs;
+            EXPECT_EQ(pane.Item(i).Size.load(), 10) << pane.Item(i).Name;
+        }
+    EXPECT_EQ(dirs, 3);
+    pane.StopWorkers();
+    EXPECT_TRUE(WaitForReleasedWorkers(std::chrono::seconds(10)));
+}
