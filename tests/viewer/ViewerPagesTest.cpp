@@ -423,3 +423,34 @@ TEST(EnhWaveOut, WithoutADeviceOpenFailsAndNothingQueues)
     out.Close();
     EXPECT_EQ(out.capabilities(), 0u);
 }
+
+// Run by vox_audio_test.sh against a PulseAudio null sink; skipped elsewhere.
+TEST(VoxAudio, AFileSoundsToItsEndAndTheOutputClosesItselfAndANewFileStopsTheOld)
+{
+    if (NoAudioDevice())
+        GTEST_SKIP() << "no audio device";
+    test::TempTree dir;
+    Write(dir.Path() + "half.vox", std::string(2000, '\x80')); // a quarter second of PCM silence
+    Write(dir.Path() + "long.vox", std::string(80000, '\x80')); // 10 s
+    VoxPage page;
+    page.ShowFile(dir.Path() + "long.vox");
+    ASSERT_TRUE(page.WaveOut()->IsOpen()) << page.WaveOut()->OpenError().toStdString();
+    EXPECT_TRUE(page.WaveOut()->IsPlaying());
+    EXPECT_TRUE(page.StopButton()->isEnabled());
+    QTest::qWait(200);
+
+    QElapsedTimer clock;
+    clock.start();
+    page.ShowFile(dir.Path() + "half.vox");
+    EXPECT_EQ(page.Player().QueuedBlocks(), 2) << "the long file's blocks were handed back, not counted";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !page.WaveOut()->IsOpen(); }, 8000)) << "the output never closed";
+    EXPECT_LT(clock.elapsed(), 5000) << "the long file went on playing";
+    EXPECT_EQ(page.State()->text(), "8-bit PCM, 8000 Hz - stopped");
+    EXPECT_FALSE(page.StopButton()->isEnabled());
+
+    page.ShowFile(dir.Path() + "long.vox");
+    ASSERT_TRUE(page.WaveOut()->IsOpen());
+    QTest::mouseClick(page.StopButton(), Qt::LeftButton);
+    EXPECT_FALSE(page.WaveOut()->IsPlaying());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !page.WaveOut()->IsOpen(); }, 3000)) << "stopping closes the output";
+}
