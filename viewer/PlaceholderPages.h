@@ -1,12 +1,10 @@
 #pragma once
-// Stand-ins for the text, packed, vox and image pages until their own
-// widgets take over: the text page shows the file's first lines read-only,
-// the others what is known of the file.
+// Stand-in for the text page until its own widget takes over: the file's
+// first lines, read-only.
 #include "viewer/ViewerPage.h"
 
 #include <QWidget>
 
-class QLabel;
 class QPlainTextEdit;
 
 namespace tarnel {
@@ -25,19 +23,6 @@ public:
 
 private:
     QPlainTextEdit* text_;
-};
-
-class FileSummaryPage : public QWidget, public ViewerPage {
-    Q_OBJECT
-public:
-    FileSummaryPage(const char* objectName, QWidget* parent = nullptr);
-    QWidget* PageWidget() override { return this; }
-    void ShowFile(const std::string& path) override;
-    void ClearPage() override;
-    QLabel* Summary() const { return summary_; }
-
-private:
-    QLabel* summary_;
 };
 
 } // namespace tarnel

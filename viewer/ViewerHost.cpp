@@ -2,9 +2,13 @@
 
 #include "app/UserMessages.h"
 #include "panes/PathUtil.h"
+#include "panes/ReadDirectory.h"
 #include "platform/Volumes.h"
+#include "viewer/ImagePage.h"
 #include "viewer/InfoPage.h"
 #include "viewer/MediaPage.h"
+#include "viewer/PackedPage.h"
+#include "viewer/VoxPage.h"
 #include "widgets/PaneView.h"
 #include "widgets/RowPainter.h"
 
@@ -63,6 +67,24 @@ ViewerHost::ViewerHost(ViewerWindowParts parts, QObject* parent) : QObject(paren
     PlaceIn(parts_.right->ViewerPanel(), views_);
     connect(views_, &QTabWidget::currentChanged, this, &ViewerHost::viewsPageChanged);
     pages_.music->SetErrorSink([this](const QString& text) { parts_.messages().Error(text); });
+    pages_.image->SetErrorSink([this](const QString& text) { parts_.messages().Error(text); });
+    ConnectPackedPage();
+}
+
+void ViewerHost::ConnectPackedPage()
+{
+    PackedPageWindow window;
+    window.showStatus = [this](const QString& text) {
+        // The walks run on this thread: the bar is painted now, not after them.
+        QStatusBar* bar = parts_.window->statusBar();
+        bar->showMessage(text);
+        bar->repaint();
+    };
+    window.activePanePath = [this] { return parts_.activePane()->Data().Path; };
+    window.rereadActivePane = [this] { ReadDirectory(parts_.activePane()->Data(), *parts_.locale); };
+    window.messages = [this]() -> UserMessages& { return parts_.messages(); };
+    window.groupSeparator = [this] { return parts_.locale->groupSeparator; };
+    pages_.packed->SetWindow(std::move(window));
 }
 
 ViewerHost::~ViewerHost()

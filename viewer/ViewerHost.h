@@ -76,6 +76,7 @@ public:
     void FilesLeftClick(PaneView* pane);
 
 private:
+    void ConnectPackedPage();
     void SwitchOn(PaneView* pane);
     void SwitchOff();
     void SelectPage(ViewerPageKind page);

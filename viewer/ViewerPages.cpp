@@ -1,8 +1,11 @@
 #include "viewer/ViewerPages.h"
 
+#include "viewer/ImagePage.h"
 #include "viewer/InfoPage.h"
 #include "viewer/MediaPage.h"
+#include "viewer/PackedPage.h"
 #include "viewer/PlaceholderPages.h"
+#include "viewer/VoxPage.h"
 
 namespace tarnel {
 
@@ -30,13 +33,13 @@ ViewerPageSet CreateViewerPages(QWidget* parent)
 {
     ViewerPageSet set;
     set.info = new InfoPage(parent);
-    set.image = Keep(set, std::make_unique<FileSummaryPage>("ImagePage", parent));
+    set.image = new ImagePage(parent);
     set.tables = new QWidget(parent);
     set.tables->setObjectName("TablesPage");
     set.music = new MediaPage(parent);
     set.text = Keep(set, std::make_unique<FirstLinesPage>(parent));
-    set.vox = Keep(set, std::make_unique<FileSummaryPage>("VoxPage", parent));
-    set.packed = Keep(set, std::make_unique<FileSummaryPage>("PackedPage", parent));
+    set.vox = new VoxPage(parent);
+    set.packed = new PackedPage(parent);
     return set;
 }
 

@@ -10,17 +10,20 @@ class QWidget;
 
 namespace tarnel {
 
+class ImagePage;
 class InfoPage;
 class MediaPage;
+class PackedPage;
+class VoxPage;
 
 struct ViewerPageSet {
     InfoPage* info = nullptr;
-    ViewerPage* image = nullptr;
+    ImagePage* image = nullptr;
     QWidget* tables = nullptr; // an empty panel, never selected
     MediaPage* music = nullptr;
     ViewerPage* text = nullptr;
-    ViewerPage* vox = nullptr;
-    ViewerPage* packed = nullptr;
+    VoxPage* vox = nullptr;
+    PackedPage* packed = nullptr;
     // Pages that are not widgets themselves; their widgets live in the notebook.
     std::vector<std::unique_ptr<ViewerPage>> owned;
 

@@ -1,0 +1,230 @@
+#include "viewer/model/RarArchive.h"
+
+#include "panes/TempTree.h"
+#include "platform/unrar/ExtractPath.h"
+#include "viewer/model/RarTestArchives.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tarnel {
+namespace {
+
+using test::Rar4Builder;
+using test::RarMember;
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> DirectoryNames(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+        names.push_back(std::filesystem::relative(e.path(), dir).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Rar4Builder GoodArchive()
+{
+    Rar4Builder b;
+    b.File("a.txt", std::string(1234, 'a')).Directory("docs").File("docs/b.txt", "bee\n");
+    return b;
+}
+
+class RarArchiveTest : public ::testing::Test {
+protected:
+    test::TempTree tree;
+    TEnhRar rar{TARNEL_UNRAR_LIBRARY};
+    std::vector<std::string> notes;
+
+    std::string Archive(const std::string& name, const std::string& bytes)
+    {
+        const std::string path = tree.Path() + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    void Record()
+    {
+        rar.OnNotify = [this](TRarStatus s, const std::string&, const std::string& file, int code, bool&) {
+            notes.push_back(std::to_string(int(s)) + " " + file + " " + std::to_string(code));
+        };
+    }
+};
+
+TEST_F(RarArchiveTest, ListsTestsAndExtractsAGoodArchive)
+{
+    ASSERT_TRUE(rar.UnRarAvailable());
+    const std::string path = Archive("good.rar", GoodArchive().Bytes());
+    rar.SetFileName("\"" + path + "\"");
+    EXPECT_EQ(rar.FileName(), path);
+    EXPECT_EQ(rar.infos(), 0u);
+    ASSERT_EQ(rar.Entries().size(), 3u);
+    EXPECT_EQ(rar.Entries()[0].FileName, "a.txt");
+    EXPECT_EQ(rar.Entries()[0].UnpackedSize, 1234u);
+    EXPECT_EQ(rar.Entries()[0].ArchiveName, path);
+    EXPECT_FALSE(rar.Entries()[0].IsDirectory);
+    EXPECT_TRUE(rar.Entries()[1].IsDirectory);
+    EXPECT_EQ(rar.Entries()[2].FileName, "docs/b.txt");
+
+    Record();
+    rar.Test();
+    EXPECT_EQ(rar.infos(), 0u);
+    EXPECT_EQ(rar.LastCode(), ERAR_END_ARCHIVE);
+    EXPECT_EQ(rar.Entries().size(), 6u) << "test appends to the listing";
+    ASSERT_EQ(notes.size(), 6u);
+    EXPECT_EQ(notes[0], "1 a.txt 0");
+    EXPECT_EQ(notes[1], "2 a.txt 0");
+
+    notes.clear();
+    const std::string out = tree.Path() + "out";
+    std::filesystem::create_directory(out);
+    rar.Extract(out);
+    EXPECT_EQ(rar.infos(), 0u);
+    EXPECT_TRUE(rar.Refused().empty());
+    EXPECT_EQ(notes.front(), "3 a.txt 0");
+    EXPECT_EQ(notes.back(), "4 docs/b.txt 0");
+    EXPECT_EQ(ReadFile(out + "/a.txt"), std::string(1234, 'a'));
+    EXPECT_EQ(ReadFile(out + "/docs/b.txt"), "bee\n");
+    EXPECT_EQ(DirectoryNames(out), (std::vector<std::string>{"a.txt", "docs", "docs/b.txt"}));
+}
+
+TEST_F(RarArchiveTest, DamagedArchivesSetTheirFlags)
+{
+    const std::string good = GoodArchive().Bytes();
+    // Cut inside the last member's data: the members before it still list.
+    rar.SetFileName(Archive("cut.rar", good.substr(0, good.size() - 9)));
+    EXPECT_EQ(rar.infos(), unsigned(riIncomplete));
+    EXPECT_EQ(rar.Entries().size(), 3u);
+    rar.Test();
+    EXPECT_EQ(rar.infos(), unsigned(riIncomplete));
+
+    // Cut inside the second header: only the first member lists.
+    rar.SetFileName(Archive("cut2.rar", good.substr(0, 7 + 13 + 32 + 5 + 1234 + 10)));
+    EXPECT_NE(rar.infos() & (riIncomplete | riBadArchive), 0u);
+    EXPECT_EQ(rar.Entries().size(), 1u);
+
+    Rar4Builder crc;
+    crc.File("first.txt", "fine").Add({"bad.txt", "damaged data", false, false, 0, true}).File("last.txt", "x");
+    rar.SetFileName(Archive("crc.rar", crc.Bytes()));
+    EXPECT_EQ(rar.infos(), 0u) << "listing does not read the data";
+    rar.Test();
+    EXPECT_EQ(rar.infos(), unsigned(riBadArchive));
+    const std::string out = tree.Path() + "crc-out";
+    std::filesystem::create_directory(out);
+    rar.Extract(out);
+    EXPECT_EQ(rar.infos(), unsigned(riBadArchive));
+    EXPECT_EQ(DirectoryNames(out), std::vector<std::string>{"first.txt"}) << "no file under the damaged member's name";
+
+    rar.SetFileName(Archive("empty.rar", Rar4Builder().Bytes()));
+    EXPECT_EQ(rar.infos(), unsigned(riBadArchive));
+    EXPECT_TRUE(rar.Entries().empty());
+
+    rar.SetFileName(Archive("garbage.rar", "this is no archive at all, not even close"));
+    EXPECT_EQ(rar.infos(), unsigned(riBadArchive));
+    rar.SetFileName(tree.Path() + "missing.rar");
+    EXPECT_EQ(rar.infos(), unsigned(riBadArchive));
+    EXPECT_TRUE(rar.Entries().empty());
+}
+
+TEST_F(RarArchiveTest, SizesAreSixtyFourBit)
+{
+    Rar4Builder b;
+    b.Add({"big.iso", "", false, false, 5ull << 30, false});
+    rar.SetFileName(Archive("big.rar", b.Bytes(false)));
+    ASSERT_GE(rar.Entries().size(), 1u);
+    EXPECT_EQ(rar.Entries()[0].UnpackedSize, 5ull << 30);
+    EXPECT_EQ(rar.infos(), unsigned(riIncomplete)) << "the data the header promises is not there";
+}
+
+TEST_F(RarArchiveTest, ExtractionNeverLeavesTheDestination)
+{
+    Rar4Builder b;
+    RarMember up{"../escaped.txt", "out"}, absolute{tree.Path() + "absolute.txt", "abs"};
+    RarMember link{"link", "../../outside"}, deepLink{"sub/ok-link", "../sub2"};
+    link.symlink = deepLink.symlink = true;
+    RarMember through{"planted/file.txt", "through a planted link"};
+    b.Add(up).Add(absolute).Add(link).Add(deepLink).Add(through).File("sub/kept.txt", "kept");
+    const std::string archive = Archive("evil.rar", b.Bytes());
+    const std::string out = tree.Path() + "dest/inner";
+    std::filesystem::create_directories(out);
+    std::filesystem::create_directory(tree.Path() + "elsewhere");
+    std::filesystem::create_directory_symlink(tree.Path() + "elsewhere", out + "/planted");
+
+    rar.SetFileName(archive);
+    rar.Extract(out);
+    EXPECT_EQ(rar.infos(), 0u);
+    EXPECT_EQ(rar.Refused(), (std::vector<std::string>{"../escaped.txt", tree.Path() + "absolute.txt", "link",
+                                                       "planted/file.txt"}));
+    EXPECT_EQ(ReadFile(out + "/sub/kept.txt"), "kept") << "the walk goes on after a refusal";
+    EXPECT_EQ(std::filesystem::read_symlink(out + "/sub/ok-link"), "../sub2");
+    EXPECT_FALSE(std::filesystem::exists(tree.Path() + "dest/escaped.txt"));
+    EXPECT_FALSE(std::filesystem::exists(tree.Path() + "absolute.txt"));
+    EXPECT_FALSE(std::filesystem::is_symlink(out + "/link"));
+    EXPECT_TRUE(std::filesystem::is_empty(tree.Path() + "elsewhere"));
+}
+
+TEST(RarExtractPath, RefusesNamesAndLinksThatClimbOut)
+{
+    std::vector<std::string> parts;
+    EXPECT_TRUE(SplitMemberPath("a/./b//c", parts));
+    EXPECT_EQ(parts, (std::vector<std::string>{"a", "b", "c"}));
+    for (const char* bad : {"", "/etc/passwd", "a/../../b", "..", "./", "a/.."})
+        EXPECT_FALSE(SplitMemberPath(bad, parts)) << bad;
+    EXPECT_TRUE(LinkStaysInside("x/y", 0));
+    EXPECT_TRUE(LinkStaysInside("../x", 1));
+    EXPECT_FALSE(LinkStaysInside("../x", 0));
+    EXPECT_FALSE(LinkStaysInside("y/../..", 3)) << "a climb after a descent may pass through links";
+    EXPECT_FALSE(LinkStaysInside("/etc", 5));
+}
+
+// A full disk stands in as a file size limit: writes past it fail with EFBIG
+// just as they would with ENOSPC.
+TEST_F(RarArchiveTest, AFullDiskLeavesNoPartialMember)
+{
+    Rar4Builder b;
+    b.File("small.txt", "fits").File("large.bin", std::string(256 * 1024, 'L')).File("after.txt", "z");
+    const std::string archive = Archive("full.rar", b.Bytes());
+    const std::string out = tree.Path() + "full";
+    std::filesystem::create_directory(out);
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64 * 1024, 64 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        TEnhRar inChild{TARNEL_UNRAR_LIBRARY};
+        inChild.SetFileName(archive);
+        inChild.Extract(out);
+        _exit(inChild.LastCode() == ERAR_EWRITE ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the walk ends with the write error";
+    EXPECT_EQ(DirectoryNames(out), std::vector<std::string>{"small.txt"});
+}
+
+TEST(RarLibraryMissing, NothingIsCalled)
+{
+    TEnhRar rar{"/nonexistent/libunrar.so"};
+    EXPECT_FALSE(rar.UnRarAvailable());
+    rar.SetFileName("/nonexistent/a.rar");
+    rar.Test();
+    EXPECT_EQ(rar.infos(), 0u);
+    EXPECT_TRUE(rar.Entries().empty());
+}
+
+} // namespace
+} // namespace tarnel

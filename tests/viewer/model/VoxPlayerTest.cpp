@@ -1,0 +1,165 @@
+#include "viewer/model/VoxPlayer.h"
+
+#include "panes/TempTree.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace tarnel {
+namespace {
+
+// Blocks are done only when the test says so, as a device would later.
+class FakeOutput : public WaveOutput {
+public:
+    std::vector<std::vector<uint8_t>> queued;
+    int opens = 0, closes = 0, resets = 0;
+    bool open = false;
+    bool refuseOpen = false;
+    int rate = 0;
+
+    bool Open() override
+    {
+        ++opens;
+        open = !refuseOpen;
+        return open;
+    }
+    bool Write(const uint8_t* data, size_t size) override
+    {
+        if (!open)
+            return false;
+        queued.emplace_back(data, data + size);
+        return true;
+    }
+    void Reset() override
+    {
+        ++resets;
+        const size_t n = queued.size();
+        queued.clear();
+        for (size_t i = 0; i < n && OnDone; ++i)
+            OnDone();
+    }
+    void Close() override
+    {
+        ++closes;
+        open = false;
+    }
+    bool IsOpen() const override { return open; }
+    bool IsPlaying() const override { return !queued.empty(); }
+    void SetSamplesPerSecond(int samples) override { rate = samples; }
+    int SamplesPerSecond() const override { return rate; }
+
+    void FinishAll()
+    {
+        while (!queued.empty()) {
+            queued.erase(queued.begin());
+            if (OnDone)
+                OnDone();
+        }
+    }
+};
+
+class VoxPlayerTest : public ::testing::Test {
+protected:
+    test::TempTree tree;
+    FakeOutput out;
+    TVoxPlayer player;
+
+    void SetUp() override { player.waveOut = &out; }
+    std::string File(const std::string& name, const std::string& bytes)
+    {
+        const std::string path = tree.Path() + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+};
+
+TEST_F(VoxPlayerTest, BlocksOfTwoSamplesPerByteAndTheOutputClosesAfterTheLast)
+{
+    std::string noise(1500, '\0');
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 73) & 0xFF); // rough: guessed as ADPCM
+    ASSERT_TRUE(player.Play(File("a.vox", noise)));
+    EXPECT_EQ(player.PlayedAs(), VoxType::Adpcm);
+    ASSERT_EQ(out.queued.size(), 2u);
+    EXPECT_EQ(out.queued[0].size(), 2048u);
+    EXPECT_EQ(out.queued[1].size(), 952u) << "476 bytes left: 3000 samples in all";
+    EXPECT_EQ(out.rate, 8000);
+
+    // The decoder's state runs on across blocks: the second block decodes as
+    // the tail of one stream would.
+    VoxAdpcmDecoder whole;
+    const std::vector<uint8_t> all = whole.Decode(reinterpret_cast<const uint8_t*>(noise.data()), noise.size());
+    EXPECT_TRUE(std::equal(out.queued[1].begin(), out.queued[1].end(), all.begin() + 2048));
+
+    out.queued.erase(out.queued.begin());
+    out.OnDone();
+    EXPECT_EQ(out.closes, 0) << "one block still plays";
+    out.FinishAll();
+    EXPECT_EQ(out.closes, 1);
+
+    ASSERT_TRUE(player.Play(File("empty.vox", "")));
+    ASSERT_EQ(out.queued.size(), 1u) << "an empty file queues one empty block";
+    EXPECT_TRUE(out.queued[0].empty());
+    out.FinishAll();
+    EXPECT_EQ(out.closes, 2);
+
+    ASSERT_TRUE(player.Play(File("exact.vox", std::string(1024, '\x11'))));
+    EXPECT_EQ(out.queued.size(), 2u) << "a full last block is followed by an empty one";
+}
+
+TEST_F(VoxPlayerTest, TheGuessAndTheChosenCoding)
+{
+    const std::string smooth(4096, '\x80');
+    ASSERT_TRUE(player.Play(File("pcm.vox", smooth)));
+    EXPECT_EQ(player.PlayedAs(), VoxType::Pcm);
+    ASSERT_EQ(out.queued.size(), 5u);
+    EXPECT_EQ(out.queued[0], std::vector<uint8_t>(1024, 0x80)) << "PCM goes out as it is";
+
+    EXPECT_FALSE(player.Play(File("wave.vox", "RIFF....WAVEfmt ")));
+    EXPECT_TRUE(out.queued.empty());
+    EXPECT_FALSE(player.Play(tree.Path() + "missing.vox"));
+
+    player.voxType = VoxType::Adpcm;
+    ASSERT_TRUE(player.Play(File("pcm2.vox", smooth)));
+    EXPECT_EQ(player.PlayedAs(), VoxType::Adpcm);
+    EXPECT_EQ(out.queued[0].size(), 2048u);
+    player.voxType = VoxType::Pcm;
+    ASSERT_TRUE(player.Play(File("riff.vox", "RIFF")));
+    EXPECT_EQ(player.PlayedAs(), VoxType::Pcm) << "only the guess refuses RIFF";
+    EXPECT_FALSE(player.Play(tree.Path()));
+}
+
+TEST_F(VoxPlayerTest, ANewFileStopsThePreviousAndItsBlocksDoNotCountAgainstTheNew)
+{
+    ASSERT_TRUE(player.Play(File("long.vox", std::string(10 * 1024, '\x37'))));
+    ASSERT_EQ(out.queued.size(), 11u);
+    ASSERT_TRUE(player.Play(File("short.vox", std::string(2000, '\x37'))));
+    EXPECT_EQ(out.resets, 1);
+    EXPECT_EQ(out.closes, 0) << "the old blocks handed back must not close the output";
+    ASSERT_EQ(out.queued.size(), 2u);
+    EXPECT_EQ(player.QueuedBlocks(), 2);
+
+    player.samples = 12000;
+    ASSERT_TRUE(player.Play(File("fast.vox", std::string(100, '\x37'))));
+    EXPECT_EQ(out.rate, 12000) << "a new rate reopens the output";
+    EXPECT_EQ(out.closes, 1);
+    EXPECT_TRUE(out.open);
+
+    player.Stop();
+    EXPECT_TRUE(out.queued.empty());
+    EXPECT_EQ(out.closes, 2) << "stopping hands back the blocks; the last closes the output";
+}
+
+TEST_F(VoxPlayerTest, AnOutputThatCannotOpenQueuesNothingAndNeverWaits)
+{
+    out.refuseOpen = true;
+    EXPECT_TRUE(player.Play(File("a.vox", std::string(5000, '\x21'))));
+    EXPECT_TRUE(out.queued.empty());
+    EXPECT_FALSE(out.IsOpen());
+    EXPECT_TRUE(player.Play(File("b.vox", std::string(10, '\x21'))));
+    EXPECT_EQ(out.opens, 2) << "each file tries the device again";
+}
+
+} // namespace
+} // namespace tarnel

@@ -1,0 +1,153 @@
+#include "viewer/ImagePage.h"
+
+#include "tools/ToolText.h"
+
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace tarnel {
+
+namespace {
+
+// The buffer's 0xAARRGGBB pixels are QImage's ARGB32 layout. Rows a failed decode never
+// reached are transparent, so they show the page behind them.
+QImage WrapPixels(const ImageBuffer& b)
+{
+    if (b.Empty())
+        return {};
+    return QImage(reinterpret_cast<const uchar*>(b.pixels.data()), b.width, b.height, b.width * 4,
+                  b.hasAlpha || !b.complete ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+}
+
+} // namespace
+
+TEnhImage::TEnhImage(QWidget* parent) : QWidget(parent)
+{
+    setObjectName("VWImage");
+    resize(105, 105);
+}
+
+ImageLoadResult TEnhImage::LoadFromFile(const std::string& path)
+{
+    HourglassScope busy;
+    JpegOptions options = jpeg;
+    if (decodeToFit && scaleStyle_ == ScaleStyle::Scale && !overSize_) {
+        // The control may not have its final size yet (the viewer was switched
+        // on just now), but it never grows beyond its window.
+        const QSize box = size().expandedTo(window()->size());
+        options.fitWidth = box.width() - (border_ ? 2 : 0);
+        options.fitHeight = box.height() - (border_ ? 2 : 0);
+    }
+    ImageBuffer loaded;
+    ImageLoadResult result = LoadImageFile(path, options, loaded);
+    if (result.status != ImageLoadStatus::CannotOpen)
+        SetPicture(std::move(loaded));
+    return result;
+}
+
+void TEnhImage::SetPicture(ImageBuffer picture)
+{
+    buffer_ = std::move(picture);
+    picture_ = WrapPixels(buffer_);
+    ChangeStep();
+}
+
+void TEnhImage::ChangeStep()
+{
+    if (autoSize_ && !picture_.isNull())
+        resize(picture_.width() + (border_ ? 2 : 0), picture_.height() + (border_ ? 2 : 0));
+    setAttribute(Qt::WA_OpaquePaintEvent, forceOpaque_ || (autoSize_ && !buffer_.hasAlpha));
+    update();
+}
+
+void TEnhImage::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (testAttribute(Qt::WA_OpaquePaintEvent))
+        painter.fillRect(rect(), palette().button());
+    usedScale_ = 1.0;
+    ImageFitInput in;
+    in.controlWidth = width();
+    in.controlHeight = height();
+    in.pictureWidth = picture_.width();
+    in.pictureHeight = picture_.height();
+    in.style = scaleStyle_;
+    in.center = center_;
+    in.border = border_;
+    in.overSize = overSize_;
+    const ImageFit fit = FitImage(in);
+    if (fit.drawPicture) {
+        usedScale_ = fit.scale;
+        const QRect target(fit.x, fit.y, fit.width, fit.height);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        if (transparent_)
+            DrawTransparent(painter, target);
+        else
+            painter.drawImage(target, picture_);
+    }
+    if (border_) {
+        painter.setPen(Qt::black);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+}
+
+// The colour of the stretched picture's bottom-left pixel shows the button face.
+void TEnhImage::DrawTransparent(QPainter& painter, const QRect& target)
+{
+    if (target.width() <= 0 || target.height() <= 0)
+        return;
+    QImage stretched = picture_.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                           .convertToFormat(QImage::Format_ARGB32);
+    const QRgb key = stretched.pixel(0, stretched.height() - 1);
+    for (int y = 0; y < stretched.height(); ++y) {
+        QRgb* row = reinterpret_cast<QRgb*>(stretched.scanLine(y));
+        for (int x = 0; x < stretched.width(); ++x)
+            if (row[x] == key)
+                row[x] = 0;
+    }
+    painter.fillRect(target, palette().button());
+    painter.drawImage(target.topLeft(), stretched);
+}
+
+ImagePage::ImagePage(QWidget* parent) : QWidget(parent)
+{
+    setObjectName("ImagePage");
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    image_ = new TEnhImage(this);
+    image_->setCenter(true);
+    image_->setScaleStyle(ScaleStyle::Scale);
+    column->addWidget(image_);
+}
+
+void ImagePage::ShowFile(const std::string& path)
+{
+    const ImageLoadResult result = image_->LoadFromFile(path);
+    QString problem;
+    switch (result.status) {
+    case ImageLoadStatus::Loaded: break;
+    case ImageLoadStatus::CannotOpen:
+        problem = QString("Can't open %1 (error code %2)").arg(DisplayName(path)).arg(result.errorCode);
+        break;
+    case ImageLoadStatus::JpegAborted:
+        // What was decoded before the error stays on the page; nothing at all is reported.
+        if (image_->Picture().isNull())
+            problem = QString::fromStdString(result.message.empty() ? "Not a JPEG picture" : result.message);
+        break;
+    case ImageLoadStatus::Failed: problem = QString::fromStdString(result.message); break;
+    }
+    if (!problem.isEmpty() && error_)
+        error_(problem);
+}
+
+void ImagePage::ClearPage() { image_->ClearPicture(); }
+
+std::string ImagePage::PageHint() const
+{
+    if (image_->Picture().isNull())
+        return {};
+    return std::to_string(image_->FileWidth()) + "x" + std::to_string(image_->FileHeight()) + " pixel";
+}
+
+} // namespace tarnel

@@ -1,0 +1,165 @@
+#include "viewer/PackedPage.h"
+
+#include "app/UserMessages.h"
+#include "tools/ToolText.h"
+#include "viewer/SelectDirDialog.h"
+#include "viewer/model/RarListing.h"
+
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace tarnel {
+
+namespace {
+
+
+constexpr const char* kLibraryMissing =
+    "The RAR library libunrar.so is missing: RAR archives cannot be listed, tested or extracted.";
+
+} // namespace
+
+PackedPage::PackedPage(QWidget* parent, const std::string& libraryPath) : QWidget(parent), rar_(libraryPath)
+{
+    setObjectName("PackedPage");
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    list_ = new QListWidget(this);
+    list_->setObjectName("VWPackLB");
+    list_->setFont(QFont("monospace"));
+    list_->setUniformItemSizes(true);
+    column->addWidget(list_, 1);
+    auto* buttons = new QHBoxLayout;
+    test_ = new QPushButton("Test", this);
+    test_->setObjectName("BTNPackTest");
+    extract_ = new QPushButton("Extract all", this);
+    extract_->setObjectName("BTNPackExtract");
+    buttons->addWidget(test_);
+    buttons->addWidget(extract_);
+    buttons->addStretch(1);
+    column->addLayout(buttons);
+    test_->setEnabled(false);
+    extract_->setEnabled(false);
+    connect(test_, &QPushButton::clicked, this, &PackedPage::VWPackTestClick);
+    connect(extract_, &QPushButton::clicked, this, &PackedPage::VWPackExtractClick);
+    rar_.OnNotify = [this](TRarStatus status, const std::string& archive, const std::string& member, int code, bool&) {
+        VWRarNotify(status, archive, member, code);
+    };
+    runDialog_ = [](TDlgSelectDir& dialog) { return dialog.exec(); };
+}
+
+PackedPage::~PackedPage() { rar_.OnNotify = nullptr; }
+
+void PackedPage::ShowFile(const std::string& path)
+{
+    list_->clear();
+    test_->setEnabled(false);
+    extract_->setEnabled(false);
+    if (!rar_.UnRarAvailable()) {
+        list_->addItem(kLibraryMissing);
+        return;
+    }
+    {
+        HourglassScope busy;
+        rar_.SetFileName(path);
+    }
+    const std::string separator = window_.groupSeparator ? window_.groupSeparator() : std::string(",");
+    const RarListing listing = BuildRarListing(rar_.infos(), rar_.Entries(), separator);
+    for (const std::string& line : listing.lines)
+        list_->addItem(DisplayName(line));
+    test_->setEnabled(listing.buttonsEnabled);
+    extract_->setEnabled(listing.buttonsEnabled);
+}
+
+void PackedPage::ClearPage()
+{
+    list_->clear();
+    test_->setEnabled(false);
+    extract_->setEnabled(false);
+}
+
+void PackedPage::VWPackTestClick()
+{
+    if (!rar_.UnRarAvailable())
+        return;
+    HourglassScope busy;
+    rar_.Test();
+    const unsigned infos = rar_.infos();
+    if (infos & riOutOfMemory) Warn("Out of memory while testing archive");
+    if (infos & riBadArchive) Warn("Bad archive while testing archive");
+    if (infos & riIncomplete) Warn("Unexpected end of archive while testing");
+    if (infos == 0) ShowStatus("Archive tested ok!");
+}
+
+void PackedPage::VWPackExtractClick()
+{
+    if (!rar_.UnRarAvailable())
+        return;
+    // The dialog runs an event loop: hold the archive's name, not the listing.
+    const std::string archive = rar_.FileName();
+    const std::string panePath = window_.activePanePath ? window_.activePanePath() : std::string();
+    QPointer<PackedPage> self(this);
+    auto* dialog = new TDlgSelectDir(this);
+    dialog->SetDirectory(panePath);
+    const int answer = runDialog_(*dialog);
+    if (!self)
+        return;
+    const std::string destination = dialog->DirectoryName();
+    delete dialog;
+    if (answer != QDialog::Accepted || destination.empty() || rar_.FileName() != archive)
+        return;
+    {
+        HourglassScope busy;
+        std::error_code ignored;
+        std::filesystem::create_directories(destination, ignored);
+        rar_.Extract(destination);
+        const unsigned infos = rar_.infos();
+        if (infos & riOutOfMemory) Warn("Out of memory while extracting from archive");
+        if (infos & riBadArchive) Warn("Bad archive while extracting");
+        if (infos & riIncomplete) Warn("Unexpected end of archive while extracting");
+        ReportRefused();
+        if (infos == 0 && rar_.Refused().empty()) ShowStatus("Archive extracted ok!");
+    }
+    const std::string full = std::filesystem::absolute(destination).lexically_normal().string();
+    if (!panePath.empty() && DestinationWithin(panePath, full) && window_.rereadActivePane)
+        window_.rereadActivePane(); // last: the listing under the page may change
+}
+
+void PackedPage::ReportRefused()
+{
+    const std::vector<std::string>& refused = rar_.Refused();
+    if (refused.empty())
+        return;
+    QString text = "These members were not extracted (they would land outside the destination, or could not be written):";
+    const size_t shown = std::min<size_t>(refused.size(), 20);
+    for (size_t i = 0; i < shown; ++i)
+        text += "\n" + DisplayName(refused[i]);
+    if (refused.size() > shown)
+        text += QString("\n... and %1 more").arg(refused.size() - shown);
+    Warn(text);
+}
+
+void PackedPage::VWRarNotify(TRarStatus status, const std::string& archiveName, const std::string& fileName,
+                             int errorCode)
+{
+    ShowStatus(DisplayName(RarStatusText(status, archiveName, fileName, errorCode)));
+}
+
+void PackedPage::ShowStatus(const QString& text)
+{
+    if (window_.showStatus)
+        window_.showStatus(text);
+}
+
+void PackedPage::Warn(const QString& text)
+{
+    if (window_.messages)
+        window_.messages().Warning(text);
+}
+
+} // namespace tarnel

@@ -1,0 +1,68 @@
+#pragma once
+// The "packed" page: the listing of a RAR archive in VWPackLB, with "Test"
+// and "Extract all". The walks run on the main thread; their progress goes to
+// the window's status bar, repainted at each step.
+#include "viewer/ViewerPage.h"
+#include "viewer/model/RarArchive.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <string>
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+namespace tarnel {
+
+class TDlgSelectDir;
+class UserMessages;
+
+// What of the main window the page reaches.
+struct PackedPageWindow {
+    std::function<void(const QString&)> showStatus; // the status bar's text, painted at once
+    std::function<std::string()> activePanePath;
+    std::function<void()> rereadActivePane;
+    std::function<UserMessages&()> messages;
+    std::function<std::string()> groupSeparator;
+};
+
+class PackedPage : public QWidget, public ViewerPage {
+    Q_OBJECT
+public:
+    // libraryPath empty: libunrar.so from the program's directory, then the system's.
+    explicit PackedPage(QWidget* parent = nullptr, const std::string& libraryPath = {});
+    ~PackedPage() override;
+
+    void SetWindow(PackedPageWindow window) { window_ = std::move(window); }
+    // Tests answer the directory dialog; the default runs it modally.
+    void SetDialogRunner(std::function<int(TDlgSelectDir&)> run) { runDialog_ = std::move(run); }
+
+    QWidget* PageWidget() override { return this; }
+    void ShowFile(const std::string& path) override;
+    void ClearPage() override;
+
+    void VWPackTestClick();
+    void VWPackExtractClick();
+
+    TEnhRar& Rar() { return rar_; }
+    QListWidget* List() const { return list_; }
+    QPushButton* TestButton() const { return test_; }
+    QPushButton* ExtractButton() const { return extract_; }
+
+private:
+    void VWRarNotify(TRarStatus status, const std::string& archiveName, const std::string& fileName, int errorCode);
+    void ShowStatus(const QString& text);
+    void Warn(const QString& text);
+    void ReportRefused();
+
+    TEnhRar rar_; // VWRar
+    PackedPageWindow window_;
+    std::function<int(TDlgSelectDir&)> runDialog_;
+    QListWidget* list_;      // VWPackLB
+    QPushButton* test_;
+    QPushButton* extract_;
+};
+
+} // namespace tarnel

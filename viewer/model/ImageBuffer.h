@@ -1,0 +1,43 @@
+#pragma once
+// A decoded picture as the loaders hand it over: 32-bit pixels 0xAARRGGBB,
+// rows top to bottom, no padding. The widget wraps it without converting.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnel {
+
+struct ImageBuffer {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+    bool hasAlpha = false;  // some pixel is (partly) transparent
+    bool complete = true;   // false when decoding stopped half way
+    // The picture's size in the file; larger than width x height when the
+    // decoder scaled it down while decoding.
+    int fileWidth = 0;
+    int fileHeight = 0;
+
+    bool Empty() const { return width <= 0 || height <= 0; }
+    uint32_t* Row(int y) { return pixels.data() + size_t(y) * size_t(width); }
+};
+
+// No loader allocates a picture of more pixels than this (256 MiB of pixels):
+// a header may claim anything.
+constexpr uint64_t kMaxImagePixels = uint64_t(1) << 26;
+
+// Sizes the buffer, all pixels transparent; false when w x h is empty or too big.
+bool AllocateImage(ImageBuffer& image, int width, int height, uint64_t maxPixels);
+
+constexpr uint32_t OpaqueRgb(uint8_t r, uint8_t g, uint8_t b)
+{
+    return 0xFF000000u | (uint32_t(r) << 16) | (uint32_t(g) << 8) | b;
+}
+
+// Reads a whole file into memory; false with errno-style code on failure or
+// when the file is larger than maxBytes (EFBIG).
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, int& errorCode,
+                   size_t maxBytes = size_t(1) << 30);
+
+} // namespace tarnel

@@ -1,0 +1,173 @@
+#include "viewer/model/JpegLoader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include <jpeglib.h>
+
+namespace tarnel {
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    jmp_buf escape;
+    char message[JMSG_LENGTH_MAX];
+};
+
+// A fatal error must not end the program: jump back to the load and give up.
+extern "C" void OnFatalError(j_common_ptr cinfo)
+{
+    auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, errors->message);
+    longjmp(errors->escape, 1);
+}
+
+// Corrupt-data warnings are not worth a word; libjpeg carries on.
+extern "C" void OnMessage(j_common_ptr, int) {}
+
+int NextByte(j_decompress_ptr cinfo)
+{
+    jpeg_source_mgr* src = cinfo->src;
+    if (src->bytes_in_buffer == 0 && !(*src->fill_input_buffer)(cinfo)) return -1;
+    --src->bytes_in_buffer;
+    return *src->next_input_byte++;
+}
+
+// Comments can be megabytes long: skip them without keeping a byte.
+extern "C" boolean SkipComment(j_decompress_ptr cinfo)
+{
+    const int high = NextByte(cinfo);
+    const int low = NextByte(cinfo);
+    if (high < 0 || low < 0) return FALSE;
+    const long length = (long(high) << 8 | low) - 2;
+    if (length > 0) (*cinfo->src->skip_input_data)(cinfo, length);
+    return TRUE;
+}
+
+// The smallest n/8 that keeps the fitted picture from being enlarged.
+unsigned FitEighths(const jpeg_decompress_struct& cinfo, const JpegOptions& options)
+{
+    if (options.fitWidth <= 0 || options.fitHeight <= 0) return 8;
+    const double ratio = std::min({double(options.fitWidth) / cinfo.image_width,
+                                   double(options.fitHeight) / cinfo.image_height, 1.0});
+    for (unsigned n = 1; n < 8; ++n)
+        if (n / 8.0 >= ratio) return n;
+    return 8;
+}
+
+void SetOutputScale(jpeg_decompress_struct& cinfo, const JpegOptions& options)
+{
+    const int ratio = options.scaleRatio > 0 ? options.scaleRatio : 100;
+    const unsigned fit = FitEighths(cinfo, options);
+    if (ratio == 100 && fit < 8) {
+        cinfo.scale_num = fit;
+        cinfo.scale_denom = 8;
+    } else {
+        cinfo.scale_num = unsigned(ratio);
+        cinfo.scale_denom = 100;
+    }
+}
+
+void StoreRow(const JSAMPLE* row, const jpeg_decompress_struct& cinfo, uint32_t* out)
+{
+    const unsigned width = cinfo.output_width;
+    if (cinfo.output_components == 1) {
+        for (unsigned x = 0; x < width; ++x) out[x] = OpaqueRgb(row[x], row[x], row[x]);
+    } else {
+        for (unsigned x = 0; x < width; ++x, row += 3) out[x] = OpaqueRgb(row[0], row[1], row[2]);
+    }
+}
+
+// Only trivially destructible locals below: a fatal error longjmps back here.
+void Decode(jpeg_decompress_struct& cinfo, ErrorManager& errors, const JpegOptions& options,
+            ImageBuffer& image, JpegResult& result, JSAMPARRAY& rows)
+{
+    if (setjmp(errors.escape)) {
+        result.message = errors.message;
+        image.complete = false;
+        return;
+    }
+    jpeg_set_marker_processor(&cinfo, JPEG_COM, SkipComment);
+    jpeg_read_header(&cinfo, TRUE);
+    image.fileWidth = int(cinfo.image_width);
+    image.fileHeight = int(cinfo.image_height);
+    SetOutputScale(cinfo, options);
+    cinfo.do_block_smoothing = options.blockSmoothing ? TRUE : FALSE;
+    if (options.forceGray) cinfo.out_color_space = JCS_GRAYSCALE;
+    else if (cinfo.jpeg_color_space != JCS_GRAYSCALE) cinfo.out_color_space = JCS_RGB;
+    jpeg_calc_output_dimensions(&cinfo);
+    if (uint64_t(cinfo.output_width) * cinfo.output_height > options.maxPixels) {
+        std::snprintf(errors.message, sizeof errors.message, "Picture too large (%ux%u)",
+                      cinfo.output_width, cinfo.output_height);
+        result.message = errors.message;
+        return;
+    }
+    jpeg_start_decompress(&cinfo);
+    if (!AllocateImage(image, int(cinfo.output_width), int(cinfo.output_height), options.maxPixels)) return;
+    image.complete = false;
+    result.decoded = true;
+    constexpr int kRowsAtOnce = 8;
+    rows = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                      cinfo.output_width * unsigned(cinfo.output_components), kRowsAtOnce);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const unsigned first = cinfo.output_scanline;
+        const unsigned got = jpeg_read_scanlines(&cinfo, rows, kRowsAtOnce);
+        if (got == 0) break;
+        for (unsigned i = 0; i < got; ++i) StoreRow(rows[i], cinfo, image.Row(int(first + i)));
+    }
+    jpeg_finish_decompress(&cinfo);
+    image.complete = true;
+}
+
+JpegResult Load(const JpegOptions& options, ImageBuffer& image, FILE* file, const uint8_t* data, size_t size)
+{
+    JpegResult result;
+    result.opened = true;
+    image = ImageBuffer{};
+    jpeg_decompress_struct cinfo;
+    ErrorManager errors;
+    std::memset(&errors, 0, sizeof errors);
+    cinfo.err = jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = OnFatalError;
+    errors.pub.emit_message = OnMessage;
+    volatile bool created = false;
+    if (setjmp(errors.escape)) { // creating the decoder or its source failed
+        result.message = errors.message;
+        if (created) jpeg_destroy_decompress(&cinfo);
+        return result;
+    }
+    jpeg_create_decompress(&cinfo);
+    created = true;
+    if (file) jpeg_stdio_src(&cinfo, file);
+    else jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    JSAMPARRAY rows = nullptr;
+    Decode(cinfo, errors, options, image, result, rows);
+    jpeg_destroy_decompress(&cinfo);
+    return result;
+}
+
+} // namespace
+
+JpegResult LoadJpegFile(const std::string& path, const JpegOptions& options, ImageBuffer& image)
+{
+    FILE* file = std::fopen(path.c_str(), "rbe");
+    if (!file) {
+        JpegResult result;
+        result.errorCode = errno;
+        return result;
+    }
+    JpegResult result = Load(options, image, file, nullptr, 0);
+    std::fclose(file);
+    return result;
+}
+
+JpegResult LoadJpegMemory(const uint8_t* data, size_t size, const JpegOptions& options, ImageBuffer& image)
+{
+    static const uint8_t kNothing = 0;
+    return Load(options, image, nullptr, size ? data : &kNothing, size);
+}
+
+} // namespace tarnel

@@ -1,0 +1,79 @@
+#pragma once
+// TEnhRar: lists, tests and extracts a RAR archive through libunrar.so.
+// Every library failure ends up in infos(); nothing is thrown.
+#include "viewer/model/RarLibrary.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarnel {
+
+enum TRarInfo : unsigned { riIncomplete = 1, riBadArchive = 2, riOutOfMemory = 4 };
+
+enum class TRarStatus { rsNone = 0, rsTesting = 1, rsTested = 2, rsExtracting = 3, rsExtracted = 4 };
+
+struct TRarEntry {
+    std::string ArchiveName;
+    std::string FileName;
+    bool IsDirectory = false;
+    uint32_t Flags = 0;
+    uint64_t PackedSize = 0;
+    uint64_t UnpackedSize = 0;
+    uint32_t HostSystem = 0;
+    uint32_t FileTime = 0;
+    uint32_t UnpackVersion = 0;
+    uint32_t Method = 0;
+    uint32_t Attributes = 0;
+};
+
+using TRarNotify = std::function<void(TRarStatus status, const std::string& archiveName,
+                                      const std::string& fileName, int errorCode, bool& canContinue)>;
+
+class TEnhRar {
+public:
+    explicit TEnhRar(const std::string& libraryPath = {});
+
+    bool UnRarAvailable() const { return library_.Loaded(); }
+    unsigned infos() const { return infos_; }
+    const std::vector<TRarEntry>& Entries() const { return entries_; }
+
+    // Replaces the entry list by the archive's listing. Surrounding double
+    // quotes are dropped.
+    void SetFileName(const std::string& name);
+    const std::string& FileName() const { return fileName_; }
+
+    void Test();
+    void Extract(const std::string& destination);
+
+    // The code that ended the last walk: ERAR_END_ARCHIVE after the last
+    // member, or the failure; codes 11 to 15 also set a flag in infos().
+    int LastCode() const { return lastCode_; }
+    // Members the last extraction did not write: names outside the
+    // destination, links pointing out of it, members that could not be made.
+    const std::vector<std::string>& Refused() const { return refused_; }
+
+    TRarNotify OnNotify;
+
+private:
+    enum class Walk { List, Test, Extract };
+    void Run(Walk walk, const std::string& destination);
+    int ProcessEntry(Walk walk, void* handle, const TRarEntry& entry, const std::string& destination);
+    void Notify(TRarStatus status, const TRarEntry& entry, int code);
+
+    RarLibrary library_;
+    std::string fileName_;
+    std::vector<TRarEntry> entries_;
+    std::vector<std::string> refused_;
+    unsigned infos_ = 0;
+    int lastCode_ = 0;
+};
+
+// The flag a walk's final code stands for; 0 for none.
+unsigned RarCodeFlag(int code);
+// The flag an open failure stands for.
+unsigned RarOpenFlag(int code);
+
+} // namespace tarnel

@@ -1,0 +1,56 @@
+#pragma once
+// TVoxPlayer: decides a VOX file's coding, decodes it in 1024-byte blocks and
+// queues every block on a wave output, which closes once the last is done.
+#include "viewer/model/VoxDecoder.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tarnel {
+
+// What the player needs of TEnhWaveOut; tests fake it.
+class WaveOutput {
+public:
+    virtual ~WaveOutput() = default;
+    virtual bool Open() = 0;
+    // Queues a copy of the bytes; false when nothing was queued.
+    virtual bool Write(const uint8_t* data, size_t size) = 0;
+    // Stops and returns every block as done, OnDone running before it returns.
+    virtual void Reset() = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+    virtual bool IsPlaying() const = 0;
+    // Takes effect at the next Open.
+    virtual void SetSamplesPerSecond(int samples) = 0;
+    virtual int SamplesPerSecond() const = 0;
+    // Runs on the main thread once per finished block.
+    std::function<void()> OnDone;
+};
+
+class TVoxPlayer {
+public:
+    VoxType voxType = VoxType::Euristic;
+    int samples = 8000; // handed to the output before it opens
+    WaveOutput* waveOut = nullptr;
+
+    // True when the file was queued: false for a missing or unreadable file,
+    // and in guess mode for a "RIFF" file.
+    bool Play(const std::string& path);
+    void Stop();
+
+    // The coding the last Play used (the guess resolved).
+    VoxType PlayedAs() const { return playedAs_; }
+    int QueuedBlocks() const { return queued_; }
+    const std::string& LastFile() const { return lastFile_; }
+
+private:
+    void BlockDone();
+
+    std::string lastFile_;
+    int queued_ = 0;
+    VoxType playedAs_ = VoxType::Adpcm;
+};
+
+} // namespace tarnel
