@@ -16,7 +16,8 @@ struct ReleasedCount {
 
 ReleasedCount& Released()
 {
-    static ReleasedCount count;
+    // Never destroyed: a detached thread may end after the program's statics.
+    static ReleasedCount& count = *new ReleasedCount;
     return count;
 }
 
@@ -38,10 +39,8 @@ void GatedWorker::Start(std::function<void()> body)
         body = nullptr; // the job goes before the count says this thread is done
         if (gate->life.exchange(Gate::kEnded) == Gate::kReleasedRunning) {
             ReleasedCount& count = Released();
-            {
-                std::lock_guard lock(count.mutex);
-                --count.running;
-            }
+            std::lock_guard lock(count.mutex); // the waiter goes on only once this is over
+            --count.running;
             count.ended.notify_all();
         }
     });
