@@ -16,6 +16,8 @@
 #include <QVBoxLayout>
 
 #include <array>
+#include <string>
+#include <vector>
 
 namespace tarnel {
 
@@ -98,6 +100,17 @@ void AttributesDialog::SetStartState(uint32_t bit, Qt::CheckState state)
     b->setCheckState(state);
 }
 
+// The entry of that name in the listing, when it still shows that folder.
+static TFileData* ListedEntry(TDirData& pane, const std::string& dir, const std::string& name)
+{
+    if (AddPathDelimiter(pane.Path) != dir)
+        return nullptr;
+    for (int i = 0; i < pane.Count; ++i)
+        if (pane.Item(i).Name == name)
+            return &pane.Item(i);
+    return nullptr;
+}
+
 void RunAttributesCommand(TDirData& pane, PaneControls& controls, UserMessages& messages, QWidget* parent,
                           std::function<int(AttributesDialog&)> run)
 {
@@ -112,6 +125,16 @@ void RunAttributesCommand(TDirData& pane, PaneControls& controls, UserMessages& 
     if (survey.parentSelected) {
         messages.Information(kAttributesParentText);
         return;
+    }
+
+    // Names and the folder, not rows: the pane may be read again while the
+    // dialog is open, and its rows then hold other entries.
+    const std::string dir = AddPathDelimiter(pane.Path);
+    std::vector<std::string> names;
+    for (int row : rows) {
+        const TFileData& e = pane.Item(row);
+        if (e.Kind == fkDirectory || e.Kind == fkFile)
+            names.push_back(e.Name);
     }
 
     AttributesDialog dialog(parent);
@@ -138,25 +161,22 @@ void RunAttributesCommand(TDirData& pane, PaneControls& controls, UserMessages& 
     if (keep == ~0u)
         return;
 
-    const std::string dir = AddPathDelimiter(pane.Path);
-    for (int row : rows) {
-        TFileData& e = pane.Item(row);
-        if (e.Kind != fkDirectory && e.Kind != fkFile)
-            continue;
+    for (const std::string& name : names) {
         // Taken against the file as it is now, not as listed, so bits the
         // boxes do not cover (and changes made meanwhile) survive.
-        const std::string path = dir + e.Name;
+        const std::string path = dir + name;
         uint32_t current = 0;
         if (!ReadFileAttributes(path, current)) {
-            messages.Warning(QString(kAttributesReadFailedText) + '\n' + Decode(e.Name));
+            messages.Warning(QString(kAttributesReadFailedText) + '\n' + Decode(name));
             continue;
         }
         const uint32_t changed = (current & keep) | set;
         if (!WriteFileAttributes(path, changed)) {
-            messages.Warning(QString(kAttributesWriteFailedText) + '\n' + Decode(e.Name));
+            messages.Warning(QString(kAttributesWriteFailedText) + '\n' + Decode(name));
             continue;
         }
-        e.Attr = changed;
+        if (TFileData* e = ListedEntry(pane, dir, name))
+            e->Attr = changed;
     }
     // Ending an update repaints the list, so the attribute marks show the new words.
     controls.BeginUpdate();

@@ -4,6 +4,7 @@
 #include "app/components/VirtualKeys.h"
 #include "panes/PathUtil.h"
 #include "panes/ViewerExtensions.h"
+#include "viewer/TextFont.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -259,7 +260,9 @@ TDlgConfigure::TDlgConfigure(AppSettings& settings, ViewerExtensionTable& extens
     for (const QString& family : QFontDatabase::families())
         if (QFontDatabase::isFixedPitch(family))
             families << family;
-    const QString current = QString::fromStdString(tv.fontName);
+    // A stored face this system lacks shows as the face the viewer really
+    // uses; the stored name stays until the user picks another.
+    const QString current = FontFamilyInUse(tv.fontName);
     if (!families.contains(current))
         families << current;
     families.sort(Qt::CaseInsensitive);
@@ -481,15 +484,7 @@ QWidget* TDlgConfigure::AppearancePage()
 
 void TDlgConfigure::UpdateSample()
 {
-    QFont font(QString::fromStdString(sampleFont_));
-    // A stored name this system lacks still gets a fixed-pitch face.
-    font.setStyleHint(QFont::TypeWriter);
-    if (sampleSize_ > 0) {
-        font.setPointSize(sampleSize_);
-    } else if (sampleSize_ < 0) {
-        // A negative size is a cell height in points: as pixels on this screen.
-        font.setPixelSize(std::max(1, int(std::lround(-sampleSize_ * sample_->logicalDpiY() / 72.0))));
-    }
+    const QFont font = TextViewFont(sampleFont_, sampleSize_, sample_->logicalDpiY());
     sample_->setFont(font);
     QPalette palette = sample_->palette();
     palette.setColor(QPalette::WindowText, FromBgr(sampleFore_));

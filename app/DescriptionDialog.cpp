@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,6 +21,10 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
 
 namespace tarnel {
 
@@ -130,13 +135,21 @@ void RunDescribeCommand(TDirData& pane, PaneControls& controls, UserMessages& me
         return;
     }
     {
-        DescriptionDialog dialog(parent);
+        // The names, not the rows: the pane may be read again while a dialog
+        // is open, and its rows then belong to other entries.
         const std::string dir = AddPathDelimiter(pane.Path);
+        std::vector<std::string> names;
         for (int row : controls.SelectedRows()) {
             const TFileData& e = pane.Item(row);
-            if (e.Kind != fkDirectory && e.Kind != fkFile)
-                continue;
-            const std::string path = dir + e.Name;
+            if (e.Kind == fkDirectory || e.Kind == fkFile)
+                names.push_back(e.Name);
+        }
+        DescriptionDialog dialog(parent);
+        for (const std::string& name : names) {
+            const std::string path = dir + name;
+            struct stat st;
+            if (::lstat(path.c_str(), &st) != 0)
+                continue; // gone meanwhile
             const std::string stored = ReadDescription(path);
             const QString shown = QString::fromUtf8(stored);
             dialog.SetText(shown);
@@ -149,8 +162,16 @@ void RunDescribeCommand(TDirData& pane, PaneControls& controls, UserMessages& me
             const QString text = dialog.Text();
             // Unchanged text keeps its bytes, even those that are not UTF-8.
             const std::string bytes = text == shown ? stored : text.toUtf8().toStdString();
-            if (WriteDescription(path, bytes) == WriteDescriptionResult::RenameFailed)
+            switch (WriteDescription(path, bytes)) {
+            case WriteDescriptionResult::RenameFailed:
                 messages.Warning(kRenameDescriptionWarning);
+                break;
+            case WriteDescriptionResult::NameNotStorable:
+                messages.Warning(kNameNotDescribableText + QFile::decodeName(QByteArray::fromStdString(name)));
+                break;
+            default:
+                break;
+            }
         }
     }
     pane.Positions.Store(pane.PlaceKey(), controls.TopRow(), controls.CurrentRow());

@@ -15,6 +15,7 @@ class UserMessages;
 struct TDirData;
 
 inline constexpr const char* kDescribeInArchiveText = "I'm currently unable to set descriptions inside ZIP files. Sorry.";
+inline constexpr const char* kNameNotDescribableText = "DESCRIPT.ION cannot hold a description for this name:\n";
 
 // Every character below 32 (line breaks and tabs among them) as a blank.
 QString BlankControlCharacters(QString text);

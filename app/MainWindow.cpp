@@ -10,15 +10,18 @@
 #include "app/DescriptionDialog.h"
 #include "app/ConfigureDialog.h"
 #include "app/components/SysHotKey.h"
+#include "app/components/TrayIcon.h"
 #include "panes/DisplayOptions.h"
 #include "panes/ViewerExtensions.h"
 #include "app/SettingsStore.h"
 #include "app/QuickGoMenu.h"
+#include "fileops/LastCommand.h"
 #include "panes/Navigation.h"
 #include "app/components/MountWatcher.h"
 #include "panes/ReadDirectory.h"
 #include "panes/Sorting.h"
 #include "platform/Volumes.h"
+#include "viewer/ViewerHost.h"
 #include "widgets/IconCache.h"
 #include "widgets/PaneView.h"
 
@@ -30,6 +33,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -96,6 +100,7 @@ MainWindow::MainWindow(const StartOptions& options, InstanceBlock* block, QWidge
     BuildPanes();
     BuildMenus();
     BuildPopups();
+    BuildViewer();
     StartUp(options);
 }
 
@@ -107,13 +112,11 @@ void MainWindow::BuildToolBars()
     viewer->setObjectName("SBViewer");
     viewer->setText("Viewer");
     viewer->setCheckable(true);
-    viewer->setEnabled(false); // the quick viewer comes with its own issue
     SetHint(viewer, "Quick viewer");
     general_->addWidget(viewer);
     auto* fullScreen = new QToolButton(general_);
     fullScreen->setObjectName("SpeedButton2");
     fullScreen->setText("Full screen");
-    fullScreen->setEnabled(false);
     SetHint(fullScreen, "Full screen viewer");
     general_->addWidget(fullScreen);
 
@@ -154,6 +157,7 @@ void MainWindow::BuildPanes()
     split_ = new QSplitter(Qt::Horizontal, central);
     split_->setObjectName("LeftSplit");
     split_->setChildrenCollapsible(false);
+    split_->installEventFilter(this);
     left_ = new PaneView(true, leftDir_, locale_, split_);
     auto* rest = new QWidget(split_);
     auto* restRow = new QHBoxLayout(rest);
@@ -210,9 +214,8 @@ void MainWindow::BuildCommandColumn()
         PaneView* pane = ActivePane();
         RunDescribeCommand(pane->Data(), *pane, *messages_, this, {}, locale_);
     });
-    // Viewing and opening files and archiving come with the viewer and ZIP work.
-    for (const char* later : {"BTNViewAsText", "BTNOpen", "BTNViewInfos", "BTNToZip"})
-        CommandButton(later)->setEnabled(false);
+    // Archiving comes with the ZIP work.
+    CommandButton("BTNToZip")->setEnabled(false);
 }
 
 void MainWindow::ConnectPane(PaneView* pane)
@@ -232,13 +235,29 @@ void MainWindow::ConnectPane(PaneView* pane)
         headerPopup_->popup(at);
     });
     connect(pane, &PaneView::listReleased, this, &MainWindow::ShowSelectionSummary);
-    connect(pane, &PaneView::listDoubleClicked, this, &MainWindow::OpenEntryOf);
+    connect(pane, &PaneView::listDoubleClicked, this, [this](PaneView* p) {
+        viewer_->SetViewerActive(p, false); // a double-click leaves the viewer first
+        OpenEntryOf(p);
+    });
     connect(pane, &PaneView::listEnterPressed, this, &MainWindow::OpenEntryOf);
     connect(pane, &PaneView::listPopupRequested, this, [this](PaneView* p, QPoint at) {
         DirPopupPopup(p, p->List()->viewport()->mapFromGlobal(at));
         dirPopup_->popup(at);
     });
     connect(pane, &PaneView::historyChanged, this, &MainWindow::UpdateNavButtons);
+    connect(pane, &PaneView::otherPaneRequested, this, [this](PaneView* p) {
+        SetActivePane(p->Other());
+        p->Other()->FocusList();
+    });
+    connect(pane, &PaneView::selectionKeyed, this, &MainWindow::ShowSelectionSummary);
+    connect(pane, &PaneView::parentRequested, this, [this](PaneView* p) {
+        SetActivePane(p);
+        GoParentClick(p);
+    });
+    connect(pane, &PaneView::refreshRequested, this, [this](PaneView* p) {
+        SetActivePane(p);
+        BTNRefreshClick();
+    });
     connect(pane->List(), &PaneList::deletePressed, this, [this, pane] {
         SetActivePane(pane);
         RunFileCommand(3);
@@ -246,7 +265,6 @@ void MainWindow::ConnectPane(PaneView* pane)
     connect(pane->ParentButton(), &QToolButton::clicked, this, [this, pane] { GoParentClick(pane); });
     connect(pane->QuickGoButton(), &QToolButton::clicked, this,
             [this, pane] { PostPrivateMessage(this, UM_QUICKGO, pane == left_ ? 1 : 2); });
-    pane->OpenButton()->setEnabled(false);    // launching comes with opening files
 }
 
 QAction* MainWindow::AddAction(QMenu* menu, const QString& name, const QString& text, std::function<void()> handler,
@@ -295,10 +313,10 @@ void MainWindow::BuildMenus()
 
     QMenu* utility = bar->addMenu("&Utility");
     AddAction(utility, "Refreshdrivelist1", "Refresh drive list", [this] { Refreshdrivelist1Click(); });
-    AddAction(utility, "Uninstall1", "Uninstall", nullptr, false)
+    AddAction(utility, "Uninstall1", "Uninstall", [this] { Uninstall1Click(); })
         ->setStatusTip("Remove some software currently installed on this machine");
     AddAction(utility, "Connect1", "Add net drive", [this] { Connect1Click(); });
-    AddAction(utility, "EditID3tags1", "Edit mp3 ID3 tags", nullptr, false);
+    AddAction(utility, "EditID3tags1", "Edit mp3 ID3 tags", [this] { EditID3tags1Click(); });
 
     QAction* configure = bar->addAction("Config&ure");
     configure->setObjectName("Configure1");
@@ -319,7 +337,10 @@ void MainWindow::BuildPopups()
         if (quickGoTarget_)
             GoToDirectory(quickGoTarget_->Data(), path, locale_);
     });
-    AddAction(dirPopup_, "PopOpen", "Open", [this] { OpenEntryOf(ActivePane()); });
+    AddAction(dirPopup_, "PopOpen", "Open", [this] {
+        RememberLastCommand(*dirPopup_, Action("PopOpen"));
+        OpenEntryOf(ActivePane());
+    });
     AddAction(dirPopup_, "PopView", "View", nullptr, false);
     AddAction(dirPopup_, "PopViewAsText", "View as text", nullptr, false);
     AddAction(dirPopup_, "PopViewInfos", "View infos", nullptr, false);
@@ -356,7 +377,7 @@ void MainWindow::StartWorkers()
         QWidget* viewport = pane->List()->viewport();
         viewport->update(header->sectionViewportPosition(1), 0, header->sectionSize(1), viewport->height());
     });
-    workerSink_->SetErrorHandler([this](const QString& text) { messages_->Error(text); });
+    workerSink_->SetErrorHandler([this](const QString& text) { messages_->Plain(text); });
     leftDir_.Workers = workers_.get();
     rightDir_.Workers = workers_.get();
 }
@@ -410,9 +431,42 @@ void MainWindow::SizeCommandColumn()
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    const int total = split_->width();
-    const int leftWidth = (width() - center_->width()) / 2;
-    split_->setSizes({leftWidth, std::max(total - leftWidth, 0)});
+    RememberPlacement();
+}
+
+void MainWindow::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    RememberPlacement();
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    RememberPlacement();
+    // With a tray to come back from, a minimised program lives only there.
+    if (isMinimized() && tray_ && tray_->Active())
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized())
+                hide();
+        });
+}
+
+// The splitter has its new width only once the window's layout has run, so
+// the halves are set from the splitter's own resize, the first one included.
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == split_ && event->type() == QEvent::Resize) {
+        const int leftWidth = (width() - center_->width()) / 2;
+        split_->setSizes({leftWidth, std::max(split_->width() - split_->handleWidth() - leftWidth, 0)});
+        if (widthsToFit_ && isVisible()) {
+            widthsToFit_ = false;
+            QTimer::singleShot(0, this, &MainWindow::FitUnstoredWidths);
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::StartUp(const StartOptions& options)

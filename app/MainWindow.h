@@ -6,6 +6,7 @@
 #include "app/UserMessages.h"
 #include "panes/DirData.h"
 #include "panes/RowText.h"
+#include "platform/Volumes.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -28,8 +29,10 @@ class BookmarkMenu;
 class InstanceBlock;
 class OperationUi;
 class MountWatcher;
+class EntryHints;
 class PaneView;
 class QuickGoMenu;
+class ViewerHost;
 
 class Registry;
 class TSysHotKey;
@@ -40,6 +43,7 @@ struct StartOptions {
     Registry* registry = nullptr; // the settings store; none: defaults, nothing saved
     std::string leftDir, rightDir; // empty: the volume root of the working directory
     bool startMinimized = false;  // "-MIN" and its spellings
+    std::string viewPath;         // a screenshot run: the left pane on it, shown in the viewer
 };
 
 class MainWindow : public QMainWindow {
@@ -71,6 +75,7 @@ public:
     void SetOperationUi(OperationUi* ui) { operationUi_ = ui; }
     void SetNameDialogRunner(std::function<int(QDialog&)> run) { runNameDialog_ = std::move(run); }
     const AsyncShellSlots& AsyncSlots() const { return asyncSlots_; }
+    class WorkerSinkQt* WorkerMessages() const { return workerSink_.get(); }
 
     // Command handlers, one per command of the window.
     void SetActivePane(PaneView* pane);
@@ -84,6 +89,8 @@ public:
     void NavRootClick();
     void SBDriveClick(int index);
     void Refreshdrivelist1Click();
+    // A new system drive list: the buttons and every pane's drive rows follow it.
+    void ReplaceDriveList(DriveList drives);
     void GoParentClick(PaneView* pane);
     void Copypathtoclipboard1Click();
     void OpenEntryOf(PaneView* pane);
@@ -121,11 +128,27 @@ public:
     void ShowHotKeyHints();
     void ApplyBackType(const std::string& backType);
     void Configure1Click();
+    // The tools: each dialog runs modally for the active pane.
+    void RunRenamer(PaneView* pane);
+    void EditID3tags1Click();
+    void Uninstall1Click();
+
+    // The quick viewer and opening entries.
+    ViewerHost* Viewer() const { return viewer_.get(); }
+    EntryHints* Hints() const { return hints_; }
+    // What opening or viewing the entry under the pane's cursor does: the
+    // viewer, or the default application (the viewer when there is none).
+    void LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool asInfo);
+    // Puts the left pane on path's directory with the cursor on it and shows it.
+    bool ViewPath(const std::string& path);
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void BuildToolBars();
@@ -133,6 +156,8 @@ private:
     void BuildCommandColumn();
     void BuildMenus();
     void BuildPopups();
+    void BuildViewer();
+    void ViewCommand(bool open, bool asText, bool asInfo, const char* popupItem);
     void ConnectPane(PaneView* pane);
     void SizeCommandColumn();
     void StartUp(const StartOptions& options);
@@ -141,6 +166,8 @@ private:
     void LoadLateSettings();
     void StartHotKeysAndTray();
     void ApplyToolBarLayout();
+    void RememberPlacement();
+    void FitUnstoredWidths();
     std::vector<ToolBarBand> CurrentToolBarLayout() const;
     void HandlePrivateMessage(int message, qintptr wParam);
     void UpdateNavButtons();
@@ -182,19 +209,19 @@ private:
     MountWatcher* mountWatcher_ = nullptr;
     bool startMinimized_ = false;
     AsyncShellSlots asyncSlots_;
-    struct AsyncWorker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done = std::make_shared<std::atomic<bool>>(false);
-    };
-    std::map<uint16_t, AsyncWorker> asyncThreads_;
-    std::shared_ptr<std::atomic<bool>> stopAsking_ = std::make_shared<std::atomic<bool>>(false);
+    class BackgroundWork* background_ = nullptr; // a child: the background copies and moves
     OperationUi* operationUi_ = nullptr;          // tests answer the engine's questions
     std::function<int(QDialog&)> runNameDialog_; // tests fill the name dialogs
     bool terminating_ = false;
     Registry* registry_ = nullptr;
     std::unique_ptr<class SettingsStore> store_;
     TSysHotKey* hotKeys_ = nullptr;
+    std::unique_ptr<ViewerHost> viewer_;
+    EntryHints* hints_ = nullptr;
     TTrayIcon* tray_ = nullptr; // Shutdown or the end of the desktop session: close without asking
+    bool saveFailureShown_ = false;
+    bool widthsToFit_ = true; // once the panes have their first real size
+    WindowPlacement seenPlacement_; // the last placement the user saw, normal or maximised
 };
 
 } // namespace tarnel

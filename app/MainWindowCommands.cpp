@@ -19,7 +19,9 @@
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
 #include "panes/Selection.h"
+#include "panes/ViewerExtensions.h"
 #include "platform/Volumes.h"
+#include "viewer/ViewerHost.h"
 #include "widgets/IconCache.h"
 #include "widgets/PaneView.h"
 
@@ -35,6 +37,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QToolButton>
 
 #include <fstream>
@@ -63,6 +66,7 @@ std::string NameOf(const std::string& path)
 
 MainWindow::~MainWindow()
 {
+    viewer_.reset(); // its pages stop before the panes they show go
     FinishBackgroundOperations();
     leftDir_.StopWorkers();
     rightDir_.StopWorkers();
@@ -141,12 +145,19 @@ void MainWindow::BuildDriveButtons()
     }
 }
 
-void MainWindow::Refreshdrivelist1Click()
+void MainWindow::Refreshdrivelist1Click() { ReplaceDriveList(ReadSystemDriveList()); }
+
+// Every listing ends with the drive rows, and painting and opening map a row
+// to the entry of the same number in the list: each pane is read again at
+// once, keeping its place. The icon threads read the list: they stop first.
+void MainWindow::ReplaceDriveList(DriveList drives)
 {
-    RefreshSystemDrives();
+    leftDir_.StopWorkers();
+    rightDir_.StopWorkers();
+    SetSystemDrives(std::move(drives));
     BuildDriveButtons();
-    ReadDirectory(leftDir_, locale_);
-    ReadDirectory(rightDir_, locale_);
+    RefreshPane(left_);
+    RefreshPane(right_);
 }
 
 void MainWindow::Copypathtoclipboard1Click()
@@ -162,7 +173,7 @@ void MainWindow::OpenEntryOf(PaneView* pane)
     SetActivePane(pane);
     pane->FilterBox()->setEditText("*");
     if (OpenEntry(pane->Data(), pane->CurrentRow(), locale_) == OpenResult::OpenFile)
-        ShowStatus("Opening files is not available yet");
+        LaunchEntry(pane, false, false, false);
 }
 
 void MainWindow::QuickGoClick(PaneView* pane)
@@ -200,7 +211,8 @@ void MainWindow::DirPopupPopup(PaneView* pane, QPoint viewportPos)
     const TFileData* entry = row >= 0 && row < data.Count ? &data.Item(row) : nullptr;
     const bool isFile = entry && entry->Kind == fkFile;
     Action("PopOpen")->setEnabled(isFile || (entry && entry->Kind == fkDirectory && data.ZipMode == 0));
-    // "View" and "View as text" follow the entry once the quick viewer exists.
+    Action("PopView")->setEnabled(isFile && IsViewerExtension(entry->Name));
+    Action("PopViewAsText")->setEnabled(isFile);
     quickGo_->FillDriveItems(quickDir_);
 }
 
@@ -210,6 +222,10 @@ void MainWindow::ShutdownProgram()
 {
     terminating_ = true;
     close();
+    // Closing a hidden window does not end the loop: end it here. Only a
+    // running loop is ended, so that a direct call leaves later loops alone.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(0);
 }
 
 void MainWindow::ShowProgram()
@@ -314,12 +330,7 @@ void MainWindow::OnMountsChanged()
     const std::vector<std::string>& changed = mountWatcher_->LastChanges();
     if (changed.empty())
         return;
-    RefreshSystemDrives();
-    BuildDriveButtons();
-    if (PlaceIsOnChangedVolume(leftDir_.Path, changed))
-        PostPrivateMessage(this, UM_REFRESHLEFT);
-    if (PlaceIsOnChangedVolume(rightDir_.Path, changed))
-        PostPrivateMessage(this, UM_REFRESHRIGHT);
+    ReplaceDriveList(ReadSystemDriveList());
 }
 
 void MainWindow::ShellCall()

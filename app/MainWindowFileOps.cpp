@@ -2,6 +2,7 @@
 // delete, rename and properties, background copies and moves, New dir/zip.
 #include "app/MainWindow.h"
 #include "app/PrivateMessages.h"
+#include "fileops/BackgroundWork.h"
 #include "fileops/LastCommand.h"
 #include "fileops/NameDialogs.h"
 #include "fileops/PropertiesDialog.h"
@@ -16,7 +17,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QStatusBar>
-#include <QThread>
 
 #include <cerrno>
 #include <map>
@@ -47,6 +47,18 @@ std::vector<std::string> SelectedPaths(PaneView& pane, std::string* firstName = 
     return paths;
 }
 
+// An empty name would name the folder itself, a "/" another folder.
+QString NewNameProblem(const QString& name)
+{
+    if (name.isEmpty())
+        return "The new name is empty.";
+    if (name.contains('/'))
+        return "A name cannot contain \"/\": " + name;
+    if (name == "." || name == "..")
+        return "\"" + name + "\" is not a name for a file or folder.";
+    return {};
+}
+
 void StorePlace(PaneView& pane)
 {
     TDirData& data = pane.Data();
@@ -61,7 +73,7 @@ void MainWindow::DoFileOperation(int code)
     PaneView* source = ActivePane();
     PaneView* target = source->Other();
     if (code == FO_RENAME && SelectedPaths(*source).size() != 1) {
-        ShowStatus("The batch renamer is not available yet");
+        RunRenamer(source);
         return;
     }
     StorePlace(*source);
@@ -75,11 +87,17 @@ void MainWindow::DoFileOperation(int code)
     if (sources.empty())
         return;
     std::string targetPath = target->Data().Path;
+    const std::string sourceDir = source->Data().Path; // the dialogs below may outlive this listing
     if (code == FO_RENAME) {
-        RenameDialog dialog(Decode(firstName), this);
+        RenameDialog dialog(firstName, this);
         if ((runNameDialog_ ? runNameDialog_(dialog) : dialog.exec()) != QDialog::Accepted)
             return;
-        targetPath = AddPathDelimiter(source->Data().Path) + QFile::encodeName(dialog.NameEdit()->text()).toStdString();
+        const std::string typed = dialog.Name();
+        if (const QString problem = NewNameProblem(QFile::decodeName(typed.c_str())); !problem.isEmpty()) {
+            messages_->Warning(problem);
+            return;
+        }
+        targetPath = AddPathDelimiter(sourceDir) + typed;
     }
     if (code == 170) {
         PropertiesDialog dialog(sources, this);
@@ -96,15 +114,10 @@ void MainWindow::DoFileOperation(int code)
             messages_->Warning("Unable to launch asynchronous shell operation. No free slots.");
             return;
         }
-        AsyncWorker& worker = asyncThreads_[*id];
-        worker.thread = std::thread([this, id = *id, code, sources, targetPath, done = worker.done, stop = stopAsking_] {
-            {
-                BackgroundOperationUi ui(this, stop);
-                ShellFileOperation(ui).Run(code, sources, targetPath);
-            }
-            PostPrivateMessage(this, UM_ASYNCDONE, id);
-            *done = true;
-        });
+        if (!background_)
+            background_ = new BackgroundWork(this);
+        background_->Start(*id, code, sources, targetPath,
+                           [this](uint16_t done) { PostPrivateMessage(this, UM_ASYNCDONE, done); });
         QApplication::beep();
         return;
     }
@@ -136,11 +149,8 @@ void MainWindow::NewDirClick()
 void MainWindow::AsyncDone(uint16_t id)
 {
     QApplication::beep();
-    const auto thread = asyncThreads_.find(id);
-    if (thread != asyncThreads_.end()) {
-        thread->second.thread.join(); // it has posted its last message: ends at once
-        asyncThreads_.erase(thread);
-    }
+    if (background_)
+        background_->Reap(id);
     const std::optional<AsyncShellEntry> entry = asyncSlots_.Complete(id);
     if (!entry) {
         messages_->Warning("Asynchronous shell operation completion with invalid ID.");
@@ -156,16 +166,8 @@ void MainWindow::AsyncDone(uint16_t id)
 
 void MainWindow::FinishBackgroundOperations()
 {
-    *stopAsking_ = true;
-    // A worker may be waiting for the main thread right now: keep serving it.
-    for (auto& [id, worker] : asyncThreads_) {
-        while (!*worker.done) {
-            QApplication::processEvents(QEventLoop::AllEvents, 20);
-            QThread::msleep(5);
-        }
-        worker.thread.join();
-    }
-    asyncThreads_.clear();
+    if (background_)
+        background_->Shutdown();
 }
 
 std::string MainWindow::CreateDirOrZip(bool otherPane, bool forceZip)
@@ -173,7 +175,7 @@ std::string MainWindow::CreateDirOrZip(bool otherPane, bool forceZip)
     PaneView* pane = otherPane ? ActivePane()->Other() : ActivePane();
     NewDirDialog dialog(forceZip, this);
     while ((runNameDialog_ ? runNameDialog_(dialog) : dialog.exec()) == QDialog::Accepted) {
-        const std::string typed = QFile::encodeName(dialog.NameEdit()->text()).toStdString();
+        const std::string typed = dialog.Name();
         const std::string place = AddPathDelimiter(pane->Data().Path);
         std::string error;
         if (dialog.ZipBox()->isChecked()) {

@@ -8,10 +8,14 @@
 #include "app/components/TrayIcon.h"
 #include "panes/DisplayOptions.h"
 #include "panes/ViewerExtensions.h"
+#include "platform/DirectoryReader.h"
 #include "platform/Registry.h"
+#include "viewer/ViewerHost.h"
 #include "widgets/PaneView.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
 #include <QToolBar>
 
 #include <algorithm>
@@ -30,6 +34,28 @@ std::array<int, 4> WidthsOf(const PaneView* pane)
 {
     const auto w = pane->SectionWidths();
     return {w[0], w[1], w[2], w[3]};
+}
+
+// The design's widths are pixels of an 8-point font whose characters average
+// 5 pixels; wider desktop fonts cut most texts at those widths. A column with
+// no stored width fits its texts instead: size and time the widest text they
+// can show, the name the first listing's longest name, as far as the pane
+// keeps size, time and some description in view.
+void FitColumns(PaneView* pane, const std::array<bool, 4>& stored, const DisplayLocale& locale)
+{
+    const TDirData& data = pane->Data();
+    // Files up to 100 GB, drives up to a terabyte free of a terabyte.
+    const int64_t terabyte = int64_t(999999) << 20;
+    const int size = std::max({data.BestWidths[1], pane->TextWidth(SizeText(int64_t(99999.9 * 1048576), locale)) + 3,
+                               pane->TextWidth(DriveSpaceText(terabyte, terabyte, locale)) + 3});
+    const int time = std::max(data.BestWidths[2], pane->TextWidth(TimeText(int32_t(PackDosTime(2026, 12, 28, 23, 58, 0)), locale)) + 3);
+    const int designName = 100 * pane->List()->fontMetrics().averageCharWidth() / 5;
+    const int room = pane->List()->viewport()->width() - size - time - 40;
+    const int name = std::max(30, std::min(std::max(data.BestWidths[0], designName), room));
+    const int fitted[3] = {name, size, time};
+    for (int i = 0; i < 3; ++i)
+        if (!stored[size_t(i)])
+            pane->Header()->resizeSection(i, fitted[i]);
 }
 
 void ApplyDisplayOptions(const AppSettings& s)
@@ -113,8 +139,18 @@ void MainWindow::SysHotKeyHotKey(int index)
         else
             ShowProgram();
         break;
-    case 3: HideProgram(); break; // no viewer to leave yet
-    default: break;               // the viewer keys act once the viewer exists
+    case 1:
+        if (Viewer()->IsOn())
+            Viewer()->ToggleFullScreenViewer();
+        break;
+    case 2: {
+        QAbstractButton* button = general_->findChild<QAbstractButton*>("SBViewer");
+        button->setChecked(!button->isChecked());
+        Viewer()->SBViewerClick();
+        break;
+    }
+    case 3: Viewer()->LeaveViewerOrMinimize(); break;
+    default: break;
     }
 }
 
@@ -148,6 +184,8 @@ void MainWindow::ApplyToolBarLayout()
         if (band.lineBreak)
             addToolBarBreak();
         addToolBar(bar);
+        // A tool bar is as wide as its buttons; the stored width widens it.
+        bar->setMinimumWidth(std::clamp(band.width, 0, 4000));
         bar->show();
     }
 }
@@ -167,6 +205,18 @@ std::vector<ToolBarBand> MainWindow::CurrentToolBarLayout() const
     return bands;
 }
 
+void MainWindow::FitUnstoredWidths()
+{
+    FitColumns(left_, settings_.leftWidthStored, locale_);
+    FitColumns(right_, settings_.rightWidthStored, locale_);
+}
+
+void MainWindow::RememberPlacement()
+{
+    if (isVisible() && !isMinimized())
+        seenPlacement_ = TSaveForm::ReadPlacement(*this, false);
+}
+
 void MainWindow::SaveSettings()
 {
     if (!store_)
@@ -177,8 +227,19 @@ void MainWindow::SaveSettings()
     settings_.bands = CurrentToolBarLayout();
     for (int n = 0; n < hotKeys_->Count() && n < 4; ++n)
         settings_.hotKeys[size_t(n)] = hotKeys_->GetHotKey(n);
-    settings_.mainForm = TSaveForm::ReadPlacement(*this, !isVisible() || isMinimized());
-    store_->SaveAll(settings_, ViewerExtensions());
+    // The save runs after the window has closed: what is stored is what the
+    // user last saw, never the hidden state of the end of the run.
+    RememberPlacement();
+    if (seenPlacement_.width > 0)
+        settings_.mainForm = seenPlacement_;
+    // A file refused at start-up is left alone on purpose: that was reported then.
+    const RegistryFile& file = registry_->File(RegistryRoot::CurrentUser);
+    if (!store_->SaveAll(settings_, ViewerExtensions()) && !file.Refused() && !saveFailureShown_) {
+        saveFailureShown_ = true;
+        messages_->Error(QString("The settings could not be saved in %1 (a read-only folder or a full disk?). "
+                                 "The file keeps the settings it had.")
+                             .arg(QFile::decodeName(QByteArray::fromStdString(file.Path()))));
+    }
 }
 
 } // namespace tarnel

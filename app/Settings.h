@@ -60,6 +60,8 @@ struct AppSettings {
     TextViewSettings textView;
     std::array<int, 4> leftWidths{100, 50, 80, 5000};
     std::array<int, 4> rightWidths{100, 50, 80, 5000};
+    // Which widths came from the store; the others are fitted to the font.
+    std::array<bool, 4> leftWidthStored{}, rightWidthStored{};
     std::vector<std::string> bookmarks; // paths ending with "/"
     std::array<HotKeyDefinition, 4> hotKeys = DefaultHotKeys();
     WindowPlacement mainForm;

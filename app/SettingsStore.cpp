@@ -53,6 +53,28 @@ void SettingsStore::LoadKey(const std::string& key, Load&& load)
     }
 }
 
+WindowPlacement ReadWindowPlacement(const RegistryKey& k)
+{
+    WindowPlacement p;
+    p.left = ReadPlacementValue(k, "Left");
+    p.top = ReadPlacementValue(k, "Top");
+    p.width = ReadPlacementValue(k, "Width");
+    p.height = ReadPlacementValue(k, "Height");
+    p.state = ReadPlacementValue(k, "State");
+    p.restoreToMax = ReadPlacementValue(k, "RestoreToMax") != 0;
+    return p;
+}
+
+void WriteWindowPlacement(RegistryKey& k, const WindowPlacement& p)
+{
+    k.WriteString("Top", std::to_string(p.top));
+    k.WriteString("Left", std::to_string(p.left));
+    k.WriteString("Width", std::to_string(p.width));
+    k.WriteString("Height", std::to_string(p.height));
+    k.WriteString("State", std::to_string(p.state));
+    k.WriteString("RestoreToMax", p.restoreToMax ? "1" : "0");
+}
+
 bool ColumnOfWidthValue(const std::string& valueName, int& column)
 {
     if (!Match("width*", valueName))
@@ -91,22 +113,47 @@ void SettingsStore::LoadViewerTypes(ViewerExtensionTable& table)
 
 void SettingsStore::LoadColumnWidths(AppSettings& settings)
 {
-    for (auto [key, widths] : {std::pair{"LeftHeader", &settings.leftWidths}, std::pair{"RightHeader", &settings.rightWidths}}) {
-        std::array<int, 4> loaded = *widths;
-        LoadKey(key, [&](RegistryKey& k) {
+    struct Header {
+        const char* key;
+        std::array<int, 4>* widths;
+        std::array<bool, 4>* stored;
+    };
+    for (const Header& h : {Header{"LeftHeader", &settings.leftWidths, &settings.leftWidthStored},
+                            Header{"RightHeader", &settings.rightWidths, &settings.rightWidthStored}}) {
+        std::array<int, 4> loaded = *h.widths;
+        std::array<bool, 4> stored{};
+        LoadKey(h.key, [&](RegistryKey& k) {
             for (const std::string& name : k.GetValueNames()) {
                 int column = 0;
-                if (ColumnOfWidthValue(name, column))
+                if (ColumnOfWidthValue(name, column)) {
                     loaded[size_t(column)] = k.ReadInteger(name);
+                    stored[size_t(column)] = true;
+                }
             }
-            *widths = loaded;
+            *h.widths = loaded;
+            *h.stored = stored;
         });
     }
 }
 
+namespace {
+const char kBookmarkPathValue[] = "path";
+} // namespace
+
 void SettingsStore::LoadBookmarks(AppSettings& settings)
 {
-    LoadKey("bookmarks", [&](RegistryKey& k) { settings.bookmarks = k.GetKeyNames(); });
+    // The exact bytes are in the sub-key's "path" value; a sub-key without one
+    // (written by hand) is named by the path itself.
+    LoadKey("bookmarks", [&](RegistryKey& k) {
+        std::vector<std::string> paths;
+        for (const std::string& name : k.GetKeyNames()) {
+            RegistryKey bookmark(registry_);
+            const bool hasPath = bookmark.OpenKey(KeyPath("bookmarks\\" + name), false) &&
+                                 bookmark.ValueExists(kBookmarkPathValue);
+            paths.push_back(hasPath ? bookmark.ReadString(kBookmarkPathValue) : name);
+        }
+        settings.bookmarks = std::move(paths);
+    });
 }
 
 void SettingsStore::LoadGeneral(AppSettings& settings)
@@ -194,14 +241,7 @@ void SettingsStore::LoadHotKeys(AppSettings& settings)
 void SettingsStore::LoadPlacement(AppSettings& settings)
 {
     LoadKey("MainForm", [&](RegistryKey& k) {
-        WindowPlacement p;
-        p.left = ReadPlacementValue(k, "Left");
-        p.top = ReadPlacementValue(k, "Top");
-        p.width = ReadPlacementValue(k, "Width");
-        p.height = ReadPlacementValue(k, "Height");
-        p.state = ReadPlacementValue(k, "State");
-        p.restoreToMax = ReadPlacementValue(k, "RestoreToMax") != 0;
-        settings.mainForm = p;
+        settings.mainForm = ReadWindowPlacement(k);
     });
 }
 
@@ -239,9 +279,17 @@ bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& ta
     if (open(k, "bookmarks")) {
         for (const std::string& name : k.GetKeyNames())
             k.DeleteKey(name);
-        for (const std::string& path : s.bookmarks)
-            if (IsValidKeyName(path)) // a key name cannot hold every byte a path can
-                RegistryKey(registry_).OpenKey(KeyPath("bookmarks\\" + path), true);
+        // Key names ignore case and cannot hold every byte of a path: the
+        // path itself goes in a value, and a name that is taken or invalid
+        // gives way to a numbered one, so duplicates and "/A" beside "/a" stay.
+        for (size_t i = 0; i < s.bookmarks.size(); ++i) {
+            const std::string& path = s.bookmarks[i];
+            const std::string name =
+                IsValidKeyName(path) && !k.KeyExists(path) ? path : "bookmark" + std::to_string(i + 1);
+            RegistryKey bookmark(registry_);
+            if (bookmark.OpenKey(KeyPath("bookmarks\\" + name), true))
+                bookmark.WriteString(kBookmarkPathValue, path);
+        }
     }
     if (open(k, "HotKeys")) {
         for (size_t n = 0; n < s.hotKeys.size(); ++n) {
@@ -278,13 +326,7 @@ bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& ta
             k.WriteInteger("width" + std::to_string(n), (*widths)[n]);
     }
     if (open(k, "MainForm")) {
-        const WindowPlacement& p = s.mainForm;
-        k.WriteString("Top", std::to_string(p.top));
-        k.WriteString("Left", std::to_string(p.left));
-        k.WriteString("Width", std::to_string(p.width));
-        k.WriteString("Height", std::to_string(p.height));
-        k.WriteString("State", std::to_string(p.state));
-        k.WriteString("RestoreToMax", p.restoreToMax ? "1" : "0");
+        WriteWindowPlacement(k, s.mainForm);
     }
     return registry_.Save();
 }

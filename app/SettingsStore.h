@@ -11,6 +11,7 @@
 namespace tarnel {
 
 class Registry;
+class RegistryKey;
 class ViewerExtensionTable;
 
 inline constexpr const char kSettingsRoot[] = "Software\\Vormane\\orv";
@@ -44,6 +45,11 @@ private:
     std::vector<std::string> messages_;
     std::set<std::string> refused_;
 };
+
+// A window placement as text values in the open key (MainForm, RenamerForm,
+// ...). Reading throws RegistryError for a value of the wrong type.
+WindowPlacement ReadWindowPlacement(const RegistryKey& key);
+void WriteWindowPlacement(RegistryKey& key, const WindowPlacement& placement);
 
 // "Name" = width N of the column; false for names that are not width0..width3.
 bool ColumnOfWidthValue(const std::string& valueName, int& column);

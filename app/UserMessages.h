@@ -14,6 +14,8 @@ public:
     virtual void Warning(const QString& text) = 0;
     virtual void Information(const QString& text) = 0;
     virtual bool Confirm(const QString& text) = 0; // Yes / No
+    // A box with no icon, for notes that are neither errors nor warnings.
+    virtual void Plain(const QString& text) { Information(text); }
 };
 
 class MessageBoxes : public UserMessages {
@@ -23,6 +25,7 @@ public:
     void Warning(const QString& text) override;
     void Information(const QString& text) override;
     bool Confirm(const QString& text) override;
+    void Plain(const QString& text) override;
 
 private:
     QWidget* parent_;

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QIcon>
 #include <QSessionManager>
 
 #include <cstdlib>
@@ -30,6 +31,7 @@ struct ScreenshotRun {
     std::string file;
     int width = 1000, height = 640;
     std::vector<std::string> places;
+    std::string view; // shown in the viewer, the left pane on its directory
 };
 
 bool ParseScreenshot(const std::vector<std::string>& args, ScreenshotRun& run)
@@ -41,6 +43,8 @@ bool ParseScreenshot(const std::vector<std::string>& args, ScreenshotRun& run)
             if (std::sscanf(args[++i].c_str(), "%dx%d", &run.width, &run.height) != 2 || run.width < 200 ||
                 run.height < 150)
                 return false;
+        } else if (args[i] == "--view" && i + 1 < args.size()) {
+            run.view = args[++i];
         } else {
             run.places.push_back(args[i]);
         }
@@ -64,6 +68,11 @@ int RunScreenshot(int argc, char** argv, const ScreenshotRun& run)
     MainWindow window(options, nullptr);
     window.resize(run.width, run.height);
     window.show();
+    QApplication::processEvents();
+    if (!run.view.empty() && !window.ViewPath(run.view)) {
+        std::cerr << "tarnel: cannot view " << run.view << "\n";
+        return 1;
+    }
     QElapsedTimer settle;
     settle.start();
     while (settle.elapsed() < 300)
@@ -84,6 +93,8 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tarnel");
+    QApplication::setDesktopFileName("tarnel");
+    QApplication::setWindowIcon(QIcon::fromTheme("tarnel"));
     QApplication::setQuitOnLastWindowClosed(true);
     // SIGTERM and SIGHUP end the run like the end of the desktop session;
     // caught from here on, so that one arriving during start-up still saves.
@@ -92,7 +103,11 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
     InstanceBlock block;
     std::string error;
     if (!block.Open(&error)) {
+        // Started from a menu there is no terminal to read: the box says it too.
         std::cerr << "tarnel: " << error << "\n";
+        QMessageBox box(QMessageBox::Critical, "Tarnel", QString::fromStdString(error));
+        QObject::connect(&termination, &TerminationSignals::received, &box, &QMessageBox::reject);
+        box.exec();
         return 1;
     }
     if (block.BlockExists()) {
@@ -151,7 +166,7 @@ int main(int argc, char** argv)
         if (a == "--screenshot") {
             ScreenshotRun run;
             if (!ParseScreenshot(args, run)) {
-                std::cerr << "usage: tarnel --screenshot FILE.png [--size WxH] [LEFT_DIR [RIGHT_DIR]]\n";
+                std::cerr << "usage: tarnel --screenshot FILE.png [--size WxH] [--view PATH] [LEFT_DIR [RIGHT_DIR]]\n";
                 return 2;
             }
             return RunScreenshot(argc, argv, run);

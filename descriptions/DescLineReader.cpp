@@ -103,12 +103,22 @@ int DescLineReader::Open(const std::string& fileName, size_t bufferSize)
 
 std::string DescLineReader::ReadLine(int handle)
 {
+    return ReadLineUpTo(handle, kMaxLine);
+}
+
+std::string DescLineReader::ReadWholeLine(int handle)
+{
+    return ReadLineUpTo(handle, std::string::npos);
+}
+
+std::string DescLineReader::ReadLineUpTo(int handle, size_t maxLine)
+{
     std::string line;
     Slot* s = SlotOf(handle);
     if (!s)
         return line;
 
-    // Scan block-wise for the line end; bytes beyond kMaxLine are skipped
+    // Scan block-wise for the line end; bytes beyond maxLine are skipped
     // without being stored, so a huge line costs time only, not memory.
     for (;;) {
         Ensure(*s);
@@ -119,7 +129,7 @@ std::string DescLineReader::ReadLine(int handle)
         const char* p = begin;
         while (p != stop && !IsLineEnd(*p))
             ++p;
-        size_t room = kMaxLine - line.size();
+        size_t room = maxLine - line.size();
         size_t take = size_t(p - begin);
         line.append(begin, take < room ? take : room);
         s->pos += size_t(p - begin);

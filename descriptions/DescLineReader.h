@@ -15,8 +15,13 @@ public:
     static int Open(const std::string& fileName, size_t bufferSize);
     // Reads one line without its line end (CR, LF, CR LF, LF CR, CR CR, LF LF).
     static std::string ReadLine(int handle);
+    // The same, never cut: for copying lines that are not to change.
+    static std::string ReadWholeLine(int handle);
     static bool EndOfData(int handle);
     static void Close(int handle);
+
+private:
+    static std::string ReadLineUpTo(int handle, size_t maxLine);
 };
 
 } // namespace tarnel

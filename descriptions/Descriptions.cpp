@@ -77,14 +77,31 @@ namespace {
 
 // Calls onLine for every line of a description file; false when it cannot be
 // opened.
+// onLine returns false to stop early.
 template <class OnLine>
 bool ForEachLine(const std::string& descPath, OnLine onLine)
 {
     int h = DescLineReader::Open(descPath, kDescriptionBufferSize);
     if (h == 0)
         return false;
-    while (!DescLineReader::EndOfData(h))
-        onLine(ParseDescriptionLine(DescLineReader::ReadLine(h)));
+    while (!DescLineReader::EndOfData(h) && onLine(ParseDescriptionLine(DescLineReader::ReadLine(h))))
+        ;
+    DescLineReader::Close(h);
+    return true;
+}
+
+// Every line whole, with its parsed form: a rewrite must not cut the lines it
+// only passes on.
+template <class OnLine>
+bool ForEachWholeLine(const std::string& descPath, OnLine onLine)
+{
+    int h = DescLineReader::Open(descPath, kDescriptionBufferSize);
+    if (h == 0)
+        return false;
+    while (!DescLineReader::EndOfData(h)) {
+        const std::string line = DescLineReader::ReadWholeLine(h);
+        onLine(line, ParseDescriptionLine(line));
+    }
     DescLineReader::Close(h);
     return true;
 }
@@ -164,6 +181,7 @@ void LoadDescriptions(const std::string& dir, DescriptionList& list)
     ForEachLine(DescPathIn(dir), [&](const DescriptionLine& d) {
         if (!d.name.empty())
             list.Set(d.name, d.description); // empty description removes
+        return true;
     });
 }
 
@@ -174,11 +192,11 @@ std::string ReadDescription(const std::string& fullPath)
     std::string result;
     if (name.empty())
         return result;
-    // The whole file is read so that, as in the listing, the later of two
-    // lines for one name wins.
     ForEachLine(DescPathIn(dir), [&](const DescriptionLine& d) {
-        if (!d.name.empty() && EqualsIgnoreCase(d.name, name))
-            result = d.description;
+        if (d.name.empty() || !EqualsIgnoreCase(d.name, name))
+            return true;
+        result = d.description;
+        return false; // the first line for the name is its description
     });
     return result;
 }
@@ -188,7 +206,7 @@ WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::
     std::string dir, name;
     SplitPath(fullPath, dir, name);
     if (!NameFitsFormat(name))
-        return WriteDescriptionResult::NotStored;
+        return WriteDescriptionResult::NameNotStorable;
 
     // A line break inside the text would split the line in the file.
     std::string text = description;
@@ -218,8 +236,8 @@ WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::
     std::string out;
     bool found = false;
     bool writeFailed = false;
-    auto emit = [&](const std::string& n, const std::string& d) {
-        out += FormatDescriptionLine(n, d);
+    auto emitLine = [&](const std::string& line) {
+        out += line;
         out += "\r\n";
         if (out.size() >= 65536) {
             writeFailed = writeFailed || !WriteAll(fd, out);
@@ -227,14 +245,16 @@ WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::
         }
     };
 
-    bool opened = ForEachLine(descPath, [&](const DescriptionLine& d) {
+    auto emit = [&](const std::string& n, const std::string& d) { emitLine(FormatDescriptionLine(n, d)); };
+
+    bool opened = ForEachWholeLine(descPath, [&](const std::string& line, const DescriptionLine& d) {
         if (d.name.empty())
             return;
         if (EqualsIgnoreCase(d.name, name)) {
             found = true;
             emit(d.name, text);
         } else {
-            emit(d.name, d.description);
+            emitLine(line); // byte for byte, however long
         }
     });
     // An existing regular file that cannot be read (no permission, no free

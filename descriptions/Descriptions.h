@@ -38,12 +38,14 @@ private:
 
 // dir ends with "/". A missing or unreadable file leaves the list empty.
 void LoadDescriptions(const std::string& dir, DescriptionList& list);
-// Description of one file or directory (full path), or "".
+// Description of one file or directory (full path), from the first line for
+// its name, or "".
 std::string ReadDescription(const std::string& fullPath);
 
 enum class WriteDescriptionResult {
     Written,
     NotStored,    // the temporary file could not be made: silently not stored
+    NameNotStorable, // the line format cannot carry this name: the caller says so
     RenameFailed, // the caller shows kRenameDescriptionWarning; the old file is intact
 };
 // Sets the description of one file or directory (full path) in the

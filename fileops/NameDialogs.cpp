@@ -1,6 +1,7 @@
 #include "fileops/NameDialogs.h"
 
 #include "panes/Matcher.h"
+#include "widgets/NameText.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -23,13 +24,13 @@ QDialogButtonBox* OkCancel(QDialog* dialog)
 
 } // namespace
 
-RenameDialog::RenameDialog(const QString& name, QWidget* parent) : QDialog(parent)
+RenameDialog::RenameDialog(const std::string& name, QWidget* parent) : QDialog(parent)
 {
     setObjectName("DlgRename");
     setWindowTitle("Rename");
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel("Rename to", this));
-    name_ = new QLineEdit(name, this);
+    name_ = new QLineEdit(NameToEditText(name), this);
     name_->setObjectName("EDName");
     name_->selectAll();
     layout->addWidget(name_);
@@ -40,6 +41,8 @@ NewDirDialog::NewDirDialog(bool forceZip, QWidget* parent) : QDialog(parent)
 {
     setObjectName("DlgNewDir");
     setWindowTitle("Create new directory/zip");
+    // Wide enough for the whole title in the frame's bar.
+    setMinimumWidth(fontMetrics().horizontalAdvance(windowTitle()) + 160);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel("Name", this));
     name_ = new QLineEdit(this);
@@ -55,9 +58,13 @@ NewDirDialog::NewDirDialog(bool forceZip, QWidget* parent) : QDialog(parent)
     layout->addWidget(OkCancel(this));
     // A name that looks like an archive ticks the box; it is never unticked for the user.
     connect(name_, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (!zip_->isChecked() && Match("*.zip", QFile::encodeName(text).toStdString()))
+        if (!zip_->isChecked() && Match("*.zip", EditTextToName(text)))
             zip_->setChecked(true);
     });
 }
+
+std::string RenameDialog::Name() const { return EditTextToName(name_->text()); }
+
+std::string NewDirDialog::Name() const { return EditTextToName(name_->text()); }
 
 } // namespace tarnel

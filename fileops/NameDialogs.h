@@ -3,6 +3,8 @@
 // "Create new directory/zip".
 #include <QDialog>
 
+#include <string>
+
 class QCheckBox;
 class QLineEdit;
 
@@ -11,8 +13,9 @@ namespace tarnel {
 class RenameDialog : public QDialog {
     Q_OBJECT
 public:
-    RenameDialog(const QString& name, QWidget* parent = nullptr);
+    RenameDialog(const std::string& name, QWidget* parent = nullptr);
     QLineEdit* NameEdit() const { return name_; }
+    std::string Name() const; // the edited name, undecodable bytes kept
 
 private:
     QLineEdit* name_;
@@ -24,6 +27,7 @@ public:
     NewDirDialog(bool forceZip, QWidget* parent = nullptr);
     QLineEdit* NameEdit() const { return name_; }
     QCheckBox* ZipBox() const { return zip_; }
+    std::string Name() const;
 
 private:
     QLineEdit* name_;

@@ -104,6 +104,7 @@ PropertiesDialog::~PropertiesDialog()
 void PropertiesDialog::AddRow(const QString& label, const QString& value)
 {
     auto* text = new QLabel(value, this);
+    text->setTextFormat(Qt::PlainText); // names may hold anything, markup included
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     text->setWordWrap(true);
     static_cast<QFormLayout*>(static_cast<QVBoxLayout*>(layout())->itemAt(0)->layout())->addRow(label, text);
@@ -124,7 +125,8 @@ void PropertiesDialog::StartTotals()
             if (S_ISDIR(st.st_mode)) {
                 DirectoryWalker walker(stop_, ClusterSizeOf(p));
                 walker.Walk(p, totals);
-                ++totals.dirs;
+                if (paths.size() > 1) // one folder tells what it holds, not itself
+                    ++totals.dirs;
             } else {
                 ++totals.files;
                 if (S_ISREG(st.st_mode))

@@ -55,11 +55,15 @@ ForegroundOperationUi::ForegroundOperationUi(QWidget* parent) : parent_(parent) 
 
 ForegroundOperationUi::~ForegroundOperationUi() = default;
 
+// A name is shown as it is: markup in it must not rewrite the question.
+static void MakePlain(QMessageBox& box) { box.setTextFormat(Qt::PlainText); }
+
 ReplaceAnswer ForegroundOperationUi::AskReplace(const std::string& path)
 {
     QMessageBox box(QMessageBox::Question, "Tarnel",
                     QString("%1 already exists.\nDo you want to replace it?").arg(Decode(path)),
                     QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::Cancel, parent_);
+    MakePlain(box);
     box.setDefaultButton(QMessageBox::No);
     switch (box.exec()) {
     case QMessageBox::Yes: return ReplaceAnswer::Yes;
@@ -74,6 +78,7 @@ ErrorAnswer ForegroundOperationUi::AskError(const std::string& what, const std::
     QMessageBox box(QMessageBox::Warning, "Tarnel",
                     QString("%1 %2:\n%3").arg(QString::fromStdString(what), Decode(path), QString(std::strerror(error))),
                     QMessageBox::Retry | QMessageBox::Ignore | QMessageBox::Cancel, parent_);
+    MakePlain(box);
     box.button(QMessageBox::Ignore)->setText("Skip");
     switch (box.exec()) {
     case QMessageBox::Retry: return ErrorAnswer::Retry;
@@ -91,17 +96,21 @@ bool ForegroundOperationUi::ConfirmTrash(size_t count)
 
 DeleteAnswer ForegroundOperationUi::AskDeletePermanently(const std::string& path)
 {
-    const auto answer = QMessageBox::question(
-        parent_, "Tarnel",
-        QString("%1 cannot be moved to the Trash.\nDo you want to delete it permanently?").arg(Decode(path)),
-        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::No);
+    QMessageBox box(QMessageBox::Question, "Tarnel",
+                    QString("%1 cannot be moved to the Trash.\nDo you want to delete it permanently?").arg(Decode(path)),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent_);
+    MakePlain(box);
+    box.setDefaultButton(QMessageBox::No);
+    const int answer = box.exec();
     return answer == QMessageBox::Yes ? DeleteAnswer::Yes : answer == QMessageBox::No ? DeleteAnswer::No
                                                                                        : DeleteAnswer::Cancel;
 }
 
 void ForegroundOperationUi::Refused(const std::string& text)
 {
-    QMessageBox::warning(parent_, "Tarnel", Decode(text));
+    QMessageBox box(QMessageBox::Warning, "Tarnel", Decode(text), QMessageBox::Ok, parent_);
+    MakePlain(box);
+    box.exec();
 }
 
 bool ForegroundOperationUi::Progress(uint64_t itemsDone, uint64_t itemsTotal, uint64_t bytesDone, uint64_t bytesTotal,
@@ -121,85 +130,6 @@ bool ForegroundOperationUi::Progress(uint64_t itemsDone, uint64_t itemsTotal, ui
     ShowProgress(*progress_, itemsDone, itemsTotal, bytesDone, bytesTotal, currentName);
     QApplication::processEvents(); // the dialog paints and its Cancel works
     return !progress_->wasCanceled();
-}
-
-BackgroundOperationUi::BackgroundOperationUi(QWidget* parent, std::shared_ptr<std::atomic<bool>> stopAsking)
-    : parent_(parent), questions_(parent), stopAsking_(std::move(stopAsking))
-{
-    started_.start();
-}
-
-BackgroundOperationUi::~BackgroundOperationUi()
-{
-    QPointer<QProgressDialog> dialog = progress_;
-    QMetaObject::invokeMethod(qApp, [dialog] { delete dialog.data(); }, Qt::QueuedConnection);
-}
-
-template <typename F>
-auto BackgroundOperationUi::OnMainThread(F&& ask)
-{
-    decltype(ask()) answer{};
-    QMetaObject::invokeMethod(qApp, [&] { answer = ask(); }, Qt::BlockingQueuedConnection);
-    return answer;
-}
-
-ReplaceAnswer BackgroundOperationUi::AskReplace(const std::string& path)
-{
-    if (*stopAsking_)
-        return ReplaceAnswer::Cancel;
-    return OnMainThread([&] { return questions_.AskReplace(path); });
-}
-
-ErrorAnswer BackgroundOperationUi::AskError(const std::string& what, const std::string& path, int error)
-{
-    if (*stopAsking_)
-        return ErrorAnswer::Cancel;
-    return OnMainThread([&] { return questions_.AskError(what, path, error); });
-}
-
-bool BackgroundOperationUi::ConfirmTrash(size_t count)
-{
-    if (*stopAsking_)
-        return false;
-    return OnMainThread([&] { return questions_.ConfirmTrash(count); });
-}
-
-DeleteAnswer BackgroundOperationUi::AskDeletePermanently(const std::string& path)
-{
-    if (*stopAsking_)
-        return DeleteAnswer::Cancel;
-    return OnMainThread([&] { return questions_.AskDeletePermanently(path); });
-}
-
-void BackgroundOperationUi::Refused(const std::string& text)
-{
-    if (*stopAsking_)
-        return;
-    OnMainThread([&] {
-        questions_.Refused(text);
-        return 0;
-    });
-}
-
-bool BackgroundOperationUi::Progress(uint64_t itemsDone, uint64_t itemsTotal, uint64_t bytesDone, uint64_t bytesTotal,
-                                     const std::string& currentName)
-{
-    const qint64 now = started_.elapsed();
-    if (*stopAsking_ || now < kProgressDelayMs || now - lastUpdate_ < 100)
-        return !*cancelled_ && !*stopAsking_;
-    lastUpdate_ = now;
-    QMetaObject::invokeMethod(
-        qApp,
-        [this, itemsDone, itemsTotal, bytesDone, bytesTotal, name = currentName] {
-            if (!progress_) {
-                progress_ = NewProgressDialog(parent_);
-                QObject::connect(progress_, &QProgressDialog::canceled, [cancelled = cancelled_] { *cancelled = true; });
-                progress_->show();
-            }
-            ShowProgress(*progress_, itemsDone, itemsTotal, bytesDone, bytesTotal, name);
-        },
-        Qt::BlockingQueuedConnection);
-    return !*cancelled_;
 }
 
 } // namespace tarnel

@@ -4,8 +4,6 @@
 #include "platform/ShellFileOperation.h"
 
 #include <QElapsedTimer>
-#include <QPointer>
-#include <atomic>
 #include <memory>
 
 class QProgressDialog;
@@ -31,35 +29,6 @@ private:
     QElapsedTimer started_;
     qint64 lastUpdate_ = 0;
     std::unique_ptr<QProgressDialog> progress_;
-};
-
-// For operations run on a worker thread: every question is asked on the main
-// thread while the worker waits; progress shows in a dialog of its own.
-class BackgroundOperationUi : public OperationUi {
-public:
-    // Once stopAsking is set (the window is going away) nobody is left to
-    // answer: every question is answered "Cancel" on the worker thread itself.
-    BackgroundOperationUi(QWidget* parent, std::shared_ptr<std::atomic<bool>> stopAsking);
-    ~BackgroundOperationUi() override;
-    ReplaceAnswer AskReplace(const std::string& path) override;
-    ErrorAnswer AskError(const std::string& what, const std::string& path, int error) override;
-    bool ConfirmTrash(size_t count) override;
-    DeleteAnswer AskDeletePermanently(const std::string& path) override;
-    void Refused(const std::string& text) override;
-    bool Progress(uint64_t itemsDone, uint64_t itemsTotal, uint64_t bytesDone, uint64_t bytesTotal,
-                  const std::string& currentName) override;
-
-private:
-    template <typename F>
-    auto OnMainThread(F&& ask);
-
-    QWidget* parent_;
-    ForegroundOperationUi questions_;
-    QElapsedTimer started_;
-    QPointer<QProgressDialog> progress_;
-    std::shared_ptr<std::atomic<bool>> stopAsking_;
-    std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);
-    qint64 lastUpdate_ = -1000;
 };
 
 // "1.5 MB"-style text of a byte count, for the progress dialog.

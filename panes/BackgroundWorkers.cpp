@@ -14,10 +14,12 @@ BackgroundWorkers::BackgroundWorkers(WorkerSink& sink) : sink_(sink), icons_(nul
 std::unique_ptr<PaneWorker> BackgroundWorkers::StartIconThread(TDirData& pane, std::mutex& iconMutex,
                                                                const std::string& path)
 {
-    if (!icons_)
+    if (!icons_ || Lingering(pane, kIcons))
         return nullptr;
     try {
-        return std::make_unique<TReadIconsThread>(pane, iconMutex, path, *icons_, sink_);
+        auto worker = std::make_unique<TReadIconsThread>(pane, iconMutex, path, *icons_, sink_);
+        Remember(pane, kIcons, *worker);
+        return worker;
     } catch (const std::system_error&) {
         return nullptr; // out of threads: painting still finds every icon by name
     }
@@ -25,11 +27,29 @@ std::unique_ptr<PaneWorker> BackgroundWorkers::StartIconThread(TDirData& pane, s
 
 std::unique_ptr<PaneWorker> BackgroundWorkers::StartSizeThread(TDirData& pane, std::mutex&, const std::string& path)
 {
+    if (Lingering(pane, kSizes))
+        return nullptr; // the totals stay unknown until the stuck walk ends
     try {
-        return std::make_unique<TDirSizeThread>(pane, path, sink_);
+        auto worker = std::make_unique<TDirSizeThread>(pane, path, sink_);
+        Remember(pane, kSizes, *worker);
+        return worker;
     } catch (const std::system_error&) {
         return nullptr; // out of threads: the totals stay unknown
     }
+}
+
+// A terminated worker ends within milliseconds unless the system holds it.
+constexpr std::chrono::milliseconds kStuckAfter {50};
+
+bool BackgroundWorkers::Lingering(const TDirData& pane, Kind kind) const
+{
+    const auto it = last_.find({&pane, kind});
+    return it != last_.end() && GatedWorker::Lingers(*it->second, kStuckAfter);
+}
+
+void BackgroundWorkers::Remember(const TDirData& pane, Kind kind, const GatedWorker& worker)
+{
+    last_[{&pane, kind}] = worker.SharedGate();
 }
 
 } // namespace tarnel

@@ -139,8 +139,9 @@ std::string TimeText(int32_t dosTime, const DisplayLocale& locale)
 
 std::string DriveSpaceText(int64_t freeBytes, int64_t totalBytes, const DisplayLocale& locale)
 {
-    return FormatGrouped(double(freeBytes / 1048576), 0, locale) + "/" +
-           FormatGrouped(double(totalBytes / 1048576), 0, locale);
+    // Rounded like every other figure of the list, not cut: 1.9 MB shows as 2.
+    return FormatGrouped(double(freeBytes) / 1048576.0, 0, locale) + "/" +
+           FormatGrouped(double(totalBytes) / 1048576.0, 0, locale);
 }
 
 std::string EntrySizeText(const TFileData& entry, bool bigSizes, const DisplayLocale& locale)
@@ -148,7 +149,7 @@ std::string EntrySizeText(const TFileData& entry, bool bigSizes, const DisplayLo
     if (entry.Kind == fkDrive)
         return {};
     const int64_t size = entry.Size.load(std::memory_order_relaxed);
-    if (entry.Kind == fkDirectory && size == -1)
+    if (size == -1) // a directory not yet measured, or a size that cannot be read
         return {};
     const bool useUsed = entry.Kind == fkDirectory && bigSizes;
     return SizeText(useUsed ? entry.UsedBytes.load(std::memory_order_relaxed) : size, locale);

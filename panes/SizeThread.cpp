@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
+
+#include <sys/stat.h>
 #include <thread>
 
 namespace tarnel {
@@ -26,6 +29,8 @@ public:
             // Asked here rather than by the creator: statvfs on a dead network
             // mount can hang, and the creator is the main thread.
             clusterSize_ = ClusterSizeOf(path_);
+            if (struct stat st; ::stat(path_.c_str(), &st) == 0)
+                device_ = uint64_t(st.st_dev);
             Pass(false);
             gate_.Pass(4);
             Pass(true);
@@ -45,21 +50,25 @@ private:
             TFileData* target = nullptr;
             std::string name;
             bool complete = true;
-            const bool held = gate_.Enter([&] {
-                const uint32_t order = pane_.ReorderCount.load(std::memory_order_acquire);
-                for (int index = 0; index < itemCount_ && !gate_.Stopped(); ++index) {
-                    gate_.Pass(first);
+            uint32_t order = 0;
+            bool held = gate_.Enter([&] { order = pane_.ReorderCount.load(std::memory_order_acquire); });
+            // One entry per bracket: the main thread, waiting to replace the
+            // listing, never waits for more than one look at one entry, even
+            // when this idle thread is kept off the processor meanwhile.
+            for (int index = 0; held && !target && index < itemCount_ && !gate_.Stopped(); ++index) {
+                gate_.Pass(first);
+                held = gate_.Enter([&] {
                     TFileData& e = *pane_.LoadItem(index);
                     gate_.Pass(first + 1);
                     if (e.Kind == fkDirectory && !e.IsParentEntry() && e.SizeDone.load() == 0 &&
                         (refresh || e.Size.load() == -1)) {
                         target = &e;
                         name = e.Name;
-                        return;
                     }
-                }
-                complete = pane_.OrderHeldSince(order);
-            });
+                });
+            }
+            if (held && !target)
+                held = gate_.Enter([&] { complete = pane_.OrderHeldSince(order); });
             if (!held)
                 return;
             if (!target) {
@@ -78,7 +87,7 @@ private:
     {
         DirectoryTotals totals;
         DirectoryWalker walker(gate_.terminated, clusterSize_, [this] { Report("DIRSIZE error for " + path_); });
-        const bool finished = walker.Walk(path_ + name, totals);
+        const bool finished = walker.Walk(path_ + name, totals, device_);
         if (!finished)
             totals.bytes = 0; // the read that stopped the walk discards the entry anyway
         gate_.Enter([&] {
@@ -120,6 +129,7 @@ private:
     WorkerSink& sink_;
     const int itemCount_;
     int64_t clusterSize_ = 1;
+    std::optional<uint64_t> device_; // of the listed folder: mount points below it are not entered
 };
 
 } // namespace

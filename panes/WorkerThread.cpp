@@ -10,7 +10,7 @@ namespace {
 
 struct ReleasedCount {
     std::mutex mutex;
-    std::condition_variable allEnded;
+    std::condition_variable ended; // one released thread ended
     int running = 0; // released threads still running
 };
 
@@ -33,8 +33,10 @@ void GatedWorker::Start(std::function<void()> body)
         ReleasedCount& count = Released();
         std::lock_guard lock(count.mutex);
         gate->ended = true;
-        if (gate->counted && --count.running == 0)
-            count.allEnded.notify_all();
+        if (gate->counted) {
+            --count.running;
+            count.ended.notify_all();
+        }
     });
 }
 
@@ -64,11 +66,23 @@ void GatedWorker::Release()
     thread_.detach();
 }
 
-void WaitForReleasedWorkers()
+bool GatedWorker::Lingers(const Gate& gate, std::chrono::milliseconds grace)
+{
+    {
+        std::lock_guard lock(const_cast<Gate&>(gate).mutex);
+        if (!gate.released)
+            return false;
+    }
+    ReleasedCount& count = Released();
+    std::unique_lock lock(count.mutex);
+    return !count.ended.wait_for(lock, grace, [&] { return gate.ended; });
+}
+
+bool WaitForReleasedWorkers(std::chrono::milliseconds limit)
 {
     ReleasedCount& count = Released();
     std::unique_lock lock(count.mutex);
-    count.allEnded.wait(lock, [&] { return count.running == 0; });
+    return count.ended.wait_for(lock, limit, [&] { return count.running == 0; });
 }
 
 } // namespace tarnel

@@ -4,6 +4,7 @@
 #include "panes/PaneWorkers.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -53,6 +54,12 @@ public:
     // listing or the sink.
     void Release() override;
 
+    // The thread's gate, for telling later whether it still runs.
+    std::shared_ptr<const Gate> SharedGate() const { return gate_; }
+    // Released, yet still running after grace (blocked in I/O on a hung
+    // mount, say): a terminated worker normally ends well within it.
+    static bool Lingers(const Gate& gate, std::chrono::milliseconds grace);
+
     // The last checkpoint the thread passed, as its error text reports it.
     int Checkpoint() const { return gate_->checkpoint.load(std::memory_order_relaxed); }
 
@@ -68,8 +75,11 @@ private:
     std::thread thread_;
 };
 
-// Blocks until every released worker thread has ended: call it before
-// destroying what their jobs use outside the gate (an icon resolver).
-void WaitForReleasedWorkers();
+// Blocks until every released worker thread has ended, or limit has passed:
+// call it before destroying what their jobs use outside the gate (an icon
+// resolver). A worker stuck on a dead network mount must not keep the program
+// from ending: false when some still run at the limit.
+inline constexpr std::chrono::milliseconds kReleasedWorkersWait {2000};
+bool WaitForReleasedWorkers(std::chrono::milliseconds limit = kReleasedWorkersWait);
 
 } // namespace tarnel

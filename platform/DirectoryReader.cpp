@@ -152,6 +152,22 @@ int ParseDosAttrib(const char* data, size_t length)
     return int(value);
 }
 
+namespace {
+
+DirectoryEntry UnsearchableEntry(const struct dirent64& d)
+{
+    DirectoryEntry entry;
+    entry.name = d.d_name;
+    entry.size = -1;
+    if (d.d_type == DT_DIR)
+        entry.attr |= faDirectory;
+    if (d.d_name[0] == '.' && !IsDotOrDotDot(d.d_name))
+        entry.attr |= faHidden;
+    return entry;
+}
+
+} // namespace
+
 bool ReadDirectoryEntries(const std::string& dir, const std::function<void(DirectoryEntry&&)>& onEntry)
 {
     int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -186,8 +202,13 @@ bool ReadDirectoryEntries(const std::string& dir, const std::function<void(Direc
             // Following links first costs one call for the common case; only a
             // failure needs lstat, to tell a dangling link from a vanished entry.
             struct stat st;
-            if (::fstatat(fd, name, &st, 0) != 0 && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            if (::fstatat(fd, name, &st, 0) != 0 && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                // A directory that may be read but not searched (r--) still
+                // names its entries: listed from their types, size and time unknown.
+                if (errno == EACCES)
+                    onEntry(UnsearchableEntry(*d));
                 continue;
+            }
             // A root is its own parent, whichever way its path was written.
             if (dots && name[1] == '.' && st.st_dev == self.st_dev && st.st_ino == self.st_ino)
                 continue;

@@ -18,7 +18,7 @@ enum AttrBits : uint32_t {
 
 struct DirectoryEntry {
     std::string name;     // raw bytes as stored on disk
-    int64_t size = 0;     // file size; 0 for directories and dangling links
+    int64_t size = 0;     // file size; 0 for directories and dangling links, -1 when unknown
     uint32_t dosTime = 0; // packed DOS date-time of the local mtime, 0 when it cannot be packed
     uint32_t attr = 0;    // AttrBits
 };
@@ -26,7 +26,9 @@ struct DirectoryEntry {
 // Calls onEntry for every entry of dir, "." and ".." included (as a search
 // would). A link to a directory is a directory, any other link a file; a
 // dangling link is a file of size 0. Returns false when dir cannot be opened;
-// entries that vanish between listing and stat are skipped.
+// entries that vanish between listing and stat are skipped. In a directory
+// that can be read but not searched, entries come from their directory types
+// with size -1 and time 0.
 bool ReadDirectoryEntries(const std::string& dir, const std::function<void(DirectoryEntry&&)>& onEntry);
 
 // Packs a local broken-down time into a DOS date-time; 0 when the year lies

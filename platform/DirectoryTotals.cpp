@@ -88,7 +88,7 @@ DirectoryWalker::DirectoryWalker(const std::atomic<bool>& stop, int64_t clusterS
 
 DirectoryWalker::~DirectoryWalker() = default;
 
-bool DirectoryWalker::Walk(const std::string& dir, DirectoryTotals& totals)
+bool DirectoryWalker::Walk(const std::string& dir, DirectoryTotals& totals, std::optional<uint64_t> parentDevice)
 {
     levels_.clear();
     openLevels_ = 0;
@@ -104,6 +104,10 @@ bool DirectoryWalker::Walk(const std::string& dir, DirectoryTotals& totals)
         return true;
     }
     device_ = uint64_t(st.st_dev);
+    if (parentDevice && *parentDevice != device_) {
+        ::close(fd);
+        return true; // another volume mounted here, as "du -x" leaves it
+    }
     levels_.push_back(Level(fd, std::string(), uint64_t(st.st_ino)));
     openLevels_ = 1;
 

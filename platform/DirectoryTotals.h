@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,10 @@ public:
     DirectoryWalker(const DirectoryWalker&) = delete;
     DirectoryWalker& operator=(const DirectoryWalker&) = delete;
 
-    // Adds the tree below dir to totals. False when stopped.
-    bool Walk(const std::string& dir, DirectoryTotals& totals);
+    // Adds the tree below dir to totals. False when stopped. With
+    // parentDevice (the device of the folder listing dir), a dir that is
+    // itself a mount point adds nothing: a listing's totals stay on its volume.
+    bool Walk(const std::string& dir, DirectoryTotals& totals, std::optional<uint64_t> parentDevice = {});
 
     // Directory descriptors kept open at most, beyond the one being read.
     static constexpr size_t kOpenLevelBudget = 128;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -28,6 +29,12 @@ bool HasDotName(const std::string& path)
     return !name.empty() && name[0] == '.' && name != "." && name != "..";
 }
 
+// A link swapped in after the look is refused, never followed.
+int ChmodNoFollow(const std::string& path, mode_t mode)
+{
+    return ::fchmodat(AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW);
+}
+
 enum class DosAttrib { Absent, Unsupported, Present };
 
 // The stored DOS attribute; bits stays 0 for a value in a form not known.
@@ -40,7 +47,7 @@ bool ReadDosAttrib(const std::string& path, DosAttrib& state, uint32_t& bits)
     // from the value rather than assume the text alone.
     std::vector<char> value(64);
     for (;;) {
-        const ssize_t n = ::getxattr(path.c_str(), kDosAttribName, value.data(), value.size());
+        const ssize_t n = ::lgetxattr(path.c_str(), kDosAttribName, value.data(), value.size());
         if (n >= 0) {
             state = DosAttrib::Present;
             const int parsed = ParseDosAttrib(value.data(), size_t(n));
@@ -56,7 +63,7 @@ bool ReadDosAttrib(const std::string& path, DosAttrib& state, uint32_t& bits)
         }
         if (errno != ERANGE)
             return false;
-        const ssize_t size = ::getxattr(path.c_str(), kDosAttribName, nullptr, 0);
+        const ssize_t size = ::lgetxattr(path.c_str(), kDosAttribName, nullptr, 0);
         if (size < 0)
             return errno == ENODATA;
         value.resize(size_t(size) + 1);
@@ -67,19 +74,19 @@ bool StoreDosAttrib(const std::string& path, uint32_t bits, mode_t mode)
 {
     char text[16];
     const int length = std::snprintf(text, sizeof text, "0x%x", unsigned(bits));
-    if (::setxattr(path.c_str(), kDosAttribName, text, size_t(length), 0) == 0)
+    if (::lsetxattr(path.c_str(), kDosAttribName, text, size_t(length), 0) == 0)
         return true;
     // User attributes need write permission, which a read-only file lacks even
     // for its owner: lend it for the one call.
     if (errno != EACCES || (mode & S_IWUSR))
         return false;
-    if (::chmod(path.c_str(), mode | S_IWUSR) != 0) {
+    if (ChmodNoFollow(path, mode | S_IWUSR) != 0) {
         errno = EACCES;
         return false;
     }
-    const bool stored = ::setxattr(path.c_str(), kDosAttribName, text, size_t(length), 0) == 0;
+    const bool stored = ::lsetxattr(path.c_str(), kDosAttribName, text, size_t(length), 0) == 0;
     const int error = errno;
-    if (::chmod(path.c_str(), mode) != 0)
+    if (ChmodNoFollow(path, mode) != 0)
         return false;
     errno = error;
     return stored;
@@ -90,7 +97,7 @@ bool StoreDosAttrib(const std::string& path, uint32_t bits, mode_t mode)
 bool ReadFileAttributes(const std::string& path, uint32_t& attr)
 {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
+    if (::lstat(path.c_str(), &st) != 0)
         return false;
     attr = 0;
     if (S_ISDIR(st.st_mode))
@@ -110,7 +117,7 @@ bool ReadFileAttributes(const std::string& path, uint32_t& attr)
 bool WriteFileAttributes(const std::string& path, uint32_t attr)
 {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
+    if (::lstat(path.c_str(), &st) != 0)
         return false;
     const bool dotName = HasDotName(path);
     if (dotName && !(attr & faHidden)) {
@@ -134,17 +141,22 @@ bool WriteFileAttributes(const std::string& path, uint32_t attr)
     const mode_t mode = st.st_mode & 07777;
     const bool wasReadOnly = !(mode & S_IWUSR);
     const bool readOnly = attr & faReadOnly;
+    // A link has no permissions of its own; its target is not ours to change.
+    if (S_ISLNK(st.st_mode) && readOnly != wasReadOnly) {
+        errno = EPERM;
+        return false;
+    }
     mode_t current = mode;
     // Clearing read-only comes first and setting it last, so that the DOS
     // attribute is stored while the owner may still write.
     if (wasReadOnly && !readOnly) {
         current = mode | S_IWUSR;
-        if (::chmod(path.c_str(), current) != 0)
+        if (ChmodNoFollow(path, current) != 0)
             return false;
     }
     if (storeDos && !StoreDosAttrib(path, newDos, current))
         return false;
-    if (!wasReadOnly && readOnly && ::chmod(path.c_str(), mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH)) != 0)
+    if (!wasReadOnly && readOnly && ChmodNoFollow(path, mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH)) != 0)
         return false;
     return true;
 }

@@ -11,7 +11,7 @@ namespace tarnel {
 // The bits that can be set: read-only, hidden, system and archive.
 inline constexpr uint32_t kSettableAttributes = 1 | 2 | 4 | 32;
 
-// Attribute bits of path (links followed), faDirectory included. False, with
+// Attribute bits of path itself (a link is not followed), faDirectory included. False, with
 // errno set, when the path cannot be examined.
 bool ReadFileAttributes(const std::string& path, uint32_t& attr);
 
@@ -23,7 +23,9 @@ bool ReadFileAttributes(const std::string& path, uint32_t& attr);
 // two are refused before anything is changed:
 // - ENOTSUP: hidden, system or archive must change on a file system without
 //   user extended attributes;
-// - EPERM: hidden is cleared on a name that starts with "." (it stays hidden).
+// - EPERM: hidden is cleared on a name that starts with "." (it stays hidden),
+//   or read-only is to change on a symbolic link (links have no permissions;
+//   their targets are left alone).
 bool WriteFileAttributes(const std::string& path, uint32_t attr);
 
 } // namespace tarnel

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -106,22 +105,7 @@ public:
 
     int ReadLink(const std::string& path, std::string& target) override
     {
-        // st_size of a link is unreliable on some file systems (/proc, some FUSE):
-        // grow until the answer is shorter than the buffer.
-        std::string buffer(256, '\0');
-        for (;;) {
-            const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
-            if (n < 0)
-                return -errno;
-            if (size_t(n) < buffer.size()) {
-                buffer.resize(size_t(n));
-                target = std::move(buffer);
-                return 0;
-            }
-            if (buffer.size() >= (1u << 20))
-                return -ENAMETOOLONG;
-            buffer.resize(buffer.size() * 4);
-        }
+        return ReadLinkAt(AT_FDCWD, path, target);
     }
 
     int MakeNode(const std::string& path, mode_t mode, dev_t device) override
@@ -138,43 +122,17 @@ public:
         return Result(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW));
     }
 
-    int CopyXattrs(const std::string& from, const std::string& to) override
-    {
-        char stackList[1024];
-        std::unique_ptr<char[]> heapList;
-        char* list = stackList;
-        ssize_t listSize = ::llistxattr(from.c_str(), stackList, sizeof stackList);
-        if (listSize < 0 && errno == ERANGE) {
-            listSize = ::llistxattr(from.c_str(), nullptr, 0);
-            if (listSize > 0) {
-                heapList.reset(new char[size_t(listSize)]);
-                list = heapList.get();
-                listSize = ::llistxattr(from.c_str(), list, size_t(listSize));
-            }
-        }
-        if (listSize < 0)
-            return errno == ENOTSUP ? 0 : -errno;
-        int firstError = 0;
-        std::string value;
-        for (const char* name = list; name < list + listSize; name += std::char_traits<char>::length(name) + 1) {
-            const ssize_t valueSize = ::lgetxattr(from.c_str(), name, nullptr, 0);
-            if (valueSize < 0)
-                continue; // removed meanwhile
-            value.resize(size_t(valueSize));
-            const ssize_t got = ::lgetxattr(from.c_str(), name, value.data(), value.size());
-            if (got < 0)
-                continue;
-            if (::lsetxattr(to.c_str(), name, value.data(), size_t(got), 0) < 0 && firstError == 0 && errno != ENOTSUP)
-                firstError = -errno;
-        }
-        return firstError;
-    }
-
     int ListDirectory(const std::string& path, std::vector<std::string>& names) override
     {
         DIR* dir = ::opendir(path.c_str());
         if (!dir)
             return -errno;
+        return ReadNames(dir, names);
+    }
+
+    // Reads and closes dir.
+    static int ReadNames(DIR* dir, std::vector<std::string>& names)
+    {
         names.clear();
         for (;;) {
             errno = 0;
@@ -227,6 +185,117 @@ public:
         }
         mountPoint = current;
         return 0;
+    }
+
+    int OpenAt(int dirFd, const std::string& name, int flags, mode_t mode) override
+    {
+        int fd;
+        do
+            fd = ::openat(dirFd, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
+        while (fd < 0 && errno == EINTR);
+        return Result(fd);
+    }
+    int StatAt(int dirFd, const std::string& name, struct stat& st) override
+    {
+        return Result(::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW));
+    }
+    int MkdirAt(int dirFd, const std::string& name, mode_t mode) override
+    {
+        return Result(::mkdirat(dirFd, name.c_str(), mode));
+    }
+    int UnlinkAt(int dirFd, const std::string& name, bool directory) override
+    {
+        return Result(::unlinkat(dirFd, name.c_str(), directory ? AT_REMOVEDIR : 0));
+    }
+    int RenameAt(int fromDirFd, const std::string& from, int toDirFd, const std::string& to,
+                 RenameMode mode) override
+    {
+        return Result(::renameat2(fromDirFd, from.c_str(), toDirFd, to.c_str(),
+                                  mode == RenameMode::NoReplace ? RENAME_NOREPLACE : 0));
+    }
+    int SymlinkAt(const std::string& target, int dirFd, const std::string& name) override
+    {
+        return Result(::symlinkat(target.c_str(), dirFd, name.c_str()));
+    }
+    int ReadLinkAt(int dirFd, const std::string& name, std::string& target) override
+    {
+        // st_size of a link is unreliable on some file systems (/proc, some FUSE):
+        // grow until the answer is shorter than the buffer.
+        std::string buffer(256, '\0');
+        for (;;) {
+            const ssize_t n = ::readlinkat(dirFd, name.c_str(), buffer.data(), buffer.size());
+            if (n < 0)
+                return -errno;
+            if (size_t(n) < buffer.size()) {
+                buffer.resize(size_t(n));
+                target = std::move(buffer);
+                return 0;
+            }
+            if (buffer.size() >= (1u << 20))
+                return -ENAMETOOLONG;
+            buffer.resize(buffer.size() * 4);
+        }
+    }
+    int MakeNodeAt(int dirFd, const std::string& name, mode_t mode, dev_t device) override
+    {
+        return Result(::mknodat(dirFd, name.c_str(), mode, device));
+    }
+    int ChmodAt(int dirFd, const std::string& name, mode_t mode) override
+    {
+        return Result(::fchmodat(dirFd, name.c_str(), mode, 0));
+    }
+    int LchownAt(int dirFd, const std::string& name, uid_t uid, gid_t gid) override
+    {
+        return Result(::fchownat(dirFd, name.c_str(), uid, gid, AT_SYMLINK_NOFOLLOW));
+    }
+    int SetTimesAt(int dirFd, const std::string& name, const struct timespec times[2]) override
+    {
+        return Result(::utimensat(dirFd, name.c_str(), times, AT_SYMLINK_NOFOLLOW));
+    }
+
+    int CopyXattrsFd(int fromFd, int toFd) override
+    {
+        std::vector<char> list(1024);
+        ssize_t listSize = ::flistxattr(fromFd, list.data(), list.size());
+        if (listSize < 0 && errno == ERANGE) {
+            listSize = ::flistxattr(fromFd, nullptr, 0);
+            if (listSize > 0) {
+                list.resize(size_t(listSize));
+                listSize = ::flistxattr(fromFd, list.data(), list.size());
+            }
+        }
+        if (listSize < 0)
+            return errno == ENOTSUP ? 0 : -errno;
+        int firstError = 0;
+        std::string value;
+        for (const char* name = list.data(); name < list.data() + listSize;
+             name += std::char_traits<char>::length(name) + 1) {
+            const ssize_t valueSize = ::fgetxattr(fromFd, name, nullptr, 0);
+            if (valueSize < 0)
+                continue; // removed meanwhile
+            value.resize(size_t(valueSize));
+            const ssize_t got = ::fgetxattr(fromFd, name, value.data(), value.size());
+            if (got < 0)
+                continue;
+            if (::fsetxattr(toFd, name, value.data(), size_t(got), 0) < 0 && firstError == 0 && errno != ENOTSUP)
+                firstError = -errno;
+        }
+        return firstError;
+    }
+
+    int ListDirectoryFd(int dirFd, std::vector<std::string>& names) override
+    {
+        // fdopendir takes the descriptor over: give it a copy, rewound.
+        const int copy = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (copy < 0)
+            return -errno;
+        DIR* dir = ::fdopendir(copy);
+        if (!dir) {
+            const int error = errno;
+            ::close(copy);
+            return -error;
+        }
+        return ReadNames(dir, names);
     }
 };
 

@@ -49,14 +49,33 @@ public:
     virtual int Chmod(const std::string& path, mode_t mode) = 0;                  // follows links
     virtual int Lchown(const std::string& path, uid_t uid, gid_t gid) = 0;
     virtual int SetTimes(const std::string& path, const struct timespec times[2]) = 0; // of a link itself
-    // Copies the extended attributes (user.DOSATTRIB among them) that the target
-    // accepts; a file system without them is not an error.
-    virtual int CopyXattrs(const std::string& from, const std::string& to) = 0;
     // The names in a directory, "." and ".." left out, in directory order.
     virtual int ListDirectory(const std::string& path, std::vector<std::string>& names) = 0;
     virtual int RealPath(const std::string& path, std::string& resolved) = 0;
     // The mount point of the volume holding the existing path (links resolved).
     virtual int MountPointOf(const std::string& path, std::string& mountPoint) = 0;
+
+    // Relative to an open directory, so that a tree is walked without
+    // resolving a path that someone could swap for a link meanwhile. The name
+    // is one component; its last step is never followed.
+    virtual int OpenAt(int dirFd, const std::string& name, int flags, mode_t mode) = 0; // O_NOFOLLOW, O_CLOEXEC added
+    virtual int StatAt(int dirFd, const std::string& name, struct stat& st) = 0;
+    virtual int MkdirAt(int dirFd, const std::string& name, mode_t mode) = 0;
+    virtual int UnlinkAt(int dirFd, const std::string& name, bool directory) = 0;
+    virtual int RenameAt(int fromDirFd, const std::string& from, int toDirFd, const std::string& to,
+                         RenameMode mode) = 0;
+    virtual int SymlinkAt(const std::string& target, int dirFd, const std::string& name) = 0;
+    virtual int ReadLinkAt(int dirFd, const std::string& name, std::string& target) = 0;
+    virtual int MakeNodeAt(int dirFd, const std::string& name, mode_t mode, dev_t device) = 0;
+    virtual int ChmodAt(int dirFd, const std::string& name, mode_t mode) = 0; // not for links
+    virtual int LchownAt(int dirFd, const std::string& name, uid_t uid, gid_t gid) = 0;
+    virtual int SetTimesAt(int dirFd, const std::string& name, const struct timespec times[2]) = 0;
+    // Copies the extended attributes (user.DOSATTRIB among them) from one open
+    // file to another, as far as the target takes them; a file system without
+    // them is not an error.
+    virtual int CopyXattrsFd(int fromFd, int toFd) = 0;
+    // The names in an open directory, as ListDirectory; the descriptor stays open.
+    virtual int ListDirectoryFd(int dirFd, std::vector<std::string>& names) = 0;
 };
 
 // The machine's own file system. Thread-safe: it keeps no state.

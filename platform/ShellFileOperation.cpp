@@ -7,6 +7,8 @@
 #include <ctime>
 #include <memory>
 #include <random>
+#include <set>
+#include <cstring>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -31,7 +33,7 @@ enum class Step {
 struct DevIno {
     dev_t dev;
     ino_t ino;
-    bool operator==(const DevIno&) const = default;
+    auto operator<=>(const DevIno&) const = default;
 };
 
 DevIno IdOf(const struct stat& st) { return {st.st_dev, st.st_ino}; }
@@ -132,15 +134,62 @@ public:
     }
 
 private:
+    // An owned descriptor.
+    struct Fd {
+        FileSystem& fs;
+        int fd = -1;
+        explicit Fd(FileSystem& f, int d = -1)
+            : fs(f)
+            , fd(d)
+        {
+        }
+        Fd(const Fd&) = delete;
+        Fd& operator=(const Fd&) = delete;
+        ~Fd() { Reset(-1); }
+        void Reset(int d)
+        {
+            if (fd >= 0)
+                fs.Close(fd);
+            fd = d;
+        }
+    };
+
+    // An entry reached by descriptor: its name in an open folder, and the
+    // path it stands for in messages.
+    struct At {
+        int dirFd;
+        std::string name;
+        std::string path;
+    };
+
+    static At Child(int dirFd, const std::string& dirPath, const std::string& name)
+    {
+        return {dirFd, name, Join(dirPath, name)};
+    }
+
+    // What a copy was made from and what it made: a moved source is deleted
+    // only while it is still that file and the copy is still there.
+    struct Copied {
+        struct stat source {};
+        DevIno made {};
+    };
+    struct PendingDelete {
+        std::string sourceName;
+        std::string sourcePath;
+        std::string targetName;
+        Copied copied;
+    };
     // Deletions of moved sources that wait until their copies' directory
     // entries are on disk.
     struct PendingDeletes {
-        std::string targetDir;
-        std::vector<std::string> sources;
+        int sourceFd;
+        int targetFd;
+        std::string targetPath;
+        std::vector<PendingDelete> entries;
     };
 
     struct Attempt {
-        enum Kind { Ok, Exists, Cancel, Error } kind = Ok;
+        enum Kind { Ok, Exists, Same, Cancel, Error } kind = Ok;
         const char* what = nullptr;
         std::string path;
         int error = 0;
@@ -173,6 +222,11 @@ private:
     std::mt19937_64 random_;
     std::vector<std::pair<std::string, bool>> preparedTrashes_;
     std::string confirmedReplace_; // answered already, about to be asked again by the copy
+    bool moving_ = false;
+    Fd target_ {fs_};
+    // Every file and folder this operation made: never replaced by a later
+    // item, never walked as a source.
+    std::set<DevIno> createdIds_;
 
     // ---- small helpers ----
 
@@ -274,21 +328,11 @@ private:
         return Step::Cancel;
     }
 
-    std::string TempNameIn(const std::string& dir)
+    std::string TempName()
     {
         char name[40];
         snprintf(name, sizeof name, ".tarnel-%016llx.tmp", static_cast<unsigned long long>(random_()));
-        return Join(dir, name);
-    }
-
-    int SyncDirectory(const std::string& dir)
-    {
-        const int fd = fs_.Open(dir, O_RDONLY | O_DIRECTORY, 0);
-        if (fd < 0)
-            return fd;
-        const int rc = fs_.Fsync(fd);
-        fs_.Close(fd);
-        return rc;
+        return name;
     }
 
     bool InsideItself(const struct stat& st) const
@@ -299,91 +343,139 @@ private:
 
     // Counts what a copy will go through, so that progress has totals. Errors
     // are left for the copy itself to meet and ask about.
-    void Scan(const std::string& path, const struct stat& st, uint64_t& items, uint64_t& bytes)
+    void Scan(const At& at, const struct stat& st, uint64_t& items, uint64_t& bytes)
     {
         ++items;
         if (S_ISREG(st.st_mode))
             bytes += uint64_t(st.st_size);
         if (items % kScanReportEvery == 0
-            && !ui_.Progress(itemsDone_, itemsTotal_ + items, bytesDone_, bytesTotal_ + bytes, path))
+            && !ui_.Progress(itemsDone_, itemsTotal_ + items, bytesDone_, bytesTotal_ + bytes, at.path))
             cancelled_ = true;
         if (!S_ISDIR(st.st_mode) || cancelled_)
             return;
+        Fd dir(fs_, fs_.OpenAt(at.dirFd, at.name, O_RDONLY | O_DIRECTORY, 0));
         std::vector<std::string> names;
-        if (fs_.ListDirectory(path, names) < 0)
+        if (dir.fd < 0 || fs_.ListDirectoryFd(dir.fd, names) < 0)
             return;
         for (const std::string& name : names) {
-            const std::string child = Join(path, name);
+            const At child = Child(dir.fd, at.path, name);
             struct stat childSt;
-            if (fs_.Lstat(child, childSt) == 0)
+            if (fs_.StatAt(dir.fd, name, childSt) == 0)
                 Scan(child, childSt, items, bytes);
             if (cancelled_)
                 return;
         }
     }
 
-    void AddToTotals(const std::string& path, const struct stat& st)
+    void AddToTotals(const At& at, const struct stat& st)
     {
         uint64_t items = 0, bytes = 0;
-        Scan(path, st, items, bytes);
+        Scan(at, st, items, bytes);
         itemsTotal_ += items;
         bytesTotal_ += bytes;
     }
 
+    // Opens the folder that at names, as long as it is still the folder that
+    // was looked at (st): a folder swapped for a link, or for another folder,
+    // is not entered.
+    Step OpenFolder(const At& at, const struct stat& st, const char* what, Fd& dir)
+    {
+        for (;;) {
+            dir.Reset(fs_.OpenAt(at.dirFd, at.name, O_RDONLY | O_DIRECTORY, 0));
+            if (dir.fd == -ELOOP || dir.fd == -ENOTDIR)
+                return Refuse(at.path + " was replaced while the operation ran; it is left alone.");
+            if (dir.fd >= 0) {
+                struct stat opened;
+                if (fs_.Fstat(dir.fd, opened) == 0 && IdOf(opened) != IdOf(st))
+                    return Refuse(at.path + " was replaced while the operation ran; it is left alone.");
+                if (createdIds_.count(IdOf(st)))
+                    return Refuse("Cannot copy " + at.path + ": it is a folder this operation created.");
+                return Step::Ok;
+            }
+            Step outcome;
+            if (!RetryAfter(what, at.path, -dir.fd, outcome))
+                return outcome;
+        }
+    }
+
     // ---- copy ----
 
-    Attempt CopyFileOnce(const std::string& src, const std::string& dst, bool replace, bool durable)
+
+    static bool SameVersion(const struct stat& a, const struct stat& b)
+    {
+        return IdOf(a) == IdOf(b) && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec
+            && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+    }
+
+    // Puts the finished temporary under its name: over the old file when
+    // replacing, never over anything else.
+    int PublishTemporary(int dirFd, const std::string& temp, const std::string& name, bool replace)
+    {
+        if (replace)
+            return fs_.RenameAt(dirFd, temp, dirFd, name, RenameMode::Replace);
+        int rc = fs_.RenameAt(dirFd, temp, dirFd, name, RenameMode::NoReplace);
+        if (rc < 0 && NoReplaceUnsupported(-rc)) {
+            struct stat st;
+            rc = fs_.StatAt(dirFd, name, st) == 0 ? -EEXIST : fs_.RenameAt(dirFd, temp, dirFd, name, RenameMode::Replace);
+        }
+        return rc;
+    }
+
+    // A new file is written under a temporary name in the target folder, its
+    // data and attributes set and synced, and only then renamed to its name:
+    // whatever stops the copy, no partial file ever carries the final name.
+    Attempt CopyFileOnce(const At& src, const At& dst, bool replace, Copied& copiedFrom)
     {
         const auto error = [](const char* what, const std::string& path, int e) {
             return Attempt {Attempt::Error, what, path, e};
         };
         // O_NONBLOCK: should the file have become a fifo since it was listed,
         // opening it must not wait for a writer.
-        const int in = fs_.Open(src, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0);
-        if (in < 0)
-            return error("Cannot read", src, -in);
-        struct CloseIn {
-            FileSystem& fs;
-            int fd;
-            ~CloseIn() { fs.Close(fd); }
-        } closeIn {fs_, in};
-        struct stat st;
-        if (const int rc = fs_.Fstat(in, st); rc < 0)
-            return error("Cannot read", src, -rc);
+        Fd in(fs_, fs_.OpenAt(src.dirFd, src.name, O_RDONLY | O_NONBLOCK, 0));
+        if (in.fd < 0)
+            return error("Cannot read", src.path, -in.fd);
+        struct stat& st = copiedFrom.source;
+        if (const int rc = fs_.Fstat(in.fd, st); rc < 0)
+            return error("Cannot read", src.path, -rc);
         if (!S_ISREG(st.st_mode))
-            return error("Cannot read", src, EINVAL);
+            return error("Cannot read", src.path, EINVAL);
 
-        // A new file is created under its own name, exclusively, so that nothing
-        // that appeared meanwhile is overwritten; a replacement goes to a
-        // temporary name first so that a failure leaves the old file whole.
         // Created with the source's permissions (no set-id bits yet): it shows
         // nothing the finished copy would not, and usually needs no chmod later.
         const mode_t createMode = st.st_mode & 0777;
-        std::string created = replace ? TempNameIn(DirName(dst)) : dst;
-        int out = fs_.Open(created, O_WRONLY | O_CREAT | O_EXCL, createMode);
-        for (int tries = 0; replace && out == -EEXIST && tries < 100; ++tries) {
-            created = TempNameIn(DirName(dst));
-            out = fs_.Open(created, O_WRONLY | O_CREAT | O_EXCL, createMode);
+        std::string temp = TempName();
+        int out = fs_.OpenAt(dst.dirFd, temp, O_WRONLY | O_CREAT | O_EXCL, createMode);
+        for (int tries = 0; out == -EEXIST && tries < 100; ++tries) {
+            temp = TempName();
+            out = fs_.OpenAt(dst.dirFd, temp, O_WRONLY | O_CREAT | O_EXCL, createMode);
         }
-        if (out == -EEXIST && !replace)
-            return Attempt::Of(Attempt::Exists);
         if (out < 0)
-            return error("Cannot create", dst, -out);
+            return error("Cannot create", dst.path, -out);
 
         uint64_t copied = 0;
+        const auto discard = [&] {
+            fs_.UnlinkAt(dst.dirFd, temp, false);
+            bytesDone_ -= copied;
+        };
         const auto fail = [&](Attempt attempt) {
             fs_.Close(out);
-            fs_.Unlink(created);
-            bytesDone_ -= copied;
+            discard();
             return attempt;
         };
+
+        // The temporary showing up in the source folder means that both names
+        // reach one folder (another mount of it): the copy would be the source.
+        if (struct stat seen; fs_.StatAt(src.dirFd, temp, seen) == 0) {
+            fail(Attempt::Of(Attempt::Ok));
+            return Attempt {Attempt::Same, nullptr, {}, 0};
+        }
 
         bool useRange = true;
         uint64_t sinceReport = 0;
         for (;;) {
             ssize_t n;
             if (useRange) {
-                n = fs_.CopyFileRange(in, out, kChunk);
+                n = fs_.CopyFileRange(in.fd, out, kChunk);
                 if (n < 0 && RangeCopyUnsupported(int(-n))) {
                     useRange = false;
                     continue;
@@ -394,18 +486,19 @@ private:
                 }
                 if (n < 0) {
                     const int e = int(-n);
-                    return fail(IsWriteSideError(e) ? error("Cannot write", dst, e) : error("Cannot read", src, e));
+                    return fail(IsWriteSideError(e) ? error("Cannot write", dst.path, e)
+                                                    : error("Cannot read", src.path, e));
                 }
             } else {
                 if (!buffer_)
                     buffer_.reset(new char[kChunk]);
-                n = fs_.Read(in, buffer_.get(), kChunk);
+                n = fs_.Read(in.fd, buffer_.get(), kChunk);
                 if (n < 0)
-                    return fail(error("Cannot read", src, int(-n)));
+                    return fail(error("Cannot read", src.path, int(-n)));
                 for (ssize_t written = 0; written < n;) {
                     const ssize_t w = fs_.Write(out, buffer_.get() + written, size_t(n - written));
                     if (w <= 0)
-                        return fail(error("Cannot write", dst, w < 0 ? int(-w) : ENOSPC));
+                        return fail(error("Cannot write", dst.path, w < 0 ? int(-w) : ENOSPC));
                     written += w;
                 }
             }
@@ -416,7 +509,7 @@ private:
             sinceReport += uint64_t(n);
             if (sinceReport >= kChunk) {
                 sinceReport = 0;
-                if (!Report(src))
+                if (!Report(src.path))
                     return fail(Attempt::Of(Attempt::Cancel));
             }
         }
@@ -425,9 +518,9 @@ private:
         // cannot hold them (vfat) still gets the data.
         // Owner and mode are changed only where they differ: each change is an
         // inode update, which costs more than the look.
-        fs_.CopyXattrs(src, created);
+        fs_.CopyXattrsFd(in.fd, out);
         mode_t mode = st.st_mode & 07777;
-        struct stat made;
+        struct stat made {};
         const bool knowMade = fs_.Fstat(out, made) == 0;
         if ((!knowMade || made.st_uid != st.st_uid || made.st_gid != st.st_gid)
             && fs_.Fchown(out, st.st_uid, st.st_gid) < 0)
@@ -436,37 +529,37 @@ private:
             fs_.Fchmod(out, mode);
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         fs_.FSetTimes(out, times);
+        copiedFrom.made = IdOf(made);
 
-        if (replace || durable) {
-            if (const int rc = fs_.Fsync(out); rc < 0)
-                return fail(error("Cannot write", dst, -rc));
-        }
+        if (const int rc = fs_.Fsync(out); rc < 0)
+            return fail(error("Cannot write", dst.path, -rc));
         if (const int rc = fs_.Close(out); rc < 0) {
-            fs_.Unlink(created);
-            bytesDone_ -= copied;
-            return error("Cannot write", dst, -rc);
+            discard();
+            return error("Cannot write", dst.path, -rc);
         }
-        if (replace) {
-            if (const int rc = fs_.Rename(created, dst, RenameMode::Replace); rc < 0) {
-                fs_.Unlink(created);
-                bytesDone_ -= copied;
-                return error("Cannot replace", dst, -rc);
-            }
+        if (const int rc = PublishTemporary(dst.dirFd, temp, dst.name, replace); rc < 0) {
+            discard();
+            if (rc == -EEXIST || rc == -ENOTEMPTY)
+                return Attempt::Of(Attempt::Exists); // created by someone else meanwhile
+            return error(replace ? "Cannot replace" : "Cannot create", dst.path, -rc);
         }
+        createdIds_.insert(copiedFrom.made);
         return Attempt::Of(Attempt::Ok);
     }
 
-    Step CopyFile(const std::string& src, const std::string& dst, bool replace, bool durable)
+    Step CopyFile(const At& src, const At& dst, bool replace, Copied& copied)
     {
         for (;;) {
-            const Attempt attempt = CopyFileOnce(src, dst, replace, durable);
+            const Attempt attempt = CopyFileOnce(src, dst, replace, copied);
             switch (attempt.kind) {
             case Attempt::Ok:
                 return Step::Ok;
             case Attempt::Cancel:
                 return Step::Cancel;
+            case Attempt::Same:
+                return RefuseSame(src.path, copied.source);
             case Attempt::Exists: { // created by someone else since we looked
-                const Step answer = AskReplace(dst);
+                const Step answer = AskReplace(dst.path);
                 if (answer != Step::Ok)
                     return answer;
                 replace = true;
@@ -482,44 +575,58 @@ private:
         }
     }
 
+    Step RefuseSame(const std::string& src, const struct stat&)
+    {
+        return Refuse("Cannot " + std::string(Verb(moving_)) + " " + src
+                      + ": the source and the target are the same file.");
+    }
+
     // Symbolic links (copied as links, never followed) and special files.
-    Step CopySpecial(const std::string& src, const struct stat& st, const std::string& dst, bool replace)
+    Step CopySpecial(const At& src, const struct stat& st, const At& dst, bool replace, Copied& copied)
     {
         const bool isLink = S_ISLNK(st.st_mode);
         std::string linkTarget;
         if (isLink) {
-            if (Step s = Try("Cannot read", src, [&] { return fs_.ReadLink(src, linkTarget); }); s != Step::Ok)
+            if (Step s = Try("Cannot read", src.path, [&] { return fs_.ReadLinkAt(src.dirFd, src.name, linkTarget); });
+                s != Step::Ok)
                 return s;
         }
+        copied.source = st;
         for (;;) {
-            const std::string made = replace ? TempNameIn(DirName(dst)) : dst;
-            const int rc = isLink ? fs_.Symlink(linkTarget, made) : fs_.MakeNode(made, st.st_mode, st.st_rdev);
+            const std::string made = replace ? TempName() : dst.name;
+            const int rc = isLink ? fs_.SymlinkAt(linkTarget, dst.dirFd, made)
+                                  : fs_.MakeNodeAt(dst.dirFd, made, st.st_mode, st.st_rdev);
             if (rc == -EEXIST) {
                 if (replace)
                     continue; // the temporary name was taken: draw another
-                if (Step answer = AskReplace(dst); answer != Step::Ok)
+                if (Step answer = AskReplace(dst.path); answer != Step::Ok)
                     return answer;
                 replace = true;
                 continue;
             }
             if (rc < 0) {
                 Step outcome;
-                if (RetryAfter("Cannot create", dst, -rc, outcome))
+                if (RetryAfter("Cannot create", dst.path, -rc, outcome))
                     continue;
                 return outcome;
             }
             mode_t mode = st.st_mode & 07777;
-            if (fs_.Lchown(made, st.st_uid, st.st_gid) < 0)
+            if (fs_.LchownAt(dst.dirFd, made, st.st_uid, st.st_gid) < 0)
                 mode &= mode_t(~(S_ISUID | S_ISGID));
             if (!isLink)
-                fs_.Chmod(made, mode);
+                fs_.ChmodAt(dst.dirFd, made, mode);
             const struct timespec times[2] = {st.st_atim, st.st_mtim};
-            fs_.SetTimes(made, times);
+            fs_.SetTimesAt(dst.dirFd, made, times);
+            struct stat madeSt;
+            if (fs_.StatAt(dst.dirFd, made, madeSt) == 0) {
+                copied.made = IdOf(madeSt);
+                createdIds_.insert(copied.made);
+            }
             if (replace) {
-                if (const int r = fs_.Rename(made, dst, RenameMode::Replace); r < 0) {
-                    fs_.Unlink(made);
+                if (const int r = fs_.RenameAt(dst.dirFd, made, dst.dirFd, dst.name, RenameMode::Replace); r < 0) {
+                    fs_.UnlinkAt(dst.dirFd, made, false);
                     Step outcome;
-                    if (RetryAfter("Cannot replace", dst, -r, outcome))
+                    if (RetryAfter("Cannot replace", dst.path, -r, outcome))
                         continue;
                     return outcome;
                 }
@@ -528,22 +635,36 @@ private:
         }
     }
 
-    // Removes moved sources once the directory holding their copies is synced.
+    // Removes moved sources once the folder holding their copies is synced,
+    // each only while it is still the version that was copied and its copy is
+    // still in place.
     Step Flush(PendingDeletes& pending)
     {
-        if (pending.sources.empty())
+        if (pending.entries.empty())
             return Step::Ok;
-        std::vector<std::string> sources;
-        sources.swap(pending.sources);
-        if (Step s = Try("Cannot write", pending.targetDir, [&] { return SyncDirectory(pending.targetDir); });
+        std::vector<PendingDelete> entries;
+        entries.swap(pending.entries);
+        if (Step s = Try("Cannot write", pending.targetPath, [&] { return fs_.Fsync(pending.targetFd); });
             s != Step::Ok)
             return s; // the sources stay: nothing is lost, the move is not complete
         Step result = Step::Ok;
-        for (const std::string& src : sources) {
-            const Step s = Try("Cannot delete", src, [&] {
-                const int rc = fs_.Unlink(src);
-                return rc == -ENOENT ? 0 : rc;
-            });
+        for (const PendingDelete& entry : entries) {
+            struct stat now, copy;
+            const int rc = fs_.StatAt(pending.sourceFd, entry.sourceName, now);
+            if (rc == -ENOENT)
+                continue;
+            Step s;
+            if (rc == 0 && !SameVersion(now, entry.copied.source)) {
+                s = Refuse("Cannot move " + entry.sourcePath
+                           + ": it changed after it was copied; it is kept and the copy may be older.");
+            } else if (fs_.StatAt(pending.targetFd, entry.targetName, copy) < 0 || IdOf(copy) != entry.copied.made) {
+                s = Refuse("Cannot move " + entry.sourcePath + ": its copy was replaced; it is kept.");
+            } else {
+                s = Try("Cannot delete", entry.sourcePath, [&] {
+                    const int r = fs_.UnlinkAt(pending.sourceFd, entry.sourceName, false);
+                    return r == -ENOENT ? 0 : r;
+                });
+            }
             if (s == Step::Cancel)
                 return s;
             if (s != Step::Ok)
@@ -552,33 +673,70 @@ private:
         return result;
     }
 
-    Step CopyDirectory(const std::string& src, const struct stat& st, const std::string& dst, bool merge, bool move)
+    // Makes the target folder (or takes the existing one to merge into) and opens it.
+    Step MakeTargetFolder(const At& dst, bool& merge, bool& created, Fd& dir)
     {
-        std::vector<std::string> names;
-        if (Step s = Try("Cannot read the folder", src, [&] { return fs_.ListDirectory(src, names); }); s != Step::Ok)
-            return s;
-        bool created = false;
         while (!merge && !created) {
             // Owner-only until the contents are in; the real mode comes last.
-            const int rc = fs_.Mkdir(dst, 0700);
+            const int rc = fs_.MkdirAt(dst.dirFd, dst.name, 0700);
             if (rc == 0) {
                 created = true;
             } else if (rc == -EEXIST) { // appeared since we looked
-                if (Step answer = AskReplace(dst); answer != Step::Ok)
+                if (Step answer = AskReplace(dst.path); answer != Step::Ok)
                     return answer;
                 merge = true;
             } else {
                 Step outcome;
-                if (!RetryAfter("Cannot create", dst, -rc, outcome))
+                if (!RetryAfter("Cannot create", dst.path, -rc, outcome))
                     return outcome;
             }
         }
+        dir.Reset(fs_.OpenAt(dst.dirFd, dst.name, O_RDONLY | O_DIRECTORY, 0));
+        if (dir.fd < 0)
+            return Refuse("Cannot open the folder " + dst.path + ": " + strerror(-dir.fd));
+        struct stat st;
+        if (created && fs_.Fstat(dir.fd, st) == 0)
+            createdIds_.insert(IdOf(st));
+        // A move deletes sources below: the new folder's own entry goes to disk first.
+        if (created && moving_)
+            fs_.Fsync(dst.dirFd);
+        return Step::Ok;
+    }
 
-        PendingDeletes pending {dst, {}};
+    void CopyFolderAttributes(int srcFd, int dstFd, const struct stat& st)
+    {
+        fs_.CopyXattrsFd(srcFd, dstFd);
+        mode_t mode = st.st_mode & 07777;
+        if (fs_.Fchown(dstFd, st.st_uid, st.st_gid) < 0)
+            mode &= mode_t(~(S_ISUID | S_ISGID));
+        fs_.Fchmod(dstFd, mode);
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        fs_.FSetTimes(dstFd, times);
+    }
+
+    Step CopyDirectory(const At& src, const struct stat& st, const At& dst, bool merge, bool move)
+    {
+        Fd srcDir(fs_);
+        if (Step s = OpenFolder(src, st, "Cannot read the folder", srcDir); s != Step::Ok)
+            return s;
+        std::vector<std::string> names;
+        if (Step s = Try("Cannot read the folder", src.path, [&] { return fs_.ListDirectoryFd(srcDir.fd, names); });
+            s != Step::Ok)
+            return s;
+        bool created = false;
+        Fd dstDir(fs_);
+        if (Step s = MakeTargetFolder(dst, merge, created, dstDir); s != Step::Ok) {
+            if (created)
+                fs_.UnlinkAt(dst.dirFd, dst.name, true);
+            return s;
+        }
+
+        PendingDeletes pending {srcDir.fd, dstDir.fd, dst.path, {}};
         Step result = Step::Ok;
         bool complete = true; // every entry went over, none left behind
         for (const std::string& name : names) {
-            const Step s = CopyEntry(Join(src, name), Join(dst, name), move ? &pending : nullptr);
+            const Step s = CopyEntry(Child(srcDir.fd, src.path, name), Child(dstDir.fd, dst.path, name),
+                                     move ? &pending : nullptr);
             if (s != Step::Ok)
                 complete = false;
             if (s == Step::Cancel) {
@@ -598,20 +756,14 @@ private:
 
         if (created) {
             if (result == Step::Cancel) {
-                fs_.Rmdir(dst); // only succeeds when nothing was finished inside
+                fs_.UnlinkAt(dst.dirFd, dst.name, true); // only succeeds when nothing was finished inside
                 return result;
             }
-            fs_.CopyXattrs(src, dst);
-            mode_t mode = st.st_mode & 07777;
-            if (fs_.Lchown(dst, st.st_uid, st.st_gid) < 0)
-                mode &= mode_t(~(S_ISUID | S_ISGID));
-            fs_.Chmod(dst, mode);
-            const struct timespec times[2] = {st.st_atim, st.st_mtim};
-            fs_.SetTimes(dst, times);
+            CopyFolderAttributes(srcDir.fd, dstDir.fd, st);
         }
         if (move && complete) {
-            const Step s = Try("Cannot delete", src, [&] {
-                const int rc = fs_.Rmdir(src);
+            const Step s = Try("Cannot delete", src.path, [&] {
+                const int rc = fs_.UnlinkAt(src.dirFd, src.name, true);
                 // Something was added meanwhile: it stays where it is, unharmed.
                 return rc == -ENOTEMPTY || rc == -EEXIST || rc == -ENOENT ? 0 : rc;
             });
@@ -624,59 +776,64 @@ private:
     // Copies one entry of any kind to dst. With pending (a move across
     // volumes), the source of a file or link is queued for deletion once copied
     // and synced; a folder deletes its own contents and then itself.
-    Step CopyEntry(const std::string& src, const std::string& dst, PendingDeletes* pending)
+    Step CopyEntry(const At& src, const At& dst, PendingDeletes* pending)
     {
         struct stat st;
-        if (Step s = Try("Cannot read", src, [&] { return fs_.Lstat(src, st); }); s != Step::Ok)
+        if (Step s = Try("Cannot read", src.path, [&] { return fs_.StatAt(src.dirFd, src.name, st); }); s != Step::Ok)
             return s;
-        if (!Report(src))
+        if (!Report(src.path))
             return Step::Cancel;
 
         bool existing = false;
         for (;;) {
             struct stat dstSt;
-            const int rc = fs_.Lstat(dst, dstSt);
+            const int rc = fs_.StatAt(dst.dirFd, dst.name, dstSt);
             if (rc == -ENOENT)
                 break;
             if (rc < 0) {
                 Step outcome;
-                if (RetryAfter("Cannot read", dst, -rc, outcome))
+                if (RetryAfter("Cannot read", dst.path, -rc, outcome))
                     continue;
                 return outcome;
             }
             if (IdOf(dstSt) == IdOf(st))
-                return Refuse("Cannot " + std::string(Verb(pending != nullptr)) + " " + src
-                              + ": the source and the target are the same file.");
+                return RefuseSame(src.path, st);
+            // On a target that ignores case two source names can meet: the
+            // copy made a moment ago is never replaced by the next one.
+            if (createdIds_.count(IdOf(dstSt)))
+                return Refuse("Cannot " + std::string(Verb(moving_)) + " " + src.path + ": " + dst.path
+                              + " was just made from another item of this operation; both are kept.");
             if (S_ISDIR(st.st_mode) != S_ISDIR(dstSt.st_mode))
-                return RefuseKindChange(dst, dstSt);
-            if (Step answer = AskReplace(dst); answer != Step::Ok)
+                return RefuseKindChange(dst.path, dstSt);
+            if (Step answer = AskReplace(dst.path); answer != Step::Ok)
                 return answer;
             existing = true;
             break;
         }
 
         Step result;
+        Copied copied;
         if (S_ISDIR(st.st_mode))
             result = CopyDirectory(src, st, dst, existing, pending != nullptr);
         else if (S_ISREG(st.st_mode))
-            result = CopyFile(src, dst, existing, pending != nullptr);
+            result = CopyFile(src, dst, existing, copied);
         else
-            result = CopySpecial(src, st, dst, existing);
+            result = CopySpecial(src, st, dst, existing, copied);
         if (result == Step::Ok && pending && !S_ISDIR(st.st_mode))
-            pending->sources.push_back(src);
+            pending->entries.push_back({src.name, src.path, dst.name, copied});
         ++itemsDone_;
         return result;
     }
 
     // ---- move ----
 
-    Step MoveAcrossVolumes(const std::string& src, const struct stat& st, const std::string& dst)
+    Step MoveAcrossVolumes(const At& src, const struct stat& st, const At& dst)
     {
         AddToTotals(src, st);
         --itemsTotal_; // the entry itself was counted already
         if (cancelled_)
             return Step::Cancel;
-        PendingDeletes pending {DirName(dst), {}};
+        PendingDeletes pending {src.dirFd, dst.dirFd, DirName(dst.path), {}};
         const Step copied = CopyEntry(src, dst, &pending);
         --itemsDone_; // counted again by the caller
         const Step flushed = Flush(pending);
@@ -686,15 +843,21 @@ private:
     }
 
     // Moves into an existing folder of the same name, entry by entry.
-    Step MoveMerge(const std::string& src, const std::string& dst)
+    Step MoveMerge(const At& src, const struct stat& st, const At& dst, const struct stat& dstSt)
     {
+        Fd srcDir(fs_), dstDir(fs_);
+        if (Step s = OpenFolder(src, st, "Cannot read the folder", srcDir); s != Step::Ok)
+            return s;
+        if (Step s = OpenFolder(dst, dstSt, "Cannot open the folder", dstDir); s != Step::Ok)
+            return s;
         std::vector<std::string> names;
-        if (Step s = Try("Cannot read the folder", src, [&] { return fs_.ListDirectory(src, names); }); s != Step::Ok)
+        if (Step s = Try("Cannot read the folder", src.path, [&] { return fs_.ListDirectoryFd(srcDir.fd, names); });
+            s != Step::Ok)
             return s;
         bool complete = true;
         Step result = Step::Ok;
         for (const std::string& name : names) {
-            const Step s = MoveEntry(Join(src, name), Join(dst, name));
+            const Step s = MoveEntry(Child(srcDir.fd, src.path, name), Child(dstDir.fd, dst.path, name));
             if (s == Step::Cancel)
                 return s;
             if (s != Step::Ok)
@@ -703,8 +866,8 @@ private:
                 result = s;
         }
         if (complete) {
-            const Step s = Try("Cannot delete", src, [&] {
-                const int rc = fs_.Rmdir(src);
+            const Step s = Try("Cannot delete", src.path, [&] {
+                const int rc = fs_.UnlinkAt(src.dirFd, src.name, true);
                 return rc == -ENOTEMPTY || rc == -EEXIST || rc == -ENOENT ? 0 : rc;
             });
             if (s != Step::Ok)
@@ -713,55 +876,54 @@ private:
         return result;
     }
 
-    Step MoveOntoExisting(const std::string& src, const struct stat& st, const std::string& dst,
-                          const struct stat& dstSt)
+    Step MoveOntoExisting(const At& src, const struct stat& st, const At& dst, const struct stat& dstSt)
     {
         if (IdOf(dstSt) == IdOf(st))
-            return Refuse("Cannot move " + src + ": the source and the target are the same file.");
+            return RefuseSame(src.path, st);
         if (S_ISDIR(st.st_mode) != S_ISDIR(dstSt.st_mode))
-            return RefuseKindChange(dst, dstSt);
-        if (Step answer = AskReplace(dst); answer != Step::Ok)
+            return RefuseKindChange(dst.path, dstSt);
+        if (Step answer = AskReplace(dst.path); answer != Step::Ok)
             return answer;
         if (S_ISDIR(st.st_mode))
-            return MoveMerge(src, dst);
+            return MoveMerge(src, st, dst, dstSt);
         for (;;) {
-            const int rc = fs_.Rename(src, dst, RenameMode::Replace);
+            const int rc = fs_.RenameAt(src.dirFd, src.name, dst.dirFd, dst.name, RenameMode::Replace);
             if (rc == 0)
                 return Step::Ok;
             if (rc == -EXDEV) {
-                confirmedReplace_ = dst;
+                confirmedReplace_ = dst.path;
                 return MoveAcrossVolumes(src, st, dst);
             }
             Step outcome;
-            if (!RetryAfter("Cannot move", src, -rc, outcome))
+            if (!RetryAfter("Cannot move", src.path, -rc, outcome))
                 return outcome;
         }
     }
 
     // One rename whatever the entry holds; a copy only across volumes.
-    Step MoveEntry(const std::string& src, const std::string& dst)
+    Step MoveEntry(const At& src, const At& dst)
     {
         struct stat st;
-        if (Step s = Try("Cannot read", src, [&] { return fs_.Lstat(src, st); }); s != Step::Ok)
+        if (Step s = Try("Cannot read", src.path, [&] { return fs_.StatAt(src.dirFd, src.name, st); }); s != Step::Ok)
             return s;
-        if (!Report(src))
+        if (!Report(src.path))
             return Step::Cancel;
         for (;;) {
-            int rc = fs_.Rename(src, dst, RenameMode::NoReplace);
+            int rc = fs_.RenameAt(src.dirFd, src.name, dst.dirFd, dst.name, RenameMode::NoReplace);
             if (rc == 0)
                 return Step::Ok;
             if (rc == -EXDEV)
                 return MoveAcrossVolumes(src, st, dst); // the copy asks about an existing target
             if (rc == -EEXIST || NoReplaceUnsupported(-rc)) {
                 struct stat dstSt;
-                const int exists = fs_.Lstat(dst, dstSt);
+                const int exists = fs_.StatAt(dst.dirFd, dst.name, dstSt);
                 if (exists == 0)
                     return MoveOntoExisting(src, st, dst, dstSt);
                 if (rc != -EEXIST && exists == -ENOENT) {
                     // No RENAME_NOREPLACE on this file system (some network and FUSE
                     // ones): look, then rename. A name created in between by another
                     // program would be replaced; such a file system offers nothing better.
-                    rc = fs_.Rename(src, dst, RenameMode::Replace);
+                    rc = fs_.RenameAt(src.dirFd, src.name, dst.dirFd, dst.name, RenameMode::Replace);
                     if (rc == 0)
                         return Step::Ok;
                     if (rc == -EXDEV)
@@ -773,7 +935,7 @@ private:
                 }
             }
             Step outcome;
-            if (!RetryAfter("Cannot move", src, -rc, outcome))
+            if (!RetryAfter("Cannot move", src.path, -rc, outcome))
                 return outcome;
         }
     }
@@ -811,6 +973,11 @@ private:
             ui_.Refused(std::string("Cannot ") + Verb(move) + " to " + targetDir + ": it is not a folder.");
             return false;
         }
+        target_.Reset(fs_.Open(targetDir, O_RDONLY | O_DIRECTORY, 0));
+        if (target_.fd < 0) {
+            ui_.Refused(std::string("Cannot ") + Verb(move) + " to " + targetDir + ": " + strerror(-target_.fd));
+            return false;
+        }
         // ".." by "..": follows the real tree, whatever links the path went through.
         std::string path = targetDir;
         for (int depth = 0; depth < 4096; ++depth) {
@@ -823,27 +990,42 @@ private:
         return true;
     }
 
+    // Opens the folder holding a selected entry; the selection's own path is
+    // taken as given, everything below it is reached by descriptor.
+    Step OpenParentOf(const std::string& path, const char* what, Fd& parent)
+    {
+        return Try(what, path, [&] {
+            parent.Reset(fs_.Open(DirName(path), O_RDONLY | O_DIRECTORY, 0));
+            return parent.fd;
+        });
+    }
+
     Step TransferOne(bool move, const std::string& source, const std::string& targetDir)
     {
         const std::string src = StripTrailingSlashes(source);
         const std::string name = BaseName(src);
         if (src.empty() || src == "/" || name == "." || name == "..")
             return Refuse(std::string("Cannot ") + Verb(move) + " \"" + source + "\": it names no file or folder.");
-        const std::string dst = Join(targetDir, name);
+        Fd parent(fs_);
+        if (Step s = OpenParentOf(src, "Cannot read", parent); s != Step::Ok)
+            return s;
+        const At from {parent.fd, name, src};
+        const At to {target_.fd, name, Join(targetDir, name)};
         struct stat st;
-        if (Step s = Try("Cannot read", src, [&] { return fs_.Lstat(src, st); }); s != Step::Ok)
+        if (Step s = Try("Cannot read", src, [&] { return fs_.StatAt(from.dirFd, from.name, st); }); s != Step::Ok)
             return s;
         if (InsideItself(st))
             return Refuse(std::string("Cannot ") + Verb(move) + " " + src
                           + ": the target folder is inside the source folder.");
         if (move)
-            return MoveEntry(src, dst);
-        return CopyEntry(src, dst, nullptr);
+            return MoveEntry(from, to);
+        return CopyEntry(from, to, nullptr);
     }
 
     OperationResult Transfer(bool move, const std::vector<std::string>& sources, const std::string& target)
     {
         OperationResult result;
+        moving_ = move;
         const std::string targetDir = StripTrailingSlashes(target);
         if (!PrepareTarget(targetDir, move)) {
             result.failed = sources.size();
@@ -853,9 +1035,11 @@ private:
             itemsTotal_ = sources.size(); // grows when an entry has to be copied
         } else {
             for (const std::string& source : sources) {
+                const std::string src = StripTrailingSlashes(source);
+                Fd parent(fs_, fs_.Open(DirName(src), O_RDONLY | O_DIRECTORY, 0));
                 struct stat st;
-                if (fs_.Lstat(StripTrailingSlashes(source), st) == 0)
-                    AddToTotals(StripTrailingSlashes(source), st);
+                if (parent.fd >= 0 && fs_.StatAt(parent.fd, BaseName(src), st) == 0)
+                    AddToTotals({parent.fd, BaseName(src), src}, st);
                 if (cancelled_)
                     return Finish(result);
             }
@@ -869,6 +1053,7 @@ private:
                 break;
         }
         ui_.Progress(itemsDone_, itemsTotal_, bytesDone_, bytesTotal_, {}); // the end: too late to cancel
+        target_.Reset(-1);
         if (cancelled_ || result.failed > 0) {
             for (auto it = createdTargetDirs_.rbegin(); it != createdTargetDirs_.rend(); ++it)
                 fs_.Rmdir(*it); // only the empty ones go
@@ -878,19 +1063,25 @@ private:
 
     // ---- delete ----
 
-    Step RemoveTree(const std::string& path)
+    // Deletes at and everything below it, each folder entered by descriptor:
+    // a folder swapped for a link meanwhile loses the link, never what it points to.
+    Step RemoveTree(const At& at)
     {
         struct stat st;
-        if (Step s = Try("Cannot delete", path, [&] { return fs_.Lstat(path, st); }); s != Step::Ok)
+        if (Step s = Try("Cannot delete", at.path, [&] { return fs_.StatAt(at.dirFd, at.name, st); }); s != Step::Ok)
             return s;
         if (!S_ISDIR(st.st_mode))
-            return Try("Cannot delete", path, [&] { return fs_.Unlink(path); });
+            return Try("Cannot delete", at.path, [&] { return fs_.UnlinkAt(at.dirFd, at.name, false); });
+        Fd dir(fs_);
+        if (Step s = OpenFolder(at, st, "Cannot read the folder", dir); s != Step::Ok)
+            return s;
         std::vector<std::string> names;
-        if (Step s = Try("Cannot read the folder", path, [&] { return fs_.ListDirectory(path, names); }); s != Step::Ok)
+        if (Step s = Try("Cannot read the folder", at.path, [&] { return fs_.ListDirectoryFd(dir.fd, names); });
+            s != Step::Ok)
             return s;
         Step result = Step::Ok;
         for (const std::string& name : names) {
-            const Step s = RemoveTree(Join(path, name));
+            const Step s = RemoveTree(Child(dir.fd, at.path, name));
             if (s == Step::Cancel)
                 return s;
             if (s != Step::Ok)
@@ -898,14 +1089,18 @@ private:
         }
         if (result != Step::Ok)
             return result;
-        return Try("Cannot delete", path, [&] { return fs_.Rmdir(path); });
+        return Try("Cannot delete", at.path, [&] { return fs_.UnlinkAt(at.dirFd, at.name, true); });
     }
 
     Step DeletePermanently(const std::string& path)
     {
         switch (ui_.AskDeletePermanently(path)) {
-        case DeleteAnswer::Yes:
-            return RemoveTree(path);
+        case DeleteAnswer::Yes: {
+            Fd parent(fs_);
+            if (Step s = OpenParentOf(path, "Cannot delete", parent); s != Step::Ok)
+                return s;
+            return RemoveTree({parent.fd, BaseName(path), path});
+        }
         case DeleteAnswer::No:
             return Step::Declined;
         case DeleteAnswer::Cancel:

@@ -3,11 +3,13 @@
 // run them. Questions and progress go through OperationUi (the window shows
 // dialogs, tests answer), every system call through FileSystem.
 //
-// What the user had is never lost: a replaced file is written under a temporary
-// name and renamed over the old one; a move across volumes deletes each source
-// only after its copy is on disk; delete goes to the trash and asks before
-// anything is deleted for good; a failed or cancelled copy removes only what it
-// created itself.
+// What the user had is never lost: every new file is written under a temporary
+// name, synced, and only then renamed to its name (over the old one when
+// replacing); trees are walked by descriptor, so a folder swapped for a link
+// meanwhile never leads outside the selection; a move across volumes deletes
+// each source only after its copy is on disk, and only while it is still the
+// version that was copied; delete goes to the trash and asks before anything
+// is deleted for good; a failed or cancelled copy removes only what it created.
 #include "platform/FileSystem.h"
 
 #include <cstdint>

@@ -27,6 +27,8 @@ namespace {
 const char* const kSortCaptions[] = {"by name", "by size", "by type", "by time", "by desc"};
 const char* const kSectionCaptions[] = {"Name", "Size", "Time", "Description"};
 const int kSectionWidths[] = {100, 50, 80, 5000};
+const int kNameMinimum = 30;
+const int kDescriptionInView = 40;
 
 QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
@@ -97,7 +99,16 @@ void PaneHeader::mouseReleaseEvent(QMouseEvent* event)
 void PaneList::mousePressEvent(QMouseEvent* event)
 {
     emit pressed(event->button());
+    ++userMoving_;
     QListView::mousePressEvent(event);
+    --userMoving_;
+}
+
+void PaneList::mouseMoveEvent(QMouseEvent* event)
+{
+    ++userMoving_;
+    QListView::mouseMoveEvent(event);
+    --userMoving_;
 }
 
 void PaneList::mouseReleaseEvent(QMouseEvent* event)
@@ -124,8 +135,35 @@ void PaneList::keyPressEvent(QKeyEvent* event)
             emit deletePressed();
             return;
         }
+        if (event->key() == Qt::Key_Insert || event->key() == Qt::Key_Space) {
+            emit toggleSelectionPressed(event->key() == Qt::Key_Insert);
+            return;
+        }
+        if (event->key() == Qt::Key_Backspace) {
+            emit parentPressed();
+            return;
+        }
     }
+    if (event->modifiers() == Qt::ControlModifier && event->key() == Qt::Key_R) {
+        emit refreshPressed();
+        return;
+    }
+    ++userMoving_;
     QListView::keyPressEvent(event);
+    --userMoving_;
+}
+
+// Tab would walk the focus chain before keyPressEvent sees it.
+bool PaneList::event(QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab && key->modifiers() == Qt::NoModifier) {
+            emit tabPressed();
+            return true;
+        }
+    }
+    return QListView::event(event);
 }
 
 PaneView::PaneView(bool left, TDirData& data, const DisplayLocale& locale, QWidget* parent)
@@ -219,8 +257,29 @@ void PaneView::BuildList()
     connect(list_, &PaneList::released, this, [this](Qt::MouseButton) { emit listReleased(this); });
     connect(list_, &PaneList::enterPressed, this, [this] { emit listEnterPressed(this); });
     connect(list_, &PaneList::doubleClickedRow, this, [this] { emit listDoubleClicked(this); });
+    connect(list_, &PaneList::tabPressed, this, [this] { emit otherPaneRequested(this); });
+    connect(list_, &PaneList::toggleSelectionPressed, this, &PaneView::ToggleCurrent);
+    connect(list_, &PaneList::parentPressed, this, [this] { emit parentRequested(this); });
+    connect(list_, &PaneList::refreshPressed, this, [this] { emit refreshRequested(this); });
     connect(list_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { emit listPopupRequested(this, list_->viewport()->mapToGlobal(pos)); });
+    connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        if (list_->UserMoving())
+            emit currentEntryChanged(this);
+    });
+}
+
+void PaneView::ToggleCurrent(bool moveDown)
+{
+    const int row = CurrentRow();
+    if (row < 0)
+        return;
+    SetSelected(row, !IsSelected(row));
+    if (moveDown && row + 1 < RowCount()) {
+        SetCurrentRow(row + 1);
+        list_->scrollTo(rows_->index(row + 1));
+    }
+    emit selectionKeyed(this);
 }
 
 void PaneView::BuildFilterPanel()
@@ -255,6 +314,8 @@ bool PaneView::eventFilter(QObject* watched, QEvent* event)
             return true; // swallowed
         }
     }
+    if (watched == pathLabel_ && event->type() == QEvent::Resize)
+        ElidePathLabel();
     if ((watched == pathLabel_ || watched == filterPanel_) && event->type() == QEvent::MouseButtonPress)
         emit activated(this);
     return QFrame::eventFilter(watched, event);
@@ -272,10 +333,16 @@ std::array<int, 4> PaneView::SectionWidths() const
     return {header_->sectionSize(0), header_->sectionSize(1), header_->sectionSize(2), header_->sectionSize(3)};
 }
 
+// The list does not scroll sideways: a long name gives way so that size,
+// time and the start of the description stay in view.
 void PaneView::AutoSizeColumns()
 {
-    for (int i = 0; i < 3; ++i)
-        header_->resizeSection(i, data_.BestWidths[size_t(i)]);
+    const int size = data_.BestWidths[1];
+    const int time = data_.BestWidths[2];
+    const int room = list_->viewport()->width() - size - time - kDescriptionInView;
+    header_->resizeSection(0, std::max(kNameMinimum, std::min(data_.BestWidths[0], room)));
+    header_->resizeSection(1, size);
+    header_->resizeSection(2, time);
     list_->viewport()->update();
 }
 
@@ -377,9 +444,17 @@ void PaneView::RepaintHeader() { header_->viewport()->update(); }
 
 void PaneView::SetPathLabel(const std::string& caption)
 {
-    const QString text = Decode(caption);
-    pathLabel_->setText(text);
-    SetHint(pathLabel_, text);
+    fullPath_ = Decode(caption);
+    SetHint(pathLabel_, fullPath_);
+    ElidePathLabel();
+}
+
+// A narrow pane shows the end of its path, the part that tells places apart,
+// behind "..."; the hint keeps the whole path.
+void PaneView::ElidePathLabel()
+{
+    const int room = pathLabel_->contentsRect().width();
+    pathLabel_->setText(room > 0 ? pathLabel_->fontMetrics().elidedText(fullPath_, Qt::ElideLeft, room) : fullPath_);
 }
 
 int PaneView::TextWidth(const std::string& text) const

@@ -55,6 +55,8 @@ class PaneList : public QListView {
 public:
     explicit PaneList(QWidget* parent) : QListView(parent) {}
     void LayoutNow() { executeDelayedItemsLayout(); }
+    // True while a key or the mouse moves the cursor (not a re-read).
+    bool UserMoving() const { return userMoving_ > 0; }
 
 signals:
     void pressed(Qt::MouseButton button);
@@ -62,12 +64,21 @@ signals:
     void enterPressed();
     void deletePressed();
     void doubleClickedRow();
+    void tabPressed();
+    void toggleSelectionPressed(bool moveDown); // Insert moves down, Space stays
+    void parentPressed();
+    void refreshPressed();
 
 protected:
+    bool event(QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    int userMoving_ = 0;
 };
 
 class PaneView : public QFrame, public PaneControls {
@@ -135,6 +146,13 @@ signals:
     void listEnterPressed(PaneView* pane);
     void listPopupRequested(PaneView* pane, QPoint globalPos);
     void historyChanged();
+    // Keys of two-pane file managers, from the list.
+    void otherPaneRequested(PaneView* pane); // Tab
+    void selectionKeyed(PaneView* pane);     // Insert or Space changed the selection
+    void parentRequested(PaneView* pane);    // Backspace
+    void refreshRequested(PaneView* pane);   // Ctrl+R
+    // The current row changed by the user's key or mouse.
+    void currentEntryChanged(PaneView* pane);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -144,6 +162,8 @@ private:
     void BuildHeader();
     void BuildList();
     void BuildFilterPanel();
+    void ToggleCurrent(bool moveDown);
+    void ElidePathLabel();
 
     bool left_;
     TDirData& data_;
@@ -151,6 +171,7 @@ private:
     PaneView* other_ = nullptr;
     QWidget* topPanel_ = nullptr;
     QLabel* pathLabel_ = nullptr;
+    QString fullPath_; // the label shows its end when the pane is narrow
     QToolButton* parentButton_ = nullptr;
     QToolButton* quickGoButton_ = nullptr;
     QToolButton* openButton_ = nullptr;

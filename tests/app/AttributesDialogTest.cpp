@@ -270,3 +270,26 @@ TEST_F(AttributesCommandTest, RefusesParentEntryArchivesAndEmptySelections)
 }
 
 } // namespace
+
+namespace {
+
+// A re-read of the pane while the dialog is open puts other entries in the
+// selected rows: the change still goes to the files that were selected.
+TEST_F(AttributesCommandTest, PaneReadAgainDuringTheDialogChangesTheSelectedFilesOnly)
+{
+    const std::string b = Make("b.txt");
+    const std::string c = Make("c.txt");
+    List({"c.txt"});
+    Run([&](AttributesDialog& dialog) {
+        const std::string a = Make("a.txt"); // sorts first: c.txt moves down a row
+        ReadDirectory(pane_);
+        Click(dialog, faReadOnly);
+        return int(QDialog::Accepted);
+    });
+    EXPECT_EQ(0444u, Mode(c));
+    EXPECT_EQ(0644u, Mode(b));
+    EXPECT_EQ(0644u, Mode(dir_ + "a.txt"));
+    EXPECT_TRUE(Entry("c.txt").Attr & faReadOnly);
+}
+
+} // namespace

@@ -261,3 +261,44 @@ TEST(DescriptionMemo, PastedAndInsertedLineBreaksBecomeBlanks)
 }
 
 } // namespace
+
+namespace {
+
+// A re-read of the pane while a dialog is open (a copy finishing, a mount
+// change) changes which entry a row holds: the descriptions must still go to
+// the files they were typed for.
+TEST_F(DescribeCommandTest, PaneReadAgainDuringTheDialogKeepsEachTextWithItsFile)
+{
+    Make("b.txt");
+    Make("d.txt");
+    List({"b.txt", "d.txt"});
+    int call = 0;
+    QStringList described;
+    Run([&](DescriptionDialog& dialog) {
+        if (++call == 1) {
+            Make("a.txt"); // sorts before both: every row moves down
+            ::unlink((dir_ + "d.txt").c_str());
+            ReadDirectory(pane_);
+        }
+        dialog.SetText(QString("text %1").arg(call));
+        return int(QDialog::Accepted);
+    });
+    EXPECT_EQ(1, call) << "d.txt is gone and is skipped";
+    EXPECT_EQ(DescFile(), "b.txt text 1\r\n");
+}
+
+TEST_F(DescribeCommandTest, ANameTheFileCannotHoldIsReported)
+{
+    Make("\"quoted");
+    List({"\"quoted"});
+    Run([](DescriptionDialog& dialog) {
+        dialog.SetText("text");
+        return int(QDialog::Accepted);
+    });
+    ASSERT_EQ(1, messages_.log.size());
+    EXPECT_TRUE(messages_.log[0].startsWith("warning: ")) << messages_.log[0].toStdString();
+    EXPECT_TRUE(messages_.log[0].contains("\"quoted"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "DESCRIPT.ION"));
+}
+
+} // namespace

@@ -14,8 +14,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 using namespace tarnel;
 namespace fs = std::filesystem;
@@ -148,6 +150,26 @@ TEST_F(FileCommandsTest, MoveDeleteAndRenameRereadTheirPanes)
     EXPECT_EQ(Row(Left(), "b.txt"), -1);
 }
 
+TEST_F(FileCommandsTest, RenameToAnEmptyOrSlashedNameIsRefusedPlainly)
+{
+    Select({"a.txt"});
+    QString typed;
+    window->SetNameDialogRunner([&](QDialog& d) {
+        static_cast<RenameDialog&>(d).NameEdit()->setText(typed);
+        return int(QDialog::Accepted);
+    });
+    for (const QString name : {"", "sub/b.txt", ".."}) {
+        typed = name;
+        messages.clear();
+        window->DoFileOperation(FO_RENAME);
+        ASSERT_EQ(1, messages.size()) << name.toStdString();
+        EXPECT_FALSE(messages[0].contains("already exists")) << messages[0].toStdString();
+        EXPECT_TRUE(fs::exists(root + "/left/a.txt"));
+        if (name.isEmpty())
+            EXPECT_EQ("The new name is empty.", messages[0]);
+    }
+}
+
 TEST_F(FileCommandsTest, NewDirectoryAndNewArchive)
 {
     window->SetNameDialogRunner([](QDialog& d) {
@@ -192,6 +214,52 @@ TEST_F(FileCommandsTest, BackgroundCopyCompletesAndRereads)
     EXPECT_EQ(messages[0], "Asynchronous shell operation completion with invalid ID.");
 }
 
+// Enough small files that a background copy of them runs for a while.
+void MakeManyFiles(const std::string& dir, int count)
+{
+    fs::create_directories(dir);
+    for (int i = 0; i < count; ++i) {
+        if (i % 100 == 0)
+            fs::create_directories(dir + "/d" + std::to_string(i / 100));
+        std::ofstream(dir + "/d" + std::to_string(i / 100) + "/f" + std::to_string(i)) << i;
+    }
+}
+
+// The quit path while one background copy has just finished (its completion
+// still queued) and another is running.
+TEST_F(FileCommandsTest, QuittingDuringBackgroundCopiesWaitsForThemAndEndsCleanly)
+{
+    MakeManyFiles(root + "/left/many", 1500);
+    window->Settings().UseAsyncShell = true;
+    window->BTNRefreshClick();
+    Select({"dir"});
+    window->DoFileOperation(FO_COPY);
+    Select({"many"});
+    window->DoFileOperation(FO_COPY);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // "dir" is done, its message waits
+    window->FinishBackgroundOperations();
+    EXPECT_TRUE(fs::exists(root + "/right/dir/inner"));
+    QApplication::processEvents();
+    EXPECT_EQ(0, window->AsyncSlots().Count());
+    window->FinishBackgroundOperations(); // a second quit finds nothing to wait for
+}
+
+// Progress lands in atomics: a window too busy to take events never stalls the copy.
+TEST_F(FileCommandsTest, BackgroundCopyGoesOnWhileTheWindowIsBusy)
+{
+    MakeManyFiles(root + "/left/many", 1500);
+    window->Settings().UseAsyncShell = true;
+    window->BTNRefreshClick();
+    Select({"many"});
+    window->DoFileOperation(FO_COPY);
+    const auto last = root + "/right/many/d14/f1499";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fs::exists(last) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10)); // no events served meanwhile
+    EXPECT_TRUE(fs::exists(last));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->AsyncSlots().Count() == 0; }, 10000));
+}
+
 TEST_F(FileCommandsTest, PopupRepeatsTheLastCommand)
 {
     Select({});
@@ -200,7 +268,7 @@ TEST_F(FileCommandsTest, PopupRepeatsTheLastCommand)
     ASSERT_GE(popup->actions().size(), 3);
     EXPECT_EQ(popup->actions()[1]->objectName(), "LastPopup");
     EXPECT_EQ(popup->actions()[1]->text(), "Copy");
-    window->Action("PopOpen")->trigger(); // not a remembered command: the copy stays
+    window->Action("PopOpen")->trigger(); // remembered, but never repeated next to itself
     window->BTNRefreshClick();
     EXPECT_EQ(popup->actions()[1]->text(), "Refresh");
 }

@@ -251,9 +251,9 @@ TEST_F(MainWindowTest, NavigationByDoubleClickEnterAndParent)
     window->Action("Synchronize1")->trigger();
     EXPECT_EQ(Left()->Data().Path, root + "/right/");
 
-    Left()->SetCurrentRow(Left()->Data().DirCount); // Readme.TXT: opening files comes later
+    Left()->SetCurrentRow(Left()->Data().DirCount); // Readme.TXT: the viewer's own type
     QTest::keyClick(Left()->List(), Qt::Key_Return);
-    EXPECT_EQ(window->StatusText(), "Opening files is not available yet");
+    EXPECT_EQ(Left()->Data().Path, root + "/right/");
     Left()->SetSelected(Left()->CurrentRow(), true);
     window->Action("Copypathtoclipboard1")->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(root + "/right/Readme.TXT"));
@@ -274,7 +274,10 @@ TEST_F(MainWindowTest, AutoSizeColumnsUsesTheBestWidths)
 {
     window->AutoSizeColumns(Left());
     const auto widths = Left()->SectionWidths();
-    EXPECT_EQ(widths[0], Left()->Data().BestWidths[0]);
+    // The name gives way so that size, time and some description stay in view.
+    const auto& best = Left()->Data().BestWidths;
+    const int room = Left()->List()->viewport()->width() - best[1] - best[2] - 40;
+    EXPECT_EQ(widths[0], std::max(30, std::min(best[0], room)));
     EXPECT_EQ(widths[1], Left()->Data().BestWidths[1]);
     EXPECT_EQ(widths[2], Left()->Data().BestWidths[2]);
     EXPECT_EQ(widths[3], 5000);
@@ -282,10 +285,10 @@ TEST_F(MainWindowTest, AutoSizeColumnsUsesTheBestWidths)
 
 TEST_F(MainWindowTest, CommandsNotBuiltYetArePresentButDisabled)
 {
-    for (const char* name : {"BTNViewAsText", "BTNOpen", "BTNViewInfos", "BTNToZip"}) {
-        ASSERT_NE(window->CommandButton(name), nullptr) << name;
-        EXPECT_FALSE(window->CommandButton(name)->isEnabled()) << name;
-    }
+    ASSERT_NE(window->CommandButton("BTNToZip"), nullptr);
+    EXPECT_FALSE(window->CommandButton("BTNToZip")->isEnabled());
+    for (const char* name : {"BTNViewAsText", "BTNOpen", "BTNViewInfos"})
+        EXPECT_TRUE(window->CommandButton(name)->isEnabled()) << name;
     EXPECT_TRUE(window->CommandButton("BTNRefresh")->isEnabled());
     EXPECT_EQ(window->CommandButton("BTNGoToOther")->statusTip(),
               "Go to the same directory that is shown in the other pane");

@@ -105,7 +105,7 @@ TEST_F(SettingsStoreTest, RoundTripKeepsEverySetting)
     EXPECT_EQ(second.textView.fontFore, 0x00FF0000u);
     EXPECT_TRUE(second.textView.printPage);
     EXPECT_EQ(second.leftWidths, (std::array<int, 4>{120, 60, 130, 900}));
-    EXPECT_EQ(second.bookmarks, (std::vector<std::string>{"/home/user/", "/tmp/a b/"})); // one key per path
+    EXPECT_EQ(second.bookmarks, (std::vector<std::string>{"/home/user/", "/tmp/a b/", "/home/user/"})); // duplicates kept
     EXPECT_EQ(second.hotKeys[0].keyCode, 88u);
     EXPECT_EQ(second.hotKeys[0].modifiers, hkCtrl | hkAlt);
     EXPECT_EQ(second.mainForm.width, 800);
@@ -123,6 +123,9 @@ TEST_F(SettingsStoreTest, ColumnWidthsByName)
     Run(settings, table, [](AppSettings&, ViewerExtensionTable&) {});
     EXPECT_EQ(settings.leftWidths, (std::array<int, 4>{64, 50, 120, 5000}));
     EXPECT_EQ(settings.rightWidths, (std::array<int, 4>{100, 50, 80, 5000}));
+    // Only the stored ones are kept as they are; the window fits the others.
+    EXPECT_EQ(settings.leftWidthStored, (std::array<bool, 4>{true, false, true, false}));
+    EXPECT_EQ(settings.rightWidthStored, (std::array<bool, 4>{}));
 }
 
 TEST_F(SettingsStoreTest, HandWrittenModifiersAndViewerTypes)
@@ -170,4 +173,24 @@ TEST_F(SettingsStoreTest, AnUnreadableFileIsNeverOverwritten)
     store.LoadAll(settings, table);
     EXPECT_FALSE(store.SaveAll(settings, table));
     EXPECT_EQ(Read(), before);
+}
+
+TEST_F(SettingsStoreTest, BookmarksComeBackByteForByteInTheirOrder)
+{
+    const std::vector<std::string> paths = {"/data/", "/Data/", "/data/", "/a\\b/", "/caf\xe9/", "/ctl\x01/"};
+    AppSettings first;
+    ViewerExtensionTable table;
+    Run(first, table, [&](AppSettings& s, ViewerExtensionTable&) { s.bookmarks = paths; });
+    AppSettings second;
+    Run(second, table, [](AppSettings&, ViewerExtensionTable&) {});
+    EXPECT_EQ(second.bookmarks, paths);
+    AppSettings third; // and again after a run that changed nothing
+    Run(third, table, [](AppSettings&, ViewerExtensionTable&) {});
+    EXPECT_EQ(third.bookmarks, paths);
+
+    // A key written by hand, named by its path alone, still counts.
+    Write(std::string(kRoot) + "bookmarks\\/srv/files/]\n\n");
+    AppSettings hand;
+    Run(hand, table, [](AppSettings&, ViewerExtensionTable&) {});
+    EXPECT_EQ(hand.bookmarks, (std::vector<std::string>{"/srv/files/"}));
 }

@@ -30,7 +30,7 @@ for key in cfg supported bookmarks 'HotKeys\key3' 'CoolBar1\TBDrives' TextView L
 done
 
 # A stored width is loaded whatever the order, and written back.
-sed -i 's/"width2"=dword:00000050/"width2"=dword:00000078/' "$reg"
+sed -i 's/"width2"=dword:[0-9a-f]*/"width2"=dword:00000078/' "$reg"
 start
 wait_up
 stop

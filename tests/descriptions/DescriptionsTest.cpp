@@ -189,7 +189,7 @@ TEST_F(DescTest, LineReaderHandles)
     EXPECT_EQ(DescLineReader::Open(dir_ + "fifo", 16), 0); // must not hang
 }
 
-TEST_F(DescTest, LoadAndReadUseTheLaterLine)
+TEST_F(DescTest, LoadTakesTheLaterLineReadTheFirst)
 {
     Put(kDescriptionFileName, "readme.txt first\r\n"
                               "\"My File.txt\" Some text\r\n"
@@ -211,9 +211,9 @@ TEST_F(DescTest, LoadAndReadUseTheLaterLine)
     EXPECT_EQ(list.Find("gone"), nullptr);
     EXPECT_EQ(list.Find("nameonly"), nullptr);
 
-    EXPECT_EQ(ReadDescription(dir_ + "readme.txt"), "second");
+    EXPECT_EQ(ReadDescription(dir_ + "readme.txt"), "first");
     EXPECT_EQ(ReadDescription(dir_ + "MY FILE.TXT"), "Some text");
-    EXPECT_EQ(ReadDescription(dir_ + "gone"), "");
+    EXPECT_EQ(ReadDescription(dir_ + "gone"), "was here"); // the first line, though a later one clears it
     EXPECT_EQ(ReadDescription(dir_ + "nothere"), "");
 
     LoadDescriptions(dir_ + "missing/", list);
@@ -231,7 +231,7 @@ TEST_F(DescTest, WriteCreatesAndRewrites)
     EXPECT_EQ(st.st_mode & 0777, 0644u);
 
     // Both lines for the name are updated, name-only lines dropped, other
-    // lines kept in the written form.
+    // lines kept byte for byte.
     Put(kDescriptionFileName, "a.txt one\n"
                               "\"b b\" keep\r"
                               "nameonly\r\n"
@@ -241,7 +241,7 @@ TEST_F(DescTest, WriteCreatesAndRewrites)
     EXPECT_EQ(WriteDescription(dir_ + "a.txt", "new\r\nline\tbreak"), WriteDescriptionResult::Written);
     EXPECT_EQ(Get(kDescriptionFileName), "a.txt new  line break\r\n"
                                          "\"b b\" keep\r\n"
-                                         "c unquoted now\r\n"
+                                         "\"c\" unquoted now\r\n"
                                          "A.TXT new  line break\r\n");
     ASSERT_EQ(stat((dir_ + kDescriptionFileName).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -265,11 +265,22 @@ TEST_F(DescTest, WriteCreatesAndRewrites)
     EXPECT_EQ(ReadDescription(dir_ + "long"), std::string(DescLineReader::kMaxLine - 5, 'z'));
 }
 
+// Lines written by other programs may be longer than the reader takes; a
+// rewrite for another name must not cut them.
+TEST_F(DescTest, WriteKeepsOtherLongLinesWhole)
+{
+    const std::string longLine = "big.iso " + std::string(20000, 'q');
+    const std::string quoted = "\"two words\" " + std::string(5000, 'w');
+    Put(kDescriptionFileName, longLine + "\r\n" + quoted + "\r\nsmall s\r\n");
+    EXPECT_EQ(WriteDescription(dir_ + "small", "changed"), WriteDescriptionResult::Written);
+    EXPECT_EQ(Get(kDescriptionFileName), longLine + "\r\n" + quoted + "\r\nsmall changed\r\n");
+}
+
 TEST_F(DescTest, WriteRefusesNamesTheFormatCannotHold)
 {
     Put(kDescriptionFileName, "a x\r\n");
     for (std::string name : {"\"quoted", "a\"b c", "line\nbreak"})
-        EXPECT_EQ(WriteDescription(dir_ + name, "d"), WriteDescriptionResult::NotStored) << name;
+        EXPECT_EQ(WriteDescription(dir_ + name, "d"), WriteDescriptionResult::NameNotStorable) << name;
     EXPECT_EQ(Get(kDescriptionFileName), "a x\r\n");
 }
 

@@ -21,6 +21,9 @@ TEST(RowText, SizeUnitsAndSeparators)
     EXPECT_EQ(SizeText(1048576 + 524288, l), "1,5 MB");
     EXPECT_EQ(SizeText(999999, l), "976,6 KB");
     EXPECT_EQ(DriveSpaceText(int64_t(3000) << 20, int64_t(1234567) << 20, l), "3.000/1.234.567");
+    // Rounded, not cut: 1.9 of 3.9 MB, and half a megabyte goes up.
+    EXPECT_EQ(DriveSpaceText(int64_t(1.9 * 1048576), int64_t(3.9 * 1048576), l), "2/4");
+    EXPECT_EQ(DriveSpaceText(int64_t(1) << 19, int64_t(1) << 18, l), "1/0");
 }
 
 TEST(RowText, DirectorySizeCell)

@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -308,6 +310,79 @@ TEST_F(SizeThreadTest, RereadingWhileWorkersRunStartsThemAfresh)
     ReadDirectory(pane);
     EXPECT_EQ(pane.SizeThread, nullptr);
     EXPECT_EQ(pane.IconThread, nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// At "/" the listing holds /proc and /sys: another volume is not this one's total.
+TEST_F(SizeThreadTest, AMountPointInTheListingIsNotEntered)
+{
+    struct stat root {}, proc {};
+    if (::stat("/", &root) != 0 || ::stat("/proc", &proc) != 0 || root.st_dev == proc.st_dev)
+        GTEST_SKIP() << "/proc is not a mount point here";
+    pane.Path = "/";
+    TFileData& mounted = Add(fkDirectory, "proc", -1);
+    RunToEnd();
+    EXPECT_EQ(1, mounted.SizeDone.load());
+    EXPECT_EQ(0, mounted.Size.load());
+    EXPECT_EQ(0, mounted.SubFiles.load());
+}
+
+// Stands for a worker blocked on a dead network mount until the test lets it go.
+struct StuckResolver : IconResolver {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool free = false;
+    int entered = 0;
+
+    int IconKeyFor(FileKind, const std::string&, const Volume*) override
+    {
+        std::unique_lock lock(mutex);
+        ++entered;
+        changed.notify_all();
+        changed.wait(lock, [&] { return free; });
+        return 1;
+    }
+    void WaitUntilEntered()
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return entered > 0; });
+    }
+    void Free()
+    {
+        std::lock_guard lock(mutex);
+        free = true;
+        changed.notify_all();
+    }
+};
+
+TEST_F(SizeThreadTest, AStuckWorkerIsNotJoinedByMoreAndDoesNotHoldUpTheEnd)
+{
+    Add(fkFile, "a.txt", 1);
+    StuckResolver resolver;
+    BackgroundWorkers workers(sink, resolver);
+    std::mutex iconMutex;
+    std::unique_ptr<PaneWorker> first = workers.StartIconThread(pane, iconMutex, pane.Path);
+    ASSERT_TRUE(first);
+    resolver.WaitUntilEntered();
+    StopWorker(first); // a re-read lets it go; it stays blocked
+    for (int reread = 0; reread < 3; ++reread) {
+        std::unique_ptr<PaneWorker> next = workers.StartIconThread(pane, iconMutex, pane.Path);
+        EXPECT_FALSE(next) << "re-read " << reread << " started another worker beside the stuck one";
+        StopWorker(next);
+    }
+    const auto start = Clock::now();
+    EXPECT_FALSE(WaitForReleasedWorkers(std::chrono::milliseconds(100)));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+
+    resolver.Free();
+    EXPECT_TRUE(WaitForReleasedWorkers(std::chrono::seconds(30)));
+    std::unique_ptr<PaneWorker> again = workers.StartIconThread(pane, iconMutex, pane.Path);
+    EXPECT_TRUE(again) << "once the stuck one ended, a re-read starts a worker again";
+    StopWorker(again);
+    WaitForReleasedWorkers(std::chrono::seconds(30));
 }
 
 } // namespace

@@ -6,8 +6,11 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
+#include <memory>
 #include <functional>
 #include <map>
 #include <string>
@@ -95,6 +98,32 @@ public:
     int FailuresInjected() const { return failures_; }
     // Runs before every call, with its path: lets a test change the disk mid-way.
     std::function<void(FsCall, const std::string&)> beforeCall;
+
+    // The nth time the operation enters the folder dir (opens it, or lists it
+    // by path), dir becomes a link to linkTarget: someone swapping a folder
+    // for a link between the look at it and the walk into it.
+    void SwapForLinkWhenEntered(std::string dir, std::string linkTarget, int nth = 1)
+    {
+        struct State {
+            int entered = 0;
+            bool opened = false; // a listing of the folder just opened is the same entering
+        };
+        auto state = std::make_shared<State>();
+        auto previous = beforeCall;
+        beforeCall = [=](FsCall call, const std::string& path) {
+            if (previous)
+                previous(call, path);
+            if (path != dir || state->entered >= nth)
+                return;
+            if (call == FsCall::Open || (call == FsCall::ListDirectory && !state->opened))
+                ++state->entered;
+            state->opened = call == FsCall::Open;
+            if (state->entered == nth) {
+                std::filesystem::rename(dir, dir + ".swapped-away");
+                std::filesystem::create_directory_symlink(linkTarget, dir);
+            }
+        };
+    }
 
     int Open(const std::string& path, int flags, mode_t mode) override
     {
@@ -216,10 +245,6 @@ public:
     {
         return Checked(FsCall::SetTimes, path, [&] { return inner_.SetTimes(path, times); });
     }
-    int CopyXattrs(const std::string& from, const std::string& to) override
-    {
-        return Checked(FsCall::CopyXattrs, to, [&] { return inner_.CopyXattrs(from, to); });
-    }
     int ListDirectory(const std::string& path, std::vector<std::string>& names) override
     {
         return Checked(FsCall::ListDirectory, path, [&] { return inner_.ListDirectory(path, names); });
@@ -231,6 +256,69 @@ public:
     int MountPointOf(const std::string& path, std::string& mountPoint) override
     {
         return Checked(FsCall::MountPointOf, path, [&] { return inner_.MountPointOf(path, mountPoint); });
+    }
+
+    int OpenAt(int dirFd, const std::string& name, int flags, mode_t mode) override
+    {
+        const std::string path = PathAt(dirFd, name);
+        if (int e = Check(FsCall::Open, path))
+            return -e;
+        const int fd = inner_.OpenAt(dirFd, name, flags, mode);
+        if (fd >= 0)
+            files_[fd] = {path, 0, 0};
+        return fd;
+    }
+    int StatAt(int dirFd, const std::string& name, struct stat& st) override
+    {
+        return Checked(FsCall::Lstat, PathAt(dirFd, name), [&] { return inner_.StatAt(dirFd, name, st); });
+    }
+    int MkdirAt(int dirFd, const std::string& name, mode_t mode) override
+    {
+        return Checked(FsCall::Mkdir, PathAt(dirFd, name), [&] { return inner_.MkdirAt(dirFd, name, mode); });
+    }
+    int UnlinkAt(int dirFd, const std::string& name, bool directory) override
+    {
+        return Checked(directory ? FsCall::Rmdir : FsCall::Unlink, PathAt(dirFd, name),
+                       [&] { return inner_.UnlinkAt(dirFd, name, directory); });
+    }
+    int RenameAt(int fromDirFd, const std::string& from, int toDirFd, const std::string& to,
+                 RenameMode mode) override
+    {
+        return Checked(FsCall::Rename, PathAt(fromDirFd, from), PathAt(toDirFd, to),
+                       [&] { return inner_.RenameAt(fromDirFd, from, toDirFd, to, mode); });
+    }
+    int SymlinkAt(const std::string& target, int dirFd, const std::string& name) override
+    {
+        return Checked(FsCall::Symlink, PathAt(dirFd, name), [&] { return inner_.SymlinkAt(target, dirFd, name); });
+    }
+    int ReadLinkAt(int dirFd, const std::string& name, std::string& target) override
+    {
+        return Checked(FsCall::ReadLink, PathAt(dirFd, name), [&] { return inner_.ReadLinkAt(dirFd, name, target); });
+    }
+    int MakeNodeAt(int dirFd, const std::string& name, mode_t mode, dev_t device) override
+    {
+        return Checked(FsCall::MakeNode, PathAt(dirFd, name),
+                       [&] { return inner_.MakeNodeAt(dirFd, name, mode, device); });
+    }
+    int ChmodAt(int dirFd, const std::string& name, mode_t mode) override
+    {
+        return Checked(FsCall::Chmod, PathAt(dirFd, name), [&] { return inner_.ChmodAt(dirFd, name, mode); });
+    }
+    int LchownAt(int dirFd, const std::string& name, uid_t uid, gid_t gid) override
+    {
+        return Checked(FsCall::Lchown, PathAt(dirFd, name), [&] { return inner_.LchownAt(dirFd, name, uid, gid); });
+    }
+    int SetTimesAt(int dirFd, const std::string& name, const struct timespec times[2]) override
+    {
+        return Checked(FsCall::SetTimes, PathAt(dirFd, name), [&] { return inner_.SetTimesAt(dirFd, name, times); });
+    }
+    int CopyXattrsFd(int fromFd, int toFd) override
+    {
+        return Checked(FsCall::CopyXattrs, PathOf(toFd), [&] { return inner_.CopyXattrsFd(fromFd, toFd); });
+    }
+    int ListDirectoryFd(int dirFd, std::vector<std::string>& names) override
+    {
+        return Checked(FsCall::ListDirectory, PathOf(dirFd), [&] { return inner_.ListDirectoryFd(dirFd, names); });
     }
 
 private:
@@ -295,6 +383,14 @@ private:
         if (int e = Check(call, path, otherPath))
             return -e;
         return inner();
+    }
+
+    std::string PathAt(int dirFd, const std::string& name) const
+    {
+        if (dirFd == AT_FDCWD || name.starts_with('/'))
+            return name;
+        const std::string dir = PathOf(dirFd);
+        return !dir.empty() && dir.back() == '/' ? dir + name : dir + "/" + name;
     }
 
     std::string PathOf(int fd) const

@@ -192,8 +192,26 @@ TEST_F(FileAttributesTest, MissingPathFails)
     errno = 0;
     EXPECT_FALSE(WriteFileAttributes(dir_ + "missing", faReadOnly));
     EXPECT_EQ(ENOENT, errno);
+}
+
+// A link in the pane is the link: its target, perhaps far outside, is never changed.
+TEST_F(FileAttributesTest, LinksAreTheirOwnEntryAndTheirTargetsStayAsTheyAre)
+{
+    const std::string target = Make("target", 0644);
+    const std::string link = dir_ + "link";
+    ASSERT_EQ(0, ::symlink(target.c_str(), link.c_str()));
+    errno = 0;
+    EXPECT_FALSE(WriteFileAttributes(link, faReadOnly));
+    EXPECT_EQ(EPERM, errno);
+    EXPECT_EQ(0644u, Mode(target));
+    EXPECT_FALSE(WriteFileAttributes(link, faHidden));
+    EXPECT_EQ("-", Stored(target));
+    EXPECT_EQ(0u, Read(link) & faReadOnly);
+
+    ::chmod(target.c_str(), 0444);
+    EXPECT_EQ(0u, Read(link) & faReadOnly); // the target's state is not the link's
     ASSERT_EQ(0, ::symlink("missing", (dir_ + "dangling").c_str()));
-    EXPECT_FALSE(ReadFileAttributes(dir_ + "dangling", attr));
+    EXPECT_EQ(0u, Read(dir_ + "dangling") & faDirectory);
 }
 
 } // namespace

@@ -1,0 +1,154 @@
+// The main window's side of the quick viewer and of opening entries: the
+// buttons, menu items and keys that reach the viewer host, and LaunchEntry.
+#include "app/MainWindow.h"
+
+#include "app/components/SysHotKey.h"
+#include "fileops/LastCommand.h"
+#include "fileops/LaunchApplication.h"
+#include "fileops/model/LaunchDefaultApp.h"
+#include "fileops/model/LaunchProcess.h"
+#include "panes/Navigation.h"
+#include "panes/PathUtil.h"
+#include "panes/ViewerExtensions.h"
+#include "viewer/EntryHints.h"
+#include "viewer/ViewerHost.h"
+#include "widgets/PaneView.h"
+#include "widgets/RowPainter.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QPushButton>
+#include <QSplitter>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <unistd.h>
+
+namespace tarnel {
+
+void MainWindow::BuildViewer()
+{
+    auto* viewerButton = general_->findChild<QToolButton*>("SBViewer");
+    auto* fullScreenButton = general_->findChild<QToolButton*>("SpeedButton2");
+    ViewerWindowParts parts;
+    parts.window = this;
+    parts.left = left_;
+    parts.right = right_;
+    parts.split = split_;
+    parts.center = center_;
+    parts.leftDock = split_->widget(0);
+    parts.rightDock = split_->widget(1);
+    parts.viewerButton = viewerButton;
+    parts.viewerMenu = Action("Viewer1");
+    parts.locale = &locale_;
+    parts.viewerCaption = [this] { return hotKeys_ ? QString::fromStdString(ViewerHintText(*hotKeys_)) : QString(); };
+    parts.showHotKeyHints = [this] {
+        if (hotKeys_)
+            ShowHotKeyHints();
+    };
+    parts.hideProgram = [this] { HideProgram(); };
+    parts.relayout = [this] { resizeEvent(nullptr); };
+    parts.activePane = [this] { return ActivePane(); };
+    parts.setActivePane = [this](PaneView* pane) { SetActivePane(pane); };
+    parts.viewAsText = [this] { ViewCommand(false, true, false, "PopViewAsText"); };
+    parts.messages = [this]() -> UserMessages& { return *messages_; };
+    viewer_ = std::make_unique<ViewerHost>(parts);
+    hints_ = new EntryHints(left_, right_, driveButtons_, locale_, this);
+
+    viewerButton->setEnabled(true);
+    fullScreenButton->setEnabled(true);
+    connect(viewerButton, &QToolButton::clicked, this, [this] { viewer_->SBViewerClick(); });
+    connect(fullScreenButton, &QToolButton::clicked, this, [this] {
+        if (viewer_->IsOn())
+            viewer_->ToggleFullScreenViewer();
+    });
+    for (PaneView* pane : {left_, right_}) {
+        connect(pane, &PaneView::currentEntryChanged, viewer_.get(), &ViewerHost::FilesLeftClick);
+        pane->OpenButton()->setEnabled(true);
+        connect(pane->OpenButton(), &QToolButton::clicked, this,
+                [pane] { OpenInFileManager(AddPathDelimiter(pane->Data().Path)); });
+    }
+    const struct {
+        const char* button;
+        const char* popup;
+        bool open, asText, asInfo;
+    } commands[] = {{"BTNOpen", "PopOpen", true, false, false},
+                    {nullptr, "PopView", false, false, false},
+                    {"BTNViewAsText", "PopViewAsText", false, true, false},
+                    {"BTNViewInfos", "PopViewInfos", false, false, true}};
+    for (const auto& c : commands) {
+        const auto run = [this, c] { ViewCommand(c.open, c.asText, c.asInfo, c.popup); };
+        if (c.button) {
+            CommandButton(c.button)->setEnabled(true);
+            connect(CommandButton(c.button), &QPushButton::clicked, this, run);
+        }
+        QAction* item = Action(c.popup);
+        item->disconnect(this);
+        item->setEnabled(true);
+        connect(item, &QAction::triggered, this, run);
+    }
+}
+
+void MainWindow::ViewCommand(bool open, bool asText, bool asInfo, const char* popupItem)
+{
+    RememberLastCommand(*dirPopup_, Action(popupItem));
+    LaunchEntry(ActivePane(), open, asText, asInfo);
+}
+
+void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool asInfo)
+{
+    const TDirData& data = pane->Data();
+    const int row = pane->CurrentRow();
+    if (row < 0 || row >= data.Count)
+        return;
+    const TFileData& entry = data.Item(row);
+    if (asText || asInfo || (!shellOpen && IsViewerExtension(entry.Name))) {
+        viewer_->ShowEntryInViewer(pane, data.Path, row, asInfo, asText);
+        return;
+    }
+    std::string copy;
+    if (data.ZipMode > 0 && entry.Kind == fkFile)
+        copy = CopyZipMemberToTemp(data, entry, "sh", viewer_->ZipExtractor());
+    std::string file = copy.empty() ? AddPathDelimiter(data.Path) + entry.Name : copy;
+    if (entry.Kind == fkDrive) // a drive row's name is its display text
+        if (const Volume* drive = DriveOfRow(data, row))
+            file = drive->root;
+    const pid_t pid = OpenWithDefaultApplication(file, AddPathDelimiter(data.Path), XdgDirs::FromEnvironment());
+    if (pid > 0) {
+        TWaitProcessEnd::Start(pid, copy);
+        return;
+    }
+    if (!copy.empty())
+        ::unlink(copy.c_str());
+    viewer_->ShowEntryInViewer(pane, data.Path, row, false, false);
+}
+
+} // namespace tarnel
+
+namespace tarnel {
+
+bool MainWindow::ViewPath(const std::string& path)
+{
+    std::string full = path;
+    while (full.size() > 1 && full.back() == '/')
+        full.pop_back();
+    const size_t slash = full.rfind('/');
+    if (slash == std::string::npos || full == "/")
+        return false;
+    const std::string name = full.substr(slash + 1);
+    GoToDirectory(leftDir_, slash == 0 ? "/" : full.substr(0, slash), locale_);
+    int row = -1;
+    for (int i = 0; i < leftDir_.Count && row < 0; ++i)
+        if (leftDir_.Item(i).Kind != fkDrive && leftDir_.Item(i).Name == name)
+            row = i;
+    if (row < 0)
+        return false;
+    left_->SetCurrentRow(row);
+    left_->SetSelected(row, true);
+    left_->List()->scrollTo(left_->List()->model()->index(row, 0));
+    general_->findChild<QToolButton*>("SBViewer")->setChecked(true);
+    viewer_->FilesLeftClick(left_);
+    return viewer_->IsOn();
+}
+
+} // namespace tarnel

@@ -1,0 +1,37 @@
+#pragma once
+// Desktop entries (.desktop files) and their Exec lines: what a file's
+// default application is and how it is started, without any shell.
+#include <string>
+#include <vector>
+
+namespace tarnel {
+
+struct DesktopEntry {
+    std::string id;       // desktop file id, e.g. "org.gnome.gedit.desktop"
+    std::string location; // the file it was read from
+    std::string name;     // Name (untranslated)
+    std::string exec;     // Exec, string escapes already undone
+    std::string tryExec;
+    std::string icon;
+    std::string path;     // working directory asked for; may be empty
+    std::string type;     // "Application", ...
+    bool terminal = false;
+    bool hidden = false;  // Hidden=true: treat as deleted
+};
+
+// Reads the [Desktop Entry] group of a desktop file's text. False when the
+// group is missing.
+bool ParseDesktopEntry(const std::string& text, DesktopEntry& entry);
+
+// Splits the Exec line into arguments (double quotes, backslash escapes
+// inside them) and expands its field codes for one file: %f %F %u %U become
+// the file as one argument, %i "--icon" and the icon, %c the name, %k the
+// entry's location, %% a "%"; deprecated codes vanish. A line without a
+// file code gets the file appended. False for a malformed line (an open
+// quote, nothing to run).
+bool ExpandExecLine(const DesktopEntry& entry, const std::string& file, std::vector<std::string>& argv);
+
+// True when program names an executable file, as a path or found in PATH.
+bool ProgramExists(const std::string& program);
+
+} // namespace tarnel

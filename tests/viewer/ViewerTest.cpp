@@ -1,0 +1,341 @@
+// The quick viewer in the real window: switching on and off, following the
+// cursor, full screen and its hot keys, the information page, bad entries,
+// archive members and the list hints.
+#include "app/MainWindow.h"
+#include "app/RecordedMessages.h"
+#include "app/components/TestEnvironment.h"
+#include "panes/Navigation.h"
+#include "viewer/EntryHints.h"
+#include "viewer/InfoPage.h"
+#include "viewer/MediaPage.h"
+#include "viewer/PlaceholderPages.h"
+#include "viewer/ViewerHost.h"
+#include "widgets/PaneView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tarnel;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ViewerTest : public ::testing::Test {
+protected:
+    std::string root;
+    EnvGuard env;
+    std::unique_ptr<MainWindow> window;
+    test::RecordedMessages* messages = nullptr;
+
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/tarnel-viewer-XXXXXX";
+        root = mkdtemp(tmpl);
+        fs::create_directories(root + "/run");
+        chmod((root + "/run").c_str(), 0700);
+        env.Set("XDG_RUNTIME_DIR", root + "/run");
+        fs::create_directories(root + "/left/sub/deeper");
+        fs::create_directories(root + "/right");
+        Write("left/a.txt", "hello\nworld");
+        Write("left/b.jpg", "Rar!\x1a\x07"); // the signature wins over the extension
+        Write("left/c.bin", "binary");
+        Write("left/sub/one", "1");
+        Write("left/sub/two", "2");
+        Write("left/DESCRIPT.ION", "a.txt my text\n");
+        Write("right/r.txt", "right side");
+    }
+    void TearDown() override
+    {
+        window.reset();
+        fs::remove_all(root);
+    }
+    void Write(const std::string& name, const std::string& bytes)
+    {
+        std::ofstream(root + "/" + name, std::ios::binary) << bytes;
+    }
+    void Open()
+    {
+        StartOptions options;
+        options.independent = true;
+        options.leftDir = root + "/left";
+        options.rightDir = root + "/right";
+        window = std::make_unique<MainWindow>(options, nullptr);
+        auto recorded = std::make_unique<test::RecordedMessages>();
+        messages = recorded.get();
+        window->SetMessages(std::move(recorded));
+        window->resize(1000, 600);
+        window->show();
+        QApplication::processEvents();
+    }
+    PaneView* Left() { return window->LeftPane(); }
+    PaneView* Right() { return window->RightPane(); }
+    ViewerHost* Viewer() { return window->Viewer(); }
+    QToolButton* ViewerButton() { return window->findChild<QToolButton*>("SBViewer"); }
+    int Row(PaneView* pane, const std::string& name)
+    {
+        const TDirData& data = pane->Data();
+        for (int i = 0; i < data.Count; ++i)
+            if (data.Item(i).Name == name)
+                return i;
+        return -1;
+    }
+    void Cursor(PaneView* pane, const std::string& name)
+    {
+        pane->List()->setFocus();
+        pane->SetCurrentRow(Row(pane, name));
+    }
+    QString ShownText() { return Viewer()->Pages().text->PageWidget()->findChild<QPlainTextEdit*>()->toPlainText(); }
+    bool InsideOf(QWidget* w, QWidget* container)
+    {
+        for (; w; w = w->parentWidget())
+            if (w == container)
+                return true;
+        return false;
+    }
+};
+
+} // namespace
+
+TEST_F(ViewerTest, ViewerButtonShowsTheEntryAndTheViewerFollowsTheKeyboard)
+{
+    Open();
+    Cursor(Left(), "a.txt");
+    QTest::mouseClick(ViewerButton(), Qt::LeftButton);
+    ASSERT_TRUE(Viewer()->IsOn());
+    EXPECT_TRUE(ViewerButton()->isChecked());
+    EXPECT_TRUE(InsideOf(Viewer()->Views(), Right()->ViewerPanel()));
+    EXPECT_TRUE(Viewer()->Views()->isVisible());
+    for (QWidget* hidden : {static_cast<QWidget*>(Right()->List()), Right()->FilterPanel(), Right()->TopPanel(),
+                            window->findChild<QWidget*>("PanCenter")})
+        EXPECT_FALSE(hidden->isVisible()) << hidden->objectName().toStdString();
+    EXPECT_EQ(window->windowTitle(),
+              "Tarnel - Viewer mode activated. Press Esc or F7 to exit or F6 to toggle full screen mode");
+    EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Text);
+    EXPECT_EQ(ShownText(), "hello\nworld");
+    EXPECT_TRUE(window->Action("Viewer1")->isVisible());
+
+    QTest::keyClick(Left()->List(), Qt::Key_Down); // b.jpg, which starts "Rar!"
+    EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Packed);
+    EXPECT_EQ(ShownText(), ""); // the previous page was cleared
+    QTest::keyClick(Left()->List(), Qt::Key_Down); // c.bin: not in the table, shown as text
+    EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Text);
+    EXPECT_EQ(ShownText(), "binary");
+    QTest::mouseClick(Left()->List()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      Left()->List()->visualRect(Left()->List()->model()->index(Row(Left(), "sub"), 0)).center());
+    EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Info);
+
+    QTest::mouseClick(ViewerButton(), Qt::LeftButton);
+    EXPECT_FALSE(Viewer()->IsOn());
+    EXPECT_FALSE(ViewerButton()->isChecked());
+    EXPECT_FALSE(window->Action("Viewer1")->isVisible());
+    EXPECT_TRUE(Right()->List()->isVisible());
+    EXPECT_TRUE(Right()->FilterPanel()->isVisible());
+    EXPECT_TRUE(window->findChild<QWidget*>("PanCenter")->isVisible());
+    EXPECT_EQ(window->windowTitle(), "Tarnel - Esc or Shift-F5 to hide");
+}
+
+TEST_F(ViewerTest, RightPaneEntriesAreShownInTheLeftArea)
+{
+    Open();
+    QTest::mouseClick(Right()->List()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      Right()->List()->visualRect(Right()->List()->model()->index(Row(Right(), "r.txt"), 0)).center());
+    EXPECT_TRUE(window->RightIsActive());
+    EXPECT_FALSE(Viewer()->IsOn()); // following starts with the viewer button
+    window->CommandButton("BTNViewAsText")->click();
+    ASSERT_TRUE(Viewer()->IsOn());
+    EXPECT_TRUE(InsideOf(Viewer()->Views(), Left()->ViewerPanel()));
+    EXPECT_FALSE(Left()->List()->isVisible());
+    EXPECT_TRUE(Right()->List()->isVisible());
+    EXPECT_EQ(ShownText(), "right side");
+    window->SysHotKeyHotKey(3); // Esc leaves the viewer
+    EXPECT_FALSE(Viewer()->IsOn());
+    EXPECT_TRUE(Left()->List()->isVisible());
+}
+
+TEST_F(ViewerTest, FullScreenHotKeysAndLeavingFromFullScreen)
+{
+    Open();
+    Cursor(Left(), "a.txt");
+    window->SysHotKeyHotKey(1); // F6 does nothing while the viewer is off
+    EXPECT_TRUE(window->menuBar()->isVisible());
+    window->SysHotKeyHotKey(2); // F7: viewer on
+    ASSERT_TRUE(Viewer()->IsOn());
+    EXPECT_TRUE(ViewerButton()->isChecked());
+    window->SysHotKeyHotKey(1);
+    EXPECT_TRUE(Viewer()->IsFullScreen());
+    EXPECT_FALSE(window->menuBar()->isVisible());
+    EXPECT_FALSE(window->statusBar()->isVisible());
+    EXPECT_FALSE(Left()->isVisible());
+    for (QToolBar* bar : window->findChildren<QToolBar*>())
+        EXPECT_FALSE(bar->isVisible());
+    EXPECT_TRUE(Viewer()->Views()->isVisible());
+    window->findChild<QToolButton*>("SpeedButton2")->click(); // back from full screen
+    EXPECT_TRUE(window->menuBar()->isVisible());
+    window->SysHotKeyHotKey(1);
+    window->SysHotKeyHotKey(3); // leaving from full screen restores everything
+    EXPECT_FALSE(Viewer()->IsOn());
+    EXPECT_FALSE(Viewer()->IsFullScreen());
+    EXPECT_TRUE(window->menuBar()->isVisible());
+    EXPECT_TRUE(window->statusBar()->isVisible());
+    EXPECT_TRUE(Left()->isVisible());
+    for (QToolBar* bar : window->findChildren<QToolBar*>())
+        EXPECT_TRUE(bar->isVisible());
+    window->SysHotKeyHotKey(3); // no viewer: Esc hides the program
+    EXPECT_TRUE(window->isMinimized() || !window->isVisible());
+}
+
+TEST_F(ViewerTest, ViewInfosShowsCountsSpaceOrTheDescription)
+{
+    Open();
+    const TDirData& data = Left()->Data();
+    const TFileData& sub = data.Item(Row(Left(), "sub"));
+    QElapsedTimer wait;
+    wait.start();
+    while (!sub.SizeDone && wait.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    InfoPage* info = Viewer()->Pages().info;
+    Cursor(Left(), "sub");
+    window->CommandButton("BTNViewInfos")->click();
+    EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Info);
+    EXPECT_EQ(info->Info1()->text(), "Subdirectories : 1");
+    EXPECT_EQ(info->Info2()->text(), "Files : 2");
+    Cursor(Left(), "a.txt");
+    window->CommandButton("BTNViewInfos")->click();
+    EXPECT_EQ(info->Description()->text(), "my text");
+    EXPECT_EQ(info->Info1()->text(), ""); // nothing left over from the directory
+    Left()->List()->setFocus();
+    Left()->SetCurrentRow(data.Count - 1); // a drive row
+    window->CommandButton("BTNViewInfos")->click();
+    EXPECT_TRUE(info->Info1()->text().startsWith("Disk size : ")) << info->Info1()->text().toStdString();
+    EXPECT_TRUE(info->Info2()->text().startsWith("Free space : "));
+}
+
+TEST_F(ViewerTest, BadEntriesGiveACleanPageAndNeverBlock)
+{
+    ASSERT_EQ(mkfifo((root + "/left/pipe.txt").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", root + "/left/zero.wav");
+    Write("left/empty.txt", "");
+    Write("left/gone.txt", "soon gone");
+    Write("left/\xff\xfe odd.txt", "odd name");
+    Open();
+    fs::remove(root + "/left/gone.txt");
+    const struct {
+        const char* name;
+        ViewerPageKind page;
+        QString text;
+    } cases[] = {
+        {"pipe.txt", ViewerPageKind::Text, "Cannot read "},
+        {"zero.wav", ViewerPageKind::Music, ""},
+        {"empty.txt", ViewerPageKind::Text, ""},
+        {"gone.txt", ViewerPageKind::Text, "Cannot read "},
+        {"\xff\xfe odd.txt", ViewerPageKind::Text, "odd name"},
+    };
+    for (const auto& c : cases) {
+        Cursor(Left(), c.name);
+        ASSERT_GE(Left()->CurrentRow(), 0) << c.name;
+        window->LaunchEntry(Left(), false, false, false);
+        EXPECT_EQ(Viewer()->CurrentPage(), c.page) << c.name;
+        if (c.page == ViewerPageKind::Text) {
+            EXPECT_TRUE(ShownText().startsWith(c.text)) << c.name << ": " << ShownText().toStdString();
+        }
+    }
+    EXPECT_FALSE(Viewer()->Pages().music->IsOpen()); // a device is never handed to the player
+}
+
+TEST_F(ViewerTest, FollowingTheCursorOverAThousandEntries)
+{
+    fs::create_directories(root + "/many");
+    for (int i = 0; i < 1000; ++i)
+        Write("many/f" + std::to_string(1000 + i) + (i % 3 ? ".txt" : ".dat"), std::to_string(i));
+    Open();
+    GoToDirectory(Left()->Data(), root + "/many", {});
+    Cursor(Left(), "f1000.dat");
+    QTest::mouseClick(ViewerButton(), Qt::LeftButton);
+    for (int i = 0; i < 999; ++i)
+        QTest::keyClick(Left()->List(), Qt::Key_Down);
+    EXPECT_EQ(Left()->Data().Item(Left()->CurrentRow()).Name, "f1999.dat");
+    EXPECT_EQ(ShownText(), "999");
+}
+
+TEST_F(ViewerTest, ArchiveMembersShowInformationUntilCopiedAndTheCopyGoesWithTheNextEntry)
+{
+    Open();
+    TDirData& data = Left()->Data();
+    data.ZipMode = 1; // as if the pane listed the inside of an archive
+    data.Path = root + "/left/pack.zip/";
+    Cursor(Left(), "a.txt");
+    window->LaunchEntry(Left(), false, false, false);
+    EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Info); // no ZIP driver yet
+    std::vector<std::string> asked;
+    Viewer()->SetZipExtractor([&](const std::string& archive, const std::string& member, const std::string& dir) {
+        asked = {archive, member, dir};
+        std::ofstream(dir + member) << "copied " << member;
+        return true;
+    });
+    window->LaunchEntry(Left(), false, false, false);
+    EXPECT_EQ(asked, (std::vector<std::string>{root + "/left/pack.zip", "a.txt", root + "/run/tarnel/orvtmp/vw/"}));
+    EXPECT_EQ(Viewer()->ViewerTempFile(), root + "/run/tarnel/orvtmp/vw/a.txt");
+    EXPECT_EQ(ShownText(), "copied a.txt");
+    QTest::keyClick(Left()->List(), Qt::Key_Down);
+    EXPECT_FALSE(fs::exists(root + "/run/tarnel/orvtmp/vw/a.txt"));
+    EXPECT_EQ(Viewer()->ViewerTempFile(), root + "/run/tarnel/orvtmp/vw/b.jpg");
+    QTest::mouseClick(ViewerButton(), Qt::LeftButton);
+    EXPECT_FALSE(fs::exists(root + "/run/tarnel/orvtmp/vw/b.jpg"));
+    EXPECT_TRUE(messages->log.isEmpty()) << messages->log.join("; ").toStdString();
+}
+
+TEST_F(ViewerTest, ListHintsAreBuiltOnDemandAndKeptWithinTheRow)
+{
+    Open();
+    EntryHints* hints = window->Hints();
+    QWidget* viewport = Left()->List()->viewport();
+    const QRect row = Left()->List()->visualRect(Left()->List()->model()->index(Row(Left(), "a.txt"), 0));
+    const QString text = hints->ListHint(Left(), row.center());
+    EXPECT_TRUE(text.startsWith("a.txt\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\nSize : 11 bytes\nSupported\nmy text")) << text.toStdString();
+    EXPECT_EQ(hints->ListHint(Left(), QPoint(5, viewport->height() - 2)), ""); // below the last row
+
+    QHelpEvent help(QEvent::ToolTip, row.center(), viewport->mapToGlobal(row.center()));
+    QApplication::sendEvent(viewport, &help);
+    ASSERT_NE(hints->ShownHint(), nullptr);
+    EXPECT_EQ(hints->ShownHint()->text(), text);
+    EXPECT_GE(hints->ShownHint()->width(), 1);
+    EXPECT_LE(hints->ShownHint()->width(), std::max(180, Left()->List()->width() / 4 * 3));
+    QTest::mouseMove(viewport, row.center() + QPoint(30, 0));
+    EXPECT_NE(hints->ShownHint(), nullptr); // still in the row
+    QTest::mouseMove(viewport, row.center() + QPoint(0, row.height()));
+    EXPECT_EQ(hints->ShownHint(), nullptr);
+}
+
+TEST(MediaPage, PausingWithoutAFileReportsAndSpecialFilesAreNeverPlayed)
+{
+    MediaPage page;
+    QStringList errors;
+    page.SetErrorSink([&](const QString& text) { errors << text; });
+    page.SBPauseClick();
+    EXPECT_EQ(errors, QStringList{"No MCI device open"});
+    page.ShowFile("/dev/zero");
+    EXPECT_FALSE(page.IsOpen());
+    EXPECT_EQ(page.Player(), nullptr); // no media back end started for it
+    page.VWTimerTimer();
+    EXPECT_EQ(page.Slider()->value(), 0);
+}

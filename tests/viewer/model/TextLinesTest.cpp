@@ -1,0 +1,132 @@
+#include "viewer/model/LineIndex.h"
+#include "viewer/model/TextFile.h"
+#include "viewer/model/TextLines.h"
+
+#include "viewer/model/LineTestFile.h"
+
+#include <gtest/gtest.h>
+
+namespace tarnel {
+namespace {
+
+using test::LineTestFile;
+using Lines = std::vector<std::string>;
+
+struct Shown {
+    explicit Shown(const std::string& content, Mymodes mode = VM_STANDARD) : file(content)
+    {
+        text.Open(file.Path());
+        index.Start(text, {mode, 8, 80});
+        index.RunToEnd();
+    }
+    Lines Get(int64_t first, int64_t count, const LineClip* clip = nullptr)
+    {
+        Lines out;
+        ok = GetLines(text, index, first, count, clip, out, failed);
+        return out;
+    }
+    LineTestFile file;
+    TextFile text;
+    LineIndex index;
+    bool ok = false;
+    int64_t failed = 0;
+};
+
+TEST(TextLinesTest, ControlBytesBecomeBlanksAndHighBytesStay)
+{
+    Shown shown(std::string("a\x01") + '\0' + "b\xe9\xff\f\n");
+    EXPECT_EQ(shown.Get(1, 1), (Lines{"a  b\xe9\xff "}));
+    EXPECT_EQ(DisplayChar(0xe9), u'\u00e9');
+    EXPECT_EQ(DisplayChar(0x80), u'\u20ac');
+    EXPECT_EQ(DisplayChar('A'), u'A');
+}
+
+TEST(TextLinesTest, ClipKeepsTheColumnsAskedFor)
+{
+    Shown shown("0123456789\tX\nshort\n");
+    LineClip clip{8, 6};
+    EXPECT_EQ(shown.Get(1, 2, &clip), (Lines{"89    ", ""}));
+    LineClip past{100, 10};
+    EXPECT_EQ(shown.Get(1, 1, &past), (Lines{""}));
+    // Asking beyond the last line gives the lines there are.
+    EXPECT_EQ(shown.Get(2, 10).size(), 1u);
+}
+
+TEST(TextLinesTest, HexDumpLinesByteForByte)
+{
+    Shown shown("ABCDEFGHIJKLMNO\x01P", VM_HEX);
+    ASSERT_EQ(shown.index.LineCount(), 2);
+    const Lines lines = shown.Get(1, 2);
+    EXPECT_EQ(lines[0], "$00000000 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 01 ABCDEFGHIJKLMNO.");
+    EXPECT_EQ(lines[1], "$00000010 50" + std::string(57 - 12, ' ') + " P" + std::string(15, ' '));
+    LineClip clip{58, 80};
+    EXPECT_EQ(shown.Get(1, 1, &clip), (Lines{"ABCDEFGHIJKLMNO."}));
+    EXPECT_EQ(Shown("", VM_HEX).index.LineCount(), 0);
+}
+
+TEST(TextLinesTest, LocateOffsetCountsDisplayColumns)
+{
+    Shown shown("ab\tcd\r\nxyz");
+    EXPECT_EQ(LocateOffset(shown.text, shown.index, 0), (std::pair<int64_t, int64_t>{0, 1}));
+    EXPECT_EQ(LocateOffset(shown.text, shown.index, 3), (std::pair<int64_t, int64_t>{0, 9}));
+    EXPECT_EQ(LocateOffset(shown.text, shown.index, 8), (std::pair<int64_t, int64_t>{1, 2}));
+    Shown hex("0123456789abcdefXYZ", VM_HEX);
+    EXPECT_EQ(LocateOffset(hex.text, hex.index, 17), (std::pair<int64_t, int64_t>{1, 2}));
+}
+
+TEST(TextLinesTest, LocateOffsetIndexesAsFarAsNeeded)
+{
+    std::string content;
+    for (int i = 0; i < 100000; ++i)
+        content += "row\n";
+    LineTestFile file(content + "needle");
+    TextFile text;
+    ASSERT_TRUE(text.Open(file.Path()));
+    LineIndex index;
+    index.Start(text, {VM_STANDARD, 8, 80});
+    index.Step(1);
+    EXPECT_EQ(LocateOffset(text, index, int64_t(content.size()) + 2), (std::pair<int64_t, int64_t>{100000, 3}));
+}
+
+TEST(TextLinesTest, AFileThatShrinksReportsTheLineItCannotRead)
+{
+    Shown shown("first\nsecond\nthird\n");
+    shown.file.Truncate(8);
+    const Lines lines = shown.Get(1, 3);
+    EXPECT_FALSE(shown.ok);
+    EXPECT_EQ(shown.failed, 2);
+    EXPECT_EQ(lines, (Lines{"first"}));
+    Shown hex(std::string(40, 'h'), VM_HEX);
+    hex.file.Truncate(20);
+    hex.Get(1, 3);
+    EXPECT_FALSE(hex.ok);
+    EXPECT_EQ(hex.failed, 2);
+}
+
+TEST(TextLinesTest, AFileThatGrowsKeepsItsOldLength)
+{
+    Shown shown("one\ntwo\n");
+    shown.file.Write("one\ntwo\nthree\nfour\n");
+    EXPECT_EQ(shown.Get(1, 10), (Lines{"one", "two"}));
+    EXPECT_TRUE(shown.ok);
+}
+
+TEST(TextLinesTest, ShrinkingWhileIndexingStopsTheIndex)
+{
+    std::string content;
+    for (int i = 0; i < 400000; ++i)
+        content += "line\n";
+    LineTestFile file(content);
+    TextFile text;
+    ASSERT_TRUE(text.Open(file.Path()));
+    LineIndex index;
+    index.Start(text, {VM_STANDARD, 8, 80});
+    index.Step(1);
+    file.Truncate(1 << 20 | 3);
+    index.RunToEnd();
+    EXPECT_TRUE(index.FileChanged());
+    EXPECT_LE(index.LineCount(), (1 << 20) / 5 + 2);
+}
+
+} // namespace
+} // namespace tarnel

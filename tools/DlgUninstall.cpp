@@ -1,0 +1,97 @@
+#include "tools/DlgUninstall.h"
+
+#include "app/UserMessages.h"
+#include "platform/Registry.h"
+#include "tools/ToolSettings.h"
+#include "tools/model/UninstallCommand.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace tarnel {
+
+namespace {
+
+void StartDetached(const std::string& program, const std::vector<std::string>& args)
+{
+    QStringList list;
+    for (const std::string& a : args)
+        list << QString::fromStdString(a);
+    // Not reported when it cannot start: the window closes all the same.
+    QProcess::startDetached(QString::fromStdString(program), list);
+}
+
+} // namespace
+
+TDlgUninstall::TDlgUninstall(const UninstallList& list, UserMessages& messages, Registry* registry, QWidget* parent)
+    : QDialog(parent)
+    , registry_(registry)
+    , names_(list.names)
+    , commands_(list.commands)
+    , launch_(StartDetached)
+{
+    setWindowTitle("Uninstall software");
+    setObjectName("DlgUninstall");
+    setSizeGripEnabled(true);
+    auto* banner = new QLabel("Select the software you wish to uninstall", this);
+    list_ = new QListWidget(this);
+    list_->setObjectName("LBSoftware");
+    list_->setToolTip("Uninstallable software");
+    list_->setUniformItemSizes(true);
+    for (const std::string& name : names_)
+        list_->addItem(QString::fromUtf8(QByteArray::fromStdString(name)));
+    uninstall_ = new QPushButton("&Uninstall", this);
+    uninstall_->setObjectName("BTNUninstall");
+    cancel_ = new QPushButton("&Cancel", this);
+    cancel_->setObjectName("BTNCancel");
+    cancel_->setToolTip("Do not uninstall anything");
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(uninstall_);
+    buttons->addWidget(cancel_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(banner);
+    layout->addWidget(list_, 1);
+    layout->addLayout(buttons);
+    resize(520, 420);
+    connect(uninstall_, &QPushButton::clicked, this, &TDlgUninstall::BTNUninstallClick);
+    connect(list_, &QListWidget::itemDoubleClicked, this, &TDlgUninstall::BTNUninstallClick);
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+    RestoreToolPlacement(registry_, "UninstallForm", *this);
+    if (!list.error.empty())
+        messages.Error(QString::fromStdString(list.error));
+}
+
+TDlgUninstall::~TDlgUninstall() { SaveToolPlacement(registry_, "UninstallForm", *this); }
+
+UninstallList TDlgUninstall::MachineList(Registry* registry)
+{
+    const RegistryNode* key = nullptr;
+    if (registry) {
+        RegistryNode& root = registry->File(RegistryRoot::LocalMachine).Root();
+        key = root.FindKey(kLocalMachineHive);
+        for (std::string_view rest = kUninstallKey; key && !rest.empty();) {
+            const size_t slash = rest.find('\\');
+            key = key->FindKey(rest.substr(0, slash));
+            rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
+        }
+    }
+    return ReadInstalledSoftware(key);
+}
+
+void TDlgUninstall::BTNUninstallClick()
+{
+    const int row = list_->currentRow();
+    if (row < 0 || size_t(row) >= commands_.size() || !list_->currentItem()->isSelected())
+        return;
+    const UninstallCommand command = ParseUninstallCommand(commands_[size_t(row)]);
+    if (!command.program.empty())
+        launch_(command.program, SplitParameters(command.parameters));
+    accept();
+}
+
+} // namespace tarnel

@@ -1,0 +1,17 @@
+#pragma once
+// The files of a pane that a tool works on.
+#include <string>
+#include <vector>
+
+namespace tarnel {
+
+struct TDirData;
+
+// The names of the pane's plain files (no directories, parent entry or
+// drives), in pane order; only the selected ones when any entry is selected.
+std::vector<std::string> SelectedOrAllFiles(const TDirData& pane);
+
+// True when the name's extension (from its last ".") is ".mp3" in any case.
+bool HasMp3Extension(const std::string& name);
+
+} // namespace tarnel

@@ -1,0 +1,152 @@
+#include "viewer/SearchWindow.h"
+
+#include "viewer/TextView.h"
+#include "viewer/model/TextLines.h"
+#include "viewer/model/TextSearch.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <vector>
+
+namespace tarnel {
+
+std::string DisplayBytes(const QString& text)
+{
+    // Built once: the byte each displayed character came from, '?' for none.
+    static const std::vector<char> bytes = [] {
+        std::vector<char> table(0x10000, '?');
+        for (int b = 255; b >= 0; --b)
+            table[DisplayChar(static_cast<unsigned char>(b))] = char(b);
+        return table;
+    }();
+    std::string out;
+    out.reserve(size_t(text.size()));
+    for (QChar c : text)
+        out += bytes[c.unicode()];
+    return out;
+}
+
+TSearchwin::TSearchwin(TTextView* view) : QWidget(view, Qt::Tool | Qt::WindowStaysOnTopHint), view_(view)
+{
+    setWindowTitle("Search Facility");
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    ListBox1 = new QListWidget(this);
+    ListBox1->setObjectName("ListBox1");
+    Label1 = new QLabel("Word or sentence to search for:", this);
+    Edit1 = new QLineEdit(this);
+    Edit1->setObjectName("Edit1");
+    CheckBox1 = new QCheckBox("UPPERCASE=lowercase", this);
+    CheckBox1->setObjectName("CheckBox1");
+    Label2 = new QLabel("Enter to search!", this);
+    Label2->setObjectName("Label2");
+    BitBtn1 = new QPushButton("&Search..", this);
+    BitBtn1->setObjectName("BitBtn1");
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(ListBox1, 1);
+    layout->addWidget(Label1);
+    layout->addWidget(Edit1);
+    auto* row = new QHBoxLayout;
+    row->addWidget(CheckBox1);
+    row->addStretch();
+    row->addWidget(BitBtn1);
+    layout->addLayout(row);
+    layout->addWidget(Label2);
+    resize(300, 360);
+
+    connect(BitBtn1, &QPushButton::clicked, this, &TSearchwin::Search);
+    connect(Edit1, &QLineEdit::returnPressed, this, &TSearchwin::Search);
+    connect(Edit1, &QLineEdit::textChanged, this, [this](const QString& text) {
+        ListBox1->clear();
+        Label2->setText("Enter to search!");
+        if (view_)
+            view_->LastSearchText = text.toStdString();
+    });
+    connect(ListBox1, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { GoToItem(ListBox1->row(item)); });
+    connect(ListBox1, &QListWidget::currentRowChanged, this, &TSearchwin::GoToItem);
+}
+
+void TSearchwin::Start(const QString& text, bool caseFlag)
+{
+    Edit1->setFocus();
+    Edit1->setText(text);
+    CheckBox1->setChecked(!caseFlag);
+    if (!text.isEmpty())
+        Search();
+}
+
+void TSearchwin::Search()
+{
+    if (searching_ || !view_)
+        return;
+    ListBox1->clear();
+    const std::string text = DisplayBytes(Edit1->text());
+    searchedLength_ = qsizetype(text.size());
+    int64_t count = 0;
+    if (!text.empty() && view_->Active()) {
+        searching_ = true;
+        Label2->setText("Searching..  ");
+        TextSearcher searcher(view_->File(), text, CheckBox1->isChecked());
+        searcher.Restart(0);
+        const int generation = view_->Generation();
+        QPointer<TSearchwin> self(this);
+        for (;;) {
+            int64_t match = -1;
+            const auto result = searcher.Next(int64_t(4) << 20, match);
+            // The window repaints and the view follows the cursor meanwhile.
+            QCoreApplication::processEvents();
+            if (!self)
+                return;
+            if (!view_ || view_->Generation() != generation)
+                break; // another file: these matches mean nothing there
+            if (result == TextSearcher::Result::NotFound)
+                break;
+            if (result == TextSearcher::Result::MoreToRead)
+                continue;
+            ++count;
+            if (count <= kMaxListed) {
+                const auto [line, column] = view_->LocateOffset(match);
+                ListBox1->addItem(QString::number(line) + "," + QString::number(column));
+            }
+        }
+        searching_ = false;
+    }
+    if (count == 0)
+        Label2->setText("No matches..");
+    else if (count == 1)
+        Label2->setText("1 match..");
+    else
+        Label2->setText(QString::number(count) + " matches..");
+    if (count > 0) {
+        ListBox1->setFocus();
+        ListBox1->setCurrentRow(0);
+    }
+}
+
+void TSearchwin::GoToItem(int row)
+{
+    QListWidgetItem* item = ListBox1->item(row);
+    if (!item || !view_)
+        return;
+    const QStringList parts = item->text().split(',');
+    if (parts.size() != 2)
+        return;
+    view_->GoToMatch(parts[0].toLongLong(), parts[1].toLongLong(), searchedLength_);
+}
+
+void TSearchwin::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    if (view_)
+        QCoreApplication::postEvent(view_, new QEvent(QEvent::Type(kSearchClosedEvent)));
+}
+
+} // namespace tarnel

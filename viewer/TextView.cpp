@@ -1,0 +1,736 @@
+#include "viewer/TextView.h"
+
+#include "app/UserMessages.h"
+#include "viewer/EditorForm.h"
+#include "viewer/SearchWindow.h"
+#include "viewer/TextFont.h"
+#include "viewer/model/TextLines.h"
+#include "viewer/model/TextSearch.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+
+namespace tarnel {
+
+namespace {
+
+constexpr int64_t kSliceBytes = int64_t(1) << 20;
+constexpr int kSliceMilliseconds = 10;
+constexpr const char* kSample = "The quick brown fox jumps over the lazy dogTHE QUICK BROWN FOX JUMPS OVER THE LAZY DOG_";
+
+int ToBar(int64_t v) { return int(std::clamp<int64_t>(v, 0, INT_MAX)); }
+
+} // namespace
+
+QString DisplayText(const std::string& bytes)
+{
+    QString text(qsizetype(bytes.size()), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (unsigned char b : bytes)
+        *out++ = QChar(DisplayChar(b));
+    return text;
+}
+
+// The surface the lines are drawn on; events go to the view.
+class TextPaintBox : public QWidget {
+public:
+    explicit TextPaintBox(TTextView* view) : QWidget(view), view_(view)
+    {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setMouseTracking(false);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        view_->Paint(painter);
+    }
+    void mousePressEvent(QMouseEvent* e) override { view_->MousePress(e); }
+    void mouseMoveEvent(QMouseEvent* e) override { view_->MouseMove(e); }
+    void mouseReleaseEvent(QMouseEvent* e) override { view_->MouseRelease(e); }
+    void wheelEvent(QWheelEvent* e) override { QApplication::sendEvent(view_->VerticalBar(), e); }
+
+private:
+    TTextView* view_;
+};
+
+TTextView::TTextView(QWidget* parent) : QWidget(parent)
+{
+    paintBox_ = new TextPaintBox(this);
+    vbar_ = new QScrollBar(Qt::Vertical, this);
+    hbar_ = new QScrollBar(Qt::Horizontal, this);
+    autoScroll_ = new QTimer(this);
+    autoScroll_->setInterval(5000);
+    indexTimer_ = new QTimer(this);
+    indexTimer_->setSingleShot(true);
+    indexTimer_->setInterval(0);
+    connect(autoScroll_, &QTimer::timeout, this, &TTextView::AutoScrollTick);
+    connect(indexTimer_, &QTimer::timeout, this, &TTextView::IndexSlice);
+    connect(vbar_, &QScrollBar::valueChanged, this, [this](int value) {
+        lineaora_ = value;
+        NotifyScroll();
+        if (capturing_ && !rightDrag_)
+            ExtendSelection(lastPointer_);
+        paintBox_->update();
+    });
+    connect(hbar_, &QScrollBar::valueChanged, this, [this](int value) {
+        lineaorax_ = value;
+        NotifyScroll();
+        paintBox_->update();
+    });
+    setFocusPolicy(Qt::StrongFocus);
+    backColor_ = palette().color(QPalette::Button);
+    font_ = TextViewFont({}, 10, logicalDpiY());
+    MeasureFont();
+    UpdateRanges();
+}
+
+TTextView::~TTextView()
+{
+    delete search_;
+    delete editor_;
+}
+
+TSearchwin* TTextView::SearchWindow() const { return search_; }
+
+Teditorform* TTextView::EditorWindow() const { return editor_; }
+
+// ---- properties ----
+
+void TTextView::SetTextFont(const QFont& font)
+{
+    font_ = font;
+    MeasureFont();
+    Relayout();
+}
+
+void TTextView::MeasureFont()
+{
+    const QFontMetrics metrics(font_);
+    lineHeight_ = std::max(1, metrics.boundingRect(kSample).height());
+    lineHeight_ = std::max(lineHeight_, metrics.height());
+    charWidth_ = std::max(1, metrics.horizontalAdvance('X'));
+}
+
+void TTextView::SetBackColor(const QColor& color)
+{
+    backColor_ = color;
+    paintBox_->update();
+}
+
+void TTextView::SetTextColor(const QColor& color)
+{
+    textColor_ = color;
+    paintBox_->update();
+}
+
+bool TTextView::SetTab(int tab)
+{
+    if (tab < 1 || tab > 20) {
+        Warn("Invalid tab value");
+        return false;
+    }
+    if (tab == tab_)
+        return true;
+    tab_ = tab;
+    // Columns move: the widths and the wrapped lines change with them.
+    if (active_ && mode_ != VM_HEX) {
+        BuildLineIndex();
+        Relayout();
+    }
+    return true;
+}
+
+void TTextView::SetViewMode(Mymodes mode)
+{
+    if (!active_) {
+        mode_ = mode;
+        return;
+    }
+    selStart_ = selEnd_; // collapse to the end point
+    if (mode == mode_)
+        return;
+    mode_ = mode;
+    BuildLineIndex();
+    Relayout();
+}
+
+void TTextView::SetFilename(const std::string& path)
+{
+    filename_ = path;
+    if (active_) {
+        CloseFile();
+        if (OpenFile())
+            Relayout();
+    }
+}
+
+void TTextView::SetActive(bool active)
+{
+    if (active == active_) {
+        paintBox_->update();
+        return;
+    }
+    if (active) {
+        if (!OpenFile())
+            return; // stays inactive
+        Relayout();
+        NotifyScroll();
+    } else {
+        delete search_;
+        delete editor_;
+        CloseFile();
+        UpdateRanges();
+        NotifyScroll();
+    }
+    paintBox_->update();
+}
+
+void TTextView::Setlineaora(int64_t line)
+{
+    lineaora_ = std::max<int64_t>(0, line);
+    const QSignalBlocker block(vbar_);
+    vbar_->setValue(ToBar(lineaora_));
+    NotifyScroll();
+    paintBox_->update();
+}
+
+void TTextView::Setlineaorax(int64_t column)
+{
+    lineaorax_ = std::max<int64_t>(0, column);
+    const QSignalBlocker block(hbar_);
+    hbar_->setValue(ToBar(lineaorax_));
+    NotifyScroll();
+    paintBox_->update();
+}
+
+void TTextView::SetFrozen(bool frozen)
+{
+    frozen_ = frozen;
+    if (!frozen_)
+        Relayout();
+    paintBox_->update();
+}
+
+void TTextView::SetSelection(TextCell start, TextCell end)
+{
+    selStart_ = start;
+    selEnd_ = end;
+    paintBox_->update();
+}
+
+int64_t TTextView::LineCount() const { return active_ ? index_.LineCount() : 0; }
+
+int64_t TTextView::MaxWidth() const { return active_ ? index_.MaxWidth() : 0; }
+
+void TTextView::Warn(const QString& text) const
+{
+    if (messages_)
+        messages_->Warning(text);
+    else
+        QMessageBox::warning(const_cast<TTextView*>(this), "Tarnel", text);
+}
+
+Answer TTextView::Ask(const QString& text) const
+{
+    if (ask_)
+        return ask_(text);
+    const auto button = QMessageBox::warning(const_cast<TTextView*>(this), "Tarnel", text,
+                                             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    return button == QMessageBox::Yes ? Answer::Yes : button == QMessageBox::No ? Answer::No : Answer::Cancel;
+}
+
+// ---- file and index ----
+
+bool TTextView::OpenFile()
+{
+    if (filename_.empty() || !file_.Open(filename_))
+        return false;
+    active_ = true;
+    ++generation_;
+    BuildLineIndex();
+    return true;
+}
+
+void TTextView::CloseFile()
+{
+    indexTimer_->stop();
+    index_.Reset();
+    file_.Close();
+    active_ = false;
+    ++generation_;
+    lineaora_ = lineaorax_ = 0;
+    selStart_ = selEnd_ = anchor_ = {};
+}
+
+void TTextView::BuildLineIndex()
+{
+    indexTimer_->stop();
+    index_.Start(file_, {mode_, tab_, visibleCols_});
+    selStart_ = selEnd_ = {};
+    lineaora_ = lineaorax_ = 0;
+    // The first screen now; the rest from the event loop.
+    index_.Step(kSliceBytes);
+    UpdateRanges();
+    {
+        const QSignalBlocker v(vbar_), h(hbar_);
+        vbar_->setValue(0);
+        hbar_->setValue(0);
+    }
+    NotifyScroll();
+    if (!index_.Done())
+        indexTimer_->start();
+    paintBox_->update();
+}
+
+void TTextView::IndexSlice()
+{
+    if (!active_ || index_.Done())
+        return;
+    const int64_t before = index_.LineCount();
+    QElapsedTimer clock;
+    clock.start();
+    do
+        index_.Step(kSliceBytes);
+    while (!index_.Done() && clock.elapsed() < kSliceMilliseconds);
+    const bool hadBar = hbar_->isVisible();
+    UpdateRanges();
+    NotifyScroll();
+    if (hadBar != (MaxWidth() >= visibleCols_))
+        Relayout();
+    // Only new lines on screen need a repaint.
+    if (lineaora_ + visibleRows_ + 1 >= before)
+        paintBox_->update();
+    if (!index_.Done())
+        indexTimer_->start();
+}
+
+void TTextView::FinishIndex()
+{
+    if (!active_ || index_.Done())
+        return;
+    indexTimer_->stop();
+    index_.RunToEnd();
+    UpdateRanges();
+    Relayout();
+    NotifyScroll();
+}
+
+void TTextView::UpdateRanges()
+{
+    const QSignalBlocker v(vbar_), h(hbar_);
+    vbar_->setRange(0, ToBar(LineCount()));
+    hbar_->setRange(0, ToBar(MaxWidth()));
+    vbar_->setPageStep(std::max(1, visibleRows_));
+    hbar_->setPageStep(std::max(1, visibleCols_));
+    vbar_->setValue(ToBar(lineaora_));
+    hbar_->setValue(ToBar(lineaorax_));
+}
+
+void TTextView::Relayout()
+{
+    if (frozen_)
+        return;
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    const int width = std::max(0, this->width() - bar);
+    const int oldCols = visibleCols_;
+    visibleCols_ = width / charWidth_;
+    const bool horizontal = MaxWidth() >= visibleCols_;
+    const int height = std::max(0, this->height() - (horizontal ? bar : 0));
+    vbar_->setGeometry(width, 0, bar, height);
+    hbar_->setGeometry(0, height, width, bar);
+    hbar_->setVisible(horizontal);
+    paintBox_->setGeometry(0, 0, width, height);
+    visibleRows_ = height / lineHeight_;
+    UpdateRanges();
+    if (mode_ == VM_WORDWRAP && active_ && visibleCols_ != oldCols)
+        BuildLineIndex();
+    paintBox_->update();
+}
+
+void TTextView::resizeEvent(QResizeEvent*) { Relayout(); }
+
+void TTextView::NotifyScroll() { emit ScrollXY(lineaora_, lineaorax_, LineCount(), MaxWidth()); }
+
+bool TTextView::GetLines(int64_t first, int64_t count, bool clip, std::vector<std::string>& out,
+                         int64_t& failedLine) const
+{
+    out.clear();
+    failedLine = 0;
+    if (!active_)
+        return true;
+    LineClip cut;
+    if (mode_ == VM_HEX)
+        cut = {lineaorax_, 80};
+    else
+        cut = {lineaorax_, 2 * int64_t(visibleCols_)};
+    return tarnel::GetLines(file_, index_, first, count, clip ? &cut : nullptr, out, failedLine);
+}
+
+int64_t TTextView::FindFrom(const std::string& text, int64_t start, bool ignoreCase) const
+{
+    return active_ ? tarnel::FindFrom(file_, text, start, ignoreCase) : -1;
+}
+
+std::pair<int64_t, int64_t> TTextView::LocateOffset(int64_t offset)
+{
+    if (!active_)
+        return {-1, 0};
+    const bool wasDone = index_.Done();
+    auto at = tarnel::LocateOffset(file_, index_, offset);
+    if (!wasDone) {
+        UpdateRanges();
+        NotifyScroll();
+    }
+    return at;
+}
+
+// ---- painting ----
+
+void TTextView::Paint(QPainter& painter)
+{
+    const QRect area = paintBox_->rect();
+    if (!active_ || frozen_) {
+        painter.fillRect(area, palette().color(QPalette::Button));
+        return;
+    }
+    painter.fillRect(area, backColor_);
+    painter.setFont(font_);
+    const int ascent = QFontMetrics(font_).ascent();
+    const int64_t rows = std::min<int64_t>(visibleRows_ + 1, LineCount() - lineaora_);
+    std::vector<std::string> lines;
+    int64_t failed = 0;
+    GetLines(lineaora_ + 1, rows, true, lines, failed);
+    const QColor highlight = palette().color(QPalette::Highlight);
+    const QColor highlightText = palette().color(QPalette::HighlightedText);
+    const bool selected = !SelectionEmpty();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const int y = int(i) * lineHeight_;
+        const int64_t line = lineaora_ + int64_t(i);
+        const QString text = DisplayText(lines[i]);
+        painter.setPen(textColor_);
+        painter.drawText(0, y + ascent, text);
+        if (!selected || line < selStart_.line || line > selEnd_.line)
+            continue;
+        int64_t from = (line == selStart_.line ? selStart_.col : 0) - lineaorax_;
+        int64_t to = (line == selEnd_.line ? selEnd_.col : INT64_MAX / 2) - lineaorax_;
+        from = std::clamp<int64_t>(from, 0, text.size());
+        to = std::clamp<int64_t>(to, 0, text.size());
+        if (to > from) {
+            const QRect cells(int(from) * charWidth_, y, int(to - from) * charWidth_, lineHeight_);
+            painter.fillRect(cells, highlight);
+            painter.setPen(highlightText);
+            painter.drawText(cells.left(), y + ascent, text.mid(qsizetype(from), qsizetype(to - from)));
+        }
+        if (line < selEnd_.line) {
+            const int end = int(text.size()) * charWidth_;
+            painter.fillRect(QRect(end, y, std::max(0, area.width() - end), lineHeight_), highlight);
+        }
+    }
+    if (failed > 0) {
+        painter.setPen(textColor_);
+        painter.drawText(0, int(lines.size()) * lineHeight_ + ascent,
+                         "error while reading line #" + QString::number(failed));
+    }
+}
+
+// ---- mouse ----
+
+TextCell TTextView::CellAt(const QPoint& pos) const
+{
+    return {std::max(0, pos.x()) / charWidth_ + lineaorax_, std::max(0, pos.y()) / lineHeight_ + lineaora_};
+}
+
+void TTextView::MousePress(QMouseEvent* event)
+{
+    setFocus(Qt::MouseFocusReason);
+    lastPointer_ = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) {
+        capturing_ = true;
+        rightDrag_ = false;
+        anchor_ = CellAt(lastPointer_);
+        selStart_ = selEnd_ = anchor_;
+    } else if (event->button() == Qt::RightButton) {
+        capturing_ = true;
+        rightDrag_ = true;
+        paintBox_->setCursor(Qt::OpenHandCursor);
+    } else {
+        return;
+    }
+    autoScroll_->start(50);
+    paintBox_->update();
+}
+
+void TTextView::MouseMove(QMouseEvent* event)
+{
+    if (!capturing_)
+        return;
+    lastPointer_ = event->position().toPoint();
+    if (!rightDrag_)
+        ExtendSelection(lastPointer_);
+}
+
+void TTextView::ExtendSelection(const QPoint& pos)
+{
+    const TextCell cell = CellAt(pos);
+    TextCell start = anchor_, end = cell;
+    if (end.Before(start))
+        std::swap(start, end);
+    if (end.line >= LineCount())
+        end = {MaxWidth(), std::max<int64_t>(0, LineCount() - 1)};
+    selStart_ = start;
+    selEnd_ = end;
+    paintBox_->update();
+}
+
+void TTextView::MouseRelease(QMouseEvent*)
+{
+    if (!capturing_)
+        return;
+    capturing_ = false;
+    rightDrag_ = false;
+    autoScroll_->stop();
+    autoScroll_->setInterval(5000);
+    paintBox_->unsetCursor();
+    paintBox_->update();
+}
+
+void TTextView::AutoScrollTick()
+{
+    if (!capturing_ || mode_ == VM_HEX)
+        return;
+    auto step = [](int d) { return int64_t(1 + (10 - d) / 15); };
+    const int x = lastPointer_.x(), y = lastPointer_.y();
+    const int right = paintBox_->width() - x, bottom = paintBox_->height() - y;
+    const int64_t maxX = std::max<int64_t>(0, MaxWidth() - visibleCols_);
+    const int64_t maxY = std::max<int64_t>(0, LineCount() - visibleRows_ + 1);
+    bool moved = false;
+    if (x < 10 && lineaorax_ > 0) {
+        Setlineaorax(std::max<int64_t>(0, lineaorax_ - step(x)));
+        moved = true;
+    }
+    if (right < 10 && lineaorax_ != maxX) {
+        Setlineaorax(std::min(lineaorax_ + step(right), maxX));
+        moved = true;
+    }
+    if (y < 20 && lineaora_ > 0) {
+        Setlineaora(std::max<int64_t>(0, lineaora_ - step(y)));
+        moved = true;
+    } else if (bottom < 10 && lineaora_ != maxY) {
+        Setlineaora(std::min(lineaora_ + step(bottom), maxY));
+        moved = true;
+    }
+    if (moved && !rightDrag_)
+        ExtendSelection(lastPointer_);
+}
+
+// ---- keys ----
+
+void TTextView::ScrollKey(int key)
+{
+    switch (key) {
+    case Qt::Key_PageUp:
+        Setlineaora(std::clamp<int64_t>(lineaora_ - vbar_->pageStep(), 0, LineCount()));
+        break;
+    case Qt::Key_PageDown:
+        Setlineaora(std::clamp<int64_t>(lineaora_ + vbar_->pageStep(), 0, LineCount()));
+        break;
+    case Qt::Key_Home:
+        Setlineaora(0);
+        break;
+    case Qt::Key_End:
+        Setlineaora(std::max<int64_t>(0, LineCount() - visibleRows_));
+        break;
+    case Qt::Key_Up:
+        Setlineaora(std::clamp<int64_t>(lineaora_ - 1, 0, LineCount()));
+        break;
+    case Qt::Key_Down:
+        Setlineaora(std::clamp<int64_t>(lineaora_ + 1, 0, LineCount()));
+        break;
+    case Qt::Key_Left:
+        Setlineaorax(std::clamp<int64_t>(lineaorax_ - 1, 0, MaxWidth()));
+        break;
+    case Qt::Key_Right:
+        Setlineaorax(std::clamp<int64_t>(lineaorax_ + 1, 0, MaxWidth()));
+        break;
+    default:
+        break;
+    }
+}
+
+void TTextView::keyPressEvent(QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (mods == Qt::ControlModifier && event->key() == Qt::Key_C) {
+        CopySelection();
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        if (mods == Qt::NoModifier) {
+            ScrollKey(event->key());
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool TTextView::event(QEvent* event)
+{
+    if (event->type() == QEvent::Type(kSearchClosedEvent)) {
+        if (search_)
+            search_->deleteLater();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+// ---- copy and print ----
+
+std::vector<std::string> TTextView::SelectedLines() const
+{
+    std::vector<std::string> lines;
+    int64_t failed = 0;
+    GetLines(selStart_.line + 1, selEnd_.line - selStart_.line + 1, false, lines, failed);
+    return lines;
+}
+
+QString TTextView::SelectedText() const
+{
+    std::vector<std::string> lines = SelectedLines();
+    if (lines.empty())
+        return {};
+    const int64_t lastCount = int64_t(lines.size()) - 1;
+    if (lastCount == selEnd_.line - selStart_.line)
+        lines.back().resize(size_t(std::clamp<int64_t>(selEnd_.col, 0, int64_t(lines.back().size()))));
+    lines.front().erase(0, size_t(std::clamp<int64_t>(selStart_.col, 0, int64_t(lines.front().size()))));
+    QString text;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            text += "\r\n";
+        text += DisplayText(lines[i]);
+    }
+    return text;
+}
+
+void TTextView::CopySelection()
+{
+    if (SelectionEmpty()) {
+        QApplication::beep();
+        return;
+    }
+    QApplication::clipboard()->setText(SelectedText());
+}
+
+void TTextView::PrintSelection()
+{
+    if (SelectionEmpty()) {
+        QApplication::beep();
+        return;
+    }
+    QPrinter printer;
+    printer.setDocName("Text File");
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() == QDialog::Accepted)
+        PrintSelectionTo(printer);
+}
+
+bool TTextView::PrintSelectionTo(QPrinter& printer)
+{
+    if (SelectionEmpty()) {
+        QApplication::beep();
+        return false;
+    }
+    const std::vector<std::string> lines = SelectedLines();
+    printer.setDocName("Text File");
+    QPainter painter;
+    if (!painter.begin(&printer))
+        return false;
+    QFont body("Courier New");
+    if (!QFontDatabase::hasFamily("Courier New"))
+        body = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    body.setPointSize(10);
+    QFont small = body;
+    small.setPointSize(8);
+    painter.setFont(body);
+    const int h = std::max(1, painter.fontMetrics().height());
+    const int ascent = painter.fontMetrics().ascent();
+    const int pageHeight = painter.viewport().height();
+    const int pageWidth = painter.viewport().width();
+    const int perPage = std::max(1, pageHeight / h - 4);
+    int page = 1;
+    auto pageNumber = [&] {
+        if (!printPageNum_)
+            return;
+        painter.setFont(small);
+        const int x = pageWidth - painter.fontMetrics().horizontalAdvance(QString(11, ' '));
+        painter.drawText(x, h / 2 + painter.fontMetrics().ascent(), "Page : " + QString::number(page));
+        painter.setFont(body);
+    };
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const int row = int(i % size_t(perPage));
+        if (i > 0 && row == 0) {
+            pageNumber();
+            printer.newPage();
+            ++page;
+        }
+        painter.drawText(10, 2 * h + row * h + ascent, DisplayText(lines[i]));
+    }
+    pageNumber();
+    return painter.end();
+}
+
+// ---- search ----
+
+void TTextView::ShowSearch(const QString& text, bool caseFlag)
+{
+    if (search_) {
+        QApplication::beep();
+        return;
+    }
+    search_ = new TSearchwin(this);
+    search_->show();
+    search_->Start(text, caseFlag);
+}
+
+void TTextView::GoToMatch(int64_t line, int64_t column, int64_t length)
+{
+    Setlineaora(line);
+    if (mode_ == VM_HEX) {
+        const int64_t start = HexTextColumn(file_.Size()) - 1 + column;
+        SetSelection({start, line}, {start + 1, line});
+    } else {
+        const int64_t start = column - 1;
+        SetSelection({start, line}, {start + length, line});
+        Setlineaorax(visibleCols_ < start ? start - 20 : 0);
+    }
+    paintBox_->update();
+}
+
+} // namespace tarnel

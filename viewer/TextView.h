@@ -1,0 +1,198 @@
+#pragma once
+// The text view: shows a file as text, wrapped text or a hex dump without
+// loading it; reads only the lines on screen. The line index is built in
+// slices from the event loop, so the first screen shows at once and the
+// window never waits for a large file.
+#include "viewer/model/LineIndex.h"
+#include "viewer/model/TextFile.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+class QPainter;
+class QPrinter;
+class QScrollBar;
+class QTimer;
+
+namespace tarnel {
+
+class TSearchwin;
+class Teditorform;
+class UserMessages;
+
+// A (column, line) cell of the text, both from 0.
+struct TextCell {
+    int64_t col = 0;
+    int64_t line = 0;
+    bool operator==(const TextCell&) const = default;
+    bool Before(const TextCell& o) const { return line < o.line || (line == o.line && col < o.col); }
+};
+
+// Yes / No / Cancel questions, answered by tests without a modal box.
+enum class Answer { Yes, No, Cancel };
+using AskFunction = std::function<Answer(const QString& text)>;
+
+class TTextView : public QWidget {
+    Q_OBJECT
+public:
+    explicit TTextView(QWidget* parent = nullptr);
+    ~TTextView() override;
+
+    // ---- properties ----
+    void SetTextFont(const QFont& font);
+    const QFont& TextFont() const { return font_; }
+    void SetBackColor(const QColor& color);
+    QColor BackColor() const { return backColor_; }
+    void SetTextColor(const QColor& color);
+    QColor TextColor() const { return textColor_; }
+    // 1 to 20; any other value shows "Invalid tab value" and is not taken.
+    bool SetTab(int tab);
+    int Tab() const { return tab_; }
+    void SetViewMode(Mymodes mode);
+    Mymodes ViewMode() const { return mode_; }
+    void SetFilename(const std::string& path);
+    const std::string& Filename() const { return filename_; }
+    void SetActive(bool active);
+    bool Active() const { return active_; }
+    void Setlineaora(int64_t line);
+    int64_t lineaora() const { return lineaora_; }
+    void Setlineaorax(int64_t column);
+    int64_t lineaorax() const { return lineaorax_; }
+    void SetPrintPageNum(bool on) { printPageNum_ = on; }
+    bool PrintPageNum() const { return printPageNum_; }
+    // Painting and layout wait while frozen (switching to full screen).
+    void SetFrozen(bool frozen);
+    bool Frozen() const { return frozen_; }
+
+    void SetMessages(UserMessages* messages) { messages_ = messages; }
+    void SetAsk(AskFunction ask) { ask_ = std::move(ask); }
+    // Where the editor's "Save a copy.." goes; tests answer it.
+    void SetCopyNameChooser(std::function<QString()> chooser) { copyNameChooser_ = std::move(chooser); }
+
+    // ---- state ----
+    int64_t LineCount() const;
+    int64_t MaxWidth() const;
+    bool PureAscii() const { return index_.PureAscii(); }
+    bool Indexing() const { return active_ && !index_.Done(); }
+    bool IndexCapped() const { return index_.Capped(); }
+    int VisibleCols() const { return visibleCols_; }
+    int VisibleRows() const { return visibleRows_; }
+    int LineHeight() const { return lineHeight_; }
+    int CharWidth() const { return charWidth_; }
+    QWidget* PaintBox() const { return paintBox_; }
+    QScrollBar* VerticalBar() const { return vbar_; }
+    QScrollBar* HorizontalBar() const { return hbar_; }
+    TextCell SelStart() const { return selStart_; }
+    TextCell SelEnd() const { return selEnd_; }
+    void SetSelection(TextCell start, TextCell end);
+    bool SelectionEmpty() const { return selStart_ == selEnd_; }
+    // Changes on every open and close: a search that let events run checks it.
+    int Generation() const { return generation_; }
+
+    std::string LastSearchText;
+
+    // ---- operations ----
+    // Runs the index to its end (tests, and before editing).
+    void FinishIndex();
+    // Display lines from first (from 1); clip keeps twice the visible width
+    // from lineaorax. False when a line reads short: failedLine names it.
+    bool GetLines(int64_t first, int64_t count, bool clip, std::vector<std::string>& out, int64_t& failedLine) const;
+    int64_t FindFrom(const std::string& text, int64_t start, bool ignoreCase) const;
+    std::pair<int64_t, int64_t> LocateOffset(int64_t offset);
+    const TextFile& File() const { return file_; }
+
+    void ScrollKey(int key);
+    void CopySelection();
+    // The print dialog, then the selected lines.
+    void PrintSelection();
+    // The selected lines on printer (a PDF file in tests); false when empty.
+    bool PrintSelectionTo(QPrinter& printer);
+    void ShowSearch(const QString& text, bool caseFlag);
+    TSearchwin* SearchWindow() const;
+    // The search window's "go to": line from 0, column from 1.
+    void GoToMatch(int64_t line, int64_t column, int64_t length);
+    bool EditFile();
+    Teditorform* EditorWindow() const;
+
+signals:
+    // X = lineaora, Y = lineaorax, MaxX = LineCount, MaxY = MaxWidth.
+    void ScrollXY(qint64 x, qint64 y, qint64 maxX, qint64 maxY);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    friend class TextPaintBox;
+    void Paint(QPainter& painter);
+    void MousePress(QMouseEvent* event);
+    void MouseMove(QMouseEvent* event);
+    void MouseRelease(QMouseEvent* event);
+    void AutoScrollTick();
+
+    bool OpenFile();
+    void CloseFile();
+    void BuildLineIndex();
+    void IndexSlice();
+    void UpdateRanges();
+    void Relayout();
+    void MeasureFont();
+    void NotifyScroll();
+    TextCell CellAt(const QPoint& pos) const;
+    void ExtendSelection(const QPoint& pos);
+    void Warn(const QString& text) const;
+    Answer Ask(const QString& text) const;
+    QString SelectedText() const;
+    std::vector<std::string> SelectedLines() const;
+
+    TextFile file_;
+    LineIndex index_;
+    QFont font_;
+    QColor backColor_;
+    QColor textColor_ = Qt::black;
+    int tab_ = 8;
+    Mymodes mode_ = VM_STANDARD;
+    std::string filename_;
+    bool active_ = false;
+    bool frozen_ = false;
+    bool printPageNum_ = true;
+    int64_t lineaora_ = 0;
+    int64_t lineaorax_ = 0;
+    int lineHeight_ = 2;
+    int charWidth_ = 8;
+    int visibleCols_ = 0;
+    int visibleRows_ = 0;
+    int generation_ = 0;
+    TextCell selStart_, selEnd_, anchor_;
+    QPoint lastPointer_;
+    bool capturing_ = false;
+    bool rightDrag_ = false;
+
+    QWidget* paintBox_;
+    QScrollBar* vbar_;
+    QScrollBar* hbar_;
+    QTimer* autoScroll_;
+    QTimer* indexTimer_;
+    QPointer<TSearchwin> search_;
+    QPointer<Teditorform> editor_;
+    UserMessages* messages_ = nullptr;
+    AskFunction ask_;
+    std::function<QString()> copyNameChooser_;
+};
+
+// The event the search window posts to its view when it closes.
+constexpr int kSearchClosedEvent = 1000 + 1; // QEvent::User + 1
+
+// Display text of 8-bit line bytes.
+QString DisplayText(const std::string& bytes);
+
+} // namespace tarnel

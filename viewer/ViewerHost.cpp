@@ -1,0 +1,286 @@
+#include "viewer/ViewerHost.h"
+
+#include "app/UserMessages.h"
+#include "panes/PathUtil.h"
+#include "platform/Volumes.h"
+#include "viewer/InfoPage.h"
+#include "viewer/MediaPage.h"
+#include "widgets/PaneView.h"
+#include "widgets/RowPainter.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QFile>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include <cerrno>
+
+#include <unistd.h>
+
+namespace tarnel {
+
+namespace {
+
+QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+std::string DirectoryOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+void PlaceIn(QWidget* panel, QWidget* views)
+{
+    if (!panel->layout()) {
+        auto* layout = new QVBoxLayout(panel);
+        layout->setContentsMargins(0, 0, 0, 0);
+    }
+    if (panel->layout()->indexOf(views) < 0) {
+        views->setParent(panel);
+        panel->layout()->addWidget(views);
+    }
+}
+
+} // namespace
+
+ViewerHost::ViewerHost(ViewerWindowParts parts, QObject* parent) : QObject(parent), parts_(std::move(parts))
+{
+    views_ = new QTabWidget(parts_.right->ViewerPanel());
+    views_->setObjectName("views");
+    pages_ = CreateViewerPages(views_);
+    const auto byIndex = pages_.ByIndex();
+    for (int i = 0; i < kViewerPageCount; ++i) {
+        QWidget* widget = i == int(ViewerPageKind::Tables) ? pages_.tables : byIndex[size_t(i)]->PageWidget();
+        views_->addTab(widget, ViewerPageCaption(ViewerPageKind(i)));
+    }
+    views_->hide();
+    PlaceIn(parts_.right->ViewerPanel(), views_);
+    connect(views_, &QTabWidget::currentChanged, this, &ViewerHost::viewsPageChanged);
+    pages_.music->SetErrorSink([this](const QString& text) { parts_.messages().Error(text); });
+}
+
+ViewerHost::~ViewerHost()
+{
+    for (ViewerPage* page : pages_.ByIndex())
+        if (page)
+            page->ClearPage();
+    DeleteTempFile(false);
+    pages_.owned.clear(); // their widgets leave the notebook first
+    delete views_.data();
+}
+
+ViewerPageKind ViewerHost::CurrentPage() const { return ViewerPageKind(views_->currentIndex()); }
+
+bool ViewerHost::IsOn() const { return !views_->isHidden(); }
+
+bool ViewerHost::IsFullScreen() const { return fullScreen_; }
+
+void ViewerHost::ClearViewer()
+{
+    for (ViewerPage* page : pages_.ByIndex())
+        if (page)
+            page->ClearPage();
+    DeleteTempFile(true);
+}
+
+void ViewerHost::DeleteTempFile(bool warn)
+{
+    if (viewerTempFile_.empty())
+        return;
+    if (::unlink(viewerTempFile_.c_str()) != 0 && errno != ENOENT && warn && parts_.messages)
+        parts_.messages().Warning(QString("Unable to delete %1\nMay be it is still in use...").arg(Decode(viewerTempFile_)));
+    viewerTempFile_.clear();
+}
+
+void ViewerHost::ShowEntryInViewer(PaneView* pane, const std::string& folder, int index, bool asInfo, bool asText)
+{
+    const TDirData& data = pane->Data();
+    if (index < 0 || index >= data.Count)
+        return;
+    // Copied out: an extraction may run the event loop and replace the listing.
+    const std::string name = data.Item(index).Name;
+    const uint8_t kind = data.Item(index).Kind;
+    ClearViewer();
+    std::string place = folder;
+    if (data.ZipMode > 0 && kind == fkFile) {
+        const std::string copy = ExtractZipMemberForViewing(data, data.Item(index), extract_);
+        if (copy.empty()) {
+            // No copy to read: what is known of the member is shown.
+            asInfo = true;
+            asText = false;
+        } else {
+            viewerTempFile_ = copy;
+            place = DirectoryOf(copy);
+        }
+    }
+    SetViewerActive(pane, true);
+    if (index >= pane->Data().Count)
+        return;
+    const std::string file = AddPathDelimiter(place) + name;
+    const bool isRar = kind == fkFile && !asInfo && HasRarSignature(file);
+    const ViewerPageKind page = ChooseViewerPage(name, kind, isRar, asInfo, asText);
+    SelectPage(page);
+    switch (page) {
+    case ViewerPageKind::Info: FillInfoPage(pane, index); break;
+    case ViewerPageKind::Image:
+        pages_.image->ShowFile(file);
+        pages_.image->PageWidget()->setToolTip(QString::fromStdString(pages_.image->PageHint()));
+        break;
+    case ViewerPageKind::Music: pages_.music->ShowFile(file); break;
+    case ViewerPageKind::Text: pages_.text->ShowFile(file); break;
+    case ViewerPageKind::Vox: pages_.vox->ShowFile(file); break;
+    case ViewerPageKind::Packed: pages_.packed->ShowFile(file); break;
+    case ViewerPageKind::Tables: break;
+    }
+}
+
+void ViewerHost::SelectPage(ViewerPageKind page)
+{
+    if (views_->currentIndex() == int(page))
+        viewsPageChanged();
+    else
+        views_->setCurrentIndex(int(page));
+}
+
+void ViewerHost::FillInfoPage(PaneView* pane, int index)
+{
+    const TDirData& data = pane->Data();
+    const TFileData& e = data.Item(index);
+    std::string info1, info2;
+    if (e.Kind == fkDirectory) {
+        info1 = "Subdirectories : " + std::to_string(e.SubDirs.load());
+        info2 = "Files : " + std::to_string(e.SubFiles.load());
+    } else if (e.Kind == fkDrive) {
+        const Volume* drive = DriveOfRow(data, index);
+        const std::string root = drive ? drive->root : "/";
+        info1 = "Disk size : " + FormatGrouped(double(DriveTotalBytes(root)), 0, *parts_.locale);
+        info2 = "Free space : " + FormatGrouped(double(DriveFreeBytes(root)), 0, *parts_.locale);
+    }
+    pages_.info->ShowInfo(e.Description, info1, info2);
+}
+
+void ViewerHost::SetViewerActive(PaneView* pane, bool on)
+{
+    if (on) {
+        if (followed_ && followed_ != pane)
+            SwitchOff(); // the viewer moves to the other side
+        SwitchOn(pane);
+    } else if (IsOn()) {
+        SwitchOff();
+    }
+    parts_.viewerButton->setChecked(IsOn());
+}
+
+void ViewerHost::SwitchOn(PaneView* pane)
+{
+    parts_.window->setWindowTitle("Tarnel - " + parts_.viewerCaption());
+    PaneView* other = pane->Other();
+    if (!pane->IsLeft()) {
+        // The browsed right pane keeps its width; the viewer takes the rest.
+        parts_.split->setStretchFactor(0, 1);
+        parts_.split->setStretchFactor(1, 0);
+    }
+    PlaceIn(other->ViewerPanel(), views_);
+    views_->show();
+    parts_.center->hide();
+    other->FilterPanel()->hide();
+    other->TopPanel()->hide();
+    other->Header()->hide();
+    other->List()->hide();
+    other->ViewerPanel()->show();
+    followed_ = pane;
+    parts_.relayout();
+    viewsPageChanged();
+}
+
+void ViewerHost::SwitchOff()
+{
+    parts_.viewerMenu->setVisible(false);
+    parts_.showHotKeyHints();
+    if (IsFullScreen())
+        ToggleFullScreenViewer();
+    PaneView* pane = followed_ ? followed_ : parts_.left;
+    PaneView* other = pane->Other();
+    views_->hide();
+    parts_.center->show();
+    other->FilterPanel()->show();
+    other->TopPanel()->show();
+    other->Header()->show();
+    other->List()->show();
+    other->ViewerPanel()->hide();
+    if (!pane->IsLeft()) {
+        parts_.split->setStretchFactor(0, 0);
+        parts_.split->setStretchFactor(1, 1);
+    }
+    followed_ = nullptr;
+    ClearViewer();
+    parts_.relayout();
+}
+
+void ViewerHost::ToggleFullScreenViewer()
+{
+    views_->setUpdatesEnabled(false);
+    QMainWindow* window = parts_.window;
+    if (!IsFullScreen()) {
+        PaneView* active = parts_.activePane();
+        QWidget* dock = active == parts_.left ? parts_.leftDock : parts_.rightDock;
+        hiddenForFullScreen_.clear();
+        std::vector<QWidget*> parts{window->menuBar(), window->statusBar(), parts_.split->handle(1), dock};
+        for (QToolBar* bar : window->findChildren<QToolBar*>(QString(), Qt::FindDirectChildrenOnly))
+            parts.push_back(bar);
+        for (QWidget* w : parts)
+            if (w && !w->isHidden()) {
+                hiddenForFullScreen_.emplace_back(w);
+                w->hide();
+            }
+        window->menuBar()->hide(); // the full-screen form is the one without a menu
+        fullScreen_ = true;
+    } else {
+        for (const QPointer<QWidget>& w : hiddenForFullScreen_)
+            if (w)
+                w->show();
+        window->menuBar()->show();
+        hiddenForFullScreen_.clear();
+        fullScreen_ = false;
+    }
+    views_->setUpdatesEnabled(true);
+}
+
+void ViewerHost::LeaveViewerOrMinimize()
+{
+    if (IsOn())
+        SetViewerActive(parts_.activePane(), false);
+    else
+        parts_.hideProgram();
+}
+
+void ViewerHost::SBViewerClick()
+{
+    if (parts_.viewerButton->isChecked())
+        parts_.viewAsText();
+    else
+        SetViewerActive(parts_.activePane(), false);
+    // No entry to show leaves the viewer off: the button tells the truth.
+    parts_.viewerButton->setChecked(IsOn());
+}
+
+void ViewerHost::viewsPageChanged()
+{
+    if (IsOn() && CurrentPage() == ViewerPageKind::Text)
+        parts_.viewerMenu->setVisible(true);
+}
+
+void ViewerHost::FilesLeftClick(PaneView* pane)
+{
+    parts_.setActivePane(pane);
+    if (parts_.viewerButton->isChecked())
+        ShowEntryInViewer(pane, pane->Data().Path, pane->CurrentRow(), false, false);
+}
+
+} // namespace tarnel

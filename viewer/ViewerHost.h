@@ -1,0 +1,95 @@
+#pragma once
+// The quick viewer: the notebook "views" with its pages, shown in the area of
+// the pane opposite the one whose entries it follows.
+#include "viewer/ViewerPages.h"
+#include "viewer/model/ViewerDispatch.h"
+#include "viewer/model/ZipMemberCopy.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QAbstractButton;
+class QAction;
+class QMainWindow;
+class QSplitter;
+class QTabWidget;
+
+namespace tarnel {
+
+class PaneView;
+class UserMessages;
+struct DisplayLocale;
+
+// What of the main window the viewer moves, hides and asks.
+struct ViewerWindowParts {
+    QMainWindow* window = nullptr;
+    PaneView* left = nullptr;
+    PaneView* right = nullptr;
+    QSplitter* split = nullptr;
+    QWidget* center = nullptr;    // PanCenter
+    QWidget* leftDock = nullptr;  // the splitter's part holding the left pane
+    QWidget* rightDock = nullptr; // and the one holding the right pane
+    QAbstractButton* viewerButton = nullptr; // SBViewer
+    QAction* viewerMenu = nullptr;           // the "&Viewer" menu
+    const DisplayLocale* locale = nullptr;
+    std::function<QString()> viewerCaption; // "Viewer mode activated. Press ..."
+    std::function<void()> showHotKeyHints;
+    std::function<void()> hideProgram;
+    std::function<void()> relayout;          // the window's resize handler
+    std::function<PaneView*()> activePane;
+    std::function<void(PaneView*)> setActivePane;
+    std::function<void()> viewAsText;        // the "View as text" command
+    std::function<UserMessages&()> messages;
+};
+
+class ViewerHost : public QObject {
+    Q_OBJECT
+public:
+    ViewerHost(ViewerWindowParts parts, QObject* parent = nullptr);
+    ~ViewerHost() override;
+
+    QTabWidget* Views() const { return views_; }
+    const ViewerPageSet& Pages() const { return pages_; }
+    ViewerPageKind CurrentPage() const;
+    bool IsOn() const;
+    bool IsFullScreen() const;
+    PaneView* FollowedPane() const { return followed_; }
+    const std::string& ViewerTempFile() const { return viewerTempFile_; }
+    // The ZIP driver's member extraction; none yet: members show the information page.
+    void SetZipExtractor(ZipMemberExtractor extract) { extract_ = std::move(extract); }
+    const ZipMemberExtractor& ZipExtractor() const { return extract_; }
+
+    void ShowEntryInViewer(PaneView* pane, const std::string& folder, int index, bool asInfo, bool asText);
+    void SetViewerActive(PaneView* pane, bool on);
+    void ClearViewer();
+    void ToggleFullScreenViewer();
+    void LeaveViewerOrMinimize();
+    void SBViewerClick();
+    void viewsPageChanged();
+    // The current row of a list changed: that pane becomes active, and the
+    // viewer, when on, follows it.
+    void FilesLeftClick(PaneView* pane);
+
+private:
+    void SwitchOn(PaneView* pane);
+    void SwitchOff();
+    void SelectPage(ViewerPageKind page);
+    void FillInfoPage(PaneView* pane, int index);
+    void DeleteTempFile(bool warn);
+
+    ViewerWindowParts parts_;
+    QPointer<QTabWidget> views_;
+    ViewerPageSet pages_;
+    PaneView* followed_ = nullptr; // the pane whose entries the viewer shows
+    std::string viewerTempFile_;
+    ZipMemberExtractor extract_;
+    std::vector<QPointer<QWidget>> hiddenForFullScreen_;
+    bool fullScreen_ = false; // the window shows the viewer alone, without its menu
+};
+
+} // namespace tarnel

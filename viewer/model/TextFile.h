@@ -1,0 +1,42 @@
+#pragma once
+// The file a text view shows: opened read-only, read by offset, never whole.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tarnel {
+
+class TextFile {
+public:
+    TextFile() = default;
+    ~TextFile();
+    TextFile(const TextFile&) = delete;
+    TextFile& operator=(const TextFile&) = delete;
+
+    // False when the path is missing or not a readable regular file.
+    bool Open(const std::string& path);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    const std::string& Path() const { return path_; }
+    // The size when the file was opened: a file that grows keeps its old
+    // length until it is opened again.
+    int64_t Size() const { return size_; }
+    // Reads up to size bytes at offset; fewer only at the end of the file or
+    // on an error (a file that shrank reads short).
+    size_t ReadAt(int64_t offset, void* buffer, size_t size) const;
+    // Bytes read since opening: benchmarks hold painting to the visible lines.
+    int64_t BytesRead() const { return bytesRead_; }
+
+private:
+    int fd_ = -1;
+    int64_t size_ = 0;
+    mutable int64_t bytesRead_ = 0;
+    std::string path_;
+};
+
+// Replaces path with data so that a crash or a full disk leaves the old file
+// whole: a temporary beside it, fsync, rename over. Keeps the old permissions.
+// Returns an empty text, or what went wrong.
+std::string SaveFileAtomically(const std::string& path, const std::string& data);
+
+} // namespace tarnel

@@ -1,0 +1,42 @@
+#pragma once
+// The display lines of an indexed text file: text modes with tabs expanded,
+// or a hex dump of 16 bytes a line. Reads only the lines asked for.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarnel {
+
+class LineIndex;
+class TextFile;
+
+// Keep only the display columns [fromColumn, fromColumn + columns).
+struct LineClip {
+    int64_t fromColumn = 0;
+    int64_t columns = 0;
+};
+
+// Lines first to first + count - 1, counted from 1, as 8-bit display text
+// (one byte a column). False when a line reads short (the file changed or
+// shrank): failedLine is its number, out holds the lines before it.
+bool GetLines(const TextFile& file, const LineIndex& index, int64_t first, int64_t count, const LineClip* clip,
+              std::vector<std::string>& out, int64_t& failedLine);
+
+// Hex dump line n, from 1: "$0000ABCD 41 42 ..." padded, a blank, the bytes
+// as characters. False on a short read.
+bool HexLine(const TextFile& file, int64_t n, std::string& out);
+// The 0-based column where the character part of a dump line starts (58
+// for files below 4 GiB: the offset grows past 8 digits beyond that).
+int64_t HexTextColumn(int64_t fileSize);
+
+// (line from 0, column from 1) of the byte at offset: display columns up to
+// and including it. Indexes further when the offset lies past what is
+// indexed; line -1 when it cannot be found.
+std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index, int64_t offset);
+
+// The character a display byte stands for (Windows-1252, the 8-bit text
+// most such files hold; bytes it leaves undefined map to Latin-1).
+char16_t DisplayChar(unsigned char b);
+
+} // namespace tarnel

@@ -1,0 +1,77 @@
+#include "viewer/model/ViewerDispatch.h"
+
+#include "panes/FileData.h"
+#include "panes/PathUtil.h"
+
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnel {
+
+const char* ViewerPageCaption(ViewerPageKind page)
+{
+    static const char* const captions[kViewerPageCount] = {"file info", "image", "tables", "music",
+                                                           "text",      "vox",   "packed"};
+    const int index = static_cast<int>(page);
+    return index >= 0 && index < kViewerPageCount ? captions[index] : "";
+}
+
+std::string UpperExtension(std::string_view name)
+{
+    const size_t dot = name.rfind('.');
+    return dot == std::string_view::npos ? std::string() : UpperAscii(name.substr(dot));
+}
+
+ViewerPageKind ChooseViewerPage(std::string_view name, uint8_t kind, bool isRar, bool asInfo, bool asText)
+{
+    if (!asInfo && !asText) {
+        const std::string x = UpperExtension(name);
+        if (x == ".TXT")
+            return ViewerPageKind::Text;
+        if (isRar || x == ".RAR")
+            return ViewerPageKind::Packed;
+        if (x == ".VOX")
+            return ViewerPageKind::Vox;
+        if (x == ".JPG" || x == ".BMP" || x == ".GIF")
+            return ViewerPageKind::Image;
+        if (x == ".WAV" || x == ".MID" || x == ".AVI")
+            return ViewerPageKind::Music;
+        return kind == fkFile ? ViewerPageKind::Text : ViewerPageKind::Info;
+    }
+    return asText ? ViewerPageKind::Text : ViewerPageKind::Info;
+}
+
+int OpenRegularFileForReading(const std::string& path)
+{
+    struct stat st;
+    // stat first: opening a FIFO or a device could block or act on hardware.
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    // The name may have been replaced between the two looks.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool HasRarSignature(const std::string& path)
+{
+    const int fd = OpenRegularFileForReading(path);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    char head[4];
+    const bool rar = ::fstat(fd, &st) == 0 && st.st_size > 4 && ::pread(fd, head, 4, 0) == 4 &&
+                     std::memcmp(head, "Rar!", 4) == 0;
+    ::close(fd);
+    return rar;
+}
+
+} // namespace tarnel

@@ -1,0 +1,36 @@
+#pragma once
+// Copies of ZIP members made so that the viewer or a started program can
+// read them as plain files, below the private temporary directory.
+#include <functional>
+#include <string>
+
+namespace tarnel {
+
+struct TDirData;
+struct TFileData;
+
+// The ZIP driver's single-member extraction: member (its path inside the
+// archive, "/" separated) of the archive file into targetDir, stored folder
+// names off, overwriting. True when the copy was made.
+using ZipMemberExtractor =
+    std::function<bool(const std::string& archive, const std::string& member, const std::string& targetDir)>;
+
+// The private temporary directory's orvtmp/<subfolder>/, created with its
+// missing parents (each one private to the user); "" with error set when it
+// cannot be made.
+std::string MemberCopyDirectory(const std::string& subfolder, std::string& error);
+
+// Copies the file entry of a pane that shows an archive into
+// orvtmp/<subfolder>/ and returns the copy's full path; "" when no copy was
+// made (no extractor yet, the driver failed, the directory is unusable).
+std::string CopyZipMemberToTemp(const TDirData& pane, const TFileData& entry, const std::string& subfolder,
+                                const ZipMemberExtractor& extract);
+
+// The viewer's copy: orvtmp/vw/<name>. It stays until the viewer is cleared.
+inline std::string ExtractZipMemberForViewing(const TDirData& pane, const TFileData& entry,
+                                              const ZipMemberExtractor& extract)
+{
+    return CopyZipMemberToTemp(pane, entry, "vw", extract);
+}
+
+} // namespace tarnel
