@@ -145,6 +145,13 @@ bool TZipMaster::ChecksPass(Kind kind)
         Message("Error - no zip file specified");
         return false;
     }
+    // Members are written relative to the current directory: a base folder
+    // that is gone must not send them wherever the program happens to be.
+    if (kind == Kind::Extract && !ExtrBaseDir.empty() && !IsDirectory(ExtrBaseDir)) {
+        Message("Error - the folder " + ExtrBaseDir + " does not exist");
+        FSpecArgs.clear();
+        return false;
+    }
     return SpecsFit();
 }
 

@@ -192,10 +192,22 @@ Archive OpenArchive(const std::string& path, int flags, Reporter& reporter)
     return Archive(za);
 }
 
-// Writes the changed copy and puts it in the original's place.
+// The count includes deleted entries, which have no name any more.
+bool NoMembersLeft(zip_t* archive)
+{
+    const zip_int64_t n = zip_get_num_entries(archive, 0);
+    for (zip_int64_t i = 0; i < n; ++i)
+        if (zip_get_name(archive, zip_uint64_t(i), ZIP_FL_ENC_RAW))
+            return false;
+    return true;
+}
+
+// Writes the changed copy and puts it in the original's place. An archive
+// left with no members becomes the empty archive: closing it would remove
+// the file.
 bool Finish(Archive& archive, ArchiveCopy& copy, Reporter& reporter)
 {
-    const bool empty = zip_get_num_entries(archive.get(), 0) == 0;
+    const bool empty = NoMembersLeft(archive.get());
     if (reporter.Cancelled()) {
         reporter.Message("Cancelled: the archive is unchanged", kErrorGeneral);
         return false;
