@@ -99,7 +99,16 @@ std::string ExecutableDirectory()
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-TZipMaster::TZipMaster() : OwnLibraryDirectory(ExecutableDirectory()) {}
+// Beside the program in the build tree; lib/tarnel beside bin/ once installed.
+std::string ProgramLibraryDirectory()
+{
+    const std::string exe = ExecutableDirectory();
+    if (exe.empty() || FileExists(exe + "/" + kZipLibraryName))
+        return exe;
+    return exe + "/../lib/tarnel";
+}
+
+TZipMaster::TZipMaster() : OwnLibraryDirectory(ProgramLibraryDirectory()) {}
 
 void TZipMaster::SetZipFilename(const std::string& name)
 {

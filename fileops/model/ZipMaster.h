@@ -108,5 +108,7 @@ private:
 
 // The directory of the running executable ("" when unknown).
 std::string ExecutableDirectory();
+// Where the program's own archive libraries are.
+std::string ProgramLibraryDirectory();
 
 } // namespace tarnel

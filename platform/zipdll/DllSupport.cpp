@@ -64,6 +64,23 @@ bool WildcardMatch(std::string_view pattern, std::string_view name)
 
 bool HasWildcards(std::string_view text) { return text.find_first_of("*?") != std::string_view::npos; }
 
+MemberSelection::MemberSelection(const std::vector<std::string>& specs,
+                                 const std::function<bool(const std::string&)>& isMember)
+{
+    for (const std::string& spec : specs)
+        specs_.push_back({spec, isMember(spec)});
+}
+
+bool MemberSelection::Selects(const std::string& name) const
+{
+    if (specs_.empty())
+        return true;
+    for (const Spec& spec : specs_)
+        if (spec.literal ? spec.text == name : WildcardMatch(spec.text, name))
+            return true;
+    return false;
+}
+
 bool ReadName(const char* text, std::string& out, Reporter& reporter)
 {
     if (!text) {

@@ -3,6 +3,7 @@
 // wildcard specifications and the writing of a new archive.
 #include "platform/zipdll/ZipDllApi.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,23 @@ inline constexpr int kErrorRefused = 2;
 // "*.*" stands for everything below, as "*" does.
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 bool HasWildcards(std::string_view text);
+
+// The specifications of one call against an archive's members. "*" and "?"
+// are legal in Linux names: a specification that is the exact name of a
+// member names that member alone, never its look-alikes.
+class MemberSelection {
+public:
+    MemberSelection(const std::vector<std::string>& specs, const std::function<bool(const std::string&)>& isMember);
+    // An empty selection takes every member.
+    bool Selects(const std::string& name) const;
+
+private:
+    struct Spec {
+        std::string text;
+        bool literal;
+    };
+    std::vector<Spec> specs_;
+};
 
 // The specifications of a call, checked: at most ZIPDLL_MAX_SPECS, each at
 // most 255 bytes. False (with a message) when the call must be refused.

@@ -274,12 +274,6 @@ private:
     zip_t* archive_;
 };
 
-bool Selected(const std::vector<std::string>& specs, const std::string& name)
-{
-    return specs.empty() ||
-           std::any_of(specs.begin(), specs.end(), [&](const std::string& s) { return WildcardMatch(s, name); });
-}
-
 int32_t Run(const TUnzipParams& params, Reporter& reporter)
 {
     std::string archiveName;
@@ -297,6 +291,9 @@ int32_t Run(const TUnzipParams& params, Reporter& reporter)
         return 0;
     }
     Extractor extractor(params, reporter, archive.get());
+    const MemberSelection selection(specs, [&](const std::string& name) {
+        return zip_name_locate(archive.get(), name.c_str(), ZIP_FL_ENC_RAW) >= 0;
+    });
     int32_t count = 0;
     const zip_int64_t n = zip_get_num_entries(archive.get(), 0);
     for (zip_int64_t i = 0; i < n && !reporter.Cancelled(); ++i) {
@@ -305,7 +302,7 @@ int32_t Run(const TUnzipParams& params, Reporter& reporter)
         if (!name || zip_stat_index(archive.get(), m.index, ZIP_FL_ENC_RAW, &m.stat) != 0)
             continue;
         m.name = name;
-        if (Selected(specs, m.name))
+        if (selection.Selects(m.name))
             count += extractor.Process(m);
     }
     return count;

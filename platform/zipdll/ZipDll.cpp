@@ -165,7 +165,8 @@ bool AddPath(AddRequest& r, const std::string& path, bool recurse)
 bool AddSpec(AddRequest& r, const std::string& spec)
 {
     const bool recurse = r.params.recurse != ZIPDLL_FALSE;
-    if (!HasWildcards(spec))
+    struct stat st;
+    if (!HasWildcards(spec) || ::lstat(spec.c_str(), &st) == 0) // a file named "a*.txt" is that file alone
         return AddPath(r, spec, recurse);
     const size_t slash = spec.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : spec.substr(0, slash);
@@ -239,10 +240,13 @@ int32_t Delete(const TZipParams& params, const std::string& archiveName, const s
     if (!archive)
         return 0;
     int32_t count = 0;
+    const MemberSelection selection(specs, [&](const std::string& name) {
+        return zip_name_locate(archive.get(), name.c_str(), ZIP_FL_ENC_RAW) >= 0;
+    });
     const zip_int64_t n = zip_get_num_entries(archive.get(), 0);
     for (zip_int64_t i = 0; i < n && !reporter.Cancelled(); ++i) {
         const char* name = zip_get_name(archive.get(), zip_uint64_t(i), ZIP_FL_ENC_RAW);
-        if (!name || !std::any_of(specs.begin(), specs.end(), [&](const std::string& s) { return WildcardMatch(s, name); }))
+        if (!name || specs.empty() || !selection.Selects(name))
             continue;
         if (params.verbose)
             reporter.Message(std::string("  deleting: ") + name);

@@ -291,6 +291,30 @@ TEST_F(ZipMasterTest, DeletesMembersByWildcardAndTheLastOneLeavesAnEmptyArchive)
         EXPECT_EQ(e.path().filename().string().find(".tarnel-"), std::string::npos) << "temporary left: " << e.path();
 }
 
+// Linux names may hold "*" and "?" and differ only in case: the exact name
+// of a member selects it alone.
+TEST_F(ZipMasterTest, AnExactMemberNameIsNoPattern)
+{
+    ZipBuilder b;
+    for (const char* name : {"a*.txt", "ab.txt", "README", "readme", "x/a*.txt"})
+        b.Add({name, name});
+    const std::string archive = tree.Path() + "names.zip";
+    Spit(archive, b.Bytes());
+    Extract(archive, {"a*.txt", "readme"}, {ExtrOpt::ExtrDirNames});
+    EXPECT_EQ(Tree(Out("")), (std::vector<std::string>{"a*.txt", "readme"}));
+    zip.FSpecArgs = {"a*.txt", "readme"};
+    zip.DeleteFiles();
+    EXPECT_EQ(Names(zip), (std::vector<std::string>{"README", "ab.txt", "x/a*.txt"}));
+    zip.FSpecArgs = {"AB.TXT", "x/*"};
+    zip.DeleteFiles();
+    EXPECT_EQ(Names(zip), (std::vector<std::string>{"README"})) << "other names still match without regard to case";
+
+    Spit(Src("q?.txt"), "q");
+    Spit(Src("q1.txt"), "1");
+    AddFromSource(archive, {"q?.txt"}, {});
+    EXPECT_EQ(Names(zip), (std::vector<std::string>{"README", "q?.txt"}));
+}
+
 // A member may try to leave the folder it is extracted to, by its name or as
 // a link; the links a folder already holds are not followed either.
 TEST_F(ZipMasterTest, ExtractionNeverWritesOutsideTheBaseFolder)
