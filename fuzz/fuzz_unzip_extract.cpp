@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <fcntl.h>
 #include <unistd.h>
 
 extern "C" int32_t UnzDllExec(TUnzipParams* params);
@@ -50,9 +51,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     params->overwrite = ZIPDLL_TRUE;
     params->archiveName = name;
     params->seven = 7;
-    if (::chdir((scratch.root + "/out").c_str()) != 0)
+    // Members land below the current directory; the fuzzer's own comes back
+    // after, for it reads its corpus by relative names.
+    const int home = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (home < 0 || ::chdir((scratch.root + "/out").c_str()) != 0)
         std::abort();
     UnzDllExec(params.get());
+    if (::fchdir(home) != 0)
+        std::abort();
+    ::close(home);
 
     for (const auto& e : fs::directory_iterator(scratch.root))
         if (e.path().filename() != "out" && e.path().filename() != "in.zip")

@@ -129,6 +129,17 @@ public:
             reporter_.Message("Error - " + m.name + " is encrypted: a password is needed", kErrorGeneral);
             return 0;
         }
+        // Told apart before opening: opening such a member fails and leaks
+        // inside libzip 1.7.
+        if ((m.stat.valid & ZIP_STAT_COMP_METHOD) && !zip_compression_method_supported(m.stat.comp_method, 0)) {
+            reporter_.Message("Error - " + m.name + ": unsupported compression method " +
+                                  std::to_string(m.stat.comp_method), kErrorGeneral);
+            return 0;
+        }
+        if (encrypted && !zip_encryption_method_supported(m.stat.encryption_method, 0)) {
+            reporter_.Message("Error - " + m.name + ": unsupported encryption method", kErrorGeneral);
+            return 0;
+        }
         MemberFile file(encrypted ? zip_fopen_index_encrypted(archive_, m.index, 0, params_.password)
                                   : zip_fopen_index(archive_, m.index, 0));
         if (!file) {

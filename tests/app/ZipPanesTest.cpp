@@ -5,6 +5,7 @@
 #include "fileops/NameDialogs.h"
 #include "fileops/model/ZipFileOperation.h"
 #include "fileops/model/ZipMaster.h"
+#include "panes/ReadDirectory.h"
 #include "platform/ShellFileOperation.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/PaneView.h"
@@ -144,6 +145,19 @@ TEST_F(ZipPanesTest, ToZipMakesAnArchiveInTheOtherPaneAndFillsIt)
     Select(Left(), {"top.txt"});
     window->DoFileOperation(FO_COPY);
     EXPECT_EQ(messages->log.back(), QString("information: ") + kBetweenZipsText);
+}
+
+// The error box comes once the listing is whole, with what could be read.
+TEST_F(ZipPanesTest, ADamagedArchiveListsWhatCanBeReadThenSaysSo)
+{
+    const std::string whole = Slurp(root + "/left/data.zip");
+    std::ofstream(root + "/left/cut.zip", std::ios::binary) << whole.substr(0, whole.find("top.txt") + 3);
+    ReadDirectory(Left()->Data());
+    Enter(Left(), "cut.zip");
+    EXPECT_TRUE(messages->log.isEmpty()) << "no box inside the listing";
+    EXPECT_GE(Row(Left(), "docs"), 0);
+    QApplication::processEvents();
+    EXPECT_EQ(messages->log, QStringList{"error: Error 2 reading Zip file"});
 }
 
 TEST_F(ZipPanesTest, AMemberIsViewedThroughItsCopy)
