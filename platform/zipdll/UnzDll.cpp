@@ -212,17 +212,17 @@ private:
     // once the data is complete and its checksum is right.
     int Extract(const Member& m, const std::vector<std::string>& parts, zip_file_t* file)
     {
-        Fd dir = OpenDirectories(parts, parts.size() - 1, m.name);
-        if (dir.get() < 0)
+        const int dirFd = FolderOf(parts, m.name);
+        if (dirFd < 0)
             return 0;
         const std::string& leaf = parts.back();
-        if (!WantedByTime(dir.get(), leaf, m)) {
+        if (!WantedByTime(dirFd, leaf, m)) {
             if (params_.verbose)
                 reporter_.Message("  skipped: " + m.name);
             return 0;
         }
         std::string temp;
-        Fd out = CreateTemp(dir.get(), temp);
+        Fd out = CreateTemp(dirFd, temp);
         if (out.get() < 0) {
             reporter_.Message("Error - cannot write " + m.name + ": " + std::strerror(errno), kErrorGeneral);
             return 0;
@@ -236,9 +236,9 @@ private:
             }
         }
         out.reset();
-        if (!problem.empty() || ::renameat(dir.get(), temp.c_str(), dir.get(), leaf.c_str()) != 0) {
+        if (!problem.empty() || ::renameat(dirFd, temp.c_str(), dirFd, leaf.c_str()) != 0) {
             const std::string why = problem.empty() ? std::strerror(errno) : problem;
-            ::unlinkat(dir.get(), temp.c_str(), 0);
+            ::unlinkat(dirFd, temp.c_str(), 0);
             reporter_.Message("Error - " + m.name + ": " + why, kErrorGeneral);
             return 0;
         }
@@ -280,6 +280,20 @@ private:
         return {};
     }
 
+    // Members come folder by folder: the last folder opened serves the next
+    // member of the same folder without walking its path again.
+    int FolderOf(const std::vector<std::string>& parts, const std::string& name)
+    {
+        const std::vector<std::string> folder(parts.begin(), parts.end() - 1);
+        if (cachedFolder_.get() < 0 || folder != cachedParts_) {
+            cachedFolder_ = OpenDirectories(parts, parts.size() - 1, name);
+            cachedParts_ = folder;
+        }
+        return cachedFolder_.get();
+    }
+
+    Fd cachedFolder_;
+    std::vector<std::string> cachedParts_;
     const TUnzipParams& params_;
     Reporter& reporter_;
     zip_t* archive_;
