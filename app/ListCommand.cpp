@@ -1,15 +1,19 @@
 #include "app/ListCommand.h"
 
 #include "app/SystemLocale.h"
+#include "fileops/model/ListArchivePane.h"
+#include "fileops/model/ZipMaster.h"
 #include "panes/BackgroundWorkers.h"
 #include "panes/DirData.h"
 #include "panes/HeadlessPane.h"
+#include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
 #include "panes/Sorting.h"
 #include "platform/Volumes.h"
 
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
 
 namespace tarnel {
 
@@ -46,7 +50,7 @@ bool ParseOptions(const std::vector<std::string>& args, ListOptions& options, st
             options.bytes = true;
         } else {
             err << "tarnel: unexpected argument '" << a << "'\n"
-                << "usage: tarnel --list DIR [--filter PATTERN] [--sort name|size|type|time|desc]"
+                << "usage: tarnel --list DIR|ARCHIVE.zip[/DIR/] [--filter PATTERN] [--sort name|size|type|time|desc]"
                    " [--descending] [--sizes] [--bytes]\n"
                    "  --sizes  wait until every subdirectory's total is computed\n";
             return false;
@@ -74,6 +78,27 @@ private:
     std::ostream& err_;
     std::mutex mutex_;
 };
+
+// "a.zip/docs/" names the folder docs inside the archive a.zip: the first
+// leading part that ends in ".zip" and is a file.
+bool SplitArchivePath(const std::string& path, std::string& archive, std::string& inside)
+{
+    for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string head = path.substr(0, end);
+        struct stat st;
+        if (head.size() >= 4 && EqualsIgnoreCase(head.substr(head.size() - 4), ".zip") &&
+            ::stat(head.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            archive = head;
+            inside = end == std::string::npos ? std::string() : path.substr(end + 1);
+            inside.erase(0, inside.find_first_not_of('/'));
+            if (!inside.empty() && inside.back() != '/')
+                inside += '/';
+            return true;
+        }
+        if (end == std::string::npos)
+            return false;
+    }
+}
 
 char KindLetter(const TFileData& e)
 {
@@ -126,6 +151,19 @@ int RunListCommand(const std::vector<std::string>& args, std::ostream& out, std:
     pane.Controls = &controls;
     pane.Ascending = options.descending ? 0 : 1;
     pane.Path = options.dir;
+    TZipMaster zip;
+    zip.ShowMessage = [&err](const std::string& text) { err << "tarnel: " << text << '\n'; };
+    std::string archive, inside;
+    if (SplitArchivePath(options.dir, archive, inside)) {
+        pane.Path = archive;
+        pane.ZipMode = 1;
+        pane.ZipPath = inside;
+        pane.ListArchive = [&](TDirData& listed, const std::string& filter, ExtensionList& patterns) {
+            const std::string error = ListArchivePane(listed, filter, patterns, zip);
+            if (!error.empty())
+                err << "tarnel: " << error << '\n';
+        };
+    }
     if (options.waitForSizes)
         pane.Workers = &workers;
     ReadDirectory(pane, locale);

@@ -16,6 +16,7 @@
 #include "app/SettingsStore.h"
 #include "app/QuickGoMenu.h"
 #include "fileops/LastCommand.h"
+#include "fileops/model/ZipMaster.h"
 #include "panes/Navigation.h"
 #include "app/components/MountWatcher.h"
 #include "panes/ReadDirectory.h"
@@ -101,6 +102,7 @@ MainWindow::MainWindow(const StartOptions& options, InstanceBlock* block, QWidge
     BuildMenus();
     BuildPopups();
     BuildViewer();
+    BuildZip();
     StartUp(options);
 }
 
@@ -214,8 +216,7 @@ void MainWindow::BuildCommandColumn()
         PaneView* pane = ActivePane();
         RunDescribeCommand(pane->Data(), *pane, *messages_, this, {}, locale_);
     });
-    // Archiving comes with the ZIP work.
-    CommandButton("BTNToZip")->setEnabled(false);
+    connect(CommandButton("BTNToZip"), &QPushButton::clicked, this, [this] { BTNToZipClick(); });
 }
 
 void MainWindow::ConnectPane(PaneView* pane)

@@ -35,6 +35,7 @@ class QuickGoMenu;
 class ViewerHost;
 
 class Registry;
+class TZipMaster;
 class TSysHotKey;
 class TTrayIcon;
 
@@ -113,6 +114,10 @@ public:
     void DoFileOperation(int code);
     // New dir/zip: the full path made, or "" when nothing was made.
     std::string CreateDirOrZip(bool otherPane, bool forceZip);
+    // "To zip": a new archive in the other pane, filled with the selection.
+    void BTNToZipClick();
+    // The one archive driver, shared by the panes, the file commands and the viewer.
+    TZipMaster& Zip() const { return *zip_; }
     void AsyncDone(uint16_t id);
     // A pane command from a button, the popup or a key: remembered in the popup, then run.
     void RunFileCommand(int code);
@@ -157,6 +162,11 @@ private:
     void BuildMenus();
     void BuildPopups();
     void BuildViewer();
+    void BuildZip();
+    void ZipFileOperation(int code, PaneView& source, PaneView& target);
+    // A library message, shown in the status bar at once.
+    void zipMessage(const std::string& text);
+    bool ExtractZipMember(const std::string& archive, const std::string& member, const std::string& targetDir);
     void ViewCommand(bool open, bool asText, bool asInfo, const char* popupItem);
     void ConnectPane(PaneView* pane);
     void SizeCommandColumn();
@@ -219,6 +229,7 @@ private:
     TSysHotKey* hotKeys_ = nullptr;
     std::unique_ptr<ViewerHost> viewer_;
     EntryHints* hints_ = nullptr;
+    std::unique_ptr<TZipMaster> zip_;
     TTrayIcon* tray_ = nullptr; // Shutdown or the end of the desktop session: close without asking
     bool saveFailureShown_ = false;
     bool widthsToFit_ = true; // once the panes have their first real size

@@ -11,6 +11,7 @@
 #include "app/components/SysHotKey.h"
 #include "app/components/TrayIcon.h"
 #include "fileops/LastCommand.h"
+#include "fileops/model/ZipMaster.h"
 #include "app/MainWindow.h"
 #include "app/PrivateMessages.h"
 #include "app/components/InstanceBlock.h"

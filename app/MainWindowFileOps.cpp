@@ -7,6 +7,7 @@
 #include "fileops/NameDialogs.h"
 #include "fileops/PropertiesDialog.h"
 #include "fileops/QtOperationUi.h"
+#include "fileops/model/ZipFileOperation.h"
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
 #include "support/EmptyZip.h"
@@ -72,16 +73,18 @@ void MainWindow::DoFileOperation(int code)
 {
     PaneView* source = ActivePane();
     PaneView* target = source->Other();
+    if (IsZipOperation(code, SideOf(source->Data()), SideOf(target->Data()))) {
+        StorePlace(*source);
+        StorePlace(*target);
+        ZipFileOperation(code, *source, *target);
+        return;
+    }
     if (code == FO_RENAME && SelectedPaths(*source).size() != 1) {
         RunRenamer(source);
         return;
     }
     StorePlace(*source);
     StorePlace(*target);
-    if (source->Data().ZipMode > 0 || (target->Data().ZipMode > 0 && (code == FO_MOVE || code == FO_COPY))) {
-        ShowStatus("Working inside ZIP archives is not available yet");
-        return;
-    }
     std::string firstName;
     const std::vector<std::string> sources = SelectedPaths(*source, &firstName);
     if (sources.empty())

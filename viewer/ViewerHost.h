@@ -60,7 +60,7 @@ public:
     bool IsFullScreen() const;
     PaneView* FollowedPane() const { return followed_; }
     const std::string& ViewerTempFile() const { return viewerTempFile_; }
-    // The ZIP driver's member extraction; none yet: members show the information page.
+    // The ZIP driver's member extraction; without one members show the information page.
     void SetZipExtractor(ZipMemberExtractor extract) { extract_ = std::move(extract); }
     const ZipMemberExtractor& ZipExtractor() const { return extract_; }
 

@@ -9,7 +9,7 @@ trap 'rm -rf "$dest"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$dest/usr" >/dev/null
-for f in bin/tarnel bin/tarnel-open share/applications/tarnel.desktop \
+for f in bin/tarnel bin/tarnel-open lib/tarnel/libzipdll.so lib/tarnel/libunzdll.so lib/tarnel/libunrar.so share/applications/tarnel.desktop \
          share/metainfo/io.github.tarnel.tarnel.metainfo.xml \
          share/icons/hicolor/scalable/apps/tarnel.svg share/icons/hicolor/48x48/apps/tarnel.png; do
   [ -e "$dest/usr/$f" ] || fail "$f not installed"

@@ -48,5 +48,20 @@ missing=$("$tarnel" --list "$dir/nope")
 printf '%s\n' "$missing" | grep -aq $'^[df]\t' && fail "a missing directory listed entries"
 printf '%s\n' "$missing" | grep -aq $'^v\t' || fail "a missing directory lost its volume rows"
 
+# An archive lists as a pane shows it, and so does a folder inside it.
+mkdir -p "$dir/z/docs/old"
+printf 'abc' > "$dir/z/docs/old/c.txt"
+printf 'hello' > "$dir/z/top.txt"
+(cd "$dir/z" && zip -qr ../Arch.ZIP docs top.txt)
+arch=$("$tarnel" --list "$dir/Arch.ZIP" --bytes)
+[ "$(printf '%s\n' "$arch" | grep -ac $'^[df]\t')" -eq 3 ] || fail "archive root rows: $arch"
+printf '%s\n' "$arch" | grep -aq $'^d\tdocs\t3\t' || fail "folder size inside the archive: $arch"
+printf '%s\n' "$arch" | grep -aq $'^f\ttop.txt\t5\t' || fail "file inside the archive: $arch"
+inner=$("$tarnel" --list "$dir/Arch.ZIP/docs/old" --bytes)
+printf '%s\n' "$inner" | grep -aq $'^f\tc.txt\t3\t' || fail "folder inside the archive: $inner"
+head -c 100 /dev/urandom > "$dir/junk.zip"
+junk=$("$tarnel" --list "$dir/junk.zip" 2>&1)
+[ "$(printf '%s\n' "$junk" | grep -ac $'^[df]\t')" -eq 1 ] || fail "garbage named .zip: $junk"
+
 "$tarnel" --list "$dir" --sort bogus >/dev/null 2>&1 && fail "a bad --sort was accepted"
 exit 0

@@ -33,7 +33,9 @@ RarLibrary::RarLibrary(const std::string& path)
         handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     } else {
         const std::string own = ProgramDirectory();
-        if (!own.empty()) handle_ = dlopen((own + kLibraryName).c_str(), RTLD_NOW | RTLD_LOCAL);
+        // Beside the program in the build tree; lib/tarnel beside bin/ once installed.
+        for (const std::string& dir : {own, own.empty() ? own : own + "../lib/tarnel/"})
+            if (!handle_ && !dir.empty()) handle_ = dlopen((dir + kLibraryName).c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!handle_) handle_ = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
     }
     if (!handle_) return;

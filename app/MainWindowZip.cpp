@@ -1,0 +1,106 @@
+// The archive driver in the window: panes that show archives, the archive
+// side of the file commands, "To zip" and the copies the viewer reads.
+#include "app/MainWindow.h"
+#include "fileops/model/ListArchivePane.h"
+#include "fileops/model/ZipFileOperation.h"
+#include "fileops/model/ZipMaster.h"
+#include "panes/PathUtil.h"
+#include "panes/ReadDirectory.h"
+#include "platform/ShellFileOperation.h"
+#include "viewer/ViewerHost.h"
+#include "widgets/PaneView.h"
+
+#include <QFile>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace tarnel {
+
+namespace {
+
+QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+class WindowZipUi : public ZipOperationUi {
+public:
+    explicit WindowZipUi(UserMessages& messages) : messages_(messages) {}
+    void Inform(const std::string& text) override { messages_.Plain(Decode(text)); }
+    void Error(const std::string& text) override { messages_.Error(Decode(text)); }
+    bool Confirm(const std::string& text) override { return messages_.Confirm(Decode(text)); }
+
+private:
+    UserMessages& messages_;
+};
+
+} // namespace
+
+void MainWindow::BuildZip()
+{
+    zip_ = std::make_unique<TZipMaster>();
+    zip_->OnMessage = [this](int, const std::string& text) { zipMessage(text); };
+    zip_->ShowMessage = [this](const std::string& text) { messages_->Plain(Decode(text)); };
+    for (TDirData* pane : {&leftDir_, &rightDir_}) {
+        pane->ListArchive = [this](TDirData& listed, const std::string& filter, ExtensionList& patterns) {
+            const std::string error = ListArchivePane(listed, filter, patterns, *zip_);
+            // Shown once the listing is whole: a box's event loop must not
+            // meet a half-built listing.
+            if (!error.empty())
+                QTimer::singleShot(0, this, [this, error] { messages_->Error(Decode(error)); });
+        };
+    }
+    viewer_->SetZipExtractor([this](const std::string& archive, const std::string& member, const std::string& dir) {
+        return ExtractZipMember(archive, member, dir);
+    });
+}
+
+void MainWindow::zipMessage(const std::string& text)
+{
+    statusBar()->showMessage(Decode(text));
+    statusBar()->repaint();
+}
+
+bool MainWindow::ExtractZipMember(const std::string& archive, const std::string& member, const std::string& targetDir)
+{
+    try {
+        zip_->SetZipFilename(archive);
+    } catch (const ZipReadError&) {
+        // Listing the archive reported the damage; the member may still be whole.
+    }
+    zip_->ExtrOptions.Exclude(ExtrOpt::ExtrDirNames);
+    zip_->ExtrOptions.Include(ExtrOpt::ExtrOverWrite);
+    zip_->ExtrBaseDir = targetDir;
+    zip_->FSpecArgs = {member};
+    zip_->ExtractFiles();
+    return zip_->SuccessCount() > 0;
+}
+
+void MainWindow::ZipFileOperation(int code, PaneView& source, PaneView& target)
+{
+    const std::vector<std::string> files = ZipFileList(source.Data(), source.SelectedRows());
+    if (files.empty())
+        return;
+    WindowZipUi ui(*messages_);
+    // The sides are copies: a question's event loop may re-read the panes.
+    const ZipOperationResult result = RunZipOperation(code, SideOf(source.Data()), SideOf(target.Data()), files,
+                                                      settings_.FastZipMove, *zip_, ui);
+    if (result.sourceChanged)
+        ReadDirectory(source.Data(), locale_);
+    if (result.targetChanged)
+        ReadDirectory(target.Data(), locale_);
+}
+
+void MainWindow::BTNToZipClick()
+{
+    const std::string made = CreateDirOrZip(true, true);
+    if (made.empty())
+        return;
+    TDirData& other = ActivePane()->Other()->Data();
+    other.Path = made;
+    other.ZipMode = 1;
+    other.ZipPath.clear();
+    RecordHistory(other);
+    ReadDirectory(other, locale_);
+    if (EqualsIgnoreCase(AddPathDelimiter(other.Path), AddPathDelimiter(made)))
+        DoFileOperation(FO_COPY);
+}
+
+} // namespace tarnel

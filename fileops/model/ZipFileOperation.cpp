@@ -1,0 +1,149 @@
+#include "fileops/model/ZipFileOperation.h"
+
+#include "fileops/model/ZipMaster.h"
+#include "panes/DirData.h"
+#include "panes/PathUtil.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tarnel {
+
+namespace {
+
+constexpr int kMove = 1, kCopy = 2, kDelete = 3, kRename = 4;
+
+// Adding names files relative to the current directory; the caller's own
+// current directory comes back afterwards.
+class WorkingDirectory {
+public:
+    explicit WorkingDirectory(const std::string& dir) : saved_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        entered_ = ::chdir(dir.c_str()) == 0;
+    }
+    ~WorkingDirectory()
+    {
+        if (saved_ >= 0) {
+            [[maybe_unused]] const int ignored = ::fchdir(saved_);
+            ::close(saved_);
+        }
+    }
+    WorkingDirectory(const WorkingDirectory&) = delete;
+    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+    bool Entered() const { return entered_; }
+
+private:
+    int saved_;
+    bool entered_ = false;
+};
+
+// The archive's table is read before each use: the driver is shared.
+void OpenArchive(TZipMaster& zip, const std::string& archive, ZipOperationUi& ui)
+{
+    try {
+        zip.SetZipFilename(archive);
+    } catch (const ZipReadError& e) {
+        ui.Error(e.what());
+    }
+}
+
+void DeleteMembers(TZipMaster& zip, const std::vector<std::string>& files)
+{
+    zip.ExtrBaseDir.clear();
+    zip.ExtrOptions = {};
+    zip.AddOptions = {};
+    zip.FSpecArgs = files;
+    zip.DeleteFiles();
+}
+
+ZipOperationResult FromArchive(int code, const ZipSide& source, const ZipSide& target,
+                               const std::vector<std::string>& files, bool fastZipMove, TZipMaster& zip,
+                               ZipOperationUi& ui)
+{
+    if (code == kRename) {
+        ui.Inform(kRenameInZipText);
+        return {};
+    }
+    if (code != kCopy && code != kMove && code != kDelete)
+        return {}; // properties: nothing inside an archive
+    if (code != kDelete && target.InArchive()) {
+        ui.Inform(kBetweenZipsText);
+        return {};
+    }
+    OpenArchive(zip, source.ArchiveFile(), ui);
+    zip.ExtrBaseDir = target.path;
+    if (code == kDelete) {
+        DeleteMembers(zip, files);
+        return {true, false};
+    }
+    zip.ExtrOptions = {ExtrOpt::ExtrDirNames, ExtrOpt::ExtrOverWrite};
+    zip.FSpecArgs = files;
+    zip.ExtractFiles();
+    if (code == kMove && (fastZipMove || ui.Confirm(kDeleteFromZipText))) {
+        OpenArchive(zip, source.ArchiveFile(), ui); // the question may have let another user in
+        DeleteMembers(zip, files);
+        return {true, true};
+    }
+    return {false, true};
+}
+
+ZipOperationResult IntoArchive(int code, const ZipSide& source, const ZipSide& target,
+                               const std::vector<std::string>& files, TZipMaster& zip, ZipOperationUi& ui)
+{
+    OpenArchive(zip, target.ArchiveFile(), ui);
+    WorkingDirectory here(source.path);
+    if (!here.Entered()) {
+        ui.Error("Cannot enter the folder " + source.path);
+        return {};
+    }
+    zip.AddOptions = {AddOpt::AddDirNames, AddOpt::AddRecurseDirs, AddOpt::AddHiddenFiles};
+    if (code == kMove)
+        zip.AddOptions.Include(AddOpt::AddMove);
+    zip.FSpecArgs = files;
+    zip.AddFiles();
+    return {code == kMove, true};
+}
+
+} // namespace
+
+std::string ZipSide::ArchiveFile() const
+{
+    return path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
+}
+
+ZipSide SideOf(const TDirData& pane) { return {AddPathDelimiter(pane.Path), pane.ZipMode, pane.ZipPath}; }
+
+bool IsZipOperation(int code, const ZipSide& source, const ZipSide& target)
+{
+    return source.InArchive() || (target.InArchive() && (code == kMove || code == kCopy));
+}
+
+std::vector<std::string> ZipFileList(const TDirData& pane, const std::vector<int>& rows)
+{
+    const std::string prefix = pane.ZipMode > 0 ? pane.ZipPath : std::string();
+    std::vector<std::string> files;
+    for (const int row : rows) {
+        if (row < 0 || row >= pane.Count)
+            continue;
+        const TFileData& e = pane.Item(row);
+        if (e.Kind == fkDrive || e.IsParentEntry())
+            continue;
+        std::string spec = prefix + e.Name + (e.Kind == fkDirectory ? "/*.*" : "");
+        spec.erase(0, spec.find_first_not_of('/'));
+        files.push_back(std::move(spec));
+    }
+    return files;
+}
+
+ZipOperationResult RunZipOperation(int code, const ZipSide& source, const ZipSide& target,
+                                   const std::vector<std::string>& files, bool fastZipMove, TZipMaster& zip,
+                                   ZipOperationUi& ui)
+{
+    if (source.InArchive())
+        return FromArchive(code, source, target, files, fastZipMove, zip, ui);
+    if (target.InArchive() && (code == kCopy || code == kMove))
+        return IntoArchive(code, source, target, files, zip, ui);
+    return {};
+}
+
+} // namespace tarnel

@@ -1,0 +1,55 @@
+#pragma once
+// Copy, move and delete when one of the panes shows an archive: members are
+// extracted into the other pane's folder, files added to the other pane's
+// archive, members deleted, all through the one archive driver.
+#include <string>
+#include <vector>
+
+namespace tarnel {
+
+struct TDirData;
+class TZipMaster;
+
+inline constexpr const char* kBetweenZipsText = "File operations are not (yet) supported between ZIP files...";
+inline constexpr const char* kDeleteFromZipText = "Do you really want to DELETE the files from the source ZIP?";
+inline constexpr const char* kRenameInZipText = "Renaming is not (yet) supported for ZIP files...";
+
+// What the archive branch asks of the window.
+class ZipOperationUi {
+public:
+    virtual ~ZipOperationUi() = default;
+    virtual void Inform(const std::string& text) = 0;  // a plain message box
+    virtual void Error(const std::string& text) = 0;   // the error box
+    virtual bool Confirm(const std::string& text) = 0; // Yes / No
+};
+
+// A pane's place, copied: a question's event loop may replace the listing.
+struct ZipSide {
+    std::string path; // with its trailing "/"; the archive's own path inside one
+    int zipMode = 0;
+    std::string zipPath;
+    bool InArchive() const { return zipMode > 0; }
+    std::string ArchiveFile() const;
+};
+ZipSide SideOf(const TDirData& pane);
+
+// True when the operation (copy 2, move 1, delete 3, rename 4, properties
+// 170) goes to the archive branch rather than to the disk.
+bool IsZipOperation(int code, const ZipSide& source, const ZipSide& target);
+
+// The driver's file specifications for the selected rows of the pane: a
+// folder stands for everything below it, ".." and drives for nothing.
+std::vector<std::string> ZipFileList(const TDirData& pane, const std::vector<int>& rows);
+
+struct ZipOperationResult {
+    bool sourceChanged = false;
+    bool targetChanged = false;
+};
+
+// Runs the archive branch with the source pane's file list. fastZipMove:
+// a move deletes the members without asking.
+ZipOperationResult RunZipOperation(int code, const ZipSide& source, const ZipSide& target,
+                                   const std::vector<std::string>& files, bool fastZipMove, TZipMaster& zip,
+                                   ZipOperationUi& ui);
+
+} // namespace tarnel

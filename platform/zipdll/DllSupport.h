@@ -1,0 +1,92 @@
+#pragma once
+// What both archive libraries share: messages through the caller's callback,
+// wildcard specifications and the writing of a new archive.
+#include "platform/zipdll/ZipDllApi.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnel::zipdll {
+
+// Sends messages and progress to the caller's callback and remembers a
+// cancel request.
+class Reporter {
+public:
+    Reporter(ZipDllCallback callback, void* caller, void* handle) : callback_(callback), caller_(caller), handle_(handle) {}
+    void Message(const std::string& text, int errorCode = 0) { Send(ZIPDLL_ACTION_MESSAGE, errorCode, 0, text); }
+    void FileStart(const std::string& name, int64_t size) { Send(ZIPDLL_ACTION_FILE_START, 0, size, name); }
+    void FileEnd() { Send(ZIPDLL_ACTION_FILE_END, 0, 0, ""); }
+    bool Cancelled() const { return cancelled_; }
+
+private:
+    void Send(int action, int errorCode, int64_t size, const std::string& text);
+    ZipDllCallback callback_;
+    void* caller_;
+    void* handle_;
+    bool cancelled_ = false;
+};
+
+// Error codes passed with messages.
+inline constexpr int kErrorGeneral = 1;
+inline constexpr int kErrorRefused = 2;
+
+// "*" (also across "/") and "?", without regard to ASCII case; a trailing
+// "*.*" stands for everything below, as "*" does.
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+bool HasWildcards(std::string_view text);
+
+// The specifications of one call against an archive's members. "*" and "?"
+// are legal in Linux names: a specification that is the exact name of a
+// member names that member alone, never its look-alikes.
+class MemberSelection {
+public:
+    MemberSelection(const std::vector<std::string>& specs, const std::function<bool(const std::string&)>& isMember);
+    // An empty selection takes every member.
+    bool Selects(const std::string& name) const;
+
+private:
+    struct Spec {
+        std::string text;
+        bool literal;
+    };
+    std::vector<Spec> specs_;
+};
+
+// The specifications of a call, checked: at most ZIPDLL_MAX_SPECS, each at
+// most 255 bytes. False (with a message) when the call must be refused.
+bool ReadSpecs(char* const* specs, int32_t count, std::vector<std::string>& out, Reporter& reporter);
+
+// A C string of at most 255 bytes, or false with a message.
+bool ReadName(const char* text, std::string& out, Reporter& reporter);
+
+// Replaces path by the 22-byte archive with no entries, through a temporary
+// beside it. False with errno set on failure.
+bool WriteEmptyArchive(const std::string& path);
+
+// Flushes a finished archive and the directory entry that names it.
+void SyncFileAndDirectory(const std::string& path);
+
+} // namespace tarnel::zipdll
+
+namespace tarnel::zipdll {
+
+// A copy of an archive beside it, to be changed and then put in its place:
+// until Commit the original stays as it was.
+class ArchiveCopy {
+public:
+    ~ArchiveCopy();
+    // Copies original (when it exists) to a new temporary beside it.
+    bool Begin(const std::string& original, std::string& error);
+    const std::string& TempPath() const { return temp_; }
+    // Flushes the temporary and renames it over the original. When
+    // asEmpty, the archive with no entries takes its place instead.
+    bool Commit(bool asEmpty, std::string& error);
+
+private:
+    std::string original_;
+    std::string temp_;
+};
+
+} // namespace tarnel::zipdll

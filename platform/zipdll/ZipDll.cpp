@@ -1,0 +1,313 @@
+// libzipdll.so: adds files to an archive and deletes members from it.
+#include "platform/zipdll/DllSupport.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tarnel::zipdll;
+
+namespace {
+
+struct ArchiveCloser {
+    void operator()(zip_t* za) const { zip_discard(za); }
+};
+using Archive = std::unique_ptr<zip_t, ArchiveCloser>;
+
+struct AddRequest {
+    const TZipParams& params;
+    Reporter& reporter;
+    zip_t* archive;
+    std::vector<std::string> added;  // disk paths, removed after a move
+    std::vector<std::string> walked; // directories, removed after a move when empty
+    int count = 0;
+};
+
+std::string StoredName(const std::string& path, bool dropDirNames)
+{
+    std::string name = path;
+    while (name.rfind("./", 0) == 0)
+        name.erase(0, 2);
+    name.erase(0, name.find_first_not_of('/'));
+    if (dropDirNames) {
+        const size_t slash = name.rfind('/');
+        if (slash != std::string::npos)
+            name.erase(0, slash + 1);
+    }
+    return name;
+}
+
+// Update: only files newer than their member or not yet held; freshen: only
+// files already held and newer. DOS times have two-second steps.
+bool WantedByTime(const AddRequest& r, zip_int64_t index, time_t fileTime)
+{
+    if (!r.params.update && !r.params.freshen)
+        return true;
+    if (index < 0)
+        return r.params.update != ZIPDLL_FALSE;
+    zip_stat_t st;
+    if (zip_stat_index(r.archive, zip_uint64_t(index), 0, &st) != 0 || !(st.valid & ZIP_STAT_MTIME))
+        return true;
+    return fileTime > st.mtime + 1;
+}
+
+bool AddFile(AddRequest& r, const std::string& path, const struct stat& st)
+{
+    const std::string name = StoredName(path, r.params.dropDirNames != ZIPDLL_FALSE);
+    if (name.empty() || name.size() > 255) {
+        r.reporter.Message("Error - name longer than 255 bytes refused: " + name, kErrorRefused);
+        return true;
+    }
+    const zip_int64_t existing = zip_name_locate(r.archive, name.c_str(), ZIP_FL_ENC_RAW);
+    if (!WantedByTime(r, existing, st.st_mtime))
+        return true;
+    zip_source_t* source = zip_source_file(r.archive, path.c_str(), 0, -1);
+    if (!source) {
+        r.reporter.Message("Error - cannot read " + path + ": " + zip_strerror(r.archive), kErrorGeneral);
+        return true;
+    }
+    const zip_int64_t index = zip_file_add(r.archive, name.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
+    if (index < 0) {
+        zip_source_free(source);
+        r.reporter.Message("Error - cannot add " + path + ": " + zip_strerror(r.archive), kErrorGeneral);
+        return true;
+    }
+    const auto i = zip_uint64_t(index);
+    if (r.params.level <= 0)
+        zip_set_file_compression(r.archive, i, ZIP_CM_STORE, 0);
+    else
+        zip_set_file_compression(r.archive, i, ZIP_CM_DEFLATE, zip_uint32_t(std::min(r.params.level, 9)));
+    zip_file_set_mtime(r.archive, i, st.st_mtime, 0);
+    zip_file_set_external_attributes(r.archive, i, 0, ZIP_OPSYS_UNIX, zip_uint32_t(st.st_mode & 0xFFFF) << 16);
+    if (r.params.encrypt && r.params.password && *r.params.password &&
+        zip_file_set_encryption(r.archive, i, ZIP_EM_AES_256, r.params.password) != 0)
+        r.reporter.Message("Error - cannot encrypt " + name, kErrorGeneral);
+    r.reporter.FileStart(name, st.st_size);
+    if (r.params.verbose)
+        r.reporter.Message("  adding: " + name);
+    r.reporter.FileEnd();
+    r.added.push_back(path);
+    ++r.count;
+    return !r.reporter.Cancelled();
+}
+
+bool AddPath(AddRequest& r, const std::string& path, bool recurse);
+
+bool IsHidden(const char* name) { return name[0] == '.'; }
+
+// The entries of dir that match pattern; directories are entered only when
+// recursing, and links to directories never (no loops).
+bool AddMatching(AddRequest& r, const std::string& dir, const std::string& pattern, bool recurse)
+{
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        r.reporter.Message("Error - cannot read the directory " + dir + ": " + std::strerror(errno), kErrorGeneral);
+        return true;
+    }
+    DIR* d = ::fdopendir(fd);
+    if (!d) {
+        ::close(fd);
+        return true;
+    }
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(d)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+            continue;
+        if (IsHidden(e->d_name) && !r.params.hiddenFiles)
+            continue;
+        if (WildcardMatch(pattern, e->d_name))
+            names.emplace_back(e->d_name);
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names)
+        if (!AddPath(r, dir.empty() ? name : dir + "/" + name, recurse))
+            return false;
+    return true;
+}
+
+bool AddPath(AddRequest& r, const std::string& path, bool recurse)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+        r.reporter.Message("Error - file not found: " + path, kErrorGeneral);
+        return true;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        if (::stat(path.c_str(), &target) != 0 || !S_ISREG(target.st_mode))
+            return true; // dangling links and links to directories are left out
+        st = target;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        if (!recurse)
+            return true;
+        r.walked.push_back(path);
+        if (!r.params.dropDirNames && !r.params.freshen && !r.params.update) {
+            const std::string name = StoredName(path, false) + "/";
+            if (name.size() > 1 && name.size() <= 255 && zip_name_locate(r.archive, name.c_str(), ZIP_FL_ENC_RAW) < 0)
+                zip_dir_add(r.archive, name.c_str(), ZIP_FL_ENC_GUESS);
+        }
+        return AddMatching(r, path, "*", recurse);
+    }
+    if (!S_ISREG(st.st_mode))
+        return true;
+    return AddFile(r, path, st);
+}
+
+bool AddSpec(AddRequest& r, const std::string& spec)
+{
+    const bool recurse = r.params.recurse != ZIPDLL_FALSE;
+    struct stat st;
+    if (!HasWildcards(spec) || ::lstat(spec.c_str(), &st) == 0) // a file named "a*.txt" is that file alone
+        return AddPath(r, spec, recurse);
+    const size_t slash = spec.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : spec.substr(0, slash);
+    const std::string pattern = slash == std::string::npos ? spec : spec.substr(slash + 1);
+    if (!dir.empty() && recurse && !r.params.dropDirNames && !r.params.freshen && !r.params.update) {
+        const std::string name = StoredName(dir, false) + "/";
+        if (name.size() > 1 && name.size() <= 255 && zip_name_locate(r.archive, name.c_str(), ZIP_FL_ENC_RAW) < 0)
+            zip_dir_add(r.archive, name.c_str(), ZIP_FL_ENC_GUESS);
+        r.walked.push_back(dir);
+    }
+    return AddMatching(r, dir, pattern == "*.*" ? "*" : pattern, recurse);
+}
+
+Archive OpenArchive(const std::string& path, int flags, Reporter& reporter)
+{
+    int error = 0;
+    zip_t* za = zip_open(path.c_str(), flags, &error);
+    if (!za) {
+        zip_error_t e;
+        zip_error_init_with_code(&e, error);
+        reporter.Message("Error - cannot open the archive: " + std::string(zip_error_strerror(&e)), kErrorGeneral);
+        zip_error_fini(&e);
+    }
+    return Archive(za);
+}
+
+// The count includes deleted entries, which have no name any more.
+bool NoMembersLeft(zip_t* archive)
+{
+    const zip_int64_t n = zip_get_num_entries(archive, 0);
+    for (zip_int64_t i = 0; i < n; ++i)
+        if (zip_get_name(archive, zip_uint64_t(i), ZIP_FL_ENC_RAW))
+            return false;
+    return true;
+}
+
+// Writes the changed copy and puts it in the original's place. An archive
+// left with no members becomes the empty archive: closing it would remove
+// the file.
+bool Finish(Archive& archive, ArchiveCopy& copy, Reporter& reporter)
+{
+    const bool empty = NoMembersLeft(archive.get());
+    if (reporter.Cancelled()) {
+        reporter.Message("Cancelled: the archive is unchanged", kErrorGeneral);
+        return false;
+    }
+    if (!empty && zip_close(archive.get()) != 0) {
+        reporter.Message("Error - cannot write the archive: " + std::string(zip_strerror(archive.get())), kErrorGeneral);
+        return false;
+    }
+    if (!empty)
+        archive.release(); // closed
+    std::string error;
+    if (!copy.Commit(empty, error)) {
+        reporter.Message("Error - cannot replace the archive: " + error, kErrorGeneral);
+        return false;
+    }
+    return true;
+}
+
+int32_t Delete(const TZipParams& params, const std::string& archiveName, const std::vector<std::string>& specs,
+               Reporter& reporter)
+{
+    ArchiveCopy copy;
+    std::string error;
+    if (!copy.Begin(archiveName, error)) {
+        reporter.Message("Error - cannot copy the archive: " + error, kErrorGeneral);
+        return 0;
+    }
+    Archive archive = OpenArchive(copy.TempPath(), 0, reporter);
+    if (!archive)
+        return 0;
+    int32_t count = 0;
+    const MemberSelection selection(specs, [&](const std::string& name) {
+        return zip_name_locate(archive.get(), name.c_str(), ZIP_FL_ENC_RAW) >= 0;
+    });
+    const zip_int64_t n = zip_get_num_entries(archive.get(), 0);
+    for (zip_int64_t i = 0; i < n && !reporter.Cancelled(); ++i) {
+        const char* name = zip_get_name(archive.get(), zip_uint64_t(i), ZIP_FL_ENC_RAW);
+        if (!name || specs.empty() || !selection.Selects(name))
+            continue;
+        if (params.verbose)
+            reporter.Message(std::string("  deleting: ") + name);
+        zip_delete(archive.get(), zip_uint64_t(i));
+        ++count;
+    }
+    if (count == 0)
+        return 0;
+    return Finish(archive, copy, reporter) ? count : 0;
+}
+
+int32_t Add(const TZipParams& params, const std::string& archiveName, const std::vector<std::string>& specs,
+            Reporter& reporter)
+{
+    ArchiveCopy copy;
+    std::string error;
+    if (!copy.Begin(archiveName, error)) {
+        reporter.Message("Error - cannot copy the archive: " + error, kErrorGeneral);
+        return 0;
+    }
+    Archive archive = OpenArchive(copy.TempPath(), ZIP_CREATE, reporter);
+    if (!archive)
+        return 0;
+    AddRequest request{params, reporter, archive.get(), {}, {}, 0};
+    for (const std::string& spec : specs)
+        if (!AddSpec(request, spec))
+            break;
+    if (request.count == 0)
+        return 0;
+    if (!Finish(archive, copy, reporter))
+        return 0;
+    // Only now that the archive holding them is complete.
+    if (params.move) {
+        for (const std::string& path : request.added)
+            ::unlink(path.c_str());
+        for (auto it = request.walked.rbegin(); it != request.walked.rend(); ++it)
+            ::rmdir(it->c_str());
+    }
+    return request.count;
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) int32_t ZipDllExec(TZipParams* params)
+{
+    if (!params)
+        return 0;
+    Reporter reporter(params->callback, params->caller, params->handle);
+    try {
+        std::string archiveName;
+        std::vector<std::string> specs;
+        if (!ReadName(params->archiveName, archiveName, reporter) ||
+            !ReadSpecs(params->specs, params->specCount, specs, reporter))
+            return 0;
+        if (params->deleteEntries)
+            return Delete(*params, archiveName, specs, reporter);
+        return Add(*params, archiveName, specs, reporter);
+    } catch (const std::exception& e) {
+        reporter.Message(std::string("Error - ") + e.what(), kErrorGeneral);
+        return 0;
+    }
+}
+
+extern "C" __attribute__((visibility("default"))) int32_t GetZipDllVersion(void) { return ZIPDLL_VERSION; }

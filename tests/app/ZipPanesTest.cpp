@@ -1,0 +1,178 @@
+// Archives in the real window: entering one, copying out of and into it,
+// deleting members, "To zip", and viewing a member through the driver.
+#include "app/MainWindow.h"
+#include "app/RecordedMessages.h"
+#include "fileops/NameDialogs.h"
+#include "fileops/model/ZipFileOperation.h"
+#include "fileops/model/ZipMaster.h"
+#include "panes/ReadDirectory.h"
+#include "platform/ShellFileOperation.h"
+#include "viewer/ViewerHost.h"
+#include "widgets/PaneView.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace tarnel;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class ZipPanesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/tarnel-zippanes-XXXXXX";
+        root = mkdtemp(tmpl);
+        fs::create_directories(root + "/left/pack/docs");
+        fs::create_directories(root + "/right");
+        std::ofstream(root + "/left/pack/docs/c.txt") << "inner";
+        std::ofstream(root + "/left/pack/top.txt") << "top";
+        ASSERT_EQ(std::system(("cd '" + root + "/left/pack' && zip -qr ../data.zip docs top.txt").c_str()), 0);
+        StartOptions options;
+        options.independent = true;
+        options.leftDir = root + "/left";
+        options.rightDir = root + "/right";
+        window = std::make_unique<MainWindow>(options, nullptr);
+        window->Zip().OwnLibraryDirectory = TARNEL_ZIP_LIBRARY_DIR;
+        auto recorded = std::make_unique<test::RecordedMessages>();
+        messages = recorded.get();
+        window->SetMessages(std::move(recorded));
+        window->show();
+        QApplication::processEvents();
+    }
+    void TearDown() override
+    {
+        window.reset();
+        fs::remove_all(root);
+    }
+
+    PaneView* Left() { return window->LeftPane(); }
+    PaneView* Right() { return window->RightPane(); }
+    int Row(PaneView* pane, const std::string& name)
+    {
+        for (int i = 0; i < pane->Data().Count; ++i)
+            if (pane->Data().Item(i).Name == name)
+                return i;
+        return -1;
+    }
+    void Select(PaneView* pane, const std::vector<std::string>& names)
+    {
+        pane->SetRangeSelected(0, pane->Data().Count - 1, false);
+        for (const std::string& n : names)
+            pane->SetSelected(Row(pane, n), true);
+    }
+    void Enter(PaneView* pane, const std::string& name)
+    {
+        pane->SetCurrentRow(Row(pane, name));
+        window->OpenEntryOf(pane);
+    }
+    std::vector<std::string> Members(const std::string& archive)
+    {
+        window->Zip().SetZipFilename(archive);
+        std::vector<std::string> names;
+        for (const ZipDirEntry& e : window->Zip().ZipContents())
+            names.push_back(e.FileName);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string root;
+    std::unique_ptr<MainWindow> window;
+    test::RecordedMessages* messages = nullptr;
+};
+
+TEST_F(ZipPanesTest, CopyOutOfAndDeleteInsideAnArchive)
+{
+    Enter(Left(), "data.zip");
+    ASSERT_EQ(Left()->Data().ZipMode, 1);
+    ASSERT_GE(Row(Left(), "docs"), 0);
+    Enter(Left(), "docs");
+    EXPECT_EQ(Left()->Data().ZipPath, "docs/");
+    window->SetActivePane(Left());
+    Select(Left(), {"c.txt"});
+    QTest::mouseClick(window->CommandButton("BTNCopy"), Qt::LeftButton);
+    EXPECT_EQ(Slurp(root + "/right/docs/c.txt"), "inner");
+    EXPECT_GE(Row(Right(), "docs"), 0) << "the target was re-read";
+    EXPECT_FALSE(window->statusBar()->currentMessage().isEmpty()) << "library messages go to the status bar";
+
+    Select(Left(), {"c.txt"});
+    window->DoFileOperation(FO_RENAME);
+    EXPECT_EQ(messages->log, QStringList{QString("information: ") + kRenameInZipText});
+
+    window->DoFileOperation(FO_DELETE);
+    EXPECT_EQ(Row(Left(), "c.txt"), -1) << "the archive pane was re-read";
+    EXPECT_EQ(Members(root + "/left/data.zip"), (std::vector<std::string>{"docs/", "top.txt"}));
+    EXPECT_EQ(std::system(("unzip -tqq '" + root + "/left/data.zip' >/dev/null").c_str()), 0);
+}
+
+TEST_F(ZipPanesTest, ToZipMakesAnArchiveInTheOtherPaneAndFillsIt)
+{
+    window->SetActivePane(Left());
+    Select(Left(), {"pack"});
+    window->SetNameDialogRunner([](QDialog& d) {
+        static_cast<NewDirDialog&>(d).NameEdit()->setText("made");
+        return int(QDialog::Accepted);
+    });
+    QTest::mouseClick(window->CommandButton("BTNToZip"), Qt::LeftButton);
+    const std::string made = root + "/right/made.ZIP";
+    EXPECT_EQ(Right()->Data().ZipMode, 1);
+    EXPECT_EQ(Right()->Data().Path, made + "/");
+    EXPECT_GE(Row(Right(), "pack"), 0);
+    EXPECT_EQ(Members(made), (std::vector<std::string>{"pack/", "pack/docs/", "pack/docs/c.txt", "pack/top.txt"}));
+    EXPECT_EQ(std::system(("unzip -tqq '" + made + "' >/dev/null").c_str()), 0);
+    EXPECT_TRUE(fs::exists(root + "/left/pack/top.txt")) << "a copy, not a move";
+
+    // Between two archive panes nothing happens.
+    Enter(Left(), "data.zip");
+    Select(Left(), {"top.txt"});
+    window->DoFileOperation(FO_COPY);
+    EXPECT_EQ(messages->log.back(), QString("information: ") + kBetweenZipsText);
+}
+
+// The error box comes once the listing is whole, with what could be read.
+TEST_F(ZipPanesTest, ADamagedArchiveListsWhatCanBeReadThenSaysSo)
+{
+    const std::string whole = Slurp(root + "/left/data.zip");
+    std::ofstream(root + "/left/cut.zip", std::ios::binary) << whole.substr(0, whole.find("top.txt") + 3);
+    ReadDirectory(Left()->Data());
+    Enter(Left(), "cut.zip");
+    EXPECT_TRUE(messages->log.isEmpty()) << "no box inside the listing";
+    EXPECT_GE(Row(Left(), "docs"), 0);
+    QApplication::processEvents();
+    EXPECT_EQ(messages->log, QStringList{"error: Error 2 reading Zip file"});
+}
+
+TEST_F(ZipPanesTest, AMemberIsViewedThroughItsCopy)
+{
+    Enter(Left(), "data.zip");
+    const std::string dir = root + "/view/";
+    fs::create_directories(dir);
+    const ZipMemberExtractor& extract = window->Viewer()->ZipExtractor();
+    ASSERT_TRUE(extract);
+    ASSERT_TRUE(extract(root + "/left/data.zip", "docs/c.txt", dir));
+    EXPECT_EQ(Slurp(dir + "c.txt"), "inner") << "stored folder names are off";
+    std::ofstream(dir + "c.txt") << "stale";
+    ASSERT_TRUE(extract(root + "/left/data.zip", "docs/c.txt", dir));
+    EXPECT_EQ(Slurp(dir + "c.txt"), "inner") << "the copy is always overwritten";
+    EXPECT_FALSE(extract(root + "/left/data.zip", "missing.txt", dir));
+}
+
+} // namespace

@@ -1,0 +1,227 @@
+#include "fileops/model/ZipDirectory.h"
+#include "fileops/model/ZipBuilder.h"
+#include "panes/TempTree.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <unistd.h>
+
+namespace tarnel {
+namespace {
+
+using test::BuiltMember;
+using test::ZipBuilder;
+
+std::vector<ZipDirEntry> Read(const std::string& bytes, bool exe = false)
+{
+    std::vector<ZipDirEntry> contents;
+    ReadArchiveDirectoryFrom(bytes, exe, contents);
+    return contents;
+}
+
+std::string ReadError(const std::string& bytes, std::vector<ZipDirEntry>& contents)
+{
+    try {
+        ReadArchiveDirectoryFrom(bytes, false, contents);
+    } catch (const ZipReadError& e) {
+        return e.what();
+    }
+    return {};
+}
+
+std::string ThreeMembers()
+{
+    ZipBuilder b;
+    b.Add({"a/b/c.txt", "hello", 0x12345678});
+    b.Add({"a/", ""});
+    b.Add({"d.txt", std::string(300, 'd')});
+    return b.Bytes();
+}
+
+TEST(ZipDirectoryTest, ReadsLocalHeadersInFileOrderAndStopsAtTheCentralDirectory)
+{
+    const auto contents = Read(ThreeMembers());
+    ASSERT_EQ(contents.size(), 3u);
+    EXPECT_EQ(contents[0].FileName, "a/b/c.txt");
+    EXPECT_EQ(contents[0].UncompressedSize, 5u);
+    EXPECT_EQ(contents[0].DateTime, 0x12345678u);
+    EXPECT_EQ(contents[0].CRC32, ZipBuilder::Crc("hello"));
+    EXPECT_TRUE(contents[1].IsDirectory());
+    EXPECT_EQ(contents[2].UncompressedSize, 300u);
+}
+
+// A streaming writer leaves the sizes out of the local header: without the
+// central directory the reader skipped nothing and lost members or sizes.
+TEST(ZipDirectoryTest, StreamedAndZip64MembersGetTheirTrueSizesAndAllMembersList)
+{
+    ZipBuilder b;
+    std::string looksLikeHeaders;
+    while (looksLikeHeaders.size() < 1000)
+        looksLikeHeaders += "PK\3\4";
+    b.Add({"first.bin", looksLikeHeaders.substr(0, 1000), 0, true});
+    b.Add({"plain.txt", "abc"});
+    BuiltMember big{"zip64.bin", std::string(70000, 'z')};
+    big.zip64 = true;
+    b.Add(big);
+    b.Add({"last.txt", "PK\3\4 inside data", 0, true});
+    const auto contents = Read(b.Bytes());
+    ASSERT_EQ(contents.size(), 4u);
+    EXPECT_EQ(contents[0].UncompressedSize, 1000u);
+    EXPECT_EQ(contents[0].CompressedSize, 1000u);
+    EXPECT_EQ(contents[1].FileName, "plain.txt");
+    EXPECT_EQ(contents[2].UncompressedSize, 70000u);
+    EXPECT_EQ(contents[3].FileName, "last.txt");
+    EXPECT_EQ(contents[3].UncompressedSize, 16u);
+}
+
+TEST(ZipDirectoryTest, SearchBudgetAndSelfExtractorStart)
+{
+    ZipBuilder b;
+    b.Add({"x.txt", "x"});
+    b.prefix = std::string(59000, 'P'); // P never followed by K: every byte is tested
+    EXPECT_EQ(Read(b.Bytes()).size(), 1u);
+    b.prefix = std::string(60001, '.');
+    EXPECT_TRUE(Read(b.Bytes()).empty()) << "no header within 60000 tested bytes: empty, no error";
+
+    // A self-extractor: headers before byte 14000 are code, not archive.
+    ZipBuilder early;
+    early.Add({"code.txt", "c"});
+    std::string exe = early.Bytes();
+    exe.resize(14500, '\0');
+    ZipBuilder sfx;
+    sfx.Add({"inside.txt", "i"});
+    exe += sfx.Bytes();
+    const auto asExe = Read(exe, true);
+    ASSERT_EQ(asExe.size(), 1u);
+    EXPECT_EQ(asExe[0].FileName, "inside.txt");
+    EXPECT_EQ(Read(exe, false)[0].FileName, "code.txt");
+}
+
+TEST(ZipDirectoryTest, PartialSignatureByteIsNotRetestedAsNewStart)
+{
+    ZipBuilder b;
+    b.Add({"x.txt", "x"});
+    const std::string archive = b.Bytes();
+    EXPECT_TRUE(Read("P" + archive).empty());   // P P K 3 4: the second P breaks the match
+    EXPECT_EQ(Read("PQ" + archive).size(), 1u);  // the byte after the break is tested
+}
+
+TEST(ZipDirectoryTest, DamagedArchivesKeepTheEntriesReadBeforeTheError)
+{
+    const std::string whole = ThreeMembers();
+    ZipBuilder liar;
+    liar.Add({"ok.txt", "fine"});
+    BuiltMember lie{"lie.bin", "tiny"};
+    lie.statedSize = 1'000'000; // more than the file holds
+    liar.Add(lie);
+    std::vector<ZipDirEntry> contents;
+    EXPECT_EQ(ReadError(liar.Bytes(), contents), "Error 3 reading Zip file");
+    ASSERT_EQ(contents.size(), 1u);
+    EXPECT_EQ(contents[0].FileName, "ok.txt");
+
+    // Cut inside the second member's name (its 26 header bytes are there).
+    const size_t second = whole.find("PK\3\4", 4);
+    contents.clear();
+    EXPECT_EQ(ReadError(whole.substr(0, second + 31), contents), "Error 2 reading Zip file");
+    EXPECT_EQ(contents.size(), 1u);
+
+    // No signature follows the first member, only padding: read four bytes
+    // at a time until fewer than four are left.
+    contents.clear();
+    EXPECT_EQ(ReadError(whole.substr(0, second) + std::string(22, '\0'), contents), "Error reading Zip File");
+    EXPECT_EQ(contents.size(), 1u);
+
+    // The only header claims too much: no entries, back to searching, no error.
+    ZipBuilder only;
+    BuiltMember alone{"a.bin", "a"};
+    alone.statedSize = 5000;
+    only.Add(alone);
+    contents.clear();
+    EXPECT_EQ(ReadError(only.Bytes(), contents), "");
+    EXPECT_TRUE(contents.empty());
+}
+
+TEST(ZipDirectoryTest, OddInputListsCleanly)
+{
+    EXPECT_TRUE(Read("").empty());
+    EXPECT_TRUE(Read("PK\5\6" + std::string(18, '\0')).empty()); // the empty archive
+    EXPECT_TRUE(Read(std::string(5000, '\xff')).empty());
+    ZipBuilder b;
+    b.Add({"dup.txt", "1"});
+    b.Add({"dup.txt", "22"});
+    b.Add({"back\\slash.txt", "b"});
+    b.Add({"bad\xff\xfe.txt", "u"});
+    const auto contents = Read(b.Bytes());
+    ASSERT_EQ(contents.size(), 4u);
+    EXPECT_EQ(contents[1].UncompressedSize, 2u);
+    EXPECT_EQ(contents[2].FileName, "back\\slash.txt");
+    EXPECT_EQ(contents[3].FileName, "bad\xff\xfe.txt");
+}
+
+TEST(ZipDirectoryTest, FilesOnDisk)
+{
+    test::TempTree tree;
+    std::vector<ZipDirEntry> contents{ZipDirEntry{}};
+    ReadArchiveDirectory(tree.Path() + "missing.zip", contents);
+    EXPECT_EQ(contents.size(), 1u) << "appends nothing for a missing file";
+
+    // A member of more than 4 GiB: a sparse file, its data a hole.
+    const std::string path = tree.Path() + "big.zip";
+    const uint64_t size = (uint64_t(1) << 32) + 4096;
+    std::string head, tail;
+    ZipBuilder::Put32(head, 0x04034B50);
+    ZipBuilder::Put16(head, 45), ZipBuilder::Put16(head, 0), ZipBuilder::Put16(head, 0);
+    ZipBuilder::Put32(head, 0), ZipBuilder::Put32(head, 0);
+    ZipBuilder::Put32(head, 0xFFFFFFFF), ZipBuilder::Put32(head, 0xFFFFFFFF);
+    ZipBuilder::Put16(head, 7), ZipBuilder::Put16(head, 20);
+    head += "big.bin";
+    ZipBuilder::Put16(head, 1), ZipBuilder::Put16(head, 16), ZipBuilder::Put64(head, size), ZipBuilder::Put64(head, size);
+    const uint64_t cdOffset = head.size() + size;
+    ZipBuilder::Put32(tail, 0x02014B50);
+    ZipBuilder::Put16(tail, 45), ZipBuilder::Put16(tail, 45), ZipBuilder::Put16(tail, 0), ZipBuilder::Put16(tail, 0);
+    ZipBuilder::Put32(tail, 0), ZipBuilder::Put32(tail, 0);
+    ZipBuilder::Put32(tail, 0xFFFFFFFF), ZipBuilder::Put32(tail, 0xFFFFFFFF);
+    ZipBuilder::Put16(tail, 7), ZipBuilder::Put16(tail, 20);
+    ZipBuilder::Put16(tail, 0), ZipBuilder::Put16(tail, 0), ZipBuilder::Put16(tail, 0);
+    ZipBuilder::Put32(tail, 0), ZipBuilder::Put32(tail, 0);
+    tail += "big.bin";
+    ZipBuilder::Put16(tail, 1), ZipBuilder::Put16(tail, 16), ZipBuilder::Put64(tail, size), ZipBuilder::Put64(tail, size);
+    const uint64_t cdSize = tail.size();
+    const uint64_t zip64End = cdOffset + cdSize;
+    ZipBuilder::Put32(tail, 0x06064B50), ZipBuilder::Put64(tail, 44);
+    ZipBuilder::Put16(tail, 45), ZipBuilder::Put16(tail, 45), ZipBuilder::Put32(tail, 0), ZipBuilder::Put32(tail, 0);
+    ZipBuilder::Put64(tail, 1), ZipBuilder::Put64(tail, 1), ZipBuilder::Put64(tail, cdSize), ZipBuilder::Put64(tail, cdOffset);
+    ZipBuilder::Put32(tail, 0x07064B50), ZipBuilder::Put32(tail, 0), ZipBuilder::Put64(tail, zip64End), ZipBuilder::Put32(tail, 1);
+    ZipBuilder::Put32(tail, 0x06054B50), ZipBuilder::Put32(tail, 0);
+    ZipBuilder::Put16(tail, 0xFFFF), ZipBuilder::Put16(tail, 0xFFFF);
+    ZipBuilder::Put32(tail, 0xFFFFFFFF), ZipBuilder::Put32(tail, 0xFFFFFFFF), ZipBuilder::Put16(tail, 0);
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, head.data(), head.size(), 0), ssize_t(head.size()));
+    ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), off_t(cdOffset)), ssize_t(tail.size()));
+    ::close(fd);
+    contents.clear();
+    ReadArchiveDirectory(path, contents);
+    ASSERT_EQ(contents.size(), 1u);
+    EXPECT_EQ(contents[0].UncompressedSize, size);
+
+    // A real streaming writer: zip writing to a pipe.
+    if (std::system("command -v zip >/dev/null") == 0) {
+        tree.File("s1.txt", 5000);
+        tree.File("s2.txt", 7);
+        const std::string cmd = "cd " + tree.Path() + " && zip -q - s1.txt s2.txt | cat > streamed.zip";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        contents.clear();
+        ReadArchiveDirectory(tree.Path() + "streamed.zip", contents);
+        ASSERT_EQ(contents.size(), 2u);
+        EXPECT_TRUE(contents[0].Flag & 8);
+        EXPECT_EQ(contents[0].UncompressedSize, 5000u);
+        EXPECT_EQ(contents[1].UncompressedSize, 7u);
+    }
+}
+
+} // namespace
+} // namespace tarnel
