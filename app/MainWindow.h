@@ -158,6 +158,10 @@ private:
     void BuildPopups();
     void BuildViewer();
     void ViewCommand(bool open, bool asText, bool asInfo, const char* popupItem);
+    void ConnectViewerMenu();
+    void ApplyTextViewSettings();
+    // The full-screen viewer's text page takes the plain keys, whatever has the focus.
+    bool FullScreenTextKey(QObject* watched, QEvent* event);
     void ConnectPane(PaneView* pane);
     void SizeCommandColumn();
     void StartUp(const StartOptions& options);

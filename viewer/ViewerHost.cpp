@@ -5,6 +5,7 @@
 #include "platform/Volumes.h"
 #include "viewer/InfoPage.h"
 #include "viewer/MediaPage.h"
+#include "viewer/TextPage.h"
 #include "widgets/PaneView.h"
 #include "widgets/RowPainter.h"
 

@@ -3,6 +3,7 @@
 #include "viewer/InfoPage.h"
 #include "viewer/MediaPage.h"
 #include "viewer/PlaceholderPages.h"
+#include "viewer/TextPage.h"
 
 namespace tarnel {
 
@@ -34,7 +35,7 @@ ViewerPageSet CreateViewerPages(QWidget* parent)
     set.tables = new QWidget(parent);
     set.tables->setObjectName("TablesPage");
     set.music = new MediaPage(parent);
-    set.text = Keep(set, std::make_unique<FirstLinesPage>(parent));
+    set.text = new TextPage(parent);
     set.vox = Keep(set, std::make_unique<FileSummaryPage>("VoxPage", parent));
     set.packed = Keep(set, std::make_unique<FileSummaryPage>("PackedPage", parent));
     return set;

@@ -12,13 +12,14 @@ namespace tarnel {
 
 class InfoPage;
 class MediaPage;
+class TextPage;
 
 struct ViewerPageSet {
     InfoPage* info = nullptr;
     ViewerPage* image = nullptr;
     QWidget* tables = nullptr; // an empty panel, never selected
     MediaPage* music = nullptr;
-    ViewerPage* text = nullptr;
+    TextPage* text = nullptr;
     ViewerPage* vox = nullptr;
     ViewerPage* packed = nullptr;
     // Pages that are not widgets themselves; their widgets live in the notebook.
