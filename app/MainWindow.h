@@ -70,7 +70,7 @@ public:
     QString StatusText() const;
 
     // Tests answer the questions and read the boxes.
-    void SetMessages(std::unique_ptr<UserMessages> messages) { messages_ = std::move(messages); }
+    void SetMessages(std::unique_ptr<UserMessages> messages);
     void SetCloseQuery(std::function<int()> ask) { closeQuery_ = std::move(ask); }
     void SetOperationUi(OperationUi* ui) { operationUi_ = ui; }
     void SetNameDialogRunner(std::function<int(QDialog&)> run) { runNameDialog_ = std::move(run); }

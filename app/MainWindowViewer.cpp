@@ -96,9 +96,17 @@ void MainWindow::BuildViewer()
     }
 }
 
+void MainWindow::SetMessages(std::unique_ptr<UserMessages> messages)
+{
+    messages_ = std::move(messages);
+    if (viewer_)
+        viewer_->Pages().text->VWText->SetMessages(messages_.get());
+}
+
 void MainWindow::ConnectViewerMenu()
 {
     TextPage* text = viewer_->Pages().text;
+    text->VWText->SetMessages(messages_.get());
     const std::pair<const char*, QAction*> items[] = {
         {"Copytoclipboard1", text->Copytoclipboard1}, {"Print1", text->Print1}, {"Search1", text->Search1}};
     for (const auto& [name, target] : items) {

@@ -6,6 +6,7 @@
 #include "viewer/InfoPage.h"
 #include "viewer/MediaPage.h"
 #include "viewer/TextPage.h"
+#include "viewer/TextView.h"
 #include "widgets/PaneView.h"
 #include "widgets/RowPainter.h"
 
@@ -227,6 +228,7 @@ void ViewerHost::SwitchOff()
 void ViewerHost::ToggleFullScreenViewer()
 {
     views_->setUpdatesEnabled(false);
+    pages_.text->VWText->SetFrozen(true);
     QMainWindow* window = parts_.window;
     if (!IsFullScreen()) {
         PaneView* active = parts_.activePane();
@@ -250,6 +252,7 @@ void ViewerHost::ToggleFullScreenViewer()
         hiddenForFullScreen_.clear();
         fullScreen_ = false;
     }
+    pages_.text->VWText->SetFrozen(false);
     views_->setUpdatesEnabled(true);
 }
 

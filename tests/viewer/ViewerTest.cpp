@@ -9,6 +9,7 @@
 #include "viewer/InfoPage.h"
 #include "viewer/MediaPage.h"
 #include "viewer/PlaceholderPages.h"
+#include "viewer/SearchWindow.h"
 #include "viewer/TextPage.h"
 #include "viewer/TextView.h"
 #include "viewer/ViewerHost.h"
@@ -16,8 +17,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QHelpEvent>
+#include <QComboBox>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -214,6 +217,71 @@ TEST_F(ViewerTest, FullScreenHotKeysAndLeavingFromFullScreen)
         EXPECT_TRUE(bar->isVisible());
     window->SysHotKeyHotKey(3); // no viewer: Esc hides the program
     EXPECT_TRUE(window->isMinimized() || !window->isVisible());
+}
+
+TEST_F(ViewerTest, TextPageTakesTheViewerMenuAndTheFullScreenKeys)
+{
+    std::string lines;
+    for (int i = 0; i < 200; ++i)
+        lines += "row " + std::to_string(i) + "\n";
+    Write("left/long.txt", lines);
+    Open();
+    Cursor(Left(), "long.txt");
+    QTest::mouseClick(ViewerButton(), Qt::LeftButton);
+    TextPage* page = Viewer()->Pages().text;
+    TTextView* view = page->VWText;
+    ASSERT_TRUE(view->Active());
+    view->FinishIndex();
+    EXPECT_EQ(view->LineCount(), 200);
+    EXPECT_EQ(page->Position->text(), "Line 0/200:0/7");
+
+    // The window's "&Viewer" menu works on the page.
+    view->SetSelection({4, 1}, {3, 2});
+    window->Action("Copytoclipboard1")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), "1\r\nrow");
+    window->Action("Search1")->trigger();
+    ASSERT_NE(view->SearchWindow(), nullptr);
+    view->SearchWindow()->close();
+    QTest::qWaitFor([&] { return view->SearchWindow() == nullptr; }, 2000);
+    EXPECT_EQ(view->SearchWindow(), nullptr);
+
+    // Full screen: plain keys scroll the text wherever the focus is; the
+    // list under it stays put, and the hot keys still come first.
+    window->SysHotKeyHotKey(1);
+    ASSERT_TRUE(Viewer()->IsFullScreen());
+    Left()->List()->setFocus();
+    const int row = Left()->CurrentRow();
+    QTest::keyClick(Left()->List(), Qt::Key_Down);
+    QTest::keyClick(Left()->List(), Qt::Key_Down);
+    EXPECT_EQ(view->lineaora(), 2);
+    EXPECT_EQ(Left()->CurrentRow(), row);
+    EXPECT_EQ(page->Position->text(), "Line 2/200:0/7");
+    QApplication::clipboard()->clear();
+    QTest::keyClick(Left()->List(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "1\r\nrow");
+    QTest::keyClick(Left()->List(), Qt::Key_Escape);
+    EXPECT_FALSE(Viewer()->IsOn());
+    EXPECT_FALSE(view->Active());
+    // Outside full screen the list has its keys again.
+    QTest::keyClick(Left()->List(), Qt::Key_Down);
+    EXPECT_NE(Left()->CurrentRow(), row);
+}
+
+TEST_F(ViewerTest, TextPageMessagesReachTheWindowsSink)
+{
+    Open();
+    Cursor(Left(), "a.txt");
+    window->CommandButton("BTNViewAsText")->click();
+    TextPage* page = Viewer()->Pages().text;
+    page->CBTextViewMode->setCurrentIndex(2);
+    EXPECT_EQ(page->VWText->ViewMode(), VM_HEX);
+    QTest::mouseClick(page->VWTextEdit, Qt::LeftButton);
+    EXPECT_EQ(messages->log, QStringList{"information: Edit mode is yet supported in HEX mode"});
+    // The mode stays with the next file.
+    Cursor(Left(), "c.bin");
+    window->CommandButton("BTNViewAsText")->click();
+    EXPECT_EQ(page->VWText->ViewMode(), VM_HEX);
+    EXPECT_EQ(page->VWText->LineCount(), 1);
 }
 
 TEST_F(ViewerTest, ViewInfosShowsCountsSpaceOrTheDescription)
