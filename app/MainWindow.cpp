@@ -401,6 +401,7 @@ void MainWindow::Configure1Click()
     o.ShowAttrs = settings_.ShowAttrs;
     o.ShowListHints = settings_.ShowListHints;
     o.ShowSupported = settings_.ShowSupported;
+    ApplyTextViewSettings();
 }
 
 QPushButton* MainWindow::CommandButton(const QString& name) const { return center_->findChild<QPushButton*>(name); }
@@ -455,10 +456,13 @@ void MainWindow::changeEvent(QEvent* event)
         });
 }
 
+// The full-screen text keys come first (the filter is the application's).
 // The splitter has its new width only once the window's layout has run, so
 // the halves are set from the splitter's own resize, the first one included.
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (FullScreenTextKey(watched, event))
+        return true;
     if (watched == split_ && event->type() == QEvent::Resize) {
         const int leftWidth = (width() - center_->width()) / 2;
         split_->setSizes({leftWidth, std::max(split_->width() - split_->handleWidth() - leftWidth, 0)});

@@ -71,7 +71,7 @@ public:
     QString StatusText() const;
 
     // Tests answer the questions and read the boxes.
-    void SetMessages(std::unique_ptr<UserMessages> messages) { messages_ = std::move(messages); }
+    void SetMessages(std::unique_ptr<UserMessages> messages);
     void SetCloseQuery(std::function<int()> ask) { closeQuery_ = std::move(ask); }
     void SetOperationUi(OperationUi* ui) { operationUi_ = ui; }
     void SetNameDialogRunner(std::function<int(QDialog&)> run) { runNameDialog_ = std::move(run); }
@@ -168,6 +168,10 @@ private:
     void zipMessage(const std::string& text);
     bool ExtractZipMember(const std::string& archive, const std::string& member, const std::string& targetDir);
     void ViewCommand(bool open, bool asText, bool asInfo, const char* popupItem);
+    void ConnectViewerMenu();
+    void ApplyTextViewSettings();
+    // The full-screen viewer's text page takes the plain keys, whatever has the focus.
+    bool FullScreenTextKey(QObject* watched, QEvent* event);
     void ConnectPane(PaneView* pane);
     void SizeCommandColumn();
     void StartUp(const StartOptions& options);

@@ -95,6 +95,7 @@ void MainWindow::LoadLateSettings()
     ApplyDisplayOptions(settings_);
     ApplyToolBarLayout();
     ApplyBackType(settings_.backType);
+    ApplyTextViewSettings();
 }
 
 void MainWindow::StartHotKeysAndTray()

@@ -11,11 +11,15 @@
 #include "panes/PathUtil.h"
 #include "panes/ViewerExtensions.h"
 #include "viewer/EntryHints.h"
+#include "viewer/TextPage.h"
+#include "viewer/TextView.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/PaneView.h"
 #include "widgets/RowPainter.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
 #include <QSplitter>
@@ -54,6 +58,9 @@ void MainWindow::BuildViewer()
     parts.messages = [this]() -> UserMessages& { return *messages_; };
     viewer_ = std::make_unique<ViewerHost>(parts);
     hints_ = new EntryHints(left_, right_, driveButtons_, locale_, this);
+    ConnectViewerMenu();
+    // Before the hot keys' filter is installed, so that theirs runs first.
+    qApp->installEventFilter(this);
 
     viewerButton->setEnabled(true);
     fullScreenButton->setEnabled(true);
@@ -87,6 +94,51 @@ void MainWindow::BuildViewer()
         item->setEnabled(true);
         connect(item, &QAction::triggered, this, run);
     }
+}
+
+void MainWindow::SetMessages(std::unique_ptr<UserMessages> messages)
+{
+    messages_ = std::move(messages);
+    if (viewer_)
+        viewer_->Pages().text->VWText->SetMessages(messages_.get());
+}
+
+void MainWindow::ConnectViewerMenu()
+{
+    TextPage* text = viewer_->Pages().text;
+    text->VWText->SetMessages(messages_.get());
+    const std::pair<const char*, QAction*> items[] = {
+        {"Copytoclipboard1", text->Copytoclipboard1}, {"Print1", text->Print1}, {"Search1", text->Search1}};
+    for (const auto& [name, target] : items) {
+        QAction* item = Action(name);
+        item->setEnabled(true);
+        connect(item, &QAction::triggered, target, &QAction::trigger);
+    }
+}
+
+void MainWindow::ApplyTextViewSettings() { viewer_->Pages().text->ApplySettings(settings_.textView); }
+
+bool MainWindow::FullScreenTextKey(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress || !viewer_ || !viewer_->IsFullScreen() ||
+        viewer_->CurrentPage() != ViewerPageKind::Text || !general_->findChild<QToolButton*>("SBViewer")->isChecked())
+        return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != this || QApplication::activeModalWidget())
+        return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    TTextView* view = viewer_->Pages().text->VWText;
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if (mods == Qt::NoModifier) {
+        view->ScrollKey(key->key());
+        return true; // every plain key is the view's in this mode
+    }
+    if (mods == Qt::ControlModifier && key->key() == Qt::Key_C) {
+        view->CopySelection();
+        QApplication::beep();
+        return true;
+    }
+    return false;
 }
 
 void MainWindow::ViewCommand(bool open, bool asText, bool asInfo, const char* popupItem)

@@ -118,7 +118,8 @@ void TextPage::ApplySettings(const TextViewSettings& settings)
     VWText->SetTextFont(TextViewFont(settings.fontName, settings.fontSize, VWText->logicalDpiY()));
     VWText->SetTextColor(ColorFromSetting(settings.fontFore, VWText->palette()));
     VWText->SetBackColor(ColorFromSetting(settings.fontBack, VWText->palette()));
-    if (settings.tabSize >= 1 && settings.tabSize <= 20)
+    // An out-of-range value is told and not taken, as when typed.
+    if (settings.tabSize != VWText->Tab())
         VWText->SetTab(settings.tabSize);
     VWText->SetPrintPageNum(settings.printPage);
 }

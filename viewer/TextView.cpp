@@ -413,7 +413,7 @@ void TTextView::Paint(QPainter& painter)
     painter.fillRect(area, backColor_);
     painter.setFont(font_);
     const int ascent = QFontMetrics(font_).ascent();
-    const int64_t rows = std::min<int64_t>(visibleRows_ + 1, LineCount() - lineaora_);
+    const int64_t rows = std::clamp<int64_t>(LineCount() - lineaora_, 0, visibleRows_ + 1);
     std::vector<std::string> lines;
     int64_t failed = 0;
     GetLines(lineaora_ + 1, rows, true, lines, failed);

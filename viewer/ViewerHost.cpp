@@ -9,6 +9,8 @@
 #include "viewer/MediaPage.h"
 #include "viewer/PackedPage.h"
 #include "viewer/VoxPage.h"
+#include "viewer/TextPage.h"
+#include "viewer/TextView.h"
 #include "widgets/PaneView.h"
 #include "widgets/RowPainter.h"
 
@@ -248,6 +250,7 @@ void ViewerHost::SwitchOff()
 void ViewerHost::ToggleFullScreenViewer()
 {
     views_->setUpdatesEnabled(false);
+    pages_.text->VWText->SetFrozen(true);
     QMainWindow* window = parts_.window;
     if (!IsFullScreen()) {
         PaneView* active = parts_.activePane();
@@ -271,6 +274,7 @@ void ViewerHost::ToggleFullScreenViewer()
         hiddenForFullScreen_.clear();
         fullScreen_ = false;
     }
+    pages_.text->VWText->SetFrozen(false);
     views_->setUpdatesEnabled(true);
 }
 

@@ -4,25 +4,10 @@
 #include "viewer/InfoPage.h"
 #include "viewer/MediaPage.h"
 #include "viewer/PackedPage.h"
-#include "viewer/PlaceholderPages.h"
+#include "viewer/TextPage.h"
 #include "viewer/VoxPage.h"
 
 namespace tarnel {
-
-namespace {
-
-// A page object that is a widget lives with the notebook; any other is kept here.
-ViewerPage* Keep(ViewerPageSet& set, std::unique_ptr<ViewerPage> page)
-{
-    ViewerPage* raw = page.get();
-    if (dynamic_cast<QObject*>(raw))
-        page.release();
-    else
-        set.owned.push_back(std::move(page));
-    return raw;
-}
-
-} // namespace
 
 std::array<ViewerPage*, 7> ViewerPageSet::ByIndex() const
 {
@@ -37,7 +22,7 @@ ViewerPageSet CreateViewerPages(QWidget* parent)
     set.tables = new QWidget(parent);
     set.tables->setObjectName("TablesPage");
     set.music = new MediaPage(parent);
-    set.text = Keep(set, std::make_unique<FirstLinesPage>(parent));
+    set.text = new TextPage(parent);
     set.vox = new VoxPage(parent);
     set.packed = new PackedPage(parent);
     return set;

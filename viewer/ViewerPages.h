@@ -14,6 +14,7 @@ class ImagePage;
 class InfoPage;
 class MediaPage;
 class PackedPage;
+class TextPage;
 class VoxPage;
 
 struct ViewerPageSet {
@@ -21,7 +22,7 @@ struct ViewerPageSet {
     ImagePage* image = nullptr;
     QWidget* tables = nullptr; // an empty panel, never selected
     MediaPage* music = nullptr;
-    ViewerPage* text = nullptr;
+    TextPage* text = nullptr;
     VoxPage* vox = nullptr;
     PackedPage* packed = nullptr;
     // Pages that are not widgets themselves; their widgets live in the notebook.

@@ -87,16 +87,20 @@ void LineScanner::CheckPure(const unsigned char* data, size_t size)
 {
     size_t i = 0;
 #if defined(__SSE2__)
+    // Every text block holds tabs and line ends: they are masked out in
+    // the vector, so no block falls back to a byte loop.
     const __m128i limit = _mm_set1_epi8(31);
+    const __m128i tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'), ff = _mm_set1_epi8('\f'),
+                  cr = _mm_set1_epi8('\r');
     for (; i + 16 <= size; i += 16) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(x, limit), limit)) == 0)
-            continue; // nothing below 32 here
-        for (size_t k = i; k < i + 16; ++k)
-            if (IsImpure(data[k])) {
-                pureAscii_ = false;
-                return;
-            }
+        const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(x, limit), limit);
+        const __m128i allowed = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, tab), _mm_cmpeq_epi8(x, lf)),
+                                             _mm_or_si128(_mm_cmpeq_epi8(x, ff), _mm_cmpeq_epi8(x, cr)));
+        if (_mm_movemask_epi8(_mm_andnot_si128(allowed, control)) != 0) {
+            pureAscii_ = false;
+            return;
+        }
     }
 #endif
     for (; i < size; ++i)

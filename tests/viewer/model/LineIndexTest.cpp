@@ -140,6 +140,24 @@ TEST(LineIndexTest, WidthTabsAndPurity)
     EXPECT_FALSE(Indexed("esc\x1b[0m").index.PureAscii());
 }
 
+TEST(LineIndexTest, PurityOfEveryByteInLongBlocks)
+{
+    // 64 bytes of text full of tabs and line ends: the block-wise check must
+    // neither stop at them nor miss one control byte among them.
+    std::string text;
+    for (int i = 0; i < 64; ++i)
+        text += "ab\t\n\f\r\x80\xff"[i % 8];
+    EXPECT_TRUE(Indexed(text).index.PureAscii());
+    for (int b = 0; b < 32; ++b) {
+        const bool allowed = b == '\t' || b == '\n' || b == '\f' || b == '\r';
+        for (size_t at : {size_t(0), size_t(17), size_t(47), size_t(63)}) {
+            std::string bad = text;
+            bad[at] = char(b);
+            EXPECT_EQ(Indexed(bad).index.PureAscii(), allowed) << "byte " << b << " at " << at;
+        }
+    }
+}
+
 TEST(LineIndexTest, TabSizeChangesColumns)
 {
     Indexed four("a\tb", VM_STANDARD, 80, 4);
