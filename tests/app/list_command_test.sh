@@ -14,16 +14,16 @@ touch "$dir/$(printf 'bad\xffname.txt')" "$dir/-dash.txt"
 printf 'big.txt Some text\r\n"sub" A folder\r\n' > "$dir/DESCRIPT.ION"
 
 out=$("$tarnel" --list "$dir" --filter '*.txt')
-rows=$(printf '%s\n' "$out" | grep -ac $'^[df]\t' || true)
+rows=$(grep -ac $'^[df]\t' <<<"$out" || true)
 # "..", Zeta, sub, -dash.txt, bad\xffname.txt, big.txt
 [ "$rows" -eq 6 ] || fail "expected 6 directory and file rows, got $rows: $out"
 printf '%s\n' "$out" | head -1 | grep -aq $'^d\t\.\.\t' || fail "'..' is not the first row"
-printf '%s\n' "$out" | grep -aq $'^f\tbig.txt\t1 KB\t' || fail "size column text of big.txt"
-printf '%s\n' "$out" | grep -aq $'^f\tbig.txt\t.*\tSome text$' || fail "description of big.txt"
-printf '%s\n' "$out" | grep -aq $'^d\tsub\t.*\tA folder$' || fail "description of sub"
-printf '%s\n' "$out" | grep -aq $'^f\tbad\xffname.txt\t' || fail "non-UTF-8 name not printed as is"
-printf '%s\n' "$out" | grep -aq $'^f\ta.doc' && fail "a.doc passed the filter"
-printf '%s\n' "$out" | grep -aq $'^v\t/' || fail "no volume rows"
+grep -aq $'^f\tbig.txt\t1 KB\t' <<<"$out" || fail "size column text of big.txt"
+grep -aq $'^f\tbig.txt\t.*\tSome text$' <<<"$out" || fail "description of big.txt"
+grep -aq $'^d\tsub\t.*\tA folder$' <<<"$out" || fail "description of sub"
+grep -aq $'^f\tbad\xffname.txt\t' <<<"$out" || fail "non-UTF-8 name not printed as is"
+grep -aq $'^f\ta.doc' <<<"$out" && fail "a.doc passed the filter"
+grep -aq $'^v\t/' <<<"$out" || fail "no volume rows"
 
 bytes=$("$tarnel" --list "$dir" --sort size --descending --bytes)
 first_file=$(printf '%s\n' "$bytes" | grep -a $'^f\t' | head -1 | cut -f2,3)

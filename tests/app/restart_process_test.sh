@@ -104,6 +104,6 @@ if [ "$(id -u)" -eq 0 ]; then
   as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 fi
 out=$("${as_user[@]}" "$tarnel" --list "$work/list/closed/" 2>&1) || fail "--list failed: $out"
-printf '%s\n' "$out" | grep -aq $'^f\tfile.txt\t' || fail "no file row in an unsearchable directory: $out"
-printf '%s\n' "$out" | grep -aq $'^d\tinner\t' || fail "no directory row in an unsearchable directory: $out"
+grep -aq $'^f\tfile.txt\t' <<<"$out" || fail "no file row in an unsearchable directory: $out"
+grep -aq $'^d\tinner\t' <<<"$out" || fail "no directory row in an unsearchable directory: $out"
 exit 0

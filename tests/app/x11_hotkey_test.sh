@@ -15,5 +15,6 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 out=$("${run[@]}" 2>&1) || { printf '%s\n' "$out"; exit 1; }
 printf '%s\n' "$out"
-! printf '%s\n' "$out" | grep -q '\[  SKIPPED \]' || { echo "FAIL: an X11 test was skipped" >&2; exit 1; }
-printf '%s\n' "$out" | grep -q '\[  PASSED  \] 3 tests' || { echo "FAIL: the three X11 tests did not all pass" >&2; exit 1; }
+# Here-strings, not pipes: under pipefail an early grep exit would fail printf.
+! grep -q '\[  SKIPPED \]' <<<"$out" || { echo "FAIL: an X11 test was skipped" >&2; exit 1; }
+grep -q '\[  PASSED  \] 3 tests' <<<"$out" || { echo "FAIL: the three X11 tests did not all pass" >&2; exit 1; }
