@@ -47,7 +47,8 @@ public:
 };
 
 // Where the workers report. Called on the worker threads: an implementation
-// with a user interface hands the calls over to its main thread.
+// with a user interface hands the calls over to its main thread. It must not
+// read the pane's listing: a look under way may end after a re-read.
 class WorkerSink {
 public:
     virtual ~WorkerSink() = default;
