@@ -128,9 +128,9 @@ std::vector<std::string> ZipFileList(const TDirData& pane, const std::vector<int
         const TFileData& e = pane.Item(row);
         if (e.Kind == fkDrive || e.IsParentEntry())
             continue;
-        std::string spec = prefix + e.Name + (e.Kind == fkDirectory ? "/*.*" : "");
-        spec.erase(0, spec.find_first_not_of('/'));
-        files.push_back(std::move(spec));
+        std::string selector = prefix + e.Name + (e.Kind == fkDirectory ? "/*.*" : "");
+        selector.erase(0, selector.find_first_not_of('/'));
+        files.push_back(std::move(selector));
     }
     return files;
 }

@@ -37,7 +37,7 @@ ZipSide SideOf(const TDirData& pane);
 // 170) goes to the archive branch rather than to the disk.
 bool IsZipOperation(int code, const ZipSide& source, const ZipSide& target);
 
-// The driver's file specifications for the selected rows of the pane: a
+// The driver's file patterns for the selected rows of the pane: a
 // folder stands for everything below it, ".." and drives for nothing.
 std::vector<std::string> ZipFileList(const TDirData& pane, const std::vector<int>& rows);
 

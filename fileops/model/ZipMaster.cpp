@@ -164,19 +164,19 @@ bool TZipMaster::ChecksPass(Kind kind)
     return SpecsFit();
 }
 
-// The blocks hold 4097 specifications of at most 255 bytes, and an archive
+// The blocks hold 4097 file patterns of at most 255 bytes, and an archive
 // name of the same size: longer requests are refused, never cut.
 bool TZipMaster::SpecsFit()
 {
-    if (FSpecArgs.size() > ZIPDLL_MAX_SPECS) {
-        Message("Error - too many file specifications (at most 4097)");
+    if (FSpecArgs.size() > ZIPDLL_MAX_SELECTORS) {
+        Message("Error - too many file names or patterns (at most 4097)");
         FSpecArgs.clear();
         return false;
     }
     for (const std::string* text : [&] {
              std::vector<const std::string*> all{&zipFilename_};
-             for (const std::string& spec : FSpecArgs)
-                 all.push_back(&spec);
+             for (const std::string& selector : FSpecArgs)
+                 all.push_back(&selector);
              return all;
          }()) {
         if (text->size() >= ZIPDLL_NAME_BUFFER) {
@@ -280,11 +280,11 @@ void TZipMaster::RunLibrary(Kind kind)
             p->update = Flag(adding && AddOptions.Has(AddOpt::AddUpdate));
             p->freshen = Flag(adding && AddOptions.Has(AddOpt::AddFreshen) && !AddOptions.Has(AddOpt::AddUpdate));
             p->latestTime = Flag(AddOptions.Has(AddOpt::AddZipTime));
-            p->specCount = int32_t(FSpecArgs.size());
+            p->selectorCount = int32_t(FSpecArgs.size());
             p->archiveName = buffers.Text(zipFilename_, ZIPDLL_NAME_BUFFER);
             p->seven = 7;
             for (size_t i = 0; i < FSpecArgs.size(); ++i)
-                p->specs[i] = buffers.Text(FSpecArgs[i], ZIPDLL_NAME_BUFFER);
+                p->selectors[i] = buffers.Text(FSpecArgs[i], ZIPDLL_NAME_BUFFER);
             successCount_ = reinterpret_cast<ZipDllExecFunc>(exec)(p.get());
         } else {
             auto p = std::make_unique<TUnzipParams>();
@@ -302,11 +302,11 @@ void TZipMaster::RunLibrary(Kind kind)
             p->freshen = Flag(ExtrOptions.Has(ExtrOpt::ExtrFreshen) && !ExtrOptions.Has(ExtrOpt::ExtrUpdate));
             p->keepDirNames = Flag(ExtrOptions.Has(ExtrOpt::ExtrDirNames));
             p->overwrite = Flag(ExtrOptions.Has(ExtrOpt::ExtrOverWrite));
-            p->specCount = int32_t(FSpecArgs.size());
+            p->selectorCount = int32_t(FSpecArgs.size());
             p->archiveName = buffers.Text(zipFilename_, ZIPDLL_NAME_BUFFER);
             p->seven = 7;
             for (size_t i = 0; i < FSpecArgs.size(); ++i)
-                p->specs[i] = buffers.Text(FSpecArgs[i], ZIPDLL_NAME_BUFFER);
+                p->selectors[i] = buffers.Text(FSpecArgs[i], ZIPDLL_NAME_BUFFER);
             successCount_ = reinterpret_cast<UnzDllExecFunc>(exec)(p.get());
         }
     } catch (...) {

@@ -64,19 +64,19 @@ bool WildcardMatch(std::string_view pattern, std::string_view name)
 
 bool HasWildcards(std::string_view text) { return text.find_first_of("*?") != std::string_view::npos; }
 
-MemberSelection::MemberSelection(const std::vector<std::string>& specs,
+MemberSelection::MemberSelection(const std::vector<std::string>& selectors,
                                  const std::function<bool(const std::string&)>& isMember)
 {
-    for (const std::string& spec : specs)
-        specs_.push_back({spec, isMember(spec)});
+    for (const std::string& selector : selectors)
+        selectors_.push_back({selector, isMember(selector)});
 }
 
 bool MemberSelection::Selects(const std::string& name) const
 {
-    if (specs_.empty())
+    if (selectors_.empty())
         return true;
-    for (const Spec& spec : specs_)
-        if (spec.literal ? spec.text == name : WildcardMatch(spec.text, name))
+    for (const Selector& selector : selectors_)
+        if (selector.literal ? selector.text == name : WildcardMatch(selector.text, name))
             return true;
     return false;
 }
@@ -96,18 +96,18 @@ bool ReadName(const char* text, std::string& out, Reporter& reporter)
     return true;
 }
 
-bool ReadSpecs(char* const* specs, int32_t count, std::vector<std::string>& out, Reporter& reporter)
+bool ReadSelectors(char* const* selectors, int32_t count, std::vector<std::string>& out, Reporter& reporter)
 {
-    if (count < 0 || count > ZIPDLL_MAX_SPECS) {
-        reporter.Message("Error - more than 4097 file specifications refused", kErrorRefused);
+    if (count < 0 || count > ZIPDLL_MAX_SELECTORS) {
+        reporter.Message("Error - more than 4097 file names or patterns refused", kErrorRefused);
         return false;
     }
     out.clear();
     for (int32_t i = 0; i < count; ++i) {
-        std::string spec;
-        if (!ReadName(specs[i], spec, reporter))
+        std::string selector;
+        if (!ReadName(selectors[i], selector, reporter))
             return false;
-        out.push_back(std::move(spec));
+        out.push_back(std::move(selector));
     }
     return true;
 }

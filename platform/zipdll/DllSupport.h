@@ -1,6 +1,6 @@
 #pragma once
 // What both archive libraries share: messages through the caller's callback,
-// wildcard specifications and the writing of a new archive.
+// wildcard patterns and the writing of a new archive.
 #include "platform/zipdll/ZipDllApi.h"
 
 #include <functional>
@@ -37,26 +37,26 @@ inline constexpr int kErrorRefused = 2;
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 bool HasWildcards(std::string_view text);
 
-// The specifications of one call against an archive's members. "*" and "?"
-// are legal in Linux names: a specification that is the exact name of a
+// The file patterns of one call against an archive's members. "*" and "?"
+// are legal in Linux names: a selector that is the exact name of a
 // member names that member alone, never its look-alikes.
 class MemberSelection {
 public:
-    MemberSelection(const std::vector<std::string>& specs, const std::function<bool(const std::string&)>& isMember);
+    MemberSelection(const std::vector<std::string>& selectors, const std::function<bool(const std::string&)>& isMember);
     // An empty selection takes every member.
     bool Selects(const std::string& name) const;
 
 private:
-    struct Spec {
+    struct Selector {
         std::string text;
         bool literal;
     };
-    std::vector<Spec> specs_;
+    std::vector<Selector> selectors_;
 };
 
-// The specifications of a call, checked: at most ZIPDLL_MAX_SPECS, each at
+// The file patterns of a call, checked: at most ZIPDLL_MAX_SELECTORS, each at
 // most 255 bytes. False (with a message) when the call must be refused.
-bool ReadSpecs(char* const* specs, int32_t count, std::vector<std::string>& out, Reporter& reporter);
+bool ReadSelectors(char* const* selectors, int32_t count, std::vector<std::string>& out, Reporter& reporter);
 
 // A C string of at most 255 bytes, or false with a message.
 bool ReadName(const char* text, std::string& out, Reporter& reporter);

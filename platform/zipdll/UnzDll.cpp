@@ -302,9 +302,9 @@ private:
 int32_t Run(const TUnzipParams& params, Reporter& reporter)
 {
     std::string archiveName;
-    std::vector<std::string> specs;
+    std::vector<std::string> selectors;
     if (!ReadName(params.archiveName, archiveName, reporter) ||
-        !ReadSpecs(params.specs, params.specCount, specs, reporter))
+        !ReadSelectors(params.selectors, params.selectorCount, selectors, reporter))
         return 0;
     int error = 0;
     Archive archive(zip_open(archiveName.c_str(), ZIP_RDONLY, &error));
@@ -316,7 +316,7 @@ int32_t Run(const TUnzipParams& params, Reporter& reporter)
         return 0;
     }
     Extractor extractor(params, reporter, archive.get());
-    const MemberSelection selection(specs, [&](const std::string& name) {
+    const MemberSelection selection(selectors, [&](const std::string& name) {
         return zip_name_locate(archive.get(), name.c_str(), ZIP_FL_ENC_RAW) >= 0;
     });
     int32_t count = 0;

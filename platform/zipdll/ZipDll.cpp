@@ -162,15 +162,15 @@ bool AddPath(AddRequest& r, const std::string& path, bool recurse)
     return AddFile(r, path, st);
 }
 
-bool AddSpec(AddRequest& r, const std::string& spec)
+bool AddSelector(AddRequest& r, const std::string& selector)
 {
     const bool recurse = r.params.recurse != ZIPDLL_FALSE;
     struct stat st;
-    if (!HasWildcards(spec) || ::lstat(spec.c_str(), &st) == 0) // a file named "a*.txt" is that file alone
-        return AddPath(r, spec, recurse);
-    const size_t slash = spec.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : spec.substr(0, slash);
-    const std::string pattern = slash == std::string::npos ? spec : spec.substr(slash + 1);
+    if (!HasWildcards(selector) || ::lstat(selector.c_str(), &st) == 0) // a file named "a*.txt" is that file alone
+        return AddPath(r, selector, recurse);
+    const size_t slash = selector.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : selector.substr(0, slash);
+    const std::string pattern = slash == std::string::npos ? selector : selector.substr(slash + 1);
     if (!dir.empty() && recurse && !r.params.dropDirNames && !r.params.freshen && !r.params.update) {
         const std::string name = StoredName(dir, false) + "/";
         if (name.size() > 1 && name.size() <= 255 && zip_name_locate(r.archive, name.c_str(), ZIP_FL_ENC_RAW) < 0)
@@ -227,7 +227,7 @@ bool Finish(Archive& archive, ArchiveCopy& copy, Reporter& reporter)
     return true;
 }
 
-int32_t Delete(const TZipParams& params, const std::string& archiveName, const std::vector<std::string>& specs,
+int32_t Delete(const TZipParams& params, const std::string& archiveName, const std::vector<std::string>& selectors,
                Reporter& reporter)
 {
     ArchiveCopy copy;
@@ -240,13 +240,13 @@ int32_t Delete(const TZipParams& params, const std::string& archiveName, const s
     if (!archive)
         return 0;
     int32_t count = 0;
-    const MemberSelection selection(specs, [&](const std::string& name) {
+    const MemberSelection selection(selectors, [&](const std::string& name) {
         return zip_name_locate(archive.get(), name.c_str(), ZIP_FL_ENC_RAW) >= 0;
     });
     const zip_int64_t n = zip_get_num_entries(archive.get(), 0);
     for (zip_int64_t i = 0; i < n && !reporter.Cancelled(); ++i) {
         const char* name = zip_get_name(archive.get(), zip_uint64_t(i), ZIP_FL_ENC_RAW);
-        if (!name || specs.empty() || !selection.Selects(name))
+        if (!name || selectors.empty() || !selection.Selects(name))
             continue;
         if (params.verbose)
             reporter.Message(std::string("  deleting: ") + name);
@@ -258,7 +258,7 @@ int32_t Delete(const TZipParams& params, const std::string& archiveName, const s
     return Finish(archive, copy, reporter) ? count : 0;
 }
 
-int32_t Add(const TZipParams& params, const std::string& archiveName, const std::vector<std::string>& specs,
+int32_t Add(const TZipParams& params, const std::string& archiveName, const std::vector<std::string>& selectors,
             Reporter& reporter)
 {
     ArchiveCopy copy;
@@ -271,8 +271,8 @@ int32_t Add(const TZipParams& params, const std::string& archiveName, const std:
     if (!archive)
         return 0;
     AddRequest request{params, reporter, archive.get(), {}, {}, 0};
-    for (const std::string& spec : specs)
-        if (!AddSpec(request, spec))
+    for (const std::string& selector : selectors)
+        if (!AddSelector(request, selector))
             break;
     if (request.count == 0)
         return 0;
@@ -297,13 +297,13 @@ extern "C" __attribute__((visibility("default"))) int32_t ZipDllExec(TZipParams*
     Reporter reporter(params->callback, params->caller, params->handle);
     try {
         std::string archiveName;
-        std::vector<std::string> specs;
+        std::vector<std::string> selectors;
         if (!ReadName(params->archiveName, archiveName, reporter) ||
-            !ReadSpecs(params->specs, params->specCount, specs, reporter))
+            !ReadSelectors(params->selectors, params->selectorCount, selectors, reporter))
             return 0;
         if (params->deleteEntries)
-            return Delete(*params, archiveName, specs, reporter);
-        return Add(*params, archiveName, specs, reporter);
+            return Delete(*params, archiveName, selectors, reporter);
+        return Add(*params, archiveName, selectors, reporter);
     } catch (const std::exception& e) {
         reporter.Message(std::string("Error - ") + e.what(), kErrorGeneral);
         return 0;

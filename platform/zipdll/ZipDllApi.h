@@ -12,7 +12,7 @@ extern "C" {
 #define ZIPDLL_TRUE (-1)
 #define ZIPDLL_FALSE 0
 #define ZIPDLL_VERSION 140
-#define ZIPDLL_MAX_SPECS 4097
+#define ZIPDLL_MAX_SELECTORS 4097
 #define ZIPDLL_NAME_BUFFER 256
 #define ZIPDLL_PASSWORD_BUFFER 81
 #define ZIPDLL_TEXT_BUFFER 1024
@@ -68,10 +68,10 @@ typedef struct TZipParams {
     int32_t unused104;
     int32_t latestTime;
     int64_t unused112;
-    int32_t specCount;
+    int32_t selectorCount;
     char* archiveName;
     int32_t seven; /* 7 */
-    char* specs[ZIPDLL_MAX_SPECS];
+    char* selectors[ZIPDLL_MAX_SELECTORS];
 } TZipParams;
 
 typedef struct TUnzipParams {
@@ -91,10 +91,10 @@ typedef struct TUnzipParams {
     int32_t freshen;
     int32_t keepDirNames;
     int32_t overwrite;
-    int32_t specCount;
+    int32_t selectorCount;
     char* archiveName;
     int32_t seven; /* 7 */
-    char* specs[ZIPDLL_MAX_SPECS];
+    char* selectors[ZIPDLL_MAX_SELECTORS];
 } TUnzipParams;
 
 typedef int32_t (*ZipDllExecFunc)(TZipParams* params);

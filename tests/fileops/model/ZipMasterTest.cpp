@@ -76,24 +76,24 @@ protected:
         tree.Dir("out");
     }
 
-    // Adds specs, named relative to src/, to archive.
-    void AddFromSource(const std::string& archive, std::vector<std::string> specs, AddOpts options)
+    // Adds selectors, named relative to src/, to archive.
+    void AddFromSource(const std::string& archive, std::vector<std::string> selectors, AddOpts options)
     {
         const std::string cwd = fs::current_path();
         fs::current_path(tree.Path() + "src");
         zip.SetZipFilename(archive);
         zip.AddOptions = options;
-        zip.FSpecArgs = std::move(specs);
+        zip.FSpecArgs = std::move(selectors);
         zip.AddFiles();
         fs::current_path(cwd);
     }
 
-    void Extract(const std::string& archive, std::vector<std::string> specs, ExtrOpts options)
+    void Extract(const std::string& archive, std::vector<std::string> selectors, ExtrOpts options)
     {
         zip.SetZipFilename(archive);
         zip.ExtrOptions = options;
         zip.ExtrBaseDir = tree.Path() + "out";
-        zip.FSpecArgs = std::move(specs);
+        zip.FSpecArgs = std::move(selectors);
         zip.ExtractFiles();
     }
 
