@@ -1,12 +1,11 @@
 #include "viewer/model/LineIndex.h"
 
+#include "viewer/model/ByteScan.h"
 #include "viewer/model/TextFile.h"
 
 #include <algorithm>
+#include <bit>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace tarnel {
 
@@ -18,12 +17,22 @@ void LineStarts::Clear()
     size_ = 0;
 }
 
-void LineStarts::Push(int64_t offset)
+void LineStarts::Grow() { chunks_.push_back(std::make_unique_for_overwrite<int64_t[]>(kChunk)); }
+
+void LineStarts::AppendOffsets(int64_t base, const uint32_t* offsets, size_t count)
 {
-    if (size_t(size_) == chunks_.size() * kChunk)
-        chunks_.push_back(std::make_unique_for_overwrite<int64_t[]>(kChunk));
-    chunks_[size_t(size_) / kChunk][size_t(size_) % kChunk] = offset;
-    ++size_;
+    while (count > 0) {
+        if (size_t(size_) % kChunk == 0)
+            Grow();
+        const size_t at = size_t(size_) % kChunk;
+        const size_t take = std::min(count, kChunk - at);
+        int64_t* out = chunks_.back().get() + at;
+        for (size_t i = 0; i < take; ++i)
+            out[i] = base + offsets[i];
+        size_ += int64_t(take);
+        offsets += take;
+        count -= take;
+    }
 }
 
 int64_t LineStarts::LastAtOrBefore(int64_t offset) const
@@ -43,35 +52,51 @@ int64_t LineStarts::LastAtOrBefore(int64_t offset) const
 
 namespace {
 
-// The next tab, line feed or carriage return at or after from.
-size_t FindSpecial(const unsigned char* data, size_t from, size_t size)
-{
-    size_t i = from;
-#if defined(__SSE2__)
-    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), tab = _mm_set1_epi8('\t');
-    for (; i + 16 <= size; i += 16) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, cr), _mm_cmpeq_epi8(x, lf)),
-                                         _mm_cmpeq_epi8(x, tab));
-        if (const int mask = _mm_movemask_epi8(hit))
-            return i + size_t(__builtin_ctz(unsigned(mask)));
-    }
-#endif
-    for (; i < size; ++i)
-        if (data[i] == '\r' || data[i] == '\n' || data[i] == '\t')
-            return i;
-    return size;
-}
-
 // Control bytes that make a file unsafe to edit as it stands: all below 32
 // except tab, line feed, form feed and carriage return.
 bool IsImpure(unsigned char b) { return b < 32 && b != '\t' && b != '\n' && b != '\f' && b != '\r'; }
 
+// One bit per byte of a 64-byte block (or fewer at the end of a feed):
+// where the tabs and line ends are, and the bytes that make a file impure.
+struct BlockMasks {
+    uint64_t special = 0;
+    uint64_t impure = 0;
+};
+
+BlockMasks MasksByByte(const unsigned char* data, size_t size)
+{
+    BlockMasks masks;
+    for (size_t i = 0; i < size; ++i) {
+        const unsigned char b = data[i];
+        if (b == '\r' || b == '\n' || b == '\t')
+            masks.special |= uint64_t(1) << i;
+        if (IsImpure(b))
+            masks.impure |= uint64_t(1) << i;
+    }
+    return masks;
+}
+
+BlockMasks MasksOf(const unsigned char* data, size_t size)
+{
+    if (size == 64) {
+        const ControlMasks controls = ControlMasksOf(data);
+        if (controls.controls == controls.lineFeeds)
+            return {controls.lineFeeds, 0};
+    }
+    return MasksByByte(data, size);
+}
+
+// Feeds are cut into pieces of this size, so that the line feeds of a piece
+// fit in a small buffer.
+constexpr size_t kPiece = 16384;
+
 } // namespace
 
 LineScanner::LineScanner(LineStarts& starts, ScanOptions options)
-    : starts_(starts), options_(options), wrapAt_(std::max(1, options.visibleCols - 1))
+    : starts_(starts), options_(options), wrapAt_(std::max(1, options.visibleCols - 1)),
+      lineFeeds_(std::make_unique_for_overwrite<uint32_t[]>(kPiece + 8))
 {
+    options_.tab = std::max(1, options_.tab);
     starts_.Clear();
     starts_.Push(0);
 }
@@ -83,44 +108,53 @@ void LineScanner::EndLine(int64_t at)
     starts_.Push(at);
 }
 
-void LineScanner::CheckPure(const unsigned char* data, size_t size)
+void LineScanner::Feed(const unsigned char* data, size_t size)
 {
-    size_t i = 0;
-#if defined(__SSE2__)
-    // Every text block holds tabs and line ends: they are masked out in
-    // the vector, so no block falls back to a byte loop.
-    const __m128i limit = _mm_set1_epi8(31);
-    const __m128i tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'), ff = _mm_set1_epi8('\f'),
-                  cr = _mm_set1_epi8('\r');
-    for (; i + 16 <= size; i += 16) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(x, limit), limit);
-        const __m128i allowed = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, tab), _mm_cmpeq_epi8(x, lf)),
-                                             _mm_or_si128(_mm_cmpeq_epi8(x, ff), _mm_cmpeq_epi8(x, cr)));
-        if (_mm_movemask_epi8(_mm_andnot_si128(allowed, control)) != 0) {
-            pureAscii_ = false;
-            return;
-        }
+    for (size_t at = 0; at < size; at += kPiece) {
+        const size_t length = std::min(kPiece, size - at);
+        if (!FeedPlainLines(data + at, length))
+            FeedAny(data + at, length);
     }
-#endif
-    for (; i < size; ++i)
-        if (IsImpure(data[i])) {
-            pureAscii_ = false;
-            return;
-        }
 }
 
-// Bytes that are neither tab nor line end: one column each.
-void LineScanner::PlainRun(const unsigned char*, size_t size, int64_t at)
+// The bulk of most text: plain bytes and line feeds, unwrapped. Every line
+// feed but one in the piece's last byte (which waits to see whether a CR
+// follows) starts a line right after it; the widths are the gaps between
+// them. False, with nothing done, for any other piece.
+bool LineScanner::FeedPlainLines(const unsigned char* data, size_t size)
 {
-    if (pending_) {
-        EndLine(at);
+    if (options_.mode == VM_WORDWRAP || (pending_ && pendingByte_ != '\n'))
+        return false;
+    const uint32_t* const at = lineFeeds_.get();
+    const int64_t count = FindLineFeeds(data, uint32_t(size), lineFeeds_.get());
+    if (count < 0)
+        return false;
+    if (pending_) { // the line feed before this piece ends its line here
+        EndLine(offset_);
         pending_ = false;
     }
-    if (options_.mode != VM_WORDWRAP) {
+    if (count == 0) {
         column_ += int64_t(size);
-        return;
+        offset_ += int64_t(size);
+        return true;
     }
+    int64_t widest = std::max(maxWidth_, column_ + at[0]);
+    for (int64_t k = 1; k < count; ++k)
+        widest = std::max(widest, int64_t(at[k]) - int64_t(at[k - 1]) - 1);
+    maxWidth_ = widest;
+    const size_t last = at[count - 1];
+    pending_ = last == size - 1;
+    pendingByte_ = '\n';
+    starts_.AppendOffsets(offset_ + 1, at, size_t(pending_ ? count - 1 : count));
+    column_ = pending_ ? 0 : int64_t(size - 1 - last);
+    offset_ += int64_t(size);
+    return true;
+}
+
+// Bytes that are neither tab nor line end, one column each, reaching the
+// edge in wrapped mode: they break into rows.
+void LineScanner::WrapRun(size_t size, int64_t at)
+{
     int64_t left = int64_t(size);
     while (left > 0) {
         const int64_t room = wrapAt_ - column_;
@@ -135,44 +169,61 @@ void LineScanner::PlainRun(const unsigned char*, size_t size, int64_t at)
     }
 }
 
-void LineScanner::Feed(const unsigned char* data, size_t size)
+void LineScanner::PlainRun(size_t size, int64_t at)
 {
-    if (size == 0)
-        return;
-    if (pureAscii_)
-        CheckPure(data, size);
-    const int tab = std::max(1, options_.tab);
-    size_t i = 0;
-    while (i < size) {
-        const size_t j = FindSpecial(data, i, size);
-        if (j > i)
-            PlainRun(data + i, j - i, offset_ + int64_t(i));
-        if (j == size)
-            break;
-        const unsigned char b = data[j];
-        const int64_t at = offset_ + int64_t(j);
-        if (b == '\t') {
-            if (pending_) {
-                EndLine(at);
-                pending_ = false;
-            }
-            column_ = (column_ / tab + 1) * tab;
-            if (options_.mode == VM_WORDWRAP && column_ >= wrapAt_) {
-                column_ = wrapAt_;
-                EndLine(at + 1);
-            }
-        } else if (pending_ && b != pendingByte_) {
-            EndLine(at + 1); // CR LF or LF CR: one line end
-            pending_ = false;
-        } else if (pending_) {
-            EndLine(at); // a second CR (or LF) starts the next line end
-        } else {
-            pending_ = true;
-            pendingByte_ = b;
-        }
-        i = j + 1;
+    if (pending_) {
+        EndLine(at);
+        pending_ = false;
     }
-    lastByte_ = data[size - 1];
+    if (options_.mode != VM_WORDWRAP || column_ + int64_t(size) < wrapAt_)
+        column_ += int64_t(size);
+    else
+        WrapRun(size, at);
+}
+
+void LineScanner::Special(unsigned char b, int64_t at)
+{
+    if (b == '\t') {
+        if (pending_) {
+            EndLine(at);
+            pending_ = false;
+        }
+        const int tab = options_.tab;
+        column_ = (column_ / tab + 1) * tab;
+        if (options_.mode == VM_WORDWRAP && column_ >= wrapAt_) {
+            column_ = wrapAt_;
+            EndLine(at + 1);
+        }
+    } else if (pending_ && b != pendingByte_) {
+        EndLine(at + 1); // CR LF or LF CR: one line end
+        pending_ = false;
+    } else if (pending_) {
+        EndLine(at); // a second CR (or LF) starts the next line end
+    } else {
+        pending_ = true;
+        pendingByte_ = b;
+    }
+}
+
+// Any bytes: 64 at a time, visiting only the tabs and line ends, found by
+// bit masks; the text between them costs nothing but its length.
+void LineScanner::FeedAny(const unsigned char* data, size_t size)
+{
+    size_t runStart = 0; // first byte of the plain run not yet counted
+    for (size_t block = 0; block < size; block += 64) {
+        const BlockMasks masks = MasksOf(data + block, std::min<size_t>(64, size - block));
+        if (masks.impure)
+            pureAscii_ = false;
+        for (uint64_t special = masks.special; special; special &= special - 1) {
+            const size_t at = block + size_t(std::countr_zero(special));
+            if (at > runStart)
+                PlainRun(at - runStart, offset_ + int64_t(runStart));
+            Special(data[at], offset_ + int64_t(at));
+            runStart = at + 1;
+        }
+    }
+    if (size > runStart)
+        PlainRun(size - runStart, offset_ + int64_t(runStart));
     offset_ += int64_t(size);
 }
 
@@ -191,7 +242,7 @@ void LineScanner::Finish()
 // ---- LineIndex ----
 
 namespace {
-constexpr size_t kBlock = size_t(1) << 20;
+constexpr size_t kBlock = size_t(128) << 10;
 
 int HexDigits(int64_t size)
 {

@@ -19,7 +19,15 @@ class LineStarts {
 public:
     static constexpr size_t kChunk = 65536;
     void Clear();
-    void Push(int64_t offset);
+    // Appends base + offsets[i] for each i.
+    void AppendOffsets(int64_t base, const uint32_t* offsets, size_t count);
+    void Push(int64_t offset)
+    {
+        if (size_t(size_) % kChunk == 0)
+            Grow();
+        chunks_.back()[size_t(size_) % kChunk] = offset;
+        ++size_;
+    }
     int64_t Size() const { return size_; }
     int64_t operator[](int64_t i) const { return chunks_[size_t(i) / kChunk][size_t(i) % kChunk]; }
     // The last entry not greater than offset (entries ascend); entry 0 is 0.
@@ -27,6 +35,8 @@ public:
     size_t MemoryBytes() const { return chunks_.size() * kChunk * sizeof(int64_t); }
 
 private:
+    void Grow();
+
     std::vector<std::unique_ptr<int64_t[]>> chunks_;
     int64_t size_ = 0;
 };
@@ -51,18 +61,21 @@ public:
 
 private:
     void EndLine(int64_t at);
-    void PlainRun(const unsigned char* data, size_t size, int64_t at);
-    void CheckPure(const unsigned char* data, size_t size);
+    bool FeedPlainLines(const unsigned char* data, size_t size);
+    void FeedAny(const unsigned char* data, size_t size);
+    void PlainRun(size_t size, int64_t at);
+    void WrapRun(size_t size, int64_t at);
+    void Special(unsigned char b, int64_t at);
 
     LineStarts& starts_;
     ScanOptions options_;
     int64_t wrapAt_;
+    std::unique_ptr<uint32_t[]> lineFeeds_; // where they are in one piece of a feed
     int64_t offset_ = 0;
     int64_t column_ = 0;
     int64_t maxWidth_ = 0;
     bool pending_ = false;
     unsigned char pendingByte_ = 0;
-    unsigned char lastByte_ = 0;
     bool pureAscii_ = true;
 };
 

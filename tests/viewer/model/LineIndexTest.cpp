@@ -14,14 +14,15 @@ namespace {
 using test::LineTestFile;
 
 // The line-end rules written out byte by byte, to hold the fast scanner to.
-std::vector<int64_t> ReferenceStarts(const std::string& s, Mymodes mode, int tab, int cols)
+std::vector<int64_t> ReferenceStarts(const std::string& s, Mymodes mode, int tab, int cols, int64_t* width = nullptr)
 {
     std::vector<int64_t> starts{0};
     const int64_t wrapAt = std::max(1, cols - 1);
-    int64_t column = 0;
+    int64_t column = 0, widest = 0;
     bool pending = false;
     char previous = 0;
     auto end = [&](int64_t at) {
+        widest = std::max(widest, mode == VM_WORDWRAP ? std::min(column, wrapAt) : column);
         column = 0;
         starts.push_back(at);
     };
@@ -53,7 +54,17 @@ std::vector<int64_t> ReferenceStarts(const std::string& s, Mymodes mode, int tab
         end(int64_t(s.size()));
     if (starts.size() == 1)
         end(0);
+    if (width)
+        *width = std::max(widest, column);
     return starts;
+}
+
+bool ReferencePure(const std::string& s)
+{
+    for (const unsigned char b : s)
+        if (b < 32 && b != '\t' && b != '\n' && b != '\f' && b != '\r')
+            return false;
+    return true;
 }
 
 struct Indexed {
@@ -191,6 +202,54 @@ TEST(LineIndexTest, SlicedBuildMatchesTheRulesOnRandomFiles)
             starts.push_back(index.LineBegin(n));
         starts.push_back(index.LineEnd(index.LineCount() - 1));
         ASSERT_EQ(starts, ReferenceStarts(content, mode, tab, cols)) << "round " << round;
+    }
+}
+
+// Text as most files hold it, letters and line feeds, with a rare CR, tab or
+// control byte: the vector scan takes the plain stretches and hands the rest
+// to the byte rules, and the seams between them must not show. Line feeds
+// are put at the edges of the scan's pieces and blocks on purpose.
+TEST(LineIndexTest, PlainTextWithRareControlsMatchesTheRules)
+{
+    std::mt19937 random(7);
+    const char rare[] = {'\r', '\t', '\x1b', '\0', '\n'};
+    for (int round = 0; round < 60; ++round) {
+        const size_t size = round % 4 == 0 ? 3 * 16384 + random() % 5000 : random() % 40000;
+        std::string content(size, 'a');
+        const int lineLength = 1 + int(random() % (round % 3 == 0 ? 8 : 150));
+        for (size_t i = 0; i < size; ++i) {
+            if (random() % uint32_t(lineLength) == 0)
+                content[i] = '\n';
+            else
+                content[i] = char('a' + random() % 26);
+        }
+        for (size_t edge : {size_t(16383), size_t(16384), size_t(32767), size_t(63), size_t(64)})
+            if (edge < size && random() % 2)
+                content[edge] = '\n';
+        const int rareCount = round % 5 == 0 ? 0 : int(random() % 4);
+        for (int k = 0; k < rareCount && size > 0; ++k)
+            content[random() % size] = rare[random() % 5];
+        if (round % 7 == 0 && size > 16385) { // a CR LF across a piece's edge
+            content[16383] = '\n';
+            content[16384] = '\r';
+        }
+        const Mymodes mode = round % 6 == 5 ? VM_WORDWRAP : VM_STANDARD;
+        const int cols = 20 + int(random() % 200), tab = 1 + int(random() % 20);
+        LineTestFile file(content);
+        TextFile text;
+        ASSERT_TRUE(text.Open(file.Path()));
+        LineIndex index;
+        index.Start(text, {mode, tab, cols});
+        while (!index.Step(1 + int64_t(random() % 300000))) {
+        }
+        std::vector<int64_t> starts;
+        for (int64_t n = 0; n < index.LineCount(); ++n)
+            starts.push_back(index.LineBegin(n));
+        starts.push_back(index.LineEnd(index.LineCount() - 1));
+        int64_t width = 0;
+        ASSERT_EQ(starts, ReferenceStarts(content, mode, tab, cols, &width)) << "round " << round;
+        EXPECT_EQ(index.MaxWidth(), width) << "round " << round;
+        EXPECT_EQ(index.PureAscii(), ReferencePure(content)) << "round " << round;
     }
 }
 

@@ -1,0 +1,69 @@
+#include "viewer/model/ByteScan.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tarnel {
+namespace {
+
+std::vector<uint32_t> Scan(ScanWidth width, const std::string& data, int64_t& count)
+{
+    std::vector<uint32_t> out(data.size() + 8);
+    count = FindLineFeedsWith(width, reinterpret_cast<const unsigned char*>(data.data()), uint32_t(data.size()),
+                              out.data());
+    out.resize(size_t(std::max<int64_t>(count, 0)));
+    return out;
+}
+
+// Every vector width finds the same line feeds as a byte loop, at every
+// length around the 64-byte blocks, and gives up on any other control byte
+// wherever it stands.
+TEST(ByteScanTest, EveryWidthFindsTheLineFeedsAndStopsAtOtherControls)
+{
+    std::mt19937 random(3);
+    for (size_t size : {0, 1, 31, 63, 64, 65, 127, 128, 200, 1000, 16384}) {
+        for (int density : {1, 2, 9, 70, 1000}) {
+            std::string data(size, 'x');
+            std::vector<uint32_t> expected;
+            for (size_t i = 0; i < size; ++i) {
+                data[i] = random() % uint32_t(density) == 0 ? '\n' : char(32 + random() % 224);
+                if (data[i] == '\n')
+                    expected.push_back(uint32_t(i));
+            }
+            for (ScanWidth width : {ScanWidth::Bytes, ScanWidth::Sse2, ScanWidth::Avx2}) {
+                int64_t count = 0;
+                EXPECT_EQ(Scan(width, data, count), expected) << size << " " << density;
+                EXPECT_EQ(count, int64_t(expected.size()));
+            }
+            if (size == 0)
+                continue;
+            for (char control : {'\r', '\t', '\0', '\x1f'}) {
+                std::string bad = data;
+                bad[random() % size] = control;
+                for (ScanWidth width : {ScanWidth::Bytes, ScanWidth::Sse2, ScanWidth::Avx2}) {
+                    int64_t count = 0;
+                    Scan(width, bad, count);
+                    EXPECT_EQ(count, -1) << size << " " << int(control);
+                }
+            }
+        }
+    }
+}
+
+TEST(ByteScanTest, ControlMasksMarkEveryByteBelowThirtyTwo)
+{
+    unsigned char block[64];
+    for (int i = 0; i < 64; ++i)
+        block[i] = (unsigned char)(i * 5);
+    const ControlMasks masks = ControlMasksOf(block);
+    for (int i = 0; i < 64; ++i) {
+        EXPECT_EQ((masks.controls >> i) & 1, uint64_t(block[i] < 32)) << i;
+        EXPECT_EQ((masks.lineFeeds >> i) & 1, uint64_t(block[i] == '\n')) << i;
+    }
+}
+
+} // namespace
+} // namespace tarnel
