@@ -101,8 +101,11 @@ bool TEnhWaveOut::Write(const uint8_t* data, size_t size)
     queue_.push_back(std::move(block));
     playing_ = true;
     closing_ = false;
-    if (!feed_->isActive())
+    if (!feed_->isActive()) {
         feed_->start();
+        // The first sound goes out as soon as the event loop runs, not a tick later.
+        QTimer::singleShot(0, this, &TEnhWaveOut::Feed);
+    }
     return true;
 }
 

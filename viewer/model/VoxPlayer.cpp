@@ -25,10 +25,20 @@ size_t ReadBlock(int fd, uint8_t* buffer, size_t size)
 
 } // namespace
 
+TVoxPlayer::~TVoxPlayer() { CloseSource(); }
+
+void TVoxPlayer::CloseSource()
+{
+    if (source_ >= 0)
+        ::close(source_);
+    source_ = -1;
+}
+
 bool TVoxPlayer::Play(const std::string& path)
 {
     if (!waveOut)
         return false;
+    CloseSource();
     // The blocks a reset hands back belong to the previous file: counted
     // against this one they would close the output under its first blocks.
     waveOut->OnDone = nullptr;
@@ -49,38 +59,50 @@ bool TVoxPlayer::Play(const std::string& path)
     const int fd = OpenRegularFileForReading(path);
     if (fd < 0)
         return false;
-    uint8_t block[kVoxBlockSize];
-    size_t got = ReadBlock(fd, block, sizeof block);
     VoxType coding = voxType;
     if (coding == VoxType::Euristic) {
-        const VoxGuess guess = GuessVoxCoding(block, got);
+        uint8_t first[kVoxBlockSize];
+        const size_t got = ReadBlock(fd, first, sizeof first);
+        const VoxGuess guess = GuessVoxCoding(first, got);
         if (guess == VoxGuess::NotVox) {
             ::close(fd);
             return false;
         }
         coding = guess == VoxGuess::Pcm ? VoxType::Pcm : VoxType::Adpcm;
+        ::lseek(fd, 0, SEEK_SET); // the first block is queued like the rest
     }
     playedAs_ = coding;
-    VoxAdpcmDecoder decoder; // predictor 2048, index 0; carried across blocks
-    uint8_t decoded[2 * kVoxBlockSize];
-    for (;;) {
-        ++queued_;
-        if (coding == VoxType::Pcm) {
-            waveOut->Write(block, got);
-        } else {
-            decoder.Decode(block, got, decoded);
-            waveOut->Write(decoded, 2 * got);
-        }
-        if (got < kVoxBlockSize)
-            break; // the last, maybe empty, block went out too
-        got = ReadBlock(fd, block, sizeof block);
+    decoder_ = VoxAdpcmDecoder(); // predictor 2048, index 0
+    source_ = fd;
+    for (int i = 0; i < kBlocksAhead && QueueNext(); ++i) {
     }
-    ::close(fd);
     return true;
+}
+
+bool TVoxPlayer::QueueNext()
+{
+    if (source_ < 0)
+        return false;
+    uint8_t block[kVoxBlockSize];
+    const size_t got = ReadBlock(source_, block, sizeof block);
+    bool queued;
+    if (playedAs_ == VoxType::Pcm) {
+        queued = waveOut->Write(block, got);
+    } else {
+        uint8_t decoded[2 * kVoxBlockSize];
+        decoder_.Decode(block, got, decoded);
+        queued = waveOut->Write(decoded, 2 * got);
+    }
+    queued_ += queued;
+    // The last, maybe empty, block went out; or no output takes blocks.
+    if (got < kVoxBlockSize || !queued)
+        CloseSource();
+    return source_ >= 0;
 }
 
 void TVoxPlayer::Stop()
 {
+    CloseSource();
     if (waveOut && waveOut->IsPlaying())
         waveOut->Reset();
 }
@@ -88,6 +110,8 @@ void TVoxPlayer::Stop()
 void TVoxPlayer::BlockDone()
 {
     --queued_;
+    if (QueueNext())
+        return;
     if (queued_ <= 0 && waveOut && waveOut->IsOpen())
         waveOut->Close();
 }

@@ -1,6 +1,8 @@
 #pragma once
 // TVoxPlayer: decides a VOX file's coding, decodes it in 1024-byte blocks and
 // queues every block on a wave output, which closes once the last is done.
+// The blocks are read and decoded a few ahead of the sound, as earlier ones
+// finish: an hour-long file starts as fast as a short one.
 #include "viewer/model/VoxDecoder.h"
 
 #include <cstddef>
@@ -31,6 +33,14 @@ public:
 
 class TVoxPlayer {
 public:
+    // Blocks queued ahead of the one sounding: 2 to 4 seconds of sound.
+    static constexpr int kBlocksAhead = 16;
+
+    TVoxPlayer() = default;
+    ~TVoxPlayer();
+    TVoxPlayer(const TVoxPlayer&) = delete;
+    TVoxPlayer& operator=(const TVoxPlayer&) = delete;
+
     VoxType voxType = VoxType::Euristic;
     int samples = 8000; // handed to the output before it opens
     WaveOutput* waveOut = nullptr;
@@ -47,10 +57,15 @@ public:
 
 private:
     void BlockDone();
+    // Reads, decodes and queues the next block; false once the file is done.
+    bool QueueNext();
+    void CloseSource();
 
     std::string lastFile_;
     int queued_ = 0;
     VoxType playedAs_ = VoxType::Adpcm;
+    int source_ = -1; // the file, while blocks of it are still to be queued
+    VoxAdpcmDecoder decoder_; // its state runs on across blocks
 };
 
 } // namespace tarnel

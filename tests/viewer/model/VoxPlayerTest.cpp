@@ -151,6 +151,44 @@ TEST_F(VoxPlayerTest, ANewFileStopsThePreviousAndItsBlocksDoNotCountAgainstTheNe
     EXPECT_EQ(out.closes, 2) << "stopping hands back the blocks; the last closes the output";
 }
 
+// A long recording is read a few blocks ahead of the sound: what comes out,
+// block by block, is the whole file decoded as one stream, the output closes
+// once after the last block, and stopping half way reads no further.
+TEST_F(VoxPlayerTest, ALongFileIsQueuedAFewBlocksAheadAndSoundsWhole)
+{
+    const int blocks = 3 * TVoxPlayer::kBlocksAhead + 5;
+    std::string noise(size_t(blocks) * 1024 + 300, '\0');
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 2654435761u) >> 13);
+    const std::string path = File("hour.vox", noise);
+    ASSERT_TRUE(player.Play(path));
+    EXPECT_EQ(int(out.queued.size()), TVoxPlayer::kBlocksAhead) << "the start reads only what it queues";
+    VoxAdpcmDecoder whole;
+    const std::vector<uint8_t> all = whole.Decode(reinterpret_cast<const uint8_t*>(noise.data()), noise.size());
+    std::vector<uint8_t> heard;
+    while (!out.queued.empty()) {
+        EXPECT_LE(int(out.queued.size()), TVoxPlayer::kBlocksAhead);
+        heard.insert(heard.end(), out.queued.front().begin(), out.queued.front().end());
+        out.queued.erase(out.queued.begin());
+        EXPECT_EQ(out.closes, 0);
+        out.OnDone();
+    }
+    EXPECT_EQ(heard, all);
+    EXPECT_EQ(out.closes, 1);
+    EXPECT_EQ(player.QueuedBlocks(), 0);
+
+    ASSERT_TRUE(player.Play(path));
+    for (int i = 0; i < 3; ++i) {
+        out.queued.erase(out.queued.begin());
+        out.OnDone();
+    }
+    player.Stop();
+    EXPECT_TRUE(out.queued.empty()) << "nothing is read after a stop";
+    EXPECT_EQ(out.closes, 2);
+    out.FinishAll();
+    EXPECT_TRUE(out.queued.empty());
+}
+
 TEST_F(VoxPlayerTest, AnOutputThatCannotOpenQueuesNothingAndNeverWaits)
 {
     out.refuseOpen = true;
