@@ -52,7 +52,7 @@ void BookmarkMenu::Replace(const std::vector<std::string>& paths)
 
 bool BookmarkMenu::AddFromPane(const TDirData& pane, UserMessages& messages)
 {
-    if (pane.ZipMode != 0) {
+    if (pane.InArchive()) {
         messages.Information("You can't bookmark a compressed file (yet).");
         return false;
     }

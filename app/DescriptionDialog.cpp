@@ -130,7 +130,7 @@ void DescriptionDialog::PasteClip()
 void RunDescribeCommand(TDirData& pane, PaneControls& controls, UserMessages& messages, QWidget* parent,
                         std::function<int(DescriptionDialog&)> run, const DisplayLocale& locale)
 {
-    if (pane.ZipMode > 0) {
+    if (pane.InArchive()) {
         messages.Information(kDescribeInArchiveText);
         return;
     }
@@ -174,7 +174,7 @@ void RunDescribeCommand(TDirData& pane, PaneControls& controls, UserMessages& me
             }
         }
     }
-    pane.Positions.Store(pane.PlaceKey(), controls.TopRow(), controls.CurrentRow());
+    pane.Positions.Store(pane.Key(), controls.TopRow(), controls.CurrentRow());
     RememberDirSizes(pane);
     RecordHistory(pane);
     ReadDirectory(pane, locale);

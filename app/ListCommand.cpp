@@ -150,14 +150,12 @@ int RunListCommand(const std::vector<std::string>& args, std::ostream& out, std:
     TDirData pane;
     pane.Controls = &controls;
     pane.Ascending = options.descending ? 0 : 1;
-    pane.Path = options.dir;
+    pane.MoveTo(PanePlace::Directory(options.dir));
     TZipMaster zip;
     zip.ShowMessage = [&err](const std::string& text) { err << "tarnel: " << text << '\n'; };
     std::string archive, inside;
     if (SplitArchivePath(options.dir, archive, inside)) {
-        pane.Path = archive;
-        pane.ZipMode = 1;
-        pane.ZipPath = inside;
+        pane.MoveTo(PanePlace::Archive(archive, inside));
         pane.ListArchive = [&](TDirData& listed, const std::string& filter, ExtensionList& patterns) {
             const std::string error = ListArchivePane(listed, filter, patterns, zip);
             if (!error.empty())

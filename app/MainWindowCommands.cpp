@@ -211,7 +211,7 @@ void MainWindow::DirPopupPopup(PaneView* pane, QPoint viewportPos)
     const int row = pane->CurrentRow();
     const TFileData* entry = row >= 0 && row < data.Count ? &data.Item(row) : nullptr;
     const bool isFile = entry && entry->Kind == fkFile;
-    Action("PopOpen")->setEnabled(isFile || (entry && entry->Kind == fkDirectory && data.ZipMode == 0));
+    Action("PopOpen")->setEnabled(isFile || (entry && entry->Kind == fkDirectory && !data.InArchive()));
     Action("PopView")->setEnabled(isFile && IsViewerExtension(entry->Name));
     Action("PopViewAsText")->setEnabled(isFile);
     quickGo_->FillDriveItems(quickDir_);
@@ -320,7 +320,7 @@ void MainWindow::HandlePrivateMessage(int message, qintptr wParam)
 void MainWindow::RefreshPane(PaneView* pane)
 {
     TDirData& data = pane->Data();
-    data.Positions.Store(data.PlaceKey(), pane->TopRow(), pane->CurrentRow());
+    data.Positions.Store(data.Key(), pane->TopRow(), pane->CurrentRow());
     RememberDirSizes(data);
     RecordHistory(data);
     ReadDirectory(data, locale_);

@@ -63,7 +63,7 @@ QString NewNameProblem(const QString& name)
 void StorePlace(PaneView& pane)
 {
     TDirData& data = pane.Data();
-    data.Positions.Store(data.PlaceKey(), pane.TopRow(), pane.CurrentRow());
+    data.Positions.Store(data.Key(), pane.TopRow(), pane.CurrentRow());
     RememberDirSizes(data);
 }
 

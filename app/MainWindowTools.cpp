@@ -13,7 +13,7 @@ namespace tarnel {
 
 void MainWindow::RunRenamer(PaneView* pane)
 {
-    if (pane->Data().ZipMode > 0) {
+    if (pane->Data().InArchive()) {
         ShowStatus("Working inside ZIP archives is not available yet");
         return;
     }

@@ -159,8 +159,8 @@ void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool a
         return;
     }
     std::string copy;
-    if (data.ZipMode > 0 && entry.Kind == fkFile)
-        copy = CopyZipMemberToTemp(data, entry, "sh", viewer_->ZipExtractor());
+    if (data.InArchive() && entry.Kind == fkFile)
+        copy = CopyZipMemberToTemp(data.Place(), entry.Name, "sh", viewer_->ZipExtractor());
     std::string file = copy.empty() ? AddPathDelimiter(data.Path) + entry.Name : copy;
     if (entry.Kind == fkDrive) // a drive row's name is its display text
         if (const Volume* drive = DriveOfRow(data, row))

@@ -94,9 +94,7 @@ void MainWindow::BTNToZipClick()
     if (made.empty())
         return;
     TDirData& other = ActivePane()->Other()->Data();
-    other.Path = made;
-    other.ZipMode = 1;
-    other.ZipPath.clear();
+    other.MoveTo(PanePlace::Archive(made));
     RecordHistory(other);
     ReadDirectory(other, locale_);
     if (EqualsIgnoreCase(AddPathDelimiter(other.Path), AddPathDelimiter(made)))

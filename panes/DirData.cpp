@@ -65,7 +65,7 @@ const DriveList& TDirData::DriveSource() const { return Drives ? *Drives : Syste
 
 void RememberDirSizes(const TDirData& pane)
 {
-    if (pane.ZipMode != 0)
+    if (pane.InArchive())
         return;
     for (int i = 0; i < pane.Count; ++i) {
         const TFileData& e = pane.Item(i);
@@ -77,13 +77,13 @@ void RememberDirSizes(const TDirData& pane)
 void RememberPlace(TDirData& pane)
 {
     if (pane.Controls)
-        pane.Positions.Store(pane.PlaceKey(), pane.Controls->TopRow(), pane.Controls->CurrentRow());
+        pane.Positions.Store(pane.Key(), pane.Controls->TopRow(), pane.Controls->CurrentRow());
     RememberDirSizes(pane);
 }
 
 void RecordHistory(TDirData& pane)
 {
-    HistoryEntry entry{AddPathDelimiter(pane.Path), pane.ZipPath, pane.ZipMode};
+    PanePlace entry = pane.Place().WithDelimiter();
     if (pane.HistoryIndex != -1 && pane.History[size_t(pane.HistoryIndex)] == entry)
         return;
     pane.History.resize(size_t(pane.HistoryIndex + 1));

@@ -3,6 +3,7 @@
 // files, drives), its place, and what it remembers of places it has left.
 #include "panes/FileData.h"
 #include "panes/PaneWorkers.h"
+#include "panes/Place.h"
 #include "panes/PlaceTables.h"
 #include "platform/Volumes.h"
 
@@ -12,6 +13,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include "panes/Place.h"
+
 #include <string>
 #include <vector>
 
@@ -21,18 +24,12 @@ class PaneControls;
 class ExtensionList;
 struct TDirData;
 
-// A visited place. Kept as a struct: "?" may occur in a Linux path.
-struct HistoryEntry {
-    std::string path;
-    std::string zipPath;
-    int zipMode = 0;
-    bool operator==(const HistoryEntry&) const = default;
-};
-
 // Fills the listing of a pane that shows the inside of an archive.
 using ArchivePaneLister = std::function<void(TDirData& pane, const std::string& filter, ExtensionList& patterns)>;
 
-struct TDirData {
+// A pane's listing at its place; the place's parts are the pane's own
+// fields (Path, ZipMode, ZipPath), read and set as one through Place().
+struct TDirData : PanePlace {
     static constexpr int kInitialCapacity = 8192;
     static constexpr int kHistoryLimit = 20;
 
@@ -55,12 +52,9 @@ struct TDirData {
     std::mutex IconMutex;
 
     uint8_t Ascending = 1;
-    std::string Path;
-    int ZipMode = 0;
-    std::string ZipPath;
 
     TDirPos Positions;
-    std::vector<HistoryEntry> History;
+    std::vector<PanePlace> History; // each Path ends in "/"
     int HistoryIndex = -1;
     std::array<int, 3> BestWidths{10, 10, 10};
 
@@ -112,7 +106,8 @@ struct TDirData {
     void ClearEntries();
     void StopWorkers();
     const DriveList& DriveSource() const;
-    std::string PlaceKey() const { return Path + ZipPath; }
+    const PanePlace& Place() const { return *this; }
+    void MoveTo(const PanePlace& place) { static_cast<PanePlace&>(*this) = place; }
 
 private:
     void LetGo(std::unique_ptr<PaneWorker>& worker);

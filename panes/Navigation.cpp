@@ -23,10 +23,7 @@ bool EndsWithZip(const std::string& name)
 
 void MoveToHistoryEntry(TDirData& pane, const DisplayLocale& locale)
 {
-    const HistoryEntry& entry = pane.History[size_t(pane.HistoryIndex)];
-    pane.Path = entry.path;
-    pane.ZipPath = entry.zipPath;
-    pane.ZipMode = entry.zipMode;
+    pane.MoveTo(pane.History[size_t(pane.HistoryIndex)]);
     ReadDirectory(pane, locale);
     if (pane.Controls)
         pane.Controls->HistoryChanged();
@@ -49,47 +46,21 @@ OpenResult OpenEntry(TDirData& pane, int currentRow, const DisplayLocale& locale
         return OpenResult::Moved;
     }
     if (kind == fkDirectory) {
-        if (pane.ZipMode <= 0)
-            pane.Path = AddPathDelimiter(pane.Path) + name;
-        else
-            pane.ZipPath += name + "/";
+        pane.MoveTo(pane.Child(name));
     } else if (kind == fkDrive) {
         const size_t k = size_t(currentRow - pane.DirCount - pane.FileCount);
         const DriveList& drives = pane.DriveSource();
-        pane.Path = k < drives.size() ? drives[k].root : "/";
-        pane.ZipPath.clear();
-        pane.ZipMode = 0;
-    } else { // an archive
-        pane.Path = AddPathDelimiter(pane.Path) + name;
-        ++pane.ZipMode;
-        pane.ZipPath.clear();
+        pane.MoveTo(PanePlace::Directory(k < drives.size() ? drives[k].root : "/"));
+    } else { // an archive: its folders below the one the pane shows
+        PanePlace archive = PanePlace::Archive(AddPathDelimiter(pane.Path) + name);
+        archive.ZipMode = pane.ZipMode + 1;
+        pane.MoveTo(archive);
     }
     RecordAndRead(pane, locale);
     return OpenResult::Moved;
 }
 
-void StepToParent(TDirData& pane)
-{
-    if (pane.ZipMode > 0) {
-        if (!pane.ZipPath.empty()) {
-            pane.ZipPath.pop_back();
-            const size_t slash = pane.ZipPath.rfind('/');
-            pane.ZipPath.erase(slash == std::string::npos ? 0 : slash + 1);
-        } else {
-            --pane.ZipMode;
-        }
-    }
-    if (pane.ZipMode == 0) {
-        std::string path = pane.Path;
-        if (path.size() > 1 && path.back() == '/')
-            path.pop_back();
-        const size_t slash = path.rfind('/');
-        path.erase(slash == std::string::npos ? 0 : slash + 1);
-        pane.Path = path.empty() ? "/" : path;
-    }
-    if (pane.Path.size() > 1 && pane.Path.back() == '/')
-        pane.Path.pop_back();
-}
+void StepToParent(TDirData& pane) { pane.MoveTo(pane.Parent()); }
 
 void GoToParent(TDirData& pane, const DisplayLocale& locale)
 {
@@ -99,18 +70,14 @@ void GoToParent(TDirData& pane, const DisplayLocale& locale)
 
 void GoToRoot(TDirData& pane, const DisplayLocale& locale)
 {
-    pane.Path = VolumeRootOf(pane.Path);
-    pane.ZipMode = 0;
-    pane.ZipPath.clear();
+    pane.MoveTo(PanePlace::Directory(VolumeRootOf(pane.Path)));
     RecordAndRead(pane, locale);
 }
 
 void GoToDrive(TDirData& pane, const std::string& volumeRoot, const DisplayLocale& locale)
 {
     RememberPlace(pane);
-    pane.Path = volumeRoot;
-    pane.ZipPath.clear();
-    pane.ZipMode = 0;
+    pane.MoveTo(PanePlace::Directory(volumeRoot));
     RecordAndRead(pane, locale);
 }
 
@@ -140,18 +107,14 @@ void GoToOther(TDirData& target, TDirData& source, const DisplayLocale& locale)
 {
     RememberPlace(source);
     RememberPlace(target);
-    target.ZipMode = source.ZipMode;
-    target.Path = source.Path;
-    target.ZipPath = source.ZipPath;
+    target.MoveTo(source.Place());
     RecordAndRead(target, locale);
 }
 
 void GoToDirectory(TDirData& pane, const std::string& directory, const DisplayLocale& locale)
 {
     RememberPlace(pane);
-    pane.ZipMode = 0;
-    pane.ZipPath.clear();
-    pane.Path = AddPathDelimiter(directory);
+    pane.MoveTo(PanePlace::Directory(AddPathDelimiter(directory)));
     RecordAndRead(pane, locale);
 }
 
@@ -164,9 +127,7 @@ void Refresh(TDirData& active, TDirData& left, TDirData& right, const DisplayLoc
 
 std::string CopyPathText(const TDirData& pane, int currentRow, bool currentSelected)
 {
-    std::string text = AddPathDelimiter(pane.Path);
-    if (pane.ZipMode > 0)
-        text += pane.ZipPath;
+    std::string text = pane.Text();
     if (currentSelected && currentRow >= 0 && currentRow < pane.Count) {
         const TFileData& e = pane.Item(currentRow);
         if (e.Kind == fkDirectory || e.Kind == fkFile)

@@ -16,10 +16,7 @@ namespace {
 
 void ShowPathLabel(TDirData& pane, PaneControls& controls)
 {
-    std::string caption = pane.Path;
-    if (pane.ZipMode > 0)
-        caption += pane.ZipPath; // "/" is this platform's separator inside and outside archives
-    controls.SetPathLabel(caption);
+    controls.SetPathLabel(pane.Text()); // "/" is this platform's separator inside and outside archives
 }
 
 void Describe(TFileData& entry, const DescriptionList& descriptions)
@@ -86,7 +83,7 @@ void AppendDrives(TDirData& pane)
 // Out-of-range remembered rows are ignored: the list keeps the sort's position.
 void RestorePosition(TDirData& pane, PaneControls& controls)
 {
-    const std::string key = pane.PlaceKey();
+    const std::string key = pane.Key();
     const int top = pane.Positions.TopIndexOf(key);
     if (top >= 0 && top < pane.Count)
         controls.SetTopRow(top);
@@ -121,7 +118,7 @@ void ReadDirectory(TDirData& pane, const DisplayLocale& locale)
     pane.StopWorkers();
 
     DescriptionList descriptions;
-    if (pane.ZipMode <= 0)
+    if (!pane.InArchive())
         LoadDescriptions(AddPathDelimiter(pane.Path), descriptions);
 
     pane.Path = AddPathDelimiter(pane.Path);
@@ -137,7 +134,7 @@ void ReadDirectory(TDirData& pane, const DisplayLocale& locale)
     patterns.AddPattern(filter);
 
     controls.BeginUpdate();
-    if (pane.ZipMode < 1)
+    if (!pane.InArchive())
         ReadDisk(pane, filter, patterns, descriptions);
     else if (pane.ListArchive)
         pane.ListArchive(pane, filter, patterns);
@@ -151,7 +148,7 @@ void ReadDirectory(TDirData& pane, const DisplayLocale& locale)
     controls.EndUpdate();
 
     controls.SetFilterItems(patterns.Items());
-    if (pane.ZipMode == 0 && pane.Workers) {
+    if (!pane.InArchive() && pane.Workers) {
         pane.IconThread = pane.Workers->StartIconThread(pane, pane.IconMutex, pane.Path);
         pane.SizeThread = pane.Workers->StartSizeThread(pane, pane.IconMutex, pane.Path);
     }

@@ -71,7 +71,7 @@ ZipOperationResult FromArchive(int code, const ZipSide& source, const ZipSide& t
         return {};
     }
     OpenArchive(zip, source.ArchiveFile(), ui);
-    zip.ExtrBaseDir = target.path;
+    zip.ExtrBaseDir = target.Path;
     if (code == kDelete) {
         DeleteMembers(zip, files);
         return {true, false};
@@ -91,9 +91,9 @@ ZipOperationResult IntoArchive(int code, const ZipSide& source, const ZipSide& t
                                const std::vector<std::string>& files, TZipMaster& zip, ZipOperationUi& ui)
 {
     OpenArchive(zip, target.ArchiveFile(), ui);
-    WorkingDirectory here(source.path);
+    WorkingDirectory here(source.Path);
     if (!here.Entered()) {
-        ui.Error("Cannot enter the folder " + source.path);
+        ui.Error("Cannot enter the folder " + source.Path);
         return {};
     }
     zip.AddOptions = {AddOpt::AddDirNames, AddOpt::AddRecurseDirs, AddOpt::AddHiddenFiles};
@@ -106,12 +106,7 @@ ZipOperationResult IntoArchive(int code, const ZipSide& source, const ZipSide& t
 
 } // namespace
 
-std::string ZipSide::ArchiveFile() const
-{
-    return path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
-}
-
-ZipSide SideOf(const TDirData& pane) { return {AddPathDelimiter(pane.Path), pane.ZipMode, pane.ZipPath}; }
+ZipSide SideOf(const TDirData& pane) { return pane.Place().WithDelimiter(); }
 
 bool IsZipOperation(int code, const ZipSide& source, const ZipSide& target)
 {
@@ -120,7 +115,7 @@ bool IsZipOperation(int code, const ZipSide& source, const ZipSide& target)
 
 std::vector<std::string> ZipFileList(const TDirData& pane, const std::vector<int>& rows)
 {
-    const std::string prefix = pane.ZipMode > 0 ? pane.ZipPath : std::string();
+    const std::string prefix = pane.InArchive() ? pane.ZipPath : std::string();
     std::vector<std::string> files;
     for (const int row : rows) {
         if (row < 0 || row >= pane.Count)

@@ -2,6 +2,8 @@
 // Copy, move and delete when one of the panes shows an archive: members are
 // extracted into the other pane's folder, files added to the other pane's
 // archive, members deleted, all through the one archive driver.
+#include "panes/Place.h"
+
 #include <string>
 #include <vector>
 
@@ -23,14 +25,9 @@ public:
     virtual bool Confirm(const std::string& text) = 0; // Yes / No
 };
 
-// A pane's place, copied: a question's event loop may replace the listing.
-struct ZipSide {
-    std::string path; // with its trailing "/"; the archive's own path inside one
-    int zipMode = 0;
-    std::string zipPath;
-    bool InArchive() const { return zipMode > 0; }
-    std::string ArchiveFile() const;
-};
+// A side of an operation is the pane's place, copied (a question's event
+// loop may replace the listing), with its Path ending in "/".
+using ZipSide = PanePlace;
 ZipSide SideOf(const TDirData& pane);
 
 // True when the operation (copy 2, move 1, delete 3, rename 4, properties

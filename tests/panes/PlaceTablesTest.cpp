@@ -69,7 +69,7 @@ TEST(History, TwentyPlacesNoRepeatsAndForwardEntriesDropped)
         RecordHistory(f.pane);
     }
     ASSERT_EQ(f.pane.History.size(), 20u);
-    EXPECT_EQ(f.pane.History.front().path, "/p1/");
+    EXPECT_EQ(f.pane.History.front().Path, "/p1/");
     EXPECT_EQ(f.pane.HistoryIndex, 19);
     RecordHistory(f.pane); // the same place again: nothing added
     EXPECT_EQ(f.pane.History.size(), 20u);
@@ -77,6 +77,6 @@ TEST(History, TwentyPlacesNoRepeatsAndForwardEntriesDropped)
     f.pane.Path = "/elsewhere?odd/";
     RecordHistory(f.pane);
     EXPECT_EQ(f.pane.History.size(), 19u);
-    EXPECT_EQ(f.pane.History.back().path, "/elsewhere?odd/");
+    EXPECT_EQ(f.pane.History.back().Path, "/elsewhere?odd/");
     EXPECT_EQ(f.pane.HistoryIndex, 18);
 }

@@ -134,7 +134,7 @@ TEST_F(ReadDirectoryTest, ReturningRestoresTopAndCurrentRowWithNothingSelected)
     EXPECT_EQ(controls.SelectedCount(), 0);
     EXPECT_EQ(pane.History.size(), 1u);
 
-    pane.Positions.Store(pane.PlaceKey(), 500, 900); // out of range: ignored
+    pane.Positions.Store(pane.Key(), 500, 900); // out of range: ignored
     controls.topRow = 0;
     controls.currentRow = -1;
     ReadDirectory(pane);

@@ -6,8 +6,7 @@
 
 namespace tarnel {
 
-struct TDirData;
-struct TFileData;
+struct PanePlace;
 
 // The ZIP driver's single-member extraction: member (its path inside the
 // archive, "/" separated) of the archive file into targetDir, stored folder
@@ -20,17 +19,17 @@ using ZipMemberExtractor =
 // cannot be made.
 std::string MemberCopyDirectory(const std::string& subfolder, std::string& error);
 
-// Copies the file entry of a pane that shows an archive into
-// orvtmp/<subfolder>/ and returns the copy's full path; "" when no copy was
-// made (no extractor yet, the driver failed, the directory is unusable).
-std::string CopyZipMemberToTemp(const TDirData& pane, const TFileData& entry, const std::string& subfolder,
+// Copies the member named name in the folder of an archive that place shows
+// into orvtmp/<subfolder>/ and returns the copy's full path; "" when no copy
+// was made (no extractor yet, the driver failed, the directory is unusable).
+std::string CopyZipMemberToTemp(const PanePlace& place, const std::string& name, const std::string& subfolder,
                                 const ZipMemberExtractor& extract);
 
 // The viewer's copy: orvtmp/vw/<name>. It stays until the viewer is cleared.
-inline std::string ExtractZipMemberForViewing(const TDirData& pane, const TFileData& entry,
+inline std::string ExtractZipMemberForViewing(const PanePlace& place, const std::string& name,
                                               const ZipMemberExtractor& extract)
 {
-    return CopyZipMemberToTemp(pane, entry, "vw", extract);
+    return CopyZipMemberToTemp(place, name, "vw", extract);
 }
 
 } // namespace tarnel

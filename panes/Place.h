@@ -1,0 +1,36 @@
+#pragma once
+// Where a pane is: a directory, or a folder inside a ZIP archive. One value,
+// compared, stored in the history and handed to the file operations and the
+// viewer whole, so that no caller reads the three parts on its own.
+#include <string>
+
+namespace tarnel {
+
+struct PanePlace {
+    std::string Path;    // the directory; inside an archive, the archive file itself
+    int ZipMode = 0;     // 0 on disk; 1 and more inside the archive at Path
+    std::string ZipPath; // the folder inside the archive: "" or "a/b/"
+
+    static PanePlace Directory(std::string path) { return {std::move(path), 0, {}}; }
+    static PanePlace Archive(std::string file, std::string inside = {}) { return {std::move(file), 1, std::move(inside)}; }
+
+    bool InArchive() const { return ZipMode > 0; }
+    // The archive file without a trailing "/" (or the directory, on disk).
+    std::string ArchiveFile() const;
+    // The folder name below this place, on disk or inside the archive.
+    PanePlace Child(const std::string& name) const;
+    // One step up: out of a folder inside the archive, out of the archive,
+    // or to the parent directory; "/" stays "/".
+    PanePlace Parent() const;
+    // The same place with its directory ending in "/", as the history keeps it.
+    PanePlace WithDelimiter() const;
+    // What the list positions of the place are stored under.
+    std::string Key() const { return Path + ZipPath; }
+    // The place as the user reads it: the directory, or the archive's path
+    // followed by the folder inside it.
+    std::string Text() const;
+
+    bool operator==(const PanePlace&) const = default;
+};
+
+} // namespace tarnel
