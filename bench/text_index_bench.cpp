@@ -8,6 +8,7 @@
 #include "viewer/model/TextLines.h"
 #include "viewer/model/TextSearch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,12 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 const char kNeedle[] = "Zq7#needle!%"; // 12 bytes
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
@@ -71,6 +78,7 @@ void MakeFile(const std::string& path, int64_t size)
         (void)!::write(fd, block.data(), size_t(take));
         written += take;
     }
+    ::fsync(fd); // no write-back of a fresh gigabyte competes with the timed rounds
     ::close(fd);
 }
 
@@ -124,7 +132,8 @@ int main(int argc, char** argv)
     TextFile file;
     if (!file.Open(path))
         return 1;
-    for (int round = 0; round < 3; ++round) {
+    std::vector<double> indexRatios, searchRatios;
+    for (int round = 0; round < 5; ++round) {
         double wcTime = 0;
         const std::string wcLines = Run("wc -l < '" + path + "'", wcTime);
         const auto start = Clock::now();
@@ -136,9 +145,10 @@ int main(int argc, char** argv)
         std::printf("index:  wc -l %.3f s (%s lines)   ours %.3f s (%lld lines)   ratio %.2f   memory %.2f bytes/line\n",
                     wcTime, wcLines.c_str(), ours, static_cast<long long>(lines), ours / wcTime,
                     double(index.MemoryBytes()) / double(lines));
+        indexRatios.push_back(ours / wcTime);
     }
 
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 5; ++round) {
         double grepTime = 0;
         const std::string grepCount = Run(std::string("grep -c -F '") + kNeedle + "' '" + path + "'", grepTime);
         const auto start = Clock::now();
@@ -151,7 +161,10 @@ int main(int argc, char** argv)
         const double ours = Seconds(start);
         std::printf("search: grep -c -F %.3f s (%s)   ours %.3f s (%lld matches)   ratio %.2f\n", grepTime,
                     grepCount.c_str(), ours, static_cast<long long>(matches), ours / grepTime);
+        searchRatios.push_back(ours / grepTime);
     }
+    std::printf("median ratios: index %.2f (target 2)   search %.2f (target 2)\n", Median(indexRatios),
+                Median(searchRatios));
     const auto ruleStart = Clock::now();
     std::printf("partial-match rule: %lld matches (%.1f s)\n",
                 static_cast<long long>(CountByPartialMatches(file, kNeedle)), Seconds(ruleStart));

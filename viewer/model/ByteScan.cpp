@@ -16,6 +16,7 @@ ControlMasks MasksByByte(const unsigned char* data, size_t size)
     ControlMasks masks;
     for (size_t i = 0; i < size; ++i) {
         masks.lineFeeds |= uint64_t(data[i] == '\n') << i;
+        masks.returns |= uint64_t(data[i] == '\r') << i;
         masks.controls |= uint64_t(data[i] < 32) << i;
     }
     return masks;
@@ -24,11 +25,12 @@ ControlMasks MasksByByte(const unsigned char* data, size_t size)
 #if defined(__x86_64__)
 inline ControlMasks MasksSse2(const unsigned char* data)
 {
-    const __m128i limit = _mm_set1_epi8(31), lineFeed = _mm_set1_epi8('\n');
+    const __m128i limit = _mm_set1_epi8(31), lineFeed = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
     ControlMasks masks;
     for (int part = 0; part < 4; ++part) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * part));
         masks.lineFeeds |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(x, lineFeed)))) << (16 * part);
+        masks.returns |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(x, cr)))) << (16 * part);
         masks.controls |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(x, limit), limit))))
                           << (16 * part);
     }
@@ -47,74 +49,139 @@ bool HasAvx2()
 }
 #endif
 
-// Writes the offsets of the set bits of a block's mask from write on, eight
+// Writes the offsets of the set bits of a block's mask from write on, four
 // at a time without a branch per bit: text has about one line feed a block,
 // and a branch on each would be mispredicted half the time. Returns the new
-// end of the list.
+// end of the list; up to three entries past it are written over.
 [[gnu::always_inline]] inline uint32_t* WriteBits(uint64_t bits, uint32_t block, uint32_t* write)
 {
     uint32_t* const end = write + std::popcount(bits);
-    do { // eight writes even for none: cheaper than a branch
-#pragma GCC unroll 8
-        for (int k = 0; k < 8; ++k) {
+    do { // four writes even for none: cheaper than a branch
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) {
             write[k] = block + uint32_t(std::countr_zero(bits));
             bits &= bits - 1;
             asm("" : "+r"(bits)); // or the compiler brings back a branch per bit
         }
-        write += 8;
+        write += 4;
     } while (bits);
     return end;
 }
 
-int64_t FindByByte(const unsigned char* data, uint32_t size, uint32_t* out, uint32_t block = 0)
-{
-    uint32_t* next = out;
-    for (; block < size; block += 64) {
-        const ControlMasks masks = MasksByByte(data + block, std::min<uint32_t>(64, size - block));
-        if (masks.controls != masks.lineFeeds)
+// What the blocks of a piece held, gathered as they go by and judged once at
+// the end.
+struct LineEndCheck {
+    uint64_t others = 0;   // control bytes other than line ends
+    uint64_t unpaired = 0; // CRs not followed by a line feed, line feeds not after a CR
+    uint64_t returns = 0;
+    uint64_t carry = 0;    // a CR in the last byte of the block before
+
+    void Add(uint64_t lineFeeds, uint64_t returnBits)
+    {
+        unpaired |= ((returnBits << 1) | carry) ^ lineFeeds;
+        returns |= returnBits;
+        carry = returnBits >> 63;
+    }
+    // The count, or -1 when the piece is neither pure line feeds nor pure CR LF.
+    int64_t Result(int64_t count, bool& crLf) const
+    {
+        crLf = returns != 0;
+        if (others || (crLf && (unpaired || carry)))
             return -1;
+        return count;
+    }
+};
+
+void AddByByte(const unsigned char* data, uint32_t size, uint32_t block, uint32_t*& next, LineEndCheck& check)
+{
+    for (; block < size; block += 64) {
+        const uint32_t length = std::min<uint32_t>(64, size - block);
+        const ControlMasks masks = MasksByByte(data + block, length);
+        check.others |= masks.controls & ~(masks.lineFeeds | masks.returns);
+        check.Add(masks.lineFeeds, masks.returns);
+        if (length < 64)
+            check.carry = (masks.returns >> (length - 1)) & 1; // a CR last in the piece
         next = WriteBits(masks.lineFeeds, block, next);
     }
-    return next - out;
+}
+
+int64_t FindByByte(const unsigned char* data, uint32_t size, uint32_t* out, bool& crLf)
+{
+    LineEndCheck check;
+    uint32_t* next = out;
+    AddByByte(data, size, 0, next, check);
+    return check.Result(next - out, crLf);
 }
 
 #if defined(__x86_64__)
 // The other control bytes are gathered in a vector and looked at once at
-// the end, which leaves one test and one mask per 32 bytes.
-TARNEL_AVX2 int64_t FindAvx2(const unsigned char* data, uint32_t size, uint32_t* out)
+// the end: a block costs its compares, four masks and the writes.
+TARNEL_AVX2 int64_t FindAvx2(const unsigned char* data, uint32_t size, uint32_t* out, bool& crLf)
 {
-    const __m256i limit = _mm256_set1_epi8(31), lineFeed = _mm256_set1_epi8('\n');
+    const __m256i limit = _mm256_set1_epi8(31), lineFeed = _mm256_set1_epi8('\n'), cr = _mm256_set1_epi8('\r');
     __m256i others = _mm256_setzero_si256();
+    LineEndCheck check;
     uint32_t* next = out;
     uint32_t block = 0;
     for (; block + 64 <= size; block += 64) {
         const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + block));
         const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + block + 32));
         const __m256i lowFeeds = _mm256_cmpeq_epi8(low, lineFeed), highFeeds = _mm256_cmpeq_epi8(high, lineFeed);
+        const __m256i lowReturns = _mm256_cmpeq_epi8(low, cr), highReturns = _mm256_cmpeq_epi8(high, cr);
         const __m256i lowControls = _mm256_cmpeq_epi8(_mm256_max_epu8(low, limit), limit);
         const __m256i highControls = _mm256_cmpeq_epi8(_mm256_max_epu8(high, limit), limit);
-        others = _mm256_or_si256(others, _mm256_or_si256(_mm256_andnot_si256(lowFeeds, lowControls),
-                                                         _mm256_andnot_si256(highFeeds, highControls)));
-        next = WriteBits(Bits(lowFeeds) | Bits(highFeeds) << 32, block, next);
+        others = _mm256_or_si256(
+            others, _mm256_or_si256(_mm256_andnot_si256(_mm256_or_si256(lowFeeds, lowReturns), lowControls),
+                                    _mm256_andnot_si256(_mm256_or_si256(highFeeds, highReturns), highControls)));
+        const uint64_t lineFeeds = Bits(lowFeeds) | Bits(highFeeds) << 32;
+        check.Add(lineFeeds, Bits(lowReturns) | Bits(highReturns) << 32);
+        next = WriteBits(lineFeeds, block, next);
     }
-    if (!_mm256_testz_si256(others, others))
-        return -1;
-    const int64_t tail = FindByByte(data, size, next, block);
-    return tail < 0 ? -1 : next - out + tail;
+    check.others = _mm256_testz_si256(others, others) ? 0 : 1;
+    AddByByte(data, size, block, next, check);
+    return check.Result(next - out, crLf);
 }
 
-int64_t FindSse2(const unsigned char* data, uint32_t size, uint32_t* out)
+#define TARNEL_AVX512 [[gnu::target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt")]]
+
+// With 64-byte vectors the compares give the masks themselves.
+TARNEL_AVX512 int64_t FindAvx512(const unsigned char* data, uint32_t size, uint32_t* out, bool& crLf)
 {
+    const __m512i limit = _mm512_set1_epi8(31), lineFeed = _mm512_set1_epi8('\n'), cr = _mm512_set1_epi8('\r');
+    LineEndCheck check;
+    uint32_t* next = out;
+    uint32_t block = 0;
+    for (; block + 64 <= size; block += 64) {
+        const __m512i x = _mm512_loadu_si512(data + block);
+        const uint64_t lineFeeds = _mm512_cmpeq_epi8_mask(x, lineFeed);
+        const uint64_t returns = _mm512_cmpeq_epi8_mask(x, cr);
+        check.others |= _mm512_cmple_epu8_mask(x, limit) & ~(lineFeeds | returns);
+        check.Add(lineFeeds, returns);
+        next = WriteBits(lineFeeds, block, next);
+    }
+    AddByByte(data, size, block, next, check);
+    return check.Result(next - out, crLf);
+}
+
+bool HasAvx512()
+{
+    static const bool has = HasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return has;
+}
+
+int64_t FindSse2(const unsigned char* data, uint32_t size, uint32_t* out, bool& crLf)
+{
+    LineEndCheck check;
     uint32_t* next = out;
     uint32_t block = 0;
     for (; block + 64 <= size; block += 64) {
         const ControlMasks masks = MasksSse2(data + block);
-        if (masks.controls != masks.lineFeeds)
-            return -1;
+        check.others |= masks.controls & ~(masks.lineFeeds | masks.returns);
+        check.Add(masks.lineFeeds, masks.returns);
         next = WriteBits(masks.lineFeeds, block, next);
     }
-    const int64_t tail = FindByByte(data, size, next, block);
-    return tail < 0 ? -1 : next - out + tail;
+    AddByByte(data, size, block, next, check);
+    return check.Result(next - out, crLf);
 }
 #endif
 
@@ -129,21 +196,23 @@ ControlMasks ControlMasksOf(const unsigned char* block)
 #endif
 }
 
-int64_t FindLineFeeds(const unsigned char* data, uint32_t size, uint32_t* out)
+int64_t FindLineFeeds(const unsigned char* data, uint32_t size, uint32_t* out, bool& crLf)
 {
-    return FindLineFeedsWith(ScanWidth::Avx2, data, size, out);
+    return FindLineFeedsWith(ScanWidth::Avx512, data, size, out, crLf);
 }
 
-int64_t FindLineFeedsWith(ScanWidth width, const unsigned char* data, uint32_t size, uint32_t* out)
+int64_t FindLineFeedsWith(ScanWidth width, const unsigned char* data, uint32_t size, uint32_t* out, bool& crLf)
 {
 #if defined(__x86_64__)
-    if (width == ScanWidth::Avx2 && HasAvx2())
-        return FindAvx2(data, size, out);
+    if (width == ScanWidth::Avx512 && HasAvx512())
+        return FindAvx512(data, size, out, crLf);
+    if ((width == ScanWidth::Avx2 || width == ScanWidth::Avx512) && HasAvx2())
+        return FindAvx2(data, size, out, crLf);
     if (width != ScanWidth::Bytes)
-        return FindSse2(data, size, out);
+        return FindSse2(data, size, out, crLf);
 #endif
     (void)width;
-    return FindByByte(data, size, out);
+    return FindByByte(data, size, out, crLf);
 }
 
 } // namespace tarnel

@@ -117,17 +117,19 @@ void LineScanner::Feed(const unsigned char* data, size_t size)
     }
 }
 
-// The bulk of most text: plain bytes and line feeds, unwrapped. Every line
-// feed but one in the piece's last byte (which waits to see whether a CR
-// follows) starts a line right after it; the widths are the gaps between
-// them. False, with nothing done, for any other piece.
+// The bulk of most text: plain bytes ended by line feeds, or by CR LF
+// pairs, unwrapped. Every line feed starts a line right after it, but with
+// bare line feeds one in the piece's last byte waits to see whether a CR
+// follows (LF CR is one line end too); the widths are the gaps between them.
+// False, with nothing done, for any other piece.
 bool LineScanner::FeedPlainLines(const unsigned char* data, size_t size)
 {
     if (options_.mode == VM_WORDWRAP || (pending_ && pendingByte_ != '\n'))
         return false;
     const uint32_t* const at = lineFeeds_.get();
-    const int64_t count = FindLineFeeds(data, uint32_t(size), lineFeeds_.get());
-    if (count < 0)
+    bool crLf = false;
+    const int64_t count = FindLineFeeds(data, uint32_t(size), lineFeeds_.get(), crLf);
+    if (count < 0 || (crLf && pending_)) // a CR right after a line feed: LF CR
         return false;
     if (pending_) { // the line feed before this piece ends its line here
         EndLine(offset_);
@@ -138,15 +140,16 @@ bool LineScanner::FeedPlainLines(const unsigned char* data, size_t size)
         offset_ += int64_t(size);
         return true;
     }
-    int64_t widest = std::max(maxWidth_, column_ + at[0]);
+    const int64_t endBytes = crLf ? 2 : 1;
+    int64_t widest = std::max(maxWidth_, column_ + at[0] - (endBytes - 1));
     for (int64_t k = 1; k < count; ++k)
-        widest = std::max(widest, int64_t(at[k]) - int64_t(at[k - 1]) - 1);
+        widest = std::max(widest, int64_t(at[k]) - int64_t(at[k - 1]) - endBytes);
     maxWidth_ = widest;
     const size_t last = at[count - 1];
-    pending_ = last == size - 1;
+    pending_ = !crLf && last == size - 1;
     pendingByte_ = '\n';
     starts_.AppendOffsets(offset_ + 1, at, size_t(pending_ ? count - 1 : count));
-    column_ = pending_ ? 0 : int64_t(size - 1 - last);
+    column_ = int64_t(size - 1 - last);
     offset_ += int64_t(size);
     return true;
 }

@@ -9,11 +9,14 @@
 namespace tarnel {
 namespace {
 
-std::vector<uint32_t> Scan(ScanWidth width, const std::string& data, int64_t& count)
+std::vector<uint32_t> Scan(ScanWidth width, const std::string& data, int64_t& count, bool* crLf = nullptr)
 {
     std::vector<uint32_t> out(data.size() + 8);
+    bool pairs = false;
     count = FindLineFeedsWith(width, reinterpret_cast<const unsigned char*>(data.data()), uint32_t(data.size()),
-                              out.data());
+                              out.data(), pairs);
+    if (crLf)
+        *crLf = pairs;
     out.resize(size_t(std::max<int64_t>(count, 0)));
     return out;
 }
@@ -33,21 +36,57 @@ TEST(ByteScanTest, EveryWidthFindsTheLineFeedsAndStopsAtOtherControls)
                 if (data[i] == '\n')
                     expected.push_back(uint32_t(i));
             }
-            for (ScanWidth width : {ScanWidth::Bytes, ScanWidth::Sse2, ScanWidth::Avx2}) {
+            for (ScanWidth width : {ScanWidth::Bytes, ScanWidth::Sse2, ScanWidth::Avx2, ScanWidth::Avx512}) {
                 int64_t count = 0;
                 EXPECT_EQ(Scan(width, data, count), expected) << size << " " << density;
                 EXPECT_EQ(count, int64_t(expected.size()));
             }
             if (size == 0)
                 continue;
-            for (char control : {'\r', '\t', '\0', '\x1f'}) {
+            for (char control : {'\r', '\t', '\0', '\x1f'}) { // a lone CR too
                 std::string bad = data;
                 bad[random() % size] = control;
-                for (ScanWidth width : {ScanWidth::Bytes, ScanWidth::Sse2, ScanWidth::Avx2}) {
+                for (ScanWidth width : {ScanWidth::Bytes, ScanWidth::Sse2, ScanWidth::Avx2, ScanWidth::Avx512}) {
                     int64_t count = 0;
                     Scan(width, bad, count);
                     EXPECT_EQ(count, -1) << size << " " << int(control);
                 }
+            }
+        }
+    }
+}
+
+// CR LF pairs are line ends as good as line feeds; a pair broken anywhere,
+// at a block's edge or the piece's end included, is not.
+TEST(ByteScanTest, CrLfPairsAreFoundAndABrokenPairIsNot)
+{
+    std::mt19937 random(4);
+    for (size_t size : {2, 63, 64, 65, 128, 129, 1000, 16384}) {
+        std::string data(size, 'x');
+        std::vector<uint32_t> expected;
+        for (size_t i = 1; i < size; ++i)
+            if (random() % 9 == 0 && data[i - 1] != '\n') {
+                data[i - 1] = '\r';
+                data[i] = '\n';
+            }
+        if (size >= 66) { // a pair across the first block's edge
+            data.replace(62, 4, "x\r\nx");
+        }
+        expected.clear();
+        for (size_t i = 0; i < size; ++i)
+            if (data[i] == '\n')
+                expected.push_back(uint32_t(i));
+        const bool anyPair = !expected.empty();
+        for (ScanWidth width : {ScanWidth::Bytes, ScanWidth::Sse2, ScanWidth::Avx2, ScanWidth::Avx512}) {
+            int64_t count = 0;
+            bool crLf = false;
+            EXPECT_EQ(Scan(width, data, count, &crLf), expected) << size;
+            EXPECT_EQ(crLf, anyPair) << size;
+            for (const std::string& broken : {data + "\r", "\n" + data, data + "\n", "x\r" + data}) {
+                if (!anyPair && broken.find('\r') == std::string::npos)
+                    continue; // bare line feeds, fine as they are
+                Scan(width, broken, count);
+                EXPECT_EQ(count, -1) << size;
             }
         }
     }
@@ -62,6 +101,7 @@ TEST(ByteScanTest, ControlMasksMarkEveryByteBelowThirtyTwo)
     for (int i = 0; i < 64; ++i) {
         EXPECT_EQ((masks.controls >> i) & 1, uint64_t(block[i] < 32)) << i;
         EXPECT_EQ((masks.lineFeeds >> i) & 1, uint64_t(block[i] == '\n')) << i;
+        EXPECT_EQ((masks.returns >> i) & 1, uint64_t(block[i] == '\r')) << i;
     }
 }
 
