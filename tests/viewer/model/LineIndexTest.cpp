@@ -205,7 +205,7 @@ TEST(LineIndexTest, SlicedBuildMatchesTheRulesOnRandomFiles)
     }
 }
 
-// Text as most files hold it, letters and line feeds, with a rare CR, tab or
+// Text as most files hold it, letters and line feeds (or CR LF pairs), with a rare CR, tab or
 // control byte: the vector scan takes the plain stretches and hands the rest
 // to the byte rules, and the seams between them must not show. Line feeds
 // are put at the edges of the scan's pieces and blocks on purpose.
@@ -217,11 +217,15 @@ TEST(LineIndexTest, PlainTextWithRareControlsMatchesTheRules)
         const size_t size = round % 4 == 0 ? 3 * 16384 + random() % 5000 : random() % 40000;
         std::string content(size, 'a');
         const int lineLength = 1 + int(random() % (round % 3 == 0 ? 8 : 150));
+        const bool crLf = round % 2 == 1; // Windows text: CR LF pairs throughout
         for (size_t i = 0; i < size; ++i) {
-            if (random() % uint32_t(lineLength) == 0)
+            if (random() % uint32_t(lineLength) == 0) {
                 content[i] = '\n';
-            else
+                if (crLf && i > 0 && content[i - 1] != '\n')
+                    content[i - 1] = '\r';
+            } else {
                 content[i] = char('a' + random() % 26);
+            }
         }
         for (size_t edge : {size_t(16383), size_t(16384), size_t(32767), size_t(63), size_t(64)})
             if (edge < size && random() % 2)
