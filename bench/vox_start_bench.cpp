@@ -115,7 +115,7 @@ int main(int argc, char** argv)
         std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
     }
     const pid_t listener = StartListener();
-    Pause(500); // the recording stream settles
+    Pause(2500); // the recording stream settles
     std::vector<double> ours, handed, peer;
     VoxPage page;
     for (int round = 0; round < rounds; ++round) {
