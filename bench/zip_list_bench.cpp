@@ -5,7 +5,10 @@
 // driver and the two libraries, against "zip -q -r -9" and "unzip -q -o".
 // All in the same run.
 //
-// usage: zip_list_bench [WORKDIR] [ROUNDS] [LIBRARYDIR]
+// With TARNEL (the program built in the same tree) it also times the whole
+// "tarnel --list ARCHIVE" command, start to exit, against "unzip -l".
+//
+// usage: zip_list_bench [WORKDIR] [ROUNDS] [LIBRARYDIR] [TARNEL]
 #include "fileops/model/ListArchivePane.h"
 #include "fileops/model/ZipMaster.h"
 #include "panes/DirData.h"
@@ -100,8 +103,7 @@ int main(int argc, char** argv)
         TDirData listing;
         listing.Controls = &controls;
         listing.Drives = &noDrives;
-        listing.Path = archive;
-        listing.ZipMode = 1;
+        listing.MoveTo(PanePlace::Archive(archive));
         listing.ListArchive = [&](TDirData& p, const std::string& filter, ExtensionList& patterns) {
             ListArchivePane(p, filter, patterns, zip);
         };
@@ -111,6 +113,9 @@ int main(int argc, char** argv)
     const std::string quiet = " '" + archive + "' >/dev/null";
     const double unzip = Best(rounds, [&] { std::system(("unzip -l" + quiet).c_str()); });
     const double zipinfo = Best(rounds, [&] { std::system(("zipinfo -1" + quiet).c_str()); });
+    const std::string program = argc > 4 ? argv[4] : "";
+    const double command =
+        program.empty() ? 0 : Best(rounds, [&] { std::system(("'" + program + "' --list" + quiet).c_str()); });
     // Adding and extracting 10,000 small files.
     if (argc > 3)
         zip.OwnLibraryDirectory = argv[3];
@@ -151,6 +156,8 @@ int main(int argc, char** argv)
 
     std::printf("archive of %d members in %d folders, %d rows at its root\n", kFolders * kPerFolder, kFolders, rows);
     std::printf("pane listing  %8.3f s\nunzip -l      %8.3f s\nzipinfo -1    %8.3f s\n", pane, unzip, zipinfo);
+    if (!program.empty())
+        std::printf("tarnel --list %8.3f s (the whole command)\n", command);
     std::printf("add %d files, level 9: driver %8.3f s, zip -q -r -9 %8.3f s (ours %lld bytes, zip's %lld)\n", added,
                 add, zipAdd, (long long)std::filesystem::file_size(ours), (long long)std::filesystem::file_size(theirs));
     std::printf("extract %d files: driver %8.3f s, unzip -q -o %8.3f s\n", extracted, extract, unzipExtract);
