@@ -283,6 +283,7 @@ void TTextView::BuildLineIndex()
 {
     indexTimer_->stop();
     index_.Start(file_, {mode_, tab_, visibleCols_});
+    marks_.Clear();
     selStart_ = selEnd_ = {};
     lineaora_ = lineaorax_ = 0;
     // The first screen now; the rest from the event loop.
@@ -380,6 +381,7 @@ bool TTextView::GetLines(int64_t first, int64_t count, bool clip, std::vector<st
         cut = {lineaorax_, 80};
     else
         cut = {lineaorax_, 2 * int64_t(visibleCols_)};
+    cut.marks = &marks_;
     return tarnel::GetLines(file_, index_, first, count, clip ? &cut : nullptr, out, failedLine);
 }
 

@@ -5,6 +5,7 @@
 // window never waits for a large file.
 #include "viewer/model/LineIndex.h"
 #include "viewer/model/TextFile.h"
+#include "viewer/model/TextLines.h"
 
 #include <QColor>
 #include <QFont>
@@ -156,6 +157,7 @@ private:
 
     TextFile file_;
     LineIndex index_;
+    mutable ColumnMarks marks_; // filled by painting
     QFont font_;
     QColor backColor_;
     QColor textColor_ = Qt::black;

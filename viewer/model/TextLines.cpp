@@ -17,8 +17,12 @@ constexpr size_t kReadBlock = 65536;
 // Turns raw line bytes into display text, keeping the columns [from, to).
 class Expander {
 public:
-    Expander(int tab, int64_t from, int64_t to, std::string& out) : tab_(tab), from_(from), to_(to), out_(out) {}
+    Expander(int tab, int64_t from, int64_t to, std::string& out, int64_t column)
+        : tab_(tab), from_(from), to_(to), out_(out), column_(column)
+    {
+    }
     bool Full() const { return column_ >= to_; }
+    int64_t Column() const { return column_; }
     void Add(const unsigned char* data, size_t size)
     {
         for (size_t i = 0; i < size && column_ < to_; ++i) {
@@ -45,7 +49,7 @@ private:
     int tab_;
     int64_t from_, to_;
     std::string& out_;
-    int64_t column_ = 0;
+    int64_t column_;
 };
 
 bool TextLine(const TextFile& file, const LineIndex& index, int64_t n, const LineClip* clip, std::string& out)
@@ -53,17 +57,28 @@ bool TextLine(const TextFile& file, const LineIndex& index, int64_t n, const Lin
     const int64_t begin = index.LineBegin(n), end = index.LineEnd(n);
     const int64_t from = clip ? std::max<int64_t>(0, clip->fromColumn) : 0;
     const int64_t to = clip ? from + std::max<int64_t>(0, clip->columns) : std::numeric_limits<int64_t>::max();
-    Expander expander(index.Options().tab, from, to, out);
+    ColumnMarks* const marks = clip ? clip->marks : nullptr;
+    ColumnMarks::Mark start{begin, begin, 0};
+    if (const ColumnMarks::Mark* mark = marks && from > 0 ? marks->Find(begin, from) : nullptr)
+        start = *mark;
+    Expander expander(index.Options().tab, from, to, out, start.column);
+    ColumnMarks::Mark reached = start; // the last block start still before the clip
     unsigned char buffer[kReadBlock];
-    for (int64_t at = begin; at < end && !expander.Full();) {
+    for (int64_t at = start.at; at < end && !expander.Full();) {
+        if (expander.Column() <= from)
+            reached = {begin, at, expander.Column()};
         const size_t want = size_t(std::min<int64_t>(int64_t(kReadBlock), end - at));
         if (file.ReadAt(at, buffer, want) != want)
             return false;
         expander.Add(buffer, want);
         at += int64_t(want);
     }
+    if (marks && reached.at != start.at)
+        marks->Remember(reached);
     return true;
 }
+
+size_t MarkSlot(int64_t lineBegin, size_t slots) { return size_t(uint64_t(lineBegin) * 0x9E3779B97F4A7C15u >> 32) % slots; }
 
 int HexDigitsFor(int64_t fileSize)
 {
@@ -76,6 +91,14 @@ int HexDigitsFor(int64_t fileSize)
 } // namespace
 
 int64_t HexTextColumn(int64_t fileSize) { return 1 + HexDigitsFor(fileSize) + 48 + 1; }
+
+const ColumnMarks::Mark* ColumnMarks::Find(int64_t lineBegin, int64_t column) const
+{
+    const Mark& mark = marks_[MarkSlot(lineBegin, marks_.size())];
+    return mark.lineBegin == lineBegin && mark.column <= column ? &mark : nullptr;
+}
+
+void ColumnMarks::Remember(const Mark& mark) { marks_[MarkSlot(mark.lineBegin, marks_.size())] = mark; }
 
 bool HexLine(const TextFile& file, int64_t n, std::string& out)
 {

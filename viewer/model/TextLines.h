@@ -1,6 +1,7 @@
 #pragma once
 // The display lines of an indexed text file: text modes with tabs expanded,
 // or a hex dump of 16 bytes a line. Reads only the lines asked for.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -11,10 +12,31 @@ namespace tarnel {
 class LineIndex;
 class TextFile;
 
+// Where the display columns of long lines start in the file: a line clipped
+// far from its start resumes from its mark instead of being read again from
+// its beginning at every repaint. Good for one index: cleared when the index
+// is built again (another file, mode or tab size).
+class ColumnMarks {
+public:
+    struct Mark {
+        int64_t lineBegin = -1; // the line's first byte
+        int64_t at = 0;         // a byte of the line
+        int64_t column = 0;     // the display column that byte starts at
+    };
+    // The line's mark at or before column, or null.
+    const Mark* Find(int64_t lineBegin, int64_t column) const;
+    void Remember(const Mark& mark);
+    void Clear() { marks_ = {}; }
+
+private:
+    std::array<Mark, 256> marks_{}; // one per line, by where it begins
+};
+
 // Keep only the display columns [fromColumn, fromColumn + columns).
 struct LineClip {
     int64_t fromColumn = 0;
     int64_t columns = 0;
+    ColumnMarks* marks = nullptr; // the view's, when it keeps them
 };
 
 // Lines first to first + count - 1, counted from 1, as 8-bit display text

@@ -52,6 +52,32 @@ TEST(TextLinesTest, ClipKeepsTheColumnsAskedFor)
     EXPECT_EQ(shown.Get(2, 10).size(), 1u);
 }
 
+// One long line with tabs in it, clipped far from its start: the second
+// repaint resumes from the mark the first left, reads about a screen's worth,
+// and shows the same text; scrolling back left still shows the right columns.
+TEST(TextLinesTest, AClippedLongLineResumesFromItsMark)
+{
+    std::string line;
+    for (int i = 0; line.size() < (6u << 20); ++i)
+        line += (i % 97 == 0 ? "\t" : "") + std::to_string(i % 10);
+    Shown shown(line + "\nnext\n");
+    ColumnMarks marks;
+    const int64_t far = 5 << 20;
+    LineClip plain{far, 160}, marked{far, 160, &marks};
+    const Lines expected = shown.Get(1, 2, &plain);
+    ASSERT_EQ(expected[0].size(), 160u);
+
+    EXPECT_EQ(shown.Get(1, 2, &marked), expected);
+    const int64_t before = shown.text.BytesRead();
+    EXPECT_EQ(shown.Get(1, 2, &marked), expected);
+    EXPECT_LT(shown.text.BytesRead() - before, 3 * 65536) << "the line was read again from its start";
+
+    LineClip left{1000, 50, &marks}, leftPlain{1000, 50};
+    EXPECT_EQ(shown.Get(1, 1, &left), shown.Get(1, 1, &leftPlain));
+    LineClip right{far + 7, 30, &marks}, rightPlain{far + 7, 30};
+    EXPECT_EQ(shown.Get(1, 1, &right), shown.Get(1, 1, &rightPlain));
+}
+
 TEST(TextLinesTest, HexDumpLinesByteForByte)
 {
     Shown shown("ABCDEFGHIJKLMNO\x01P", VM_HEX);
