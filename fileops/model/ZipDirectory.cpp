@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -174,6 +175,8 @@ private:
         if (cdSize > uint64_t(cdEnd) || cdSize > (uint64_t(1) << 31))
             return;
         const int64_t cdPos = cdEnd - int64_t(cdSize);
+        if (cdOffset > uint64_t(cdPos))
+            return; // a directory said to lie past where it is: no true sizes from it
         // A prefix (a self-extractor's code) shifts every stored offset.
         const int64_t shift = cdPos - int64_t(cdOffset);
         std::string cd(size_t(cdSize), '\0');
@@ -192,7 +195,8 @@ private:
             CentralSizes sizes{Le32(p + i + 20), Le32(p + i + 24), Le32(p + i + 16)};
             uint64_t offset = Le32(p + i + 42);
             ReadZip64Extra(p + i + 46 + nameLen, extraLen, sizes, offset);
-            sizes_[int64_t(offset) + shift] = sizes;
+            if (offset <= uint64_t(std::numeric_limits<int64_t>::max() - shift)) // else no member starts there
+                sizes_[int64_t(offset) + shift] = sizes;
             i += 46 + nameLen + extraLen + commentLen;
         }
     }
