@@ -59,7 +59,7 @@ bool IsImpure(unsigned char b) { return b < 32 && b != '\t' && b != '\n' && b !=
 // One bit per byte of a 64-byte block (or fewer at the end of a feed):
 // where the tabs and line ends are, and the bytes that make a file impure.
 struct BlockMasks {
-    uint64_t special = 0;
+    uint64_t stops = 0; // tabs and line ends, where the scanner stops
     uint64_t impure = 0;
 };
 
@@ -69,7 +69,7 @@ BlockMasks MasksByByte(const unsigned char* data, size_t size)
     for (size_t i = 0; i < size; ++i) {
         const unsigned char b = data[i];
         if (b == '\r' || b == '\n' || b == '\t')
-            masks.special |= uint64_t(1) << i;
+            masks.stops |= uint64_t(1) << i;
         if (IsImpure(b))
             masks.impure |= uint64_t(1) << i;
     }
@@ -184,7 +184,7 @@ void LineScanner::PlainRun(size_t size, int64_t at)
         WrapRun(size, at);
 }
 
-void LineScanner::Special(unsigned char b, int64_t at)
+void LineScanner::AtStop(unsigned char b, int64_t at)
 {
     if (b == '\t') {
         if (pending_) {
@@ -217,11 +217,11 @@ void LineScanner::FeedAny(const unsigned char* data, size_t size)
         const BlockMasks masks = MasksOf(data + block, std::min<size_t>(64, size - block));
         if (masks.impure)
             pureAscii_ = false;
-        for (uint64_t special = masks.special; special; special &= special - 1) {
-            const size_t at = block + size_t(std::countr_zero(special));
+        for (uint64_t stops = masks.stops; stops; stops &= stops - 1) {
+            const size_t at = block + size_t(std::countr_zero(stops));
             if (at > runStart)
                 PlainRun(at - runStart, offset_ + int64_t(runStart));
-            Special(data[at], offset_ + int64_t(at));
+            AtStop(data[at], offset_ + int64_t(at));
             runStart = at + 1;
         }
     }

@@ -65,7 +65,7 @@ private:
     void FeedAny(const unsigned char* data, size_t size);
     void PlainRun(size_t size, int64_t at);
     void WrapRun(size_t size, int64_t at);
-    void Special(unsigned char b, int64_t at);
+    void AtStop(unsigned char b, int64_t at); // a tab or a line end
 
     LineStarts& starts_;
     ScanOptions options_;
