@@ -93,10 +93,12 @@ void Pause(int ms)
         QApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
+// Of the rounds that were heard; a silent round (-1) is counted apart.
 double Median(std::vector<double> v)
 {
+    v.erase(std::remove(v.begin(), v.end(), -1.0), v.end());
     std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+    return v.empty() ? -1 : v[v.size() / 2];
 }
 
 } // namespace
@@ -139,6 +141,7 @@ int main(int argc, char** argv)
                     static_cast<char*>(nullptr));
             ::_exit(127);
         }
+        ::setpgid(sox, sox); // as the child does: the group exists before it is killed
         peer.push_back(WaitForSound(peerStart));
         ::kill(-sox, SIGTERM);
         ::kill(sox, SIGTERM);
@@ -147,7 +150,9 @@ int main(int argc, char** argv)
         std::printf("round %d: ours %.1f ms (ShowFile returned after %.1f ms)   sox | pacat %.1f ms\n", round,
                     ours.back(), handed.back(), peer.back());
     }
-    std::printf("median: ours %.1f ms   sox | pacat %.1f ms   (target 100 ms)\n", Median(ours), Median(peer));
+    const auto silent = [](const std::vector<double>& v) { return std::count(v.begin(), v.end(), -1.0); };
+    std::printf("median: ours %.1f ms   sox | pacat %.1f ms   (target 100 ms; silent rounds: ours %ld, peer %ld)\n",
+                Median(ours), Median(peer), long(silent(ours)), long(silent(peer)));
     ::kill(listener, SIGTERM);
     ::waitpid(listener, nullptr, 0);
     ::unlink(path.c_str());

@@ -13,7 +13,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include "panes/Place.h"
 
 #include <string>
 #include <vector>
@@ -37,6 +36,7 @@ struct TDirData : PanePlace {
     ~TDirData();
     TDirData(const TDirData&) = delete;
     TDirData& operator=(const TDirData&) = delete;
+    bool operator==(const TDirData&) const = delete; // two panes are not the same by their places alone
 
     // Entries: Items[i] is drawn as row i. The pointers are reordered by
     // sorting; the entries themselves stay put until the next read, so the

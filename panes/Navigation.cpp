@@ -51,7 +51,7 @@ OpenResult OpenEntry(TDirData& pane, int currentRow, const DisplayLocale& locale
         const size_t k = size_t(currentRow - pane.DirCount - pane.FileCount);
         const DriveList& drives = pane.DriveSource();
         pane.MoveTo(PanePlace::Directory(k < drives.size() ? drives[k].root : "/"));
-    } else { // an archive: its folders below the one the pane shows
+    } else { // an archive, one level deeper than the pane's
         PanePlace archive = PanePlace::Archive(AddPathDelimiter(pane.Path) + name);
         archive.ZipMode = pane.ZipMode + 1;
         pane.MoveTo(archive);

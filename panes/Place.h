@@ -3,6 +3,7 @@
 // compared, stored in the history and handed to the file operations and the
 // viewer whole, so that no caller reads the three parts on its own.
 #include <string>
+#include <utility>
 
 namespace tarnel {
 

@@ -175,8 +175,8 @@ private:
         if (cdSize > uint64_t(cdEnd) || cdSize > (uint64_t(1) << 31))
             return;
         const int64_t cdPos = cdEnd - int64_t(cdSize);
-        if (cdOffset > uint64_t(cdPos))
-            return; // a directory said to lie past where it is: no true sizes from it
+        if (cdOffset > uint64_t(std::numeric_limits<int64_t>::max()))
+            return; // an offset no file has: no true sizes from this directory
         // A prefix (a self-extractor's code) shifts every stored offset.
         const int64_t shift = cdPos - int64_t(cdOffset);
         std::string cd(size_t(cdSize), '\0');
@@ -195,8 +195,10 @@ private:
             CentralSizes sizes{Le32(p + i + 20), Le32(p + i + 24), Le32(p + i + 16)};
             uint64_t offset = Le32(p + i + 42);
             ReadZip64Extra(p + i + 46 + nameLen, extraLen, sizes, offset);
-            if (offset <= uint64_t(std::numeric_limits<int64_t>::max() - shift)) // else no member starts there
-                sizes_[int64_t(offset) + shift] = sizes;
+            int64_t at = 0;
+            if (offset <= uint64_t(std::numeric_limits<int64_t>::max()) &&
+                !__builtin_add_overflow(int64_t(offset), shift, &at)) // else no member starts there
+                sizes_[at] = sizes;
             i += 46 + nameLen + extraLen + commentLen;
         }
     }

@@ -37,7 +37,7 @@ inline ControlMasks MasksSse2(const unsigned char* data)
     return masks;
 }
 
-#define TARNEL_AVX2 [[gnu::target("avx2,bmi,bmi2,lzcnt,popcnt")]]
+#define TARNEL_AVX2 [[gnu::target("avx2,bmi,bmi2,popcnt")]]
 
 TARNEL_AVX2 inline uint64_t Bits(__m256i x) { return uint64_t(unsigned(_mm256_movemask_epi8(x))); }
 
@@ -142,7 +142,7 @@ TARNEL_AVX2 int64_t FindAvx2(const unsigned char* data, uint32_t size, uint32_t*
     return check.Result(next - out, crLf);
 }
 
-#define TARNEL_AVX512 [[gnu::target("avx512f,avx512bw,bmi,bmi2,lzcnt,popcnt")]]
+#define TARNEL_AVX512 [[gnu::target("avx512f,avx512bw,bmi,bmi2,popcnt")]]
 
 // With 64-byte vectors the compares give the masks themselves.
 TARNEL_AVX512 int64_t FindAvx512(const unsigned char* data, uint32_t size, uint32_t* out, bool& crLf)

@@ -33,7 +33,7 @@ public:
 
 class TVoxPlayer {
 public:
-    // Blocks queued ahead of the one sounding: 2 to 4 seconds of sound.
+    // Blocks queued ahead of the one sounding: 1.4 to 5.5 seconds of sound.
     static constexpr int kBlocksAhead = 16;
 
     TVoxPlayer() = default;
