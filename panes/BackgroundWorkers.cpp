@@ -38,6 +38,11 @@ std::unique_ptr<PaneWorker> BackgroundWorkers::StartSizeThread(TDirData& pane, s
     }
 }
 
+bool BackgroundWorkers::MayStartLater(const TDirData& pane) const
+{
+    return (icons_ && Lingering(pane, kIcons)) || Lingering(pane, kSizes);
+}
+
 // A terminated worker ends within milliseconds unless the system holds it
 // (or a loaded machine keeps the idle thread waiting: then one more starts).
 constexpr std::chrono::milliseconds kStuckAfter {50};

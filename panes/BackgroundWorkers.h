@@ -15,6 +15,7 @@ namespace tarnel {
 class BackgroundWorkers : public PaneWorkerFactory {
 public:
     BackgroundWorkers(WorkerSink& sink, IconResolver& icons);
+    bool MayStartLater(const TDirData& pane) const override;
     // Directory totals only: no icon thread.
     explicit BackgroundWorkers(WorkerSink& sink);
 

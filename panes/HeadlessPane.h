@@ -22,6 +22,7 @@ public:
     std::vector<bool> selected;
     int headerRepaints = 0;
     int historyChanges = 0;
+    int workerRetries = 0; // asked for; a test runs StartPaneWorkers itself
     int busyDepth = 0;
     int updateDepth = 0;
 
@@ -48,6 +49,7 @@ public:
     void BeginBusy() override { ++busyDepth; }
     void EndBusy() override { --busyDepth; }
     void HistoryChanged() override { ++historyChanges; }
+    void RetryWorkersLater() override { ++workerRetries; }
 
     int SelectedCount() const;
 };

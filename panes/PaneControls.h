@@ -69,6 +69,10 @@ public:
 
     // The history moved: the window updates Back and Forward.
     virtual void HistoryChanged() {}
+
+    // A background worker could not start yet: call StartPaneWorkers again
+    // in a while.
+    virtual void RetryWorkersLater() {}
 };
 
 // Shows the busy cursor for a scope, also when leaving by an exception.

@@ -44,6 +44,9 @@ public:
     virtual ~PaneWorkerFactory() = default;
     virtual std::unique_ptr<PaneWorker> StartIconThread(TDirData& pane, std::mutex& iconMutex, const std::string& path) = 0;
     virtual std::unique_ptr<PaneWorker> StartSizeThread(TDirData& pane, std::mutex& iconMutex, const std::string& path) = 0;
+    // True when a worker refused for the pane just now may start later: the
+    // last one of its kind is still winding down.
+    virtual bool MayStartLater(const TDirData& /*pane*/) const { return false; }
 };
 
 // Where the workers report. Called on the worker threads: an implementation

@@ -148,12 +148,21 @@ void ReadDirectory(TDirData& pane, const DisplayLocale& locale)
     controls.EndUpdate();
 
     controls.SetFilterItems(patterns.Items());
-    if (!pane.InArchive() && pane.Workers) {
-        pane.IconThread = pane.Workers->StartIconThread(pane, pane.IconMutex, pane.Path);
-        pane.SizeThread = pane.Workers->StartSizeThread(pane, pane.IconMutex, pane.Path);
-    }
+    StartPaneWorkers(pane);
     SelectFilterItem(controls, patterns.Items(), filter);
     ComputeBestWidths(pane, locale);
+}
+
+void StartPaneWorkers(TDirData& pane)
+{
+    if (pane.InArchive() || !pane.Workers)
+        return;
+    if (!pane.IconThread)
+        pane.IconThread = pane.Workers->StartIconThread(pane, pane.IconMutex, pane.Path);
+    if (!pane.SizeThread)
+        pane.SizeThread = pane.Workers->StartSizeThread(pane, pane.IconMutex, pane.Path);
+    if ((!pane.IconThread || !pane.SizeThread) && pane.Workers->MayStartLater(pane) && pane.Controls)
+        pane.Controls->RetryWorkersLater();
 }
 
 void RereadPane(TDirData& pane, const DisplayLocale& locale)

@@ -15,6 +15,12 @@ void ReadDirectory(TDirData& pane, const DisplayLocale& locale = {});
 // computed totals, then reads the pane again.
 void RereadPane(TDirData& pane, const DisplayLocale& locale = {});
 
+// Starts the icon and size workers the listing of a disk folder lacks. One
+// refused because the last of its kind still winds down (a loaded machine
+// keeping an idle thread waiting, a file system that hangs) is asked for
+// again through the pane's controls, so the totals still fill in.
+void StartPaneWorkers(TDirData& pane);
+
 // Widths that fit the longest name, size and time texts of the listing.
 void ComputeBestWidths(TDirData& pane, const DisplayLocale& locale);
 

@@ -3,6 +3,8 @@
 #include "widgets/HeaderPainter.h"
 #include "widgets/PaneRowDelegate.h"
 
+#include "panes/ReadDirectory.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
@@ -14,6 +16,7 @@
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QStandardItemModel>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -167,8 +170,12 @@ bool PaneList::event(QEvent* event)
 }
 
 PaneView::PaneView(bool left, TDirData& data, const DisplayLocale& locale, QWidget* parent)
-    : QFrame(parent), left_(left), data_(data), locale_(locale)
+    : QFrame(parent), left_(left), data_(data), workerRetry_(new QTimer(this)), locale_(locale)
 {
+    // A stuck worker is looked at four times a second, not at every event.
+    workerRetry_->setSingleShot(true);
+    workerRetry_->setInterval(250);
+    connect(workerRetry_, &QTimer::timeout, this, [this] { StartPaneWorkers(data_); });
     setObjectName(left ? "PanLeft" : "PanRight");
     setAutoFillBackground(true);
     auto* layout = new QVBoxLayout(this);
@@ -509,6 +516,12 @@ void PaneView::EndBusy()
 {
     if (--busyDepth_ == 0)
         QApplication::restoreOverrideCursor();
+}
+
+void PaneView::RetryWorkersLater()
+{
+    if (!workerRetry_->isActive())
+        workerRetry_->start();
 }
 
 void PaneView::SetGauge(int percent, bool visible)

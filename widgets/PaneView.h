@@ -13,6 +13,7 @@
 
 class QComboBox;
 class QLabel;
+class QTimer;
 class QProgressBar;
 class QToolButton;
 
@@ -134,6 +135,7 @@ public:
     void EndBusy() override;
     void SetGauge(int percent, bool visible) override;
     void HistoryChanged() override { emit historyChanged(); }
+    void RetryWorkersLater() override;
 
 signals:
     void activated(PaneView* pane);          // a click made this pane the active one
@@ -167,6 +169,7 @@ private:
 
     bool left_;
     TDirData& data_;
+    QTimer* workerRetry_; // starts the workers a re-read could not start yet
     const DisplayLocale& locale_;
     PaneView* other_ = nullptr;
     QWidget* topPanel_ = nullptr;
