@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
+
+#include <string.h> // memmem
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -185,6 +188,57 @@ int64_t FindSse2(const unsigned char* data, uint32_t size, uint32_t* out, bool& 
 }
 #endif
 
+// Checks the places whose first and last bytes matched, in order.
+inline int64_t Confirm(uint64_t candidates, const char* data, size_t at, const char* text, size_t length)
+{
+    for (; candidates; candidates &= candidates - 1) {
+        const size_t place = at + size_t(std::countr_zero(candidates));
+        if (std::memcmp(data + place + 1, text + 1, length - 2) == 0)
+            return int64_t(place);
+    }
+    return -1;
+}
+
+int64_t FindTextByBytes(const char* data, size_t size, const char* text, size_t length, size_t from = 0)
+{
+    if (length > size || from > size - length)
+        return -1;
+    const void* hit = ::memmem(data + from, size - from, text, length);
+    return hit ? static_cast<const char*>(hit) - data : -1;
+}
+
+#if defined(__x86_64__)
+int64_t FindTextSse2(const char* data, size_t size, const char* text, size_t length)
+{
+    const __m128i first = _mm_set1_epi8(text[0]), last = _mm_set1_epi8(text[length - 1]);
+    size_t at = 0;
+    for (; at + length - 1 + 16 <= size; at += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + length - 1));
+        const unsigned both = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+        if (both)
+            if (const int64_t found = Confirm(both, data, at, text, length); found >= 0)
+                return found;
+    }
+    return FindTextByBytes(data, size, text, length, at);
+}
+
+TARNEL_AVX2 int64_t FindTextAvx2(const char* data, size_t size, const char* text, size_t length)
+{
+    const __m256i first = _mm256_set1_epi8(text[0]), last = _mm256_set1_epi8(text[length - 1]);
+    size_t at = 0;
+    for (; at + length - 1 + 32 <= size; at += 32) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at + length - 1));
+        const uint64_t both = Bits(_mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, last)));
+        if (both)
+            if (const int64_t found = Confirm(both, data, at, text, length); found >= 0)
+                return found;
+    }
+    return FindTextByBytes(data, size, text, length, at);
+}
+#endif
+
 } // namespace
 
 ControlMasks ControlMasksOf(const unsigned char* block)
@@ -213,6 +267,29 @@ int64_t FindLineFeedsWith(ScanWidth width, const unsigned char* data, uint32_t s
 #endif
     (void)width;
     return FindByByte(data, size, out, crLf);
+}
+
+int64_t FindText(const char* data, size_t size, const char* text, size_t length)
+{
+    return FindTextWith(ScanWidth::Avx2, data, size, text, length);
+}
+
+int64_t FindTextWith(ScanWidth width, const char* data, size_t size, const char* text, size_t length)
+{
+    if (length == 0 || length > size)
+        return -1;
+    if (length == 1) {
+        const void* hit = std::memchr(data, text[0], size);
+        return hit ? static_cast<const char*>(hit) - data : -1;
+    }
+#if defined(__x86_64__)
+    if (width != ScanWidth::Bytes && width != ScanWidth::Sse2 && HasAvx2())
+        return FindTextAvx2(data, size, text, length);
+    if (width != ScanWidth::Bytes)
+        return FindTextSse2(data, size, text, length);
+#endif
+    (void)width;
+    return FindTextByBytes(data, size, text, length);
 }
 
 } // namespace tarnel

@@ -1,6 +1,6 @@
 #pragma once
-// Vector scans of text for its control bytes, 64 bytes at a time, with the
-// widest vectors the processor has.
+// Vector scans of text for its control bytes, 64 bytes at a time, and for a
+// search text, with the widest vectors the processor has.
 #include <cstddef>
 #include <cstdint>
 
@@ -26,5 +26,11 @@ int64_t FindLineFeeds(const unsigned char* data, uint32_t size, uint32_t* out, b
 // others; a width the processor lacks falls back to the next narrower.
 enum class ScanWidth { Bytes, Sse2, Avx2, Avx512 };
 int64_t FindLineFeedsWith(ScanWidth width, const unsigned char* data, uint32_t size, uint32_t* out, bool& crLf);
+
+// Where text first occurs in data, or -1: vectors compare the text's first
+// and last bytes at every place at once, and only places where both agree
+// are compared whole.
+int64_t FindText(const char* data, size_t size, const char* text, size_t length);
+int64_t FindTextWith(ScanWidth width, const char* data, size_t size, const char* text, size_t length);
 
 } // namespace tarnel

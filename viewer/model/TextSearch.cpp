@@ -1,5 +1,6 @@
 #include "viewer/model/TextSearch.h"
 
+#include "viewer/model/ByteScan.h"
 #include "viewer/model/TextFile.h"
 
 #include <algorithm>
@@ -65,9 +66,9 @@ TextSearcher::Result TextSearcher::Next(int64_t maxBytes, int64_t& match)
     readBudget_ = std::max<int64_t>(maxBytes, 1);
     for (;;) {
         if (used_ - scan_ >= text_.size()) {
-            const void* hit = ::memmem(buffer_.data() + scan_, used_ - scan_, text_.data(), text_.size());
-            if (hit) {
-                const size_t at = size_t(static_cast<const char*>(hit) - buffer_.data());
+            const int64_t found = FindText(buffer_.data() + scan_, used_ - scan_, text_.data(), text_.size());
+            if (found >= 0) {
+                const size_t at = scan_ + size_t(found);
                 scan_ = at + 1;
                 match = bufferAt_ + int64_t(at);
                 return Result::Found;

@@ -107,3 +107,40 @@ TEST(ByteScanTest, ControlMasksMarkEveryByteBelowThirtyTwo)
 
 } // namespace
 } // namespace tarnel
+
+namespace tarnel {
+namespace {
+
+// Every width finds the first place std::string::find does: texts of every
+// length from 1, planted at the start, the end, across vector edges and
+// overlapping themselves, in text made of few letters so that first and last
+// bytes agree often without the middle.
+TEST(ByteScanTest, FindTextAgreesWithFindAtEveryWidth)
+{
+    std::mt19937 random(9);
+    for (int round = 0; round < 300; ++round) {
+        const size_t size = random() % (round % 10 == 0 ? 5000 : 200);
+        std::string data(size, 'a');
+        for (char& c : data)
+            c = char('a' + random() % 3);
+        const size_t length = 1 + random() % 20;
+        std::string text(length, 'a');
+        for (char& c : text)
+            c = char('a' + random() % 3);
+        if (size >= length && round % 2)
+            data.replace(random() % (size - length + 1), length, text);
+        const size_t expected = data.find(text);
+        for (ScanWidth width : {ScanWidth::Bytes, ScanWidth::Sse2, ScanWidth::Avx2}) {
+            EXPECT_EQ(FindTextWith(width, data.data(), data.size(), text.data(), text.size()),
+                      expected == std::string::npos ? -1 : int64_t(expected))
+                << "round " << round << " width " << int(width);
+        }
+    }
+    EXPECT_EQ(FindText("abc", 3, "", 0), -1);
+    EXPECT_EQ(FindText("ab", 2, "abc", 3), -1);
+    const std::string high = std::string(100, '\xff') + "\xfe\x80\xfe" + std::string(40, '\xfe');
+    EXPECT_EQ(FindText(high.data(), high.size(), "\xfe\x80\xfe", 3), 100);
+}
+
+} // namespace
+} // namespace tarnel
