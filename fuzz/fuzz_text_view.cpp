@@ -5,6 +5,8 @@
 #include "viewer/model/TextLines.h"
 #include "viewer/model/TextSearch.h"
 
+#include "viewer/model/LineRules.h" // from tests/
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -35,60 +37,6 @@ void Check(bool ok)
 {
     if (!ok)
         std::abort();
-}
-
-// The line-end rules byte by byte, which the vector scan must agree with:
-// the line starts, the widest line and whether every control byte is allowed.
-struct Expected {
-    std::vector<int64_t> starts{0};
-    int64_t width = 0;
-    bool pure = true;
-};
-
-Expected ByTheRules(const std::string& s, bool wraps, int tab, int cols)
-{
-    Expected e;
-    const int64_t wrapAt = std::max(1, cols - 1);
-    int64_t column = 0;
-    bool pending = false;
-    char previous = 0;
-    const auto end = [&](int64_t at) {
-        e.width = std::max(e.width, wraps ? std::min(column, wrapAt) : column);
-        column = 0;
-        e.starts.push_back(at);
-    };
-    for (size_t i = 0; i < s.size(); ++i) {
-        const unsigned char b = static_cast<unsigned char>(s[i]);
-        if (b < 32 && b != '\t' && b != '\n' && b != '\f' && b != '\r')
-            e.pure = false;
-        if (b == '\r' || b == '\n') {
-            if (pending && char(b) != previous) {
-                end(int64_t(i) + 1);
-                pending = false;
-            } else if (pending) {
-                end(int64_t(i));
-            } else {
-                pending = true;
-            }
-        } else {
-            if (pending) {
-                end(int64_t(i));
-                pending = false;
-            }
-            column = b == '\t' ? (column / tab + 1) * tab : column + 1;
-            if (wraps && column >= wrapAt)
-                end(int64_t(i) + 1);
-        }
-        previous = char(b);
-    }
-    if (pending)
-        end(int64_t(s.size()) - 1);
-    else if (e.starts.back() < int64_t(s.size()))
-        end(int64_t(s.size()));
-    if (e.starts.size() == 1)
-        end(0);
-    e.width = std::max(e.width, column);
-    return e;
 }
 
 } // namespace
@@ -125,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Check(index.LineEnd(count - 1) <= int64_t(content.size()));
         if (mode == VM_WORDWRAP)
             Check(index.MaxWidth() <= std::max(1, cols - 1));
-        const Expected expected = ByTheRules(content, mode == VM_WORDWRAP, tab, cols);
+        const test::RuledLines expected = test::ByTheLineRules(content, mode, tab, cols);
         Check(int64_t(expected.starts.size()) == count + 1);
         for (int64_t n = 0; n < count; ++n)
             Check(index.LineBegin(n) == expected.starts[size_t(n)]);

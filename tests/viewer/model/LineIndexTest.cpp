@@ -2,6 +2,7 @@
 #include "viewer/model/TextFile.h"
 #include "viewer/model/TextLines.h"
 
+#include "viewer/model/LineRules.h"
 #include "viewer/model/LineTestFile.h"
 
 #include <gtest/gtest.h>
@@ -13,58 +14,9 @@ namespace {
 
 using test::LineTestFile;
 
-// The line-end rules written out byte by byte, to hold the fast scanner to.
-std::vector<int64_t> ReferenceStarts(const std::string& s, Mymodes mode, int tab, int cols, int64_t* width = nullptr)
+std::vector<int64_t> ReferenceStarts(const std::string& s, Mymodes mode, int tab, int cols)
 {
-    std::vector<int64_t> starts{0};
-    const int64_t wrapAt = std::max(1, cols - 1);
-    int64_t column = 0, widest = 0;
-    bool pending = false;
-    char previous = 0;
-    auto end = [&](int64_t at) {
-        widest = std::max(widest, mode == VM_WORDWRAP ? std::min(column, wrapAt) : column);
-        column = 0;
-        starts.push_back(at);
-    };
-    for (size_t i = 0; i < s.size(); ++i) {
-        const char b = s[i];
-        if (b == '\r' || b == '\n') {
-            if (pending && b != previous) {
-                end(int64_t(i) + 1);
-                pending = false;
-            } else if (pending) {
-                end(int64_t(i));
-            } else {
-                pending = true;
-            }
-        } else {
-            if (pending) {
-                end(int64_t(i));
-                pending = false;
-            }
-            column = b == '\t' ? (column / tab + 1) * tab : column + 1;
-            if (mode == VM_WORDWRAP && column >= wrapAt)
-                end(int64_t(i) + 1);
-        }
-        previous = b;
-    }
-    if (pending)
-        end(int64_t(s.size()) - 1);
-    else if (starts.back() < int64_t(s.size()))
-        end(int64_t(s.size()));
-    if (starts.size() == 1)
-        end(0);
-    if (width)
-        *width = std::max(widest, column);
-    return starts;
-}
-
-bool ReferencePure(const std::string& s)
-{
-    for (const unsigned char b : s)
-        if (b < 32 && b != '\t' && b != '\n' && b != '\f' && b != '\r')
-            return false;
-    return true;
+    return test::ByTheLineRules(s, mode, tab, cols).starts;
 }
 
 struct Indexed {
@@ -250,10 +202,10 @@ TEST(LineIndexTest, PlainTextWithRareControlsMatchesTheRules)
         for (int64_t n = 0; n < index.LineCount(); ++n)
             starts.push_back(index.LineBegin(n));
         starts.push_back(index.LineEnd(index.LineCount() - 1));
-        int64_t width = 0;
-        ASSERT_EQ(starts, ReferenceStarts(content, mode, tab, cols, &width)) << "round " << round;
-        EXPECT_EQ(index.MaxWidth(), width) << "round " << round;
-        EXPECT_EQ(index.PureAscii(), ReferencePure(content)) << "round " << round;
+        const test::RuledLines expected = test::ByTheLineRules(content, mode, tab, cols);
+        ASSERT_EQ(starts, expected.starts) << "round " << round;
+        EXPECT_EQ(index.MaxWidth(), expected.width) << "round " << round;
+        EXPECT_EQ(index.PureAscii(), expected.pure) << "round " << round;
     }
 }
 
