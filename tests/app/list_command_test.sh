@@ -17,7 +17,7 @@ out=$("$tarnel" --list "$dir" --filter '*.txt')
 rows=$(grep -ac $'^[df]\t' <<<"$out" || true)
 # "..", Zeta, sub, -dash.txt, bad\xffname.txt, big.txt
 [ "$rows" -eq 6 ] || fail "expected 6 directory and file rows, got $rows: $out"
-printf '%s\n' "$out" | head -1 | grep -aq $'^d\t\.\.\t' || fail "'..' is not the first row"
+head -1 <<<"$out" | grep -aq $'^d\t\.\.\t' || fail "'..' is not the first row"
 grep -aq $'^f\tbig.txt\t1 KB\t' <<<"$out" || fail "size column text of big.txt"
 grep -aq $'^f\tbig.txt\t.*\tSome text$' <<<"$out" || fail "description of big.txt"
 grep -aq $'^d\tsub\t.*\tA folder$' <<<"$out" || fail "description of sub"
@@ -26,9 +26,9 @@ grep -aq $'^f\ta.doc' <<<"$out" && fail "a.doc passed the filter"
 grep -aq $'^v\t/' <<<"$out" || fail "no volume rows"
 
 bytes=$("$tarnel" --list "$dir" --sort size --descending --bytes)
-first_file=$(printf '%s\n' "$bytes" | grep -a $'^f\t' | head -1 | cut -f2,3)
+first_file=$(grep -a -m1 $'^f\t' <<<"$bytes" | cut -f2,3)
 [ "$first_file" = $'big.txt\t1025' ] || fail "descending size sort with --bytes: $first_file"
-printf '%s\n' "$bytes" | grep -aq $'^d\tsub\t-1\t' || fail "an unmeasured directory is not -1 with --bytes"
+grep -aq $'^d\tsub\t-1\t' <<<"$bytes" || fail "an unmeasured directory is not -1 with --bytes"
 
 # --sizes waits for the directory totals: 1000 + 24 bytes in two files below sub
 # ("1,024" with the locale's group separator).
@@ -36,17 +36,17 @@ head -c 1000 /dev/zero > "$dir/sub/a.bin"
 mkdir "$dir/sub/deeper"
 head -c 24 /dev/zero > "$dir/sub/deeper/b.bin"
 sizes=$("$tarnel" --list "$dir" --sizes)
-printf '%s\n' "$sizes" | grep -aq $'^d\tsub\t1[^0-9]\\{1,3\\}024\t' || fail "--sizes total of sub: $sizes"
-printf '%s\n' "$sizes" | grep -aq $'^d\tZeta\t0\t' || fail "--sizes total of an empty directory: $sizes"
+grep -aq $'^d\tsub\t1[^0-9]\\{1,3\\}024\t' <<<"$sizes" || fail "--sizes total of sub: $sizes"
+grep -aq $'^d\tZeta\t0\t' <<<"$sizes" || fail "--sizes total of an empty directory: $sizes"
 sized_bytes=$("$tarnel" --list "$dir" --sizes --bytes)
-printf '%s\n' "$sized_bytes" | grep -aq $'^d\tsub\t1024\t' || fail "--sizes --bytes total of sub: $sized_bytes"
-printf '%s\n' "$sized_bytes" | grep -aq $'^d\t\.\.\t-1\t' || fail "'..' was measured: $sized_bytes"
+grep -aq $'^d\tsub\t1024\t' <<<"$sized_bytes" || fail "--sizes --bytes total of sub: $sized_bytes"
+grep -aq $'^d\t\.\.\t-1\t' <<<"$sized_bytes" || fail "'..' was measured: $sized_bytes"
 unsized=$("$tarnel" --list "$dir" --bytes)
-printf '%s\n' "$unsized" | grep -aq $'^d\tsub\t-1\t' || fail "a total appeared without --sizes: $unsized"
+grep -aq $'^d\tsub\t-1\t' <<<"$unsized" || fail "a total appeared without --sizes: $unsized"
 
 missing=$("$tarnel" --list "$dir/nope")
-printf '%s\n' "$missing" | grep -aq $'^[df]\t' && fail "a missing directory listed entries"
-printf '%s\n' "$missing" | grep -aq $'^v\t' || fail "a missing directory lost its volume rows"
+grep -aq $'^[df]\t' <<<"$missing" && fail "a missing directory listed entries"
+grep -aq $'^v\t' <<<"$missing" || fail "a missing directory lost its volume rows"
 
 # An archive lists as a pane shows it, and so does a folder inside it.
 mkdir -p "$dir/z/docs/old"
@@ -54,14 +54,14 @@ printf 'abc' > "$dir/z/docs/old/c.txt"
 printf 'hello' > "$dir/z/top.txt"
 (cd "$dir/z" && zip -qr ../Arch.ZIP docs top.txt)
 arch=$("$tarnel" --list "$dir/Arch.ZIP" --bytes)
-[ "$(printf '%s\n' "$arch" | grep -ac $'^[df]\t')" -eq 3 ] || fail "archive root rows: $arch"
-printf '%s\n' "$arch" | grep -aq $'^d\tdocs\t3\t' || fail "folder size inside the archive: $arch"
-printf '%s\n' "$arch" | grep -aq $'^f\ttop.txt\t5\t' || fail "file inside the archive: $arch"
+[ "$(grep -ac $'^[df]\t' <<<"$arch")" -eq 3 ] || fail "archive root rows: $arch"
+grep -aq $'^d\tdocs\t3\t' <<<"$arch" || fail "folder size inside the archive: $arch"
+grep -aq $'^f\ttop.txt\t5\t' <<<"$arch" || fail "file inside the archive: $arch"
 inner=$("$tarnel" --list "$dir/Arch.ZIP/docs/old" --bytes)
-printf '%s\n' "$inner" | grep -aq $'^f\tc.txt\t3\t' || fail "folder inside the archive: $inner"
+grep -aq $'^f\tc.txt\t3\t' <<<"$inner" || fail "folder inside the archive: $inner"
 head -c 100 /dev/urandom > "$dir/junk.zip"
 junk=$("$tarnel" --list "$dir/junk.zip" 2>&1)
-[ "$(printf '%s\n' "$junk" | grep -ac $'^[df]\t')" -eq 1 ] || fail "garbage named .zip: $junk"
+[ "$(grep -ac $'^[df]\t' <<<"$junk")" -eq 1 ] || fail "garbage named .zip: $junk"
 
 "$tarnel" --list "$dir" --sort bogus >/dev/null 2>&1 && fail "a bad --sort was accepted"
 exit 0

@@ -29,6 +29,6 @@ status=$?
 set -e
 [ "$status" -ne 0 ] || fail "started without a display"
 [ "$(printf '%s\n' "$message" | wc -l)" -eq 1 ] || fail "more than one line: $message"
-printf '%s' "$message" | grep -q -- '--list' || fail "message does not name --list: $message"
-printf '%s' "$message" | grep -q -- '--screenshot' || fail "message does not name --screenshot: $message"
+grep -q -- '--list' <<<"$message" || fail "message does not name --list: $message"
+grep -q -- '--screenshot' <<<"$message" || fail "message does not name --screenshot: $message"
 exit 0
