@@ -1,5 +1,7 @@
 // Feeds arbitrary bytes to the archive table reader, as a plain archive and
 // as a self-extractor: no crash, no hang, and every entry it keeps is whole.
+// Seeds that once hung or crashed the reader: fuzz/corpus/fuzz_zip_directory/
+// (pass the folder after the options).
 #include "fileops/model/ZipDirectory.h"
 
 #include <cstddef>

@@ -321,8 +321,12 @@ private:
             e.UncompressedSize = central->uncompressed;
             e.CRC32 = central->crc;
         }
-        const uint64_t end = uint64_t(source_.Position()) + e.ExtraFieldLength + e.CompressedSize;
-        if (source_.Size() < 22 || end > uint64_t(source_.Size() - 22)) {
+        // Sizes come from the file, so the sum may wrap: an end that does
+        // not lie past the header would read the same entries forever.
+        uint64_t end = 0;
+        const bool ahead = !__builtin_add_overflow(uint64_t(source_.Position()), uint64_t(e.ExtraFieldLength), &end) &&
+                           !__builtin_add_overflow(end, e.CompressedSize, &end) && end > uint64_t(headerPos);
+        if (!ahead || source_.Size() < 22 || end > uint64_t(source_.Size() - 22)) {
             if (!contents_.empty())
                 throw ZipReadError("Error 3 reading Zip file");
             return false;

@@ -144,6 +144,46 @@ TEST(ZipDirectoryTest, DamagedArchivesKeepTheEntriesReadBeforeTheError)
     EXPECT_TRUE(contents.empty());
 }
 
+// A Zip64 compressed size close to 2^64 made the end of the member wrap
+// round to its own header: the reader went back there for ever, appending
+// the same entry until memory ran out.
+TEST(ZipDirectoryTest, ASizeThatWrapsRoundEndsTheListing)
+{
+    ZipBuilder b;
+    b.Add({"ok.txt", "fine"});
+    BuiltMember big{"wrap.bin", "x"};
+    big.zip64 = true;
+    b.Add(big);
+    std::string bytes = b.Bytes();
+    const size_t header = bytes.find("PK\3\4", 4);
+    const uint64_t afterExtra = header + 30 + big.name.size() + 20;
+    std::string wrapping; // header position minus afterExtra, modulo 2^64
+    ZipBuilder::Put64(wrapping, uint64_t(header) - afterExtra);
+    // The size in the Zip64 fields of the local header and of the central
+    // directory, each after the uncompressed size.
+    bytes.replace(header + 30 + big.name.size() + 4 + 8, 8, wrapping);
+    const size_t central = bytes.find("PK\1\2");
+    const size_t secondCentral = bytes.find("PK\1\2", central + 4);
+    bytes.replace(secondCentral + 46 + big.name.size() + 4 + 8, 8, wrapping);
+
+    std::vector<ZipDirEntry> contents;
+    EXPECT_EQ(ReadError(bytes, contents), "Error 3 reading Zip file");
+    ASSERT_EQ(contents.size(), 1u);
+    EXPECT_EQ(contents[0].FileName, "ok.txt");
+
+    // Alone, the member is no entry, and the search goes on past it.
+    ZipBuilder alone;
+    alone.Add(big);
+    std::string only = alone.Bytes();
+    std::string wrapsToZero;
+    ZipBuilder::Put64(wrapsToZero, 0 - uint64_t(30 + big.name.size() + 20));
+    only.replace(30 + big.name.size() + 4 + 8, 8, wrapsToZero);
+    only.replace(only.find("PK\1\2") + 46 + big.name.size() + 4 + 8, 8, wrapsToZero);
+    contents.clear();
+    EXPECT_EQ(ReadError(only, contents), "");
+    EXPECT_TRUE(contents.empty());
+}
+
 TEST(ZipDirectoryTest, OddInputListsCleanly)
 {
     EXPECT_TRUE(Read("").empty());
