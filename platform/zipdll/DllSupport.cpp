@@ -1,8 +1,11 @@
 #include "platform/zipdll/DllSupport.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnel::zipdll {
@@ -112,25 +115,6 @@ bool ReadSelectors(char* const* selectors, int32_t count, std::vector<std::strin
     return true;
 }
 
-bool WriteEmptyArchive(const std::string& path)
-{
-    static const unsigned char kEmpty[22] = {'P', 'K', 5, 6};
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return false;
-    const bool written = ::write(fd, kEmpty, sizeof kEmpty) == ssize_t(sizeof kEmpty) && ::fsync(fd) == 0;
-    const int saved = errno;
-    ::close(fd);
-    if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        errno = written ? errno : saved;
-        return false;
-    }
-    SyncFileAndDirectory(path);
-    return true;
-}
-
 void SyncFileAndDirectory(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -151,6 +135,69 @@ void SyncFileAndDirectory(const std::string& path)
 
 namespace tarnel::zipdll {
 
+namespace {
+
+std::string DirectoryOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+// The file an archive name stands for, links resolved, so that the new
+// archive replaces the file and not a link to it. A name that does not
+// exist yet resolves through its folder.
+bool RealArchivePath(const std::string& given, std::string& real, std::string& error)
+{
+    if (char* resolved = ::realpath(given.c_str(), nullptr)) {
+        real = resolved;
+        std::free(resolved);
+        return true;
+    }
+    if (errno != ENOENT) {
+        error = std::strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (::lstat(given.c_str(), &st) == 0) {
+        error = "it is a link to a file that does not exist";
+        return false;
+    }
+    const size_t slash = given.rfind('/');
+    const std::string leaf = slash == std::string::npos ? given : given.substr(slash + 1);
+    char* folder = ::realpath(DirectoryOf(given).c_str(), nullptr);
+    if (!folder || leaf.empty() || leaf == "." || leaf == "..") {
+        error = folder ? "not a file name" : std::strerror(errno);
+        std::free(folder);
+        return false;
+    }
+    real = std::string(folder) + (std::strcmp(folder, "/") == 0 ? "" : "/") + leaf;
+    std::free(folder);
+    return true;
+}
+
+// A new file in dir under a short name: the archive's own name may take all
+// 255 bytes, and libzip adds seven more to this one for its temporary.
+int CreateTemp(const std::string& dir, mode_t mode, std::string& path)
+{
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static thread_local std::mt19937 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = ".tarnel-";
+        for (int i = 0; i < 6; ++i)
+            name += kLetters[random() % (sizeof kLetters - 1)];
+        path = (dir == "/" ? "" : dir) + "/" + name;
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+bool SameFile(const struct stat& a, dev_t dev, ino_t ino) { return a.st_dev == dev && a.st_ino == ino; }
+
+} // namespace
+
 ArchiveCopy::~ArchiveCopy()
 {
     if (!temp_.empty())
@@ -159,16 +206,41 @@ ArchiveCopy::~ArchiveCopy()
 
 bool ArchiveCopy::Begin(const std::string& original, std::string& error)
 {
-    original_ = original;
-    std::string temp = original + ".tarnel-XXXXXX";
-    const int out = ::mkstemp(temp.data());
-    if (out < 0) {
+    if (!RealArchivePath(original, original_, error))
+        return false;
+    const int in = ::open(original_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0 && errno != ENOENT) {
         error = std::strerror(errno);
         return false;
     }
+    existed_ = in >= 0;
+    if (existed_ && ::fstat(in, &originalStat_) != 0) {
+        error = std::strerror(errno);
+        ::close(in);
+        return false;
+    }
+    if (existed_ && !S_ISREG(originalStat_.st_mode)) {
+        error = "not a regular file";
+        ::close(in);
+        return false;
+    }
+    // A new archive gets the mode a new file gets (0666 less the umask):
+    // the open applies the umask, and the mode is read back from the file.
+    std::string temp;
+    const int out = CreateTemp(DirectoryOf(original_), existed_ ? 0600 : 0666, temp);
+    if (out < 0) {
+        error = std::strerror(errno);
+        if (in >= 0)
+            ::close(in);
+        return false;
+    }
     temp_ = temp;
+    struct stat tempStat {};
+    ::fstat(out, &tempStat);
+    tempDev_ = tempStat.st_dev;
+    tempIno_ = tempStat.st_ino;
+    mode_ = existed_ ? (originalStat_.st_mode & 0777) : (tempStat.st_mode & 0777);
     bool ok = true;
-    const int in = ::open(original.c_str(), O_RDONLY | O_CLOEXEC);
     if (in >= 0) {
         char buffer[1 << 16];
         ssize_t got;
@@ -184,32 +256,42 @@ bool ArchiveCopy::Begin(const std::string& original, std::string& error)
             }
         }
         ::close(in);
-    } else {
-        ok = errno == ENOENT;
     }
     if (!ok)
         error = std::strerror(errno);
     ::close(out);
-    if (in < 0)
-        ::unlink(temp_.c_str()); // a new archive: the library creates it
+    if (!existed_) { // a new archive: the library creates it
+        ::unlink(temp_.c_str());
+        tempDev_ = 0;
+        tempIno_ = 0;
+    }
     return ok;
+}
+
+bool ArchiveCopy::Holds(const struct stat& st) const
+{
+    return (existed_ && SameFile(st, originalStat_.st_dev, originalStat_.st_ino)) || SameFile(st, tempDev_, tempIno_);
 }
 
 bool ArchiveCopy::Commit(bool asEmpty, std::string& error)
 {
-    if (asEmpty) {
-        if (!WriteEmptyArchive(original_)) {
-            error = std::strerror(errno);
-            return false;
+    static const unsigned char kEmpty[22] = {'P', 'K', 5, 6};
+    const int fd = asEmpty ? ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600)
+                           : ::open(temp_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    bool ok = fd >= 0 && (!asEmpty || ::write(fd, kEmpty, sizeof kEmpty) == ssize_t(sizeof kEmpty));
+    if (ok) {
+        // The replaced archive's owner where this user may set it (the
+        // group alone is often allowed), then its mode.
+        if (existed_ && ::fchown(fd, originalStat_.st_uid, originalStat_.st_gid) != 0) {
+            [[maybe_unused]] const int ignored = ::fchown(fd, uid_t(-1), originalStat_.st_gid);
         }
-        return true;
+        ok = ::fchmod(fd, mode_) == 0 && ::fsync(fd) == 0;
     }
-    const int fd = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
-    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    const int saved = errno;
     if (fd >= 0)
         ::close(fd);
-    if (!synced || ::rename(temp_.c_str(), original_.c_str()) != 0) {
-        error = std::strerror(errno);
+    if (!ok || ::rename(temp_.c_str(), original_.c_str()) != 0) {
+        error = std::strerror(ok ? errno : saved);
         return false;
     }
     temp_.clear();

@@ -4,6 +4,7 @@
 #include "platform/zipdll/ZipDllApi.h"
 
 #include <functional>
+#include <sys/stat.h>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,10 +62,6 @@ bool ReadSelectors(char* const* selectors, int32_t count, std::vector<std::strin
 // A C string of at most 255 bytes, or false with a message.
 bool ReadName(const char* text, std::string& out, Reporter& reporter);
 
-// Replaces path by the 22-byte archive with no entries, through a temporary
-// beside it. False with errno set on failure.
-bool WriteEmptyArchive(const std::string& path);
-
 // Flushes a finished archive and the directory entry that names it.
 void SyncFileAndDirectory(const std::string& path);
 
@@ -73,20 +70,35 @@ void SyncFileAndDirectory(const std::string& path);
 namespace tarnel::zipdll {
 
 // A copy of an archive beside it, to be changed and then put in its place:
-// until Commit the original stays as it was.
+// until Commit the original stays as it was. The archive name is resolved
+// first, so a link keeps pointing at the archive.
 class ArchiveCopy {
 public:
+    ArchiveCopy() = default;
+    ArchiveCopy(const ArchiveCopy&) = delete;
+    ArchiveCopy& operator=(const ArchiveCopy&) = delete;
     ~ArchiveCopy();
     // Copies original (when it exists) to a new temporary beside it.
     bool Begin(const std::string& original, std::string& error);
     const std::string& TempPath() const { return temp_; }
-    // Flushes the temporary and renames it over the original. When
-    // asEmpty, the archive with no entries takes its place instead.
+    // The archive file itself, links resolved.
+    const std::string& RealPath() const { return original_; }
+    // True when st is the archive or its temporary: a folder being added
+    // may hold them, and a move must never delete them.
+    bool Holds(const struct stat& st) const;
+    // Flushes the temporary and renames it over the original, with the
+    // original's mode and, where allowed, owner. When asEmpty, the archive
+    // with no entries takes its place instead.
     bool Commit(bool asEmpty, std::string& error);
 
 private:
     std::string original_;
     std::string temp_;
+    bool existed_ = false;
+    struct stat originalStat_ {};
+    dev_t tempDev_ = 0;
+    ino_t tempIno_ = 0;
+    mode_t mode_ = 0644;
 };
 
 } // namespace tarnel::zipdll

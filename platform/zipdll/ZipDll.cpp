@@ -217,7 +217,9 @@ bool Finish(Archive& archive, ArchiveCopy& copy, Reporter& reporter)
         reporter.Message("Error - cannot write the archive: " + std::string(zip_strerror(archive.get())), kErrorGeneral);
         return false;
     }
-    if (!empty)
+    if (empty)
+        archive.reset(); // discarded: the empty archive is written instead
+    else
         archive.release(); // closed
     std::string error;
     if (!copy.Commit(empty, error)) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -39,6 +40,25 @@ void Spit(const std::string& path, const std::string& bytes)
 bool UnzipAccepts(const std::string& archive)
 {
     return std::system(("unzip -tqq '" + archive + "' >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The member names as zipinfo reads them from the written archive, sorted.
+std::vector<std::string> ZipinfoNames(const std::string& archive)
+{
+    std::vector<std::string> names;
+    FILE* pipe = ::popen(("zipinfo -1 '" + archive + "' 2>/dev/null").c_str(), "r");
+    if (!pipe)
+        return names;
+    char line[4096];
+    while (std::fgets(line, sizeof line, pipe)) {
+        std::string name(line);
+        while (!name.empty() && (name.back() == '\n' || name.back() == '\r'))
+            name.pop_back();
+        names.push_back(name);
+    }
+    ::pclose(pipe);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::vector<std::string> Names(const TZipMaster& zip)
@@ -417,6 +437,60 @@ TEST_F(ZipMasterTest, AddMoveRemovesSourcesOnlyAfterTheArchiveIsWritten)
     EXPECT_EQ(zip.SuccessCount(), 2);
     EXPECT_FALSE(fs::exists(Src("m")));
     EXPECT_TRUE(UnzipAccepts(archive));
+}
+
+// The new archive replaces the old one as the same kind of file: its
+// mode and owner, behind the same link; a new archive gets a new file's
+// mode. The temporary's name leaves room for a 255-byte archive name.
+TEST_F(ZipMasterTest, RewrittenArchivesKeepModeOwnerAndLinks)
+{
+    Spit(Src("f.txt"), "f");
+    Spit(Src("g.txt"), "g");
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const std::string fresh = tree.Path() + "fresh.zip";
+    AddFromSource(fresh, {"f.txt"}, {});
+    EXPECT_EQ(fs::status(fresh).permissions(), fs::perms(0666 & ~mask));
+
+    tree.Dir("real");
+    const std::string real = tree.Path() + "real/arc.zip";
+    fs::copy_file(fresh, real);
+    ::chmod(real.c_str(), 0640);
+    const bool root = ::geteuid() == 0;
+    if (root)
+        ASSERT_EQ(::chown(real.c_str(), 1234, 4321), 0);
+    const std::string link = tree.Path() + "link.zip";
+    fs::create_symlink("real/arc.zip", link);
+    auto expectKept = [&](const char* step) {
+        struct stat st {};
+        ASSERT_EQ(::stat(real.c_str(), &st), 0) << step;
+        EXPECT_EQ(st.st_mode & 07777, 0640u) << step;
+        if (root) {
+            EXPECT_EQ(st.st_uid, 1234u) << step;
+            EXPECT_EQ(st.st_gid, 4321u) << step;
+        }
+        EXPECT_TRUE(fs::is_symlink(link)) << step;
+        EXPECT_TRUE(UnzipAccepts(real) || fs::file_size(real) == 22) << step;
+    };
+    AddFromSource(real, {"g.txt"}, {});
+    expectKept("add");
+    EXPECT_EQ(ZipinfoNames(real), (std::vector<std::string>{"f.txt", "g.txt"}));
+    zip.SetZipFilename(link);
+    zip.FSpecArgs = {"f.txt"};
+    zip.DeleteFiles();
+    expectKept("delete");
+    EXPECT_EQ(ZipinfoNames(real), (std::vector<std::string>{"g.txt"}));
+    zip.FSpecArgs = {"g.txt"};
+    zip.DeleteFiles();
+    expectKept("delete the last member");
+    EXPECT_EQ(fs::file_size(real), 22u);
+
+    const std::string longName = std::string(251, 'n') + ".zip";
+    AddFromSource(longName, {"f.txt"}, {}); // relative to src/
+    EXPECT_EQ(zip.SuccessCount(), 1) << (messages.empty() ? "" : messages.back());
+    EXPECT_TRUE(UnzipAccepts(Src(longName)));
+    for (const auto& e : fs::directory_iterator(Src("")))
+        EXPECT_EQ(e.path().filename().string().find(".tarnel-"), std::string::npos) << "temporary left: " << e.path();
 }
 
 // Archives that real writers make, read by the library as the table lists them.
