@@ -11,6 +11,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 using namespace tarnel::zipdll;
 
@@ -21,12 +22,24 @@ struct ArchiveCloser {
 };
 using Archive = std::unique_ptr<zip_t, ArchiveCloser>;
 
+// A file queued for the archive, as it was when queued: a move deletes it
+// only when it is still that file and its member is in the written archive.
+struct Source {
+    std::string path;
+    std::string name;      // the member's name
+    struct stat seen;      // the path itself (a link stays a link)
+    off_t size;            // the data read (a link's target)
+    bool replaced = false; // a later file of this call took the same name
+};
+
 struct AddRequest {
     const TZipParams& params;
     Reporter& reporter;
     zip_t* archive;
-    std::vector<std::string> added;  // disk paths, removed after a move
+    const ArchiveCopy& copy;
+    std::vector<Source> added;       // removed after a move
     std::vector<std::string> walked; // directories, removed after a move when empty
+    std::unordered_map<std::string, size_t> byName;
     int count = 0;
 };
 
@@ -58,7 +71,7 @@ bool WantedByTime(const AddRequest& r, zip_int64_t index, time_t fileTime)
     return fileTime > st.mtime + 1;
 }
 
-bool AddFile(AddRequest& r, const std::string& path, const struct stat& st)
+bool AddFile(AddRequest& r, const std::string& path, const struct stat& seen, const struct stat& st)
 {
     const std::string name = StoredName(path, r.params.dropDirNames != ZIPDLL_FALSE);
     if (name.empty() || name.size() > 255) {
@@ -93,7 +106,12 @@ bool AddFile(AddRequest& r, const std::string& path, const struct stat& st)
     if (r.params.verbose)
         r.reporter.Message("  adding: " + name);
     r.reporter.FileEnd();
-    r.added.push_back(path);
+    const auto [it, first] = r.byName.try_emplace(name, r.added.size());
+    if (!first) {
+        r.added[it->second].replaced = true;
+        it->second = r.added.size();
+    }
+    r.added.push_back({path, name, seen, st.st_size});
     ++r.count;
     return !r.reporter.Cancelled();
 }
@@ -135,16 +153,17 @@ bool AddMatching(AddRequest& r, const std::string& dir, const std::string& patte
 
 bool AddPath(AddRequest& r, const std::string& path, bool recurse)
 {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) {
+    struct stat seen;
+    if (::lstat(path.c_str(), &seen) != 0) {
         r.reporter.Message("Error - file not found: " + path, kErrorGeneral);
         return true;
     }
-    if (S_ISLNK(st.st_mode)) {
-        struct stat target;
-        if (::stat(path.c_str(), &target) != 0 || !S_ISREG(target.st_mode))
-            return true; // dangling links and links to directories are left out
-        st = target;
+    struct stat st = seen;
+    if (S_ISLNK(seen.st_mode) && (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)))
+        return true; // dangling links and links to directories are left out
+    if (r.copy.Holds(st)) {
+        r.reporter.Message("  skipped: " + path + " (the archive being written)", kErrorRefused);
+        return true;
     }
     if (S_ISDIR(st.st_mode)) {
         if (!recurse)
@@ -159,7 +178,7 @@ bool AddPath(AddRequest& r, const std::string& path, bool recurse)
     }
     if (!S_ISREG(st.st_mode))
         return true;
-    return AddFile(r, path, st);
+    return AddFile(r, path, seen, st);
 }
 
 bool AddSelector(AddRequest& r, const std::string& selector)
@@ -229,6 +248,43 @@ bool Finish(Archive& archive, ArchiveCopy& copy, Reporter& reporter)
     return true;
 }
 
+bool Unchanged(const struct stat& before, const struct stat& now)
+{
+    return before.st_dev == now.st_dev && before.st_ino == now.st_ino && before.st_size == now.st_size &&
+           before.st_mtim.tv_sec == now.st_mtim.tv_sec && before.st_mtim.tv_nsec == now.st_mtim.tv_nsec &&
+           before.st_ctim.tv_sec == now.st_ctim.tv_sec && before.st_ctim.tv_nsec == now.st_ctim.tv_nsec;
+}
+
+// Only now that the archive holding them is complete, and only files whose
+// data is there: a file that changed after it was queued (the archive may
+// hold the older data), or whose member is not in the written archive, stays.
+void RemoveMovedSources(const AddRequest& r, const std::string& written)
+{
+    int error = 0;
+    Archive check(zip_open(written.c_str(), ZIP_RDONLY, &error));
+    for (const Source& source : r.added) {
+        zip_stat_t member;
+        zip_stat_init(&member);
+        const bool stored = check &&
+                            zip_stat(check.get(), source.name.c_str(), ZIP_FL_ENC_RAW, &member) == 0 &&
+                            (member.valid & ZIP_STAT_SIZE) && member.size == zip_uint64_t(source.size);
+        struct stat now;
+        if (source.replaced) {
+            r.reporter.Message("Kept " + source.path + ": another file took its place as " + source.name,
+                               kErrorGeneral);
+        } else if (!stored) {
+            r.reporter.Message("Kept " + source.path + ": its data is not in the archive as " + source.name,
+                               kErrorGeneral);
+        } else if (::lstat(source.path.c_str(), &now) != 0 || !Unchanged(source.seen, now)) {
+            r.reporter.Message("Kept " + source.path + ": it changed while it was being added", kErrorGeneral);
+        } else if (::unlink(source.path.c_str()) != 0) {
+            r.reporter.Message("Error - cannot delete " + source.path + ": " + std::strerror(errno), kErrorGeneral);
+        }
+    }
+    for (auto it = r.walked.rbegin(); it != r.walked.rend(); ++it)
+        ::rmdir(it->c_str()); // only when emptied
+}
+
 int32_t Delete(const TZipParams& params, const std::string& archiveName, const std::vector<std::string>& selectors,
                Reporter& reporter)
 {
@@ -272,21 +328,17 @@ int32_t Add(const TZipParams& params, const std::string& archiveName, const std:
     Archive archive = OpenArchive(copy.TempPath(), ZIP_CREATE, reporter);
     if (!archive)
         return 0;
-    AddRequest request{params, reporter, archive.get(), {}, {}, 0};
+    AddRequest request{params, reporter, archive.get(), copy, {}, {}, {}, 0};
     for (const std::string& selector : selectors)
         if (!AddSelector(request, selector))
             break;
     if (request.count == 0)
         return 0;
+    const std::string written = copy.RealPath();
     if (!Finish(archive, copy, reporter))
         return 0;
-    // Only now that the archive holding them is complete.
-    if (params.move) {
-        for (const std::string& path : request.added)
-            ::unlink(path.c_str());
-        for (auto it = request.walked.rbegin(); it != request.walked.rend(); ++it)
-            ::rmdir(it->c_str());
-    }
+    if (params.move)
+        RemoveMovedSources(request, written);
     return request.count;
 }
 

@@ -439,6 +439,60 @@ TEST_F(ZipMasterTest, AddMoveRemovesSourcesOnlyAfterTheArchiveIsWritten)
     EXPECT_TRUE(UnzipAccepts(archive));
 }
 
+// A folder being added may hold the archive itself, and while it is being
+// rewritten its temporary copy beside it: neither goes into the archive, and
+// a move never deletes them.
+TEST_F(ZipMasterTest, AddingAFolderThatHoldsTheArchiveLeavesTheArchiveOut)
+{
+    Spit(Src("m/1.txt"), "1");
+    Spit(Src("m/2.txt"), "2");
+    const std::string archive = Src("m/arc.zip");
+    AddFromSource(archive, {"m/1.txt"}, {AddOpt::AddDirNames});
+    ASSERT_EQ(Names(zip), (std::vector<std::string>{"m/1.txt"}));
+    fs::create_symlink("arc.zip", Src("m/link.zip"));
+    messages.clear();
+
+    AddFromSource(archive, {"m"},
+                  {AddOpt::AddDirNames, AddOpt::AddRecurseDirs, AddOpt::AddHiddenFiles, AddOpt::AddMove});
+    EXPECT_EQ(zip.SuccessCount(), 2);
+    ASSERT_TRUE(fs::exists(archive)) << "the move deleted the archive it had just written";
+    EXPECT_TRUE(UnzipAccepts(archive));
+    EXPECT_EQ(ZipinfoNames(archive), (std::vector<std::string>{"m/", "m/1.txt", "m/2.txt"}));
+    EXPECT_EQ(Tree(Src("m")), (std::vector<std::string>{"arc.zip", "link.zip"}));
+    EXPECT_TRUE(Contains(messages, "skipped: m/arc.zip"));
+    EXPECT_TRUE(Contains(messages, "skipped: m/link.zip"));
+}
+
+// A move deletes a source only when the written archive holds what was
+// read from it: not a file changed after it was queued, nor one whose
+// member a later file of the same name replaced (folder names dropped).
+TEST_F(ZipMasterTest, AddMoveKeepsSourcesWhoseDataIsNotInTheArchive)
+{
+    Spit(Src("a/x.txt"), "from a");
+    Spit(Src("b/x.txt"), "from b");
+    Spit(Src("c/grows.txt"), "before");
+    Spit(Src("c/same.txt"), "same");
+    zip.OnMessage = [this](int code, const std::string& text) {
+        messages.push_back(std::to_string(code) + ":" + text);
+        if (text.find("adding: grows.txt") != std::string::npos)
+            std::ofstream(Src("c/grows.txt"), std::ios::app) << " and after";
+    };
+    const std::string archive = tree.Path() + "flat.zip";
+    AddFromSource(archive, {"a", "b", "c"}, {AddOpt::AddRecurseDirs, AddOpt::AddMove});
+    EXPECT_TRUE(UnzipAccepts(archive));
+    EXPECT_EQ(ZipinfoNames(archive), (std::vector<std::string>{"grows.txt", "same.txt", "x.txt"}));
+    Extract(archive, {"x.txt"}, {});
+    EXPECT_EQ(Slurp(Out("x.txt")), "from b");
+
+    EXPECT_EQ(Slurp(Src("a/x.txt")), "from a") << "its member was replaced: deleting it lost its data";
+    EXPECT_FALSE(fs::exists(Src("b/x.txt")));
+    EXPECT_EQ(Slurp(Src("c/grows.txt")), "before and after") << "changed after it was queued";
+    EXPECT_FALSE(fs::exists(Src("c/same.txt")));
+    EXPECT_TRUE(Contains(messages, "Kept a/x.txt"));
+    EXPECT_TRUE(Contains(messages, "Kept c/grows.txt"));
+    EXPECT_FALSE(fs::exists(Src("b"))) << "an emptied folder still goes";
+}
+
 // The new archive replaces the old one as the same kind of file: its
 // mode and owner, behind the same link; a new archive gets a new file's
 // mode. The temporary's name leaves room for a 255-byte archive name.
