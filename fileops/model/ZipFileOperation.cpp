@@ -3,6 +3,9 @@
 #include "fileops/model/ZipMaster.h"
 #include "panes/DirData.h"
 #include "panes/PathUtil.h"
+#include "platform/zipdll/ZipDllApi.h"
+
+#include <algorithm>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -56,6 +59,15 @@ void DeleteMembers(TZipMaster& zip, const std::vector<std::string>& files)
     zip.DeleteFiles();
 }
 
+// Exact stored names, as many calls as the library's limit asks for.
+void DeleteNamedMembers(TZipMaster& zip, const std::vector<std::string>& names)
+{
+    for (size_t at = 0; at < names.size(); at += ZIPDLL_MAX_SELECTORS) {
+        const size_t end = std::min(names.size(), at + size_t(ZIPDLL_MAX_SELECTORS));
+        DeleteMembers(zip, std::vector<std::string>(names.begin() + ptrdiff_t(at), names.begin() + ptrdiff_t(end)));
+    }
+}
+
 ZipOperationResult FromArchive(int code, const ZipSide& source, const ZipSide& target,
                                const std::vector<std::string>& files, bool fastZipMove, TZipMaster& zip,
                                ZipOperationUi& ui)
@@ -79,12 +91,25 @@ ZipOperationResult FromArchive(int code, const ZipSide& source, const ZipSide& t
     zip.ExtrOptions = {ExtrOpt::ExtrDirNames, ExtrOpt::ExtrOverWrite};
     zip.FSpecArgs = files;
     zip.ExtractFiles();
-    if (code == kMove && (fastZipMove || ui.Confirm(kDeleteFromZipText))) {
-        OpenArchive(zip, source.ArchiveFile(), ui); // the question may have let another user in
-        DeleteMembers(zip, files);
-        return {true, true};
+    if (code != kMove)
+        return {false, true};
+    // Only the members now on disk leave the archive, by their exact names:
+    // the selection's patterns would also take what failed, or what another
+    // user added while the question was open.
+    const std::vector<std::string> moved = zip.DoneMembers();
+    const bool someFailed = zip.ErrorCount() > 0;
+    if (moved.empty()) {
+        if (someFailed)
+            ui.Inform(kNotMovedText);
+        return {false, true};
     }
-    return {false, true};
+    if (!fastZipMove && !ui.Confirm(kDeleteFromZipText))
+        return {false, true};
+    OpenArchive(zip, source.ArchiveFile(), ui);
+    DeleteNamedMembers(zip, moved);
+    if (someFailed)
+        ui.Inform(kNotMovedText);
+    return {true, true};
 }
 
 ZipOperationResult IntoArchive(int code, const ZipSide& source, const ZipSide& target,

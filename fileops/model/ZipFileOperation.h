@@ -15,6 +15,7 @@ class TZipMaster;
 inline constexpr const char* kBetweenZipsText = "File operations are not (yet) supported between ZIP files...";
 inline constexpr const char* kDeleteFromZipText = "Do you really want to DELETE the files from the source ZIP?";
 inline constexpr const char* kRenameInZipText = "Renaming is not (yet) supported for ZIP files...";
+inline constexpr const char* kNotMovedText = "Some files could not be extracted; they stay in the ZIP file.";
 
 // What the archive branch asks of the window.
 class ZipOperationUi {

@@ -212,9 +212,13 @@ void TZipMaster::ExtractFiles() { RunLibrary(Kind::Extract); }
 void TZipMaster::RunLibrary(Kind kind)
 {
     successCount_ = 0;
+    bool& busy = kind == Kind::Extract ? unzipBusy_ : zipBusy_;
+    if (!busy) { // a nested call refused below must not clear the running one's
+        doneMembers_.clear();
+        errorCount_ = 0;
+    }
     if (!ChecksPass(kind))
         return;
-    bool& busy = kind == Kind::Extract ? unzipBusy_ : zipBusy_;
     if (busy)
         return;
     busy = true;
@@ -338,10 +342,14 @@ int32_t TZipMaster::Callback(TZipCallbackInfo* info)
             zip->OnProgress(1, " ", 0);
         break;
     case ZIPDLL_ACTION_FILE_END:
+        if (info->errorCode == 0 && !text.empty())
+            zip->doneMembers_.push_back(text);
         if (zip->OnProgress)
             zip->OnProgress(2, " ", 0);
         break;
     default:
+        if (info->actionCode >= ZIPDLL_ACTION_MESSAGE && info->errorCode != 0)
+            ++zip->errorCount_;
         if (info->actionCode >= ZIPDLL_ACTION_MESSAGE && zip->OnMessage)
             zip->OnMessage(info->errorCode, WithoutLineEnd(text));
     }

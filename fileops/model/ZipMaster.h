@@ -81,6 +81,11 @@ public:
     const std::vector<ZipDirEntry>& ZipContents() const { return contents_; }
     int Count() const { return zipFilename_.empty() ? 0 : int(contents_.size()); }
     int SuccessCount() const { return successCount_; }
+    // The members the last extraction wrote (or tested) whole, by their
+    // stored names, folder entries included.
+    const std::vector<std::string>& DoneMembers() const { return doneMembers_; }
+    // The library messages of the last call that reported an error.
+    int ErrorCount() const { return errorCount_; }
 
     void AddFiles();
     void DeleteFiles();
@@ -101,6 +106,8 @@ private:
     std::string zipFilename_;
     std::vector<ZipDirEntry> contents_;
     int successCount_ = 0;
+    std::vector<std::string> doneMembers_;
+    int errorCount_ = 0;
     bool zipBusy_ = false;
     bool unzipBusy_ = false;
     bool cancel_ = false;

@@ -18,10 +18,16 @@ public:
     Reporter(ZipDllCallback callback, void* caller, void* handle) : callback_(callback), caller_(caller), handle_(handle) {}
     void Message(const std::string& text, int errorCode = 0) { Send(ZIPDLL_ACTION_MESSAGE, errorCode, 0, text); }
     void FileStart(const std::string& name, int64_t size) { Send(ZIPDLL_ACTION_FILE_START, 0, size, name); }
-    void FileEnd() { Send(ZIPDLL_ACTION_FILE_END, 0, 0, ""); }
+    // The end of one file; a member name with error code 0 tells the caller
+    // that member is done (extracted or tested), so a move may delete it.
+    void FileEnd(const std::string& member = {}, bool done = true)
+    {
+        Send(ZIPDLL_ACTION_FILE_END, done ? 0 : kFileFailed, 0, member);
+    }
     bool Cancelled() const { return cancelled_; }
 
 private:
+    static constexpr int kFileFailed = 1;
     void Send(int action, int errorCode, int64_t size, const std::string& text);
     ZipDllCallback callback_;
     void* caller_;

@@ -118,8 +118,12 @@ public:
             return Refuse(m.name, "a symbolic link");
         const bool isDir = m.name.back() == '/';
         if (isDir) {
-            if (!params_.testOnly && params_.keepDirNames)
-                OpenDirectories(parts, parts.size(), m.name);
+            // Not counted as a file, but done once its folder is there (or
+            // none is wanted), so that moving a folder out takes its entry.
+            reporter_.FileStart(m.name, 0);
+            const bool made = params_.testOnly || !params_.keepDirNames ||
+                              OpenDirectories(parts, parts.size(), m.name).get() >= 0;
+            reporter_.FileEnd(m.name, made);
             return 0;
         }
         if (!params_.keepDirNames)
@@ -153,7 +157,7 @@ public:
         }
         reporter_.FileStart(m.name, int64_t(m.stat.size));
         const int done = params_.testOnly ? Test(m, file.get()) : Extract(m, parts, file.get());
-        reporter_.FileEnd();
+        reporter_.FileEnd(m.name, done == 1);
         return done;
     }
 

@@ -18,7 +18,9 @@ extern "C" {
 #define ZIPDLL_TEXT_BUFFER 1024
 
 /* Callback actions: progress of one file, a progress step, the end of one
-   file, and (4 and above) a message for the user. */
+   file, and (4 and above) a message for the user. The extraction library
+   ends each member with its name, error code 0 when it was extracted (or
+   tested) whole. */
 #define ZIPDLL_ACTION_FILE_START 1
 #define ZIPDLL_ACTION_PROGRESS 2
 #define ZIPDLL_ACTION_FILE_END 3

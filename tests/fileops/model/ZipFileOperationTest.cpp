@@ -127,6 +127,50 @@ TEST_F(ZipFileOperationTest, MoveOutAsksBeforeDeletingFromTheArchive)
     EXPECT_TRUE(Members().empty());
 }
 
+// A move takes out of the archive only the members it wrote to disk, by
+// their names: not those that failed, nor any when the extraction was
+// refused (FastZipMove asks nothing, so nothing else stood in the way).
+TEST_F(ZipFileOperationTest, MoveOutDeletesOnlyTheMembersExtracted)
+{
+    const std::string before = Slurp(archive);
+    auto result = RunZipOperation(1, InArchive(""), OnDisk("gone"), {"d.txt", "a/*.*"}, true, zip, ui);
+    EXPECT_EQ(Slurp(archive), before);
+    EXPECT_FALSE(result.sourceChanged);
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_NE(ui.shown[0].find("does not exist"), std::string::npos);
+
+    ZipBuilder b;
+    b.Add({"a/", ""});
+    b.Add({"a/b/c.txt", "ccc"});
+    b.Add({"a/bad.txt", "original"});
+    b.Add({"d.txt", "dd"});
+    std::string bytes = b.Bytes();
+    bytes[bytes.find("original")] = 'O'; // its checksum no longer fits
+    std::ofstream(archive, std::ios::binary | std::ios::trunc) << bytes;
+    ui.shown.clear();
+    result = RunZipOperation(1, InArchive(""), OnDisk("out"), {"a/*.*", "d.txt"}, true, zip, ui);
+    EXPECT_TRUE(result.sourceChanged);
+    EXPECT_EQ(Members(), (std::vector<std::string>{"a/bad.txt"}));
+    EXPECT_EQ(ui.shown, (std::vector<std::string>{kNotMovedText}));
+    EXPECT_EQ(Slurp(tree.Path() + "out/a/b/c.txt"), "ccc");
+    EXPECT_EQ(Slurp(tree.Path() + "out/d.txt"), "dd");
+    EXPECT_FALSE(fs::exists(tree.Path() + "out/a/bad.txt"));
+    EXPECT_NE(std::system(("unzip -tqq '" + archive + "' >/dev/null 2>&1").c_str()), 0) << "the bad member stays bad";
+
+    // More members than one library call may name.
+    ZipBuilder many;
+    for (int i = 0; i < 4200; ++i)
+        many.Add({"many/" + std::to_string(i), "m"});
+    many.Add({"keep.txt", "k"});
+    std::ofstream(archive, std::ios::binary | std::ios::trunc) << many.Bytes();
+    ui.shown.clear();
+    RunZipOperation(1, InArchive(""), OnDisk("out"), {"many/*.*"}, true, zip, ui);
+    EXPECT_EQ(Members(), (std::vector<std::string>{"keep.txt"}));
+    EXPECT_TRUE(fs::exists(tree.Path() + "out/many/4199"));
+    EXPECT_TRUE(ui.shown.empty());
+    EXPECT_EQ(std::system(("unzip -tqq '" + archive + "' >/dev/null").c_str()), 0);
+}
+
 TEST_F(ZipFileOperationTest, RefusalsChangeNothing)
 {
     const std::string before = Slurp(archive);

@@ -584,8 +584,12 @@ TEST_F(ZipMasterTest, CallbackPassesMessagesAndProgress)
     send(ZIPDLL_ACTION_FILE_START, "f.txt");
     send(ZIPDLL_ACTION_PROGRESS, "ignored");
     send(ZIPDLL_ACTION_FILE_END, "ignored");
+    send(ZIPDLL_ACTION_FILE_END, "done.txt");
+    send(ZIPDLL_ACTION_FILE_END, "failed.txt", 1);
     EXPECT_EQ(messages, (std::vector<std::string>{"5:disk full", "0:two\n"}));
-    EXPECT_EQ(progress, (std::vector<std::string>{"0f.txt12", "1 0", "2 0"}));
+    EXPECT_EQ(progress, (std::vector<std::string>{"0f.txt12", "1 0", "2 0", "2 0", "2 0"}));
+    EXPECT_EQ(zip.DoneMembers(), (std::vector<std::string>{"ignored", "done.txt"})) << "ends with error code 0 only";
+    EXPECT_EQ(zip.ErrorCount(), 1);
 
     std::memset(info.text, 'x', sizeof info.text); // not terminated by the library
     info.actionCode = ZIPDLL_ACTION_MESSAGE;
