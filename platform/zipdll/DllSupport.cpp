@@ -1,5 +1,6 @@
 #include "platform/zipdll/DllSupport.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -67,20 +68,46 @@ bool WildcardMatch(std::string_view pattern, std::string_view name)
 
 bool HasWildcards(std::string_view text) { return text.find_first_of("*?") != std::string_view::npos; }
 
+bool IsFolderSelector(std::string_view selector)
+{
+    return selector.size() > 4 && selector.substr(selector.size() - 4) == "/*.*";
+}
+
 MemberSelection::MemberSelection(const std::vector<std::string>& selectors,
                                  const std::function<bool(const std::string&)>& isMember)
 {
-    for (const std::string& selector : selectors)
-        selectors_.push_back({selector, isMember(selector)});
+    for (const std::string& selector : selectors) {
+        if (isMember(selector))
+            selectors_.push_back({selector, Kind::Literal});
+        else if (IsFolderSelector(selector))
+            selectors_.push_back({selector.substr(0, selector.size() - 3), Kind::Folder});
+        else
+            selectors_.push_back({selector, Kind::Pattern});
+    }
 }
 
 bool MemberSelection::Selects(const std::string& name) const
 {
     if (selectors_.empty())
         return true;
-    for (const Selector& selector : selectors_)
-        if (selector.literal ? selector.text == name : WildcardMatch(selector.text, name))
-            return true;
+    for (const Selector& selector : selectors_) {
+        switch (selector.kind) {
+        case Kind::Literal:
+            if (selector.text == name)
+                return true;
+            break;
+        case Kind::Folder:
+            if (name.size() >= selector.text.size() &&
+                std::equal(selector.text.begin(), selector.text.end(), name.begin(),
+                           [](char a, char b) { return Lower(a) == Lower(b); }))
+                return true;
+            break;
+        case Kind::Pattern:
+            if (WildcardMatch(selector.text, name))
+                return true;
+            break;
+        }
+    }
     return false;
 }
 

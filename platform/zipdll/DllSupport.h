@@ -46,7 +46,11 @@ bool HasWildcards(std::string_view text);
 
 // The file patterns of one call against an archive's members. "*" and "?"
 // are legal in Linux names: a selector that is the exact name of a
-// member names that member alone, never its look-alikes.
+// member names that member alone, never its look-alikes, and "FOLDER/*.*"
+// (how a folder is named) takes everything below FOLDER, its name compared
+// literally (without regard to ASCII case, as the listing merges folders).
+bool IsFolderSelector(std::string_view selector);
+
 class MemberSelection {
 public:
     MemberSelection(const std::vector<std::string>& selectors, const std::function<bool(const std::string&)>& isMember);
@@ -54,9 +58,10 @@ public:
     bool Selects(const std::string& name) const;
 
 private:
+    enum class Kind { Literal, Folder, Pattern };
     struct Selector {
-        std::string text;
-        bool literal;
+        std::string text; // for a folder: its name and "/"
+        Kind kind;
     };
     std::vector<Selector> selectors_;
 };

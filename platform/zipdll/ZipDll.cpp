@@ -185,7 +185,8 @@ bool AddSelector(AddRequest& r, const std::string& selector)
 {
     const bool recurse = r.params.recurse != ZIPDLL_FALSE;
     struct stat st;
-    if (!HasWildcards(selector) || ::lstat(selector.c_str(), &st) == 0) // a file named "a*.txt" is that file alone
+    if (!HasWildcards(selector) ||
+        (!IsFolderSelector(selector) && ::lstat(selector.c_str(), &st) == 0)) // a file named "a*.txt" is that file alone
         return AddPath(r, selector, recurse);
     const size_t slash = selector.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : selector.substr(0, slash);

@@ -171,6 +171,41 @@ TEST_F(ZipFileOperationTest, MoveOutDeletesOnlyTheMembersExtracted)
     EXPECT_EQ(std::system(("unzip -tqq '" + archive + "' >/dev/null").c_str()), 0);
 }
 
+// "*" and "?" are legal in folder names: a folder row takes that folder,
+// not the look-alikes its name would match as a pattern.
+TEST_F(ZipFileOperationTest, AFolderRowTakesThatFolderOnly)
+{
+    ZipBuilder b;
+    for (const char* name : {"a?b/1.txt", "axb/2.txt", "a*b/3.txt", "aXYb/4.txt", "a*b/sub/5.txt"})
+        b.Add({name, name});
+    std::ofstream(archive, std::ios::binary | std::ios::trunc) << b.Bytes();
+    test::PaneFixture f;
+    f.pane.ZipMode = 1;
+    f.Add(fkDirectory, "a*b");
+    f.Add(fkDirectory, "a?b");
+
+    RunZipOperation(2, InArchive(""), OnDisk("out"), ZipFileList(f.pane, {0}), false, zip, ui);
+    EXPECT_TRUE(fs::exists(tree.Path() + "out/a*b/3.txt"));
+    EXPECT_TRUE(fs::exists(tree.Path() + "out/a*b/sub/5.txt"));
+    EXPECT_FALSE(fs::exists(tree.Path() + "out/aXYb"));
+    EXPECT_FALSE(fs::exists(tree.Path() + "out/axb"));
+
+    RunZipOperation(3, InArchive(""), OnDisk("out"), ZipFileList(f.pane, {1}), false, zip, ui);
+    EXPECT_EQ(Members(), (std::vector<std::string>{"a*b/3.txt", "a*b/sub/5.txt", "aXYb/4.txt", "axb/2.txt"}));
+    EXPECT_TRUE(ui.shown.empty());
+    EXPECT_EQ(std::system(("unzip -tqq '" + archive + "' >/dev/null").c_str()), 0);
+
+    // Adding names the folder on disk the same way.
+    tree.Dir("src/q*");
+    tree.Dir("src/qq");
+    std::ofstream(tree.Path() + "src/q*/in.txt") << "in";
+    std::ofstream(tree.Path() + "src/q*/*.*") << "odd name";
+    std::ofstream(tree.Path() + "src/qq/not.txt") << "not";
+    RunZipOperation(2, OnDisk("src"), InArchive(""), {"q*/*.*"}, false, zip, ui);
+    EXPECT_EQ(Members(), (std::vector<std::string>{"a*b/3.txt", "a*b/sub/5.txt", "aXYb/4.txt", "axb/2.txt", "q*/",
+                                                   "q*/*.*", "q*/in.txt"}));
+}
+
 TEST_F(ZipFileOperationTest, RefusalsChangeNothing)
 {
     const std::string before = Slurp(archive);
