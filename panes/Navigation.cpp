@@ -36,7 +36,9 @@ OpenResult OpenEntry(TDirData& pane, int currentRow, const DisplayLocale& locale
     if (currentRow < 0 || currentRow >= pane.Count)
         return OpenResult::NoEntry;
     const TFileData& entry = pane.Item(currentRow);
-    if (entry.Kind == fkFile && !EndsWithZip(entry.Name))
+    // An archive inside an archive is no folder of the disk that could be
+    // entered: it opens like any other member, through its copy.
+    if (entry.Kind == fkFile && (!EndsWithZip(entry.Name) || pane.InArchive()))
         return OpenResult::OpenFile;
     const std::string name = entry.Name;
     const uint8_t kind = entry.Kind;
@@ -51,7 +53,7 @@ OpenResult OpenEntry(TDirData& pane, int currentRow, const DisplayLocale& locale
         const size_t k = size_t(currentRow - pane.DirCount - pane.FileCount);
         const DriveList& drives = pane.DriveSource();
         pane.MoveTo(PanePlace::Directory(k < drives.size() ? drives[k].root : "/"));
-    } else { // an archive, one level deeper than the pane's
+    } else { // an archive on disk
         PanePlace archive = PanePlace::Archive(AddPathDelimiter(pane.Path) + name);
         archive.ZipMode = pane.ZipMode + 1;
         pane.MoveTo(archive);

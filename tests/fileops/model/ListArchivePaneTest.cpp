@@ -164,5 +164,33 @@ TEST_F(ListArchivePaneTest, EnteringAndLeavingAnArchive)
     EXPECT_NE(rowOf("other.txt"), -1);
 }
 
+// A .zip member is a file of the archive, not a place on disk: opening it
+// leaves the pane where it is and opens the member's copy.
+TEST_F(ListArchivePaneTest, AZipMemberOpensAsAFile)
+{
+    ZipBuilder b;
+    b.Add({"inner.zip", Sample()});
+    b.Add({"a/deep.ZIP", Sample()});
+    Write("outer.zip", b.Bytes());
+    TDirData& pane = fixture.pane;
+    pane.Path = tree.Path();
+    ReadDirectory(pane);
+    auto rowOf = [&](const std::string& name) {
+        for (int i = 0; i < pane.Count; ++i)
+            if (pane.Item(i).Name == name)
+                return i;
+        return -1;
+    };
+    ASSERT_EQ(OpenEntry(pane, rowOf("outer.zip"), {}), OpenResult::Moved);
+    EXPECT_EQ(OpenEntry(pane, rowOf("inner.zip"), {}), OpenResult::OpenFile);
+    EXPECT_EQ(pane.Path, tree.Path() + "outer.zip/");
+    EXPECT_EQ(pane.ZipMode, 1);
+    ASSERT_EQ(OpenEntry(pane, rowOf("a"), {}), OpenResult::Moved);
+    const size_t recorded = pane.History.size();
+    EXPECT_EQ(OpenEntry(pane, rowOf("deep.ZIP"), {}), OpenResult::OpenFile);
+    EXPECT_EQ(pane.ZipPath, "a/");
+    EXPECT_EQ(pane.History.size(), recorded) << "nothing recorded for the member";
+}
+
 } // namespace
 } // namespace tarnel
