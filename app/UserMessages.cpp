@@ -4,15 +4,21 @@
 
 namespace tarnel {
 
-namespace {
-
 // Messages carry names and paths: shown as they are, never as markup.
-int Show(QWidget* parent, QMessageBox::Icon icon, const QString& text,
-         QMessageBox::StandardButtons buttons = QMessageBox::Ok)
+int ShowPlainMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+                     QMessageBox::StandardButtons buttons)
 {
     QMessageBox box(icon, "Tarnel", text, buttons, parent);
     box.setTextFormat(Qt::PlainText);
     return box.exec();
+}
+
+namespace {
+
+int Show(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+         QMessageBox::StandardButtons buttons = QMessageBox::Ok)
+{
+    return ShowPlainMessage(parent, icon, text, buttons);
 }
 
 } // namespace
@@ -23,11 +29,7 @@ void MessageBoxes::Warning(const QString& text) { Show(parent_, QMessageBox::War
 
 void MessageBoxes::Information(const QString& text) { Show(parent_, QMessageBox::Information, text); }
 
-void MessageBoxes::Plain(const QString& text)
-{
-    QMessageBox box(QMessageBox::NoIcon, "Tarnel", text, QMessageBox::Ok, parent_);
-    box.exec();
-}
+void MessageBoxes::Plain(const QString& text) { Show(parent_, QMessageBox::NoIcon, text); }
 
 bool MessageBoxes::Confirm(const QString& text)
 {

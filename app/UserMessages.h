@@ -1,6 +1,7 @@
 #pragma once
 // Message boxes titled "Tarnel". Tests replace the sink to read what the user
 // would have seen without a modal box blocking them.
+#include <QMessageBox>
 #include <QString>
 
 class QWidget;
@@ -17,6 +18,11 @@ public:
     // A box with no icon, for notes that are neither errors nor warnings.
     virtual void Plain(const QString& text) { Information(text); }
 };
+
+// A modal box titled "Tarnel" showing text as plain text; returns the
+// button pressed.
+int ShowPlainMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+                     QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 
 class MessageBoxes : public UserMessages {
 public:

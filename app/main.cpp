@@ -3,6 +3,7 @@
 #include "app/ListCommand.h"
 #include "app/MainWindow.h"
 #include "app/PrivateMessages.h"
+#include "app/UserMessages.h"
 #include "app/components/DisplayCheck.h"
 #include "app/components/InstanceBlock.h"
 #include "app/components/InstanceChannel.h"
@@ -129,7 +130,7 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
     MainWindow window(options, &block);
     for (const std::string& message : unreadable) // reported once, from the running loop
         QTimer::singleShot(0, &window, [&window, message] {
-            QMessageBox::critical(&window, "Tarnel", QString::fromStdString(message));
+            ShowPlainMessage(&window, QMessageBox::Critical, QString::fromStdString(message));
         });
     // Every loop ends, a message box's included: the settings are saved below.
     QObject::connect(&termination, &TerminationSignals::received, &window, [&window] {

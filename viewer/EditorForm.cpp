@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace tarnel {
@@ -65,12 +66,22 @@ void Teditorform::Load(const std::string& fileName, const QString& text, bool ut
 
 std::string Teditorform::Bytes() const
 {
-    const QStringList lines = memo1->toPlainText().split('\n');
+    // The raw text: the plain-text form would turn no-break spaces into
+    // blanks and line separators into line ends behind the user's back.
+    QString text = memo1->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QChar('\n'));
+    const QStringList lines = text.split('\n');
     std::string out;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         if (i > 0)
             out += lineEnd_;
-        out += utf8_ ? lines[i].toStdString() : DisplayBytes(lines[i]);
+        if (utf8_) {
+            out += lines[i].toStdString();
+        } else {
+            std::string bytes;
+            (void)DisplayBytes(lines[i], bytes); // characters 8-bit text cannot hold become '?'
+            out += bytes;
+        }
     }
     return out;
 }
@@ -85,7 +96,7 @@ bool Teditorform::SaveTo(const std::string& path)
     if (messages_)
         messages_->Error(text);
     else
-        QMessageBox::critical(this, "Tarnel", text);
+        ShowPlainMessage(this, QMessageBox::Critical, text);
     return false;
 }
 
@@ -120,8 +131,8 @@ Answer Teditorform::Ask(const QString& text)
 {
     if (ask_)
         return ask_(text);
-    const auto button =
-        QMessageBox::question(this, "Tarnel", text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    const int button =
+        ShowPlainMessage(this, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     return button == QMessageBox::Yes ? Answer::Yes : button == QMessageBox::No ? Answer::No : Answer::Cancel;
 }
 

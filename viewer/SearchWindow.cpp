@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,20 +19,24 @@
 
 namespace tarnel {
 
-std::string DisplayBytes(const QString& text)
+bool DisplayBytes(const QString& text, std::string& out)
 {
-    // Built once: the byte each displayed character came from, '?' for none.
-    static const std::vector<char> bytes = [] {
-        std::vector<char> table(0x10000, '?');
+    // Built once: the byte each displayed character came from, -1 for none.
+    static const std::vector<int> bytes = [] {
+        std::vector<int> table(0x10000, -1);
         for (int b = 255; b >= 0; --b)
-            table[DisplayChar(static_cast<unsigned char>(b))] = char(b);
+            table[DisplayChar(static_cast<unsigned char>(b))] = b;
         return table;
     }();
-    std::string out;
+    out.clear();
     out.reserve(size_t(text.size()));
-    for (QChar c : text)
-        out += bytes[c.unicode()];
-    return out;
+    bool all = true;
+    for (QChar c : text) {
+        const int b = bytes[c.unicode()];
+        all = all && b >= 0;
+        out += b >= 0 ? char(b) : '?';
+    }
+    return all;
 }
 
 TSearchwin::TSearchwin(TTextView* view) : QWidget(view, Qt::Tool | Qt::WindowStaysOnTopHint), view_(view)
@@ -65,6 +70,7 @@ TSearchwin::TSearchwin(TTextView* view) : QWidget(view, Qt::Tool | Qt::WindowSta
     connect(BitBtn1, &QPushButton::clicked, this, &TSearchwin::Search);
     connect(Edit1, &QLineEdit::returnPressed, this, &TSearchwin::Search);
     connect(Edit1, &QLineEdit::textChanged, this, [this](const QString& text) {
+        calledOff_ = searching_;
         ListBox1->clear();
         Label2->setText("Enter to search!");
         if (view_)
@@ -85,39 +91,74 @@ void TSearchwin::Start(const QString& text, bool caseFlag)
 
 void TSearchwin::Search()
 {
-    if (searching_ || !view_)
+    if (searching_) {
+        // The running pass ends at its next look at the events; this one follows.
+        calledOff_ = again_ = true;
         return;
+    }
+    QPointer<TSearchwin> self(this);
+    do {
+        again_ = calledOff_ = false;
+        if (!RunSearch() || !self)
+            return;
+    } while (again_);
+}
+
+bool TSearchwin::RunSearch()
+{
+    if (!view_)
+        return false;
     ListBox1->clear();
-    const std::string text = DisplayBytes(Edit1->text());
+    std::string text;
+    const bool storable = DisplayBytes(Edit1->text(), text);
     searchedLength_ = qsizetype(text.size());
     int64_t count = 0;
-    if (!text.empty() && view_->Active()) {
+    if (storable && !text.empty() && view_->Active()) {
         searching_ = true;
         Label2->setText("Searching..  ");
         TextSearcher searcher(view_->File(), text, CheckBox1->isChecked());
         searcher.Restart(0);
+        LocateCursor cursor;
         const int generation = view_->Generation();
         QPointer<TSearchwin> self(this);
-        for (;;) {
+        auto stillWanted = [&] { return self && view_ && view_->Generation() == generation && !calledOff_; };
+        // The window repaints, and the view follows the cursor, between
+        // pieces of the search; not after every match, which costs more
+        // than finding it.
+        QElapsedTimer sinceEvents;
+        sinceEvents.start();
+        auto letEventsRun = [&] {
+            QCoreApplication::processEvents();
+            sinceEvents.restart();
+            return stillWanted();
+        };
+        bool going = true;
+        while (going) {
             int64_t match = -1;
             const auto result = searcher.Next(int64_t(4) << 20, match);
-            // The window repaints and the view follows the cursor meanwhile.
-            QCoreApplication::processEvents();
-            if (!self)
-                return;
-            if (!view_ || view_->Generation() != generation)
-                break; // another file: these matches mean nothing there
             if (result == TextSearcher::Result::NotFound)
                 break;
-            if (result == TextSearcher::Result::MoreToRead)
-                continue;
-            ++count;
-            if (count <= kMaxListed) {
-                const auto [line, column] = view_->LocateOffset(match);
+            if (result == TextSearcher::Result::Found && ++count <= kMaxListed) {
+                // A match past the index waits for it slice by slice, never at once.
+                while (going && !view_->IndexTowards(match))
+                    going = letEventsRun();
+                if (!going)
+                    break;
+                const auto [line, column] = view_->LocateOffset(match, &cursor);
                 ListBox1->addItem(QString::number(line) + "," + QString::number(column));
             }
+            if (sinceEvents.elapsed() >= 20)
+                going = letEventsRun();
         }
+        if (!self)
+            return false;
         searching_ = false;
+        // Another file, or another text: these matches mean nothing there.
+        if (!going) {
+            ListBox1->clear();
+            Label2->setText("Enter to search!");
+            return true;
+        }
     }
     if (count == 0)
         Label2->setText("No matches..");
@@ -129,6 +170,7 @@ void TSearchwin::Search()
         ListBox1->setFocus();
         ListBox1->setCurrentRow(0);
     }
+    return true;
 }
 
 void TSearchwin::GoToItem(int row)

@@ -40,13 +40,18 @@ protected:
 
 private:
     void GoToItem(int row);
+    // One pass over the file; false when it was called off.
+    bool RunSearch();
 
     QPointer<TTextView> view_;
     bool searching_ = false;
+    bool calledOff_ = false; // the text changed, or a new search was asked for
+    bool again_ = false;     // a search asked for while one ran
     qsizetype searchedLength_ = 0;
 };
 
-// The bytes a typed text stands for in the view's 8-bit display.
-std::string DisplayBytes(const QString& text);
+// The bytes a typed text stands for in the view's 8-bit display; false when
+// a character has no such byte (the file cannot hold it).
+bool DisplayBytes(const QString& text, std::string& bytes);
 
 } // namespace tarnel

@@ -11,6 +11,8 @@
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QFontDatabase>
+#include <QGlyphRun>
+#include <QLocale>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -24,6 +26,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 namespace tarnel {
 
@@ -125,7 +128,10 @@ void TTextView::MeasureFont()
     const QFontMetrics metrics(font_);
     lineHeight_ = std::max(1, metrics.boundingRect(kSample).height());
     lineHeight_ = std::max(lineHeight_, metrics.height());
-    charWidth_ = std::max(1, metrics.horizontalAdvance('X'));
+    // Whole pixels a column, rounded up: glyphs are placed on this grid, so
+    // the text, the selection and the mouse agree however long the line.
+    charWidth_ = std::max(1, int(std::ceil(QFontMetricsF(font_).horizontalAdvance('X') - 0.01)));
+    rawFont_ = QRawFont::fromFont(font_);
 }
 
 void TTextView::SetBackColor(const QColor& color)
@@ -244,15 +250,15 @@ void TTextView::Warn(const QString& text) const
     if (messages_)
         messages_->Warning(text);
     else
-        QMessageBox::warning(const_cast<TTextView*>(this), "Tarnel", text);
+        ShowPlainMessage(const_cast<TTextView*>(this), QMessageBox::Warning, text);
 }
 
 Answer TTextView::Ask(const QString& text) const
 {
     if (ask_)
         return ask_(text);
-    const auto button = QMessageBox::warning(const_cast<TTextView*>(this), "Tarnel", text,
-                                             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    const int button = ShowPlainMessage(const_cast<TTextView*>(this), QMessageBox::Warning, text,
+                                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     return button == QMessageBox::Yes ? Answer::Yes : button == QMessageBox::No ? Answer::No : Answer::Cancel;
 }
 
@@ -282,6 +288,7 @@ void TTextView::CloseFile()
 void TTextView::BuildLineIndex()
 {
     indexTimer_->stop();
+    ++generation_; // lines and columns found before mean something else now
     index_.Start(file_, {mode_, tab_, visibleCols_});
     marks_.Clear();
     selStart_ = selEnd_ = {};
@@ -390,12 +397,20 @@ int64_t TTextView::FindFrom(const std::string& text, int64_t start, bool ignoreC
     return active_ ? tarnel::FindFrom(file_, text, start, ignoreCase) : -1;
 }
 
-std::pair<int64_t, int64_t> TTextView::LocateOffset(int64_t offset)
+bool TTextView::IndexTowards(int64_t offset)
+{
+    if (!active_ || mode_ == VM_HEX || index_.Done() || offset < index_.ScannedOffset())
+        return true;
+    IndexSlice();
+    return index_.Done() || offset < index_.ScannedOffset();
+}
+
+std::pair<int64_t, int64_t> TTextView::LocateOffset(int64_t offset, LocateCursor* cursor)
 {
     if (!active_)
         return {-1, 0};
     const bool wasDone = index_.Done();
-    auto at = tarnel::LocateOffset(file_, index_, offset);
+    auto at = tarnel::LocateOffset(file_, index_, offset, cursor);
     if (!wasDone) {
         UpdateRanges();
         NotifyScroll();
@@ -404,6 +419,39 @@ std::pair<int64_t, int64_t> TTextView::LocateOffset(int64_t offset)
 }
 
 // ---- painting ----
+
+// One glyph a column at x + column * charWidth_, whatever the font's own
+// advances (fractional ones, zero-width characters such as the soft hyphen);
+// characters the font lacks are drawn alone in their cells from a fallback.
+void TTextView::DrawCells(QPainter& painter, int x, int baseline, const QString& text) const
+{
+    if (text.isEmpty())
+        return;
+    if (!rawFont_.isValid()) {
+        for (qsizetype i = 0; i < text.size(); ++i)
+            painter.drawText(x + int(i) * charWidth_, baseline, QString(text[i]));
+        return;
+    }
+    const QList<quint32> glyphs = rawFont_.glyphIndexesForString(text);
+    QList<quint32> shown;
+    QList<QPointF> positions;
+    shown.reserve(glyphs.size());
+    positions.reserve(glyphs.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const int cell = x + int(i) * charWidth_;
+        if (i < glyphs.size() && glyphs[i] != 0) {
+            shown.push_back(glyphs[i]);
+            positions.push_back(QPointF(cell, 0));
+        } else if (!text[i].isSpace()) {
+            painter.drawText(cell, baseline, QString(text[i]));
+        }
+    }
+    QGlyphRun run;
+    run.setRawFont(rawFont_);
+    run.setGlyphIndexes(shown);
+    run.setPositions(positions);
+    painter.drawGlyphRun(QPointF(0, baseline), run);
+}
 
 void TTextView::Paint(QPainter& painter)
 {
@@ -426,29 +474,41 @@ void TTextView::Paint(QPainter& painter)
         const int y = int(i) * lineHeight_;
         const int64_t line = lineaora_ + int64_t(i);
         const QString text = DisplayText(lines[i]);
-        painter.setPen(textColor_);
-        painter.drawText(0, y + ascent, text);
-        if (!selected || line < selStart_.line || line > selEnd_.line)
-            continue;
-        int64_t from = (line == selStart_.line ? selStart_.col : 0) - lineaorax_;
-        int64_t to = (line == selEnd_.line ? selEnd_.col : INT64_MAX / 2) - lineaorax_;
-        from = std::clamp<int64_t>(from, 0, text.size());
-        to = std::clamp<int64_t>(to, 0, text.size());
-        if (to > from) {
-            const QRect cells(int(from) * charWidth_, y, int(to - from) * charWidth_, lineHeight_);
-            painter.fillRect(cells, highlight);
-            painter.setPen(highlightText);
-            painter.drawText(cells.left(), y + ascent, text.mid(qsizetype(from), qsizetype(to - from)));
+        int64_t from = 0, to = 0;
+        const bool inSelection = selected && line >= selStart_.line && line <= selEnd_.line;
+        if (inSelection) {
+            from = std::clamp<int64_t>((line == selStart_.line ? selStart_.col : 0) - lineaorax_, 0, text.size());
+            to = std::clamp<int64_t>((line == selEnd_.line ? selEnd_.col : INT64_MAX / 2) - lineaorax_, 0, text.size());
         }
-        if (line < selEnd_.line) {
+        if (to > from)
+            painter.fillRect(QRect(int(from) * charWidth_, y, int(to - from) * charWidth_, lineHeight_), highlight);
+        painter.setPen(textColor_);
+        DrawCells(painter, 0, y + ascent, text.left(qsizetype(from)));
+        DrawCells(painter, int(to > from ? to : from) * charWidth_, y + ascent,
+                  text.mid(qsizetype(to > from ? to : from)));
+        if (to > from) {
+            painter.setPen(highlightText);
+            DrawCells(painter, int(from) * charWidth_, y + ascent, text.mid(qsizetype(from), qsizetype(to - from)));
+        }
+        if (inSelection && line < selEnd_.line) {
             const int end = int(text.size()) * charWidth_;
             painter.fillRect(QRect(end, y, std::max(0, area.width() - end), lineHeight_), highlight);
         }
     }
-    if (failed > 0) {
+    // Why the text ends here, when it ends early.
+    QString notice;
+    if (failed > 0)
+        notice = "error while reading line #" + QString::number(failed);
+    else if (lineaora_ + int64_t(lines.size()) >= LineCount() && index_.Done() && mode_ != VM_HEX) {
+        if (index_.FileChanged())
+            notice = "error while reading line #" + QString::number(LineCount() + 1);
+        else if (index_.Capped())
+            notice = "the viewer shows the first " + QLocale().toString(qlonglong(LineCount())) +
+                     " lines; the hex dump shows the whole file";
+    }
+    if (!notice.isEmpty()) {
         painter.setPen(textColor_);
-        painter.drawText(0, int(lines.size()) * lineHeight_ + ascent,
-                         "error while reading line #" + QString::number(failed));
+        painter.drawText(0, int(lines.size()) * lineHeight_ + ascent, notice);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QColor>
 #include <QFont>
 #include <QPointer>
+#include <QRawFont>
 #include <QWidget>
 
 #include <functional>
@@ -95,7 +96,8 @@ public:
     TextCell SelEnd() const { return selEnd_; }
     void SetSelection(TextCell start, TextCell end);
     bool SelectionEmpty() const { return selStart_ == selEnd_; }
-    // Changes on every open and close: a search that let events run checks it.
+    // Changes on every open, close and new index: a search that let events
+    // run checks it.
     int Generation() const { return generation_; }
 
     std::string LastSearchText;
@@ -107,7 +109,10 @@ public:
     // from lineaorax. False when a line reads short: failedLine names it.
     bool GetLines(int64_t first, int64_t count, bool clip, std::vector<std::string>& out, int64_t& failedLine) const;
     int64_t FindFrom(const std::string& text, int64_t start, bool ignoreCase) const;
-    std::pair<int64_t, int64_t> LocateOffset(int64_t offset);
+    std::pair<int64_t, int64_t> LocateOffset(int64_t offset, LocateCursor* cursor = nullptr);
+    // Indexes one slice further when offset lies past what is indexed; true
+    // once it is indexed (or can be found at once).
+    bool IndexTowards(int64_t offset);
     const TextFile& File() const { return file_; }
 
     void ScrollKey(int key);
@@ -135,6 +140,7 @@ protected:
 private:
     friend class TextPaintBox;
     void Paint(QPainter& painter);
+    void DrawCells(QPainter& painter, int x, int baseline, const QString& text) const;
     void MousePress(QMouseEvent* event);
     void MouseMove(QMouseEvent* event);
     void MouseRelease(QMouseEvent* event);
@@ -159,6 +165,7 @@ private:
     LineIndex index_;
     mutable ColumnMarks marks_; // filled by painting
     QFont font_;
+    QRawFont rawFont_;
     QColor backColor_;
     QColor textColor_ = Qt::black;
     int tab_ = 8;

@@ -24,7 +24,8 @@ constexpr const char* kFilterQuestion =
 bool IsUtf8(const std::string& bytes)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)decoder.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    // decode() is lazy: the text must be made for the error to be seen.
+    const QString text = decoder.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
     return !decoder.hasError();
 }
 
@@ -54,45 +55,53 @@ bool TTextView::EditFile()
         if (messages_)
             messages_->Information("Edit mode is yet supported in HEX mode");
         else
-            QMessageBox::information(this, "Tarnel", "Edit mode is yet supported in HEX mode");
+            ShowPlainMessage(this, QMessageBox::Information, "Edit mode is yet supported in HEX mode");
         return false;
     }
     if (editor_ || !active_)
         return false;
-    if (file_.Size() > Teditorform::kMaxEditBytes) {
-        Warn("The file is too large for the editor (" + QString::number(file_.Size() >> 20) +
-             " MB; it holds at most " + QString::number(Teditorform::kMaxEditBytes >> 20) + " MB).");
+    // Names, not the open file: the file as it is now is what gets edited
+    // and saved back (it may have grown or been replaced since it was shown).
+    const std::string path = filename_;
+    const int generation = generation_;
+    std::string raw;
+    int64_t size = 0;
+    switch (ReadWholeFile(path, Teditorform::kMaxEditBytes, raw, size)) {
+    case WholeRead::Read:
+        break;
+    case WholeRead::Missing:
+        Warn("The file can no longer be opened: " + QFile::decodeName(QByteArray::fromStdString(path)));
+        return false;
+    case WholeRead::TooLarge:
+        Warn("The file is too large for the editor (" + QString::number(size >> 20) + " MB; it holds at most " +
+             QString::number(Teditorform::kMaxEditBytes >> 20) + " MB).");
+        return false;
+    case WholeRead::Failed:
+        Warn("The file could not be read whole (it changed while it was read): " +
+             QFile::decodeName(QByteArray::fromStdString(path)));
         return false;
     }
-    FinishIndex(); // purity is known once every byte is seen
-
-    std::string raw(size_t(file_.Size()), '\0');
-    raw.resize(file_.ReadAt(0, raw.data(), raw.size()));
-    QString text;
+    bool pure = true;
+    std::string filtered = FilteredText(raw, tab_, pure);
     bool utf8 = IsUtf8(raw);
-    if (!PureAscii()) {
+    if (!pure) {
+        QPointer<TTextView> alive(this);
         const Answer answer = Ask(kFilterQuestion);
-        if (answer == Answer::Cancel)
+        // The question let events run: the view may be gone or show another file.
+        if (answer == Answer::Cancel || !alive || generation_ != generation || filename_ != path || !active_)
             return false;
         if (answer == Answer::Yes) {
-            std::vector<std::string> lines;
-            int64_t failed = 0;
-            GetLines(1, LineCount(), false, lines, failed);
-            std::string joined;
-            for (size_t i = 0; i < lines.size(); ++i)
-                joined += (i ? "\n" : "") + lines[i];
-            utf8 = IsUtf8(joined);
-            raw = joined;
+            raw = std::move(filtered);
+            utf8 = IsUtf8(raw);
         }
     }
     const std::string lineEnd = FirstLineEnd(raw);
     const std::string unified = UnifyLineEnds(raw);
-    text = utf8 ? QString::fromStdString(unified) : DisplayText(unified);
+    const QString text = utf8 ? QString::fromStdString(unified) : DisplayText(unified);
 
-    const std::string path = filename_;
     CloseFile();
     paintBox_->update();
-    const int generation = generation_;
+    const int closedGeneration = generation_;
 
     auto* editor = new Teditorform(nullptr);
     editor_ = editor;
@@ -123,7 +132,7 @@ bool TTextView::EditFile()
     if (!self)
         return saved;
     // The view may have been given another file meanwhile.
-    if (generation_ == generation && filename_ == path) {
+    if (generation_ == closedGeneration && filename_ == path) {
         SetActive(true);
         Relayout();
     }

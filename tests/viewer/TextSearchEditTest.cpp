@@ -285,6 +285,95 @@ TEST_F(TextFixture, SaveACopyLeavesTheFileAndTheEditor)
     EXPECT_EQ(ReadAll(file.Path()), "orig\n");
 }
 
+TEST_F(TextFixture, EditorTakesTheFileAsItIsNowAndKeepsBytesItWasNotAskedToChange)
+{
+    // A log that grew after it was shown: the lines added since are edited
+    // and saved too, never cut off at the length the view knew.
+    Open("one\n");
+    file.Write("one\ntwo\n");
+    WhenEditing([](Teditorform& editor) { editor.SaveCloseItem->trigger(); });
+    EXPECT_TRUE(view.EditFile());
+    EXPECT_EQ(ReadAll(file.Path()), "one\ntwo\n");
+
+    // No-break spaces (8-bit and UTF-8) and a line separator survive a save.
+    for (const std::string text : {std::string("a\xa0" "b\n"), std::string("a\xc2\xa0" "b\xe2\x80\xa8" "c\n")}) {
+        Open(text);
+        WhenEditing([](Teditorform& editor) {
+            editor.memo1->moveCursor(QTextCursor::End);
+            editor.memo1->insertPlainText("z");
+            editor.SaveCloseItem->trigger();
+        });
+        EXPECT_TRUE(view.EditFile());
+        EXPECT_EQ(ReadAll(file.Path()), text + "z");
+    }
+}
+
+TEST_F(TextFixture, FilteringInWrappedModeKeepsLongLinesWhole)
+{
+    view.resize(120, 200); // a dozen columns: the long line wraps many times on screen
+    Open("\x07" + std::string(200, 'w') + "\nshort\n", VM_WORDWRAP);
+    ASSERT_GT(view.LineCount(), 10);
+    answer = Answer::Yes;
+    QString shown;
+    WhenEditing([&](Teditorform& editor) {
+        shown = editor.memo1->toPlainText();
+        editor.QuitItem->trigger();
+    });
+    view.EditFile();
+    EXPECT_EQ(shown, " " + QString(200, 'w') + "\nshort");
+}
+
+TEST_F(TextFixture, TheViewMovingOnDuringTheFilterQuestionCancelsTheEdit)
+{
+    Open(std::string("a\x01\n"));
+    LineTestFile other("other file\n");
+    view.SetAsk([&](const QString&) {
+        view.SetFilename(other.Path()); // the cursor moved while the box was up
+        return Answer::No;
+    });
+    EXPECT_FALSE(view.EditFile());
+    EXPECT_EQ(view.EditorWindow(), nullptr);
+    EXPECT_EQ(ReadAll(other.Path()), "other file\n");
+    EXPECT_TRUE(view.Active());
+}
+
+TEST_F(TextFixture, SearchFindsMatchesPastTheIndexAndTextsTheFileCannotHold)
+{
+    std::string content;
+    for (int i = 0; i < 300000; ++i)
+        content += "row\n";
+    file.Write(content + "needle?");
+    view.SetActive(false);
+    view.SetFilename(file.Path());
+    view.SetActive(true);
+    ASSERT_TRUE(view.Indexing()); // only the first slice is indexed
+    view.ShowSearch("needle", false);
+    TSearchwin* search = view.SearchWindow();
+    EXPECT_EQ(Items(search->ListBox1), (QStringList{"300000,1"}));
+    EXPECT_EQ(view.lineaora(), 300000);
+
+    // A character no byte of the file's text stands for finds nothing, not '?'.
+    search->Edit1->setText(QString::fromUtf8("needle\u03b1"));
+    search->Search();
+    EXPECT_EQ(search->Label2->text(), "No matches..");
+}
+
+TEST_F(TextFixture, ChangingTheTextCallsOffARunningSearch)
+{
+    std::string content;
+    for (int i = 0; i < 200000; ++i)
+        content += "aaaa\n";
+    Open(content);
+    view.ShowSearch("", false);
+    TSearchwin* search = view.SearchWindow();
+    search->Edit1->setText("a");
+    QTimer::singleShot(50, [&] { search->Edit1->setText("zzz"); });
+    search->Search(); // hundreds of thousands of matches: still running when the text changes
+    EXPECT_EQ(search->ListBox1->count(), 0);
+    EXPECT_EQ(search->Label2->text(), "Enter to search!");
+    EXPECT_FALSE(search->Searching());
+}
+
 TEST(TextPageTest, ShowFileSelectsNormalAndTheLabelFollows)
 {
     LineTestFile file("12345\nab\n");

@@ -72,6 +72,25 @@ TEST_F(ViewFixture, OpensAndClosesWithTheFile)
     EXPECT_EQ(Shot().pixelColor(5, 5), view.palette().color(QPalette::Button));
 }
 
+TEST_F(ViewFixture, GlyphsSitInTheirColumnsAlongALongLine)
+{
+    // A soft hyphen draws no width in most fonts, and a fractional advance
+    // adds up: either would shift the rest of the line off the grid the
+    // selection and the mouse use.
+    Open("\xad" + std::string(38, ' ') + "#\n");
+    ASSERT_GT(view.VisibleCols(), 40);
+    const QImage shot = Shot();
+    int first = -1;
+    for (int x = 20 * view.CharWidth(); x < shot.width() && first < 0; ++x)
+        for (int y = 0; y < view.LineHeight(); ++y)
+            if (shot.pixelColor(x, y) != QColor(Qt::black)) {
+                first = x;
+                break;
+            }
+    EXPECT_GE(first, 39 * view.CharWidth() - 1);
+    EXPECT_LT(first, 40 * view.CharWidth());
+}
+
 TEST_F(ViewFixture, ScrollReportCarriesPositionAndExtent)
 {
     std::vector<std::array<qint64, 4>> reports;

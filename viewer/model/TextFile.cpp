@@ -1,7 +1,9 @@
 #include "viewer/model/TextFile.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -55,6 +57,27 @@ size_t TextFile::ReadAt(int64_t offset, void* buffer, size_t size) const
     return got;
 }
 
+WholeRead ReadWholeFile(const std::string& path, int64_t maxBytes, std::string& data, int64_t& size)
+{
+    data.clear();
+    size = 0;
+    TextFile file;
+    if (!file.Open(path))
+        return WholeRead::Missing;
+    size = file.Size();
+    if (size > maxBytes)
+        return WholeRead::TooLarge;
+    // One byte more than the size finds a file that grew while it was read.
+    data.resize(size_t(size) + 1);
+    const size_t got = file.ReadAt(0, data.data(), data.size());
+    if (got != size_t(size)) {
+        data.clear();
+        return WholeRead::Failed;
+    }
+    data.resize(got);
+    return WholeRead::Read;
+}
+
 namespace {
 
 bool WriteAll(int fd, const char* data, size_t size)
@@ -73,20 +96,61 @@ bool WriteAll(int fd, const char* data, size_t size)
 
 } // namespace
 
-std::string SaveFileAtomically(const std::string& path, const std::string& data)
+namespace {
+
+// A new file beside the target, created with mode 0666 so that the umask
+// gives it the permissions any new file of the user's would get.
+int CreateTemporary(const std::string& dir, std::string& temp)
 {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // Short and fixed, so that a target name of any length still leaves room.
+        temp = dir + "/.tarnel-save-";
+        for (int i = 0; i < 10; ++i)
+            temp += kLetters[random() % (sizeof kLetters - 1)];
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// A link stays a link: the file it points to is the one replaced.
+std::string ResolveLink(const std::string& path)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real)
+        return path; // a dangling link: the new file takes its place
+    std::string resolved = real;
+    std::free(real);
+    return resolved;
+}
+
+} // namespace
+
+std::string SaveFileAtomically(const std::string& requestedPath, const std::string& data)
+{
+    const std::string path = ResolveLink(requestedPath);
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     struct stat old;
-    const bool oldExists = ::stat(path.c_str(), &old) == 0;
+    const bool oldExists = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
 
-    std::string temp = dir + "/." + base + ".tarnel-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    std::string temp;
+    const int fd = CreateTemporary(dir, temp);
     if (fd < 0)
         return std::strerror(errno);
-    if (oldExists)
+    if (oldExists) {
+        // Keeping the group is a courtesy; another group is no failure.
+        if (::fchown(fd, uid_t(-1), old.st_gid) != 0) {
+        }
         (void)::fchmod(fd, old.st_mode & 07777);
+    }
     int error = 0;
     if (!WriteAll(fd, data.data(), data.size()) || ::fsync(fd) != 0)
         error = errno ? errno : EIO;

@@ -146,7 +146,7 @@ bool GetLines(const TextFile& file, const LineIndex& index, int64_t first, int64
     return true;
 }
 
-std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index, int64_t offset)
+std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index, int64_t offset, LocateCursor* cursor)
 {
     if (index.Mode() == VM_HEX)
         return {offset / 16, offset % 16 + 1};
@@ -158,9 +158,13 @@ std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index,
     if (line < 0)
         return {-1, 0};
     const int tab = index.Options().tab;
-    int64_t column = 0;
+    LocateCursor from{line, index.LineBegin(line), 0};
+    if (cursor && cursor->line == line && cursor->at > from.at && cursor->at <= offset)
+        from = *cursor;
+    int64_t column = from.column;
+    int64_t at = from.at;
     unsigned char buffer[kReadBlock];
-    for (int64_t at = index.LineBegin(line); at <= offset;) {
+    while (at <= offset) {
         const size_t want = size_t(std::min<int64_t>(int64_t(kReadBlock), offset + 1 - at));
         const size_t got = file.ReadAt(at, buffer, want);
         for (size_t i = 0; i < got; ++i) {
@@ -170,11 +174,32 @@ std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index,
             else if (b != '\r' && b != '\n')
                 ++column;
         }
+        at += int64_t(got);
         if (got < want)
             break;
-        at += int64_t(want);
     }
+    if (cursor)
+        *cursor = {line, at, column};
     return {line, column};
+}
+
+std::string FilteredText(const std::string& bytes, int tab, bool& pureAscii)
+{
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    LineStarts starts;
+    LineScanner scanner(starts, {VM_STANDARD, tab, 80});
+    scanner.Feed(data, bytes.size());
+    scanner.Finish();
+    pureAscii = scanner.PureAscii();
+    std::string out;
+    out.reserve(bytes.size());
+    for (int64_t n = 0; n + 1 < starts.Size(); ++n) {
+        if (n > 0)
+            out += '\n';
+        Expander line(std::max(1, tab), 0, std::numeric_limits<int64_t>::max(), out, 0);
+        line.Add(data + starts[n], size_t(starts[n + 1] - starts[n]));
+    }
+    return out;
 }
 
 char16_t DisplayChar(unsigned char b)

@@ -52,10 +52,26 @@ bool HexLine(const TextFile& file, int64_t n, std::string& out);
 // for files below 4 GiB: the offset grows past 8 digits beyond that).
 int64_t HexTextColumn(int64_t fileSize);
 
+// Where LocateOffset left off, so that the matches of one search, met in
+// file order, are located without reading their lines again from the start.
+struct LocateCursor {
+    int64_t line = -1;
+    int64_t at = 0;     // the next byte to count
+    int64_t column = 0; // display columns before it
+};
+
 // (line from 0, column from 1) of the byte at offset: display columns up to
 // and including it. Indexes further when the offset lies past what is
 // indexed; line -1 when it cannot be found.
-std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index, int64_t offset);
+// With a cursor, a later offset on the same line goes on from the last one.
+std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index, int64_t offset,
+                                         LocateCursor* cursor = nullptr);
+
+// The editor's filtered text: every line of bytes as the normal mode shows
+// it (tabs expanded, other control bytes as blanks), joined by line feeds.
+// pureAscii tells whether the bytes hold no control byte but tab, line
+// feed, form feed and carriage return.
+std::string FilteredText(const std::string& bytes, int tab, bool& pureAscii);
 
 // The character a display byte stands for (Windows-1252, the 8-bit text
 // most such files hold; bytes it leaves undefined map to Latin-1).

@@ -154,5 +154,36 @@ TEST(TextLinesTest, ShrinkingWhileIndexingStopsTheIndex)
     EXPECT_LE(index.LineCount(), (1 << 20) / 5 + 2);
 }
 
+TEST(TextLinesTest, ACursorLocatesTheMatchesOfOneLongLineInOnePass)
+{
+    std::string line;
+    for (int i = 0; i < 2000; ++i)
+        line += std::string(97, 'x') + "\tab";
+    Shown shown(line + "\nend\n");
+    std::vector<std::pair<int64_t, int64_t>> plain, cursored;
+    for (size_t at = line.find("ab"); at != std::string::npos; at = line.find("ab", at + 1))
+        plain.push_back(LocateOffset(shown.text, shown.index, int64_t(at)));
+    const int64_t before = shown.text.BytesRead();
+    LocateCursor cursor;
+    for (size_t at = line.find("ab"); at != std::string::npos; at = line.find("ab", at + 1))
+        cursored.push_back(LocateOffset(shown.text, shown.index, int64_t(at), &cursor));
+    EXPECT_EQ(cursored, plain);
+    EXPECT_LE(shown.text.BytesRead() - before, int64_t(line.size())); // not the line again per match
+    // A match on a later line starts that line afresh.
+    EXPECT_EQ(LocateOffset(shown.text, shown.index, int64_t(line.size()) + 2, &cursor),
+              (std::pair<int64_t, int64_t>{1, 2}));
+}
+
+TEST(TextLinesTest, FilteredTextIsTheNormalModeLinesWhateverTheView)
+{
+    bool pure = false;
+    EXPECT_EQ(FilteredText("ab\x07\tc\r\n" + std::string(300, 'w') + "\n\x01", 8, pure),
+              "ab      c\n" + std::string(300, 'w') + "\n ");
+    EXPECT_FALSE(pure);
+    EXPECT_EQ(FilteredText("caf\xc3\xa9\f\r\n", 4, pure), "caf\xc3\xa9 ");
+    EXPECT_TRUE(pure); // form feed and high bytes are no reason to filter
+    EXPECT_EQ(FilteredText("", 8, pure), "");
+}
+
 } // namespace
 } // namespace tarnel

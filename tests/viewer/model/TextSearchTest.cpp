@@ -173,5 +173,41 @@ TEST(TextFileTest, AFailedSaveLeavesTheOldFileWhole)
     EXPECT_FALSE(opened.Open("/dev/null")); // not a regular file
 }
 
+TEST(TextFileTest, SaveThroughALinkReplacesItsTargetAndNewFilesFollowTheUmask)
+{
+    LineTestFile file("target text");
+    const std::string link = file.Dir() + "/link.txt";
+    ASSERT_EQ(::symlink("file.txt", link.c_str()), 0);
+    EXPECT_EQ(SaveFileAtomically(link, "through the link"), "");
+    struct stat st;
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)); // still a link
+    std::string data;
+    int64_t size = 0;
+    EXPECT_EQ(ReadWholeFile(file.Path(), 1 << 20, data, size), WholeRead::Read);
+    EXPECT_EQ(data, "through the link");
+
+    const mode_t previous = ::umask(027);
+    const std::string fresh = file.Dir() + "/" + std::string(250, 'n'); // room for no long temporary name
+    EXPECT_EQ(SaveFileAtomically(fresh, "new"), "");
+    ::umask(previous);
+    ASSERT_EQ(::stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(TextFileTest, WholeReadsRefuseWhatTheEditorCannotHold)
+{
+    LineTestFile file(std::string(100, 'x'));
+    std::string data;
+    int64_t size = 0;
+    EXPECT_EQ(ReadWholeFile(file.Path(), 99, data, size), WholeRead::TooLarge);
+    EXPECT_EQ(size, 100);
+    EXPECT_TRUE(data.empty());
+    EXPECT_EQ(ReadWholeFile(file.Path(), 100, data, size), WholeRead::Read);
+    EXPECT_EQ(data.size(), 100u);
+    EXPECT_EQ(ReadWholeFile(file.Dir() + "/missing", 100, data, size), WholeRead::Missing);
+    EXPECT_EQ(ReadWholeFile("/dev/zero", 100, data, size), WholeRead::Missing); // never read endlessly
+}
+
 } // namespace
 } // namespace tarnel
