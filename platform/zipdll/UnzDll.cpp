@@ -168,14 +168,37 @@ private:
         return 0;
     }
 
-    int Test(const Member& m, zip_file_t* file)
+    // Reads the member to its end, handing each piece to write. The data
+    // must be as long as the archive states: a deflated member may unpack
+    // to more, and its checksum can be made to fit.
+    template <class Write>
+    std::string ReadMember(const Member& m, zip_file_t* file, Write&& write)
     {
+        const bool sized = m.stat.valid & ZIP_STAT_SIZE;
         char buffer[1 << 16];
+        zip_uint64_t total = 0;
         zip_int64_t got;
         while ((got = zip_fread(file, buffer, sizeof buffer)) > 0) {
+            total += zip_uint64_t(got);
+            if (sized && total > m.stat.size)
+                return "more data than its stated size of " + std::to_string(m.stat.size) + " bytes";
+            if (std::string problem = write(buffer, got); !problem.empty())
+                return problem;
+            if (reporter_.Cancelled())
+                return "cancelled";
         }
-        if (got < 0) {
-            reporter_.Message("Error - " + m.name + ": " + zip_file_strerror(file), kErrorGeneral);
+        if (got < 0)
+            return zip_file_strerror(file);
+        if (sized && total != m.stat.size)
+            return "less data than its stated size of " + std::to_string(m.stat.size) + " bytes";
+        return {};
+    }
+
+    int Test(const Member& m, zip_file_t* file)
+    {
+        const std::string problem = ReadMember(m, file, [](const char*, zip_int64_t) { return std::string(); });
+        if (!problem.empty()) {
+            reporter_.Message("Error - " + m.name + ": " + problem, kErrorGeneral);
             return 0;
         }
         if (params_.verbose)
@@ -231,7 +254,7 @@ private:
             reporter_.Message("Error - cannot write " + m.name + ": " + std::strerror(errno), kErrorGeneral);
             return 0;
         }
-        const std::string problem = Copy(file, out.get());
+        const std::string problem = Copy(m, file, out.get());
         if (problem.empty()) {
             ::fchmod(out.get(), MemberMode(archive_, m.index));
             if (m.stat.valid & ZIP_STAT_MTIME) {
@@ -263,25 +286,19 @@ private:
         return Fd();
     }
 
-    std::string Copy(zip_file_t* file, int out)
+    std::string Copy(const Member& m, zip_file_t* file, int out)
     {
-        char buffer[1 << 16];
-        zip_int64_t got;
-        while ((got = zip_fread(file, buffer, sizeof buffer)) > 0) {
-            for (zip_int64_t done = 0; done < got;) {
-                const ssize_t put = ::write(out, buffer + done, size_t(got - done));
+        return ReadMember(m, file, [out](const char* data, zip_int64_t size) {
+            for (zip_int64_t done = 0; done < size;) {
+                const ssize_t put = ::write(out, data + done, size_t(size - done));
                 if (put < 0 && errno == EINTR)
                     continue;
                 if (put <= 0)
-                    return std::strerror(errno);
+                    return std::string(std::strerror(errno));
                 done += put;
             }
-            if (reporter_.Cancelled())
-                return "cancelled";
-        }
-        if (got < 0)
-            return zip_file_strerror(file);
-        return {};
+            return std::string();
+        });
     }
 
     // Members come folder by folder: the last folder opened serves the next

@@ -402,6 +402,44 @@ TEST_F(ZipMasterTest, DamagedMemberLeavesNoPartialFile)
     EXPECT_FALSE(fs::exists(Out("odd.bin")));
 }
 
+// A member's data must be as long as the archive says: a deflated member
+// may unpack to far more, with a checksum made to fit. Nothing is left
+// under its name, and a test reports it too.
+TEST_F(ZipMasterTest, AMemberLongerOrShorterThanStatedLeavesNoFile)
+{
+    Spit(Src("big.txt"), std::string(100000, 'a'));
+    Spit(Src("ok.txt"), "fine");
+    const std::string archive = tree.Path() + "lie.zip";
+    ASSERT_EQ(std::system(("cd '" + Src("") + "' && zip -q '" + archive + "' big.txt ok.txt").c_str()), 0);
+    std::string bytes = Slurp(archive);
+    std::string stated;
+    ZipBuilder::Put32(stated, 10);
+    bytes.replace(22, 4, stated); // the local header's uncompressed size
+    bytes.replace(bytes.find("PK\1\2") + 24, 4, stated);
+    Spit(archive, bytes);
+    Extract(archive, {"*"}, {ExtrOpt::ExtrDirNames});
+    EXPECT_EQ(zip.SuccessCount(), 1);
+    EXPECT_EQ(Tree(Out("")), (std::vector<std::string>{"ok.txt"}));
+    EXPECT_TRUE(Contains(messages, "big.txt: more data than its stated size of 10 bytes"));
+    Extract(archive, {"*"}, {ExtrOpt::ExtrTest});
+    EXPECT_EQ(zip.SuccessCount(), 1);
+
+    // A stored member whose stated size is larger than its data.
+    ZipBuilder b;
+    b.Add({"short.txt", "0123456789"});
+    bytes = b.Bytes();
+    stated.clear();
+    ZipBuilder::Put32(stated, 30);
+    bytes.replace(22, 4, stated);
+    bytes.replace(bytes.find("PK\1\2") + 24, 4, stated);
+    Spit(archive, bytes);
+    messages.clear();
+    Extract(archive, {"*"}, {ExtrOpt::ExtrDirNames});
+    EXPECT_EQ(zip.SuccessCount(), 0);
+    EXPECT_FALSE(fs::exists(Out("short.txt")));
+    EXPECT_TRUE(Contains(messages, "short.txt: "));
+}
+
 TEST_F(ZipMasterTest, EncryptedMemberNeedsItsPassword)
 {
     Spit(Src("secret.txt"), "secret");
