@@ -3,6 +3,7 @@
 #include "platform/zipdll/ZipDllApi.h"
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -60,10 +61,12 @@ private:
     void* handle_;
 };
 
-// Restores the current directory when a call has changed it.
+// Restores the current directory when a call has changed it. O_PATH: a
+// folder that may be entered but not read is still returned to.
 class CurrentDirectoryScope {
 public:
-    CurrentDirectoryScope() : saved_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+    CurrentDirectoryScope() : saved_(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
+    bool Saved() const { return saved_ >= 0; }
     ~CurrentDirectoryScope()
     {
         if (saved_ >= 0) {
@@ -253,9 +256,19 @@ void TZipMaster::RunLibrary(Kind kind)
     if (!exec)
         return; // nothing to call: refused here rather than failing inside
 
+    // The folder may have gone since the checks: members must then go
+    // nowhere rather than into whatever the current directory is.
     CurrentDirectoryScope directory;
-    if (kind == Kind::Extract && IsDirectory(ExtrBaseDir) && ::chdir(ExtrBaseDir.c_str()) != 0)
-        return;
+    if (kind == Kind::Extract && !ExtrBaseDir.empty()) {
+        if (!directory.Saved()) {
+            Message(std::string("Error - cannot note the current folder: ") + std::strerror(errno));
+            return;
+        }
+        if (::chdir(ExtrBaseDir.c_str()) != 0) {
+            Message("Error - cannot enter the folder " + ExtrBaseDir + ": " + std::strerror(errno));
+            return;
+        }
+    }
 
     CallBuffers buffers;
     try {

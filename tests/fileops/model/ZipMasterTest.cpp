@@ -183,6 +183,32 @@ TEST_F(ZipMasterTest, MissingLibrariesAndEntryPointsNameTheLinuxFiles)
     EXPECT_EQ(zip.SuccessCount(), 0);
 }
 
+// The base folder may go between the checks and the call (here while the
+// trace message is shown): the members then go nowhere, with a message,
+// rather than into the program's current directory.
+TEST_F(ZipMasterTest, ABaseFolderGoneAtTheCallIsReported)
+{
+    ZipBuilder b;
+    b.Add({"f.txt", "f"});
+    const std::string archive = tree.Path() + "a.zip";
+    Spit(archive, b.Bytes());
+    tree.Dir("cwd");
+    const std::string cwd = fs::current_path();
+    fs::current_path(tree.Path() + "cwd");
+    zip.Trace = true;
+    zip.ShowMessage = [this](const std::string& text) {
+        boxes.push_back(text);
+        fs::remove_all(Out(""));
+    };
+    Extract(archive, {"f.txt"}, {ExtrOpt::ExtrDirNames});
+    fs::current_path(cwd);
+    EXPECT_EQ(zip.SuccessCount(), 0);
+    EXPECT_TRUE(fs::is_empty(tree.Path() + "cwd"));
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0], "UNZ DLL Loaded");
+    EXPECT_EQ(boxes[1], "Error - cannot enter the folder " + tree.Path() + "out: No such file or directory");
+}
+
 TEST_F(ZipMasterTest, OversizedRequestsAreRefusedWithAMessage)
 {
     const std::string archive = tree.Path() + "a.zip";
