@@ -64,7 +64,7 @@ void Teditorform::Load(const std::string& fileName, const QString& text, bool ut
     memo1->document()->setModified(false);
 }
 
-std::string Teditorform::Bytes() const
+std::string Teditorform::Bytes(bool* lossless) const
 {
     // The raw text: the plain-text form would turn no-break spaces into
     // blanks and line separators into line ends behind the user's back.
@@ -72,6 +72,7 @@ std::string Teditorform::Bytes() const
     text.replace(QChar::ParagraphSeparator, QChar('\n'));
     const QStringList lines = text.split('\n');
     std::string out;
+    bool all = true;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         if (i > 0)
             out += lineEnd_;
@@ -79,16 +80,23 @@ std::string Teditorform::Bytes() const
             out += lines[i].toStdString();
         } else {
             std::string bytes;
-            (void)DisplayBytes(lines[i], bytes); // characters 8-bit text cannot hold become '?'
+            all = DisplayBytes(lines[i], bytes) && all; // characters 8-bit text cannot hold become '?'
             out += bytes;
         }
     }
+    if (lossless)
+        *lossless = all;
     return out;
 }
 
 bool Teditorform::SaveTo(const std::string& path)
 {
-    const std::string problem = SaveFileAtomically(path, Bytes());
+    bool lossless = true;
+    const std::string bytes = Bytes(&lossless);
+    if (!lossless && Ask("Some characters cannot be written in this file's 8-bit text and would be saved as \"?\".\n"
+                         "Save anyway?") != Answer::Yes)
+        return false;
+    const std::string problem = SaveFileAtomically(path, bytes);
     if (problem.empty())
         return true;
     const QString text = "Could not save " + QFile::decodeName(QByteArray::fromStdString(path)) + ": " +

@@ -29,7 +29,8 @@ public:
     void Load(const std::string& fileName, const QString& text, bool utf8, const std::string& lineEnd);
     const std::string& FileName() const { return fileName_; }
     // The bytes the text box holds, as they would be written.
-    std::string Bytes() const;
+    // lossless tells whether every character found a byte in 8-bit text.
+    std::string Bytes(bool* lossless = nullptr) const;
     // Writes the text to path; false after telling the user why.
     bool SaveTo(const std::string& path);
     bool Saved() const { return saved_; }

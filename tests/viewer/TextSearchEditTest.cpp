@@ -308,6 +308,23 @@ TEST_F(TextFixture, EditorTakesTheFileAsItIsNowAndKeepsBytesItWasNotAskedToChang
     }
 }
 
+TEST_F(TextFixture, ACharacterEightBitTextCannotHoldIsSavedOnlyWhenTheUserAgrees)
+{
+    Open("caf\xe9\n"); // 8-bit text
+    answer = Answer::No;
+    WhenEditing([](Teditorform& editor) {
+        editor.memo1->moveCursor(QTextCursor::Start);
+        editor.memo1->insertPlainText(QString::fromUtf8("\u03b1"));
+        editor.SaveCloseItem->trigger();
+        EXPECT_TRUE(editor.isVisible()); // not saved, still editing
+        editor.QuitItem->trigger();
+    });
+    EXPECT_FALSE(view.EditFile());
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_TRUE(questions[0].startsWith("Some characters cannot be written"));
+    EXPECT_EQ(ReadAll(file.Path()), "caf\xe9\n");
+}
+
 TEST_F(TextFixture, FilteringInWrappedModeKeepsLongLinesWhole)
 {
     view.resize(120, 200); // a dozen columns: the long line wraps many times on screen
