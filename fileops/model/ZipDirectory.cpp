@@ -116,6 +116,36 @@ private:
     size_t filled_ = 0;
 };
 
+// The Zip64 extra field holds, in this order, only the values whose 32-bit
+// places are all ones. True when it was found.
+bool ReadZip64Extra(const unsigned char* extra, size_t n, uint64_t& uncompressed, uint64_t& compressed,
+                    uint64_t* offset)
+{
+    for (size_t i = 0; i + 4 <= n;) {
+        const uint16_t id = Le16(extra + i), len = Le16(extra + i + 2);
+        if (i + 4 + len > n)
+            return false;
+        if (id == 1) {
+            const unsigned char* v = extra + i + 4;
+            size_t left = len;
+            auto take = [&](uint64_t& field) {
+                if (field == kSizeInZip64 && left >= 8) {
+                    field = Le64(v);
+                    v += 8;
+                    left -= 8;
+                }
+            };
+            take(uncompressed);
+            take(compressed);
+            if (offset)
+                take(*offset);
+            return true;
+        }
+        i += 4 + len;
+    }
+    return false;
+}
+
 struct CentralSizes {
     uint64_t compressed = 0;
     uint64_t uncompressed = 0;
@@ -194,39 +224,12 @@ private:
                 return;
             CentralSizes sizes{Le32(p + i + 20), Le32(p + i + 24), Le32(p + i + 16)};
             uint64_t offset = Le32(p + i + 42);
-            ReadZip64Extra(p + i + 46 + nameLen, extraLen, sizes, offset);
+            ReadZip64Extra(p + i + 46 + nameLen, extraLen, sizes.uncompressed, sizes.compressed, &offset);
             int64_t at = 0;
             if (offset <= uint64_t(std::numeric_limits<int64_t>::max()) &&
                 !__builtin_add_overflow(int64_t(offset), shift, &at)) // else no member starts there
                 sizes_[at] = sizes;
             i += 46 + nameLen + extraLen + commentLen;
-        }
-    }
-
-    // The Zip64 field holds, in this order, only the values whose 32-bit
-    // places are all ones.
-    static void ReadZip64Extra(const unsigned char* extra, size_t n, CentralSizes& sizes, uint64_t& offset)
-    {
-        for (size_t i = 0; i + 4 <= n;) {
-            const uint16_t id = Le16(extra + i), len = Le16(extra + i + 2);
-            if (i + 4 + len > n)
-                return;
-            if (id == 1) {
-                const unsigned char* v = extra + i + 4;
-                size_t left = len;
-                auto take = [&](uint64_t& field) {
-                    if (field == kSizeInZip64 && left >= 8) {
-                        field = Le64(v);
-                        v += 8;
-                        left -= 8;
-                    }
-                };
-                take(sizes.uncompressed);
-                take(sizes.compressed);
-                take(offset);
-                return;
-            }
-            i += 4 + len;
         }
     }
 
@@ -313,8 +316,17 @@ private:
                 throw ZipReadError("Error 2 reading Zip file");
             return false;
         }
-        const bool sizesElsewhere = (e.Flag & kFlagDataDescriptor) || e.CompressedSize == kSizeInZip64 ||
-                                    e.UncompressedSize == kSizeInZip64;
+        // Zip64 sizes are in the header's own extra field when it has one;
+        // a streaming writer's only in the central directory.
+        const bool streamed = e.Flag & kFlagDataDescriptor;
+        if (!streamed && (e.CompressedSize == kSizeInZip64 || e.UncompressedSize == kSizeInZip64) &&
+            e.ExtraFieldLength >= 4) {
+            std::string extra(e.ExtraFieldLength, '\0');
+            if (source_.ReadAt(source_.Position(), extra.data(), extra.size()) == extra.size())
+                ReadZip64Extra(reinterpret_cast<const unsigned char*>(extra.data()), extra.size(),
+                               e.UncompressedSize, e.CompressedSize, nullptr);
+        }
+        const bool sizesElsewhere = streamed || e.CompressedSize == kSizeInZip64 || e.UncompressedSize == kSizeInZip64;
         const CentralSizes* central = sizesElsewhere ? central_.Find(headerPos) : nullptr;
         if (central) {
             e.CompressedSize = central->compressed;

@@ -77,6 +77,28 @@ TEST(ZipDirectoryTest, StreamedAndZip64MembersGetTheirTrueSizesAndAllMembersList
     EXPECT_EQ(contents[3].UncompressedSize, 16u);
 }
 
+// Zip64 sizes stand in the local header's own extra field: an archive whose
+// central directory is lost (a cut download) still lists its members.
+TEST(ZipDirectoryTest, Zip64SizesComeFromTheLocalHeaderFirst)
+{
+    ZipBuilder b;
+    BuiltMember first{"one.bin", std::string(300, '1')};
+    first.zip64 = true;
+    BuiltMember second{"two.bin", "22"};
+    second.zip64 = true;
+    b.Add(first);
+    b.Add(second);
+    std::string bytes = b.Bytes();
+    bytes.erase(bytes.find("PK\1\2"));
+    bytes += "PK\5\6" + std::string(18, '\0');
+    const auto contents = Read(bytes);
+    ASSERT_EQ(contents.size(), 2u);
+    EXPECT_EQ(contents[0].UncompressedSize, 300u);
+    EXPECT_EQ(contents[0].CompressedSize, 300u);
+    EXPECT_EQ(contents[1].FileName, "two.bin");
+    EXPECT_EQ(contents[1].UncompressedSize, 2u);
+}
+
 TEST(ZipDirectoryTest, SearchBudgetAndSelfExtractorStart)
 {
     ZipBuilder b;
