@@ -1,5 +1,6 @@
 // Extracts fuzzed archives with the extraction library into a scratch
 // folder: no crash, no hang, and nothing written beside the folder.
+// Seeds: fuzz/corpus/fuzz_unzip_extract/ (pass the folder after the options).
 #include "platform/zipdll/ZipDllApi.h"
 
 #include <cstdint>
