@@ -104,6 +104,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Check(GetLines(file, index, 1, count, &withMarks, marked, failed) && marked == lines);
     }
 
+    // Locating every match in order with a cursor agrees with locating each alone.
+    if (!needle.empty() && mode != VM_HEX) {
+        LocateCursor cursor;
+        for (size_t at = content.find(needle); at != std::string::npos; at = content.find(needle, at + 1))
+            Check(LocateOffset(file, index, int64_t(at), &cursor) == LocateOffset(file, index, int64_t(at)));
+    }
+    // The editor's filtered text is the normal mode's lines.
+    if (mode == VM_STANDARD) {
+        bool pure = false;
+        std::vector<std::string> whole;
+        Check(GetLines(file, index, 1, count, nullptr, whole, failed));
+        std::string joined;
+        for (size_t i = 0; i < whole.size(); ++i)
+            joined += (i ? "\n" : "") + whole[i];
+        Check(FilteredText(content, tab, pure) == joined && pure == index.PureAscii());
+    }
+
     // The search against a plain scan, from a few starts.
     for (int64_t start : {int64_t(0), int64_t(content.size() / 2), int64_t(content.size())}) {
         const size_t expected = needle.empty() ? std::string::npos : content.find(needle, size_t(start));
