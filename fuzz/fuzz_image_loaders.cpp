@@ -44,6 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ImageBuffer image;
         JpegOptions options;
         options.maxPixels = kCap;
+        options.maxFilePixels = uint64_t(1) << 24;
+        options.maxMemory = uint64_t(64) << 20;
         options.fitWidth = size ? data[0] : 0;
         options.fitHeight = size > 1 ? data[1] : 0;
         LoadJpegMemory(copy.get(), size, options, image);

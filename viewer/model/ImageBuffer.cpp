@@ -1,5 +1,7 @@
 #include "viewer/model/ImageBuffer.h"
 
+#include "viewer/model/ViewerDispatch.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,17 +22,32 @@ bool AllocateImage(ImageBuffer& image, int width, int height, uint64_t maxPixels
     return true;
 }
 
+int OpenPictureFile(const std::string& path, int& errorCode)
+{
+    errno = 0;
+    const int fd = OpenRegularFileForReading(path);
+    if (fd >= 0) {
+        errorCode = 0;
+        return fd;
+    }
+    errorCode = errno;
+    if (errorCode == 0) {
+        // It exists but is no plain file: a pipe or device would block the window.
+        struct stat st {};
+        errorCode = ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+    }
+    return -1;
+}
+
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, int& errorCode, size_t maxBytes)
 {
     data.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        errorCode = errno;
+    const int fd = OpenPictureFile(path, errorCode);
+    if (fd < 0)
         return false;
-    }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        errorCode = ::fstat(fd, &st) != 0 ? errno : EISDIR;
+    if (::fstat(fd, &st) != 0) {
+        errorCode = errno;
         ::close(fd);
         return false;
     }

@@ -35,6 +35,11 @@ constexpr uint32_t OpaqueRgb(uint8_t r, uint8_t g, uint8_t b)
     return 0xFF000000u | (uint32_t(r) << 16) | (uint32_t(g) << 8) | b;
 }
 
+// Opens a picture for reading only when it is a regular file, never blocking
+// on a pipe or a device. -1 with an errno-style code (ENODEV for a pipe,
+// device or socket, EISDIR for a directory) otherwise.
+int OpenPictureFile(const std::string& path, int& errorCode);
+
 // Reads a whole file into memory; false with errno-style code on failure or
 // when the file is larger than maxBytes (EFBIG).
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, int& errorCode,

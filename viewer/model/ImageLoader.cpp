@@ -3,6 +3,7 @@
 #include "viewer/model/BmpLoader.h"
 #include "viewer/model/GifLoader.h"
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -51,7 +52,8 @@ ImageLoadResult LoadImageFile(const std::string& path, const JpegOptions& jpeg, 
     ImageLoadResult result;
     std::vector<uint8_t> data;
     if (!ReadWholeFile(path, data, result.errorCode)) {
-        result.message = std::string("Cannot read the picture: ") + std::strerror(result.errorCode);
+        result.message = result.errorCode == ENODEV ? std::string("Cannot read the picture: it is not a regular file")
+                                                    : std::string("Cannot read the picture: ") + std::strerror(result.errorCode);
         return result;
     }
     const std::string ext = UpperExtension(path);

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 
 #include <jpeglib.h>
+#include <jerror.h>
+#include <unistd.h>
 
 namespace tarnel {
 namespace {
@@ -86,6 +89,11 @@ void Decode(jpeg_decompress_struct& cinfo, ErrorManager& errors, const JpegOptio
             ImageBuffer& image, JpegResult& result, JSAMPARRAY& rows)
 {
     if (setjmp(errors.escape)) {
+        const int code = errors.pub.msg_code;
+        if (code == JERR_NO_BACKING_STORE || code == JERR_OUT_OF_MEMORY)
+            std::snprintf(errors.message, sizeof errors.message,
+                          "Picture too large to decode in the memory allowed (%ux%u)", cinfo.image_width,
+                          cinfo.image_height);
         result.message = errors.message;
         image.complete = false;
         return;
@@ -94,6 +102,14 @@ void Decode(jpeg_decompress_struct& cinfo, ErrorManager& errors, const JpegOptio
     jpeg_read_header(&cinfo, TRUE);
     image.fileWidth = int(cinfo.image_width);
     image.fileHeight = int(cinfo.image_height);
+    // Decoding takes time by the stored size whatever the output scale, and
+    // a header may claim four billion pixels.
+    if (uint64_t(cinfo.image_width) * cinfo.image_height > options.maxFilePixels) {
+        std::snprintf(errors.message, sizeof errors.message, "Picture too large (%ux%u)", cinfo.image_width,
+                      cinfo.image_height);
+        result.message = errors.message;
+        return;
+    }
     SetOutputScale(cinfo, options);
     cinfo.do_block_smoothing = options.blockSmoothing ? TRUE : FALSE;
     if (options.forceGray) cinfo.out_color_space = JCS_GRAYSCALE;
@@ -141,6 +157,10 @@ JpegResult Load(const JpegOptions& options, ImageBuffer& image, FILE* file, cons
     }
     jpeg_create_decompress(&cinfo);
     created = true;
+    // A progressive file keeps every coefficient of the whole picture, at
+    // its full size: over this limit libjpeg stops with a fatal error rather
+    // than take gigabytes for a header that may be a lie.
+    cinfo.mem->max_memory_to_use = long(std::min<uint64_t>(options.maxMemory, uint64_t(LONG_MAX)));
     if (file) jpeg_stdio_src(&cinfo, file);
     else jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     JSAMPARRAY rows = nullptr;
@@ -153,11 +173,15 @@ JpegResult Load(const JpegOptions& options, ImageBuffer& image, FILE* file, cons
 
 JpegResult LoadJpegFile(const std::string& path, const JpegOptions& options, ImageBuffer& image)
 {
-    FILE* file = std::fopen(path.c_str(), "rbe");
+    JpegResult failed;
+    const int fd = OpenPictureFile(path, failed.errorCode);
+    if (fd < 0)
+        return failed;
+    FILE* file = ::fdopen(fd, "rb");
     if (!file) {
-        JpegResult result;
-        result.errorCode = errno;
-        return result;
+        failed.errorCode = errno;
+        ::close(fd);
+        return failed;
     }
     JpegResult result = Load(options, image, file, nullptr, 0);
     std::fclose(file);

@@ -15,7 +15,9 @@ struct JpegOptions {
     // far that the picture fitted into this box would be enlarged.
     int fitWidth = 0;
     int fitHeight = 0;
-    uint64_t maxPixels = kMaxImagePixels;
+    uint64_t maxPixels = kMaxImagePixels;      // of the decoded (maybe scaled) picture
+    uint64_t maxFilePixels = uint64_t(1) << 30; // of the picture as stored
+    uint64_t maxMemory = uint64_t(512) << 20;   // what libjpeg may hold while decoding
 };
 
 struct JpegResult {

@@ -8,7 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarnel {
 namespace {
@@ -81,6 +87,44 @@ TEST(JpegLoader, BadInputEndsCleanly)
     r = LoadJpegMemory(Bytes(jpeg), jpeg.size(), small, image);
     EXPECT_FALSE(r.decoded);
     EXPECT_TRUE(image.pixels.empty());
+}
+
+long PeakKilobytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// A kilobyte that claims a huge progressive picture: libjpeg would keep every
+// coefficient of it, gigabytes, even for a picture scaled down to the page.
+TEST(JpegLoader, HugeClaimsAreRefusedWithoutTheirMemory)
+{
+    ImageBuffer image;
+    JpegOptions page; // as the image page decodes: fitted to a window
+    page.fitWidth = 800;
+    page.fitHeight = 600;
+    const long before = PeakKilobytes();
+    const std::string lying = test::MakeLyingProgressiveJpeg(20000, 20000);
+    ASSERT_LT(lying.size(), 2000u);
+    JpegResult r = LoadJpegMemory(Bytes(lying), lying.size(), page, image);
+    EXPECT_FALSE(r.decoded);
+    EXPECT_NE(r.message.find("too large"), std::string::npos) << r.message;
+    EXPECT_TRUE(image.pixels.empty());
+    EXPECT_LT(PeakKilobytes() - before, 600L * 1024) << "the decoder must not take the memory first";
+
+    const std::string huge = test::MakeLyingProgressiveJpeg(65500, 65500);
+    r = LoadJpegMemory(Bytes(huge), huge.size(), page, image);
+    EXPECT_FALSE(r.decoded);
+    EXPECT_EQ(r.message, "Picture too large (65500x65500)");
+    EXPECT_EQ(image.fileWidth, 65500) << "the size in the file is still known";
+
+    // An honest progressive picture is well inside the limit.
+    const std::string real = test::MakeJpeg(640, 480, {}, 90, true);
+    r = LoadJpegMemory(Bytes(real), real.size(), page, image);
+    EXPECT_TRUE(r.decoded) << r.message;
+    EXPECT_TRUE(image.complete);
+    EXPECT_EQ(image.width, 640);
 }
 
 TEST(GifLoader, FirstFrameWithTransparency)
@@ -178,6 +222,32 @@ TEST(ImageLoader, PicksTheDecoderByExtensionThenContent)
     const ImageLoadResult bad = LoadImageFile(tree.Path() + "bad.bmp", {}, image);
     EXPECT_EQ(bad.status, ImageLoadStatus::Failed);
     EXPECT_FALSE(bad.message.empty());
+}
+
+// A named pipe with a picture's name: opening it for reading would wait for a
+// writer, and the window with it.
+TEST(ImageLoader, APipeIsRefusedWithoutWaitingForAWriter)
+{
+    test::TempTree tree;
+    for (const char* name : {"pipe.jpg", "pipe.gif", "pipe.bmp", "pipe.png"}) {
+        const std::string fifo = tree.Path() + name;
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        ImageBuffer image;
+        auto loading = std::async(std::launch::async, [&] { return LoadImageFile(fifo, {}, image); });
+        if (loading.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+            const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK); // lets the blocked open return
+            ::close(writer);
+            ADD_FAILURE() << name << " blocked on the pipe";
+            continue;
+        }
+        const ImageLoadResult result = loading.get();
+        EXPECT_NE(result.status, ImageLoadStatus::Loaded) << name;
+        EXPECT_TRUE(image.Empty()) << name;
+        if (IsJpegExtension(fifo))
+            EXPECT_EQ(result.status, ImageLoadStatus::CannotOpen);
+        else
+            EXPECT_NE(result.message.find("not a regular file"), std::string::npos) << result.message;
+    }
 }
 
 } // namespace

@@ -12,7 +12,8 @@
 namespace tarnel::test {
 
 // A JPEG of the given size; colour is a horizontal red ramp over blue.
-inline std::string MakeJpeg(int width, int height, const std::string& comment = {}, int quality = 90)
+inline std::string MakeJpeg(int width, int height, const std::string& comment = {}, int quality = 90,
+                            bool progressive = false)
 {
     jpeg_compress_struct c;
     jpeg_error_mgr errors;
@@ -27,6 +28,8 @@ inline std::string MakeJpeg(int width, int height, const std::string& comment = 
     c.in_color_space = JCS_RGB;
     jpeg_set_defaults(&c);
     jpeg_set_quality(&c, quality, TRUE);
+    if (progressive)
+        jpeg_simple_progression(&c);
     jpeg_start_compress(&c, TRUE);
     if (!comment.empty()) {
         for (size_t at = 0; at < comment.size(); at += 65000)
@@ -47,6 +50,19 @@ inline std::string MakeJpeg(int width, int height, const std::string& comment = 
     jpeg_destroy_compress(&c);
     std::string bytes(reinterpret_cast<char*>(out), size);
     std::free(out);
+    return bytes;
+}
+
+// A small progressive JPEG whose frame header claims another size: the data
+// ends long before such a picture would.
+inline std::string MakeLyingProgressiveJpeg(unsigned claimWidth, unsigned claimHeight)
+{
+    std::string bytes = MakeJpeg(32, 32, {}, 90, true);
+    const size_t sof = bytes.find("\xFF\xC2");
+    if (sof == std::string::npos || sof + 9 > bytes.size())
+        return {};
+    bytes[sof + 5] = char(claimHeight >> 8), bytes[sof + 6] = char(claimHeight & 0xFF);
+    bytes[sof + 7] = char(claimWidth >> 8), bytes[sof + 8] = char(claimWidth & 0xFF);
     return bytes;
 }
 
