@@ -115,12 +115,19 @@ bool LoadGifMemory(const uint8_t* data, size_t size, ImageBuffer& image, std::st
     }
     image.hasAlpha = true; // uncovered screen and the transparent index stay clear
     std::vector<GifPixelType> line(size_t(frame.Width));
+    bool someRow = false;
     for (const int y : RowOrder(frame.Height, frame.Interlace)) {
         if (DGifGetLine(gif, line.data(), frame.Width) == GIF_ERROR) {
             error = GifError(gif->Error);
-            image = ImageBuffer{};
-            return false;
+            // A cut file still shows the rows it holds, the rest left clear.
+            if (!someRow) {
+                image = ImageBuffer{};
+                return false;
+            }
+            image.complete = false;
+            return true;
         }
+        someRow = true;
         const int row = frame.Top + y;
         if (row < 0 || row >= canvasHeight) continue;
         uint32_t* out = image.Row(row);

@@ -6,7 +6,9 @@
 
 namespace tarnel {
 
-// False with a message when no first frame could be decoded.
+// False with a message when no row of the first frame could be decoded. A
+// frame cut short loads with the rows it holds: complete is false and error
+// says why it stopped.
 bool LoadGifMemory(const uint8_t* data, size_t size, ImageBuffer& image, std::string& error,
                    uint64_t maxPixels = kMaxImagePixels);
 

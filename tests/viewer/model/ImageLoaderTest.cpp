@@ -151,9 +151,18 @@ TEST(GifLoader, DamagedAndManyFramedFiles)
 {
     ImageBuffer image;
     std::string error;
-    const std::string gif = test::MakeGif(50, 50, false);
-    EXPECT_FALSE(LoadGifMemory(Bytes(gif), gif.size() / 2, image, error));
+    const std::string gif = test::MakeGif(400, 400, false);
+    // Cut half way: the rows that arrived show, the rest stays clear.
+    ASSERT_TRUE(LoadGifMemory(Bytes(gif), gif.size() / 2, image, error));
+    EXPECT_FALSE(image.complete);
     EXPECT_FALSE(error.empty());
+    EXPECT_EQ(image.Row(0)[1], OpaqueRgb(255, 255, 255));
+    EXPECT_EQ(image.Row(2)[0], OpaqueRgb(255, 0, 0));
+    EXPECT_EQ(Alpha(image.Row(399)[399]), 0);
+    // Cut before the first row: nothing to show.
+    const size_t descriptor = gif.find(',');
+    ASSERT_NE(descriptor, std::string::npos);
+    EXPECT_FALSE(LoadGifMemory(Bytes(gif), descriptor + 11, image, error));
     EXPECT_TRUE(image.Empty());
     EXPECT_FALSE(LoadGifMemory(Bytes(gif), 10, image, error));
     const std::string garbage = "GIF89a garbage garbage garbage";
