@@ -27,6 +27,7 @@ namespace {
 
 struct RarHandle {
     archive* reader = nullptr;
+    int fd = -1;
     archive_entry* entry = nullptr; // the header last read, not yet processed
     std::string archiveName;
     // libarchive leaves the data checksums of RAR 4 stored members unchecked:
@@ -59,38 +60,126 @@ private:
     uint32_t crc_ = 0xFFFFFFFFu;
 };
 
-uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t Le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
 
-// Walks the RAR 4 blocks by their sizes and keeps each file header's CRC.
-// Anything odd just ends the scan: libarchive judges the archive itself.
-std::vector<uint32_t> ScanRar4FileCrcs(const std::string& path)
+constexpr uint8_t kRar4Marker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+// A self-extractor's program comes first; its archive starts within this.
+constexpr size_t kMarkerSearch = size_t(1) << 20;
+// Bounds the scan of a file that is one long run of tiny blocks; an archive
+// with more members than this is judged bad.
+constexpr size_t kMaxBlocks = size_t(1) << 26;
+
+bool ReadAt(int fd, void* buffer, size_t size, uint64_t at)
 {
-    std::vector<uint32_t> crcs;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return crcs;
-    uint8_t block[32];
-    static const uint8_t kMarker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-    if (::pread(fd, block, 7, 0) == 7 && std::memcmp(block, kMarker, 7) == 0) {
-        uint64_t at = 7;
-        while (crcs.size() < 1000000 && ::pread(fd, block, 7, off_t(at)) == 7) {
-            const unsigned type = block[2], flags = block[3] | block[4] << 8, size = block[5] | block[6] << 8;
-            if (size < 7 || type == 0x7B) break;
-            uint64_t dataSize = 0;
-            if (flags & 0x8000) {
-                const ssize_t n = ::pread(fd, block + 7, 25, off_t(at + 7));
-                if (n < 4) break;
-                dataSize = Le32(block + 7);
-                if (type == 0x74) {
-                    if (n < 13) break;
-                    crcs.push_back(Le32(block + 16));
-                    if ((flags & 0x100) && size >= 40 && ::pread(fd, block, 4, off_t(at + 32)) == 4)
-                        dataSize |= uint64_t(Le32(block)) << 32;
-                }
-            }
-            at += size + dataSize;
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, static_cast<char*>(buffer) + done, size - done, off_t(at + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+// True when a RAR 4 archive header with a matching CRC starts at "at".
+bool ArchiveHeaderAt(int fd, uint64_t at)
+{
+    uint8_t block[7];
+    if (!ReadAt(fd, block, sizeof block, at) || block[2] != 0x73) return false;
+    const size_t size = Le16(block + 5);
+    if (size < 7) return false;
+    std::vector<uint8_t> header(size);
+    if (!ReadAt(fd, header.data(), size, at)) return false;
+    Crc32 crc;
+    crc.Add(header.data() + 2, size - 2);
+    return (crc.Value() & 0xFFFF) == Le16(block);
+}
+
+// Where the RAR 4 blocks begin: the first marker in the first megabyte that
+// a sound archive header follows (a self-extractor's program may hold the
+// marker's bytes too, but hardly many times over).
+bool FindRar4Start(int fd, uint64_t& start)
+{
+    std::vector<uint8_t> head(kMarkerSearch + sizeof kRar4Marker);
+    ssize_t got = 0;
+    do got = ::pread(fd, head.data(), head.size(), 0);
+    while (got < 0 && errno == EINTR);
+    if (got < ssize_t(sizeof kRar4Marker)) return false;
+    const uint8_t* const begin = head.data();
+    const uint8_t* const end = begin + got;
+    int candidates = 0;
+    for (const uint8_t* p = begin; p < end && candidates < 16; ++p) {
+        p = static_cast<const uint8_t*>(memmem(p, size_t(end - p), kRar4Marker, sizeof kRar4Marker));
+        if (!p) return false;
+        const uint64_t header = uint64_t(p - begin) + sizeof kRar4Marker;
+        if (header + 3 <= uint64_t(got) && begin[header + 2] != 0x73) continue;
+        ++candidates;
+        if (ArchiveHeaderAt(fd, header)) {
+            start = uint64_t(p - begin);
+            return true;
         }
     }
-    ::close(fd);
+    return false;
+}
+
+// Reads small pieces at increasing offsets through one buffer: an archive of
+// many small members costs a read per buffer, not one per block.
+class BlockReader {
+public:
+    explicit BlockReader(int fd) : fd_(fd), buffer_(64 * 1024) {}
+    bool Read(uint64_t at, void* out, size_t size)
+    {
+        if (at < start_ || at + size > start_ + filled_) {
+            ssize_t got;
+            do got = ::pread(fd_, buffer_.data(), buffer_.size(), off_t(at));
+            while (got < 0 && errno == EINTR);
+            start_ = at;
+            filled_ = got > 0 ? size_t(got) : 0;
+            if (size > filled_) return false;
+        }
+        std::memcpy(out, buffer_.data() + (at - start_), size);
+        return true;
+    }
+
+private:
+    int fd_;
+    std::vector<uint8_t> buffer_;
+    uint64_t start_ = 0;
+    size_t filled_ = 0;
+};
+
+// Walks the RAR 4 blocks by their sizes and keeps each file header's CRC, in
+// archive order. A file header (and a service header) always has a data
+// area, whatever its flags say; other blocks have one when flag 0x8000 is
+// set. A damaged block ends the scan: libarchive then stops there as well,
+// and a count that differs from libarchive's marks the archive as bad.
+std::vector<uint32_t> ScanRar4FileCrcs(int fd)
+{
+    std::vector<uint32_t> crcs;
+    uint64_t at = 0;
+    if (!FindRar4Start(fd, at)) return crcs;
+    at += sizeof kRar4Marker;
+    BlockReader reader(fd);
+    uint8_t block[40];
+    for (size_t blocks = 0; blocks < kMaxBlocks && reader.Read(at, block, 7); ++blocks) {
+        const unsigned type = block[2], flags = Le16(block + 3), size = Le16(block + 5);
+        if (size < 7 || type == 0x7B) break;
+        uint64_t dataSize = 0;
+        if (type == 0x74 || type == 0x7A) {
+            if (size < 32 || !reader.Read(at, block, 32)) break;
+            dataSize = Le32(block + 7);
+            if (flags & 0x100) {
+                if (size < 40 || !reader.Read(at, block, 40)) break;
+                dataSize |= uint64_t(Le32(block + 32)) << 32;
+            }
+            if (type == 0x74) crcs.push_back(Le32(block + 16));
+        } else if (flags & 0x8000) {
+            if (!reader.Read(at, block, 11)) break;
+            dataSize = Le32(block + 7);
+        }
+        at += size + dataSize;
+    }
     return crcs;
 }
 
@@ -263,6 +352,21 @@ int Extract(RarHandle& h, const char* destPath)
     return result;
 }
 
+// Only a regular file is opened, and never in a way that could wait: a named
+// pipe with an archive's name would hang the caller for good.
+int OpenRegularFile(const std::string& path)
+{
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) { // replaced between the two looks
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 RAR_EXPORT void* RAROpenArchive(RAROpenArchiveData* data)
@@ -279,13 +383,15 @@ RAR_EXPORT void* RAROpenArchive(RAROpenArchiveData* data)
     archive_read_support_format_rar(h->reader);
     archive_read_support_format_rar5(h->reader);
     h->archiveName = data->ArcName ? data->ArcName : "";
-    if (archive_read_open_filename(h->reader, h->archiveName.c_str(), 64 * 1024) != ARCHIVE_OK) {
-        data->OpenResult = archive_errno(h->reader) == ENOMEM ? ERAR_NO_MEMORY : ERAR_EOPEN;
+    h->fd = OpenRegularFile(h->archiveName);
+    if (h->fd < 0 || archive_read_open_fd(h->reader, h->fd, 64 * 1024) != ARCHIVE_OK) {
+        data->OpenResult = h->fd >= 0 && archive_errno(h->reader) == ENOMEM ? ERAR_NO_MEMORY : ERAR_EOPEN;
         archive_read_free(h->reader);
+        if (h->fd >= 0) ::close(h->fd);
         delete h;
         return nullptr;
     }
-    h->fileCrcs = ScanRar4FileCrcs(h->archiveName);
+    h->fileCrcs = ScanRar4FileCrcs(h->fd);
     data->OpenResult = ERAR_SUCCESS;
     return h;
 }
@@ -295,6 +401,7 @@ RAR_EXPORT int RARCloseArchive(void* handle)
     auto* h = static_cast<RarHandle*>(handle);
     if (!h) return ERAR_BAD_ARCHIVE;
     archive_read_free(h->reader);
+    ::close(h->fd);
     delete h;
     return ERAR_SUCCESS;
 }
@@ -306,8 +413,13 @@ RAR_EXPORT int RARReadHeader(void* handle, RARHeaderData* header)
     h->entry = nullptr;
     archive_entry* entry = nullptr;
     const int r = archive_read_next_header(h->reader, &entry);
-    if (r == ARCHIVE_EOF) return ERAR_END_ARCHIVE;
+    // RAR 4 data CRCs are checked against the scan's: when the scan and
+    // libarchive disagree on the members, some would go unchecked.
+    const bool rar4 = archive_format(h->reader) == ARCHIVE_FORMAT_RAR;
+    if (r == ARCHIVE_EOF)
+        return rar4 && h->entryIndex != h->fileCrcs.size() ? ERAR_BAD_ARCHIVE : ERAR_END_ARCHIVE;
     if (r < ARCHIVE_WARN) return FailureCode(h->reader);
+    if (rar4 && h->entryIndex >= h->fileCrcs.size()) return ERAR_BAD_ARCHIVE;
     h->entry = entry;
     const size_t index = h->entryIndex++;
     h->haveCrc = index < h->fileCrcs.size() && archive_entry_filetype(entry) == AE_IFREG;

@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -135,6 +139,68 @@ TEST_F(RarArchiveTest, DamagedArchivesSetTheirFlags)
     rar.SetFileName(Archive("garbage.rar", "this is no archive at all, not even close"));
     EXPECT_EQ(rar.infos(), unsigned(riBadArchive));
     rar.SetFileName(tree.Path() + "missing.rar");
+    EXPECT_EQ(rar.infos(), unsigned(riBadArchive));
+    EXPECT_TRUE(rar.Entries().empty());
+}
+
+// Stored RAR 4 members are checked against the CRCs of their headers, found by
+// walking the blocks: the walk must find every member libarchive finds.
+TEST_F(RarArchiveTest, EveryMembersCrcIsChecked)
+{
+    // A file header without flag 0x8000 still has its data area.
+    RarMember noFlag{"one.txt", "first data", false, false, 0, true};
+    noFlag.dataFlag = false;
+    Rar4Builder plain;
+    plain.Add(noFlag).File("two.txt", "second");
+    rar.SetFileName(Archive("noflag.rar", plain.Bytes()));
+    EXPECT_EQ(rar.infos(), 0u);
+    EXPECT_EQ(rar.Entries().size(), 2u);
+    rar.Test();
+    EXPECT_EQ(rar.infos(), unsigned(riBadArchive)) << "one.txt has a bad CRC";
+
+    // A self-extractor: a program, then the archive.
+    std::string program(0x10000, '\0');
+    program[0] = 'M', program[1] = 'Z';
+    program.replace(100, 7, std::string("Rar!\x1A\x07\x00", 7)); // the marker's bytes in the program
+    Rar4Builder good = GoodArchive(), damaged;
+    damaged.File("first.txt", "fine").Add({"bad.txt", "damaged data", false, false, 0, true});
+    rar.SetFileName(Archive("good.exe", program + good.Bytes()));
+    ASSERT_EQ(rar.Entries().size(), 3u);
+    rar.Test();
+    EXPECT_EQ(rar.infos(), 0u) << "a sound self-extractor tests ok";
+    rar.SetFileName(Archive("bad.exe", program + damaged.Bytes()));
+    EXPECT_EQ(rar.infos(), 0u);
+    EXPECT_EQ(rar.Entries().size(), 2u);
+    rar.Test();
+    EXPECT_EQ(rar.infos(), unsigned(riBadArchive)) << "the damaged member of a self-extractor";
+    const std::string out = tree.Path() + "sfx-out";
+    std::filesystem::create_directory(out);
+    rar.Extract(out);
+    EXPECT_EQ(DirectoryNames(out), std::vector<std::string>{"first.txt"});
+
+    // A program holding a small archive of its own (off libarchive's 16-byte
+    // steps) before the real one: the scan and libarchive read different
+    // members. Members that cannot be matched with their headers make the
+    // archive bad rather than go unchecked.
+    const std::string decoy = Rar4Builder().File("decoy.txt", "decoy").Bytes();
+    program.replace(100, decoy.size(), decoy);
+    rar.SetFileName(Archive("decoy.exe", program + good.Bytes()));
+    EXPECT_EQ(rar.infos(), unsigned(riBadArchive));
+    rar.Test();
+    EXPECT_EQ(rar.infos(), unsigned(riBadArchive));
+}
+
+// A named pipe with an archive's name: opening it would wait for a writer.
+TEST_F(RarArchiveTest, APipeIsNeverOpened)
+{
+    const std::string fifo = tree.Path() + "pipe.rar";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto listing = std::async(std::launch::async, [&] { rar.SetFileName(fifo); });
+    if (listing.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK); // lets the blocked open return
+        ::close(writer);
+        FAIL() << "the listing blocked on the pipe";
+    }
     EXPECT_EQ(rar.infos(), unsigned(riBadArchive));
     EXPECT_TRUE(rar.Entries().empty());
 }

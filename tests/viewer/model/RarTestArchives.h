@@ -27,6 +27,7 @@ struct RarMember {
     bool symlink = false;          // data is the link target
     uint64_t claimedSize = 0;      // when set, the sizes the header states (data is not padded)
     bool badCrc = false;
+    bool dataFlag = true;          // flag 0x8000; the format has file headers carry data either way
 };
 
 class Rar4Builder {
@@ -81,7 +82,7 @@ private:
     {
         const uint64_t size = m.claimedSize ? m.claimedSize : m.data.size();
         const bool large = size > 0xFFFFFFFFu;
-        uint16_t flags = 0x8000; // a data area follows
+        uint16_t flags = m.dataFlag ? 0x8000 : 0; // a data area follows
         if (m.directory) flags |= 0xE0;
         if (large) flags |= 0x0100;
         std::vector<uint8_t> body;
