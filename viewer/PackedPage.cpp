@@ -87,13 +87,20 @@ void PackedPage::VWPackTestClick()
 {
     if (!rar_.UnRarAvailable())
         return;
-    HourglassScope busy;
-    rar_.Test();
+    {
+        HourglassScope busy; // not over the message boxes below
+        rar_.Test();
+    }
     const unsigned infos = rar_.infos();
     if (infos & riOutOfMemory) Warn("Out of memory while testing archive");
     if (infos & riBadArchive) Warn("Bad archive while testing archive");
     if (infos & riIncomplete) Warn("Unexpected end of archive while testing");
-    if (infos == 0) ShowStatus("Archive tested ok!");
+    if (infos != 0)
+        return;
+    if (rar_.LastCode() != ERAR_END_ARCHIVE)
+        Warn(StoppedText("Testing", rar_.LastCode()));
+    else
+        ShowStatus("Archive tested ok!");
 }
 
 void PackedPage::VWPackExtractClick()
@@ -113,21 +120,42 @@ void PackedPage::VWPackExtractClick()
     delete dialog;
     if (answer != QDialog::Accepted || destination.empty() || rar_.FileName() != archive)
         return;
-    {
-        HourglassScope busy;
-        std::error_code ignored;
-        std::filesystem::create_directories(destination, ignored);
-        rar_.Extract(destination);
-        const unsigned infos = rar_.infos();
-        if (infos & riOutOfMemory) Warn("Out of memory while extracting from archive");
-        if (infos & riBadArchive) Warn("Bad archive while extracting");
-        if (infos & riIncomplete) Warn("Unexpected end of archive while extracting");
-        ReportRefused();
-        if (infos == 0 && rar_.Refused().empty()) ShowStatus("Archive extracted ok!");
+    std::error_code made;
+    std::filesystem::create_directories(destination, made);
+    if (made || !std::filesystem::is_directory(destination)) {
+        Warn(QString("Cannot create the directory %1: %2")
+                 .arg(DisplayName(destination), QString::fromStdString(made ? made.message() : "a file has that name")));
+        return;
     }
+    {
+        HourglassScope busy; // not over the message boxes below
+        rar_.Extract(destination);
+    }
+    const unsigned infos = rar_.infos();
+    if (infos & riOutOfMemory) Warn("Out of memory while extracting from archive");
+    if (infos & riBadArchive) Warn("Bad archive while extracting");
+    if (infos & riIncomplete) Warn("Unexpected end of archive while extracting");
+    const int code = rar_.LastCode();
+    if (infos == 0 && code == ERAR_EWRITE)
+        Warn(QString("Could not write %1 into %2 (is the disk full?). "
+                     "Extraction stopped there; nothing was left under that name.")
+                 .arg(DisplayName(rar_.StoppedAt()), DisplayName(destination)));
+    else if (infos == 0 && code != ERAR_END_ARCHIVE)
+        Warn(StoppedText("Extraction", code));
+    ReportRefused();
+    if (infos == 0 && code == ERAR_END_ARCHIVE && rar_.Refused().empty())
+        ShowStatus("Archive extracted ok!");
     const std::string full = std::filesystem::absolute(destination).lexically_normal().string();
     if (!panePath.empty() && DestinationWithin(panePath, full) && window_.rereadActivePane)
         window_.rereadActivePane(); // last: the listing under the page may change
+}
+
+// A walk that ended on a code none of the three warnings stands for.
+QString PackedPage::StoppedText(const QString& walk, int code) const
+{
+    if (rar_.StoppedAt().empty())
+        return QString("%1 stopped (error code %2)").arg(walk).arg(code);
+    return QString("%1 stopped at %2 (error code %3)").arg(walk, DisplayName(rar_.StoppedAt())).arg(code);
 }
 
 void PackedPage::ReportRefused()

@@ -56,6 +56,7 @@ private:
     void ShowStatus(const QString& text);
     void Warn(const QString& text);
     void ReportRefused();
+    QString StoppedText(const QString& walk, int code) const;
 
     TEnhRar rar_; // VWRar
     PackedPageWindow window_;

@@ -29,8 +29,10 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,12 +51,47 @@ QStringList Lines(QListWidget* list)
     return lines;
 }
 
+// Message boxes shown under the busy cursor look like a hang: each warning
+// notes whether the cursor was still busy.
+struct CursorCheckingMessages : test::RecordedMessages {
+    int underBusyCursor = 0;
+    void Warning(const QString& t) override
+    {
+        if (QGuiApplication::overrideCursor())
+            ++underBusyCursor;
+        RecordedMessages::Warning(t);
+    }
+};
+
+// Writes past the limit fail (EFBIG) as on a full disk, for this process
+// only and only in this scope.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        old_ = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, old_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*old_)(int) = nullptr;
+};
+
 class PackedPageTest : public ::testing::Test {
 protected:
     std::string root;
     EnvGuard env;
     std::unique_ptr<MainWindow> window;
-    test::RecordedMessages* messages = nullptr;
+    CursorCheckingMessages* messages = nullptr;
     QStringList statusTexts;
 
     void SetUp() override
@@ -92,7 +129,7 @@ protected:
         options.leftDir = root + "/left";
         options.rightDir = root + "/right";
         window = std::make_unique<MainWindow>(options, nullptr);
-        auto recorded = std::make_unique<test::RecordedMessages>();
+        auto recorded = std::make_unique<CursorCheckingMessages>();
         messages = recorded.get();
         window->SetMessages(std::move(recorded));
         window->resize(1000, 600);
@@ -220,6 +257,34 @@ TEST_F(PackedPageTest, DamagedArchivesWarnAndAFailedMemberLeavesNoFile)
     EXPECT_EQ(Lines(Page()->List()), QStringList({"WARNING : bad or corrupted archive!", "Total unpacked size : 0 bytes"}));
     EXPECT_FALSE(Page()->TestButton()->isEnabled());
     EXPECT_FALSE(Page()->ExtractButton()->isEnabled());
+    EXPECT_EQ(messages->underBusyCursor, 0) << "the cursor is restored before a message box";
+}
+
+TEST_F(PackedPageTest, AFullDiskIsReportedAndNeverTakenForSuccess)
+{
+    Rar4Builder big;
+    big.File("small.txt", "fits").File("large.bin", std::string(256 * 1024, 'L')).File("after.txt", "z");
+    big.Write(root + "/left/big.rar");
+    Open();
+    View("big.rar");
+    {
+        FileSizeLimit full(64 * 1024);
+        ExtractInto(root + "/right/full");
+    }
+    ASSERT_EQ(messages->log.size(), 1) << messages->log.join("\n").toStdString();
+    EXPECT_TRUE(messages->log[0].startsWith("warning: Could not write large.bin into " + QString::fromStdString(root)))
+        << messages->log[0].toStdString();
+    EXPECT_NE(window->StatusText(), "Archive extracted ok!");
+    EXPECT_TRUE(fs::exists(root + "/right/full/small.txt"));
+    EXPECT_FALSE(fs::exists(root + "/right/full/large.bin"));
+    EXPECT_EQ(messages->underBusyCursor, 0);
+
+    // A destination that cannot be made is said so; nothing is extracted.
+    messages->log.clear();
+    ExtractInto(root + "/left/good.rar/inside");
+    ASSERT_EQ(messages->log.size(), 1);
+    EXPECT_TRUE(messages->log[0].startsWith("warning: Cannot create the directory")) << messages->log[0].toStdString();
+    EXPECT_NE(window->StatusText(), "Archive extracted ok!");
 }
 
 TEST(PackedPageAlone, WithoutTheLibraryThePageSaysSoAndCallsNothing)

@@ -2,6 +2,7 @@
 
 #include "platform/unrar/ExtractPath.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <unistd.h>
@@ -93,7 +94,8 @@ int TEnhRar::ProcessEntry(Walk walk, void* handle, const TRarEntry& entry, const
     Notify(TRarStatus::rsExtracting, entry, 0);
     int result;
     if (entry.IsDirectory) {
-        result = MakeMemberDirectory(destination, entry.FileName) == 0 ? ERAR_SUCCESS : ERAR_ECREATE;
+        const int made = MakeMemberDirectory(destination, entry.FileName);
+        result = made == 0 ? ERAR_SUCCESS : made == -ENOSPC || made == -EDQUOT ? ERAR_EWRITE : ERAR_ECREATE;
         const int skipped = library_.processFile(handle, RAR_SKIP, nullptr, nullptr);
         if (result == ERAR_SUCCESS) result = skipped;
     } else {
@@ -113,6 +115,7 @@ void TEnhRar::Run(Walk walk, const std::string& destination)
 {
     infos_ = 0;
     lastCode_ = 0;
+    stoppedAt_.clear();
     if (walk == Walk::Extract) refused_.clear();
     if (!library_.Loaded()) return;
     std::string name = fileName_;
@@ -143,6 +146,7 @@ void TEnhRar::Run(Walk walk, const std::string& destination)
     while (result == 0) {
         entries_.push_back(EntryFrom(header));
         result = ProcessEntry(walk, handle, entries_.back(), destination);
+        if (result != 0) stoppedAt_ = entries_.back().FileName;
         if (result == 0) result = library_.readHeader(handle, &header);
     }
     lastCode_ = result;

@@ -54,6 +54,9 @@ public:
     // Members the last extraction did not write: names outside the
     // destination, links pointing out of it, members that could not be made.
     const std::vector<std::string>& Refused() const { return refused_; }
+    // The member whose failure ended the last walk; empty when the walk ran
+    // to the end or stopped on reading a header.
+    const std::string& StoppedAt() const { return stoppedAt_; }
 
     TRarNotify OnNotify;
 
@@ -67,6 +70,7 @@ private:
     std::string fileName_;
     std::vector<TRarEntry> entries_;
     std::vector<std::string> refused_;
+    std::string stoppedAt_;
     unsigned infos_ = 0;
     int lastCode_ = 0;
 };
