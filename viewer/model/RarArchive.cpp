@@ -10,11 +10,15 @@
 namespace tarnel {
 namespace {
 
-TRarEntry EntryFrom(const RARHeaderData& h)
+// The record holds names of up to 259 bytes; longer ones arrive cut.
+bool MayBeCut(const char (&field)[260]) { return strnlen(field, sizeof field) >= sizeof field - 1; }
+
+TRarEntry EntryFrom(const RARHeaderData& h, const std::string& archiveName)
 {
     TRarEntry e;
-    e.ArchiveName.assign(h.ArcName, strnlen(h.ArcName, sizeof h.ArcName));
+    e.ArchiveName = archiveName; // the name opened, never cut
     e.FileName.assign(h.FileName, strnlen(h.FileName, sizeof h.FileName));
+    e.NameMayBeCut = MayBeCut(h.FileName);
     e.Flags = h.Flags;
     e.IsDirectory = (h.Flags & 0xE0) == 0xE0;
     e.PackedSize = uint64_t(h.PackSizeHigh) << 32 | h.PackSize;
@@ -93,12 +97,14 @@ int TEnhRar::ProcessEntry(Walk walk, void* handle, const TRarEntry& entry, const
     }
     Notify(TRarStatus::rsExtracting, entry, 0);
     int result;
-    if (entry.IsDirectory) {
+    if (entry.IsDirectory && !entry.NameMayBeCut) {
         const int made = MakeMemberDirectory(destination, entry.FileName);
         result = made == 0 ? ERAR_SUCCESS : made == -ENOSPC || made == -EDQUOT ? ERAR_EWRITE : ERAR_ECREATE;
         const int skipped = library_.processFile(handle, RAR_SKIP, nullptr, nullptr);
         if (result == ERAR_SUCCESS) result = skipped;
     } else {
+        // A directory whose name may be cut is made by the library, which
+        // knows the whole name: a directory under the cut one would be wrong.
         std::string target = destination;
         result = library_.processFile(handle, RAR_EXTRACT, target.data(), nullptr);
     }
@@ -144,7 +150,7 @@ void TEnhRar::Run(Walk walk, const std::string& destination)
         return;
     }
     while (result == 0) {
-        entries_.push_back(EntryFrom(header));
+        entries_.push_back(EntryFrom(header, fileName_));
         result = ProcessEntry(walk, handle, entries_.back(), destination);
         if (result != 0) stoppedAt_ = entries_.back().FileName;
         if (result == 0) result = library_.readHeader(handle, &header);

@@ -16,8 +16,9 @@ enum TRarInfo : unsigned { riIncomplete = 1, riBadArchive = 2, riOutOfMemory = 4
 enum class TRarStatus { rsNone = 0, rsTesting = 1, rsTested = 2, rsExtracting = 3, rsExtracted = 4 };
 
 struct TRarEntry {
-    std::string ArchiveName;
-    std::string FileName;
+    std::string ArchiveName; // the archive as opened
+    std::string FileName;    // as the header record gives it: at most 259 bytes
+    bool NameMayBeCut = false; // FileName filled the record: the stored name may be longer
     bool IsDirectory = false;
     uint32_t Flags = 0;
     uint64_t PackedSize = 0;

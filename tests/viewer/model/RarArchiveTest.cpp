@@ -205,6 +205,40 @@ TEST_F(RarArchiveTest, APipeIsNeverOpened)
     EXPECT_TRUE(rar.Entries().empty());
 }
 
+// The header record holds names of 259 bytes; longer ones arrive cut.
+TEST_F(RarArchiveTest, LongNamesAreNeverUsedCut)
+{
+    const std::string part(100, 'n');
+    const std::string longDir = part + "1/" + part + "2/" + part + "3"; // 305 bytes
+    Rar4Builder b;
+    b.Directory(longDir).File(longDir + "/f.txt", "deep");
+    // An archive whose own path is longer than the record's field.
+    std::string dir = tree.Path();
+    for (int i = 0; i < 3; ++i)
+        dir += part + "/";
+    std::filesystem::create_directories(dir);
+    const std::string archive = dir + "long.rar";
+    b.Write(archive);
+    std::vector<std::string> archiveNames;
+    rar.OnNotify = [&](TRarStatus, const std::string& name, const std::string&, int, bool&) {
+        archiveNames.push_back(name);
+    };
+    rar.SetFileName(archive);
+    ASSERT_EQ(rar.Entries().size(), 2u);
+    EXPECT_EQ(rar.Entries()[0].ArchiveName, archive);
+    const std::string out = tree.Path() + "long-out";
+    std::filesystem::create_directory(out);
+    rar.Extract(out);
+    EXPECT_EQ(rar.infos(), 0u);
+    EXPECT_TRUE(rar.Refused().empty());
+    EXPECT_EQ(ReadFile(out + "/" + longDir + "/f.txt"), "deep");
+    const std::string cut = out + "/" + longDir.substr(0, 259);
+    EXPECT_FALSE(std::filesystem::exists(cut)) << "no directory made from the cut name";
+    ASSERT_FALSE(archiveNames.empty());
+    for (const std::string& name : archiveNames)
+        EXPECT_EQ(name, archive) << "the status names the archive whole";
+}
+
 TEST_F(RarArchiveTest, SizesAreSixtyFourBit)
 {
     Rar4Builder b;
