@@ -35,6 +35,7 @@ public:
     void Close() override;
     bool IsOpen() const override { return open_; }
     bool IsPlaying() const override { return playing_; }
+    bool IsDraining() const override { return open_ && (closing_ || SinkHoldsSound()); }
     void SetSamplesPerSecond(int samples) override { samples_ = samples; }
     int SamplesPerSecond() const override { return samples_; }
 

@@ -508,7 +508,12 @@ TEST(VoxAudio, AFileSoundsToItsEndAndTheOutputClosesItselfAndANewFileStopsTheOld
     clock.start();
     page.ShowFile(dir.Path() + "half.vox");
     EXPECT_EQ(page.Player().QueuedBlocks(), 2) << "the long file's blocks were handed back, not counted";
+    // Every block handed to the sink, which still sounds them: a new file must cut that tail.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !page.WaveOut()->IsPlaying(); }, 3000));
+    if (page.WaveOut()->IsOpen())
+        EXPECT_TRUE(page.WaveOut()->IsDraining());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !page.WaveOut()->IsOpen(); }, 8000)) << "the output never closed";
+    EXPECT_FALSE(page.WaveOut()->IsDraining());
     EXPECT_LT(clock.elapsed(), 5000) << "the long file went on playing";
     EXPECT_EQ(page.State()->text(), "8-bit PCM, 8000 Hz - stopped");
     EXPECT_FALSE(page.StopButton()->isEnabled());

@@ -42,8 +42,8 @@ bool TVoxPlayer::Play(const std::string& path)
     // The blocks a reset hands back belong to the previous file: counted
     // against this one they would close the output under its first blocks.
     waveOut->OnDone = nullptr;
-    if (waveOut->IsPlaying())
-        waveOut->Reset(); // the previous file stops here
+    if (waveOut->IsPlaying() || waveOut->IsDraining())
+        waveOut->Reset(); // the previous file stops here, its tail too
     if (waveOut->IsOpen() && waveOut->SamplesPerSecond() != samples) {
         waveOut->Reset(); // a rate is fixed while open: what still sounds stops
         waveOut->Close();

@@ -24,6 +24,8 @@ public:
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
     virtual bool IsPlaying() const = 0;
+    // Every block is done but the device still sounds what it was handed.
+    virtual bool IsDraining() const { return false; }
     // Takes effect at the next Open.
     virtual void SetSamplesPerSecond(int samples) = 0;
     virtual int SamplesPerSecond() const = 0;

@@ -16,6 +16,8 @@ public:
     int opens = 0, closes = 0, resets = 0;
     bool open = false;
     bool refuseOpen = false;
+    bool drainOnClose = false; // Close lets what the device holds sound out first
+    bool draining = false;
     int rate = 0;
 
     bool Open() override
@@ -34,6 +36,8 @@ public:
     void Reset() override
     {
         ++resets;
+        if (draining)
+            FinishDraining();
         const size_t n = queued.size();
         queued.clear();
         for (size_t i = 0; i < n && OnDone; ++i)
@@ -41,11 +45,20 @@ public:
     }
     void Close() override
     {
+        if (drainOnClose && open)
+            draining = true;
+        else
+            FinishDraining();
+    }
+    void FinishDraining()
+    {
         ++closes;
         open = false;
+        draining = false;
     }
     bool IsOpen() const override { return open; }
     bool IsPlaying() const override { return !queued.empty(); }
+    bool IsDraining() const override { return draining; }
     void SetSamplesPerSecond(int samples) override { rate = samples; }
     int SamplesPerSecond() const override { return rate; }
 
@@ -149,6 +162,24 @@ TEST_F(VoxPlayerTest, ANewFileStopsThePreviousAndItsBlocksDoNotCountAgainstTheNe
     player.Stop();
     EXPECT_TRUE(out.queued.empty());
     EXPECT_EQ(out.closes, 2) << "stopping hands back the blocks; the last closes the output";
+}
+
+// The last blocks of a file are done once the device holds them, which then
+// sounds them out: a new file must not start after that tail.
+TEST_F(VoxPlayerTest, ANewFileAlsoStopsThePreviousTail)
+{
+    out.drainOnClose = true;
+    ASSERT_TRUE(player.Play(File("first.vox", std::string(1500, '\x37'))));
+    out.FinishAll();
+    ASSERT_TRUE(out.draining) << "every block done, the tail still sounding";
+    ASSERT_TRUE(out.open);
+    ASSERT_TRUE(player.Play(File("second.vox", std::string(1500, '\x37'))));
+    EXPECT_EQ(out.resets, 1) << "the tail is cut";
+    EXPECT_FALSE(out.draining);
+    EXPECT_TRUE(out.open);
+    EXPECT_EQ(out.opens, 2);
+    EXPECT_EQ(out.queued.size(), 2u);
+    EXPECT_EQ(player.QueuedBlocks(), 2);
 }
 
 // A long recording is read a few blocks ahead of the sound: what comes out,
