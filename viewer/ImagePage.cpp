@@ -3,7 +3,11 @@
 #include "tools/ToolText.h"
 
 #include <QPainter>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace tarnel {
 
@@ -21,17 +25,22 @@ QImage WrapPixels(const ImageBuffer& b)
 
 } // namespace
 
-TEnhImage::TEnhImage(QWidget* parent) : QWidget(parent)
+TEnhImage::TEnhImage(QWidget* parent) : QWidget(parent), redecode_(new QTimer(this))
 {
     setObjectName("VWImage");
     resize(105, 105);
+    redecode_->setSingleShot(true);
+    redecode_->setInterval(100); // a window dragged larger decodes once, at the end
+    connect(redecode_, &QTimer::timeout, this, &TEnhImage::DecodeAgain);
 }
+
+bool TEnhImage::DecodesToFit() const { return decodeToFit && scaleStyle_ == ScaleStyle::Scale && !overSize_; }
 
 ImageLoadResult TEnhImage::LoadFromFile(const std::string& path)
 {
     HourglassScope busy;
     JpegOptions options = jpeg;
-    if (decodeToFit && scaleStyle_ == ScaleStyle::Scale && !overSize_) {
+    if (DecodesToFit()) {
         // The control may not have its final size yet (the viewer was switched
         // on just now), but it never grows beyond its window.
         const QSize box = size().expandedTo(window()->size());
@@ -40,16 +49,50 @@ ImageLoadResult TEnhImage::LoadFromFile(const std::string& path)
     }
     ImageBuffer loaded;
     ImageLoadResult result = LoadImageFile(path, options, loaded);
-    if (result.status != ImageLoadStatus::CannotOpen)
+    if (result.status != ImageLoadStatus::CannotOpen) {
         SetPicture(std::move(loaded));
+        if (options.fitWidth > 0 && buffer_.width < buffer_.fileWidth)
+            scaledPath_ = path;
+    }
     return result;
 }
 
 void TEnhImage::SetPicture(ImageBuffer picture)
 {
+    scaledPath_.clear();
+    redecode_->stop();
     buffer_ = std::move(picture);
     picture_ = WrapPixels(buffer_);
     ChangeStep();
+}
+
+bool TEnhImage::ShownTooSmall() const
+{
+    if (scaledPath_.empty() || !DecodesToFit() || buffer_.Empty() || buffer_.width >= buffer_.fileWidth)
+        return false;
+    const int w = width() - (border_ ? 2 : 0), h = height() - (border_ ? 2 : 0);
+    const double ratio = std::min({double(w) / buffer_.fileWidth, double(h) / buffer_.fileHeight, 1.0});
+    return std::floor(buffer_.fileWidth * ratio) > buffer_.width || std::floor(buffer_.fileHeight * ratio) > buffer_.height;
+}
+
+void TEnhImage::resizeEvent(QResizeEvent*)
+{
+    if (ShownTooSmall())
+        redecode_->start();
+}
+
+void TEnhImage::DecodeAgain()
+{
+    if (!ShownTooSmall())
+        return;
+    const std::string path = scaledPath_;
+    ImageBuffer previous = buffer_;
+    LoadFromFile(path);
+    // The file went away or turned to garbage meanwhile: what was shown stays.
+    if (buffer_.Empty()) {
+        SetPicture(std::move(previous));
+        scaledPath_ = path;
+    }
 }
 
 void TEnhImage::ChangeStep()

@@ -11,6 +11,7 @@
 #include <functional>
 
 class QPainter;
+class QTimer;
 
 namespace tarnel {
 
@@ -56,6 +57,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     template <typename T>
@@ -68,8 +70,16 @@ private:
     }
     void ChangeStep();
     void DrawTransparent(QPainter& painter, const QRect& target);
+    bool DecodesToFit() const;
+    // True when the picture was decoded smaller than the control could now show it.
+    bool ShownTooSmall() const;
+    void DecodeAgain();
 
     ImageBuffer buffer_;
+    // A JPEG decoded scaled down to the page: decoded again, once the
+    // resizing settles, when the page grows past it.
+    std::string scaledPath_;
+    QTimer* redecode_;
     QImage picture_;
     ScaleStyle scaleStyle_ = ScaleStyle::Normal;
     bool center_ = false, border_ = false, transparent_ = false, autoSize_ = false, overSize_ = false,

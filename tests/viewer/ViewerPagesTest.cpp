@@ -362,6 +362,33 @@ TEST(ImagePage, SmallPicturesStayAtTheirSizeCentredAndLargeOnesShrinkToFit)
     EXPECT_EQ(QColor(screen.pixel(100, 105)), background);
 }
 
+// A photo decoded small for a small page is decoded again, once, after the
+// page has grown: enlarged it would be a blur of its small copy.
+TEST(ImagePage, APictureDecodedSmallIsDecodedAgainWhenThePageGrows)
+{
+    test::TempTree dir;
+    Write(dir.Path() + "wide.jpg", test::MakeJpeg(1600, 400));
+    ShownImagePage shown(200, 150);
+    shown.page.ShowFile(dir.Path() + "wide.jpg");
+    ASSERT_EQ(shown.page.Image()->Picture().width(), 200) << "an eighth fits a 200 pixel page";
+
+    shown.page.resize(1000, 600);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown.page.Image()->Picture().width() > 200; }, 3000));
+    EXPECT_EQ(shown.page.Image()->Picture().width(), 1000) << "five eighths fill 1000 pixels";
+    EXPECT_EQ(shown.page.PageHint(), "1600x400 pixel");
+    QImage screen = shown.Screen();
+    EXPECT_GT(qRed(screen.pixel(990, 300)), 200) << "the picture spans the page";
+
+    // Room for more than the whole picture decodes it whole; shrinking decodes nothing.
+    shown.page.resize(2000, 800);
+    QTest::qWait(300);
+    EXPECT_EQ(shown.page.Image()->Picture().width(), 1600);
+    shown.page.resize(300, 300);
+    QTest::qWait(300);
+    EXPECT_EQ(shown.page.Image()->Picture().width(), 1600);
+    EXPECT_TRUE(shown.errors.isEmpty());
+}
+
 TEST(ImagePage, TransparencyJfifAndFailures)
 {
     test::TempTree dir;
