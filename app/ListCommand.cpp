@@ -89,8 +89,12 @@ bool SplitArchivePath(const std::string& path, std::string& archive, std::string
         if (head.size() >= 4 && EqualsIgnoreCase(head.substr(head.size() - 4), ".zip") &&
             ::stat(head.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
             archive = head;
-            inside = end == std::string::npos ? std::string() : path.substr(end + 1);
-            inside.erase(0, inside.find_first_not_of('/'));
+            // "a.zip//docs//" is a.zip's folder docs, as "a.zip/docs/" is:
+            // stored names never hold an empty folder.
+            inside.clear();
+            for (const char c : end == std::string::npos ? std::string() : path.substr(end + 1))
+                if (c != '/' || (!inside.empty() && inside.back() != '/'))
+                    inside += c;
             if (!inside.empty() && inside.back() != '/')
                 inside += '/';
             return true;

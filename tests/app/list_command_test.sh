@@ -59,6 +59,8 @@ grep -aq $'^d\tdocs\t3\t' <<<"$arch" || fail "folder size inside the archive: $a
 grep -aq $'^f\ttop.txt\t5\t' <<<"$arch" || fail "file inside the archive: $arch"
 inner=$("$tarnel" --list "$dir/Arch.ZIP/docs/old" --bytes)
 grep -aq $'^f\tc.txt\t3\t' <<<"$inner" || fail "folder inside the archive: $inner"
+doubled=$("$tarnel" --list "$dir/Arch.ZIP//docs//old//" --bytes)
+grep -aq $'^f\tc.txt\t3\t' <<<"$doubled" || fail "doubled slashes inside the archive: $doubled"
 head -c 100 /dev/urandom > "$dir/junk.zip"
 junk=$("$tarnel" --list "$dir/junk.zip" 2>&1)
 [ "$(grep -ac $'^[df]\t' <<<"$junk")" -eq 1 ] || fail "garbage named .zip: $junk"
