@@ -20,6 +20,18 @@ TEST(SecondInstance, BringsTheFirstForwardAndEnds)
     char runtime[] = "/tmp/tarnel-second-XXXXXX";
     ASSERT_NE(mkdtemp(runtime), nullptr);
     const QByteArray tag = "-second-" + QByteArray::number(getpid());
+    // Put back at the end: the tests that follow in this process must not
+    // find their private folders in one that is gone.
+    struct Restore {
+        QByteArray tag = qgetenv("TARNEL_INSTANCE_TAG"), runtime = qgetenv("XDG_RUNTIME_DIR");
+        bool hadTag = qEnvironmentVariableIsSet("TARNEL_INSTANCE_TAG");
+        bool hadRuntime = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
+        ~Restore()
+        {
+            hadTag ? qputenv("TARNEL_INSTANCE_TAG", tag) : qunsetenv("TARNEL_INSTANCE_TAG");
+            hadRuntime ? qputenv("XDG_RUNTIME_DIR", runtime) : qunsetenv("XDG_RUNTIME_DIR");
+        }
+    } restore;
     qputenv("TARNEL_INSTANCE_TAG", tag);
     qputenv("XDG_RUNTIME_DIR", runtime);
 
