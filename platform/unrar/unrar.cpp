@@ -7,12 +7,14 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <fcntl.h>
 #include <new>
 #include <random>
@@ -101,12 +103,24 @@ bool ArchiveHeaderAt(int fd, uint64_t at)
 // marker's bytes too, but hardly many times over).
 bool FindRar4Start(int fd, uint64_t& start)
 {
-    std::vector<uint8_t> head(kMarkerSearch + sizeof kRar4Marker);
+    uint8_t first[sizeof kRar4Marker];
+    if (ReadAt(fd, first, sizeof first, 0)) {
+        if (std::memcmp(first, kRar4Marker, sizeof first) == 0 && ArchiveHeaderAt(fd, sizeof kRar4Marker)) {
+            start = 0; // the usual case: no program before the archive
+            return true;
+        }
+        if (std::memcmp(first, "Rar!\x1A\x07\x01", sizeof first) == 0) return false; // RAR 5
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size < off_t(sizeof kRar4Marker)) return false;
+    const size_t length = size_t(std::min<uint64_t>(uint64_t(st.st_size), kMarkerSearch + sizeof kRar4Marker));
+    std::unique_ptr<uint8_t[]> head(new (std::nothrow) uint8_t[length]);
+    if (!head) return false;
     ssize_t got = 0;
-    do got = ::pread(fd, head.data(), head.size(), 0);
+    do got = ::pread(fd, head.get(), length, 0);
     while (got < 0 && errno == EINTR);
     if (got < ssize_t(sizeof kRar4Marker)) return false;
-    const uint8_t* const begin = head.data();
+    const uint8_t* const begin = head.get();
     const uint8_t* const end = begin + got;
     int candidates = 0;
     for (const uint8_t* p = begin; p < end && candidates < 16; ++p) {
