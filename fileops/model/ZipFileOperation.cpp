@@ -6,6 +6,7 @@
 #include "platform/zipdll/ZipDllApi.h"
 
 #include <algorithm>
+#include <map>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -96,8 +97,19 @@ ZipOperationResult FromArchive(int code, const ZipSide& source, const ZipSide& t
     // Only the members now on disk leave the archive, by their exact names:
     // the selection's patterns would also take what failed, or what another
     // user added while the question was open.
-    const std::vector<std::string> moved = zip.DoneMembers();
-    const bool someFailed = zip.ErrorCount() > 0;
+    std::vector<std::string> moved = zip.DoneMembers();
+    bool someFailed = zip.ErrorCount() > 0;
+    // Members sharing a name were written to one file, the last over the
+    // others: deleting them all would lose every copy but one.
+    std::map<std::string, int> uses;
+    for (const ZipDirEntry& entry : zip.ZipContents())
+        ++uses[entry.FileName];
+    const auto shared = std::remove_if(moved.begin(), moved.end(), [&](const std::string& name) {
+        const auto found = uses.find(name);
+        return found != uses.end() && found->second > 1;
+    });
+    someFailed = someFailed || shared != moved.end();
+    moved.erase(shared, moved.end());
     if (moved.empty()) {
         if (someFailed)
             ui.Inform(kNotMovedText);

@@ -157,6 +157,17 @@ TEST_F(ZipFileOperationTest, MoveOutDeletesOnlyTheMembersExtracted)
     EXPECT_FALSE(fs::exists(tree.Path() + "out/a/bad.txt"));
     EXPECT_NE(std::system(("unzip -tqq '" + archive + "' >/dev/null 2>&1").c_str()), 0) << "the bad member stays bad";
 
+    // Two members of one name meet in one file on disk: both stay in the archive.
+    ZipBuilder twins;
+    twins.Add({"twin.txt", "first"});
+    twins.Add({"twin.txt", "second"});
+    twins.Add({"single.txt", "s"});
+    std::ofstream(archive, std::ios::binary | std::ios::trunc) << twins.Bytes();
+    ui.shown.clear();
+    RunZipOperation(1, InArchive(""), OnDisk("out"), {"*.*"}, true, zip, ui);
+    EXPECT_EQ(Members(), (std::vector<std::string>{"twin.txt", "twin.txt"}));
+    EXPECT_EQ(ui.shown, (std::vector<std::string>{kNotMovedText}));
+
     // More members than one library call may name.
     ZipBuilder many;
     for (int i = 0; i < 4200; ++i)
