@@ -4,10 +4,38 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnel {
+
+namespace {
+constexpr size_t kHugePage = size_t(2) << 20;
+constexpr size_t kLargeFrom = 2 * kHugePage; // smaller ones come from the heap
+
+size_t MappedSize(size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+} // namespace
+
+void* AllocateLarge(size_t bytes)
+{
+    if (bytes < kLargeFrom)
+        return ::operator new(bytes);
+    void* at = ::mmap(nullptr, MappedSize(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED)
+        throw std::bad_alloc();
+    (void)::madvise(at, MappedSize(bytes), MADV_HUGEPAGE); // a hint: without it, small pages
+    return at;
+}
+
+void FreeLarge(void* at, size_t bytes) noexcept
+{
+    if (bytes < kLargeFrom)
+        ::operator delete(at);
+    else
+        ::munmap(at, MappedSize(bytes));
+}
 
 bool AllocateImage(ImageBuffer& image, int width, int height, uint64_t maxPixels)
 {
@@ -39,7 +67,7 @@ int OpenPictureFile(const std::string& path, int& errorCode)
     return -1;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, int& errorCode, size_t maxBytes)
+bool ReadWholeFile(const std::string& path, FileBytes& data, int& errorCode, size_t maxBytes)
 {
     data.clear();
     const int fd = OpenPictureFile(path, errorCode);

@@ -50,7 +50,7 @@ ImageLoadResult LoadImageFile(const std::string& path, const JpegOptions& jpeg, 
     if (IsJpegExtension(path)) return FromJpeg(LoadJpegFile(path, jpeg, image), image);
 
     ImageLoadResult result;
-    std::vector<uint8_t> data;
+    FileBytes data;
     if (!ReadWholeFile(path, data, result.errorCode)) {
         result.message = result.errorCode == ENODEV ? std::string("Cannot read the picture: it is not a regular file")
                                                     : std::string("Cannot read the picture: ") + std::strerror(result.errorCode);
