@@ -113,12 +113,12 @@ int main(int argc, char** argv)
     const std::string quiet = " '" + archive + "' >/dev/null";
     const double unzip = Best(rounds, [&] { std::system(("unzip -l" + quiet).c_str()); });
     const double zipinfo = Best(rounds, [&] { std::system(("zipinfo -1" + quiet).c_str()); });
-    const std::string program = argc > 4 ? argv[4] : "";
+    const std::string program = argc > 4 ? std::filesystem::absolute(argv[4]).string() : "";
     const double command =
         program.empty() ? 0 : Best(rounds, [&] { std::system(("'" + program + "' --list" + quiet).c_str()); });
     // Adding and extracting 10,000 small files.
     if (argc > 3)
-        zip.OwnLibraryDirectory = argv[3];
+        zip.OwnLibraryDirectory = std::filesystem::absolute(argv[3]).string(); // the adding round changes directory
     const std::string tree = work + "/addtree";
     if (!std::filesystem::exists(tree))
         MakeSmallTree(tree);
