@@ -79,31 +79,6 @@ private:
     std::mutex mutex_;
 };
 
-// "a.zip/docs/" names the folder docs inside the archive a.zip: the first
-// leading part that ends in ".zip" and is a file.
-bool SplitArchivePath(const std::string& path, std::string& archive, std::string& inside)
-{
-    for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
-        const std::string head = path.substr(0, end);
-        struct stat st;
-        if (head.size() >= 4 && EqualsIgnoreCase(head.substr(head.size() - 4), ".zip") &&
-            ::stat(head.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            archive = head;
-            // "a.zip//docs//" is a.zip's folder docs, as "a.zip/docs/" is:
-            // stored names never hold an empty folder.
-            inside.clear();
-            for (const char c : end == std::string::npos ? std::string() : path.substr(end + 1))
-                if (c != '/' || (!inside.empty() && inside.back() != '/'))
-                    inside += c;
-            if (!inside.empty() && inside.back() != '/')
-                inside += '/';
-            return true;
-        }
-        if (end == std::string::npos)
-            return false;
-    }
-}
-
 char KindLetter(const TFileData& e)
 {
     return e.Kind == fkDirectory ? 'd' : (e.Kind == fkDrive ? 'v' : 'f');
@@ -154,12 +129,10 @@ int RunListCommand(const std::vector<std::string>& args, std::ostream& out, std:
     TDirData pane;
     pane.Controls = &controls;
     pane.Ascending = options.descending ? 0 : 1;
-    pane.MoveTo(PanePlace::Directory(options.dir));
+    pane.MoveTo(PanePlace::FromPath(options.dir));
     TZipMaster zip;
     zip.ShowMessage = [&err](const std::string& text) { err << "tarnel: " << text << '\n'; };
-    std::string archive, inside;
-    if (SplitArchivePath(options.dir, archive, inside)) {
-        pane.MoveTo(PanePlace::Archive(archive, inside));
+    if (pane.InArchive()) {
         pane.ListArchive = [&](TDirData& listed, const std::string& filter, ExtensionList& patterns) {
             const std::string error = ListArchivePane(listed, filter, patterns, zip);
             if (!error.empty())

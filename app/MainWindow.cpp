@@ -481,15 +481,16 @@ void MainWindow::StartUp(const StartOptions& options)
     // pane, hot keys (later), command column, then the start-up tail message.
     registry_ = options.registry;
     LoadEarlySettings();
-    leftDir_.Path = options.leftDir.empty() ? StartPlace() : options.leftDir;
-    rightDir_.Path = options.rightDir.empty() ? StartPlace() : options.rightDir;
+    // A place given at the start may lie inside an archive, as --list takes it.
+    leftDir_.MoveTo(PanePlace::FromPath(options.leftDir.empty() ? StartPlace() : options.leftDir));
+    rightDir_.MoveTo(PanePlace::FromPath(options.rightDir.empty() ? StartPlace() : options.rightDir));
     leftDir_.Controls = left_;
     rightDir_.Controls = right_;
     StartWorkers();
     left_->SetSortKey(0);
     right_->SetSortKey(0);
-    left_->SetPathLabel(leftDir_.Path);
-    right_->SetPathLabel(rightDir_.Path);
+    left_->SetPathLabel(leftDir_.Text());
+    right_->SetPathLabel(rightDir_.Text());
     RecordHistory(leftDir_);
     RecordHistory(rightDir_);
     RereadPane(leftDir_, locale_);

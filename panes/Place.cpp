@@ -2,7 +2,31 @@
 
 #include "panes/PathUtil.h"
 
+#include <sys/stat.h>
+
 namespace tarnel {
+
+PanePlace PanePlace::FromPath(const std::string& path)
+{
+    for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string head = path.substr(0, end);
+        struct stat st;
+        if (head.size() >= 4 && EqualsIgnoreCase(head.substr(head.size() - 4), ".zip") &&
+            ::stat(head.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            // "a.zip//docs//" is a.zip's folder docs, as "a.zip/docs/" is:
+            // stored names never hold an empty folder.
+            std::string inside;
+            for (const char c : end == std::string::npos ? std::string() : path.substr(end + 1))
+                if (c != '/' || (!inside.empty() && inside.back() != '/'))
+                    inside += c;
+            if (!inside.empty() && inside.back() != '/')
+                inside += '/';
+            return Archive(head, inside);
+        }
+        if (end == std::string::npos)
+            return Directory(path);
+    }
+}
 
 std::string PanePlace::ArchiveFile() const
 {

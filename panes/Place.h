@@ -14,6 +14,10 @@ struct PanePlace {
 
     static PanePlace Directory(std::string path) { return {std::move(path), 0, {}}; }
     static PanePlace Archive(std::string file, std::string inside = {}) { return {std::move(file), 1, std::move(inside)}; }
+    // A path as the user gives it: "a.zip/docs/" is the folder docs inside
+    // the archive a.zip (the first leading part that ends in ".zip" and is a
+    // file); anything else is a directory.
+    static PanePlace FromPath(const std::string& path);
 
     bool InArchive() const { return ZipMode > 0; }
     // The archive file without a trailing "/" (or the directory, on disk).
