@@ -175,6 +175,8 @@ std::vector<uint32_t> ScanRar4FileCrcs(int fd)
     if (!FindRar4Start(fd, at)) return crcs;
     at += sizeof kRar4Marker;
     BlockReader reader(fd);
+    struct stat st {};
+    const uint64_t fileSize = ::fstat(fd, &st) == 0 ? uint64_t(st.st_size) : 0;
     uint8_t block[40];
     for (size_t blocks = 0; blocks < kMaxBlocks && reader.Read(at, block, 7); ++blocks) {
         const unsigned type = block[2], flags = Le16(block + 3), size = Le16(block + 5);
@@ -192,6 +194,9 @@ std::vector<uint32_t> ScanRar4FileCrcs(int fd)
             if (!reader.Read(at, block, 11)) break;
             dataSize = Le32(block + 7);
         }
+        // A stated size may wrap the offset round or point past the end:
+        // the walk only ever goes forward, and never beyond the file.
+        if (dataSize > fileSize || at + size + dataSize <= at || at + size + dataSize > fileSize) break;
         at += size + dataSize;
     }
     return crcs;

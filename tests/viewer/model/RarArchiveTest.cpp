@@ -188,6 +188,13 @@ TEST_F(RarArchiveTest, EveryMembersCrcIsChecked)
     EXPECT_EQ(rar.infos(), unsigned(riBadArchive));
     rar.Test();
     EXPECT_EQ(rar.infos(), unsigned(riBadArchive));
+
+    // A stated size that wraps the scan's offset round to where it stood:
+    // the scan ends at once instead of taking the same header millions of times.
+    RarMember wrapping{"abcd", ""};
+    wrapping.claimedSize = 0 - uint64_t(7 + 25 + 8 + 4); // this header's own size short of 2^64
+    rar.SetFileName(Archive("wraps.rar", Rar4Builder().Add(wrapping).Bytes()));
+    EXPECT_LE(rar.Entries().size(), 1u);
 }
 
 // A named pipe with an archive's name: opening it would wait for a writer.
