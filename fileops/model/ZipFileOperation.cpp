@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnel {
@@ -69,6 +71,62 @@ void DeleteNamedMembers(TZipMaster& zip, const std::vector<std::string>& names)
     }
 }
 
+// Members that met in one file on disk, the last written over the others,
+// are taken out of names: deleting them all would lose every copy but one.
+// They meet under one name twice, under names that differ only in empty or
+// "." parts, or in case on a folder that ignores it; the file tells, not the
+// names. False when some member was taken out.
+bool OnlyMembersWhoseFileIsTheirOwn(const TZipMaster& zip, const std::string& base, std::vector<std::string>& names)
+{
+    std::map<std::string, int> uses;
+    for (const ZipDirEntry& entry : zip.ZipContents())
+        ++uses[entry.FileName];
+    std::map<std::pair<dev_t, ino_t>, int> files;
+    std::vector<std::pair<dev_t, ino_t>> fileOf(names.size());
+    std::vector<bool> keep(names.size(), true);
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (uses[names[i]] > 1) {
+            keep[i] = false;
+            continue;
+        }
+        if (!names[i].empty() && names[i].back() == '/')
+            continue; // a folder holds its members; deleting its entry loses nothing
+        struct stat st;
+        if (::lstat((AddPathDelimiter(base) + names[i]).c_str(), &st) != 0) {
+            keep[i] = false;
+            continue;
+        }
+        fileOf[i] = {st.st_dev, st.st_ino};
+        ++files[fileOf[i]];
+    }
+    std::vector<std::string> kept;
+    for (size_t i = 0; i < names.size(); ++i)
+        if (keep[i] && (fileOf[i] == std::pair<dev_t, ino_t>{} || files[fileOf[i]] == 1))
+            kept.push_back(names[i]);
+    const bool all = kept.size() == names.size();
+    names = std::move(kept);
+    return all;
+}
+
+// A folder's entry goes by "X/", which names the folder with all below it:
+// it leaves the archive only with every member below it (in any case, as
+// the selector compares), never taking a member that stayed.
+void KeepFoldersThatStillHoldMembers(const TZipMaster& zip, std::vector<std::string>& names)
+{
+    const std::set<std::string> leaving(names.begin(), names.end());
+    std::set<std::string> holding; // upper-cased folders above a member that stays
+    for (const ZipDirEntry& entry : zip.ZipContents()) {
+        if (leaving.count(entry.FileName))
+            continue;
+        for (size_t slash = entry.FileName.find('/'); slash != std::string::npos;
+             slash = entry.FileName.find('/', slash + 1))
+            holding.insert(UpperAscii(entry.FileName.substr(0, slash + 1)));
+    }
+    std::erase_if(names, [&](const std::string& name) {
+        return !name.empty() && name.back() == '/' && holding.count(UpperAscii(name));
+    });
+}
+
 ZipOperationResult FromArchive(int code, const ZipSide& source, const ZipSide& target,
                                const std::vector<std::string>& files, bool fastZipMove, TZipMaster& zip,
                                ZipOperationUi& ui)
@@ -98,18 +156,8 @@ ZipOperationResult FromArchive(int code, const ZipSide& source, const ZipSide& t
     // the selection's patterns would also take what failed, or what another
     // user added while the question was open.
     std::vector<std::string> moved = zip.DoneMembers();
-    bool someFailed = zip.ErrorCount() > 0;
-    // Members sharing a name were written to one file, the last over the
-    // others: deleting them all would lose every copy but one.
-    std::map<std::string, int> uses;
-    for (const ZipDirEntry& entry : zip.ZipContents())
-        ++uses[entry.FileName];
-    const auto shared = std::remove_if(moved.begin(), moved.end(), [&](const std::string& name) {
-        const auto found = uses.find(name);
-        return found != uses.end() && found->second > 1;
-    });
-    someFailed = someFailed || shared != moved.end();
-    moved.erase(shared, moved.end());
+    const bool allTheirOwn = OnlyMembersWhoseFileIsTheirOwn(zip, target.Path, moved);
+    const bool someFailed = zip.ErrorCount() > 0 || !allTheirOwn;
     if (moved.empty()) {
         if (someFailed)
             ui.Inform(kNotMovedText);
@@ -118,6 +166,7 @@ ZipOperationResult FromArchive(int code, const ZipSide& source, const ZipSide& t
     if (!fastZipMove && !ui.Confirm(kDeleteFromZipText))
         return {false, true};
     OpenArchive(zip, source.ArchiveFile(), ui);
+    KeepFoldersThatStillHoldMembers(zip, moved); // as the archive is now, after the question
     DeleteNamedMembers(zip, moved);
     if (someFailed)
         ui.Inform(kNotMovedText);
@@ -160,7 +209,10 @@ std::vector<std::string> ZipFileList(const TDirData& pane, const std::vector<int
         const TFileData& e = pane.Item(row);
         if (e.Kind == fkDrive || e.IsParentEntry())
             continue;
-        std::string selector = prefix + e.Name + (e.Kind == fkDirectory ? "/*.*" : "");
+        // A folder inside an archive as "X/": "X/*.*" would be one file
+        // when a member of that very name exists.
+        const char* folder = pane.InArchive() ? "/" : "/*.*";
+        std::string selector = prefix + e.Name + (e.Kind == fkDirectory ? folder : "");
         selector.erase(0, selector.find_first_not_of('/'));
         files.push_back(std::move(selector));
     }

@@ -77,7 +77,11 @@ MemberSelection::MemberSelection(const std::vector<std::string>& selectors,
                                  const std::function<bool(const std::string&)>& isMember)
 {
     for (const std::string& selector : selectors) {
-        if (isMember(selector))
+        // "X/" is folder X and all below it: no member name of a file ends
+        // in "/", so it never means one file, as "X/*.*" can.
+        if (!selector.empty() && selector.back() == '/')
+            selectors_.push_back({selector, Kind::Folder});
+        else if (isMember(selector))
             selectors_.push_back({selector, Kind::Literal});
         else if (IsFolderSelector(selector))
             selectors_.push_back({selector.substr(0, selector.size() - 3), Kind::Folder});

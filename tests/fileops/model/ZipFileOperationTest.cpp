@@ -83,7 +83,7 @@ TEST_F(ZipFileOperationTest, FileListOfASelection)
     f.Add(fkDirectory, "b");
     f.Add(fkFile, "x.txt");
     f.Add(fkDrive, "/");
-    EXPECT_EQ(ZipFileList(f.pane, {0, 1, 2, 3, 9}), (std::vector<std::string>{"a/b/*.*", "a/x.txt"}));
+    EXPECT_EQ(ZipFileList(f.pane, {0, 1, 2, 3, 9}), (std::vector<std::string>{"a/b/", "a/x.txt"}));
     f.pane.ZipMode = 0;
     EXPECT_EQ(ZipFileList(f.pane, {1, 2}), (std::vector<std::string>{"b/*.*", "x.txt"}));
 
@@ -150,22 +150,29 @@ TEST_F(ZipFileOperationTest, MoveOutDeletesOnlyTheMembersExtracted)
     ui.shown.clear();
     result = RunZipOperation(1, InArchive(""), OnDisk("out"), {"a/*.*", "d.txt"}, true, zip, ui);
     EXPECT_TRUE(result.sourceChanged);
-    EXPECT_EQ(Members(), (std::vector<std::string>{"a/bad.txt"}));
+    EXPECT_EQ(Members(), (std::vector<std::string>{"a/", "a/bad.txt"})) << "a folder goes only with all it holds";
     EXPECT_EQ(ui.shown, (std::vector<std::string>{kNotMovedText}));
     EXPECT_EQ(Slurp(tree.Path() + "out/a/b/c.txt"), "ccc");
     EXPECT_EQ(Slurp(tree.Path() + "out/d.txt"), "dd");
     EXPECT_FALSE(fs::exists(tree.Path() + "out/a/bad.txt"));
     EXPECT_NE(std::system(("unzip -tqq '" + archive + "' >/dev/null 2>&1").c_str()), 0) << "the bad member stays bad";
 
-    // Two members of one name meet in one file on disk: both stay in the archive.
+    // Members that meet in one file on disk, under one name or names the
+    // folder takes as one, all stay in the archive.
     ZipBuilder twins;
     twins.Add({"twin.txt", "first"});
     twins.Add({"twin.txt", "second"});
+    twins.Add({"docs/x.txt", "one"});
+    twins.Add({"docs//x.txt", "two"});
+    twins.Add({"./y.txt", "three"});
+    twins.Add({"y.txt", "four"});
     twins.Add({"single.txt", "s"});
     std::ofstream(archive, std::ios::binary | std::ios::trunc) << twins.Bytes();
     ui.shown.clear();
     RunZipOperation(1, InArchive(""), OnDisk("out"), {"*.*"}, true, zip, ui);
-    EXPECT_EQ(Members(), (std::vector<std::string>{"twin.txt", "twin.txt"}));
+    EXPECT_EQ(Members(), (std::vector<std::string>{"./y.txt", "docs//x.txt", "docs/x.txt", "twin.txt", "twin.txt",
+                                                   "y.txt"}));
+    EXPECT_EQ(Slurp(tree.Path() + "out/single.txt"), "s");
     EXPECT_EQ(ui.shown, (std::vector<std::string>{kNotMovedText}));
 
     // More members than one library call may name.
@@ -215,6 +222,10 @@ TEST_F(ZipFileOperationTest, AFolderRowTakesThatFolderOnly)
     RunZipOperation(2, OnDisk("src"), InArchive(""), {"q*/*.*"}, false, zip, ui);
     EXPECT_EQ(Members(), (std::vector<std::string>{"a*b/3.txt", "a*b/sub/5.txt", "aXYb/4.txt", "axb/2.txt", "q*/",
                                                    "q*/*.*", "q*/in.txt"}));
+    // The folder row of q* takes the whole folder, the member "q*/*.*" with it.
+    f.Add(fkDirectory, "q*");
+    RunZipOperation(3, InArchive(""), OnDisk("out"), ZipFileList(f.pane, {2}), false, zip, ui);
+    EXPECT_EQ(Members(), (std::vector<std::string>{"a*b/3.txt", "a*b/sub/5.txt", "aXYb/4.txt", "axb/2.txt"}));
 }
 
 TEST_F(ZipFileOperationTest, RefusalsChangeNothing)
