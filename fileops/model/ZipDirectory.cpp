@@ -128,6 +128,12 @@ bool ReadZip64Extra(const unsigned char* extra, size_t n, uint64_t& uncompressed
         if (id == 1) {
             const unsigned char* v = extra + i + 4;
             size_t left = len;
+            // A local header's field holds both sizes, whichever of them overflowed.
+            if (!offset && left >= 16) {
+                uncompressed = Le64(v);
+                compressed = Le64(v + 8);
+                return true;
+            }
             auto take = [&](uint64_t& field) {
                 if (field == kSizeInZip64 && left >= 8) {
                     field = Le64(v);

@@ -97,6 +97,22 @@ TEST(ZipDirectoryTest, Zip64SizesComeFromTheLocalHeaderFirst)
     EXPECT_EQ(contents[0].CompressedSize, 300u);
     EXPECT_EQ(contents[1].FileName, "two.bin");
     EXPECT_EQ(contents[1].UncompressedSize, 2u);
+
+    // Only the compressed size overflowed: the local field still holds both
+    // sizes, the original first (here it claims 999 bytes unpacked).
+    ZipBuilder one;
+    one.Add(first);
+    one.Add({"next.txt", "n"});
+    std::string patched = one.Bytes();
+    patched.erase(patched.find("PK\1\2"));
+    patched += "PK\5\6" + std::string(18, '\0');
+    patched.replace(22, 4, "\xE7\x03\0\0", 4);                          // unpacked: 999, in 32 bits
+    patched.replace(30 + 7 + 4, 8, "\xE7\x03\0\0\0\0\0\0", 8);          // and first in the field
+    const auto local = Read(patched);
+    ASSERT_EQ(local.size(), 2u);
+    EXPECT_EQ(local[0].UncompressedSize, 999u);
+    EXPECT_EQ(local[0].CompressedSize, 300u);
+    EXPECT_EQ(local[1].FileName, "next.txt");
 }
 
 TEST(ZipDirectoryTest, SearchBudgetAndSelfExtractorStart)
