@@ -5,6 +5,7 @@
 #include "viewer/model/TextFile.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QMenuBar>
@@ -32,6 +33,7 @@ Teditorform::Teditorform(QWidget* parent) : QDialog(parent)
     memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo1->installEventFilter(this);
 
     auto* menus = new QMenuBar(this);
     QMenu* file = menus->addMenu("&File");
@@ -133,6 +135,22 @@ void Teditorform::SaveCopy()
         name = QFileDialog::getSaveFileName(this, "Save a copy", {}, "Text Files (*.txt)");
     if (!name.isEmpty())
         SaveTo(QFile::encodeName(name).toStdString());
+}
+
+bool Teditorform::eventFilter(QObject* watched, QEvent* event)
+{
+    // Shift+Enter would insert a line separator, saved as its own character
+    // (or a question mark in 8-bit text): every new line the user makes is a
+    // line end of the file's kind.
+    if (watched == memo1 && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && (key->modifiers() & Qt::ShiftModifier)) {
+            memo1->textCursor().insertBlock();
+            memo1->ensureCursorVisible();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 Answer Teditorform::Ask(const QString& text)

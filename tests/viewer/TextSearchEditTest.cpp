@@ -295,6 +295,17 @@ TEST_F(TextFixture, EditorTakesTheFileAsItIsNowAndKeepsBytesItWasNotAskedToChang
     EXPECT_TRUE(view.EditFile());
     EXPECT_EQ(ReadAll(file.Path()), "one\ntwo\n");
 
+    // Shift+Enter makes a line end like Enter, not a separator character.
+    WhenEditing([](Teditorform& editor) {
+        editor.memo1->moveCursor(QTextCursor::End);
+        QTest::keyClicks(editor.memo1, "x");
+        QTest::keyClick(editor.memo1, Qt::Key_Return, Qt::ShiftModifier);
+        QTest::keyClicks(editor.memo1, "y");
+        editor.SaveCloseItem->trigger();
+    });
+    EXPECT_TRUE(view.EditFile());
+    EXPECT_EQ(ReadAll(file.Path()), "one\ntwo\nx\ny");
+
     // No-break spaces (8-bit and UTF-8) and a line separator survive a save.
     for (const std::string text : {std::string("a\xa0" "b\n"), std::string("a\xc2\xa0" "b\xe2\x80\xa8" "c\n")}) {
         Open(text);
