@@ -86,12 +86,16 @@ void TEnhImage::DecodeAgain()
     if (!ShownTooSmall())
         return;
     const std::string path = scaledPath_;
-    ImageBuffer previous = buffer_;
+    ImageBuffer previous = std::move(buffer_);
+    picture_ = QImage(); // wrapped the pixels just moved out
+    const int shownWidth = previous.width;
     LoadFromFile(path);
     // The file went away or turned to garbage meanwhile: what was shown stays.
     if (buffer_.Empty()) {
         SetPicture(std::move(previous));
         scaledPath_ = path;
+    } else if (buffer_.width <= shownWidth) {
+        scaledPath_.clear(); // no larger decode to be had (a fixed scale ratio): stop trying
     }
 }
 
