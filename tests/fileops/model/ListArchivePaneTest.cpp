@@ -41,6 +41,15 @@ protected:
         ReadDirectory(fixture.pane);
     }
 
+    // The row showing name, or -1.
+    int rowOf(const std::string& name) const
+    {
+        for (int i = 0; i < fixture.pane.Count; ++i)
+            if (fixture.pane.Item(i).Name == name)
+                return i;
+        return -1;
+    }
+
     // "name size" per row, in the pane's order.
     std::vector<std::string> Rows() const
     {
@@ -141,12 +150,6 @@ TEST_F(ListArchivePaneTest, EnteringAndLeavingAnArchive)
     TDirData& pane = fixture.pane;
     pane.Path = tree.Path();
     ReadDirectory(pane);
-    auto rowOf = [&](const std::string& name) {
-        for (int i = 0; i < pane.Count; ++i)
-            if (pane.Item(i).Name == name)
-                return i;
-        return -1;
-    };
     ASSERT_EQ(OpenEntry(pane, rowOf("data.ZIP"), {}), OpenResult::Moved);
     EXPECT_EQ(pane.ZipMode, 1);
     EXPECT_EQ(pane.Path, tree.Path() + "data.ZIP/");
@@ -175,12 +178,6 @@ TEST_F(ListArchivePaneTest, AZipMemberOpensAsAFile)
     TDirData& pane = fixture.pane;
     pane.Path = tree.Path();
     ReadDirectory(pane);
-    auto rowOf = [&](const std::string& name) {
-        for (int i = 0; i < pane.Count; ++i)
-            if (pane.Item(i).Name == name)
-                return i;
-        return -1;
-    };
     ASSERT_EQ(OpenEntry(pane, rowOf("outer.zip"), {}), OpenResult::Moved);
     EXPECT_EQ(OpenEntry(pane, rowOf("inner.zip"), {}), OpenResult::OpenFile);
     EXPECT_EQ(pane.Path, tree.Path() + "outer.zip/");
