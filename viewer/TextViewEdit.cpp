@@ -66,7 +66,7 @@ bool TTextView::EditFile()
     const int generation = generation_;
     std::string raw;
     int64_t size = 0;
-    switch (ReadWholeFile(path, Teditorform::kMaxEditBytes, raw, size)) {
+    switch (ReadFileForEditing(path, Teditorform::kMaxEditBytes, raw, size)) {
     case WholeRead::Read:
         break;
     case WholeRead::Missing:

@@ -57,7 +57,7 @@ size_t TextFile::ReadAt(int64_t offset, void* buffer, size_t size) const
     return got;
 }
 
-WholeRead ReadWholeFile(const std::string& path, int64_t maxBytes, std::string& data, int64_t& size)
+WholeRead ReadFileForEditing(const std::string& path, int64_t maxBytes, std::string& data, int64_t& size)
 {
     data.clear();
     size = 0;

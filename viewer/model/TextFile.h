@@ -37,7 +37,7 @@ private:
 // The whole file as it is now, for the editor. Refuses files larger than
 // maxBytes (size tells how large) and a read that comes up short.
 enum class WholeRead { Read, Missing, TooLarge, Failed };
-WholeRead ReadWholeFile(const std::string& path, int64_t maxBytes, std::string& data, int64_t& size);
+WholeRead ReadFileForEditing(const std::string& path, int64_t maxBytes, std::string& data, int64_t& size);
 
 // Replaces path with data so that a crash or a full disk leaves the old file
 // whole: a temporary beside it, fsync, rename over. Keeps the old permissions; a link stays a

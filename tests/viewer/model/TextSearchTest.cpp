@@ -184,7 +184,7 @@ TEST(TextFileTest, SaveThroughALinkReplacesItsTargetAndNewFilesFollowTheUmask)
     EXPECT_TRUE(S_ISLNK(st.st_mode)); // still a link
     std::string data;
     int64_t size = 0;
-    EXPECT_EQ(ReadWholeFile(file.Path(), 1 << 20, data, size), WholeRead::Read);
+    EXPECT_EQ(ReadFileForEditing(file.Path(), 1 << 20, data, size), WholeRead::Read);
     EXPECT_EQ(data, "through the link");
 
     const mode_t previous = ::umask(027);
@@ -200,13 +200,13 @@ TEST(TextFileTest, WholeReadsRefuseWhatTheEditorCannotHold)
     LineTestFile file(std::string(100, 'x'));
     std::string data;
     int64_t size = 0;
-    EXPECT_EQ(ReadWholeFile(file.Path(), 99, data, size), WholeRead::TooLarge);
+    EXPECT_EQ(ReadFileForEditing(file.Path(), 99, data, size), WholeRead::TooLarge);
     EXPECT_EQ(size, 100);
     EXPECT_TRUE(data.empty());
-    EXPECT_EQ(ReadWholeFile(file.Path(), 100, data, size), WholeRead::Read);
+    EXPECT_EQ(ReadFileForEditing(file.Path(), 100, data, size), WholeRead::Read);
     EXPECT_EQ(data.size(), 100u);
-    EXPECT_EQ(ReadWholeFile(file.Dir() + "/missing", 100, data, size), WholeRead::Missing);
-    EXPECT_EQ(ReadWholeFile("/dev/zero", 100, data, size), WholeRead::Missing); // never read endlessly
+    EXPECT_EQ(ReadFileForEditing(file.Dir() + "/missing", 100, data, size), WholeRead::Missing);
+    EXPECT_EQ(ReadFileForEditing("/dev/zero", 100, data, size), WholeRead::Missing); // never read endlessly
 }
 
 } // namespace
