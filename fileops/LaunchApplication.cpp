@@ -2,6 +2,7 @@
 
 #include "fileops/model/LaunchDefaultApp.h"
 #include "fileops/model/LaunchProcess.h"
+#include "platform/RegularFile.h"
 #include "viewer/model/ViewerDispatch.h"
 
 #include <QFile>

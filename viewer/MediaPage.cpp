@@ -1,5 +1,6 @@
 #include "viewer/MediaPage.h"
 
+#include "platform/RegularFile.h"
 #include "viewer/model/ViewerDispatch.h"
 
 #include <QAudioOutput>

@@ -1,5 +1,6 @@
 #include "viewer/model/Id3v1Summary.h"
 
+#include "platform/RegularFile.h"
 #include "viewer/model/ViewerDispatch.h"
 
 #include <cstring>

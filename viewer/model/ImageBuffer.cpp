@@ -1,5 +1,6 @@
 #include "viewer/model/ImageBuffer.h"
 
+#include "platform/RegularFile.h"
 #include "viewer/model/ViewerDispatch.h"
 
 #include <cerrno>

@@ -2,6 +2,7 @@
 
 #include "panes/FileData.h"
 #include "panes/PathUtil.h"
+#include "platform/RegularFile.h"
 
 #include <cstring>
 
@@ -42,23 +43,6 @@ ViewerPageKind ChooseViewerPage(std::string_view name, uint8_t kind, bool isRar,
         return kind == fkFile ? ViewerPageKind::Text : ViewerPageKind::Info;
     }
     return asText ? ViewerPageKind::Text : ViewerPageKind::Info;
-}
-
-int OpenRegularFileForReading(const std::string& path)
-{
-    struct stat st;
-    // stat first: opening a FIFO or a device could block or act on hardware.
-    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return -1;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    // The name may have been replaced between the two looks.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 bool HasRarSignature(const std::string& path)

@@ -27,9 +27,4 @@ std::string UpperExtension(std::string_view name);
 // never in a way that could block.
 bool HasRarSignature(const std::string& path);
 
-// Opens path for reading only when it is a regular file, without blocking
-// and without following it onto a device. -1 when it cannot or must not be
-// read.
-int OpenRegularFileForReading(const std::string& path);
-
 } // namespace tarnel

@@ -1,5 +1,6 @@
 #include "viewer/model/VoxPlayer.h"
 
+#include "platform/RegularFile.h"
 #include "viewer/model/ViewerDispatch.h"
 
 #include <cerrno>

@@ -1,6 +1,7 @@
 // Which page an entry lands on, and the RAR signature check.
 #include "panes/FileData.h"
 #include "panes/TempTree.h"
+#include "platform/RegularFile.h"
 #include "viewer/model/ViewerDispatch.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,50 @@
+#include "platform/RegularFile.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnel {
+
+int OpenRegularFile(const std::string& path)
+{
+    if (path.empty())
+        return -ENOENT;
+    // O_PATH opens nothing: no fifo open, no device driver called.
+    const int probe = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (probe < 0)
+        return -errno;
+    struct stat before;
+    const bool regular = ::fstat(probe, &before) == 0 && S_ISREG(before.st_mode);
+    if (!regular) {
+        ::close(probe);
+        return kNotARegularFile;
+    }
+    // Reopen the very inode the probe holds, so a name swapped meanwhile for a
+    // fifo is not what gets opened.
+    const std::string self = "/proc/self/fd/" + std::to_string(probe);
+    int fd = ::open(self.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) // no /proc: fall back to the name
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int openError = errno;
+    ::close(probe);
+    if (fd < 0)
+        return -openError;
+    struct stat after;
+    if (::fstat(fd, &after) != 0 || !S_ISREG(after.st_mode) || after.st_dev != before.st_dev ||
+        after.st_ino != before.st_ino) {
+        ::close(fd);
+        return kNotARegularFile;
+    }
+    return fd;
+}
+
+int OpenRegularFileForReading(const std::string& path)
+{
+    const int fd = OpenRegularFile(path);
+    return fd >= 0 ? fd : -1;
+}
+
+} // namespace tarnel
