@@ -51,12 +51,12 @@ bool LinkStaysInside(const std::string& target, size_t depth)
     return true;
 }
 
-int OpenDirectoriesBelow(int rootFd, const std::vector<std::string>& parts, size_t count)
+int OpenDirectoriesBelow(int rootFd, const std::vector<std::string>& parts, size_t count, bool create)
 {
     int fd = ::dup(rootFd);
     if (fd < 0) return -errno;
     for (size_t i = 0; i < count && i < parts.size(); ++i) {
-        if (::mkdirat(fd, parts[i].c_str(), 0777) != 0 && errno != EEXIST) {
+        if (create && ::mkdirat(fd, parts[i].c_str(), 0777) != 0 && errno != EEXIST) {
             const int error = errno;
             ::close(fd);
             return -error;

@@ -17,10 +17,10 @@ bool SplitMemberPath(const std::string& name, std::vector<std::string>& parts);
 // names all come first and climb no higher than the destination.
 bool LinkStaysInside(const std::string& target, size_t depth);
 
-// Opens (creating as needed, mode 0777 less umask) the directories parts[0 ..
-// count) below rootFd, never following a link. Returns a directory descriptor
-// or -errno.
-int OpenDirectoriesBelow(int rootFd, const std::vector<std::string>& parts, size_t count);
+// Opens (creating as needed, mode 0777 less umask, unless create is false) the
+// directories parts[0 .. count) below rootFd, never following a link. Returns
+// a directory descriptor or -errno.
+int OpenDirectoriesBelow(int rootFd, const std::vector<std::string>& parts, size_t count, bool create = true);
 
 // Creates the directory named by the member path below root, with its parents.
 // 0 or -errno (-EPERM for a refused name).

@@ -2,6 +2,7 @@
 // the classic open / read header / process file calling sequence.
 #include "platform/unrar/unrar.h"
 
+#include "platform/RegularFile.h"
 #include "platform/unrar/ExtractPath.h"
 
 #include <archive.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +18,8 @@
 #include <ctime>
 #include <memory>
 #include <fcntl.h>
+#include <locale.h>
+#include <map>
 #include <new>
 #include <random>
 #include <string>
@@ -27,11 +31,36 @@
 
 namespace {
 
+struct RarHandle;
+
+// One volume of a set as libarchive's reader sees it: a slot opened only when
+// reading reaches it.
+struct VolumeSlot {
+    RarHandle* handle = nullptr;
+    size_t index = 0;
+    int fd = -1;
+    std::string name;
+};
+
+// Where an extracted member landed, to link later members to.
+struct Landed {
+    dev_t rootDev = 0;
+    ino_t rootIno = 0;
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+
 struct RarHandle {
     archive* reader = nullptr;
     int fd = -1;
     archive_entry* entry = nullptr; // the header last read, not yet processed
     std::string archiveName;
+    // A RAR 5 volume set is read as one stream, volume after volume.
+    std::vector<VolumeSlot> volumes;
+    std::vector<char> volumeBuffer;
+    RARChangeVolProc changeVolume = nullptr;
+    // Regular members this handle extracted, by their path inside the archive.
+    std::map<std::string, Landed> landed;
     // libarchive leaves the data checksums of RAR 4 stored members unchecked:
     // the file headers' CRCs in archive order, and the index of the next one.
     std::vector<uint32_t> fileCrcs;
@@ -202,6 +231,226 @@ std::vector<uint32_t> ScanRar4FileCrcs(int fd)
     return crcs;
 }
 
+// Member names come out as UTF-8 whatever the process locale: libarchive
+// converts RAR 4 Unicode names into the locale's character set, and under
+// "C" that leaves non-ASCII names blank.
+class Utf8Names {
+public:
+    Utf8Names()
+    {
+        static const locale_t utf8 = [] {
+            locale_t made = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+            if (!made) made = ::newlocale(LC_CTYPE_MASK, "en_US.UTF-8", locale_t(0));
+            return made;
+        }();
+        if (utf8) previous_ = ::uselocale(utf8);
+    }
+    ~Utf8Names()
+    {
+        if (previous_) ::uselocale(previous_);
+    }
+    Utf8Names(const Utf8Names&) = delete;
+    Utf8Names& operator=(const Utf8Names&) = delete;
+
+private:
+    locale_t previous_ = locale_t(0);
+};
+
+constexpr uint8_t kRar5Marker[8] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
+// Volumes a set may have: each is a slot of libarchive's reader.
+constexpr size_t kMaxVolumes = 1000;
+
+// A RAR 5 variable-length number from p (at most end); false when cut or
+// longer than 64 bits.
+bool Vint(const uint8_t*& p, const uint8_t* end, uint64_t& value)
+{
+    value = 0;
+    for (int shift = 0; p < end && shift < 64; shift += 7) {
+        const uint8_t b = *p++;
+        value |= uint64_t(b & 0x7F) << shift;
+        if (!(b & 0x80)) return true;
+    }
+    return false;
+}
+
+// One RAR 5 block header at "at": its type, flags, where it ends, and the
+// first bytes of its body.
+struct Rar5Block {
+    uint64_t type = 0, flags = 0, end = 0;
+    uint8_t head[48];
+    const uint8_t* body = nullptr;
+    const uint8_t* headEnd = nullptr;
+};
+
+bool ReadRar5Block(int fd, uint64_t at, uint64_t fileSize, Rar5Block& b)
+{
+    if (at + 7 > fileSize) return false;
+    const size_t length = size_t(std::min<uint64_t>(sizeof b.head, fileSize - at));
+    if (!ReadAt(fd, b.head, length, at)) return false;
+    const uint8_t* p = b.head + 4; // past the CRC
+    b.headEnd = b.head + length;
+    uint64_t size = 0, extra = 0, data = 0;
+    if (!Vint(p, b.headEnd, size) || size > (2u << 20)) return false;
+    const uint64_t headerEnd = at + uint64_t(p - b.head) + size;
+    if (!Vint(p, b.headEnd, b.type) || !Vint(p, b.headEnd, b.flags)) return false;
+    if ((b.flags & 1) && !Vint(p, b.headEnd, extra)) return false;
+    if ((b.flags & 2) && !Vint(p, b.headEnd, data)) return false;
+    if (data > fileSize || headerEnd + data > fileSize) return false;
+    b.body = p;
+    b.end = headerEnd + data;
+    return true;
+}
+
+// True when fd is a RAR 5 archive that is one volume of a set.
+bool IsRar5Volume(int fd)
+{
+    uint8_t marker[sizeof kRar5Marker];
+    struct stat st {};
+    if (!ReadAt(fd, marker, sizeof marker, 0) || std::memcmp(marker, kRar5Marker, sizeof marker) != 0
+        || ::fstat(fd, &st) != 0)
+        return false;
+    Rar5Block main;
+    uint64_t archiveFlags = 0;
+    return ReadRar5Block(fd, sizeof kRar5Marker, uint64_t(st.st_size), main) && main.type == 1
+           && Vint(main.body, main.headEnd, archiveFlags) && (archiveFlags & 1);
+}
+
+// True when the volume's end block says another volume follows it.
+bool MoreVolumesFollow(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    const uint64_t fileSize = uint64_t(st.st_size);
+    uint64_t at = sizeof kRar5Marker;
+    for (size_t blocks = 0; blocks < kMaxBlocks; ++blocks) {
+        Rar5Block b;
+        if (!ReadRar5Block(fd, at, fileSize, b) || b.end <= at) return false;
+        if (b.type == 5) {
+            uint64_t endFlags = 0;
+            return Vint(b.body, b.headEnd, endFlags) && (endFlags & 1);
+        }
+        at = b.end;
+    }
+    return false;
+}
+
+// The name the next volume has: the last number in the file's name counted
+// up ("a.part1.rar", "a.part2.rar"; "a.r00", "a.r01"), or "a.rar" to "a.r00".
+std::string NextVolumeName(const std::string& path)
+{
+    const size_t base = path.rfind('/') + 1; // npos + 1 is 0
+    std::string name = path;
+    size_t end = name.size();
+    while (end > base && !std::isdigit(static_cast<unsigned char>(name[end - 1]))) --end;
+    if (end == base) {
+        const size_t dot = name.rfind('.');
+        if (dot == std::string::npos || dot < base || name.size() - dot != 4) return {};
+        return name.substr(0, dot + 2) + "00";
+    }
+    size_t digit = end;
+    for (;;) {
+        if (digit == base || !std::isdigit(static_cast<unsigned char>(name[digit - 1]))) {
+            name.insert(digit, 1, '1'); // 99 becomes 100
+            break;
+        }
+        --digit;
+        if (name[digit] != '9') {
+            ++name[digit];
+            break;
+        }
+        name[digit] = '0';
+    }
+    return name;
+}
+
+// Opens volume slot i (i > 0) when the one before it says it goes on: by its
+// name first, then by asking the change-volume callback. A volume that cannot
+// be had leaves the slot empty, and the reader sees the set end there.
+void OpenVolume(RarHandle& h, size_t i)
+{
+    VolumeSlot& slot = h.volumes[i];
+    const VolumeSlot& before = h.volumes[i - 1];
+    if (slot.fd >= 0 || before.fd < 0 || !MoreVolumesFollow(before.fd)) return;
+    std::string name = NextVolumeName(before.name);
+    int fd = name.empty() ? -1 : tarnel::OpenRegularFileForReading(name);
+    for (int asked = 0; fd < 0 && h.changeVolume && asked < 16; ++asked) {
+        std::vector<char> buffer(RAR_VOL_NAME_SIZE, '\0');
+        std::snprintf(buffer.data(), buffer.size(), "%s", name.empty() ? before.name.c_str() : name.c_str());
+        if (h.changeVolume(buffer.data(), RAR_VOL_ASK) < 0) return;
+        buffer.back() = '\0';
+        name = buffer.data();
+        fd = tarnel::OpenRegularFileForReading(name);
+    }
+    if (fd < 0) return;
+    if (h.changeVolume) {
+        std::vector<char> buffer(RAR_VOL_NAME_SIZE, '\0');
+        std::snprintf(buffer.data(), buffer.size(), "%s", name.c_str());
+        if (h.changeVolume(buffer.data(), RAR_VOL_NOTIFY) < 0) {
+            ::close(fd);
+            return;
+        }
+    }
+    slot.fd = fd;
+    slot.name = name;
+}
+
+int VolumeOpen(archive*, void* data)
+{
+    auto* slot = static_cast<VolumeSlot*>(data);
+    if (slot->index > 0) OpenVolume(*slot->handle, slot->index);
+    return ARCHIVE_OK;
+}
+
+la_ssize_t VolumeRead(archive* reader, void* data, const void** buffer)
+{
+    auto* slot = static_cast<VolumeSlot*>(data);
+    if (slot->fd < 0) return 0;
+    std::vector<char>& space = slot->handle->volumeBuffer;
+    ssize_t n;
+    do n = ::read(slot->fd, space.data(), space.size());
+    while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        archive_set_error(reader, errno, "Read error in %s", slot->name.c_str());
+        return -1;
+    }
+    *buffer = space.data();
+    return n;
+}
+
+// Skips within the current volume only; the reader reads its way into the next.
+la_int64_t VolumeSkip(archive*, void* data, la_int64_t request)
+{
+    auto* slot = static_cast<VolumeSlot*>(data);
+    struct stat st {};
+    const off_t at = slot->fd < 0 ? -1 : ::lseek(slot->fd, 0, SEEK_CUR);
+    if (request <= 0 || at < 0 || ::fstat(slot->fd, &st) != 0 || st.st_size <= at) return 0;
+    const la_int64_t step = std::min<la_int64_t>(request, la_int64_t(st.st_size - at));
+    return ::lseek(slot->fd, off_t(step), SEEK_CUR) < 0 ? 0 : step;
+}
+
+int VolumeClose(archive*, void*) { return ARCHIVE_OK; } // the handle closes them all
+
+// Reads a RAR 5 volume set from the first volume given, later ones as needed.
+int OpenVolumeSet(RarHandle& h)
+{
+    h.volumes.resize(kMaxVolumes);
+    h.volumeBuffer.resize(64 * 1024);
+    for (size_t i = 0; i < kMaxVolumes; ++i) {
+        h.volumes[i].handle = &h;
+        h.volumes[i].index = i;
+    }
+    h.volumes[0].fd = h.fd;
+    h.volumes[0].name = h.archiveName;
+    archive_read_set_open_callback(h.reader, VolumeOpen);
+    archive_read_set_read_callback(h.reader, VolumeRead);
+    archive_read_set_skip_callback(h.reader, VolumeSkip);
+    archive_read_set_close_callback(h.reader, VolumeClose);
+    archive_read_set_callback_data(h.reader, &h.volumes[0]);
+    for (size_t i = 1; i < kMaxVolumes; ++i)
+        if (archive_read_append_callback_data(h.reader, &h.volumes[i]) != ARCHIVE_OK) return ARCHIVE_FATAL;
+    return archive_read_open1(h.reader);
+}
+
 // libarchive gives text, not codes: sort its failures into ours.
 int FailureCode(archive* reader)
 {
@@ -258,16 +507,31 @@ void FillHeader(const RarHandle& h, RARHeaderData& header)
     header.CmtState = 0;
 }
 
+// After the last byte: a member whose data stopped short of its stated size
+// goes on in a volume that is not there, or the archive is cut.
+int SizeCheck(archive_entry* entry, uint64_t read)
+{
+    if (!archive_entry_size_is_set(entry) || archive_entry_size(entry) < 0) return ERAR_SUCCESS;
+    const uint64_t stated = uint64_t(archive_entry_size(entry));
+    return read < stated ? ERAR_EOPEN : read > stated ? ERAR_BAD_DATA : ERAR_SUCCESS;
+}
+
 int TestData(const RarHandle& h)
 {
+    // A folder has no data; libarchive refuses to read any from it.
+    if (archive_entry_filetype(h.entry) == AE_IFDIR)
+        return archive_read_data_skip(h.reader) == ARCHIVE_OK ? ERAR_SUCCESS : FailureCode(h.reader);
     std::vector<char> buffer(64 * 1024);
     Crc32 crc;
+    uint64_t read = 0;
     for (;;) {
         const la_ssize_t n = archive_read_data(h.reader, buffer.data(), buffer.size());
         if (n == 0) break;
         if (n < 0) return FailureCode(h.reader);
         crc.Add(buffer.data(), size_t(n));
+        read += uint64_t(n);
     }
+    if (const int size = SizeCheck(h.entry, read); size != ERAR_SUCCESS) return size;
     return h.haveCrc && crc.Value() != h.expectedCrc ? ERAR_BAD_DATA : ERAR_SUCCESS;
 }
 
@@ -298,8 +562,8 @@ int OpenTemporary(int dirFd, std::string& name)
 }
 
 // The data goes to a temporary beside the member and takes the member's name
-// only once it is complete and on disk.
-int ExtractRegular(const RarHandle& h, int dirFd, const std::string& finalName)
+// only once it is complete and on disk. landed receives the file's identity.
+int ExtractRegular(const RarHandle& h, int dirFd, const std::string& finalName, Landed& landed)
 {
     archive* reader = h.reader;
     archive_entry* entry = h.entry;
@@ -309,6 +573,7 @@ int ExtractRegular(const RarHandle& h, int dirFd, const std::string& finalName)
     if (fd < 0) return ERAR_ECREATE;
     int result = ERAR_SUCCESS;
     std::vector<char> buffer(64 * 1024);
+    uint64_t written = 0;
     for (;;) {
         const la_ssize_t n = archive_read_data(reader, buffer.data(), buffer.size());
         if (n == 0) break;
@@ -319,7 +584,9 @@ int ExtractRegular(const RarHandle& h, int dirFd, const std::string& finalName)
         crc.Add(buffer.data(), size_t(n));
         result = WriteAll(fd, buffer.data(), size_t(n));
         if (result != ERAR_SUCCESS) break;
+        written += uint64_t(n);
     }
+    if (result == ERAR_SUCCESS) result = SizeCheck(entry, written);
     if (result == ERAR_SUCCESS && h.haveCrc && crc.Value() != h.expectedCrc) result = ERAR_BAD_DATA;
     if (result == ERAR_SUCCESS) {
         const mode_t umaskNow = ::umask(0);
@@ -331,6 +598,8 @@ int ExtractRegular(const RarHandle& h, int dirFd, const std::string& finalName)
             ::futimens(fd, times);
         }
         if (::fsync(fd) != 0) result = ERAR_EWRITE;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0) landed.dev = st.st_dev, landed.ino = st.st_ino;
     }
     if (::close(fd) != 0 && result == ERAR_SUCCESS) result = ERAR_EWRITE;
     if (result == ERAR_SUCCESS && ::renameat(dirFd, temporary.c_str(), dirFd, finalName.c_str()) != 0)
@@ -347,49 +616,146 @@ int ExtractLink(archive_entry* entry, int dirFd, const std::string& finalName, s
     return ::symlinkat(target, dirFd, finalName.c_str()) == 0 ? ERAR_SUCCESS : ERAR_ECREATE;
 }
 
+// The path inside the archive that names one member, however it was written.
+std::string MemberKey(const std::vector<std::string>& parts)
+{
+    std::string key;
+    for (const std::string& part : parts) key += (key.empty() ? "" : "/") + part;
+    return key;
+}
+
+// Copies the file at fd into a temporary in dirFd and gives it finalName.
+int CopyInto(int from, int dirFd, const std::string& finalName)
+{
+    std::string temporary;
+    const int to = OpenTemporary(dirFd, temporary);
+    if (to < 0) return ERAR_ECREATE;
+    int result = ERAR_SUCCESS;
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        const ssize_t n = ::read(from, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) result = ERAR_EREFERENCE;
+        if (n <= 0) break;
+        if ((result = WriteAll(to, buffer.data(), size_t(n))) != ERAR_SUCCESS) break;
+    }
+    struct stat st {};
+    if (result == ERAR_SUCCESS && ::fstat(from, &st) == 0) {
+        ::fchmod(to, st.st_mode & 07777);
+        const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+        ::futimens(to, times);
+    }
+    if (result == ERAR_SUCCESS && ::fsync(to) != 0) result = ERAR_EWRITE;
+    if (::close(to) != 0 && result == ERAR_SUCCESS) result = ERAR_EWRITE;
+    if (result == ERAR_SUCCESS && ::renameat(dirFd, temporary.c_str(), dirFd, finalName.c_str()) != 0)
+        result = ERAR_ECREATE;
+    if (result != ERAR_SUCCESS) ::unlinkat(dirFd, temporary.c_str(), 0);
+    return result;
+}
+
+// A hard link is made only to a regular member this handle extracted into
+// the same destination, and only while that file is still the one it wrote;
+// where the file system has no hard links the member becomes a copy.
+int ExtractHardLink(RarHandle& h, int rootFd, int dirFd, const std::string& finalName)
+{
+    std::vector<std::string> target;
+    const char* stored = archive_entry_hardlink(h.entry);
+    if (!stored || !tarnel::SplitMemberPath(stored, target)) return ERAR_EREFERENCE;
+    const auto found = h.landed.find(MemberKey(target));
+    struct stat root {};
+    if (found == h.landed.end() || ::fstat(rootFd, &root) != 0 || root.st_dev != found->second.rootDev
+        || root.st_ino != found->second.rootIno)
+        return ERAR_EREFERENCE;
+    const int targetDir = tarnel::OpenDirectoriesBelow(rootFd, target, target.size() - 1, false);
+    if (targetDir < 0) return ERAR_EREFERENCE;
+    int result = ERAR_SUCCESS;
+    struct stat st {}, existing {};
+    if (::fstatat(targetDir, target.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)
+        || st.st_dev != found->second.dev || st.st_ino != found->second.ino) {
+        result = ERAR_EREFERENCE;
+    } else if (::fstatat(dirFd, finalName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0
+               && existing.st_dev == st.st_dev && existing.st_ino == st.st_ino) {
+        // Already that very file.
+    } else {
+        std::string temporary;
+        const int probe = OpenTemporary(dirFd, temporary); // a free name to link under
+        if (probe < 0) {
+            result = ERAR_ECREATE;
+        } else {
+            ::close(probe);
+            ::unlinkat(dirFd, temporary.c_str(), 0);
+            if (::linkat(targetDir, target.back().c_str(), dirFd, temporary.c_str(), 0) == 0) {
+                if (::renameat(dirFd, temporary.c_str(), dirFd, finalName.c_str()) != 0) {
+                    ::unlinkat(dirFd, temporary.c_str(), 0);
+                    result = ERAR_ECREATE;
+                }
+            } else if (errno == EXDEV || errno == EPERM || errno == EMLINK || errno == ENOTSUP) {
+                const int from = ::openat(targetDir, target.back().c_str(),
+                                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+                struct stat opened {};
+                if (from < 0 || ::fstat(from, &opened) != 0 || opened.st_ino != st.st_ino || opened.st_dev != st.st_dev)
+                    result = ERAR_EREFERENCE;
+                else
+                    result = CopyInto(from, dirFd, finalName);
+                if (from >= 0) ::close(from);
+            } else {
+                result = errno == ENOSPC || errno == EDQUOT ? ERAR_EWRITE : ERAR_ECREATE;
+            }
+        }
+    }
+    ::close(targetDir);
+    if (archive_read_data_skip(h.reader) != ARCHIVE_OK && result == ERAR_SUCCESS) result = FailureCode(h.reader);
+    return result;
+}
+
 int Extract(RarHandle& h, const char* destPath)
 {
     std::vector<std::string> parts;
     const char* name = EntryName(h.entry);
-    if (!name || !tarnel::SplitMemberPath(name, parts) || archive_entry_hardlink(h.entry))
-        return ERAR_ECREATE;
+    if (!name || !tarnel::SplitMemberPath(name, parts)) return ERAR_ECREATE;
     const int rootFd = ::open(destPath && *destPath ? destPath : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (rootFd < 0) return ERAR_ECREATE;
     const bool directory = archive_entry_filetype(h.entry) == AE_IFDIR;
     const size_t parents = directory ? parts.size() : parts.size() - 1;
     const int dirFd = tarnel::OpenDirectoriesBelow(rootFd, parts, parents);
-    ::close(rootFd);
-    if (dirFd < 0) return dirFd == -ENOSPC || dirFd == -EDQUOT ? ERAR_EWRITE : ERAR_ECREATE;
+    if (dirFd < 0) {
+        ::close(rootFd);
+        return dirFd == -ENOSPC || dirFd == -EDQUOT ? ERAR_EWRITE : ERAR_ECREATE;
+    }
     int result = ERAR_SUCCESS;
-    switch (archive_entry_filetype(h.entry)) {
-    case AE_IFDIR: break;
-    case AE_IFLNK: result = ExtractLink(h.entry, dirFd, parts.back(), parents); break;
-    case AE_IFREG: result = ExtractRegular(h, dirFd, parts.back()); break;
-    default: result = ERAR_ECREATE; // devices and fifos are not unpacked
+    Landed landed;
+    if (archive_entry_hardlink(h.entry)) {
+        result = ExtractHardLink(h, rootFd, dirFd, parts.back());
+        struct stat st {};
+        if (result == ERAR_SUCCESS && ::fstatat(dirFd, parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            landed.dev = st.st_dev, landed.ino = st.st_ino;
+    } else {
+        switch (archive_entry_filetype(h.entry)) {
+        case AE_IFDIR: break;
+        case AE_IFLNK: result = ExtractLink(h.entry, dirFd, parts.back(), parents); break;
+        case AE_IFREG: result = ExtractRegular(h, dirFd, parts.back(), landed); break;
+        default: result = ERAR_ECREATE; // devices and fifos are not unpacked
+        }
+    }
+    const std::string key = MemberKey(parts);
+    struct stat root {};
+    if (result == ERAR_SUCCESS && landed.ino != 0 && ::fstat(rootFd, &root) == 0) {
+        landed.rootDev = root.st_dev;
+        landed.rootIno = root.st_ino;
+        h.landed[key] = landed;
+    } else {
+        h.landed.erase(key); // whatever was there before is no longer what this name holds
     }
     ::close(dirFd);
+    ::close(rootFd);
     return result;
-}
-
-// Only a regular file is opened, and never in a way that could wait: a named
-// pipe with an archive's name would hang the caller for good.
-int OpenRegularFile(const std::string& path)
-{
-    struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) { // replaced between the two looks
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 } // namespace
 
 RAR_EXPORT void* RAROpenArchive(RAROpenArchiveData* data)
 {
+    const Utf8Names names;
     if (!data) return nullptr;
     data->CmtSize = 0;
     data->CmtState = 0;
@@ -402,8 +768,13 @@ RAR_EXPORT void* RAROpenArchive(RAROpenArchiveData* data)
     archive_read_support_format_rar(h->reader);
     archive_read_support_format_rar5(h->reader);
     h->archiveName = data->ArcName ? data->ArcName : "";
-    h->fd = OpenRegularFile(h->archiveName);
-    if (h->fd < 0 || archive_read_open_fd(h->reader, h->fd, 64 * 1024) != ARCHIVE_OK) {
+    // Only a regular file is opened: a named pipe with an archive's name would
+    // hang the caller for good.
+    h->fd = tarnel::OpenRegularFileForReading(h->archiveName);
+    const int opened = h->fd < 0 ? ARCHIVE_FATAL
+                       : IsRar5Volume(h->fd) ? OpenVolumeSet(*h)
+                                             : archive_read_open_fd(h->reader, h->fd, 64 * 1024);
+    if (opened != ARCHIVE_OK) {
         data->OpenResult = h->fd >= 0 && archive_errno(h->reader) == ENOMEM ? ERAR_NO_MEMORY : ERAR_EOPEN;
         archive_read_free(h->reader);
         if (h->fd >= 0) ::close(h->fd);
@@ -417,16 +788,20 @@ RAR_EXPORT void* RAROpenArchive(RAROpenArchiveData* data)
 
 RAR_EXPORT int RARCloseArchive(void* handle)
 {
+    const Utf8Names names;
     auto* h = static_cast<RarHandle*>(handle);
     if (!h) return ERAR_BAD_ARCHIVE;
     archive_read_free(h->reader);
     ::close(h->fd);
+    for (size_t i = 1; i < h->volumes.size(); ++i)
+        if (h->volumes[i].fd >= 0) ::close(h->volumes[i].fd);
     delete h;
     return ERAR_SUCCESS;
 }
 
 RAR_EXPORT int RARReadHeader(void* handle, RARHeaderData* header)
 {
+    const Utf8Names names;
     auto* h = static_cast<RarHandle*>(handle);
     if (!h || !header) return ERAR_BAD_ARCHIVE;
     h->entry = nullptr;
@@ -450,6 +825,7 @@ RAR_EXPORT int RARReadHeader(void* handle, RARHeaderData* header)
 
 RAR_EXPORT int RARProcessFile(void* handle, int operation, char* destPath, char* destName)
 {
+    const Utf8Names names;
     auto* h = static_cast<RarHandle*>(handle);
     if (!h || !h->entry) return ERAR_BAD_ARCHIVE;
     int result = ERAR_SUCCESS;
@@ -464,7 +840,7 @@ RAR_EXPORT int RARProcessFile(void* handle, int operation, char* destPath, char*
     return result;
 }
 
-RAR_EXPORT void RARSetChangeVolProc(void*, RARChangeVolProc)
+RAR_EXPORT void RARSetChangeVolProc(void* handle, RARChangeVolProc proc)
 {
-    // Volumes are not joined: each archive file is read by itself.
+    if (auto* h = static_cast<RarHandle*>(handle)) h->changeVolume = proc;
 }

@@ -18,7 +18,9 @@ enum {
     ERAR_EOPEN = 15,         /* the archive ends early, or cannot be opened */
     ERAR_ECREATE = 16,       /* a member cannot be created, or is refused because
                                 it would land outside the destination */
-    ERAR_EWRITE = 19         /* writing failed (full disk, quota): nothing left under the member's name */
+    ERAR_EWRITE = 19,        /* writing failed (full disk, quota): nothing left under the member's name */
+    ERAR_EREFERENCE = 23     /* a hard link whose target this extraction did not make inside the
+                                destination: not made */
 };
 
 enum { RAR_OM_LIST = 0, RAR_OM_EXTRACT = 1 };
@@ -55,6 +57,13 @@ struct RARHeaderData {
     unsigned int UnpSizeHigh;
 };
 
+/* The change-volume callback. RAR_VOL_ASK: the next volume is not found under
+ * ArcName; the callback may write another name there (a buffer of
+ * RAR_VOL_NAME_SIZE bytes) and return 0 or more to try it, or return a
+ * negative value to give up: the member then ends with ERAR_EOPEN.
+ * RAR_VOL_NOTIFY: reading goes on in ArcName; a negative value stops it. */
+enum { RAR_VOL_ASK = 0, RAR_VOL_NOTIFY = 1 };
+enum { RAR_VOL_NAME_SIZE = 4096 };
 typedef int (*RARChangeVolProc)(char* ArcName, int Mode);
 
 void* RAROpenArchive(struct RAROpenArchiveData* data);

@@ -114,6 +114,10 @@ int TEnhRar::ProcessEntry(Walk walk, void* handle, const TRarEntry& entry, const
         refused_.push_back(entry.FileName);
         return ERAR_SUCCESS;
     }
+    if (result == ERAR_EREFERENCE) {
+        unlinked_.push_back(entry.FileName);
+        return ERAR_SUCCESS;
+    }
     return result;
 }
 
@@ -122,7 +126,10 @@ void TEnhRar::Run(Walk walk, const std::string& destination)
     infos_ = 0;
     lastCode_ = 0;
     stoppedAt_.clear();
-    if (walk == Walk::Extract) refused_.clear();
+    if (walk == Walk::Extract) {
+        refused_.clear();
+        unlinked_.clear();
+    }
     if (!library_.Loaded()) return;
     std::string name = fileName_;
     RAROpenArchiveData open{};

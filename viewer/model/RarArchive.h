@@ -55,6 +55,9 @@ public:
     // Members the last extraction did not write: names outside the
     // destination, links pointing out of it, members that could not be made.
     const std::vector<std::string>& Refused() const { return refused_; }
+    // Hard-link members of the last extraction that were not made: their
+    // target is no member this extraction wrote inside the destination.
+    const std::vector<std::string>& Unlinked() const { return unlinked_; }
     // The member whose failure ended the last walk; empty when the walk ran
     // to the end or stopped on reading a header.
     const std::string& StoppedAt() const { return stoppedAt_; }
@@ -71,6 +74,7 @@ private:
     std::string fileName_;
     std::vector<TRarEntry> entries_;
     std::vector<std::string> refused_;
+    std::vector<std::string> unlinked_;
     std::string stoppedAt_;
     unsigned infos_ = 0;
     int lastCode_ = 0;

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <clocale>
+#include <cstdio>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -22,6 +24,8 @@ namespace tarnel {
 namespace {
 
 using test::Rar4Builder;
+using test::Rar5Builder;
+using test::Rar5Member;
 using test::RarMember;
 
 std::string ReadFile(const std::string& path)
@@ -321,6 +325,225 @@ TEST_F(RarArchiveTest, AFullDiskLeavesNoPartialMember)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the walk ends with the write error";
     EXPECT_EQ(DirectoryNames(out), std::vector<std::string>{"small.txt"});
+}
+
+// Folders have no data: testing and extracting pass over them to the members after.
+TEST_F(RarArchiveTest, FoldersOfRar5ArchivesHoldNoDataToTest)
+{
+    Rar5Builder b;
+    b.Directory("docs").File("docs/a.txt", "alpha").Directory("docs/empty").File("b.txt", std::string(3000, 'b'));
+    rar.SetFileName(Archive("folders.rar", b.Bytes()));
+    EXPECT_EQ(rar.infos(), 0u);
+    ASSERT_EQ(rar.Entries().size(), 4u);
+    EXPECT_TRUE(rar.Entries()[0].IsDirectory);
+    EXPECT_EQ(rar.Entries()[3].UnpackedSize, 3000u);
+
+    Record();
+    rar.Test();
+    EXPECT_EQ(rar.infos(), 0u);
+    EXPECT_EQ(rar.LastCode(), ERAR_END_ARCHIVE);
+    EXPECT_EQ(notes, (std::vector<std::string>{"1 docs 0", "2 docs 0", "1 docs/a.txt 0", "2 docs/a.txt 0",
+                                               "1 docs/empty 0", "2 docs/empty 0", "1 b.txt 0", "2 b.txt 0"}));
+
+    const std::string out = tree.Path() + "folders-out";
+    std::filesystem::create_directory(out);
+    rar.Extract(out);
+    EXPECT_EQ(rar.infos(), 0u);
+    EXPECT_EQ(rar.LastCode(), ERAR_END_ARCHIVE);
+    EXPECT_EQ(DirectoryNames(out), (std::vector<std::string>{"b.txt", "docs", "docs/a.txt", "docs/empty"}));
+    EXPECT_EQ(ReadFile(out + "/b.txt"), std::string(3000, 'b'));
+
+    // A cut member after a folder is still reached, and found short.
+    Rar5Builder cut;
+    cut.Directory("d").File("cut.txt", std::string(100, 'c'));
+    const std::string bytes = cut.Bytes();
+    rar.SetFileName(Archive("cut5.rar", bytes.substr(0, bytes.size() - 60)));
+    rar.Test();
+    EXPECT_NE(rar.infos() & (riIncomplete | riBadArchive), 0u);
+    EXPECT_EQ(rar.StoppedAt(), "cut.txt");
+}
+
+// A member stored across two volumes: part1 holds its first half.
+class RarVolumeTest : public RarArchiveTest {
+protected:
+    const std::string whole = std::string(4000, 'x') + std::string(4000, 'y');
+    std::string part1, part2;
+
+    void SetUp() override
+    {
+        Rar5Builder first;
+        first.Volume(0, true).File("first.txt", "before the split");
+        Rar5Member head{"split.bin", whole.substr(0, 4000)};
+        head.unpackedSize = whole.size();
+        head.splitAfter = true;
+        head.crc = false;
+        first.Add(head);
+        Rar5Builder second;
+        second.Volume(1, false);
+        Rar5Member tail{"split.bin", whole.substr(4000)};
+        tail.unpackedSize = whole.size();
+        tail.splitBefore = true;
+        tail.crcOf = whole;
+        second.Add(tail).File("last.txt", "after the split");
+        part1 = Archive("set.part1.rar", first.Bytes());
+        part2 = tree.Path() + "set.part2.rar";
+        second.Write(part2 + ".away"); // out of sight until a test puts it in place
+    }
+};
+
+TEST_F(RarVolumeTest, WithoutTheNextVolumeTheSplitMemberEndsTheArchiveEarly)
+{
+    rar.SetFileName(part1);
+    ASSERT_GE(rar.Entries().size(), 2u);
+    EXPECT_EQ(rar.Entries()[1].UnpackedSize, whole.size());
+    rar.Test();
+    EXPECT_EQ(rar.infos(), unsigned(riIncomplete));
+    EXPECT_EQ(rar.StoppedAt(), "split.bin");
+
+    const std::string out = tree.Path() + "vol-out";
+    std::filesystem::create_directory(out);
+    rar.Extract(out);
+    EXPECT_EQ(rar.infos(), unsigned(riIncomplete));
+    EXPECT_EQ(DirectoryNames(out), std::vector<std::string>{"first.txt"}) << "nothing under the split member's name";
+}
+
+TEST_F(RarVolumeTest, TheNextVolumeIsReadWhenItIsThere)
+{
+    std::filesystem::rename(part2 + ".away", part2);
+    rar.SetFileName(part1);
+    EXPECT_EQ(rar.infos(), 0u);
+    ASSERT_EQ(rar.Entries().size(), 3u) << "the whole set lists";
+    EXPECT_EQ(rar.Entries()[2].FileName, "last.txt");
+    rar.Test();
+    EXPECT_EQ(rar.infos(), 0u);
+    const std::string out = tree.Path() + "vol-out";
+    std::filesystem::create_directory(out);
+    rar.Extract(out);
+    EXPECT_EQ(rar.infos(), 0u);
+    EXPECT_EQ(ReadFile(out + "/split.bin"), whole);
+    EXPECT_EQ(ReadFile(out + "/last.txt"), "after the split");
+}
+
+// The change-volume callback is asked for a volume not found by its name, and
+// may name another file or give up.
+std::string volumeAnswer;
+std::vector<std::string> volumeQuestions;
+int AnswerVolume(char* name, int mode)
+{
+    volumeQuestions.push_back(std::to_string(mode) + " " + name);
+    if (mode != RAR_VOL_ASK) return 1;
+    if (volumeAnswer.empty()) return -1;
+    std::snprintf(name, RAR_VOL_NAME_SIZE, "%s", volumeAnswer.c_str());
+    return 1;
+}
+
+TEST_F(RarVolumeTest, TheChangeVolumeCallbackIsAskedForAMissingVolume)
+{
+    RarLibrary library(TARNEL_UNRAR_LIBRARY);
+    ASSERT_TRUE(library.Loaded());
+    const auto extract = [&](const std::string& into) {
+        std::filesystem::create_directory(into);
+        std::string name = part1, dest = into;
+        RAROpenArchiveData open{};
+        open.ArcName = name.data();
+        open.OpenMode = RAR_OM_EXTRACT;
+        void* handle = library.openArchive(&open);
+        EXPECT_NE(handle, nullptr);
+        library.setChangeVolProc(handle, AnswerVolume);
+        RARHeaderData header{};
+        int result = 0;
+        while ((result = library.readHeader(handle, &header)) == 0)
+            if ((result = library.processFile(handle, RAR_EXTRACT, dest.data(), nullptr)) != 0) break;
+        library.closeArchive(handle);
+        return result;
+    };
+    volumeQuestions.clear();
+    volumeAnswer.clear();
+    EXPECT_EQ(extract(tree.Path() + "refused"), ERAR_EOPEN);
+    EXPECT_EQ(volumeQuestions, std::vector<std::string>{"0 " + part2});
+    EXPECT_FALSE(std::filesystem::exists(tree.Path() + "refused/split.bin"));
+
+    volumeQuestions.clear();
+    volumeAnswer = part2 + ".away";
+    EXPECT_EQ(extract(tree.Path() + "answered"), ERAR_END_ARCHIVE);
+    EXPECT_EQ(volumeQuestions, (std::vector<std::string>{"0 " + part2, "1 " + part2 + ".away"}));
+    EXPECT_EQ(ReadFile(tree.Path() + "answered/split.bin"), whole);
+    EXPECT_EQ(ReadFile(tree.Path() + "answered/last.txt"), "after the split");
+}
+
+// RAR 4 Unicode names come out as UTF-8 whatever the process locale says.
+TEST_F(RarArchiveTest, UnicodeNamesDoNotDependOnTheLocale)
+{
+    RarMember cyrillic{test::Rar4UnicodeName("_.txt", u"\u0416\u0443\u0440\u043d\u0430\u043b.txt"), "zh"};
+    RarMember accented{test::Rar4UnicodeName("caf_", u"caf\u00e9/men\u00fc \u20ac.txt"), "euro"};
+    cyrillic.unicode = accented.unicode = true;
+    Rar4Builder b;
+    b.Add(cyrillic).Add(accented).File("plain.txt", "p");
+    const std::string archive = Archive("unicode.rar", b.Bytes());
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    for (const char* locale : {"C", "C.UTF-8"}) {
+        if (!std::setlocale(LC_ALL, locale)) continue;
+        SCOPED_TRACE(locale);
+        rar.SetFileName(archive);
+        EXPECT_EQ(rar.infos(), 0u);
+        ASSERT_EQ(rar.Entries().size(), 3u);
+        EXPECT_EQ(rar.Entries()[0].FileName, "\u0416\u0443\u0440\u043d\u0430\u043b.txt");
+        EXPECT_EQ(rar.Entries()[1].FileName, "caf\u00e9/men\u00fc \u20ac.txt");
+        const std::string out = tree.Path() + "unicode-" + locale;
+        std::filesystem::create_directory(out);
+        rar.Extract(out);
+        EXPECT_EQ(rar.infos(), 0u);
+        EXPECT_TRUE(rar.Refused().empty());
+        EXPECT_EQ(ReadFile(out + "/\u0416\u0443\u0440\u043d\u0430\u043b.txt"), "zh");
+        EXPECT_EQ(ReadFile(out + "/caf\u00e9/men\u00fc \u20ac.txt"), "euro");
+    }
+    std::setlocale(LC_ALL, saved.c_str());
+}
+
+// A hard link is made to the member already extracted into the destination,
+// never to anything else.
+TEST_F(RarArchiveTest, HardLinksPointAtMembersExtractedInsideTheDestination)
+{
+    std::filesystem::create_directory(tree.Path() + "outside");
+    std::ofstream(tree.Path() + "outside/secret.txt") << "not to be reached";
+    Rar5Builder b;
+    b.File("docs/orig.txt", "original").HardLink("copy.txt", "docs/orig.txt");
+    b.HardLink("climb.txt", "../outside/secret.txt").HardLink("abs.txt", tree.Path() + "outside/secret.txt");
+    b.HardLink("never.txt", "not/in/archive.txt").HardLink("dir-link", "docs").File("after.txt", "after");
+    const std::string out = tree.Path() + "dest";
+    std::filesystem::create_directories(out + "/docs");
+    rar.SetFileName(Archive("links.rar", b.Bytes()));
+    EXPECT_EQ(rar.infos(), 0u);
+    rar.Test();
+    EXPECT_EQ(rar.infos(), 0u);
+    rar.Extract(out);
+    EXPECT_EQ(rar.infos(), 0u);
+    EXPECT_EQ(rar.LastCode(), ERAR_END_ARCHIVE);
+    struct stat original {}, linked {};
+    ASSERT_EQ(::stat((out + "/docs/orig.txt").c_str(), &original), 0);
+    ASSERT_EQ(::stat((out + "/copy.txt").c_str(), &linked), 0);
+    EXPECT_EQ(original.st_ino, linked.st_ino);
+    EXPECT_EQ(original.st_dev, linked.st_dev);
+    EXPECT_EQ(ReadFile(out + "/after.txt"), "after");
+    EXPECT_TRUE(rar.Refused().empty());
+    EXPECT_EQ(rar.Unlinked(), (std::vector<std::string>{"climb.txt", "abs.txt", "never.txt", "dir-link"}));
+    for (const char* name : {"climb.txt", "abs.txt", "never.txt", "dir-link"})
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(out + "/" + name))) << name;
+    struct stat secret {};
+    ASSERT_EQ(::stat((tree.Path() + "outside/secret.txt").c_str(), &secret), 0);
+    EXPECT_EQ(secret.st_nlink, 1u);
+
+    // A file already in the destination under the target's name, not put
+    // there by this extraction, is not linked to.
+    const std::string other = tree.Path() + "dest2";
+    std::filesystem::create_directories(other);
+    std::ofstream(other + "/mine.txt") << "the user's";
+    Rar5Builder planted;
+    planted.HardLink("link.txt", "mine.txt");
+    rar.SetFileName(Archive("planted.rar", planted.Bytes()));
+    rar.Extract(other);
+    EXPECT_EQ(rar.Unlinked(), std::vector<std::string>{"link.txt"});
+    EXPECT_FALSE(std::filesystem::exists(other + "/link.txt"));
 }
 
 TEST(RarLibraryMissing, NothingIsCalled)
