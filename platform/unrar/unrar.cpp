@@ -64,6 +64,9 @@ struct RarHandle {
     // libarchive leaves the data checksums of RAR 4 stored members unchecked:
     // the file headers' CRCs in archive order, and the index of the next one.
     std::vector<uint32_t> fileCrcs;
+    // Nor does it check stored RAR 5 data: the CRC of each member's header in
+    // archive order, -1 where none is kept (a member split across volumes).
+    std::vector<int64_t> rar5Crcs;
     size_t entryIndex = 0;
     bool haveCrc = false;
     uint32_t expectedCrc = 0;
@@ -238,12 +241,20 @@ class Utf8Names {
 public:
     Utf8Names()
     {
-        static const locale_t utf8 = [] {
-            locale_t made = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
-            if (!made) made = ::newlocale(LC_CTYPE_MASK, "en_US.UTF-8", locale_t(0));
-            return made;
-        }();
-        if (utf8) previous_ = ::uselocale(utf8);
+        // Freed when the library is unloaded: the program loads it again and again.
+        struct Owned {
+            locale_t locale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+            Owned()
+            {
+                if (!locale) locale = ::newlocale(LC_CTYPE_MASK, "en_US.UTF-8", locale_t(0));
+            }
+            ~Owned()
+            {
+                if (locale) ::freelocale(locale);
+            }
+        };
+        static const Owned utf8;
+        if (utf8.locale) previous_ = ::uselocale(utf8.locale);
     }
     ~Utf8Names()
     {
@@ -277,7 +288,7 @@ bool Vint(const uint8_t*& p, const uint8_t* end, uint64_t& value)
 // first bytes of its body.
 struct Rar5Block {
     uint64_t type = 0, flags = 0, end = 0;
-    uint8_t head[48];
+    uint8_t head[64];
     const uint8_t* body = nullptr;
     const uint8_t* headEnd = nullptr;
 };
@@ -449,6 +460,36 @@ int OpenVolumeSet(RarHandle& h)
     for (size_t i = 1; i < kMaxVolumes; ++i)
         if (archive_read_append_callback_data(h.reader, &h.volumes[i]) != ARCHIVE_OK) return ARCHIVE_FATAL;
     return archive_read_open1(h.reader);
+}
+
+// The data CRCs of a RAR 5 archive's file headers, in the order libarchive
+// lists the members: a header continuing a member of the volume before is
+// no member of its own.
+std::vector<int64_t> ScanRar5FileCrcs(int fd)
+{
+    std::vector<int64_t> crcs;
+    uint8_t marker[sizeof kRar5Marker];
+    struct stat st {};
+    if (!ReadAt(fd, marker, sizeof marker, 0) || std::memcmp(marker, kRar5Marker, sizeof marker) != 0
+        || ::fstat(fd, &st) != 0)
+        return crcs;
+    uint64_t at = sizeof kRar5Marker;
+    for (size_t blocks = 0; blocks < kMaxBlocks; ++blocks) {
+        Rar5Block b;
+        if (!ReadRar5Block(fd, at, uint64_t(st.st_size), b) || b.end <= at || b.type == 5) break;
+        if (b.type == 2 && !(b.flags & 0x0008)) {
+            const uint8_t* p = b.body;
+            uint64_t fileFlags = 0, size = 0, attributes = 0;
+            int64_t crc = -1;
+            if (Vint(p, b.headEnd, fileFlags) && Vint(p, b.headEnd, size) && Vint(p, b.headEnd, attributes)) {
+                const size_t time = fileFlags & 2 ? 4 : 0;
+                if ((fileFlags & 4) && !(b.flags & 0x0010) && size_t(b.headEnd - p) >= time + 4) crc = Le32(p + time);
+            }
+            crcs.push_back(crc);
+        }
+        at = b.end;
+    }
+    return crcs;
 }
 
 // libarchive gives text, not codes: sort its failures into ours.
@@ -782,6 +823,7 @@ RAR_EXPORT void* RAROpenArchive(RAROpenArchiveData* data)
         return nullptr;
     }
     h->fileCrcs = ScanRar4FileCrcs(h->fd);
+    h->rar5Crcs = ScanRar5FileCrcs(h->fd);
     data->OpenResult = ERAR_SUCCESS;
     return h;
 }
@@ -816,8 +858,14 @@ RAR_EXPORT int RARReadHeader(void* handle, RARHeaderData* header)
     if (rar4 && h->entryIndex >= h->fileCrcs.size()) return ERAR_BAD_ARCHIVE;
     h->entry = entry;
     const size_t index = h->entryIndex++;
-    h->haveCrc = index < h->fileCrcs.size() && archive_entry_filetype(entry) == AE_IFREG;
-    h->expectedCrc = h->haveCrc ? h->fileCrcs[index] : 0;
+    const bool regular = archive_entry_filetype(entry) == AE_IFREG && !archive_entry_hardlink(entry);
+    if (rar4) {
+        h->haveCrc = index < h->fileCrcs.size() && regular;
+        h->expectedCrc = h->haveCrc ? h->fileCrcs[index] : 0;
+    } else {
+        h->haveCrc = index < h->rar5Crcs.size() && h->rar5Crcs[index] >= 0 && regular;
+        h->expectedCrc = h->haveCrc ? uint32_t(h->rar5Crcs[index]) : 0;
+    }
     FillHeader(*h, *header);
     header->FileCRC = h->expectedCrc;
     return ERAR_SUCCESS;

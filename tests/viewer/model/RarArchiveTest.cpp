@@ -199,6 +199,21 @@ TEST_F(RarArchiveTest, EveryMembersCrcIsChecked)
     wrapping.claimedSize = 0 - uint64_t(7 + 25 + 8 + 4); // this header's own size short of 2^64
     rar.SetFileName(Archive("wraps.rar", Rar4Builder().Add(wrapping).Bytes()));
     EXPECT_LE(rar.Entries().size(), 1u);
+
+    // Stored RAR 5 members are checked the same way.
+    Rar5Member bad5{"bad.txt", "damaged data"};
+    bad5.crcOf = "the data it had";
+    Rar5Builder damaged5;
+    damaged5.File("first.txt", "fine").Add(bad5).File("last.txt", "x");
+    rar.SetFileName(Archive("crc5.rar", damaged5.Bytes()));
+    EXPECT_EQ(rar.infos(), 0u);
+    rar.Test();
+    EXPECT_EQ(rar.infos(), unsigned(riBadArchive));
+    EXPECT_EQ(rar.StoppedAt(), "bad.txt");
+    const std::string out5 = tree.Path() + "crc5-out";
+    std::filesystem::create_directory(out5);
+    rar.Extract(out5);
+    EXPECT_EQ(DirectoryNames(out5), std::vector<std::string>{"first.txt"});
 }
 
 // A named pipe with an archive's name: opening it would wait for a writer.
