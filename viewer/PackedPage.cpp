@@ -143,7 +143,7 @@ void PackedPage::VWPackExtractClick()
     else if (infos == 0 && code != ERAR_END_ARCHIVE)
         Warn(StoppedText("Extraction", code));
     ReportRefused();
-    if (infos == 0 && code == ERAR_END_ARCHIVE && rar_.Refused().empty())
+    if (infos == 0 && code == ERAR_END_ARCHIVE && rar_.Refused().empty() && rar_.Unlinked().empty())
         ShowStatus("Archive extracted ok!");
     const std::string full = std::filesystem::absolute(destination).lexically_normal().string();
     if (!panePath.empty() && DestinationWithin(panePath, full) && window_.rereadActivePane)
@@ -160,16 +160,22 @@ QString PackedPage::StoppedText(const QString& walk, int code) const
 
 void PackedPage::ReportRefused()
 {
-    const std::vector<std::string>& refused = rar_.Refused();
-    if (refused.empty())
-        return;
-    QString text = "These members were not extracted (they would land outside the destination, or could not be written):";
-    const size_t shown = std::min<size_t>(refused.size(), 20);
-    for (size_t i = 0; i < shown; ++i)
-        text += "\n" + DisplayName(refused[i]);
-    if (refused.size() > shown)
-        text += QString("\n... and %1 more").arg(refused.size() - shown);
-    Warn(text);
+    const auto report = [this](const QString& heading, const std::vector<std::string>& names) {
+        if (names.empty())
+            return;
+        QString text = heading;
+        const size_t shown = std::min<size_t>(names.size(), 20);
+        for (size_t i = 0; i < shown; ++i)
+            text += "\n" + DisplayName(names[i]);
+        if (names.size() > shown)
+            text += QString("\n... and %1 more").arg(names.size() - shown);
+        Warn(text);
+    };
+    report("These members were not extracted (they would land outside the destination, or could not be written):",
+           rar_.Refused());
+    report("These hard links were not made: the file each one links to is not a member this extraction "
+           "wrote into the destination:",
+           rar_.Unlinked());
 }
 
 void PackedPage::VWRarNotify(TRarStatus status, const std::string& archiveName, const std::string& fileName,

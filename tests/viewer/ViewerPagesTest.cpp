@@ -39,6 +39,8 @@
 using namespace tarnel;
 namespace fs = std::filesystem;
 using test::Rar4Builder;
+using test::Rar5Builder;
+using test::Rar5Member;
 using test::RarMember;
 
 namespace {
@@ -285,6 +287,44 @@ TEST_F(PackedPageTest, AFullDiskIsReportedAndNeverTakenForSuccess)
     ASSERT_EQ(messages->log.size(), 1);
     EXPECT_TRUE(messages->log[0].startsWith("warning: Cannot create the directory")) << messages->log[0].toStdString();
     EXPECT_NE(window->StatusText(), "Archive extracted ok!");
+}
+
+// What the page says of hard links it could not make and of a member that goes
+// on in a volume that is not there.
+TEST_F(PackedPageTest, HardLinksAndMissingVolumesAreReportedForWhatTheyAre)
+{
+    Rar5Builder links;
+    links.File("a.txt", "alpha").HardLink("same.txt", "a.txt").HardLink("gone.txt", "../elsewhere.txt");
+    links.Write(root + "/left/links.rar");
+    Rar5Builder first;
+    first.Volume(0, true).File("one.txt", "1");
+    Rar5Member split{"split.bin", std::string(100, 's')};
+    split.unpackedSize = 200;
+    split.splitAfter = true;
+    split.crc = false;
+    first.Add(split);
+    first.Write(root + "/left/set.part1.rar");
+    Open();
+
+    View("links.rar");
+    ExtractInto(root + "/right/links");
+    ASSERT_EQ(messages->log.size(), 1) << messages->log.join("\n").toStdString();
+    EXPECT_TRUE(messages->log[0].startsWith("warning: These hard links were not made")) << messages->log[0].toStdString();
+    EXPECT_TRUE(messages->log[0].contains("gone.txt"));
+    EXPECT_FALSE(messages->log[0].contains("same.txt"));
+    EXPECT_EQ(fs::hard_link_count(root + "/right/links/same.txt"), 2u);
+    EXPECT_FALSE(fs::exists(root + "/right/links/gone.txt"));
+    EXPECT_NE(window->StatusText(), "Archive extracted ok!");
+
+    messages->log.clear();
+    View("set.part1.rar");
+    QTest::mouseClick(Page()->TestButton(), Qt::LeftButton);
+    EXPECT_EQ(messages->log, QStringList({"warning: Unexpected end of archive while testing"}));
+    messages->log.clear();
+    ExtractInto(root + "/right/set");
+    EXPECT_EQ(messages->log, QStringList({"warning: Unexpected end of archive while extracting"}));
+    EXPECT_TRUE(fs::exists(root + "/right/set/one.txt"));
+    EXPECT_FALSE(fs::exists(root + "/right/set/split.bin"));
 }
 
 TEST(PackedPageAlone, WithoutTheLibraryThePageSaysSoAndCallsNothing)
