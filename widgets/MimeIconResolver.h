@@ -9,8 +9,9 @@
 
 namespace tarnel {
 
-// Drives by their type, directories and ".." a folder, files by the MIME type
-// of their name and, only when the name says nothing, of their first bytes.
+// Drives by their type, directories and ".." a folder; fifos, devices and
+// sockets by their type, never opened; regular files by the MIME type of their
+// name and, only when the name says nothing, of their first bytes.
 // Thread-safe: QMimeDatabase and the icon cache lock for themselves.
 class MimeIconResolver : public IconResolver {
 public:
@@ -18,8 +19,9 @@ public:
 
     int IconKeyFor(FileKind kind, const std::string& fullPath, const Volume* drive) override;
 
-    // By name; by at most kSniffBytes of content when the name gives the
-    // default type. Only regular files are read, and links are not followed.
+    // A node that is no regular file by its type ("inode/fifo" and the like);
+    // otherwise by name, and by at most kSniffBytes of content when the name
+    // gives the default type. A link counts as what it points to.
     QMimeType TypeOfFile(const std::string& fullPath) const;
 
 private:

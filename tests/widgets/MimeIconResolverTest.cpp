@@ -7,8 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace tarnel;
 
@@ -33,12 +38,54 @@ TEST(MimeIconResolver, NameFirstContentOnlyWhenTheNameSaysNothing)
     MimeIconResolver resolver;
     EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "report").name(), "application/pdf") << "by content";
     EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "report.txt").name(), "text/plain") << "the name wins";
-    EXPECT_TRUE(resolver.TypeOfFile(tree.Path() + "pointer").isDefault()) << "links are not followed";
-    EXPECT_TRUE(resolver.TypeOfFile(tree.Path() + "pipe").isDefault()) << "a pipe is not read (nor waited on)";
+    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "pointer").name(), "application/pdf") << "a link is its target";
     EXPECT_TRUE(resolver.TypeOfFile(tree.Path() + "missing").isDefault());
 
     EXPECT_EQ(resolver.IconKeyFor(fkFile, tree.Path() + "report", nullptr), KeyOf("application/pdf"));
     EXPECT_EQ(resolver.IconKeyFor(fkFile, tree.Path() + "report.txt", nullptr), KeyOf("text/plain"));
+}
+
+// Nodes that hold no file data take their type from what they are, whatever
+// their name, and are never opened: opening a terminal or the kernel log acts,
+// and opening a fifo may take a waiting writer's data.
+TEST(MimeIconResolver, FifosDevicesAndSocketsByTheirTypeNeverOpened)
+{
+    test::TempTree tree;
+    for (const char* name : {"pipe", "pipe.txt"})
+        ASSERT_EQ(mkfifo((tree.Path() + name).c_str(), 0644), 0);
+    const int socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = tree.Path() + "socket.png";
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    ASSERT_EQ(::bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::filesystem::create_symlink("/dev/null", tree.Path() + "null.txt");
+
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, tree.Path().c_str(), IN_OPEN), 0);
+
+    MimeIconResolver resolver;
+    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "pipe").name(), "inode/fifo");
+    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "pipe.txt").name(), "inode/fifo") << "the type, not the name";
+    EXPECT_EQ(resolver.TypeOfFile(socketPath).name(), "inode/socket");
+    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "null.txt").name(), "inode/chardevice");
+    if (access("/dev/zero", F_OK) == 0)
+        EXPECT_EQ(resolver.TypeOfFile("/dev/zero").name(), "inode/chardevice");
+    EXPECT_EQ(resolver.IconKeyFor(fkFile, tree.Path() + "pipe.txt", nullptr), KeyOf("inode/fifo"));
+
+    alignas(inotify_event) char events[4096];
+    const ssize_t got = ::read(watch, events, sizeof events);
+    std::string opened;
+    for (ssize_t at = 0; at < got;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+        opened += std::string(e->len ? e->name : "(directory)") + " ";
+        at += ssize_t(sizeof(inotify_event) + e->len);
+    }
+    EXPECT_EQ(opened, "") << "opened: " << opened;
+    ::close(watch);
+    ::close(socketFd);
 }
 
 TEST(MimeIconResolver, FoldersAndDrivesByKind)
