@@ -309,7 +309,8 @@ TEST_F(PackedPageTest, HardLinksAndMissingVolumesAreReportedForWhatTheyAre)
     View("links.rar");
     ExtractInto(root + "/right/links");
     ASSERT_EQ(messages->log.size(), 1) << messages->log.join("\n").toStdString();
-    EXPECT_TRUE(messages->log[0].startsWith("warning: These hard links were not made")) << messages->log[0].toStdString();
+    EXPECT_TRUE(messages->log[0].startsWith("warning: These hard links were not made"))
+        << messages->log[0].toStdString();
     EXPECT_TRUE(messages->log[0].contains("gone.txt"));
     EXPECT_FALSE(messages->log[0].contains("same.txt"));
     EXPECT_EQ(fs::hard_link_count(root + "/right/links/same.txt"), 2u);

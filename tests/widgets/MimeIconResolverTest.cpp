@@ -36,9 +36,10 @@ TEST(MimeIconResolver, NameFirstContentOnlyWhenTheNameSaysNothing)
     ASSERT_EQ(mkfifo((tree.Path() + "pipe").c_str(), 0644), 0);
 
     MimeIconResolver resolver;
-    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "report").name(), "application/pdf") << "by content";
-    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "report.txt").name(), "text/plain") << "the name wins";
-    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "pointer").name(), "application/pdf") << "a link is its target";
+    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "report").name().toStdString(), "application/pdf") << "by content";
+    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "report.txt").name().toStdString(), "text/plain") << "the name wins";
+    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "pointer").name().toStdString(), "application/pdf")
+        << "a link is its target";
     EXPECT_TRUE(resolver.TypeOfFile(tree.Path() + "missing").isDefault());
 
     EXPECT_EQ(resolver.IconKeyFor(fkFile, tree.Path() + "report", nullptr), KeyOf("application/pdf"));
@@ -67,12 +68,13 @@ TEST(MimeIconResolver, FifosDevicesAndSocketsByTheirTypeNeverOpened)
     ASSERT_GE(inotify_add_watch(watch, tree.Path().c_str(), IN_OPEN), 0);
 
     MimeIconResolver resolver;
-    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "pipe").name(), "inode/fifo");
-    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "pipe.txt").name(), "inode/fifo") << "the type, not the name";
-    EXPECT_EQ(resolver.TypeOfFile(socketPath).name(), "inode/socket");
-    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "null.txt").name(), "inode/chardevice");
+    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "pipe").name().toStdString(), "inode/fifo");
+    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "pipe.txt").name().toStdString(), "inode/fifo")
+        << "the type, not the name";
+    EXPECT_EQ(resolver.TypeOfFile(socketPath).name().toStdString(), "inode/socket");
+    EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "null.txt").name().toStdString(), "inode/chardevice");
     if (access("/dev/zero", F_OK) == 0)
-        EXPECT_EQ(resolver.TypeOfFile("/dev/zero").name(), "inode/chardevice");
+        EXPECT_EQ(resolver.TypeOfFile("/dev/zero").name().toStdString(), "inode/chardevice");
     EXPECT_EQ(resolver.IconKeyFor(fkFile, tree.Path() + "pipe.txt", nullptr), KeyOf("inode/fifo"));
 
     alignas(inotify_event) char events[4096];

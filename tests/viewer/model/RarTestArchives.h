@@ -206,8 +206,8 @@ private:
 
     // CRC32, size, then type, flags, the extra area's and the data's sizes,
     // the body and the extra area; the CRC covers the size field onwards.
-    static void Block(std::string& out, uint64_t type, uint64_t flags, const std::string& body, const std::string& extra,
-                      const std::string* data)
+    static void Block(std::string& out, uint64_t type, uint64_t flags, const std::string& body,
+                      const std::string& extra, const std::string* data)
     {
         if (!extra.empty()) flags |= 0x0001;
         if (data) flags |= 0x0002;
