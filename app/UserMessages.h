@@ -24,6 +24,10 @@ public:
 int ShowPlainMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text,
                      QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 
+// For a run nobody watches (the screenshot run): from now on no box is shown,
+// its text goes to standard error and the answer is the one Escape would give.
+void SendMessagesToStandardError();
+
 class MessageBoxes : public UserMessages {
 public:
     explicit MessageBoxes(QWidget* parent) : parent_(parent) {}

@@ -60,6 +60,17 @@ int RunScreenshot(int argc, char** argv, const ScreenshotRun& run)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tarnel");
+    // Nobody answers a modal box here: messages go to standard error, and any
+    // other dialog is closed as Escape would, so the run always ends.
+    SendMessagesToStandardError();
+    QTimer dialogs;
+    QObject::connect(&dialogs, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            std::cerr << "tarnel: closed the dialog \"" << modal->windowTitle().toStdString() << "\"\n";
+            modal->close();
+        }
+    });
+    dialogs.start(100);
     StartOptions options;
     options.independent = true;
     if (!run.places.empty())

@@ -48,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         options.maxMemory = uint64_t(64) << 20;
         options.fitWidth = size ? data[0] : 0;
         options.fitHeight = size > 1 ? data[1] : 0;
+        options.forceGray = size & 1; // grey output takes other paths, the ink conversion's too
         LoadJpegMemory(copy.get(), size, options, image);
         Check(image);
     }

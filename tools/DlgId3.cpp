@@ -200,6 +200,8 @@ void TDlgId3::FillGrid()
     grid_->setRowCount(paths_.empty() ? 1 : int(paths_.size()));
     if (paths_.empty())
         SetCell(0, FileName, "No file");
+    readCells_.assign(paths_.size(), {});
+    readTracks_.assign(paths_.size(), 0);
     for (size_t i = 0; i < paths_.size(); ++i) {
         const int r = int(i);
         SetCell(r, FileName, DisplayName(names_[i]));
@@ -214,7 +216,11 @@ void TDlgId3::FillGrid()
         SetCell(r, Year, FromTag(tag->year));
         SetCell(r, Genre, QString::fromLatin1(Id3GenreName(tag->genre)));
         SetCell(r, Comment, FromTag(tag->comment));
+        readTracks_[i] = tag->track;
     }
+    for (size_t i = 0; i < paths_.size(); ++i)
+        for (int c = 0; c < ColumnCount; ++c)
+            readCells_[i][size_t(c)] = Cell(int(i), Column(c));
     grid_->setCurrentCell(0, 0);
     ShowRow(0);
     loading_ = wasLoading;
@@ -283,6 +289,11 @@ void TDlgId3::BTNApplyClick()
         HourglassScope hourglass;
         for (size_t i = 0; i < paths_.size(); ++i) {
             const int r = int(i);
+            bool edited = false;
+            for (int c = Title; c < ColumnCount && !edited; ++c)
+                edited = Cell(r, Column(c)) != readCells_[i][size_t(c)];
+            if (!edited)
+                continue;
             Id3Tag tag;
             tag.title = ToTag(Cell(r, Title));
             tag.artist = ToTag(Cell(r, Artist));
@@ -290,6 +301,7 @@ void TDlgId3::BTNApplyClick()
             tag.year = ToTag(Cell(r, Year));
             tag.comment = ToTag(Cell(r, Comment));
             tag.genre = Id3GenreNumber(ToTag(Cell(r, Genre)));
+            tag.track = readTracks_[i];
             const Id3WriteResult result = WriteId3Tag(paths_[i], tag);
             if (result.Ok())
                 continue;

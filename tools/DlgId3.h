@@ -7,6 +7,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,10 @@ private:
     std::function<void()> reread_;
     std::vector<std::string> paths_; // full paths, raw bytes, one per row
     std::vector<std::string> names_;
+    // What each row showed after the last read: a row that still shows it is
+    // not written, so its tag keeps every byte.
+    std::vector<std::array<QString, ColumnCount>> readCells_;
+    std::vector<uint8_t> readTracks_;
     bool loading_ = true;
     int currentRow_ = 0;
     QTableWidget* grid_ = nullptr;

@@ -152,7 +152,9 @@ TDlgRenamer::TDlgRenamer(TDirData& pane, std::function<void()> reread, UserMessa
     list_->setModel(model_);
     list_->header()->setStretchLastSection(false);
     list_->header()->setSectionResizeMode(QHeaderView::Interactive);
-    list_->installEventFilter(this);
+    // The viewport, not the list: its size is the one the columns share, and
+    // it changes after the list's own resize and when a scroll bar comes or goes.
+    list_->viewport()->installEventFilter(this);
 
     auto* form = new QFormLayout;
     form->addRow("File pattern", pattern_);
@@ -291,10 +293,10 @@ void TDlgRenamer::BTNRenameClick()
 
 bool TDlgRenamer::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == list_ && event->type() == QEvent::Resize) {
+    if (watched == list_->viewport() && event->type() == QEvent::Resize) {
         const int half = list_->viewport()->width() / 2;
         list_->header()->resizeSection(0, half);
-        list_->header()->resizeSection(1, list_->viewport()->width() - half);
+        list_->header()->resizeSection(1, half);
     }
     return QDialog::eventFilter(watched, event);
 }

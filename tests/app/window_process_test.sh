@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The window binary as a process: the screenshot run, an unreachable display,
-# and a start from a working directory that no longer exists.
+# The window binary as a process: the screenshot run, one of a picture that
+# cannot be shown, an unreachable display, and a start from a working
+# directory that no longer exists.
 set -euo pipefail
 tarnel=$1
 work=$(mktemp -d)
@@ -15,6 +16,26 @@ touch "$work/left/$(printf 'odd\xffname')"
 "$tarnel" --screenshot "$work/shot.png" --size 800x500 "$work/left" "$work/right" 2>/dev/null ||
   fail "screenshot run failed"
 [ "$(head -c 8 "$work/shot.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "no PNG written"
+
+# A picture that cannot be shown: the message goes to standard error instead
+# of a box nobody answers, and the page is written as it is.
+mkdir "$work/pics"
+printf 'no picture at all' >"$work/pics/broken.jpg"
+printf 'GIF89a broken' >"$work/pics/broken.gif"
+for case in 'broken.jpg:Not a JPEG' 'broken.gif:GIF: '; do
+  name=${case%%:*} message=${case#*:}
+  set +e
+  timeout 60 "$tarnel" --screenshot "$work/pic.png" --size 800x500 --view "$work/pics/$name" \
+    2>"$work/stderr" >/dev/null
+  status=$?
+  set -e
+  [ "$status" -ne 124 ] || fail "$name: the run did not end (a modal box waits)"
+  [ "$status" -eq 0 ] || fail "$name: exit status $status: $(cat "$work/stderr")"
+  grep -q "^tarnel: $message" "$work/stderr" || fail "$name: no message on standard error: $(cat "$work/stderr")"
+  ! grep -q 'closed the dialog' "$work/stderr" || fail "$name: a box was shown: $(cat "$work/stderr")"
+  [ "$(head -c 8 "$work/pic.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$name: no PNG written"
+  rm "$work/pic.png"
+done
 
 # A deleted working directory still gives a window.
 mkdir "$work/gone"

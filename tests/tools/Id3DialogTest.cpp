@@ -19,6 +19,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -155,6 +156,55 @@ TEST_F(Id3DialogTest, FixedFieldsEditEveryRowAndApplyWritesInPlace)
     EXPECT_EQ(rereads, 1);
     EXPECT_FALSE(d->ApplyButton()->isEnabled());
     EXPECT_EQ(Cell(*d, 1, TDlgId3::Artist), "Both"); // read back anew
+}
+
+TEST_F(Id3DialogTest, ApplyWritesOnlyEditedFilesAndKeepsTrackNumbers)
+{
+    // Tags as other programs write them: zero padding, a version 1.1 track
+    // number below 32, a genre outside the list.
+    auto withTrack = [](const std::string& title, uint8_t track) {
+        std::string block(128, '\0');
+        block.replace(0, 3, "TAG");
+        block.replace(3, title.size(), title);
+        block.replace(97, 4, "note");
+        block[126] = char(track);
+        block[127] = char(200);
+        return block;
+    };
+    for (const auto& [name, track] : {std::pair<std::string, uint8_t>{"a.mp3", 3}, {"b.mp3", 17}})
+        std::ofstream(dir.Path() + name, std::ios::binary) << std::string(300, 'a') << withTrack(name, track);
+    Mp3("untagged.mp3", std::nullopt);
+    auto bytes = [&](const std::string& name) {
+        std::ifstream in(dir.Path() + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string a = bytes("a.mp3"), b = bytes("b.mp3");
+    const auto untaggedSize = Size("untagged.mp3");
+
+    auto d = Open();
+    ASSERT_EQ(Cell(*d, 1, 0), "b.mp3");
+    d->Grid()->setCurrentCell(1, 0);
+    d->Field(TDlgId3::Title)->setText("Changed");
+    d->BTNApplyClick();
+    EXPECT_TRUE(messages.log.isEmpty()) << messages.log.join("|").toStdString();
+    EXPECT_EQ(bytes("a.mp3"), a) << "a file nobody edited is not written";
+    EXPECT_EQ(Size("untagged.mp3"), untaggedSize) << "nor given a tag";
+    const std::string written = bytes("b.mp3");
+    ASSERT_EQ(written.size(), b.size());
+    const std::string tag = written.substr(written.size() - 128);
+    EXPECT_EQ(tag.substr(3, 7), "Changed");
+    EXPECT_EQ(tag.substr(97, 28), "note" + std::string(24, ' '));
+    EXPECT_EQ(tag[125], '\0');
+    EXPECT_EQ(tag[126], char(17)) << "the track number is kept";
+    EXPECT_EQ(Read("b.mp3").track, 17);
+
+    // Typing a field back to what it was is no edit either.
+    d->Grid()->setCurrentCell(0, 0);
+    d->Field(TDlgId3::Album)->setText("x");
+    d->Field(TDlgId3::Album)->setText("");
+    EXPECT_TRUE(d->ApplyButton()->isEnabled());
+    d->BTNApplyClick();
+    EXPECT_EQ(bytes("a.mp3"), a);
 }
 
 TEST_F(Id3DialogTest, GuessedTitlesAreCutWhenWritten)

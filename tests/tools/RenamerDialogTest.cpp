@@ -11,8 +11,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFontMetrics>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
 #include <QTreeView>
@@ -180,6 +182,38 @@ TEST_F(RenamerDialogTest, NoMatchingFilesMakesCheckDoNothing)
     d->BTNCheckClick();
     EXPECT_FALSE(d->RenameButton()->isEnabled());
     EXPECT_TRUE(messages.log.isEmpty());
+}
+
+TEST_F(RenamerDialogTest, TheTwoColumnsShareTheListWhateverItsWidth)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < 80; ++i)
+        names.push_back("note-" + std::to_string(i) + ".txt");
+    Files(names);
+    auto d = Open();
+    QHeaderView* header = d->Lines()->header();
+    QWidget* viewport = d->Lines()->viewport();
+    auto halves = [&] {
+        const int half = viewport->width() / 2;
+        return header->sectionSize(0) == half && header->sectionSize(1) == half;
+    };
+    auto explain = [&] {
+        return std::to_string(header->sectionSize(0)) + "+" + std::to_string(header->sectionSize(1)) + " in "
+            + std::to_string(viewport->width());
+    };
+    d->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(d.get()));
+    EXPECT_TRUE(QTest::qWaitFor(halves)) << explain();
+    EXPECT_GT(header->sectionSize(0), 150) << explain();
+    d->resize(900, 600);
+    EXPECT_TRUE(QTest::qWaitFor(halves)) << explain();
+    d->resize(420, 300);
+    EXPECT_TRUE(QTest::qWaitFor(halves)) << explain();
+    // Fewer lines take the scroll bar away and widen the viewport alone.
+    ASSERT_TRUE(d->Lines()->verticalScrollBar()->isVisible());
+    const int before = viewport->width();
+    d->Pattern()->setText("note-1.*");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return viewport->width() > before && halves(); })) << explain();
 }
 
 TEST(RenamerLineText, CutsWithDotsOnlyWhenTooWide)

@@ -16,6 +16,7 @@ namespace {
 
 // Field offsets within the 128 bytes.
 constexpr size_t kTitleAt = 3, kArtistAt = 33, kAlbumAt = 63, kYearAt = 93, kCommentAt = 97, kGenreAt = 127;
+constexpr size_t kTrackMarkAt = 125, kTrackAt = 126, kTrackCommentLength = 28;
 
 ssize_t Retry(ssize_t rc) { return rc < 0 ? -errno : rc; }
 
@@ -123,7 +124,10 @@ std::optional<Id3Tag> ParseId3Tag(std::string_view block)
     tag.artist = TrimId3Field(block.substr(kArtistAt, kId3TextLength));
     tag.album = TrimId3Field(block.substr(kAlbumAt, kId3TextLength));
     tag.year = TrimId3Field(block.substr(kYearAt, kId3YearLength));
-    tag.comment = TrimId3Field(block.substr(kCommentAt, kId3TextLength));
+    const bool hasTrack = block[kTrackMarkAt] == '\0' && block[kTrackAt] != '\0';
+    tag.comment = TrimId3Field(block.substr(kCommentAt, hasTrack ? kTrackCommentLength : kId3TextLength));
+    if (hasTrack)
+        tag.track = static_cast<uint8_t>(block[kTrackAt]);
     tag.genre = static_cast<uint8_t>(block[kGenreAt]);
     return tag;
 }
@@ -137,7 +141,13 @@ std::array<char, kId3TagSize> FormatId3Tag(const Id3Tag& tag)
     Place(block, kArtistAt, kId3TextLength, tag.artist);
     Place(block, kAlbumAt, kId3TextLength, tag.album);
     Place(block, kYearAt, kId3YearLength, tag.year);
-    Place(block, kCommentAt, kId3TextLength, tag.comment);
+    if (tag.track != 0) {
+        Place(block, kCommentAt, kTrackCommentLength, tag.comment);
+        block[kTrackMarkAt] = '\0';
+        block[kTrackAt] = static_cast<char>(tag.track);
+    } else {
+        Place(block, kCommentAt, kId3TextLength, tag.comment);
+    }
     block[kGenreAt] = static_cast<char>(tag.genre);
     return block;
 }

@@ -23,6 +23,9 @@ inline constexpr int kId3GenreCount = 142;
 struct Id3Tag {
     std::string title, artist, album, year, comment; // trimmed bytes
     uint8_t genre = kId3NoGenre;
+    // Version 1.1 keeps a track number in the comment's last byte, after a
+    // zero byte; 0 is none. A tag with one holds a comment of 28 bytes.
+    uint8_t track = 0;
 };
 
 // The genre list with its Winamp additions, 0 "Blues" to 141 "Christian Rock".
@@ -37,7 +40,8 @@ std::string TrimId3Field(std::string_view field);
 
 // The tag of 128 bytes that begin "TAG"; nothing for any other bytes.
 std::optional<Id3Tag> ParseId3Tag(std::string_view block);
-// 128 bytes: "TAG", each field cut to its length and padded with blanks, the genre.
+// 128 bytes: "TAG", each field cut to its length and padded with blanks, the
+// track number if there is one, the genre.
 std::array<char, kId3TagSize> FormatId3Tag(const Id3Tag& tag);
 
 // The tag of a regular file at least 128 bytes long whose last 128 bytes

@@ -74,11 +74,29 @@ void SetOutputScale(jpeg_decompress_struct& cinfo, const JpegOptions& options)
     }
 }
 
-void StoreRow(const JSAMPLE* row, const jpeg_decompress_struct& cinfo, uint32_t* out)
+uint8_t Gray(int r, int g, int b) { return uint8_t((77 * r + 150 * g + 29 * b + 128) >> 8); }
+
+int Scaled(int a, int b) { return (a * b + 127) / 255; }
+
+void StoreRow(const JSAMPLE* row, const jpeg_decompress_struct& cinfo, bool gray, uint32_t* out)
 {
     const unsigned width = cinfo.output_width;
     if (cinfo.output_components == 1) {
         for (unsigned x = 0; x < width; ++x) out[x] = OpaqueRgb(row[x], row[x], row[x]);
+    } else if (cinfo.out_color_space == JCS_CMYK) {
+        // libjpeg gives CMYK as stored; files with an Adobe marker store it
+        // inverted (0 is full ink), the rest as ink amounts.
+        const int flip = cinfo.saw_Adobe_marker ? 0 : 255;
+        for (unsigned x = 0; x < width; ++x, row += 4) {
+            const int k = row[3] ^ flip;
+            const int r = Scaled(row[0] ^ flip, k), g = Scaled(row[1] ^ flip, k), b = Scaled(row[2] ^ flip, k);
+            if (gray) {
+                const uint8_t y = Gray(r, g, b);
+                out[x] = OpaqueRgb(y, y, y);
+            } else {
+                out[x] = OpaqueRgb(uint8_t(r), uint8_t(g), uint8_t(b));
+            }
+        }
     } else {
         for (unsigned x = 0; x < width; ++x, row += 3) out[x] = OpaqueRgb(row[0], row[1], row[2]);
     }
@@ -112,7 +130,11 @@ void Decode(jpeg_decompress_struct& cinfo, ErrorManager& errors, const JpegOptio
     }
     SetOutputScale(cinfo, options);
     cinfo.do_block_smoothing = options.blockSmoothing ? TRUE : FALSE;
-    if (options.forceGray) cinfo.out_color_space = JCS_GRAYSCALE;
+    // libjpeg turns CMYK and YCCK into nothing but CMYK: the colours are
+    // worked out here, grey included.
+    const bool inks = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    if (inks) cinfo.out_color_space = JCS_CMYK;
+    else if (options.forceGray) cinfo.out_color_space = JCS_GRAYSCALE;
     else if (cinfo.jpeg_color_space != JCS_GRAYSCALE) cinfo.out_color_space = JCS_RGB;
     jpeg_calc_output_dimensions(&cinfo);
     if (uint64_t(cinfo.output_width) * cinfo.output_height > options.maxPixels) {
@@ -132,7 +154,7 @@ void Decode(jpeg_decompress_struct& cinfo, ErrorManager& errors, const JpegOptio
         const unsigned first = cinfo.output_scanline;
         const unsigned got = jpeg_read_scanlines(&cinfo, rows, kRowsAtOnce);
         if (got == 0) break;
-        for (unsigned i = 0; i < got; ++i) StoreRow(rows[i], cinfo, image.Row(int(first + i)));
+        for (unsigned i = 0; i < got; ++i) StoreRow(rows[i], cinfo, options.forceGray, image.Row(int(first + i)));
     }
     jpeg_finish_decompress(&cinfo);
     image.complete = true;

@@ -111,6 +111,34 @@ TEST(Id3Tag, ControlBytesInsideAFieldSurviveARoundTrip)
     EXPECT_EQ(again->title, tag->title);
 }
 
+TEST(Id3Tag, TrackNumbersOfVersion11SurviveARoundTrip)
+{
+    for (const uint8_t track : {uint8_t(1), uint8_t(7), uint8_t(31), uint8_t(65), uint8_t(255)}) {
+        std::string block = TagBlock("Song", 3);
+        block.replace(97, 5, "notes");
+        block[126] = char(track);
+        const auto tag = ParseId3Tag(block);
+        ASSERT_TRUE(tag);
+        EXPECT_EQ(tag->track, track);
+        EXPECT_EQ(tag->comment, "notes") << "the track byte is no part of the comment";
+        const auto out = FormatId3Tag(*tag);
+        EXPECT_EQ(out[125], '\0');
+        EXPECT_EQ(uint8_t(out[126]), track);
+        EXPECT_EQ(std::string(out.data() + 97, 28), "notes" + std::string(23, ' '));
+    }
+    // A comment that fills all 30 bytes is no version 1.1 tag.
+    std::string block = TagBlock("Song", 3);
+    block.replace(97, 30, std::string(29, 'c') + "A");
+    EXPECT_EQ(ParseId3Tag(block)->track, 0);
+    EXPECT_EQ(ParseId3Tag(block)->comment, std::string(29, 'c') + "A");
+    // With a track number a long comment gives way to it.
+    Id3Tag t;
+    t.comment = std::string(30, 'x');
+    t.track = 9;
+    const auto out = FormatId3Tag(t);
+    EXPECT_EQ(std::string(out.data() + 97, 30), std::string(28, 'x') + '\0' + '\x09');
+}
+
 TEST(Id3Tag, ReadAndWriteFilesOfEverySize)
 {
     test::TempTree dir;

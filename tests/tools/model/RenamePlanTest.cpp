@@ -69,6 +69,10 @@ TEST(RenamePlan, CountersTakeTheLowestFreeNumber)
     t.counterStart = 99;
     const auto lines = BuildRenameLines({"a", "a"}, t, [](const std::string&) { return false; });
     EXPECT_EQ(NewNames(lines), (std::vector<std::string>{"a_99", "a_100"})); // at least w digits
+    // The number is the lowest that makes the whole name free, not a running
+    // count: a star text after the field already tells the names apart.
+    EXPECT_EQ(NewNames(Build({"a.txt", "b.txt"}, "holiday [C3] ([1]).txt", {"holiday 001 (b).txt"}, "*.txt")),
+              (std::vector<std::string>{"holiday 001 (a).txt", "holiday 002 (b).txt"}));
 }
 
 TEST(RenamePlan, ManyFilesAndManyStarsStayFast)

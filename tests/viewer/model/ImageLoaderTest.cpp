@@ -58,6 +58,47 @@ TEST(JpegLoader, DecodesScalesAndGrays)
     EXPECT_EQ(Green(p), Blue(p));
 }
 
+TEST(JpegLoader, InkPicturesComeOutInScreenColours)
+{
+    struct Case {
+        const char* what;
+        test::Inks inks;
+        bool ycck, adobe;
+        int r, g, b;
+    };
+    const Case cases[] = {
+        {"inverted Adobe CMYK, red", {0, 255, 255, 0}, false, true, 255, 0, 0},
+        {"inverted Adobe CMYK, half black over cyan and magenta", {255, 255, 0, 128}, false, true, 0, 0, 127},
+        {"YCCK, red", {0, 255, 255, 0}, true, true, 255, 0, 0},
+        {"YCCK, grey", {0, 0, 0, 102}, true, true, 153, 153, 153},
+        {"CMYK without a marker, green", {255, 0, 255, 0}, false, false, 0, 255, 0},
+        {"CMYK without a marker, white", {0, 0, 0, 0}, false, false, 255, 255, 255},
+    };
+    for (const Case& c : cases) {
+        const std::string jpeg = test::MakeInkJpeg(24, 16, c.inks, c.ycck, c.adobe);
+        ImageBuffer image;
+        const JpegResult r = LoadJpegMemory(Bytes(jpeg), jpeg.size(), {}, image);
+        ASSERT_TRUE(r.decoded) << c.what << ": " << r.message;
+        ASSERT_TRUE(image.complete) << c.what;
+        ASSERT_EQ(image.width, 24);
+        const uint32_t p = image.Row(8)[12];
+        EXPECT_NEAR(Red(p), c.r, 4) << c.what;
+        EXPECT_NEAR(Green(p), c.g, 4) << c.what;
+        EXPECT_NEAR(Blue(p), c.b, 4) << c.what;
+        EXPECT_EQ(Alpha(p), 255) << c.what;
+
+        JpegOptions gray; // grey and scaled output of ink pictures too
+        gray.forceGray = true;
+        gray.scaleRatio = 50;
+        ASSERT_TRUE(LoadJpegMemory(Bytes(jpeg), jpeg.size(), gray, image).decoded) << c.what;
+        EXPECT_EQ(image.width, 12);
+        const uint32_t q = image.Row(4)[6];
+        EXPECT_EQ(Red(q), Green(q)) << c.what;
+        EXPECT_EQ(Green(q), Blue(q)) << c.what;
+        EXPECT_NEAR(Red(q), (77 * c.r + 150 * c.g + 29 * c.b) / 256, 4) << c.what;
+    }
+}
+
 TEST(JpegLoader, BadInputEndsCleanly)
 {
     ImageBuffer image;

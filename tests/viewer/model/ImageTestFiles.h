@@ -53,6 +53,46 @@ inline std::string MakeJpeg(int width, int height, const std::string& comment = 
     return bytes;
 }
 
+// A JPEG of four-colour ink, every pixel the same. ycck stores it the way
+// printers' files often do; adobe writes the Adobe marker, whose files carry
+// the inks inverted (255 is no ink), as the marker's readers expect.
+struct Inks {
+    int c, m, y, k; // 0 no ink, 255 full
+};
+inline std::string MakeInkJpeg(int width, int height, Inks inks, bool ycck, bool adobe)
+{
+    jpeg_compress_struct c;
+    jpeg_error_mgr errors;
+    c.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = JDIMENSION(width);
+    c.image_height = JDIMENSION(height);
+    c.input_components = 4;
+    c.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&c);
+    jpeg_set_colorspace(&c, ycck ? JCS_YCCK : JCS_CMYK);
+    c.write_Adobe_marker = adobe ? TRUE : FALSE;
+    jpeg_set_quality(&c, 100, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    const int flip = adobe ? 255 : 0;
+    std::vector<JSAMPLE> row;
+    for (int x = 0; x < width; ++x)
+        for (const int ink : {inks.c, inks.m, inks.y, inks.k})
+            row.push_back(JSAMPLE(ink ^ flip));
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::string bytes(reinterpret_cast<char*>(out), size);
+    std::free(out);
+    return bytes;
+}
+
 // A small progressive JPEG whose frame header claims another size: the data
 // ends long before such a picture would.
 inline std::string MakeLyingProgressiveJpeg(unsigned claimWidth, unsigned claimHeight)
