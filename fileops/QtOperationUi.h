@@ -4,6 +4,7 @@
 #include "platform/ShellFileOperation.h"
 
 #include <QElapsedTimer>
+#include <QString>
 #include <memory>
 
 class QProgressDialog;

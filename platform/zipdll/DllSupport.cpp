@@ -150,7 +150,7 @@ bool ReadSelectors(char* const* selectors, int32_t count, std::vector<std::strin
 
 void SyncFileAndDirectory(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenRegularFile(path);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
