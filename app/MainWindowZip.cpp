@@ -1,6 +1,7 @@
 // The archive driver in the window: panes that show archives, the archive
 // side of the file commands, "To zip" and the copies the viewer reads.
 #include "app/MainWindow.h"
+#include "fileops/QtOperationUi.h"
 #include "fileops/model/ListArchivePane.h"
 #include "fileops/model/ZipFileOperation.h"
 #include "fileops/model/ZipMaster.h"
@@ -10,7 +11,9 @@
 #include "viewer/ViewerHost.h"
 #include "widgets/PaneView.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QLocale>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -26,10 +29,45 @@ public:
     void Inform(const std::string& text) override { messages_.Plain(Decode(text)); }
     void Error(const std::string& text) override { messages_.Error(Decode(text)); }
     bool Confirm(const std::string& text) override { return messages_.Confirm(Decode(text)); }
+    ReplaceAnswer AskReplace(const std::string& path, const FileFacts& existing, const FileFacts& incoming) override
+    {
+        const QLocale locale;
+        auto facts = [&](const char* which, const FileFacts& f) {
+            return QString("%1: %2, %3")
+                .arg(which, locale.formattedDataSize(f.size),
+                     locale.toString(QDateTime::fromSecsSinceEpoch(f.time), QLocale::ShortFormat));
+        };
+        return AskReplaceQuestion(parent_, path, facts("Existing file", existing) + "\n" +
+                                                     facts("From the archive", incoming));
+    }
+
+    QWidget* parent_ = nullptr;
 
 private:
     UserMessages& messages_;
 };
+
+// The member whose stored name is member, exactly; failing that, the one
+// whose folders differ from it in case alone (a pane's folder path merges
+// case). -1 when none, or more than one, is.
+int64_t MemberIndex(const TZipMaster& zip, const std::string& member)
+{
+    int64_t found = -1;
+    int alike = 0;
+    for (const ZipDirEntry& e : zip.ZipContents()) {
+        if (e.CentralIndex < 0 || e.FileName.size() != member.size())
+            continue;
+        if (e.FileName == member)
+            return e.CentralIndex;
+        const size_t slash = member.rfind('/') + 1;
+        if (EqualsIgnoreCase(e.FileName.substr(0, slash), member.substr(0, slash)) &&
+            e.FileName.compare(slash, std::string::npos, member, slash) == 0) {
+            found = e.CentralIndex;
+            ++alike;
+        }
+    }
+    return alike == 1 ? found : -1;
+}
 
 } // namespace
 
@@ -65,22 +103,29 @@ bool MainWindow::ExtractZipMember(const std::string& archive, const std::string&
     } catch (const ZipReadError&) {
         // Listing the archive reported the damage; the member may still be whole.
     }
+    // By its index: the name may hold "*" or "?", which as a pattern would
+    // take other members too.
+    const int64_t index = MemberIndex(*zip_, member);
+    if (index < 0)
+        return false;
     zip_->ExtrOptions.Exclude(ExtrOpt::ExtrDirNames);
     zip_->ExtrOptions.Include(ExtrOpt::ExtrOverWrite);
     zip_->ExtrBaseDir = targetDir;
-    zip_->FSpecArgs = {member};
+    zip_->FSpecArgs = {std::to_string(index)};
+    zip_->SelectByIndex = true;
     zip_->ExtractFiles();
     return zip_->SuccessCount() > 0;
 }
 
 void MainWindow::ZipFileOperation(int code, PaneView& source, PaneView& target)
 {
-    const std::vector<std::string> files = ZipFileList(source.Data(), source.SelectedRows());
-    if (files.empty())
+    const std::vector<ZipRow> rows = ZipRowsOf(source.Data(), source.SelectedRows());
+    if (rows.empty())
         return;
     WindowZipUi ui(*messages_);
+    ui.parent_ = this;
     // The sides are copies: a question's event loop may re-read the panes.
-    const ZipOperationResult result = RunZipOperation(code, SideOf(source.Data()), SideOf(target.Data()), files,
+    const ZipOperationResult result = RunZipOperation(code, SideOf(source.Data()), SideOf(target.Data()), rows,
                                                       settings_.FastZipMove, *zip_, ui);
     if (result.sourceChanged)
         ReadDirectory(source.Data(), locale_);

@@ -58,11 +58,14 @@ ForegroundOperationUi::~ForegroundOperationUi() = default;
 // A name is shown as it is: markup in it must not rewrite the question.
 static void MakePlain(QMessageBox& box) { box.setTextFormat(Qt::PlainText); }
 
-ReplaceAnswer ForegroundOperationUi::AskReplace(const std::string& path)
+ReplaceAnswer ForegroundOperationUi::AskReplace(const std::string& path) { return AskReplaceQuestion(parent_, path); }
+
+ReplaceAnswer AskReplaceQuestion(QWidget* parent, const std::string& path, const QString& details)
 {
     QMessageBox box(QMessageBox::Question, "Tarnel",
-                    QString("%1 already exists.\nDo you want to replace it?").arg(Decode(path)),
-                    QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::Cancel, parent_);
+                    QString("%1 already exists.\nDo you want to replace it?").arg(Decode(path)) +
+                        (details.isEmpty() ? QString() : "\n\n" + details),
+                    QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::Cancel, parent);
     MakePlain(box);
     box.setDefaultButton(QMessageBox::No);
     switch (box.exec()) {

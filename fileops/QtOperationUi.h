@@ -4,6 +4,7 @@
 #include "platform/ShellFileOperation.h"
 
 #include <QElapsedTimer>
+#include <QString>
 #include <memory>
 
 class QProgressDialog;
@@ -30,6 +31,10 @@ private:
     qint64 lastUpdate_ = 0;
     std::unique_ptr<QProgressDialog> progress_;
 };
+
+// The question asked before a file is replaced; details (both files' sizes
+// and times) follow it when given.
+ReplaceAnswer AskReplaceQuestion(QWidget* parent, const std::string& path, const QString& details = {});
 
 // "1.5 MB"-style text of a byte count, for the progress dialog.
 QString ProgressText(uint64_t itemsDone, uint64_t itemsTotal, uint64_t bytesDone, uint64_t bytesTotal,

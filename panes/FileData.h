@@ -24,6 +24,9 @@ struct TFileData {
     std::atomic<int64_t> UsedBytes{0};
     std::string Name;
     std::string Description;
+    // A member row of an archive pane: the member's central directory index,
+    // which copy, move and delete act on (its name may hold "*" or a NUL).
+    int64_t ZipIndex = -1;
 
     TFileData() = default;
     TFileData(const TFileData&) = delete;

@@ -99,6 +99,7 @@ public:
         e.Name = std::string(rest);
         e.Time = int32_t(member.DateTime);
         e.Size = int64_t(member.UncompressedSize);
+        e.ZipIndex = member.CentralIndex;
         files_.push_back(&e);
     }
 

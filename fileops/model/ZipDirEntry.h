@@ -16,6 +16,9 @@ struct ZipDirEntry {
     uint16_t FileNameLength = 0;
     uint16_t ExtraFieldLength = 0;
     std::string FileName; // "/" separated; a trailing "/" marks a directory
+    // The member's record in the central directory, which the libraries
+    // act on; -1 when the archive has no directory to name it by.
+    int64_t CentralIndex = -1;
 
     bool IsDirectory() const { return !FileName.empty() && FileName.back() == '/'; }
     bool IsEncrypted() const { return Flag & 1; }

@@ -1,5 +1,8 @@
 #include "fileops/model/ZipDirectory.h"
 
+#include "platform/RegularFile.h"
+#include "platform/zipdll/ZipCentral.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -152,106 +155,65 @@ bool ReadZip64Extra(const unsigned char* extra, size_t n, uint64_t& uncompressed
     return false;
 }
 
-struct CentralSizes {
-    uint64_t compressed = 0;
-    uint64_t uncompressed = 0;
-    uint32_t crc = 0;
-};
-
-// Sizes by local-header position, from the central directory. Needed only
-// for members whose local header leaves the sizes out (streaming writers put
-// them after the data, Zip64 writers in an extra field).
-class CentralDirectory {
-public:
-    explicit CentralDirectory(ByteSource& source) : source_(source) {}
-
-    const CentralSizes* Find(int64_t localHeaderPos)
-    {
-        if (!loaded_) {
-            loaded_ = true;
-            Load();
-        }
-        const auto it = sizes_.find(localHeaderPos);
-        return it == sizes_.end() ? nullptr : &it->second;
-    }
-
-private:
-    void Load()
-    {
-        const int64_t size = source_.Size();
-        const int64_t tail = std::min<int64_t>(size, 65535 + 22);
-        std::string end(size_t(tail), '\0');
-        if (source_.ReadAt(size - tail, end.data(), end.size()) != end.size())
-            return;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(end.data());
-        for (int64_t i = tail - 22; i >= 0; --i) {
-            if (Le32(bytes + i) == kEndOfCentralSig) {
-                LoadFrom(size - tail + i, bytes + i);
-                return;
-            }
-        }
-    }
-
-    void LoadFrom(int64_t endPos, const unsigned char* end)
-    {
-        uint64_t cdSize = Le32(end + 12);
-        uint64_t cdOffset = Le32(end + 16);
-        int64_t cdEnd = endPos;
-        unsigned char locator[20];
-        if (endPos >= 20 && source_.ReadAt(endPos - 20, locator, 20) == 20 && Le32(locator) == kZip64LocatorSig) {
-            unsigned char record[56];
-            const uint64_t recordPos = Le64(locator + 8);
-            if (recordPos < uint64_t(endPos) && source_.ReadAt(int64_t(recordPos), record, 56) == 56 &&
-                Le32(record) == kZip64EndSig) {
-                cdSize = Le64(record + 40);
-                cdOffset = Le64(record + 48);
-                cdEnd = int64_t(recordPos);
-            }
-        }
-        if (cdSize > uint64_t(cdEnd) || cdSize > (uint64_t(1) << 31))
-            return;
-        const int64_t cdPos = cdEnd - int64_t(cdSize);
-        if (cdOffset > uint64_t(std::numeric_limits<int64_t>::max()))
-            return; // an offset no file has: no true sizes from this directory
-        // A prefix (a self-extractor's code) shifts every stored offset.
-        const int64_t shift = cdPos - int64_t(cdOffset);
-        std::string cd(size_t(cdSize), '\0');
-        if (source_.ReadAt(cdPos, cd.data(), cd.size()) != cd.size())
-            return;
-        Parse(reinterpret_cast<const unsigned char*>(cd.data()), cd.size(), shift);
-    }
-
-    void Parse(const unsigned char* p, size_t n, int64_t shift)
-    {
-        size_t i = 0;
-        while (i + 46 <= n && Le32(p + i) == kCentralHeaderSig) {
-            const size_t nameLen = Le16(p + i + 28), extraLen = Le16(p + i + 30), commentLen = Le16(p + i + 32);
-            if (i + 46 + nameLen + extraLen + commentLen > n)
-                return;
-            CentralSizes sizes{Le32(p + i + 20), Le32(p + i + 24), Le32(p + i + 16)};
-            uint64_t offset = Le32(p + i + 42);
-            ReadZip64Extra(p + i + 46 + nameLen, extraLen, sizes.uncompressed, sizes.compressed, &offset);
-            int64_t at = 0;
-            if (offset <= uint64_t(std::numeric_limits<int64_t>::max()) &&
-                !__builtin_add_overflow(int64_t(offset), shift, &at)) // else no member starts there
-                sizes_[at] = sizes;
-            i += 46 + nameLen + extraLen + commentLen;
-        }
-    }
-
-    ByteSource& source_;
-    bool loaded_ = false;
-    std::unordered_map<int64_t, CentralSizes> sizes_;
-};
-
 class DirectoryReader {
 public:
     DirectoryReader(ByteSource& source, std::vector<ZipDirEntry>& contents)
-        : source_(source), central_(source), contents_(contents)
+        : source_(source),
+          central_(zipcentral::ReadCentralDirectory(
+              [&source](int64_t pos, void* out, size_t n) { return source.ReadAt(pos, out, n); }, source.Size())),
+          contents_(contents), first_(contents.size())
     {
+        for (size_t i = 0; i < central_.records.size(); ++i)
+            recordAt_.try_emplace(central_.records[i].localHeader, i);
     }
 
+    // Reads the local headers, then keeps only those the central directory
+    // agrees with: the libraries act on its records, so a row whose local
+    // name differs would name some other member or none.
     void Run(bool isExe)
+    {
+        std::string error;
+        try {
+            ReadLocalHeaders(isExe);
+        } catch (const ZipReadError& e) {
+            error = e.what();
+        }
+        const size_t dropped = KeepConsistent();
+        if (dropped > 0) {
+            const std::string damage = "Damaged archive: " + std::to_string(dropped) +
+                                       " member(s) whose local header does not agree with the central directory "
+                                       "are not listed";
+            error = error.empty() ? damage : error + "; " + damage;
+        }
+        if (!error.empty())
+            throw ZipReadError(error);
+    }
+
+private:
+    size_t KeepConsistent()
+    {
+        if (central_.records.empty()) {
+            headerPos_.clear();
+            return 0; // no directory to hold them to: listed, but no library call can name them
+        }
+        size_t kept = first_, dropped = 0;
+        for (size_t i = first_; i < contents_.size(); ++i) {
+            const auto it = recordAt_.find(headerPos_[i - first_]);
+            if (it == recordAt_.end() || central_.records[it->second].name != contents_[i].FileName) {
+                ++dropped;
+                continue;
+            }
+            contents_[i].CentralIndex = int64_t(it->second);
+            if (kept != i)
+                contents_[kept] = std::move(contents_[i]);
+            ++kept;
+        }
+        contents_.resize(kept);
+        headerPos_.clear();
+        return dropped;
+    }
+
+    void ReadLocalHeaders(bool isExe)
     {
         if (isExe && !source_.Seek(kSfxStartOffset))
             return;
@@ -275,7 +237,6 @@ public:
         }
     }
 
-private:
     // Finds "PK\3\4"; the tested-byte budget holds for the whole read.
     bool Search()
     {
@@ -333,10 +294,14 @@ private:
                                e.UncompressedSize, e.CompressedSize, nullptr);
         }
         const bool sizesElsewhere = streamed || e.CompressedSize == kSizeInZip64 || e.UncompressedSize == kSizeInZip64;
-        const CentralSizes* central = sizesElsewhere ? central_.Find(headerPos) : nullptr;
+        const zipcentral::CentralRecord* central = nullptr;
+        if (sizesElsewhere) {
+            const auto it = recordAt_.find(headerPos);
+            central = it == recordAt_.end() ? nullptr : &central_.records[it->second];
+        }
         if (central) {
-            e.CompressedSize = central->compressed;
-            e.UncompressedSize = central->uncompressed;
+            e.CompressedSize = central->compressedSize;
+            e.UncompressedSize = central->uncompressedSize;
             e.CRC32 = central->crc;
         }
         // Sizes come from the file, so the sum may wrap: an end that does
@@ -356,6 +321,7 @@ private:
         if (central && (e.Flag & kFlagDataDescriptor))
             SkipDataDescriptor(e);
         contents_.push_back(std::move(e));
+        headerPos_.push_back(headerPos);
         return true;
     }
 
@@ -373,8 +339,11 @@ private:
     }
 
     ByteSource& source_;
-    CentralDirectory central_;
+    zipcentral::CentralDirectory central_;
+    std::unordered_map<int64_t, size_t> recordAt_; // local header position -> record
     std::vector<ZipDirEntry>& contents_;
+    size_t first_;
+    std::vector<int64_t> headerPos_; // of each entry read, from first_ on
     int tested_ = 0;
 };
 
@@ -398,16 +367,28 @@ void ReadArchiveDirectoryFrom(const std::string& bytes, bool isExe, std::vector<
 
 void ReadArchiveDirectory(const std::string& archive, std::vector<ZipDirEntry>& contents)
 {
-    const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenRegularFile(archive);
+    if (fd == kNotARegularFile)
+        throw ZipReadError(NotARegularFileText(archive));
     if (fd < 0)
         return;
+    ReadArchiveDirectoryFromFd(fd, archive, contents);
+}
+
+void ReadArchiveDirectoryFromFd(int fd, const std::string& archive, std::vector<ZipDirEntry>& contents)
+{
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
         ::close(fd);
         return;
     }
     FileByteSource source(fd, st.st_size);
     DirectoryReader(source, contents).Run(HasExeExtension(archive));
+}
+
+std::string NotARegularFileText(const std::string& archive)
+{
+    return archive + " is not a regular file: only a regular file is read as an archive";
 }
 
 } // namespace tarnel

@@ -1,5 +1,6 @@
 #include "fileops/model/ZipMaster.h"
 
+#include "platform/RegularFile.h"
 #include "platform/zipdll/ZipDllApi.h"
 
 #include <array>
@@ -121,7 +122,6 @@ void TZipMaster::SetZipFilename(const std::string& name)
 
 void TZipMaster::ReadArchiveDirectory()
 {
-    contents_.clear();
     struct DirUpdate {
         TZipMaster& zip;
         ~DirUpdate()
@@ -130,7 +130,36 @@ void TZipMaster::ReadArchiveDirectory()
                 zip.OnDirUpdate();
         }
     } update{*this};
-    tarnel::ReadArchiveDirectory(zipFilename_, contents_);
+    // Never opened unless it is a regular file: a fifo would block here.
+    const int fd = OpenRegularFile(zipFilename_);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        contents_.clear();
+        tableKey_ = {};
+        if (fd == kNotARegularFile)
+            throw ZipReadError(NotARegularFileText(zipFilename_));
+        return;
+    }
+    const TableKey key{zipFilename_, st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+    if (key == tableKey_) {
+        ::close(fd);
+        if (!tableError_.empty())
+            throw ZipReadError(tableError_);
+        return;
+    }
+    contents_.clear();
+    tableKey_ = {};
+    tableError_.clear();
+    try {
+        ReadArchiveDirectoryFromFd(fd, zipFilename_, contents_);
+    } catch (const ZipReadError& e) {
+        tableError_ = e.what();
+    }
+    tableKey_ = key;
+    if (!tableError_.empty())
+        throw ZipReadError(tableError_);
 }
 
 void TZipMaster::Message(const std::string& text)
@@ -215,9 +244,12 @@ void TZipMaster::ExtractFiles() { RunLibrary(Kind::Extract); }
 void TZipMaster::RunLibrary(Kind kind)
 {
     successCount_ = 0;
+    const bool byIndex = SelectByIndex; // for this call only, whatever ends it
+    SelectByIndex = false;
     bool& busy = kind == Kind::Extract ? unzipBusy_ : zipBusy_;
     if (!busy) { // a nested call refused below must not clear the running one's
         doneMembers_.clear();
+        doneIndexes_.clear();
         errorCount_ = 0;
     }
     if (!ChecksPass(kind))
@@ -297,6 +329,7 @@ void TZipMaster::RunLibrary(Kind kind)
             p->update = Flag(adding && AddOptions.Has(AddOpt::AddUpdate));
             p->freshen = Flag(adding && AddOptions.Has(AddOpt::AddFreshen) && !AddOptions.Has(AddOpt::AddUpdate));
             p->latestTime = Flag(AddOptions.Has(AddOpt::AddZipTime));
+            p->selectByIndex = Flag(!adding && byIndex);
             p->selectorCount = int32_t(FSpecArgs.size());
             p->archiveName = buffers.Text(zipFilename_, ZIPDLL_NAME_BUFFER);
             p->seven = 7;
@@ -313,6 +346,7 @@ void TZipMaster::RunLibrary(Kind kind)
             p->trace = Flag(Trace);
             p->password = buffers.Text(Password, ZIPDLL_PASSWORD_BUFFER);
             p->testOnly = Flag(ExtrOptions.Has(ExtrOpt::ExtrTest));
+            p->selectByIndex = Flag(byIndex);
             p->unused40 = ZIPDLL_TRUE;
             p->verbose = Flag(Verbose || Trace);
             p->update = Flag(ExtrOptions.Has(ExtrOpt::ExtrUpdate));
@@ -355,8 +389,10 @@ int32_t TZipMaster::Callback(TZipCallbackInfo* info)
             zip->OnProgress(1, " ", 0);
         break;
     case ZIPDLL_ACTION_FILE_END:
-        if (info->errorCode == 0 && !text.empty())
+        if (info->errorCode == 0 && !text.empty()) {
             zip->doneMembers_.push_back(text);
+            zip->doneIndexes_.push_back(info->fileSize);
+        }
         if (zip->OnProgress)
             zip->OnProgress(2, " ", 0);
         break;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct TZipCallbackInfo;
@@ -55,6 +56,10 @@ public:
     ExtrOpts ExtrOptions{ExtrOpt::ExtrDirNames};
     std::string ExtrBaseDir;
     std::vector<std::string> FSpecArgs;
+    // For the next delete or extract: FSpecArgs are members' central
+    // directory indexes (ZipDirEntry::CentralIndex), never patterns. Cleared
+    // with FSpecArgs after every call.
+    bool SelectByIndex = false;
     std::string Password;
     std::string DLLDirectory;
     // Looked in before DLLDirectory: where the program's own libraries are.
@@ -84,6 +89,8 @@ public:
     // The members the last extraction wrote (or tested) whole, by their
     // stored names, folder entries included.
     const std::vector<std::string>& DoneMembers() const { return doneMembers_; }
+    // Their central directory indexes, in the same order.
+    const std::vector<int64_t>& DoneIndexes() const { return doneIndexes_; }
     // The library messages of the last call that reported an error.
     int ErrorCount() const { return errorCount_; }
 
@@ -107,6 +114,19 @@ private:
     std::vector<ZipDirEntry> contents_;
     int successCount_ = 0;
     std::vector<std::string> doneMembers_;
+    std::vector<int64_t> doneIndexes_;
+    // The file whose table contents_ holds: the same file unchanged is not
+    // read again.
+    struct TableKey {
+        std::string name;
+        dev_t dev = 0;
+        ino_t ino = 0;
+        off_t size = -1;
+        int64_t mtimeSec = 0, mtimeNsec = 0;
+        bool operator==(const TableKey&) const = default;
+    };
+    TableKey tableKey_;
+    std::string tableError_;
     int errorCount_ = 0;
     bool zipBusy_ = false;
     bool unzipBusy_ = false;

@@ -1,5 +1,7 @@
 #include "platform/zipdll/DllSupport.h"
 
+#include "platform/RegularFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -148,7 +150,7 @@ bool ReadSelectors(char* const* selectors, int32_t count, std::vector<std::strin
 
 void SyncFileAndDirectory(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenRegularFile(path);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -239,9 +241,14 @@ bool ArchiveCopy::Begin(const std::string& original, std::string& error)
 {
     if (!RealArchivePath(original, original_, error))
         return false;
-    const int in = ::open(original_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0 && errno != ENOENT) {
-        error = std::strerror(errno);
+    // Never opened unless it is a regular file: a fifo would block here.
+    const int in = OpenRegularFile(original_);
+    if (in == kNotARegularFile) {
+        error = "not a regular file";
+        return false;
+    }
+    if (in < 0 && in != -ENOENT) {
+        error = std::strerror(-in);
         return false;
     }
     existed_ = in >= 0;

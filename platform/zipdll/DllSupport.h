@@ -19,10 +19,11 @@ public:
     void Message(const std::string& text, int errorCode = 0) { Send(ZIPDLL_ACTION_MESSAGE, errorCode, 0, text); }
     void FileStart(const std::string& name, int64_t size) { Send(ZIPDLL_ACTION_FILE_START, 0, size, name); }
     // The end of one file; a member name with error code 0 tells the caller
-    // that member is done (extracted or tested), so a move may delete it.
-    void FileEnd(const std::string& member = {}, bool done = true)
+    // that member is done (extracted or tested), so a move may delete it;
+    // its index goes in the size field.
+    void FileEnd(const std::string& member = {}, bool done = true, uint64_t index = 0)
     {
-        Send(ZIPDLL_ACTION_FILE_END, done ? 0 : kFileFailed, 0, member);
+        Send(ZIPDLL_ACTION_FILE_END, done ? 0 : kFileFailed, int64_t(index), member);
     }
     bool Cancelled() const { return cancelled_; }
 

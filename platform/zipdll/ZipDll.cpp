@@ -1,19 +1,23 @@
 // libzipdll.so: adds files to an archive and deletes members from it.
 #include "platform/zipdll/DllSupport.h"
+#include "platform/zipdll/ZipCentral.h"
 
 #include <zip.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 
 using namespace tarnel::zipdll;
+namespace zipcentral = tarnel::zipcentral;
 
 namespace {
 
@@ -286,6 +290,37 @@ void RemoveMovedSources(const AddRequest& r, const std::string& written)
         ::rmdir(it->c_str()); // only when emptied
 }
 
+// libzip writes the archive anew from what it read: bytes before the first
+// member (a self-extractor) are dropped, and a NUL in a name becomes a space.
+// Such an archive is left as it is, with a message, rather than changed so.
+// Sets records to the central directory's member count.
+bool SafeToRewrite(const std::string& path, Reporter& reporter, size_t& records)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return true; // a new archive
+    const zipcentral::CentralDirectory central = zipcentral::ReadCentralDirectory(fd);
+    ::close(fd);
+    records = central.records.size();
+    if (!central.records.empty() && central.FirstLocalHeader() > 0) {
+        reporter.Message("Error - the archive starts with " + std::to_string(central.FirstLocalHeader()) +
+                             " bytes that are not part of it (a self-extractor?); changing the archive would drop "
+                             "them, so it was left unchanged",
+                         kErrorRefused);
+        return false;
+    }
+    for (const zipcentral::CentralRecord& r : central.records) {
+        if (r.name.find('\0') != std::string::npos) {
+            reporter.Message("Error - the member " + zipcentral::PrintableName(r.name) +
+                                 " has a name holding a NUL byte, which changing the archive would rewrite; "
+                                 "it was left unchanged",
+                             kErrorRefused);
+            return false;
+        }
+    }
+    return true;
+}
+
 int32_t Delete(const TZipParams& params, const std::string& archiveName, const std::vector<std::string>& selectors,
                Reporter& reporter)
 {
@@ -295,6 +330,9 @@ int32_t Delete(const TZipParams& params, const std::string& archiveName, const s
         reporter.Message("Error - cannot copy the archive: " + error, kErrorGeneral);
         return 0;
     }
+    size_t records = 0;
+    if (!SafeToRewrite(copy.TempPath(), reporter, records))
+        return 0;
     Archive archive = OpenArchive(copy.TempPath(), 0, reporter);
     if (!archive)
         return 0;
@@ -302,10 +340,30 @@ int32_t Delete(const TZipParams& params, const std::string& archiveName, const s
     const MemberSelection selection(selectors, [&](const std::string& name) {
         return zip_name_locate(archive.get(), name.c_str(), ZIP_FL_ENC_RAW) >= 0;
     });
+    std::set<zip_uint64_t> indexes;
     const zip_int64_t n = zip_get_num_entries(archive.get(), 0);
+    if (params.selectByIndex) {
+        // An index names the central directory's record: libzip's must be the same list.
+        if (size_t(n) != records) {
+            reporter.Message("Error - the archive's directory cannot be read as listed; nothing was deleted",
+                             kErrorGeneral);
+            return 0;
+        }
+        for (const std::string& selector : selectors) {
+            char* end = nullptr;
+            const unsigned long long index = std::strtoull(selector.c_str(), &end, 10);
+            if (selector.empty() || selector[0] < '0' || selector[0] > '9' || *end || index >= uint64_t(n)) {
+                reporter.Message("Error - not a member index: " + selector + "; nothing was deleted", kErrorRefused);
+                return 0;
+            }
+            indexes.insert(index);
+        }
+    }
     for (zip_int64_t i = 0; i < n && !reporter.Cancelled(); ++i) {
         const char* name = zip_get_name(archive.get(), zip_uint64_t(i), ZIP_FL_ENC_RAW);
-        if (!name || selectors.empty() || !selection.Selects(name))
+        if (!name || selectors.empty())
+            continue;
+        if (params.selectByIndex ? !indexes.count(zip_uint64_t(i)) : !selection.Selects(name))
             continue;
         if (params.verbose)
             reporter.Message(std::string("  deleting: ") + name);
@@ -326,6 +384,9 @@ int32_t Add(const TZipParams& params, const std::string& archiveName, const std:
         reporter.Message("Error - cannot copy the archive: " + error, kErrorGeneral);
         return 0;
     }
+    size_t records = 0;
+    if (!SafeToRewrite(copy.TempPath(), reporter, records))
+        return 0;
     Archive archive = OpenArchive(copy.TempPath(), ZIP_CREATE, reporter);
     if (!archive)
         return 0;

@@ -20,7 +20,7 @@ extern "C" {
 /* Callback actions: progress of one file, a progress step, the end of one
    file, and (4 and above) a message for the user. The extraction library
    ends each member with its name, error code 0 when it was extracted (or
-   tested) whole. */
+   tested) whole, and its index in the central directory as the file size. */
 #define ZIPDLL_ACTION_FILE_START 1
 #define ZIPDLL_ACTION_PROGRESS 2
 #define ZIPDLL_ACTION_FILE_END 3
@@ -38,6 +38,10 @@ typedef struct TZipCallbackInfo {
 } TZipCallbackInfo;
 
 /* Returns true (-1) to ask the library to cancel. */
+/* With selectByIndex, a selector is the decimal index of a member's record in
+   the central directory: a name may hold "*", "?" or a NUL byte, and only an
+   index names exactly the member a row shows, never a look-alike. */
+
 typedef int32_t (*ZipDllCallback)(TZipCallbackInfo* info);
 
 typedef struct TZipParams {
@@ -67,7 +71,7 @@ typedef struct TZipParams {
     int32_t deleteEntries;
     int32_t update;
     int32_t freshen;
-    int32_t unused104;
+    int32_t selectByIndex; /* deleting: each selector is a member's index */
     int32_t latestTime;
     int64_t unused112;
     int32_t selectorCount;
@@ -85,7 +89,7 @@ typedef struct TUnzipParams {
     void* unused20;
     char* password;
     int32_t testOnly;
-    int32_t unused32;
+    int32_t selectByIndex; /* each selector is a member's index */
     int32_t unused36;
     int32_t unused40; /* true */
     int32_t verbose;

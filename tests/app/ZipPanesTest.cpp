@@ -12,6 +12,8 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
@@ -173,6 +175,33 @@ TEST_F(ZipPanesTest, AMemberIsViewedThroughItsCopy)
     ASSERT_TRUE(extract(root + "/left/data.zip", "docs/c.txt", dir));
     EXPECT_EQ(Slurp(dir + "c.txt"), "inner") << "the copy is always overwritten";
     EXPECT_FALSE(extract(root + "/left/data.zip", "missing.txt", dir));
+}
+
+// Copying a member over a file asks the disk copy's question, with both
+// files' sizes and times; No keeps the file on disk.
+TEST_F(ZipPanesTest, CopyingOutOverAFileAsksFirst)
+{
+    std::ofstream(root + "/right/top.txt") << "newer text on disk";
+    ReadDirectory(Right()->Data());
+    Enter(Left(), "data.zip");
+    window->SetActivePane(Left());
+    Select(Left(), {"top.txt"});
+    QString question;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        question = box->text();
+        box->button(QMessageBox::No)->click();
+    });
+    answer.start(5);
+    window->DoFileOperation(FO_COPY);
+    answer.stop();
+    EXPECT_EQ(Slurp(root + "/right/top.txt"), "newer text on disk");
+    EXPECT_TRUE(question.contains("top.txt already exists")) << question.toStdString();
+    EXPECT_TRUE(question.contains("Existing file: 18 bytes")) << question.toStdString();
+    EXPECT_TRUE(question.contains("From the archive: 3 bytes")) << question.toStdString();
 }
 
 } // namespace

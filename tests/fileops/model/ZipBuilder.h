@@ -15,11 +15,14 @@ struct BuiltMember {
     bool zip64 = false;         // sizes 0xFFFFFFFF, the true ones in Zip64 fields
     uint32_t unixMode = 0;      // 0: no Unix attributes
     uint64_t statedSize = 0;    // when not 0: the size claimed instead of data's
+    uint16_t flags = 0;         // more general purpose bits (0x800: the name is UTF-8)
+    std::string centralName;    // when not empty: the central directory's name, unlike the local one
 };
 
 class ZipBuilder {
 public:
     std::string prefix; // bytes before the first local header (a self-extractor)
+    bool adjusted = false; // offsets count the prefix, as a self-extractor's should
 
     void Add(BuiltMember m) { members_.push_back(std::move(m)); }
 
@@ -38,7 +41,7 @@ public:
             }
             Put32(out, 0x04034B50);
             Put16(out, m.zip64 ? 45 : 20);
-            Put16(out, m.streamed ? 8 : 0);
+            Put16(out, uint16_t((m.streamed ? 8 : 0) | m.flags));
             Put16(out, 0);
             Put32(out, m.dosTime);
             Put32(out, m.streamed ? 0 : crc);
@@ -57,20 +60,21 @@ public:
             Put32(central, 0x02014B50);
             Put16(central, m.unixMode ? 0x0314 : 20);
             Put16(central, m.zip64 ? 45 : 20);
-            Put16(central, m.streamed ? 8 : 0);
+            Put16(central, uint16_t((m.streamed ? 8 : 0) | m.flags));
             Put16(central, 0);
             Put32(central, m.dosTime);
             Put32(central, crc);
             Put32(central, small);
             Put32(central, small);
-            Put16(central, uint16_t(m.name.size()));
+            const std::string& centralName = m.centralName.empty() ? m.name : m.centralName;
+            Put16(central, uint16_t(centralName.size()));
             Put16(central, uint16_t(extra.size()));
             Put16(central, 0), Put16(central, 0), Put16(central, 0);
             Put32(central, m.unixMode << 16);
-            Put32(central, m.zip64 ? 0xFFFFFFFF : uint32_t(offset - prefix.size()));
-            central += m.name + extra;
+            Put32(central, m.zip64 ? 0xFFFFFFFF : uint32_t(offset - (adjusted ? 0 : prefix.size())));
+            central += centralName + extra;
         }
-        const uint64_t cdOffset = out.size() - prefix.size();
+        const uint64_t cdOffset = out.size() - (adjusted ? 0 : prefix.size());
         out += central;
         Put32(out, 0x06054B50);
         Put16(out, 0), Put16(out, 0);

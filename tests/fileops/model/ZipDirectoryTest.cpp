@@ -135,7 +135,11 @@ TEST(ZipDirectoryTest, SearchBudgetAndSelfExtractorStart)
     const auto asExe = Read(exe, true);
     ASSERT_EQ(asExe.size(), 1u);
     EXPECT_EQ(asExe[0].FileName, "inside.txt");
-    EXPECT_EQ(Read(exe, false)[0].FileName, "code.txt");
+    // Read from its start, the code's own little archive is not the one
+    // the central directory at the end describes.
+    std::vector<ZipDirEntry> fromStart;
+    EXPECT_NE(ReadError(exe, fromStart).find("Damaged archive: 1 member(s)"), std::string::npos);
+    EXPECT_TRUE(fromStart.empty());
 }
 
 TEST(ZipDirectoryTest, PartialSignatureByteIsNotRetestedAsNewStart)
@@ -316,6 +320,44 @@ TEST(ZipDirectoryTest, FilesOnDisk)
         EXPECT_TRUE(contents[0].Flag & 8);
         EXPECT_EQ(contents[0].UncompressedSize, 5000u);
         EXPECT_EQ(contents[1].UncompressedSize, 7u);
+    }
+}
+
+// The libraries act on the central directory's records: a local header that
+// names something else is damage, never a row that could name a member.
+TEST(ZipDirectoryTest, LocalHeadersMustAgreeWithTheCentralDirectory)
+{
+    ZipBuilder b;
+    b.Add({"a.txt", "a"});
+    BuiltMember star{"*", "x"};
+    star.centralName = std::string("*\0", 2);
+    b.Add(star);
+    BuiltMember longer{std::string("a\0evil.txt", 10), "e"};
+    longer.centralName = "a";
+    b.Add(longer);
+    b.Add({std::string("n\0ul", 4), "n"});
+    b.Add({"c.txt", "c"});
+    std::vector<ZipDirEntry> contents;
+    EXPECT_EQ(ReadError(b.Bytes(), contents),
+              "Damaged archive: 2 member(s) whose local header does not agree with the central directory are not "
+              "listed");
+    ASSERT_EQ(contents.size(), 3u);
+    EXPECT_EQ(contents[0].FileName, "a.txt");
+    EXPECT_EQ(contents[0].CentralIndex, 0);
+    EXPECT_EQ(contents[1].FileName, std::string("n\0ul", 4)) << "a NUL is kept where both headers hold it";
+    EXPECT_EQ(contents[1].CentralIndex, 3);
+    EXPECT_EQ(contents[2].CentralIndex, 4);
+
+    // A self-extractor's prefix, its offsets adjusted or not, shifts nothing.
+    for (const bool adjusted : {false, true}) {
+        ZipBuilder sfx;
+        sfx.prefix = std::string(500, 'M');
+        sfx.adjusted = adjusted;
+        sfx.Add({"x", "1"});
+        sfx.Add({"y", "2"});
+        const std::vector<ZipDirEntry> listed = Read(sfx.Bytes());
+        ASSERT_EQ(listed.size(), 2u);
+        EXPECT_EQ(listed[1].CentralIndex, 1);
     }
 }
 

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <fcntl.h>
+#include <future>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -679,6 +682,155 @@ TEST_F(ZipMasterTest, BusyFlagKeepsASecondCallOut)
     Extract(archive, {"f.txt"}, {ExtrOpt::ExtrOverWrite});
     EXPECT_EQ(nested, 0);
     EXPECT_TRUE(fs::exists(Out("f.txt")));
+}
+
+// Opening a fifo for reading blocks until a writer comes, and takes its
+// data from whoever else reads: the table and both libraries refuse it unopened.
+TEST_F(ZipMasterTest, AFifoNamedAsAnArchiveIsRefusedWithoutBlocking)
+{
+    const std::string fifo = tree.Path() + "pipe.zip";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto run = std::async(std::launch::async, [&] {
+        std::string error;
+        try {
+            zip.SetZipFilename(fifo);
+        } catch (const ZipReadError& e) {
+            error = e.what();
+        }
+        zip.ExtrBaseDir = Out("");
+        zip.ExtractFiles();
+        return error;
+    });
+    bool blocked = false;
+    for (int i = 0; i < 100 && run.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready; ++i) {
+        if (i >= 50) { // a reader is stuck in open(): a writer lets it go
+            blocked = true;
+            const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (w >= 0)
+                ::close(w);
+        }
+    }
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(blocked) << "opening the fifo blocked";
+    EXPECT_NE(run.get().find("not a regular file"), std::string::npos);
+    EXPECT_TRUE(Contains(messages, "not a regular file"));
+    EXPECT_TRUE(Tree(Out("")).empty());
+}
+
+// libzip refuses a whole archive for one name flagged UTF-8 that is none,
+// and for a self-extractor whose offsets were not adjusted; every member
+// that can be read is extracted all the same, and a bad one is reported.
+TEST_F(ZipMasterTest, ExtractsEveryReadableMemberOfArchivesLibzipRefuses)
+{
+    const std::string badName = "\xFF\xFE.txt";
+    ZipBuilder flagged;
+    flagged.Add({"good.txt", "good"});
+    BuiltMember bad{badName, "bad name"};
+    bad.flags = 0x800;
+    flagged.Add(bad);
+    flagged.Add({"dir/deep.txt", "deep", 0x5A215C00, false, false, 0100640});
+    const std::string path = tree.Path() + "flagged.zip";
+    std::ofstream(path, std::ios::binary) << flagged.Bytes();
+    Extract(path, {}, {ExtrOpt::ExtrDirNames});
+    std::vector<std::string> expected{"dir/", "dir/deep.txt", "good.txt", badName};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Tree(Out("")), expected);
+    EXPECT_EQ(Slurp(Out(badName)), "bad name");
+    EXPECT_EQ(fs::status(Out("dir/deep.txt")).permissions(), fs::perms(0640));
+    EXPECT_EQ(zip.SuccessCount(), 3);
+
+    fs::remove_all(Out(""));
+    tree.Dir("out");
+    ZipBuilder sfx;
+    sfx.prefix = "MZ" + std::string(3000, '\x90');
+    sfx.Add({"a.txt", "aaa"});
+    sfx.Add({"b/broken.txt", "original"});
+    sfx.Add({"b/c.txt", "ccc"});
+    std::string bytes = sfx.Bytes();
+    bytes[bytes.find("original")] = 'O'; // its checksum no longer fits
+    const std::string exe = tree.Path() + "setup.zip";
+    std::ofstream(exe, std::ios::binary) << bytes;
+    messages.clear();
+    Extract(exe, {}, {ExtrOpt::ExtrDirNames});
+    EXPECT_EQ(Tree(Out("")), (std::vector<std::string>{"a.txt", "b/", "b/c.txt"}));
+    EXPECT_EQ(Slurp(Out("b/c.txt")), "ccc");
+    EXPECT_TRUE(Contains(messages, "b/broken.txt: CRC error"));
+
+    // Deflated data, read without libzip.
+    const std::string text = std::string(5000, 'z') + "end";
+    std::ofstream(Src("long.txt")) << text;
+    ASSERT_EQ(std::system(("cd '" + tree.Path() + "src' && zip -q9 ../deflated.zip long.txt").c_str()), 0);
+    std::ofstream(tree.Path() + "prefixed.zip", std::ios::binary) << "MZ" + std::string(700, '\x90') + Slurp(tree.Path() + "deflated.zip");
+    Extract(tree.Path() + "prefixed.zip", {}, {ExtrOpt::ExtrDirNames, ExtrOpt::ExtrOverWrite});
+    EXPECT_EQ(Slurp(Out("long.txt")), text);
+}
+
+// Changing an archive that has a prefix would drop it: refused, unchanged.
+TEST_F(ZipMasterTest, AddingOrDeletingKeepsASelfExtractorsPrefix)
+{
+    std::ofstream(Src("new.txt")) << "new";
+    for (const bool adjusted : {false, true}) {
+        ZipBuilder sfx;
+        sfx.prefix = "MZ" + std::string(3000, '\x90');
+        sfx.adjusted = adjusted;
+        sfx.Add({"a.txt", "aaa"});
+        sfx.Add({"b.txt", "bbb"});
+        const std::string path = tree.Path() + "setup.zip";
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << sfx.Bytes();
+        messages.clear();
+        AddFromSource(path, {"new.txt"}, {});
+        zip.SetZipFilename(path);
+        zip.FSpecArgs = {"a.txt"};
+        zip.DeleteFiles();
+        EXPECT_EQ(Slurp(path), sfx.Bytes()) << "adjusted " << adjusted;
+        EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                                [](const std::string& m) { return m.find("self-extractor") != std::string::npos; }),
+                  2);
+    }
+}
+
+// Listing one folder after another reads the table once while the archive
+// stays the same file, of the same size and time.
+TEST_F(ZipMasterTest, TheTableOfAnUnchangedArchiveIsNotReadAgain)
+{
+    ZipBuilder one, two;
+    one.Add({"aaaa.txt", "1"});
+    two.Add({"bbbb.txt", "2"});
+    ASSERT_EQ(one.Bytes().size(), two.Bytes().size());
+    const std::string path = tree.Path() + "t.zip";
+    std::ofstream(path, std::ios::binary) << one.Bytes();
+    zip.SetZipFilename(path);
+    EXPECT_EQ(Names(zip), (std::vector<std::string>{"aaaa.txt"}));
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    // Other bytes in the same file, its time put back: the table is kept.
+    std::fstream(path, std::ios::binary | std::ios::in | std::ios::out) << two.Bytes();
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    zip.SetZipFilename(path);
+    EXPECT_EQ(Names(zip), (std::vector<std::string>{"aaaa.txt"}));
+    // A new time: read again.
+    const timespec later[2] = {st.st_atim, {st.st_mtim.tv_sec + 5, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+    zip.SetZipFilename(path);
+    EXPECT_EQ(Names(zip), (std::vector<std::string>{"bbbb.txt"}));
+    // Another file of the same size and time in its place: read again.
+    std::ofstream(path + ".new", std::ios::binary) << one.Bytes();
+    ASSERT_EQ(::utimensat(AT_FDCWD, (path + ".new").c_str(), later, 0), 0);
+    fs::rename(path + ".new", path);
+    zip.SetZipFilename(path);
+    EXPECT_EQ(Names(zip), (std::vector<std::string>{"aaaa.txt"}));
+    // A damaged archive keeps telling so, its table read or kept.
+    ZipBuilder damaged;
+    damaged.Add({"x", "x"});
+    BuiltMember odd{"y", "y"};
+    odd.centralName = "z";
+    damaged.Add(odd);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << damaged.Bytes();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_THROW(zip.SetZipFilename(path), ZipReadError);
+        EXPECT_EQ(Names(zip), (std::vector<std::string>{"x"}));
+    }
 }
 
 } // namespace
