@@ -3,6 +3,7 @@
 #include "app/ListCommand.h"
 #include "app/MainWindow.h"
 #include "app/PrivateMessages.h"
+#include "app/ProgramEnd.h"
 #include "app/UserMessages.h"
 #include "app/components/DisplayCheck.h"
 #include "app/components/InstanceBlock.h"
@@ -107,7 +108,6 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
     QApplication::setApplicationName("Tarnel");
     QApplication::setDesktopFileName("tarnel");
     QApplication::setWindowIcon(QIcon::fromTheme("tarnel"));
-    QApplication::setQuitOnLastWindowClosed(true);
     // SIGTERM and SIGHUP end the run like the end of the desktop session;
     // caught from here on, so that one arriving during start-up still saves.
     TerminationSignals termination;
@@ -139,6 +139,7 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
     options.startMinimized = StartHiddenRequested(args);
     options.registry = &registry;
     MainWindow window(options, &block);
+    EndRunOnlyWithMainWindow(&window);
     for (const std::string& message : unreadable) // reported once, from the running loop
         QTimer::singleShot(0, &window, [&window, message] {
             ShowPlainMessage(&window, QMessageBox::Critical, QString::fromStdString(message));

@@ -1,8 +1,6 @@
 #include "viewer/EditorForm.h"
 
 #include "app/UserMessages.h"
-#include "viewer/SearchWindow.h"
-#include "viewer/model/TextFile.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -11,20 +9,12 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace tarnel {
-
-std::string FirstLineEnd(const std::string& bytes)
-{
-    const size_t at = bytes.find_first_of("\r\n");
-    if (at == std::string::npos)
-        return "\n";
-    if (at + 1 < bytes.size() && (bytes[at + 1] == '\r' || bytes[at + 1] == '\n') && bytes[at + 1] != bytes[at])
-        return bytes.substr(at, 2);
-    return bytes.substr(at, 1);
-}
 
 Teditorform::Teditorform(QWidget* parent) : QDialog(parent)
 {
@@ -56,64 +46,114 @@ Teditorform::Teditorform(QWidget* parent) : QDialog(parent)
     resize(720, 520);
 }
 
-void Teditorform::Load(const std::string& fileName, const QString& text, bool utf8, const std::string& lineEnd)
+void Teditorform::Load(const std::string& fileName, EditedText text, const FileStamp* stamp)
 {
     fileName_ = fileName;
-    utf8_ = utf8;
-    lineEnd_ = lineEnd;
+    text_ = std::move(text);
+    haveStamp_ = stamp != nullptr;
+    if (stamp)
+        stamp_ = *stamp;
     setWindowTitle(QFile::decodeName(QByteArray::fromStdString(fileName)));
-    memo1->setPlainText(text);
+    // One block per line: the lines hold no character the box breaks at.
+    QString shown;
+    const std::vector<std::u16string>& lines = text_.Lines();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            shown += QChar('\n');
+        shown += QStringView(lines[i]);
+    }
+    memo1->setPlainText(shown);
     memo1->document()->setModified(false);
 }
 
 std::string Teditorform::Bytes(bool* lossless) const
 {
-    // The raw text: the plain-text form would turn no-break spaces into
-    // blanks and line separators into line ends behind the user's back.
-    QString text = memo1->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QChar('\n'));
-    const QStringList lines = text.split('\n');
-    std::string out;
-    bool all = true;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (i > 0)
-            out += lineEnd_;
-        if (utf8_) {
-            out += lines[i].toStdString();
-        } else {
-            std::string bytes;
-            all = DisplayBytes(lines[i], bytes) && all; // characters 8-bit text cannot hold become '?'
-            out += bytes;
-        }
+    // Block texts are raw: no-break spaces and line separators stay what
+    // they are.
+    std::vector<std::u16string> lines;
+    lines.reserve(size_t(memo1->document()->blockCount()));
+    for (QTextBlock block = memo1->document()->begin(); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        lines.emplace_back(reinterpret_cast<const char16_t*>(text.utf16()), size_t(text.size()));
     }
-    if (lossless)
-        *lossless = all;
-    return out;
+    return text_.Encode(lines, lossless);
 }
 
-bool Teditorform::SaveTo(const std::string& path)
+void Teditorform::Report(const QString& text)
 {
+    if (messages_)
+        messages_->Error(text);
+    else
+        ShowPlainMessage(this, QMessageBox::Critical, text);
+}
+
+bool Teditorform::Write(const std::string& path, const FileStamp* expected, bool* changed)
+{
+    if (changed)
+        *changed = false;
     bool lossless = true;
     const std::string bytes = Bytes(&lossless);
     if (!lossless && Ask("Some characters cannot be written in this file's 8-bit text and would be saved as \"?\".\n"
                          "Save anyway?") != Answer::Yes)
         return false;
-    const std::string problem = SaveFileAtomically(path, bytes);
-    if (problem.empty())
+    const RewriteResult result = RewriteFile(path, bytes, expected);
+    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
+    const QString why = QString::fromStdString(result.error);
+    switch (result.status) {
+    case RewriteStatus::Written:
+        if (path == fileName_)
+            haveStamp_ = StampOf(path, stamp_);
         return true;
-    const QString text = "Could not save " + QFile::decodeName(QByteArray::fromStdString(path)) + ": " +
-                         QString::fromStdString(problem) + "\nThe file on disk is unchanged.";
-    if (messages_)
-        messages_->Error(text);
-    else
-        ShowPlainMessage(this, QMessageBox::Critical, text);
+    case RewriteStatus::Changed:
+        if (expected && changed) {
+            *changed = true;
+            return false;
+        }
+        Report("Could not save " + name + ": another file took its name meanwhile.\nThat file is unchanged.");
+        return false;
+    case RewriteStatus::ReadOnly:
+        Report(name + " is read-only and was not saved.\nSave a copy under another name instead.");
+        return false;
+    case RewriteStatus::NotAllowed:
+        Report("You may not write " + name + " (" + why + "); it was not saved.\nSave a copy under another name instead.");
+        return false;
+    case RewriteStatus::NotRegular:
+        Report(name + " is not a regular file and was not saved.");
+        return false;
+    case RewriteStatus::Failed:
+        Report("Could not save " + name + ": " + why + "\nThe file on disk is unchanged.");
+        return false;
+    case RewriteStatus::Incomplete:
+        Report("Could not save " + name + ": " + why + "\nThe file may be incomplete; the edited text is kept in " +
+               QFile::decodeName(QByteArray::fromStdString(result.keptCopy)) + ".");
+        return false;
+    }
+    return false;
+}
+
+bool Teditorform::SaveTo(const std::string& path) { return Write(path, nullptr, nullptr); }
+
+bool Teditorform::SaveFile()
+{
+    bool changed = false;
+    if (Write(fileName_, haveStamp_ ? &stamp_ : nullptr, &changed))
+        return true;
+    if (!changed)
+        return false;
+    switch (AskChanged(QFile::decodeName(QByteArray::fromStdString(fileName_)) +
+                       " was changed by another program after it was opened for editing.\n"
+                       "Overwrite it with this text, save this text as a copy, or go on editing?")) {
+    case Answer::Yes: return Write(fileName_, nullptr, nullptr);
+    case Answer::No: SaveCopy(); return false;
+    case Answer::Cancel: return false;
+    }
     return false;
 }
 
 void Teditorform::SaveAndClose()
 {
     // Saved before closing, so that a failed save keeps the text on screen.
-    if (!SaveTo(fileName_))
+    if (!SaveFile())
         return;
     saved_ = true;
     closingThroughMenu_ = true;
@@ -153,6 +193,20 @@ bool Teditorform::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
+Answer Teditorform::AskChanged(const QString& text)
+{
+    if (ask_)
+        return ask_(text);
+    QMessageBox box(QMessageBox::Warning, "Tarnel", text, QMessageBox::NoButton, this);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* overwrite = box.addButton("&Overwrite", QMessageBox::DestructiveRole);
+    QPushButton* copy = box.addButton("Save a &copy..", QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(cancel);
+    box.exec();
+    return box.clickedButton() == overwrite ? Answer::Yes : box.clickedButton() == copy ? Answer::No : Answer::Cancel;
+}
+
 Answer Teditorform::Ask(const QString& text)
 {
     if (ask_)
@@ -181,7 +235,7 @@ void Teditorform::closeEvent(QCloseEvent* event)
     }
     switch (Ask("Save changes to " + QFile::decodeName(QByteArray::fromStdString(fileName_)) + " ?")) {
     case Answer::Yes:
-        if (!SaveTo(fileName_)) {
+        if (!SaveFile()) {
             event->ignore();
             return;
         }

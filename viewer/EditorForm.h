@@ -1,7 +1,9 @@
 #pragma once
 // The editor window of the text view: the whole file in a plain text box,
-// saved back through a temporary file renamed over the old one.
+// written back into the same file, lines the user left alone as they were.
+#include "platform/FileRewrite.h"
 #include "viewer/TextView.h"
+#include "viewer/model/EditedText.h"
 
 #include <QDialog>
 
@@ -24,14 +26,16 @@ public:
 
     explicit Teditorform(QWidget* parent = nullptr);
 
-    // The text as loaded; utf8 says how it goes back to bytes, lineEnd what
-    // joins its lines.
-    void Load(const std::string& fileName, const QString& text, bool utf8, const std::string& lineEnd);
+    // The text as read; stamp is the file as it was read (null: not known).
+    void Load(const std::string& fileName, EditedText text, const FileStamp* stamp);
     const std::string& FileName() const { return fileName_; }
     // The bytes the text box holds, as they would be written.
     // lossless tells whether every character found a byte in 8-bit text.
     std::string Bytes(bool* lossless = nullptr) const;
-    // Writes the text to path; false after telling the user why.
+    // Writes the text to the edited file; false after telling the user why,
+    // or when the user chose not to overwrite a file changed meanwhile.
+    bool SaveFile();
+    // Writes the text to another file; false after telling the user why.
     bool SaveTo(const std::string& path);
     bool Saved() const { return saved_; }
 
@@ -54,18 +58,20 @@ private:
     void QuitWithoutSaving();
     void SaveCopy();
     Answer Ask(const QString& text);
+    // Overwrite (Yes), save a copy (No) or go on editing (Cancel).
+    Answer AskChanged(const QString& text);
+    bool Write(const std::string& path, const FileStamp* expected, bool* changed);
+    void Report(const QString& text);
 
     std::string fileName_;
-    std::string lineEnd_ = "\n";
-    bool utf8_ = true;
+    EditedText text_;
+    FileStamp stamp_;
+    bool haveStamp_ = false;
     bool closingThroughMenu_ = false;
     bool saved_ = false;
     UserMessages* messages_ = nullptr;
     AskFunction ask_;
     std::function<QString()> copyNameChooser_;
 };
-
-// The line end a file uses first (CR LF, LF CR, LF or CR); LF when it has none.
-std::string FirstLineEnd(const std::string& bytes);
 
 } // namespace tarnel

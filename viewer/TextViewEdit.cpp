@@ -4,12 +4,13 @@
 #include "viewer/TextView.h"
 
 #include "app/UserMessages.h"
+#include "platform/FileRewrite.h"
+#include "viewer/model/EditedText.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QStringDecoder>
 
 namespace tarnel {
 
@@ -20,32 +21,6 @@ constexpr const char* kFilterQuestion =
     "It could be impossible to modify but if it is,\r"
     "note that overwriting it with the modified version could result in loss of these informations..\r"
     "Wish to filter before editing?";
-
-bool IsUtf8(const std::string& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    // decode() is lazy: the text must be made for the error to be seen.
-    const QString text = decoder.decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
-    return !decoder.hasError();
-}
-
-// One line feed for every line end, as the text box keeps them.
-std::string UnifyLineEnds(const std::string& bytes)
-{
-    std::string out;
-    out.reserve(bytes.size());
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        if (c == '\r' || c == '\n') {
-            out += '\n';
-            if (i + 1 < bytes.size() && (bytes[i + 1] == '\r' || bytes[i + 1] == '\n') && bytes[i + 1] != c)
-                ++i;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
 
 } // namespace
 
@@ -66,9 +41,20 @@ bool TTextView::EditFile()
     const int generation = generation_;
     std::string raw;
     int64_t size = 0;
-    switch (ReadFileForEditing(path, Teditorform::kMaxEditBytes, raw, size)) {
+    // The stamp before and after the read tells the text belongs to it.
+    FileStamp before, after;
+    const bool stampedBefore = StampOf(path, before);
+    const WholeRead read = ReadFileForEditing(path, Teditorform::kMaxEditBytes, raw, size);
+    const bool stamped = stampedBefore && StampOf(path, after) && before == after;
+    switch (read) {
     case WholeRead::Read:
-        break;
+        if (stamped)
+            break;
+        [[fallthrough]];
+    case WholeRead::Failed:
+        Warn("The file could not be read whole (it changed while it was read): " +
+             QFile::decodeName(QByteArray::fromStdString(path)));
+        return false;
     case WholeRead::Missing:
         Warn("The file can no longer be opened: " + QFile::decodeName(QByteArray::fromStdString(path)));
         return false;
@@ -76,28 +62,18 @@ bool TTextView::EditFile()
         Warn("The file is too large for the editor (" + QString::number(size >> 20) + " MB; it holds at most " +
              QString::number(Teditorform::kMaxEditBytes >> 20) + " MB).");
         return false;
-    case WholeRead::Failed:
-        Warn("The file could not be read whole (it changed while it was read): " +
-             QFile::decodeName(QByteArray::fromStdString(path)));
-        return false;
     }
-    bool pure = true;
-    std::string filtered = FilteredText(raw, tab_, pure);
-    bool utf8 = IsUtf8(raw);
-    if (!pure) {
+    EditedText text(raw);
+    raw.clear();
+    if (!text.PureText()) {
         QPointer<TTextView> alive(this);
         const Answer answer = Ask(kFilterQuestion);
         // The question let events run: the view may be gone or show another file.
         if (answer == Answer::Cancel || !alive || generation_ != generation || filename_ != path || !active_)
             return false;
-        if (answer == Answer::Yes) {
-            raw = std::move(filtered);
-            utf8 = IsUtf8(raw);
-        }
+        if (answer == Answer::Yes)
+            text.Filter(tab_);
     }
-    const std::string lineEnd = FirstLineEnd(raw);
-    const std::string unified = UnifyLineEnds(raw);
-    const QString text = utf8 ? QString::fromStdString(unified) : DisplayText(unified);
 
     CloseFile();
     paintBox_->update();
@@ -109,7 +85,7 @@ bool TTextView::EditFile()
     editor->SetMessages(messages_);
     editor->SetAsk(ask_);
     editor->SetCopyNameChooser(copyNameChooser_);
-    editor->Load(path, text, utf8, lineEnd);
+    editor->Load(path, std::move(text), &before);
     QPalette palette = editor->memo1->palette();
     palette.setColor(QPalette::Base, backColor_);
     palette.setColor(QPalette::Text, textColor_);

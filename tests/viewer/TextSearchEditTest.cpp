@@ -154,7 +154,7 @@ TEST_F(TextFixture, SearchStopsWhenTheViewMovesOn)
     EXPECT_EQ(view.Filename(), other.Path());
 }
 
-TEST_F(TextFixture, EditorSavesThroughATemporaryAndReopensTheView)
+TEST_F(TextFixture, EditorSavesAndReopensTheView)
 {
     Open("first\nsecond\n");
     WhenEditing([](Teditorform& editor) {
@@ -215,7 +215,7 @@ TEST_F(TextFixture, ControlBytesAskWhetherToFilter)
         editor.QuitItem->trigger();
     });
     EXPECT_FALSE(view.EditFile());
-    EXPECT_EQ(shown, "bell    tab");
+    EXPECT_EQ(shown, "bell    tab\n");
 
     answer = Answer::No;
     WhenEditing([&](Teditorform& editor) {
@@ -348,7 +348,7 @@ TEST_F(TextFixture, FilteringInWrappedModeKeepsLongLinesWhole)
         editor.QuitItem->trigger();
     });
     view.EditFile();
-    EXPECT_EQ(shown, " " + QString(200, 'w') + "\nshort");
+    EXPECT_EQ(shown, " " + QString(200, 'w') + "\nshort\n");
 }
 
 TEST_F(TextFixture, TheViewMovingOnDuringTheFilterQuestionCancelsTheEdit)
