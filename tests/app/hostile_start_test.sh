@@ -67,6 +67,7 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
   shm=""
 
   # No runtime folder, and the shared temporary folder's name taken.
+  chmod 755 "$work"
   unset XDG_RUNTIME_DIR
   export TMPDIR=$work/tmp
   mkdir -m 1777 "$TMPDIR"
