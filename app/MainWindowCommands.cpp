@@ -358,17 +358,29 @@ void MainWindow::ShellCall()
     }
     ShowProgram();
     GoToDirectory(data, ParentOf(path), locale_);
+    // The path names exactly its bytes: a case variant beside it (someone
+    // else's INVOICE.pdf beside invoice.pdf) is taken only when no exact
+    // name is listed.
     const std::string name = NameOf(path);
+    int found = -1;
     for (int i = 0; i < data.Count; ++i) {
-        if (data.Item(i).Kind != fkDrive && EqualsIgnoreCase(data.Item(i).Name, name)) {
-            PaneView* pane = ActivePane();
-            pane->SetCurrentRow(i);
-            pane->SetSelected(i, true);
-            pane->List()->scrollTo(pane->List()->model()->index(i, 0));
-            OpenEntryOf(pane);
-            return;
+        const TFileData& e = data.Item(i);
+        if (e.Kind == fkDrive || !EqualsIgnoreCase(e.Name, name))
+            continue;
+        if (e.Name == name) {
+            found = i;
+            break;
         }
+        if (found < 0)
+            found = i;
     }
+    if (found < 0)
+        return;
+    PaneView* pane = ActivePane();
+    pane->SetCurrentRow(found);
+    pane->SetSelected(found, true);
+    pane->List()->scrollTo(pane->List()->model()->index(found, 0));
+    OpenEntryOf(pane);
 }
 
 } // namespace tarnel

@@ -9,6 +9,7 @@
 #include "app/components/InstanceBlock.h"
 #include "app/components/InstanceChannel.h"
 #include "app/components/TerminationSignals.h"
+#include "descriptions/Descriptions.h"
 #include "platform/Registry.h"
 
 #include <QMessageBox>
@@ -132,6 +133,13 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
         std::cerr << "tarnel: " << error << "\n";
     block.WriteOwnPid();
 
+    // Shown from the loop: the first listings are read while the window is built.
+    SetDescriptionNotice([](const std::string& text) {
+        const QString shown = QFile::decodeName(QByteArray::fromStdString(text));
+        QMetaObject::invokeMethod(qApp, [shown] { ShowPlainMessage(QApplication::activeWindow(), QMessageBox::Warning, shown); },
+                                  Qt::QueuedConnection);
+    });
+
     // Settings are read once here and written once when the run ends normally.
     Registry registry;
     const std::vector<std::string> unreadable = registry.Load();
@@ -164,6 +172,7 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
     const int status = app.exec();
     window.FinishBackgroundOperations();
     window.SaveSettings();
+    SetDescriptionNotice(nullptr);
     return status;
 }
 

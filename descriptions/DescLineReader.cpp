@@ -1,5 +1,7 @@
 #include "descriptions/DescLineReader.h"
 
+#include "platform/RegularFile.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
@@ -19,6 +21,10 @@ struct Slot {
     size_t pos = 0;   // next unread byte
     size_t len = 0;   // valid bytes in buffer
     bool end = false; // a block read has returned nothing
+    size_t left = 0;  // bytes still allowed to be read
+    bool cut = false;
+    dev_t device = 0;
+    ino_t inode = 0;
 };
 
 Slot g_slots[DescLineReader::kHandles];
@@ -39,14 +45,20 @@ void Fill(Slot& s)
     s.len = 0;
     if (s.end)
         return;
+    if (s.left == 0) {
+        s.end = true;
+        return;
+    }
     ssize_t n;
     do
-        n = ::read(s.fd, s.buffer.get(), s.capacity);
+        n = ::read(s.fd, s.buffer.get(), s.capacity < s.left ? s.capacity : s.left);
     while (n < 0 && errno == EINTR);
-    if (n <= 0)
+    if (n <= 0) {
         s.end = true;
-    else
+    } else {
         s.len = size_t(n);
+        s.left -= size_t(n);
+    }
 }
 
 // Keeps the invariant "bytes are waiting, or end is set", so that EndOfData
@@ -70,13 +82,12 @@ int DescLineReader::Open(const std::string& fileName, size_t bufferSize)
     if (index == kHandles)
         return 0;
 
-    // Non-blocking so that a FIFO named like a description file cannot hang
-    // the listing; anything but a regular file is refused below.
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // A link could make a shared folder's description file any file of ours.
+    int fd = OpenRegularFileNoLink(fileName);
     if (fd < 0)
         return 0;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
         ::close(fd);
         return 0;
     }
@@ -97,6 +108,10 @@ int DescLineReader::Open(const std::string& fileName, size_t bufferSize)
     s.capacity = bufferSize;
     s.pos = s.len = 0;
     s.end = false;
+    s.left = kMaxFileBytes;
+    s.cut = st.st_size > off_t(kMaxFileBytes);
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
     Fill(s); // an empty file is at its end at once
     return index + 1;
 }
@@ -152,6 +167,19 @@ bool DescLineReader::EndOfData(int handle)
 {
     Slot* s = SlotOf(handle);
     return !s || (s->end && s->pos == s->len);
+}
+
+bool DescLineReader::Cut(int handle)
+{
+    Slot* s = SlotOf(handle);
+    return s && s->cut;
+}
+
+void DescLineReader::Identity(int handle, unsigned long long& device, unsigned long long& inode)
+{
+    Slot* s = SlotOf(handle);
+    device = s ? s->device : 0;
+    inode = s ? s->inode : 0;
 }
 
 void DescLineReader::Close(int handle)

@@ -7,6 +7,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
+#include <mutex>
+#include <random>
+#include <set>
+#include <unordered_set>
+#include <utility>
+
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -75,6 +83,39 @@ const std::string* DescriptionList::Find(const std::string& name) const
 
 namespace {
 
+// Below this size a file's lines are kept whether or not their names exist:
+// few enough to cost nothing, and no second read of the folder.
+constexpr size_t kKeepAllBelow = 64 * 1024;
+
+std::mutex g_noticeMutex;
+std::function<void(const std::string&)> g_notice;
+std::set<std::pair<unsigned long long, unsigned long long>> g_noticed; // device, inode
+
+// Says once per file (by device and inode) that only its beginning is read.
+void NoticeCut(int handle, const std::string& descPath)
+{
+    if (!DescLineReader::Cut(handle))
+        return;
+    unsigned long long device = 0, inode = 0;
+    DescLineReader::Identity(handle, device, inode);
+    std::function<void(const std::string&)> notice;
+    {
+        std::lock_guard lock(g_noticeMutex);
+        if (!g_noticed.insert({device, inode}).second)
+            return;
+        notice = g_notice;
+    }
+    const std::string text = descPath + " is larger than " +
+                             std::to_string(DescLineReader::kMaxFileBytes / (1024 * 1024)) +
+                             " MiB: only its first " +
+                             std::to_string(DescLineReader::kMaxFileBytes / (1024 * 1024)) +
+                             " MiB are read, and no description is written to it.";
+    if (notice)
+        notice(text);
+    else
+        std::cerr << "tarnel: " << text << "\n";
+}
+
 // Calls onLine for every line of a description file; false when it cannot be
 // opened.
 // onLine returns false to stop early.
@@ -84,6 +125,7 @@ bool ForEachLine(const std::string& descPath, OnLine onLine)
     int h = DescLineReader::Open(descPath, kDescriptionBufferSize);
     if (h == 0)
         return false;
+    NoticeCut(h, descPath);
     while (!DescLineReader::EndOfData(h) && onLine(ParseDescriptionLine(DescLineReader::ReadLine(h))))
         ;
     DescLineReader::Close(h);
@@ -91,13 +133,19 @@ bool ForEachLine(const std::string& descPath, OnLine onLine)
 }
 
 // Every line whole, with its parsed form: a rewrite must not cut the lines it
-// only passes on.
+// only passes on. False when the file cannot be opened or is too large to be
+// passed on whole.
 template <class OnLine>
 bool ForEachWholeLine(const std::string& descPath, OnLine onLine)
 {
     int h = DescLineReader::Open(descPath, kDescriptionBufferSize);
     if (h == 0)
         return false;
+    NoticeCut(h, descPath);
+    if (DescLineReader::Cut(h)) {
+        DescLineReader::Close(h);
+        return false;
+    }
     while (!DescLineReader::EndOfData(h)) {
         const std::string line = DescLineReader::ReadWholeLine(h);
         onLine(line, ParseDescriptionLine(line));
@@ -160,7 +208,7 @@ void SetHiddenAttribute(int fd, const std::string& oldPath, bool oldExists)
     int attr = 0;
     if (oldExists) {
         char value[64];
-        ssize_t n = ::getxattr(oldPath.c_str(), "user.DOSATTRIB", value, sizeof value);
+        ssize_t n = ::lgetxattr(oldPath.c_str(), "user.DOSATTRIB", value, sizeof value);
         if (n > 0) {
             int parsed = ParseDosAttrib(value, size_t(n));
             if (parsed > 0)
@@ -173,16 +221,53 @@ void SetHiddenAttribute(int fd, const std::string& oldPath, bool oldExists)
     (void)::fsetxattr(fd, "user.DOSATTRIB", text, size_t(len), 0);
 }
 
+// A new file "DSC" + six characters in dir, made with the mode the umask
+// gives (mkstemp would make it 0600 whatever the user wants).
+int CreateTempIn(const std::string& dir, std::string& path)
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = dir + "DSC";
+        for (int i = 0; i < 6; ++i)
+            path += letters[random() % (sizeof letters - 1)];
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
 } // namespace
 
 void LoadDescriptions(const std::string& dir, DescriptionList& list)
 {
     list.Clear();
-    ForEachLine(DescPathIn(dir), [&](const DescriptionLine& d) {
-        if (!d.name.empty())
+    const std::string descPath = DescPathIn(dir);
+    struct stat st;
+    // Millions of lines for names that are not there must not cost memory:
+    // only names in the folder are kept.
+    std::unordered_set<std::string> present;
+    const bool filter = ::lstat(descPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= off_t(kKeepAllBelow);
+    if (filter) {
+        DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+        if (!d)
+            return;
+        while (const dirent* e = ::readdir(d))
+            present.insert(UpperAscii(e->d_name));
+        ::closedir(d);
+    }
+    ForEachLine(descPath, [&](const DescriptionLine& d) {
+        if (!d.name.empty() && (!filter || present.count(UpperAscii(d.name))))
             list.Set(d.name, d.description); // empty description removes
         return true;
     });
+}
+
+void SetDescriptionNotice(std::function<void(const std::string& text)> notice)
+{
+    std::lock_guard lock(g_noticeMutex);
+    g_notice = std::move(notice);
 }
 
 std::string ReadDescription(const std::string& fullPath)
@@ -220,10 +305,11 @@ WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::
 
     const std::string descPath = DescPathIn(dir);
     struct stat old;
-    const bool oldExists = ::stat(descPath.c_str(), &old) == 0;
+    // The name itself, not what a link there points to.
+    const bool oldExists = ::lstat(descPath.c_str(), &old) == 0;
 
-    std::string tempPath = dir + "DSCXXXXXX";
-    int fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
+    std::string tempPath;
+    int fd = CreateTempIn(dir, tempPath);
     if (fd < 0)
         return WriteDescriptionResult::NotStored;
     auto fail = [&](WriteDescriptionResult r) {
@@ -266,14 +352,19 @@ WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::
     if (writeFailed || !WriteAll(fd, out))
         return fail(WriteDescriptionResult::NotStored);
 
-    // mkstemp makes 0600; the file is shared with whoever may read the
-    // directory, as the old one was.
+    // Made with the umask's mode. Our own old file keeps its mode; lines
+    // taken from someone else's file are never shown to more people than
+    // that file showed them to.
     const bool oldRegular = oldExists && S_ISREG(old.st_mode);
+    struct stat made;
     if (oldRegular && ::fchown(fd, uid_t(-1), old.st_gid) != 0) {
         // keeping the group is a courtesy; another group is no failure
     }
-    ::fchmod(fd, oldRegular ? (old.st_mode & 0777) : 0644);
-    SetHiddenAttribute(fd, descPath, oldExists);
+    if (oldRegular && old.st_uid == ::geteuid())
+        ::fchmod(fd, old.st_mode & 0777);
+    else if (oldRegular && ::fstat(fd, &made) == 0)
+        ::fchmod(fd, made.st_mode & old.st_mode & 0777);
+    SetHiddenAttribute(fd, descPath, oldRegular);
 
     if (::fsync(fd) != 0)
         return fail(WriteDescriptionResult::NotStored);

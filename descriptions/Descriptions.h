@@ -1,5 +1,6 @@
 #pragma once
 // DESCRIPT.ION: one line per described entry, beside the entries it describes.
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -36,15 +37,23 @@ private:
     std::unordered_map<std::string, std::string> byName_; // key: upper-cased name
 };
 
-// dir ends with "/". A missing or unreadable file leaves the list empty.
+// dir ends with "/". A missing or unreadable file leaves the list empty. Of a
+// large file only the lines for names present in dir are kept.
 void LoadDescriptions(const std::string& dir, DescriptionList& list);
+
+// Receives, once per file, the text saying that a description file is larger
+// than the reader takes (DescLineReader::kMaxFileBytes): only its beginning
+// counts and nothing is written to it. Called on the reading thread; by
+// default the text goes to standard error.
+void SetDescriptionNotice(std::function<void(const std::string& text)> notice);
 // Description of one file or directory (full path), from the first line for
 // its name, or "".
 std::string ReadDescription(const std::string& fullPath);
 
 enum class WriteDescriptionResult {
     Written,
-    NotStored,    // the temporary file could not be made: silently not stored
+    NotStored,    // the temporary file could not be made, or the old file is
+                  // too large to be rewritten whole: silently not stored
     NameNotStorable, // the line format cannot carry this name: the caller says so
     RenameFailed, // the caller shows kRenameDescriptionWarning; the old file is intact
 };

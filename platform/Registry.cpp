@@ -1,5 +1,7 @@
 #include "platform/Registry.h"
 
+#include "platform/RegularFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +19,15 @@ namespace {
 // Larger than any settings file can honestly grow; refusing early keeps a
 // stray huge file from eating memory at start-up.
 constexpr off_t kMaxFileSize = 64 * 1024 * 1024;
+
+// What a key or a value costs in memory besides its names and text (node,
+// index entry, share of the containers), measured on this layout. A file is
+// allowed kMemoryPerByte times its size plus kMemoryFloor; deeply nested or
+// tiny keys cost far more than their lines and are refused, not loaded.
+constexpr size_t kKeyCost = 320;
+constexpr size_t kValueCost = 96;
+constexpr size_t kMemoryPerByte = 12;
+constexpr size_t kMemoryFloor = 1024 * 1024;
 
 std::string Fold(std::string_view s)
 {
@@ -289,6 +300,8 @@ bool ParseRegistryText(std::string_view text, RegistryNode& root, std::string& e
 
     if (text.starts_with("\xEF\xBB\xBF"))
         text.remove_prefix(3);
+    const size_t budget = kMemoryFloor + kMemoryPerByte * text.size();
+    size_t spent = 0;
     RegistryNode* section = nullptr;
     for (size_t pos = 0; pos < text.size() || lineNo == 0;) {
         size_t end = text.find('\n', pos);
@@ -322,7 +335,13 @@ bool ParseRegistryText(std::string_view text, RegistryNode& root, std::string& e
                     return fail("invalid key name");
                 if (depth > kMaxKeyDepth)
                     return fail("keys nested too deeply");
-                node = &node->AddKey(name);
+                RegistryNode* parent = node;
+                const size_t siblings = parent->Keys().size();
+                node = &parent->AddKey(name);
+                if (parent->Keys().size() != siblings)
+                    spent += kKeyCost + name.size();
+                if (spent > budget)
+                    return fail("more keys and values than a settings file of this size can hold");
                 if (cut == std::string_view::npos)
                     break;
                 path.remove_prefix(cut + 1);
@@ -371,6 +390,9 @@ bool ParseRegistryText(std::string_view text, RegistryNode& root, std::string& e
         } else {
             return fail("unsupported value type (only dword: and text values are known)");
         }
+        spent += kValueCost + value.name.size() + value.text.size();
+        if (spent > budget)
+            return fail("more keys and values than a settings file of this size can hold");
         section->SetValue(std::move(value));
     }
     error.clear();
@@ -417,14 +439,17 @@ std::string RegistryFile::Load()
 {
     root_.Clear();
     modified_ = false;
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT)
+    // A fifo or a device under the file's name would block the start in open.
+    const int fd = OpenRegularFile(path_);
+    if (fd == -ENOENT)
         return {};
     std::string reason;
     std::string text;
     struct stat st;
-    if (fd < 0) {
-        reason = std::strerror(errno);
+    if (fd == kNotARegularFile) {
+        reason = "not a regular file";
+    } else if (fd < 0) {
+        reason = std::strerror(-fd);
     } else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         reason = "not a regular file";
     } else if (st.st_size > kMaxFileSize) {

@@ -8,12 +8,14 @@
 
 namespace tarnel {
 
-int OpenRegularFile(const std::string& path)
+namespace {
+
+int OpenRegular(const std::string& path, int probeFlags)
 {
     if (path.empty())
         return -ENOENT;
     // O_PATH opens nothing: no fifo open, no device driver called.
-    const int probe = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    const int probe = ::open(path.c_str(), O_PATH | O_CLOEXEC | probeFlags);
     if (probe < 0)
         return -errno;
     struct stat before;
@@ -27,7 +29,7 @@ int OpenRegularFile(const std::string& path)
     const std::string self = "/proc/self/fd/" + std::to_string(probe);
     int fd = ::open(self.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) // no /proc: fall back to the name
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | probeFlags);
     const int openError = errno;
     ::close(probe);
     if (fd < 0)
@@ -40,6 +42,13 @@ int OpenRegularFile(const std::string& path)
     }
     return fd;
 }
+
+} // namespace
+
+int OpenRegularFile(const std::string& path) { return OpenRegular(path, 0); }
+
+// With O_NOFOLLOW the probe holds the link itself, which is no regular file.
+int OpenRegularFileNoLink(const std::string& path) { return OpenRegular(path, O_NOFOLLOW); }
 
 int OpenRegularFileForReading(const std::string& path)
 {

@@ -16,6 +16,11 @@ inline constexpr int kNotARegularFile = -1000;
 // opened file is confirmed by fstat to be that same regular file.
 int OpenRegularFile(const std::string& path);
 
+// As OpenRegularFile, but a symbolic link in the last place is refused
+// (kNotARegularFile) instead of followed: for files found in folders other
+// users may write, where a link can point anywhere.
+int OpenRegularFileNoLink(const std::string& path);
+
 // As OpenRegularFile, -1 for every refusal.
 int OpenRegularFileForReading(const std::string& path);
 

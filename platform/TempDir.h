@@ -14,7 +14,18 @@ std::string PrivateTempDirPath();
 // with error set.
 std::string EnsurePrivateDir(const std::string& dir, std::string& error);
 
-// PrivateTempDirPath(), created and checked; "" with error when unusable.
+// A folder under the user's own home for when a shared one cannot be had:
+// $XDG_CACHE_HOME (else ~/.cache) /tarnel-<host>, the host name keeping
+// apart machines that share the home. Not created.
+std::string HomePrivateDirPath();
+
+// ${TMPDIR:-/tmp}/tarnel-<uid>, created and checked. Anyone may make that
+// name first; when it is not this user's private folder, HomePrivateDirPath()
+// is made and used instead. "" with error when neither can be had.
+std::string SharedTmpPrivateDir(std::string& error);
+
+// PrivateTempDirPath(), created and checked, else the home folder above; ""
+// with error when neither can be had.
 std::string PrivateTempDir(std::string& error);
 
 // Creates a new empty file dir/<prefix>XXXXXX (mkstemp, mode 0600) and returns

@@ -1,6 +1,7 @@
 #include "tools/DlgUninstall.h"
 
 #include "app/UserMessages.h"
+#include "fileops/model/LaunchProcess.h"
 #include "platform/Registry.h"
 #include "tools/ToolSettings.h"
 #include "tools/model/UninstallCommand.h"
@@ -8,7 +9,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -18,11 +18,14 @@ namespace {
 
 void StartDetached(const std::string& program, const std::vector<std::string>& args)
 {
-    QStringList list;
-    for (const std::string& a : args)
-        list << QString::fromStdString(a);
-    // Not reported when it cannot start: the window closes all the same.
-    QProcess::startDetached(QString::fromStdString(program), list);
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    // Found in PATH's absolute entries only. Not reported when it cannot
+    // start: the window closes all the same.
+    std::string error;
+    const pid_t pid = StartChild(argv, {}, error);
+    if (pid > 0)
+        TWaitProcessEnd::Start(pid, {}, std::chrono::milliseconds(0)); // reaps it
 }
 
 } // namespace

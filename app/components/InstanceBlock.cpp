@@ -3,9 +3,11 @@
 #include "app/components/InstanceChannel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <utility>
 
 #include <fcntl.h>
@@ -61,38 +63,117 @@ InstanceBlock::InstanceBlock(std::string name) : name_(std::move(name)) {}
 
 InstanceBlock::~InstanceBlock() { Close(); }
 
-bool InstanceBlock::Open(std::string* error)
+std::string InstanceBlock::PrivateFileName()
+{
+    const std::string socket = InstanceChannel::SocketPath();
+    if (socket.empty())
+        return {};
+    return socket.substr(0, socket.rfind('/')) + "/OrvBuffer" + InstanceTag();
+}
+
+bool InstanceBlock::Open(std::string* error, Mode mode)
 {
     Close();
+    existed_ = false;
+    claimed_ = false;
+    file_.clear();
+    const std::string file = PrivateFileName();
+
+    // An instance that had to use its private file still holds it.
+    if (!file.empty() && OpenFile(file, Mode::ExistingOnly) && Map(nullptr) && ProcessIsAlive(RunningPid()))
+        return true;
+    Close();
+    file_.clear();
+    existed_ = false;
+
+    if (OpenShared(mode))
+        return Map(error);
+    if (fd_ < 0 && errno == ENOENT && mode == Mode::ExistingOnly) {
+        if (error)
+            *error = "TSharedmemory.create handle error";
+        return false;
+    }
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    if (file.empty()) {
+        if (error)
+            *error = "TSharedmemory.create handle error";
+        return false;
+    }
+    static std::atomic<bool> told{false};
+    if (!told.exchange(true))
+        std::cerr << program_invocation_short_name << ": the shared memory block " << name_
+                  << " is not this user's own; using " << file << " instead\n";
+    if (!OpenFile(file, mode)) {
+        if (error)
+            *error = "TSharedmemory.create handle error";
+        return false;
+    }
+    return Map(error);
+}
+
+// True with fd_ open on a block of this user's; false with fd_ open on
+// someone else's block, or fd_ -1 and errno set.
+bool InstanceBlock::OpenShared(Mode mode)
+{
+    if (mode == Mode::CreateIfMissing) {
+        fd_ = shm_open(name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd_ >= 0)
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    existed_ = true;
+    fd_ = shm_open(name_.c_str(), O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ < 0)
+        return false;
+    // The shm namespace is shared by all users; a block of someone else's with
+    // our name must not steer us.
+    struct stat st {};
+    return fstat(fd_, &st) == 0 && st.st_uid == getuid();
+}
+
+bool InstanceBlock::OpenFile(const std::string& path, Mode mode)
+{
+    const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    existed_ = mode == Mode::ExistingOnly;
+    fd_ = mode == Mode::CreateIfMissing ? ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0600) : -1;
+    if (fd_ < 0 && (mode == Mode::ExistingOnly || errno == EEXIST)) {
+        existed_ = true;
+        fd_ = ::open(path.c_str(), flags);
+    }
+    if (fd_ < 0)
+        return false;
+    file_ = path;
+    struct stat st {};
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid()) {
+        ::close(fd_);
+        fd_ = -1;
+        file_.clear();
+        return false;
+    }
+    return true;
+}
+
+bool InstanceBlock::Map(std::string* error)
+{
     auto fail = [&](const char* text) {
         if (fd_ >= 0) {
             ::close(fd_);
             if (!existed_) // half made by us: nobody else can use it
-                shm_unlink(name_.c_str());
+                file_.empty() ? shm_unlink(name_.c_str()) : ::unlink(file_.c_str());
         }
         fd_ = -1;
         if (error)
             *error = text;
         return false;
     };
-
-    existed_ = false;
-    claimed_ = false;
-    fd_ = shm_open(name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd_ < 0 && errno == EEXIST) {
-        existed_ = true;
-        fd_ = shm_open(name_.c_str(), O_RDWR | O_CLOEXEC, 0600);
-    }
-    if (fd_ < 0)
-        return fail("TSharedmemory.create handle error");
-    // The shm namespace is shared by all users; a block of someone else's with
-    // our name must not steer us.
     struct stat st {};
-    if (fstat(fd_, &st) != 0 || st.st_uid != getuid())
+    if (fstat(fd_, &st) != 0)
         return fail("TSharedmemory.create handle error");
     if (size_t(st.st_size) != kBlockSize && ftruncate(fd_, off_t(kBlockSize)) != 0)
         return fail("TSharedmemory.create handle error");
-
     void* view = mmap(nullptr, kBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
     if (view == MAP_FAILED)
         return fail("Tfilemapping map view error");
@@ -109,7 +190,7 @@ void InstanceBlock::Close()
         const uint32_t pid = RunningPid();
         if ((claimed_ && pid == uint32_t(getpid())) || (!existed_ && pid == 0)) {
             WriteU32(view_, 0);
-            shm_unlink(name_.c_str());
+            file_.empty() ? shm_unlink(name_.c_str()) : ::unlink(file_.c_str());
         }
         munmap(view_, kBlockSize);
         view_ = nullptr;

@@ -23,17 +23,27 @@ public:
 
     // "/OrvBuffer-<uid><tag>"
     static std::string DefaultName();
+    // The block as a file in the instance socket's private folder, used while
+    // the shared memory name is someone else's: "" without such a folder.
+    static std::string PrivateFileName();
+
+    enum class Mode { CreateIfMissing, ExistingOnly };
 
     explicit InstanceBlock(std::string name = DefaultName());
     ~InstanceBlock();
     InstanceBlock(const InstanceBlock&) = delete;
     InstanceBlock& operator=(const InstanceBlock&) = delete;
 
-    // Opens the block, creating it when missing, and maps it. On failure error
-    // gets the text to report and the block stays unusable.
-    bool Open(std::string* error);
+    // Opens the block, creating it when missing (unless ExistingOnly), and
+    // maps it. Anyone may create a shared memory block under our name first;
+    // such a block is never used: the private file stands in for it (said
+    // once on standard error), and so does a private file a live instance
+    // holds. On failure error gets the text to report and the block stays
+    // unusable.
+    bool Open(std::string* error, Mode mode = Mode::CreateIfMissing);
     bool IsOpen() const { return view_ != nullptr; }
     const std::string& Name() const { return name_; }
+    bool InPrivateFile() const { return !file_.empty(); }
 
     // Another instance runs: the block existed before Open, the process named
     // at offset 0 is alive and it answers on the instance channel. A block
@@ -53,8 +63,12 @@ public:
 
 private:
     void Close();
+    bool OpenShared(Mode mode);
+    bool OpenFile(const std::string& path, Mode mode);
+    bool Map(std::string* error);
 
     std::string name_;
+    std::string file_; // the private file in use, else ""
     int fd_ = -1;
     unsigned char* view_ = nullptr;
     bool existed_ = false;

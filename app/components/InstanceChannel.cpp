@@ -1,6 +1,7 @@
 #include "app/components/InstanceChannel.h"
 
 #include "app/components/InstanceBlock.h"
+#include "platform/TempDir.h"
 
 #include <QFile>
 #include <QLocalServer>
@@ -82,6 +83,8 @@ bool Decode(const unsigned char* p, Message& m)
     return m.kind == kPost || m.kind == kPing || m.kind == kAck;
 }
 
+std::string SocketName() { return "/tarnel-instance" + InstanceTag() + ".sock"; }
+
 // A folder only this user can enter: a real directory, owned by us, mode 0700.
 bool IsPrivateDir(const std::string& dir)
 {
@@ -117,9 +120,24 @@ public:
             ::close(fd_);
     }
 
+    // The socket's own place, else the home folder's: a run that started
+    // while the shared folder's name was taken listens there, and the name
+    // may have been freed since.
     bool Connect(Clock::time_point deadline)
     {
         const std::string path = InstanceChannel::SocketPath();
+        if (ConnectTo(path, deadline))
+            return true;
+        const std::string home = HomePrivateDirPath();
+        const std::string homePath = home + SocketName();
+        return !home.empty() && homePath != path && IsPrivateDir(home) && ConnectTo(homePath, deadline);
+    }
+
+    bool ConnectTo(const std::string& path, Clock::time_point deadline)
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
         sockaddr_un addr{};
         if (path.empty() || path.size() >= sizeof(addr.sun_path))
             return false;
@@ -204,25 +222,18 @@ InstanceChannel::~InstanceChannel()
 
 std::string InstanceChannel::SocketPath(std::string* error)
 {
-    const std::string name = "/tarnel-instance" + InstanceTag() + ".sock";
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && runtime[0] == '/' && IsPrivateDir(runtime))
-        return runtime + name;
-
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string dir =
-        std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/tarnel-" + std::to_string(getuid());
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        return runtime + SocketName();
+    // Another user may have taken the shared name first: then the home one.
+    std::string why;
+    const std::string dir = SharedTmpPrivateDir(why);
+    if (dir.empty()) {
         if (error)
-            *error = "cannot create " + dir + ": " + std::strerror(errno);
+            *error = why;
         return {};
     }
-    if (!IsPrivateDir(dir)) {
-        if (error)
-            *error = dir + " is not a private folder of this user (owner, type or mode 0700)";
-        return {};
-    }
-    return dir + name;
+    return dir + SocketName();
 }
 
 bool InstanceChannel::Listen(std::string* error)
@@ -240,7 +251,7 @@ bool InstanceChannel::Listen(std::string* error)
     struct stat st {};
     if (lstat(path.c_str(), &st) == 0) {
         ClientSocket probe;
-        if (probe.Connect(Clock::now() + std::chrono::milliseconds(200))) {
+        if (probe.ConnectTo(path, Clock::now() + std::chrono::milliseconds(200))) {
             if (error)
                 *error = "another process already listens on " + path;
             return false;

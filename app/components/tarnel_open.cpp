@@ -5,6 +5,7 @@
 #include "app/PrivateMessages.h"
 #include "app/components/InstanceBlock.h"
 #include "app/components/InstanceChannel.h"
+#include "fileops/model/LaunchDesktopEntry.h"
 
 #include <cerrno>
 #include <cstring>
@@ -13,8 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -52,7 +51,8 @@ std::string AbsolutePath(const std::string& path, const std::string& cwd)
     return out.empty() ? "/" : out;
 }
 
-// The tarnel installed beside this program, else the one on PATH.
+// The tarnel installed beside this program, else the one in PATH's absolute
+// entries; "" when there is none.
 std::string TarnelBinary()
 {
     std::vector<char> self(4096);
@@ -63,7 +63,7 @@ std::string TarnelBinary()
         if (access(path.c_str(), X_OK) == 0)
             return path;
     }
-    return "tarnel";
+    return tarnel::FindProgram("tarnel");
 }
 
 // Starts Tarnel in a session of its own, so that it outlives this program
@@ -71,13 +71,15 @@ std::string TarnelBinary()
 bool StartTarnel()
 {
     const std::string binary = TarnelBinary();
+    if (binary.empty())
+        return false;
     const pid_t child = fork();
     if (child < 0)
         return false;
     if (child == 0) {
         setsid();
         char* const argv[] = {const_cast<char*>(binary.c_str()), nullptr};
-        execvp(argv[0], argv);
+        execv(argv[0], argv);
         _exit(127);
     }
     return true;
@@ -89,12 +91,8 @@ std::unique_ptr<tarnel::InstanceBlock> WaitForTarnel()
     for (int i = 0; i < 200; ++i, usleep(50 * 1000)) {
         // Never the one to make the block: a block this program made is
         // removed when it is closed, and Tarnel may just have opened it.
-        const int fd = shm_open(tarnel::InstanceBlock::DefaultName().c_str(), O_RDONLY, 0);
-        if (fd < 0)
-            continue;
-        close(fd);
         auto block = std::make_unique<tarnel::InstanceBlock>();
-        if (block->Open(nullptr) && block->BlockExists())
+        if (block->Open(nullptr, tarnel::InstanceBlock::Mode::ExistingOnly) && block->BlockExists())
             return block;
     }
     return nullptr;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnel {
@@ -174,19 +175,29 @@ bool ExpandExecLine(const DesktopEntry& entry, const std::string& file, std::vec
     return true;
 }
 
-bool ProgramExists(const std::string& program)
+std::string FindProgram(const std::string& program)
 {
+    auto executable = [](const std::string& path) {
+        struct stat st;
+        return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+    };
     if (program.empty())
-        return false;
+        return {};
     if (program.find('/') != std::string::npos)
-        return ::access(program.c_str(), X_OK) == 0;
+        return program[0] == '/' && executable(program) ? program : std::string();
     const char* path = std::getenv("PATH");
     std::istringstream dirs(path ? path : "/usr/local/bin:/usr/bin:/bin");
     std::string dir;
-    while (std::getline(dirs, dir, ':'))
-        if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0)
-            return true;
-    return false;
+    while (std::getline(dirs, dir, ':')) {
+        if (dir.empty() || dir[0] != '/')
+            continue;
+        const std::string candidate = dir + (dir.back() == '/' ? "" : "/") + program;
+        if (executable(candidate))
+            return candidate;
+    }
+    return {};
 }
+
+bool ProgramExists(const std::string& program) { return !FindProgram(program).empty(); }
 
 } // namespace tarnel

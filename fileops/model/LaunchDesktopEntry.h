@@ -31,7 +31,14 @@ bool ParseDesktopEntry(const std::string& text, DesktopEntry& entry);
 // quote, nothing to run).
 bool ExpandExecLine(const DesktopEntry& entry, const std::string& file, std::vector<std::string>& argv);
 
-// True when program names an executable file, as a path or found in PATH.
+// The full path of program: itself when it is an absolute path, else the
+// first executable file of that name in an absolute PATH entry. Empty
+// entries, "." and other relative ones are never searched: they would name
+// whatever folder the program happens to start in. "" when there is none,
+// and for a relative path with a "/".
+std::string FindProgram(const std::string& program);
+
+// True when FindProgram finds program.
 bool ProgramExists(const std::string& program);
 
 } // namespace tarnel

@@ -1,5 +1,6 @@
 #include "fileops/model/LaunchProcess.h"
 
+#include "fileops/model/LaunchDesktopEntry.h"
 #include "platform/ThreadPriority.h"
 
 #include <atomic>
@@ -45,6 +46,13 @@ pid_t StartChild(const std::vector<std::string>& argv, const std::string& workin
         error = "nothing to start";
         return -1;
     }
+    // Found here, before the child changes folder: a relative PATH entry
+    // must never pick a program out of the folder of the file being opened.
+    const std::string program = FindProgram(argv[0]);
+    if (program.empty()) {
+        error = argv[0] + ": " + std::strerror(ENOENT);
+        return -1;
+    }
     SpawnSetup setup;
     posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
     struct stat st;
@@ -63,7 +71,7 @@ pid_t StartChild(const std::vector<std::string>& argv, const std::string& workin
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     pid_t pid = -1;
-    const int result = posix_spawnp(&pid, args[0], &setup.actions, &setup.attributes, args.data(), environ);
+    const int result = posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, args.data(), environ);
     if (result != 0) {
         error = argv[0] + ": " + std::strerror(result);
         return -1;

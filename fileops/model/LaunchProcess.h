@@ -9,9 +9,10 @@
 
 namespace tarnel {
 
-// Starts argv[0] (found in PATH when it has no "/") with exactly these
-// arguments, in a session of its own, stdin from /dev/null, in workingDir
-// when that is a directory. The child's pid, or -1 with error set.
+// Starts argv[0] (an absolute path, or found in PATH's absolute entries by
+// FindProgram) with exactly these arguments, in a session of its own, stdin
+// from /dev/null, in workingDir when that is a directory. The child's pid,
+// or -1 with error set.
 pid_t StartChild(const std::vector<std::string>& argv, const std::string& workingDir, std::string& error);
 
 // Waits for one started child at idle priority, then deletes fileToDelete

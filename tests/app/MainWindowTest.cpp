@@ -216,6 +216,21 @@ TEST_F(MainWindowTest, ShellCallsForDirectoriesFilesAndUnknownPaths)
     EXPECT_TRUE(Right()->IsSelected(current));
 }
 
+TEST_F(MainWindowTest, ShellCallTakesTheExactNameBeforeACaseVariant)
+{
+    // Someone else's README.TXT and readme.txt beside ours: each path given
+    // is the file it names, whichever of them sorts first.
+    std::ofstream(root + "/right/README.TXT") << "other";
+    std::ofstream(root + "/right/readme.txt") << "other";
+    ClickRow(Right(), 0); // the right pane is active
+    for (const std::string name : {"readme.txt", "Readme.TXT", "README.TXT"}) {
+        ShellCall(root + "/right/" + name);
+        const int current = Right()->CurrentRow();
+        ASSERT_GE(current, 0) << name;
+        EXPECT_EQ(Right()->Data().Item(current).Name, name);
+    }
+}
+
 TEST_F(MainWindowTest, ShellCallLengthLimit)
 {
     // A directory whose path is exactly 512 bytes is accepted; 513 is refused.

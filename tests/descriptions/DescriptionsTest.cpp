@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -340,6 +342,127 @@ TEST_F(DescTest, WriteSetsHiddenBitKeepingOthers)
     char value[32] = {};
     ssize_t n = getxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value - 1);
     EXPECT_EQ(std::string(value, n > 0 ? size_t(n) : 0), "0x22");
+}
+
+// In a shared folder another user can make DESCRIPT.ION a link to a private
+// file of ours: describing something there must neither show that file's
+// lines nor copy them into a new file others can read.
+TEST_F(DescTest, ALinkIsNoDescriptionFileAndIsNeverWrittenThrough)
+{
+    const std::string privateDir = dir_ + "private/";
+    ASSERT_EQ(mkdir(privateDir.c_str(), 0700), 0);
+    const std::string secret = "host1 ssh-ed25519 AAAA\r\nshared.txt leaked\r\n";
+    std::ofstream(privateDir + "known_hosts", std::ios::binary) << secret;
+    ASSERT_EQ(chmod((privateDir + "known_hosts").c_str(), 0644), 0);
+    const std::string shared = dir_ + "shared/";
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    std::ofstream(shared + "shared.txt") << "x";
+    ASSERT_EQ(symlink((privateDir + "known_hosts").c_str(), (shared + kDescriptionFileName).c_str()), 0);
+
+    DescriptionList list;
+    LoadDescriptions(shared, list);
+    EXPECT_TRUE(list.Empty());
+    EXPECT_EQ(ReadDescription(shared + "shared.txt"), "");
+    EXPECT_EQ(DescLineReader::Open(shared + kDescriptionFileName, 64), 0);
+
+    const mode_t oldMask = umask(077);
+    const WriteDescriptionResult result = WriteDescription(shared + "mine.txt", "ours");
+    umask(oldMask);
+    EXPECT_EQ(result, WriteDescriptionResult::Written);
+    struct stat st;
+    ASSERT_EQ(lstat((shared + kDescriptionFileName).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the umask's mode, not the link target's";
+    std::ifstream in(shared + kDescriptionFileName, std::ios::binary);
+    std::stringstream written;
+    written << in.rdbuf();
+    EXPECT_EQ(written.str(), "mine.txt ours\r\n");
+    std::ifstream target(privateDir + "known_hosts", std::ios::binary);
+    std::stringstream kept;
+    kept << target.rdbuf();
+    EXPECT_EQ(kept.str(), secret);
+}
+
+// Our own file keeps its mode; lines from another user's file are not shown
+// to more people than that file showed them to.
+TEST_F(DescTest, WrittenModeComesFromTheUmaskNarrowedByAnotherUsersFile)
+{
+    Put(kDescriptionFileName, "a one\r\n");
+    const std::string path = dir_ + kDescriptionFileName;
+    ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    ASSERT_EQ(WriteDescription(dir_ + "b", "two"), WriteDescriptionResult::Written);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give the file to another user";
+    // Open to everyone, even for writing: ours is not.
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    const mode_t oldMask = umask(022);
+    const WriteDescriptionResult result = WriteDescription(dir_ + "c", "three");
+    umask(oldMask);
+    EXPECT_EQ(result, WriteDescriptionResult::Written);
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, geteuid());
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    // And a private one of theirs stays private.
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    ASSERT_EQ(WriteDescription(dir_ + "d", "four"), WriteDescriptionResult::Written);
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(Get(kDescriptionFileName), "a one\r\nb two\r\nc three\r\nd four\r\n");
+}
+
+// A sparse file of gigabytes costs its maker no disk space; a listing must
+// still be quick and small, and the file is left as it is.
+TEST_F(DescTest, HugeFilesAreReadOnlyToTheirCapAndNeverRewritten)
+{
+    std::vector<std::string> told;
+    SetDescriptionNotice([&](const std::string& text) { told.push_back(text); });
+    Put("here.txt", "");
+    Put("there.txt", "");
+    Put("beyond.txt", "");
+    // Names that are not in the folder, then one that is, then a hole up to
+    // 4 GiB with one line past the part that is read.
+    std::string head = "here.txt in the folder\r\n";
+    for (int i = 0; head.size() < 2 * 1024 * 1024; ++i)
+        head += "n" + std::to_string(i) + " x\r\n";
+    head += "there.txt also\r\n";
+    const std::string path = Put(kDescriptionFileName, head);
+    const std::string late = "\r\nbeyond.txt never read\r\n";
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(pwrite(fd, late.data(), late.size(), off_t(DescLineReader::kMaxFileBytes) + 100), ssize_t(late.size()));
+    ASSERT_EQ(ftruncate(fd, 4LL * 1024 * 1024 * 1024), 0);
+    close(fd);
+
+    const auto start = std::chrono::steady_clock::now();
+    DescriptionList list;
+    LoadDescriptions(dir_, list);
+    // Generous for a loaded machine; the whole file would take minutes.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    EXPECT_EQ(list.Size(), 2u) << "only names in the folder, and only from the part read";
+    ASSERT_NE(list.Find("HERE.TXT"), nullptr);
+    EXPECT_EQ(*list.Find("there.txt"), "also");
+    EXPECT_EQ(list.Find("beyond.txt"), nullptr);
+    EXPECT_EQ(ReadDescription(dir_ + "there.txt"), "also");
+    EXPECT_EQ(ReadDescription(dir_ + "n5"), "x");
+    EXPECT_EQ(ReadDescription(dir_ + "beyond.txt"), "");
+
+    // Not rewritten: that would either cut it or copy gigabytes.
+    EXPECT_EQ(WriteDescription(dir_ + "here.txt", "changed"), WriteDescriptionResult::NotStored);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 4LL * 1024 * 1024 * 1024);
+    EXPECT_EQ(ReadDescription(dir_ + "here.txt"), "in the folder");
+
+    ASSERT_EQ(told.size(), 1u) << "said once per file";
+    EXPECT_NE(told[0].find(path), std::string::npos) << told[0];
+    EXPECT_NE(told[0].find("16 MiB"), std::string::npos) << told[0];
+    SetDescriptionNotice(nullptr);
 }
 
 } // namespace

@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
 #include <sstream>
 #include <string>
@@ -413,6 +415,69 @@ TEST_F(RegistryTest, TenMegabytesOfGarbageAreRefusedQuickly)
         EXPECT_FALSE(RegistryKey(reg).KeyExists("Software"));
         EXPECT_FALSE(reg.File(RegistryRoot::CurrentUser).Save());
     }
+}
+
+TEST_F(RegistryTest, HostileFilesAreRefusedWithoutHangingOrEatingMemory)
+{
+    // A named pipe in the file's place: nobody ever writes to it, and opening
+    // it as a file would wait for a writer for good.
+    ASSERT_EQ(mkfifo(user_.c_str(), 0600), 0);
+    {
+        Registry reg(user_, machine_);
+        auto loading = std::async(std::launch::async, [&] { return reg.Load(); });
+        if (loading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            const int release = open(user_.c_str(), O_WRONLY | O_NONBLOCK);
+            loading.wait();
+            close(release);
+            FAIL() << "loading blocked on a named pipe";
+        }
+        const std::vector<std::string> problems = loading.get();
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_NE(problems[0].find("not a regular file"), std::string::npos) << problems[0];
+        RegistryKey key(reg);
+        ASSERT_TRUE(key.OpenKey("Software\\Vormane\\orv\\cfg", true));
+        key.WriteInteger("QuitType", 1);
+        EXPECT_FALSE(reg.Save());
+        struct stat st;
+        ASSERT_EQ(lstat(user_.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "replaced instead of left alone";
+    }
+    ASSERT_EQ(unlink(user_.c_str()), 0);
+
+    // Keys nested two bytes apart cost hundreds of bytes each in memory: a
+    // file of them is refused within a few times its size, and kept.
+    std::string nested = kHead;
+    for (int i = 0; nested.size() < 2 * 1024 * 1024; ++i) {
+        nested += "[HKEY_CURRENT_USER\\k" + std::to_string(i);
+        for (int depth = 0; depth < 500; ++depth)
+            nested += "\\a";
+        nested += "]\n";
+    }
+    {
+        const std::string& text = nested;
+        Put(user_, text);
+        Registry reg(user_, machine_);
+        const std::vector<std::string> problems = reg.Load();
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_NE(problems[0].find("cannot be used"), std::string::npos) << problems[0];
+        EXPECT_FALSE(RegistryKey(reg).KeyExists("Software"));
+        RegistryKey key(reg);
+        ASSERT_TRUE(key.OpenKey("Software\\Vormane\\orv\\cfg", true));
+        key.WriteInteger("QuitType", 1);
+        EXPECT_FALSE(reg.Save());
+        EXPECT_EQ(Get(user_), text);
+    }
+
+    // A large file in the shapes the program writes still loads.
+    std::string large = kHead + kCfg + "\"QuitType\"=dword:00000002\n";
+    for (int i = 0; large.size() < 2 * 1024 * 1024; ++i)
+        large += "[HKEY_CURRENT_USER\\Software\\Vormane\\orv\\bookmarks\\/home/me/d" + std::to_string(i) + "]\n";
+    for (int i = 0; i < 20000; ++i)
+        large += "\"width" + std::to_string(i) + "\"=dword:00000064\n";
+    Put(user_, large);
+    Registry reg(user_, machine_);
+    EXPECT_TRUE(reg.Load().empty());
+    EXPECT_TRUE(RegistryKey(reg).KeyExists("Software\\Vormane\\orv\\bookmarks\\/home/me/d30000"));
 }
 
 TEST_F(RegistryTest, FailedSaveStepsKeepThePreviousFile)

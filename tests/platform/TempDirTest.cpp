@@ -119,10 +119,45 @@ TEST_F(TempDirTest, RefusesLinksOpenDirectoriesAndFiles)
     EXPECT_EQ("", EnsurePrivateDir(dir_ + "/no/such", error));
     EXPECT_FALSE(error.empty());
 
-    // The XDG directory's own "tarnel" planted as a link is refused too.
+    // The XDG directory's own "tarnel" planted as a link is refused too:
+    // the home folder's stands in.
     ASSERT_EQ(0, ::symlink((dir_ + "/good").c_str(), (dir_ + "/tarnel").c_str()));
     EnvVar runtime("XDG_RUNTIME_DIR", dir_.c_str());
+    EnvVar cache("XDG_CACHE_HOME", (dir_ + "/cache").c_str());
+    EXPECT_EQ(HomePrivateDirPath(), PrivateTempDir(error)) << error;
+    EnvVar noCache("XDG_CACHE_HOME", "/proc/no-such-cache");
     EXPECT_EQ("", PrivateTempDir(error));
+    EXPECT_NE(std::string::npos, error.find(dir_ + "/tarnel")) << error;
+}
+
+// Without XDG_RUNTIME_DIR the folder's name lies in the shared temporary
+// folder, where anyone can make it first.
+TEST_F(TempDirTest, SharedNameTakenByAnotherUserFallsBackToTheHomeFolder)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to make a folder of another user";
+    ASSERT_EQ(0, ::chmod(dir_.c_str(), 01777));
+    const std::string squatted = dir_ + "/tarnel-" + std::to_string(::geteuid());
+    ASSERT_EQ(0, ::mkdir(squatted.c_str(), 0700));
+    ASSERT_EQ(0, ::chown(squatted.c_str(), 65534, 65534));
+    EnvVar noRuntime("XDG_RUNTIME_DIR", nullptr);
+    EnvVar tmp("TMPDIR", dir_.c_str());
+    EnvVar cache("XDG_CACHE_HOME", (dir_ + "/home/.cache").c_str());
+    ASSERT_EQ(0, ::mkdir((dir_ + "/home").c_str(), 0700));
+
+    char host[256] = {};
+    ASSERT_EQ(0, ::gethostname(host, sizeof host - 1));
+    const std::string home = dir_ + "/home/.cache/tarnel-" + host;
+    EXPECT_EQ(home, HomePrivateDirPath());
+    std::string error;
+    EXPECT_EQ(home, PrivateTempDir(error)) << error;
+    EXPECT_EQ(mode_t(0700), ModeOf(home));
+    EXPECT_EQ(mode_t(0700), ModeOf(dir_ + "/home/.cache"));
+    EXPECT_EQ(home, SharedTmpPrivateDir(error)) << error;
+
+    // Free again: the shared name is ours once more.
+    ASSERT_EQ(0, ::rmdir(squatted.c_str()));
+    EXPECT_EQ(squatted, PrivateTempDir(error)) << error;
 }
 
 TEST_F(TempDirTest, MakeTempFileInCreatesDistinctFilesWithThePrefix)

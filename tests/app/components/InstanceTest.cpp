@@ -4,6 +4,7 @@
 #include "app/components/InstanceBlock.h"
 #include "app/components/InstanceChannel.h"
 #include "app/components/TestEnvironment.h"
+#include "platform/TempDir.h"
 
 #include <QDir>
 #include <QProcess>
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -47,6 +49,8 @@ protected:
         env_.Set("TARNEL_INSTANCE_TAG", "-test" + std::to_string(getpid()) + "-" + std::to_string(++counter));
         env_.Set("XDG_RUNTIME_DIR", runtime_.path().toStdString());
         ASSERT_EQ(0, chmod(runtime_.path().toLocal8Bit().constData(), 0700));
+        ASSERT_TRUE(cache_.isValid());
+        env_.Set("XDG_CACHE_HOME", cache_.path().toStdString());
     }
 
     void TearDown() override { shm_unlink(InstanceBlock::DefaultName().c_str()); }
@@ -55,6 +59,7 @@ protected:
 
     EnvGuard env_;
     QTemporaryDir runtime_;
+    QTemporaryDir cache_;
 };
 
 // The server answers only while the event loop runs, so a client in the same
@@ -87,6 +92,15 @@ public:
     }
     std::vector<Received> messages;
 };
+
+bool HaveSetpriv() { return std::system("command -v setpriv >/dev/null 2>&1") == 0; }
+
+// Runs a shell command as another local user (nobody), as an attacker would.
+int RunAsNobody(const std::string& command)
+{
+    const std::string line = "setpriv --reuid=65534 --regid=65534 --clear-groups sh -c \"" + command + "\"";
+    return std::system(line.c_str());
+}
 
 uint32_t DeadPid()
 {
@@ -312,22 +326,58 @@ TEST_F(InstanceBlockTest, RunningInstanceTakesItsBlockAlongOthersLeaveIt)
     }
 }
 
-TEST_F(InstanceBlockTest, RefusesABlockOfAnotherUser)
+// Any user can make a shared memory block under our name before we do. It is
+// never used, and never keeps the program from starting: the block moves to
+// the private folder, where the program and tarnel-open both look.
+TEST_F(InstanceBlockTest, ABlockOfAnotherUserIsLeftAloneForOneInThePrivateFolder)
 {
-    if (getuid() != 0)
-        GTEST_SKIP() << "needs root to give the block away";
-    const std::string name = InstanceBlock::DefaultName();
-    const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(0, fchown(fd, 65534, 65534));
-    close(fd);
+    if (getuid() != 0 || !HaveSetpriv())
+        GTEST_SKIP() << "needs root and setpriv to act as another user";
+    const std::string shm = "/dev/shm" + InstanceBlock::DefaultName();
+    ASSERT_EQ(0, RunAsNobody(": > '" + shm + "'"));
+    struct stat planted {};
+    ASSERT_EQ(0, lstat(shm.c_str(), &planted));
+    ASSERT_EQ(65534u, planted.st_uid);
 
+    testing::internal::CaptureStderr();
     InstanceBlock block;
     std::string error;
-    EXPECT_FALSE(block.Open(&error));
-    EXPECT_EQ("TSharedmemory.create handle error", error);
-    EXPECT_FALSE(block.IsOpen());
-    EXPECT_EQ(0u, block.RunningPid());
+    ASSERT_TRUE(block.Open(&error)) << error;
+    EXPECT_TRUE(block.InPrivateFile());
+    EXPECT_FALSE(block.BlockExists());
+    block.WriteOwnPid();
+    block.WriteShellCall("/home/x");
+    InstanceBlock other;
+    ASSERT_TRUE(other.Open(&error)) << error;
+    EXPECT_EQ(uint32_t(getpid()), other.RunningPid());
+    EXPECT_EQ("/home/x", other.ShellCallText(other.ShellCallLength()));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, said.find(InstanceBlock::DefaultName() + " is not this user's own")) << said;
+    EXPECT_EQ(said.find('\n'), said.size() - 1) << "said more than once: " << said;
+
+    const std::string file = InstanceBlock::PrivateFileName();
+    EXPECT_EQ(RuntimeDir() + "/OrvBuffer" + InstanceTag(), file);
+    struct stat st {};
+    ASSERT_EQ(0, lstat(file.c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+    EXPECT_EQ(4096, st.st_size);
+
+    // Once the other user's block is gone, a new start still finds the
+    // instance that holds the private file, not a fresh block of its own.
+    ASSERT_EQ(0, unlink(shm.c_str()));
+    InstanceBlock later;
+    ASSERT_TRUE(later.Open(&error)) << error;
+    EXPECT_TRUE(later.InPrivateFile());
+    EXPECT_EQ(uint32_t(getpid()), later.RunningPid());
+
+    // Untouched: the other user's file, as it was.
+    ASSERT_EQ(0, RunAsNobody(": > '" + shm + "'"));
+    InstanceBlock visitor;
+    ASSERT_TRUE(visitor.Open(nullptr));
+    ASSERT_EQ(0, lstat(shm.c_str(), &st));
+    EXPECT_EQ(0, st.st_size);
+    EXPECT_EQ(65534u, st.st_uid);
+    unlink(shm.c_str());
 }
 
 using InstanceChannelTest = InstanceFixture;
@@ -506,19 +556,69 @@ TEST_F(InstanceChannelTest, SocketFolderMustBePrivate)
     ASSERT_EQ(0, lstat(own.c_str(), &st));
     EXPECT_EQ(0700u, st.st_mode & 0777);
 
+    // Our folder there opened up, or a link to a private folder in its
+    // place: never used; the home folder's instead.
     env_.Unset("XDG_RUNTIME_DIR");
+    const std::string home = HomePrivateDirPath() + "/tarnel-instance" + InstanceTag() + ".sock";
     ASSERT_EQ(0, chmod(own.c_str(), 0755));
-    std::string error;
-    EXPECT_EQ("", InstanceChannel::SocketPath(&error));
-    EXPECT_NE("", error);
-
-    // A link to a private folder is not the folder.
+    EXPECT_EQ(home, InstanceChannel::SocketPath());
     ASSERT_EQ(0, rmdir(own.c_str()));
     ASSERT_EQ(0, chmod(RuntimeDir().c_str(), 0700));
     ASSERT_EQ(0, symlink(RuntimeDir().c_str(), own.c_str()));
+    EXPECT_EQ(home, InstanceChannel::SocketPath());
+
+    // Neither can be had: no socket, and the reason for both.
+    env_.Set("XDG_CACHE_HOME", "/proc/no-such-cache");
+    std::string error;
     EXPECT_EQ("", InstanceChannel::SocketPath(&error));
+    EXPECT_NE(std::string::npos, error.find(own)) << error;
+    EXPECT_NE(std::string::npos, error.find("/proc/no-such-cache")) << error;
     InstanceChannel channel;
     EXPECT_FALSE(channel.Listen(&error));
+}
+
+// Without XDG_RUNTIME_DIR the socket's folder has a name anyone can make
+// first in the shared temporary folder. Taken by another user, it leaves the
+// instance its home folder's socket, which tarnel-open and a second start
+// still find.
+TEST_F(InstanceChannelTest, SquattedSharedFolderFallsBackToTheHomeFolder)
+{
+    if (getuid() != 0 || !HaveSetpriv())
+        GTEST_SKIP() << "needs root and setpriv to act as another user";
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const std::string shared = tmp.path().toStdString();
+    ASSERT_EQ(0, chmod(shared.c_str(), 01777));
+    env_.Set("TMPDIR", shared);
+    env_.Unset("XDG_RUNTIME_DIR");
+    const std::string squatted = shared + "/tarnel-" + std::to_string(getuid());
+    ASSERT_EQ(0, RunAsNobody("mkdir -m 0700 '" + squatted + "'"));
+
+    const std::string home = HomePrivateDirPath();
+    EXPECT_EQ(home + "/tarnel-instance" + InstanceTag() + ".sock", InstanceChannel::SocketPath());
+    struct stat st {};
+    ASSERT_EQ(0, lstat(home.c_str(), &st));
+    EXPECT_EQ(0700u, st.st_mode & 0777);
+    EXPECT_EQ(getuid(), st.st_uid);
+
+    InstanceBlock block;
+    ASSERT_TRUE(block.Open(nullptr));
+    block.WriteOwnPid();
+    InstanceChannel channel;
+    std::string error;
+    ASSERT_TRUE(channel.Listen(&error)) << error;
+    Recorder recorder(channel);
+    EXPECT_TRUE(BesideEventLoop([] { InstanceBlock second; return second.Open(nullptr) && second.BlockExists(); }));
+    OpenRun run = RunTarnelOpen({"/tmp"});
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    ASSERT_TRUE(recorder.WaitFor(1));
+    EXPECT_EQ("/tmp", block.ShellCallText(block.ShellCallLength()));
+
+    // The name freed again meanwhile: senders still reach the running one.
+    ASSERT_EQ(0, rmdir(squatted.c_str()));
+    qint64 pid = 0;
+    EXPECT_TRUE(BesideEventLoop([&] { return InstanceChannel::Ping(2000, &pid); }));
+    EXPECT_EQ(getpid(), pid);
 }
 
 using TarnelOpenTest = InstanceFixture;
@@ -580,6 +680,34 @@ TEST_F(TarnelOpenTest, WithoutARunningInstanceItFailsAndLeavesNothing)
     run = RunTarnelOpen({"/tmp"});
     EXPECT_EQ(1, run.exitCode);
     EXPECT_EQ("tarnel-open: Tarnel is not running\n", run.err);
+}
+
+TEST_F(TarnelOpenTest, AnotherUsersBlockDoesNotStopIt)
+{
+    if (getuid() != 0 || !HaveSetpriv())
+        GTEST_SKIP() << "needs root and setpriv to act as another user";
+    const std::string shm = "/dev/shm" + InstanceBlock::DefaultName();
+    ASSERT_EQ(0, RunAsNobody(": > '" + shm + "'"));
+
+    // Said once, on standard error; then the usual answer, not a failure.
+    OpenRun run = RunTarnelOpen({"/tmp"});
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_EQ("tarnel-open: the shared memory block " + InstanceBlock::DefaultName() + " is not this user's own; using " +
+                  InstanceBlock::PrivateFileName() + " instead\n" + "tarnel-open: Tarnel is not running\n",
+              run.err);
+
+    InstanceBlock block;
+    ASSERT_TRUE(block.Open(nullptr));
+    block.WriteOwnPid();
+    InstanceChannel channel;
+    ASSERT_TRUE(channel.Listen(nullptr));
+    Recorder recorder(channel);
+    run = RunTarnelOpen({"/usr"});
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    ASSERT_TRUE(recorder.WaitFor(1));
+    EXPECT_EQ("/usr", block.ShellCallText(block.ShellCallLength()));
+    EXPECT_EQ("", run.err) << "the running instance's block is found first";
+    unlink(shm.c_str());
 }
 
 TEST_F(TarnelOpenTest, UsageErrors)

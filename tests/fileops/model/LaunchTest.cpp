@@ -8,12 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tarnel;
 using tarnel::test::TempTree;
@@ -191,4 +194,57 @@ TEST(StartChild, MissingProgramFailsAndTheCopyWaitsForItsMinimumLife)
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
     // The child was reaped, not left a zombie.
     EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1);
+}
+
+// PATH=$X:$PATH with X unset gives an empty entry; "." and "bin" are as bad.
+// None may pick a program out of the folder the child starts in (the opened
+// file's folder) or out of ours.
+TEST(StartChild, RelativePathEntriesAreNeverSearched)
+{
+    TempTree tree;
+    const std::string shared = tree.Path() + "shared/";
+    const std::string trusted = tree.Path() + "trusted/";
+    ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((shared + "bin").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(trusted.c_str(), 0755), 0);
+    const std::string out = tree.Path() + "ran";
+    auto plant = [&](const std::string& path, const std::string& who) {
+        Write(path, "#!/bin/sh\necho " + who + " >> \"$OUT\"\n");
+        chmod(path.c_str(), 0755);
+    };
+    plant(shared + "handler", "planted");
+    plant(shared + "bin/handler", "planted-bin");
+    plant(trusted + "handler", "trusted");
+    setenv("OUT", out.c_str(), 1);
+    struct Restore {
+        std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+        char cwd[4096] = {};
+        Restore() { EXPECT_NE(getcwd(cwd, sizeof cwd), nullptr); }
+        ~Restore()
+        {
+            setenv("PATH", path.c_str(), 1);
+            EXPECT_EQ(chdir(cwd), 0);
+        }
+    } restore;
+    ASSERT_EQ(chdir(shared.c_str()), 0); // our own folder is no place to look either
+    for (const std::string& path : {":" + trusted, ".:" + trusted, "bin:" + trusted, trusted + "::"}) {
+        setenv("PATH", path.c_str(), 1);
+        std::remove(out.c_str());
+        EXPECT_EQ(FindProgram("handler"), trusted + "handler") << path;
+        std::string error;
+        const pid_t pid = StartChild({"handler"}, shared, error);
+        ASSERT_GT(pid, 0) << error;
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_EQ(Read(out), "trusted\n") << path;
+    }
+    // Only relative entries: nothing to start, and a relative path is refused.
+    setenv("PATH", ":.:bin", 1);
+    std::string error;
+    EXPECT_EQ(StartChild({"handler"}, shared, error), -1);
+    EXPECT_FALSE(ProgramExists("handler"));
+    EXPECT_EQ(StartChild({"bin/handler"}, shared, error), -1);
+    EXPECT_EQ(FindProgram("./handler"), "");
+    EXPECT_EQ(FindProgram(trusted + "handler"), trusted + "handler");
+    EXPECT_EQ(FindProgram(trusted), ""); // a folder is no program
 }
