@@ -576,7 +576,9 @@ void MainWindow::PlaceShownWindow(QWidget* w)
     const QSize whole = w->size().grownBy(frame);
     QPoint at = w->pos();
     if (!w->testAttribute(Qt::WA_Moved)) {
-        const QRect over = overWindow ? frameGeometry() : area;
+        // Over the part of the main window that is on the screen.
+        const QRect seen = frameGeometry() & area;
+        const QRect over = overWindow && !seen.isEmpty() ? seen : area;
         at = over.center() - QPoint(whole.width() / 2, whole.height() / 2);
     }
     at.setX(std::max(area.left(), std::min(at.x(), area.left() + area.width() - whole.width())));

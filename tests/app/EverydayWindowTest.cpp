@@ -626,12 +626,13 @@ TEST_F(EverydayWindowTest, DialogsOpenOnScreenOverTheWindowAndFocused)
     Activate();
     const QRect screen = window->screen()->availableGeometry();
     const auto onScreenAndCentred = [&](QWidget* w) {
-        EXPECT_TRUE(screen.contains(w->frameGeometry())) << w->objectName().toStdString();
+        const QRect g = w->frameGeometry(), m = window->frameGeometry();
+        EXPECT_TRUE(screen.contains(w->frameGeometry())) << w->objectName().toStdString() << " " << g.x() << "," << g.y() << " " << g.width() << "x" << g.height() << " screen " << screen.width() << "x" << screen.height() << " main " << m.x() << "," << m.y() << " " << m.width() << "x" << m.height();
         const QRect over = window->frameGeometry() & screen;
         const QPoint centre = w->frameGeometry().center();
         // Centred on the window, unless that would leave the screen.
         if (screen.contains(QRect(over.center() - QPoint(w->width() / 2, w->height() / 2), w->size())))
-            EXPECT_LE((centre - over.center()).manhattanLength(), 40) << w->objectName().toStdString();
+            EXPECT_LE((centre - over.center()).manhattanLength(), 40) << w->objectName().toStdString() << " " << g.x() << "," << g.y() << " " << g.width() << "x" << g.height();
     };
 
     KeyTo(Left(), std::string(150, 'n') + ".txt");
