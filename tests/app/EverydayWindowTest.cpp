@@ -46,6 +46,11 @@
 using namespace tarnel;
 namespace fs = std::filesystem;
 
+// Waits for what the window does after an event, and fails the test (Qt's own
+// QTRY macros would only report to Qt's test log).
+#define WAIT_FOR(condition) ASSERT_TRUE(QTest::qWaitFor([&] { return bool(condition); }, 5000)) << #condition
+#define WAIT_LONG_FOR(condition) ASSERT_TRUE(QTest::qWaitFor([&] { return bool(condition); }, 20000)) << #condition
+
 namespace {
 
 struct Recorder : UserMessages {
@@ -433,7 +438,7 @@ TEST_F(EverydayWindowTest, TheKeysStayWithTheActiveList)
     // Alt+R clicks Refresh a moment later, as a mnemonic does.
     QSignalSpy refreshed(window->CommandButton("BTNRefresh"), &QPushButton::clicked);
     QTest::keyClick(window.get(), Qt::Key_R, Qt::AltModifier);
-    QTRY_COMPARE(refreshed.count(), 1);
+    WAIT_FOR(refreshed.count() == 1);
     EXPECT_EQ(QApplication::focusWidget(), Left()->List()) << "after a mnemonic";
 
     // A dialog closes and gives the keys back to the list.
@@ -445,7 +450,7 @@ TEST_F(EverydayWindowTest, TheKeysStayWithTheActiveList)
         return int(QDialog::Rejected);
     });
     QTest::mouseClick(window->CommandButton("BTNProperties"), Qt::LeftButton);
-    QTRY_COMPARE(QApplication::focusWidget(), Left()->List());
+    WAIT_FOR(QApplication::focusWidget() == Left()->List());
 
     // Into a folder, then Backspace: the cursor stands on the folder left.
     KeyTo(Left(), "zlast");
@@ -494,8 +499,8 @@ TEST_F(EverydayWindowTest, EveryAltLetterDoesOneThingAndEscClosesWhatIsOpenFirst
     KeyTo(Left(), "a.txt");
     QSignalSpy viewAsText(window->CommandButton("BTNViewAsText"), &QPushButton::clicked);
     QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
-    QTRY_COMPARE(viewAsText.count(), 1);
-    QTRY_VERIFY(window->Viewer()->IsOn());
+    WAIT_FOR(viewAsText.count() == 1);
+    WAIT_FOR(window->Viewer()->IsOn());
     EXPECT_EQ(window->Viewer()->CurrentPage(), ViewerPageKind::Text);
     QTest::keyClick(Left()->List(), Qt::Key_Escape); // the hot key: leaves the viewer
     EXPECT_FALSE(window->Viewer()->IsOn());
@@ -504,9 +509,9 @@ TEST_F(EverydayWindowTest, EveryAltLetterDoesOneThingAndEscClosesWhatIsOpenFirst
     auto* utility = qobject_cast<QMenu*>(window->findChild<QAction*>("Refreshdrivelist1")->associatedObjects().value(0));
     ASSERT_NE(utility, nullptr);
     QTest::keyClick(window.get(), Qt::Key_L, Qt::AltModifier);
-    QTRY_VERIFY(utility->isVisible());
+    WAIT_FOR(utility->isVisible());
     QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
-    QTRY_VERIFY(!utility->isVisible());
+    WAIT_FOR(!utility->isVisible());
     // Alt alone takes up the menu bar; Esc gives the keys back.
     QTest::keyClick(window.get(), Qt::Key_Alt, Qt::AltModifier);
     if (qobject_cast<QMenuBar*>(QApplication::focusWidget()))
@@ -514,15 +519,15 @@ TEST_F(EverydayWindowTest, EveryAltLetterDoesOneThingAndEscClosesWhatIsOpenFirst
     // The sort box's drop-down: Esc closes it.
     QComboBox* sort = Left()->SortBox();
     sort->showPopup();
-    QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+    WAIT_FOR(QApplication::activePopupWidget() != nullptr);
     QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
-    QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
+    WAIT_FOR(QApplication::activePopupWidget() == nullptr);
     EXPECT_TRUE(window->isVisible() && !window->isMinimized()) << "the first Esc only closed what was open";
-    QTRY_COMPARE(QApplication::focusWidget(), Left()->List());
+    WAIT_FOR(QApplication::focusWidget() == Left()->List());
 
     // Now Esc is the hot key: it puts the program away.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-    QTRY_VERIFY(window->isMinimized() || !window->isVisible());
+    WAIT_FOR(window->isMinimized() || !window->isVisible());
 }
 
 TEST_F(EverydayWindowTest, TheViewerShowsTheEntryUnderTheCursor)
@@ -546,13 +551,13 @@ TEST_F(EverydayWindowTest, TheViewerShowsTheEntryUnderTheCursor)
     QTest::keyClick(Left()->List(), Qt::Key_Backspace);
     ASSERT_EQ(CurrentName(Left()), "pics");
     const InfoPage* info = window->Viewer()->Pages().info;
-    QTRY_COMPARE(window->Viewer()->CurrentPage(), ViewerPageKind::Info);
-    QTRY_COMPARE(info->Description()->text(), "the pictures");
+    WAIT_FOR(window->Viewer()->CurrentPage() == ViewerPageKind::Info);
+    WAIT_FOR(info->Description()->text() == "the pictures");
 
     // Into it again: the page is that of the new cursor's entry, "..".
     QTest::keyClick(Left()->List(), Qt::Key_Return);
     ASSERT_EQ(CurrentName(Left()), "..");
-    QTRY_COMPARE(info->Description()->text(), "");
+    WAIT_FOR(info->Description()->text() == "");
     EXPECT_EQ(window->Viewer()->CurrentPage(), ViewerPageKind::Info);
     KeyTo(Left(), "p.bmp");
     EXPECT_EQ(window->Viewer()->CurrentPage(), ViewerPageKind::Image);
@@ -572,10 +577,13 @@ TEST_F(EverydayWindowTest, AllocatedSizesShowWithoutARepaintAndInsideArchives)
     Start();
     Activate();
     DisplayOptions& options = Options();
-    const DisplayOptions saved = options;
+    struct Restore {
+        DisplayOptions saved = Options();
+        ~Restore() { Options() = saved; }
+    } restore;
     options.ShowBigSize = true;
     TDirData& data = Left()->Data();
-    QTRY_VERIFY_WITH_TIMEOUT(data.Item(Row(Left(), "sub")).SizeDone.load() == 1, 20000);
+    WAIT_LONG_FOR(data.Item(Row(Left(), "sub")).SizeDone.load() == 1);
 
     // Read again: the total comes from memory, the space used from a new walk.
     struct SizeCellPaints : QObject {
@@ -600,8 +608,8 @@ TEST_F(EverydayWindowTest, AllocatedSizesShowWithoutARepaintAndInsideArchives)
     ASSERT_EQ(data.Item(sub).SizeDone.load(), 0) << "the walk ended before the first paint: no telling";
     paints.row = sub;
     Left()->List()->viewport()->installEventFilter(&paints);
-    QTRY_VERIFY_WITH_TIMEOUT(data.Item(sub).SizeDone.load() == 1, 20000);
-    QTRY_VERIFY(paints.paintedDone > 0);
+    WAIT_LONG_FOR(data.Item(sub).SizeDone.load() == 1);
+    WAIT_FOR(paints.paintedDone > 0);
     Left()->List()->viewport()->removeEventFilter(&paints);
 
     // Inside an archive a folder shows what its members add up to.
@@ -613,7 +621,6 @@ TEST_F(EverydayWindowTest, AllocatedSizesShowWithoutARepaintAndInsideArchives)
     const RowTexts texts = ComputeRowTexts(data, docs, Left()->SectionWidths(), Left()->List()->fontMetrics(),
                                            DisplayLocale(), options, nullptr, false);
     EXPECT_EQ(texts.size, "2.9 KB");
-    options = saved;
 }
 
 // The window's own dialogs and windows come up whole on the screen, over
@@ -650,11 +657,11 @@ TEST_F(EverydayWindowTest, DialogsOpenOnScreenOverTheWindowAndFocused)
     // The text viewer's search window.
     KeyTo(Left(), "words.txt");
     QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
-    QTRY_COMPARE(window->Viewer()->CurrentPage(), ViewerPageKind::Text);
+    WAIT_FOR(window->Viewer()->CurrentPage() == ViewerPageKind::Text);
     window->Action("Search1")->trigger();
     TSearchwin* search = window->Viewer()->Pages().text->VWText->SearchWindow();
     ASSERT_NE(search, nullptr);
-    QTRY_VERIFY(search->isActiveWindow());
+    WAIT_FOR(search->isActiveWindow());
     onScreenAndCentred(search);
     EXPECT_EQ(QApplication::focusWidget(), search->Edit1);
 }
@@ -682,7 +689,7 @@ TEST_F(EverydayWindowTest, AVolumeChangeRereadsOnlyThePaneOnIt)
 
     window->SetDriveListReader([&] { return DriveList{volume(root + "/left", "one"), volume(root + "/right", "usb")}; });
     window->VolumesChanged({root + "/right"});
-    QTRY_VERIFY(Row(Right(), "0-late-right.txt") >= 0);
+    WAIT_FOR(Row(Right(), "0-late-right.txt") >= 0);
     EXPECT_EQ(Right()->SelectedRows(), (std::vector<int>{Row(Right(), "r.txt"), Row(Right(), "s.txt")}));
     EXPECT_EQ(CurrentName(Right()), "r.txt");
     // The left pane was not read, yet its drive rows follow the new list.
@@ -725,12 +732,12 @@ TEST_F(EverydayWindowTest, StatusAfterSelectAllAndControlCharactersInNames)
     Start();
     Activate();
     QTest::keyClick(window.get(), Qt::Key_E, Qt::AltModifier);
-    QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+    WAIT_FOR(QApplication::activePopupWidget() != nullptr);
     QWidget* edit = QApplication::activePopupWidget();
     QTest::keyClick(edit, Qt::Key_A); // "Select &all"
-    QTRY_VERIFY(QApplication::activePopupWidget() != nullptr && QApplication::activePopupWidget() != edit);
+    WAIT_FOR(QApplication::activePopupWidget() != nullptr && QApplication::activePopupWidget() != edit);
     QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_F); // "&Files"
-    QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
+    WAIT_FOR(QApplication::activePopupWidget() == nullptr);
     EXPECT_EQ(Left()->SelectedRows().size(), 3u);
     EXPECT_EQ(window->StatusText(), "Selected : 0 dirs and 3 files (1,234,569 bytes)");
 
