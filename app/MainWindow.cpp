@@ -27,6 +27,8 @@
 #include "widgets/PaneView.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QMenuBar>
@@ -63,7 +65,8 @@ const CommandSpec kCommandButtons[] = {
     {"BTNCopy", "&Copy", "Copy selected files and directories"},
     {"BTNMove", "&Move", "Move selected files and directories"},
     {"BTNDescribe", "De&scribe", "Describe file or directory"},
-    {"BTNAttributes", "A&ttributes", "View/change file or directory attributes"},
+    // Alt+T is "View as text"'s: one letter, one command.
+    {"BTNAttributes", "&Attributes", "View/change file or directory attributes"},
     {"direction", ">>>>", ""},
     {"BTNToZip", "To zip", ""},
     {"BTNProperties", "Properties", ""},
@@ -190,6 +193,7 @@ void MainWindow::BuildCommandColumn()
         auto* button = new QPushButton(b.caption, center_);
         button->setObjectName(b.name);
         button->setAutoDefault(false);
+        button->setFocusPolicy(Qt::NoFocus); // the keys stay with the list
         SetHint(button, b.hint);
         column->addWidget(button);
         if (QString(b.name) == "direction")
@@ -222,10 +226,15 @@ void MainWindow::BuildCommandColumn()
 void MainWindow::ConnectPane(PaneView* pane)
 {
     connect(pane, &PaneView::activated, this, &MainWindow::SetActivePane);
-    connect(pane, &PaneView::filterChosen, this, [this](PaneView* p) { ReadDirectory(p->Data(), locale_); });
+    connect(pane, &PaneView::filterChosen, this, [this](PaneView* p) {
+        SetActivePane(p);
+        ReadDirectory(p->Data(), locale_);
+        FocusActiveList();
+    });
     connect(pane, &PaneView::sortBoxChanged, this, [this](PaneView* p) {
         SetActivePane(p);
         SortBoxChanged(p->Data());
+        FocusActiveList();
     });
     connect(pane, &PaneView::headerClicked, this, [this](PaneView* p, const QString& caption) {
         SetActivePane(p);
@@ -312,7 +321,7 @@ void MainWindow::BuildMenus()
     AddAction(viewer, "Print1", "Print", nullptr, false);
     AddAction(viewer, "Search1", "Search", nullptr, false);
 
-    QMenu* utility = bar->addMenu("&Utility");
+    QMenu* utility = bar->addMenu("Uti&lity"); // Alt+U is Configure's
     AddAction(utility, "Refreshdrivelist1", "Refresh drive list", [this] { Refreshdrivelist1Click(); });
     AddAction(utility, "Uninstall1", "Uninstall", [this] { Uninstall1Click(); })
         ->setStatusTip("Remove some software currently installed on this machine");
@@ -463,6 +472,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (FullScreenTextKey(watched, event))
         return true;
+    if (event->type() == QEvent::Show && watched->isWidgetType() && watched != this &&
+        static_cast<QWidget*>(watched)->isWindow())
+        PlaceShownWindow(static_cast<QWidget*>(watched));
     if (watched == split_ && event->type() == QEvent::Resize) {
         const int leftWidth = (width() - center_->width()) / 2;
         split_->setSizes({leftWidth, std::max(split_->width() - split_->handleWidth() - leftWidth, 0)});
@@ -505,7 +517,79 @@ void MainWindow::StartUp(const StartOptions& options)
         mountWatcher_ = new MountWatcher(this);
         connect(mountWatcher_, &MountWatcher::mountsChanged, this, &MainWindow::OnMountsChanged);
     }
+    ReturnKeysToTheList();
+    FocusActiveList();
     PostPrivateMessage(this, UM_STARTUP);
+}
+
+// Buttons and menu items run their command and leave the keys with the
+// active pane's list, so that arrows, Enter and Backspace go on from there;
+// a dialog the command opened gives them back to the list when it closes.
+void MainWindow::ReturnKeysToTheList()
+{
+    for (QToolBar* bar : {general_, drives_, navigation_})
+        for (QToolButton* button : bar->findChildren<QToolButton*>())
+            button->setFocusPolicy(Qt::NoFocus);
+    for (QAbstractButton* button : center_->findChildren<QAbstractButton*>())
+        connect(button, &QAbstractButton::clicked, this, &MainWindow::FocusActiveList);
+    for (QToolBar* bar : {general_, drives_, navigation_})
+        connect(bar, &QToolBar::actionTriggered, this, &MainWindow::FocusActiveList);
+    for (QToolButton* button : drives_->findChildren<QToolButton*>())
+        connect(button, &QToolButton::clicked, this, &MainWindow::FocusActiveList);
+    for (QToolButton* button : general_->findChildren<QToolButton*>())
+        connect(button, &QToolButton::clicked, this, &MainWindow::FocusActiveList);
+    // A menu gives the keys back to where they were only as it closes, after its item ran.
+    const auto later = [this] { QTimer::singleShot(0, this, &MainWindow::FocusActiveList); };
+    connect(menuBar(), &QMenuBar::triggered, this, later);
+    for (QMenu* menu : findChildren<QMenu*>())
+        connect(menu, &QMenu::triggered, this, later);
+}
+
+void MainWindow::FocusActiveList() { ActivePane()->FocusList(); }
+
+// A window the program opens comes up where it can be seen whole: centred on
+// the main window unless it placed itself (those centred on the screen, or
+// put back where the user left them), moved back onto the screen, and
+// active, so that its keys work at once.
+void MainWindow::PlaceShownWindow(QWidget* w)
+{
+    const Qt::WindowType type = w->windowType();
+    if (type != Qt::Window && type != Qt::Dialog && type != Qt::Tool && type != Qt::Sheet)
+        return;
+    const bool overWindow = isVisible() && !isMinimized();
+    const QScreen* screen = overWindow ? this->screen() : w->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    // Not yet mapped, a window knows no frame: the main window's tells what
+    // the decorations take.
+    QMargins frame;
+    if (overWindow)
+        frame = QMargins(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                         frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+    const QSize room(std::max(area.width() - frame.left() - frame.right(), 100),
+                     std::max(area.height() - frame.top() - frame.bottom(), 100));
+    if (w->width() > room.width() || w->height() > room.height())
+        w->resize(w->size().boundedTo(room));
+    const QSize whole = w->size().grownBy(frame);
+    QPoint at = w->pos();
+    if (!w->testAttribute(Qt::WA_Moved)) {
+        // Over the part of the main window that is on the screen.
+        const QRect seen = frameGeometry() & area;
+        const QRect over = overWindow && !seen.isEmpty() ? seen : area;
+        at = over.center() - QPoint(whole.width() / 2, whole.height() / 2);
+    }
+    at.setX(std::max(area.left(), std::min(at.x(), area.left() + area.width() - whole.width())));
+    at.setY(std::max(area.top(), std::min(at.y(), area.top() + area.height() - whole.height())));
+    w->move(at);
+    QTimer::singleShot(0, w, [w] {
+        if (!w->isVisible())
+            return;
+        w->raise();
+        w->activateWindow();
+    });
 }
 
 } // namespace tarnel

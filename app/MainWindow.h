@@ -92,6 +92,13 @@ public:
     void Refreshdrivelist1Click();
     // A new system drive list: the buttons and every pane's drive rows follow it.
     void ReplaceDriveList(DriveList drives);
+    // Volumes were mounted or unmounted at these points: the drive list is
+    // read again off this thread, then only a pane on one of them is read again.
+    void VolumesChanged(const std::vector<std::string>& changedMountPoints);
+    // Tests give the drive list the volume change finds.
+    void SetDriveListReader(std::function<DriveList()> read) { readDrives_ = std::move(read); }
+    // The keys go to the active pane's list.
+    void FocusActiveList();
     void GoParentClick(PaneView* pane);
     void Copypathtoclipboard1Click();
     void OpenEntryOf(PaneView* pane);
@@ -188,6 +195,10 @@ private:
     void ShowSelectionSummary(PaneView* pane);
     void RefreshPane(PaneView* pane);
     void OnMountsChanged();
+    void ReadDrivesForVolumes();
+    void ApplyVolumeChange(DriveList drives, const std::vector<std::string>& changedMountPoints);
+    void ReturnKeysToTheList();
+    void PlaceShownWindow(QWidget* window);
     void ShowStatus(const QString& text);
     QAction* AddAction(QMenu* menu, const QString& name, const QString& text, std::function<void()> handler,
                        bool enabled = true);
@@ -238,6 +249,9 @@ private:
     bool saveFailureShown_ = false;
     bool widthsToFit_ = true; // once the panes have their first real size
     WindowPlacement seenPlacement_; // the last placement the user saw, normal or maximised
+    std::function<DriveList()> readDrives_;    // empty: the system's
+    std::vector<std::string> changedVolumes_;  // seen since the drive list was last read
+    bool drivesReading_ = false, drivesReadAgain_ = false;
 };
 
 } // namespace tarnel

@@ -10,6 +10,7 @@
 #include "widgets/MimeIconResolver.h"
 #include "app/components/SysHotKey.h"
 #include "app/components/TrayIcon.h"
+#include "fileops/BackgroundWork.h"
 #include "fileops/LastCommand.h"
 #include "fileops/model/ZipMaster.h"
 #include "app/MainWindow.h"
@@ -42,6 +43,8 @@
 #include <QToolButton>
 
 #include <fstream>
+#include <memory>
+#include <utility>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -83,7 +86,11 @@ void MainWindow::SetActivePane(PaneView* pane)
 
 void MainWindow::DirectionClick() { SetActivePane(rightActive_ ? left_ : right_); }
 
-void MainWindow::SelectAllOfKindActive(int mode) { SelectAllOfKind(ActivePane()->Data(), mode); }
+void MainWindow::SelectAllOfKindActive(int mode)
+{
+    SelectAllOfKind(ActivePane()->Data(), mode);
+    ShowSelectionSummary(ActivePane()); // the summary tells what the command did
+}
 
 void MainWindow::AutoSizeColumns(PaneView* pane) { pane->AutoSizeColumns(); }
 
@@ -326,12 +333,50 @@ void MainWindow::RefreshPane(PaneView* pane)
     ReadDirectory(data, locale_);
 }
 
-void MainWindow::OnMountsChanged()
+void MainWindow::OnMountsChanged() { VolumesChanged(mountWatcher_->LastChanges()); }
+
+// Reading the drive list looks at every mount point, and one of a network
+// that went away can hang: it is read on a thread. Changes that come while it
+// runs are gathered and read again once it is done.
+void MainWindow::VolumesChanged(const std::vector<std::string>& changedMountPoints)
 {
-    const std::vector<std::string>& changed = mountWatcher_->LastChanges();
-    if (changed.empty())
+    if (changedMountPoints.empty())
         return;
-    ReplaceDriveList(ReadSystemDriveList());
+    changedVolumes_.insert(changedVolumes_.end(), changedMountPoints.begin(), changedMountPoints.end());
+    if (drivesReading_)
+        drivesReadAgain_ = true;
+    else
+        ReadDrivesForVolumes();
+}
+
+void MainWindow::ReadDrivesForVolumes()
+{
+    drivesReading_ = true;
+    drivesReadAgain_ = false;
+    auto drives = std::make_shared<DriveList>();
+    std::function<DriveList()> read = readDrives_ ? readDrives_ : [] { return ReadSystemDriveList(); };
+    Background().StartTask([drives, read](const std::atomic<bool>&) { *drives = read(); },
+                           [this, drives] {
+                               drivesReading_ = false;
+                               if (drivesReadAgain_)
+                                   ReadDrivesForVolumes();
+                               else
+                                   ApplyVolumeChange(std::move(*drives), std::exchange(changedVolumes_, {}));
+                           });
+}
+
+// Only a pane on a volume that came or went is read again, its selection
+// kept; the other keeps its listing and only its drive rows follow.
+void MainWindow::ApplyVolumeChange(DriveList drives, const std::vector<std::string>& changedMountPoints)
+{
+    SetSystemDrives(std::move(drives));
+    BuildDriveButtons();
+    for (PaneView* pane : {left_, right_}) {
+        if (PlaceIsOnChangedVolume(pane->Data().Path, changedMountPoints))
+            RereadKeepingSelection(pane->Data(), locale_);
+        else
+            ReplaceDriveRows(pane->Data(), locale_);
+    }
 }
 
 void MainWindow::ShellCall()

@@ -15,6 +15,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QMenuBar>
 #include <QFile>
 #include <QToolBar>
 
@@ -133,6 +134,12 @@ void MainWindow::StartHotKeysAndTray()
 
 void MainWindow::SysHotKeyHotKey(int index)
 {
+    // The menu bar taken up with Alt is left with Esc first, as an open menu
+    // or drop-down is (those keep the key themselves).
+    if (index == 3 && qobject_cast<QMenuBar*>(QApplication::focusWidget())) {
+        FocusActiveList();
+        return;
+    }
     switch (index) {
     case 0:
         if (isVisible() && !isMinimized() && QGuiApplication::applicationState() == Qt::ApplicationActive)

@@ -54,7 +54,12 @@ void MainWindow::BuildViewer()
     parts.relayout = [this] { resizeEvent(nullptr); };
     parts.activePane = [this] { return ActivePane(); };
     parts.setActivePane = [this](PaneView* pane) { SetActivePane(pane); };
-    parts.viewAsText = [this] { ViewCommand(false, true, false, "PopViewAsText"); };
+    // The viewer hot key and button show the entry on the page its type asks
+    // for, a picture as a picture; "View as text" stays the way to its bytes.
+    parts.viewEntry = [this] {
+        PaneView* pane = ActivePane();
+        viewer_->ShowEntryInViewer(pane, pane->Data().Path, pane->CurrentRow(), false, false);
+    };
     parts.messages = [this]() -> UserMessages& { return *messages_; };
     viewer_ = std::make_unique<ViewerHost>(parts);
     hints_ = new EntryHints(left_, right_, driveButtons_, locale_, this);
@@ -71,6 +76,7 @@ void MainWindow::BuildViewer()
     });
     for (PaneView* pane : {left_, right_}) {
         connect(pane, &PaneView::currentEntryChanged, viewer_.get(), &ViewerHost::FilesLeftClick);
+        connect(pane, &PaneView::listingRead, viewer_.get(), &ViewerHost::ListingRead);
         pane->OpenButton()->setEnabled(true);
         connect(pane->OpenButton(), &QToolButton::clicked, this,
                 [pane] { OpenInFileManager(AddPathDelimiter(pane->Data().Path)); });

@@ -64,6 +64,7 @@ PropertiesDialog::PropertiesDialog(const std::vector<std::string>& paths, QWidge
     }
     setObjectName("DlgProperties");
     setWindowTitle("Properties");
+    setMinimumWidth(fontMetrics().averageCharWidth() * 60);
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
     layout->addLayout(form);
@@ -113,6 +114,11 @@ void PropertiesDialog::AddRow(const QString& label, const QString& value)
     text->setTextFormat(Qt::PlainText); // names may hold anything, markup included
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     text->setWordWrap(true);
+    // A name without a blank cannot wrap: it is cut at the dialog's edge
+    // (the hint has it whole) rather than widen the dialog off the screen.
+    text->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    text->setMinimumWidth(0);
+    text->setToolTip(value);
     static_cast<QFormLayout*>(static_cast<QVBoxLayout*>(layout())->itemAt(0)->layout())->addRow(label, text);
 }
 

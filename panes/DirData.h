@@ -57,6 +57,9 @@ struct TDirData : PanePlace {
     std::vector<PanePlace> History; // each Path ends in "/"
     int HistoryIndex = -1;
     std::array<int, 3> BestWidths{10, 10, 10};
+    // The entry the cursor goes to at the next read, by name, ahead of the
+    // remembered row (the folder just left, after going up); "" for none.
+    std::string CursorName;
 
     // Bindings, set by the window (or a test) before the first read.
     PaneControls* Controls = nullptr;

@@ -62,7 +62,11 @@ OpenResult OpenEntry(TDirData& pane, int currentRow, const DisplayLocale& locale
     return OpenResult::Moved;
 }
 
-void StepToParent(TDirData& pane) { pane.MoveTo(pane.Parent()); }
+void StepToParent(TDirData& pane)
+{
+    pane.CursorName = pane.NameInParent();
+    pane.MoveTo(pane.Parent());
+}
 
 void GoToParent(TDirData& pane, const DisplayLocale& locale)
 {

@@ -70,6 +70,9 @@ public:
     // The history moved: the window updates Back and Forward.
     virtual void HistoryChanged() {}
 
+    // A read has put the new listing in place, cursor included.
+    virtual void ListingRead() {}
+
     // A background worker could not start yet: call StartPaneWorkers again
     // in a while.
     virtual void RetryWorkersLater() {}

@@ -68,6 +68,14 @@ PanePlace PanePlace::Parent() const
     return up;
 }
 
+std::string PanePlace::NameInParent() const
+{
+    std::string path = InArchive() && !ZipPath.empty() ? ZipPath : Path;
+    while (!path.empty() && path.back() == '/')
+        path.pop_back();
+    return path.substr(path.rfind('/') + 1); // npos + 1 is 0
+}
+
 PanePlace PanePlace::WithDelimiter() const
 {
     PanePlace place = *this;

@@ -27,6 +27,9 @@ struct PanePlace {
     // One step up: out of a folder inside the archive, out of the archive,
     // or to the parent directory; "/" stays "/".
     PanePlace Parent() const;
+    // The row that stands for this place in its Parent()'s listing: the
+    // folder, or the archive file; "" at "/".
+    std::string NameInParent() const;
     // The same place with its directory ending in "/", as the history keeps it.
     PanePlace WithDelimiter() const;
     // What the list positions of the place are stored under.

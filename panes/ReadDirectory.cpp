@@ -9,6 +9,9 @@
 #include "platform/DirectoryReader.h"
 
 #include <algorithm>
+#include <atomic>
+#include <set>
+#include <utility>
 
 namespace tarnel {
 
@@ -67,27 +70,62 @@ void ReadDisk(TDirData& pane, const std::string& filter, ExtensionList& patterns
     pane.FileCount = int(files.size());
 }
 
+TFileData& NewDriveEntry(TDirData& pane, const Volume& volume)
+{
+    TFileData& e = pane.NewEntry();
+    e.Kind = fkDrive;
+    e.Name = volume.displayText;
+    e.Size = 0;
+    e.SizeDone = 1;
+    return e;
+}
+
 void AppendDrives(TDirData& pane)
 {
     for (const Volume& volume : pane.DriveSource()) {
-        TFileData& e = pane.NewEntry();
-        e.Kind = fkDrive;
-        e.Name = volume.displayText;
-        e.Size = 0;
-        e.SizeDone = 1;
-        pane.Items.push_back(&e);
+        pane.Items.push_back(&NewDriveEntry(pane, volume));
         ++pane.DriveCount;
     }
 }
 
+using RowNames = std::vector<std::pair<uint8_t, std::string>>; // kind and name of each row
+
+RowNames NamesOf(const TDirData& pane, const std::vector<int>& rows)
+{
+    RowNames names;
+    for (const int row : rows)
+        if (row >= 0 && row < pane.Count)
+            names.emplace_back(pane.Item(row).Kind, pane.Item(row).Name);
+    return names;
+}
+
+void SelectNamed(const TDirData& pane, PaneControls& controls, const RowNames& names)
+{
+    if (names.empty())
+        return;
+    std::set<std::pair<uint8_t, std::string>> wanted(names.begin(), names.end());
+    for (int i = 0; i < pane.Count; ++i)
+        if (wanted.count({pane.Item(i).Kind, pane.Item(i).Name}))
+            controls.SetSelected(i, true);
+}
+
+int RowNamed(const TDirData& pane, const std::string& name)
+{
+    for (int i = 0; !name.empty() && i < pane.DirCount + pane.FileCount; ++i)
+        if (pane.Item(i).Name == name)
+            return i;
+    return -1;
+}
+
 // Out-of-range remembered rows are ignored: the list keeps the sort's position.
-void RestorePosition(TDirData& pane, PaneControls& controls)
+void RestorePosition(TDirData& pane, PaneControls& controls, const std::string& cursorName)
 {
     const std::string key = pane.Key();
     const int top = pane.Positions.TopIndexOf(key);
     if (top >= 0 && top < pane.Count)
         controls.SetTopRow(top);
-    const int current = pane.Positions.ItemIndexOf(key);
+    const int named = RowNamed(pane, cursorName);
+    const int current = named >= 0 ? named : pane.Positions.ItemIndexOf(key);
     if (current >= 0 && current < pane.Count) {
         controls.SetSelected(current, true);
         controls.SetCurrentRow(current);
@@ -115,6 +153,7 @@ void ReadDirectory(TDirData& pane, const DisplayLocale& locale)
     PaneControls& controls = *pane.Controls;
     BusyScope busy(controls);
     const std::string filter = controls.FilterText();
+    const std::string cursorName = std::exchange(pane.CursorName, std::string());
     pane.StopWorkers();
 
     DescriptionList descriptions;
@@ -144,13 +183,14 @@ void ReadDirectory(TDirData& pane, const DisplayLocale& locale)
     controls.SetRowCount(pane.Count);
 
     SortPane(pane, true, true);
-    RestorePosition(pane, controls);
+    RestorePosition(pane, controls, cursorName);
     controls.EndUpdate();
 
     controls.SetFilterItems(patterns.Items());
     StartPaneWorkers(pane);
     SelectFilterItem(controls, patterns.Items(), filter);
     ComputeBestWidths(pane, locale);
+    controls.ListingRead();
 }
 
 void StartPaneWorkers(TDirData& pane)
@@ -170,6 +210,63 @@ void RereadPane(TDirData& pane, const DisplayLocale& locale)
     RecordHistory(pane);
     RememberPlace(pane);
     ReadDirectory(pane, locale);
+}
+
+void RereadKeepingSelection(TDirData& pane, const DisplayLocale& locale)
+{
+    PaneControls& controls = *pane.Controls;
+    const RowNames selected = NamesOf(pane, controls.SelectedRows());
+    const RowNames current = NamesOf(pane, {controls.CurrentRow()});
+    if (!current.empty())
+        pane.CursorName = current[0].second;
+    RememberPlace(pane);
+    RecordHistory(pane);
+    ReadDirectory(pane, locale);
+    SelectNamed(pane, controls, selected);
+}
+
+// The folder's rows keep their numbers; only those after them change. The
+// pointers a let-go worker may still read are replaced one by one, as a
+// sort swaps them, and the array is never moved while it might.
+void ReplaceDriveRows(TDirData& pane, const DisplayLocale& locale)
+{
+    const DriveList& drives = pane.DriveSource();
+    const size_t keep = size_t(pane.Count - pane.DriveCount);
+    if (keep + drives.size() > pane.Items.capacity()) {
+        RereadKeepingSelection(pane, locale);
+        return;
+    }
+    PaneControls& controls = *pane.Controls;
+    const RowNames selected = NamesOf(pane, controls.SelectedRows());
+    const int top = controls.TopRow();
+    const int current = controls.CurrentRow();
+    const RowNames currentName = NamesOf(pane, {current});
+    pane.StopWorkers();
+    const size_t before = pane.Items.size();
+    for (size_t k = 0; k < drives.size(); ++k) {
+        TFileData* e = &NewDriveEntry(pane, drives[k]);
+        if (keep + k < before)
+            std::atomic_ref<TFileData*>(pane.Items[keep + k]).store(e, std::memory_order_relaxed);
+        else
+            pane.Items.push_back(e);
+    }
+    pane.Items.resize(keep + drives.size());
+    pane.DriveCount = int(drives.size());
+    pane.Count = int(pane.Items.size());
+
+    controls.BeginUpdate();
+    controls.SetRowCount(pane.Count);
+    controls.SetTopRow(std::min(top, std::max(pane.Count - 1, 0)));
+    int cursor = current >= 0 && size_t(current) < keep ? current : -1;
+    for (int i = int(keep); cursor < 0 && !currentName.empty() && i < pane.Count; ++i)
+        if (pane.Item(i).Name == currentName[0].second)
+            cursor = i;
+    if (cursor >= 0)
+        controls.SetCurrentRow(cursor);
+    SelectNamed(pane, controls, selected);
+    controls.EndUpdate();
+    StartPaneWorkers(pane);
+    controls.ListingRead();
 }
 
 void ComputeBestWidths(TDirData& pane, const DisplayLocale& locale)

@@ -15,6 +15,15 @@ void ReadDirectory(TDirData& pane, const DisplayLocale& locale = {});
 // computed totals, then reads the pane again.
 void RereadPane(TDirData& pane, const DisplayLocale& locale = {});
 
+// Reads the pane again at its place (recorded and remembered as a refresh);
+// the rows selected before, and the cursor, stay on the entries of the same
+// names.
+void RereadKeepingSelection(TDirData& pane, const DisplayLocale& locale = {});
+
+// The drive list changed: the pane's drive rows follow it, the folder is not
+// read again, selection and cursor stay.
+void ReplaceDriveRows(TDirData& pane, const DisplayLocale& locale = {});
+
 // Starts the icon and size workers the listing of a disk folder lacks. One
 // refused because the last of its kind still winds down (a loaded machine
 // keeping an idle thread waiting, a file system that hangs) is asked for

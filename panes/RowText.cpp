@@ -152,6 +152,10 @@ std::string EntrySizeText(const TFileData& entry, bool bigSizes, const DisplayLo
     if (size == -1) // a directory not yet measured, or a size that cannot be read
         return {};
     const bool useUsed = entry.Kind == fkDirectory && bigSizes;
+    // A total remembered from an earlier visit comes without the space used,
+    // which only the size thread's walk finds: nothing is shown until then.
+    if (useUsed && !entry.SizeDone.load(std::memory_order_relaxed))
+        return {};
     return SizeText(useUsed ? entry.UsedBytes.load(std::memory_order_relaxed) : size, locale);
 }
 

@@ -28,7 +28,9 @@ inline constexpr const char* kInvalidDateText = "<invalid date>";
 std::string DriveSpaceText(int64_t freeBytes, int64_t totalBytes, const DisplayLocale& locale);
 
 // The size column of a file or directory entry ("" for a directory not yet
-// measured). With bigSizes, directories show the space they use on disk.
+// measured). With bigSizes, directories show the space they use on disk,
+// once measured; the caller leaves it off where nothing is allocated (inside
+// an archive).
 std::string EntrySizeText(const TFileData& entry, bool bigSizes, const DisplayLocale& locale);
 
 // Shortens text to limit pixels: cut at the end with marker appended, or at the

@@ -91,14 +91,14 @@ private:
         if (!finished)
             totals.bytes = 0; // the read that stopped the walk discards the entry anyway
         gate_.Enter([&] {
-            const bool changed = totals.bytes != entry.Size.load();
             entry.Size = totals.bytes;
             entry.UsedBytes = totals.usedBytes;
             entry.SubFiles = ClampCount(totals.files);
             entry.SubDirs = ClampCount(totals.dirs);
             entry.SizeDone = 1;
             // A stopped walk's zero is never shown: the listing is about to be replaced.
-            if (!changed || !finished)
+            // A finished one is, even when the total stayed: the space used is new.
+            if (!finished)
                 return;
             try {
                 sink_.RepaintSizeColumn(pane_);

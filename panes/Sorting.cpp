@@ -37,9 +37,17 @@ std::string_view ExtensionOf(std::string_view name)
 template <typename T>
 int Order(T a, T b) { return a < b ? -1 : (a > b ? 1 : 0); }
 
+// Names equal but for letter case still get an order of their own, so that
+// no two entries of a folder are ever left in the order the sort met them.
+int NameOrder(const TFileData& a, const TFileData& b)
+{
+    const int order = CompareNames(a, b);
+    return order != 0 ? order : Order(a.Name, b.Name);
+}
+
 int OrThenName(int order, const TFileData& a, const TFileData& b)
 {
-    return order != 0 ? order : CompareNames(a, b);
+    return order != 0 ? order : NameOrder(a, b);
 }
 
 // The packed time as the signed 32-bit value it was stored as.
@@ -116,10 +124,10 @@ int CompareDirs(const TFileData& a, const TFileData& b, int key, int direction)
     int order = 0;
     switch (key) {
     case skName:
-    case skType: order = CompareNames(a, b); break;
+    case skType: order = NameOrder(a, b); break;
     case skSize: order = OrThenName(Order(AbsSize(a), AbsSize(b)), a, b); break;
     case skTime: order = OrThenName(Order(AbsTime(a), AbsTime(b)), a, b); break;
-    case skDescription: order = CompareTexts(a.Description, b.Description); break;
+    case skDescription: order = OrThenName(CompareTexts(a.Description, b.Description), a, b); break;
     default: break;
     }
     return order * direction;
@@ -129,11 +137,11 @@ int CompareFiles(const TFileData& a, const TFileData& b, int key, int direction)
 {
     int order = 0;
     switch (key) {
-    case skName: order = CompareNames(a, b); break;
+    case skName: order = NameOrder(a, b); break;
     case skSize: order = OrThenName(Order(a.Size.load(std::memory_order_relaxed), b.Size.load(std::memory_order_relaxed)), a, b); break;
     case skType: order = OrThenName(CompareTexts(ExtensionOf(a.Name), ExtensionOf(b.Name)), a, b); break;
     case skTime: order = OrThenName(Order(SignedTime(a), SignedTime(b)), a, b); break;
-    case skDescription: order = CompareTexts(a.Description, b.Description); break;
+    case skDescription: order = OrThenName(CompareTexts(a.Description, b.Description), a, b); break;
     default: break;
     }
     return order * direction;

@@ -111,6 +111,8 @@ void ViewerHost::ClearViewer()
         if (page)
             page->ClearPage();
     DeleteTempFile(true);
+    shownPlace_.clear();
+    shownName_.clear();
 }
 
 void ViewerHost::DeleteTempFile(bool warn)
@@ -146,6 +148,8 @@ void ViewerHost::ShowEntryInViewer(PaneView* pane, const std::string& folder, in
     SetViewerActive(pane, true);
     if (index >= pane->Data().Count)
         return;
+    shownPlace_ = pane->Data().Key();
+    shownName_ = name;
     const std::string file = AddPathDelimiter(place) + name;
     const bool isRar = kind == fkFile && !asInfo && HasRarSignature(file);
     const ViewerPageKind page = ChooseViewerPage(name, kind, isRar, asInfo, asText);
@@ -289,7 +293,7 @@ void ViewerHost::LeaveViewerOrMinimize()
 void ViewerHost::SBViewerClick()
 {
     if (parts_.viewerButton->isChecked())
-        parts_.viewAsText();
+        parts_.viewEntry();
     else
         SetViewerActive(parts_.activePane(), false);
     // No entry to show leaves the viewer off: the button tells the truth.
@@ -307,6 +311,39 @@ void ViewerHost::FilesLeftClick(PaneView* pane)
     parts_.setActivePane(pane);
     if (parts_.viewerButton->isChecked())
         ShowEntryInViewer(pane, pane->Data().Path, pane->CurrentRow(), false, false);
+}
+
+// Later, not inside the read: a page (the archive page's extraction) may
+// have asked for the read and still be at work.
+void ViewerHost::ListingRead(PaneView* pane)
+{
+    if (!IsOn() || followed_ != pane || followQueued_)
+        return;
+    followQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, pane] {
+            followQueued_ = false;
+            FollowCursor(pane);
+        },
+        Qt::QueuedConnection);
+}
+
+// The entry already on the page stays as it is (a refresh keeps the text's
+// place and a page chosen with "View as text"); any other is shown.
+void ViewerHost::FollowCursor(PaneView* pane)
+{
+    if (!IsOn() || followed_ != pane)
+        return;
+    const TDirData& data = pane->Data();
+    const int row = pane->CurrentRow();
+    if (row < 0 || row >= data.Count) {
+        ClearViewer();
+        return;
+    }
+    if (data.Key() == shownPlace_ && data.Item(row).Name == shownName_)
+        return;
+    ShowEntryInViewer(pane, data.Path, row, false, false);
 }
 
 } // namespace tarnel

@@ -43,7 +43,7 @@ struct ViewerWindowParts {
     std::function<void()> relayout;          // the window's resize handler
     std::function<PaneView*()> activePane;
     std::function<void(PaneView*)> setActivePane;
-    std::function<void()> viewAsText;        // the "View as text" command
+    std::function<void()> viewEntry;         // the active pane's current entry, on its type's page
     std::function<UserMessages&()> messages;
 };
 
@@ -74,6 +74,9 @@ public:
     // The current row of a list changed: that pane becomes active, and the
     // viewer, when on, follows it.
     void FilesLeftClick(PaneView* pane);
+    // A read replaced the pane's listing: the viewer, when it follows that
+    // pane, shows the entry now under the cursor (once the read is over).
+    void ListingRead(PaneView* pane);
 
 private:
     void ConnectPackedPage();
@@ -82,12 +85,15 @@ private:
     void SelectPage(ViewerPageKind page);
     void FillInfoPage(PaneView* pane, int index);
     void DeleteTempFile(bool warn);
+    void FollowCursor(PaneView* pane);
 
     ViewerWindowParts parts_;
     QPointer<QTabWidget> views_;
     ViewerPageSet pages_;
     PaneView* followed_ = nullptr; // the pane whose entries the viewer shows
     std::string viewerTempFile_;
+    std::string shownPlace_, shownName_; // the entry on the page: its pane's place and name
+    bool followQueued_ = false;
     ZipMemberExtractor extract_;
     std::vector<QPointer<QWidget>> hiddenForFullScreen_;
     bool fullScreen_ = false; // the window shows the viewer alone, without its menu

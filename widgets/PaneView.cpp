@@ -4,6 +4,7 @@
 #include "widgets/PaneRowDelegate.h"
 
 #include "panes/ReadDirectory.h"
+#include "tools/ToolText.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -213,6 +214,7 @@ void PaneView::BuildTopPanel()
         b->setObjectName(QString(left_ ? "L" : "R") + name);
         b->setText(text);
         b->setAutoRaise(true);
+        b->setFocusPolicy(Qt::NoFocus); // the keys stay with the list
         SetHint(b, hint);
         return b;
     };
@@ -301,6 +303,9 @@ void PaneView::BuildFilterPanel()
     filter_->setEditable(true);
     filter_->setInsertPolicy(QComboBox::NoInsert);
     filter_->setEditText("*");
+    // Typed keys reach the combo box, which hands them to its line edit
+    // without that edit's filters: Enter is caught on both.
+    filter_->installEventFilter(this);
     filter_->lineEdit()->installEventFilter(this);
     connect(filter_, &QComboBox::activated, this, [this](int) { emit filterChosen(this); });
     sort_ = new QComboBox(filterPanel_);
@@ -314,9 +319,9 @@ void PaneView::BuildFilterPanel()
 
 bool PaneView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (filter_ && watched == filter_->lineEdit() && event->type() == QEvent::KeyPress) {
+    if (filter_ && (watched == filter_ || watched == filter_->lineEdit()) && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !filter_->view()->isVisible()) {
             emit filterChosen(this);
             return true; // swallowed
         }
@@ -330,6 +335,7 @@ bool PaneView::eventFilter(QObject* watched, QEvent* event)
 
 void PaneView::SetActiveLook(bool active)
 {
+    active_ = active;
     QPalette p = palette();
     p.setColor(QPalette::Window, QApplication::palette().color(active ? QPalette::Highlight : QPalette::Button));
     setPalette(p);
@@ -415,7 +421,12 @@ std::vector<int> PaneView::SelectedRows() const
     return rows;
 }
 
-void PaneView::FocusList() { list_->setFocus(); }
+// A read of the other pane (the target of a copy) leaves the keys where they are.
+void PaneView::FocusList()
+{
+    if (active_)
+        list_->setFocus();
+}
 
 std::string PaneView::FilterText() const { return QFile::encodeName(filter_->currentText()).toStdString(); }
 
@@ -451,7 +462,7 @@ void PaneView::RepaintHeader() { header_->viewport()->update(); }
 
 void PaneView::SetPathLabel(const std::string& caption)
 {
-    fullPath_ = Decode(caption);
+    fullPath_ = DisplayName(caption); // a newline in a folder's name must not wrap the label
     SetHint(pathLabel_, fullPath_);
     ElidePathLabel();
 }
@@ -466,7 +477,7 @@ void PaneView::ElidePathLabel()
 
 int PaneView::TextWidth(const std::string& text) const
 {
-    return list_->fontMetrics().horizontalAdvance(Decode(text));
+    return list_->fontMetrics().horizontalAdvance(DisplayName(text)); // measured as the rows show it
 }
 
 // Measuring 100,000 names one by one costs more than reading the directory.
@@ -522,6 +533,17 @@ void PaneView::RetryWorkersLater()
 {
     if (!workerRetry_->isActive())
         workerRetry_->start();
+}
+
+// A listing always has a cursor, in view: the keys act from there, and the
+// viewer shows that entry.
+void PaneView::ListingRead()
+{
+    if (CurrentRow() < 0 && RowCount() > 0)
+        SetCurrentRow(0);
+    if (CurrentRow() >= 0)
+        list_->scrollTo(rows_->index(CurrentRow()));
+    emit listingRead(this);
 }
 
 void PaneView::SetGauge(int percent, bool visible)

@@ -136,6 +136,7 @@ public:
     void SetGauge(int percent, bool visible) override;
     void HistoryChanged() override { emit historyChanged(); }
     void RetryWorkersLater() override;
+    void ListingRead() override;
 
 signals:
     void activated(PaneView* pane);          // a click made this pane the active one
@@ -155,6 +156,8 @@ signals:
     void refreshRequested(PaneView* pane);   // Ctrl+R
     // The current row changed by the user's key or mouse.
     void currentEntryChanged(PaneView* pane);
+    // A read replaced the listing; the cursor stands on its new row.
+    void listingRead(PaneView* pane);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -187,6 +190,7 @@ private:
     QComboBox* sort_ = nullptr;
     QWidget* viewerPanel_ = nullptr;
     int busyDepth_ = 0;
+    bool active_ = false; // only the active pane's list takes the keys
 };
 
 } // namespace tarnel

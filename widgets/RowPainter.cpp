@@ -3,10 +3,10 @@
 #include "panes/DirData.h"
 #include "panes/FileData.h"
 #include "panes/ViewerExtensions.h"
+#include "tools/ToolText.h"
 #include "widgets/IconCache.h"
 #include "widgets/MarkImages.h"
 
-#include <QFile>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QPainter>
@@ -24,12 +24,10 @@ constexpr uint32_t kHiddenAttr = 2;
 constexpr int kNameIndent = kRowIconSize + 2;
 const std::string kEllipsis = "...";
 
-// Names and descriptions are raw bytes; bytes that are not UTF-8 paint as
-// replacement characters.
-QString Decode(const std::string& bytes)
-{
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
+// Names and descriptions are raw bytes; bytes that are not UTF-8 and control
+// characters (a newline in a name) paint as replacement characters, so a row
+// shows that something is there and stays one line.
+QString Decode(const std::string& bytes) { return DisplayName(bytes); }
 
 bool AlwaysShowsSpace(DriveType type)
 {
@@ -82,7 +80,8 @@ RowTexts ComputeRowTexts(const TDirData& pane, int row, const SectionWidths& sec
         return out;
     }
 
-    out.size = fit(EntrySizeText(e, options.ShowBigSize, locale), sectionWidths[1] - 3, kEllipsis, false);
+    // Inside an archive nothing is allocated: a folder shows the size its members add up to.
+    out.size = fit(EntrySizeText(e, options.ShowBigSize && !pane.InArchive(), locale), sectionWidths[1] - 3, kEllipsis, false);
     out.time = fit(TimeText(e.Time, locale), sectionWidths[2] - 3, kEllipsis, false);
 
     int offset = 0;

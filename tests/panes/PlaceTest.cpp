@@ -23,6 +23,12 @@ TEST(PanePlace, StepsInAndOutOfArchivesRetraceThemselves)
     EXPECT_EQ(deep.Parent().Parent(), PanePlace::Archive("/home/u/a.zip"));
     EXPECT_EQ(deep.Parent().Parent().Parent(), PanePlace::Directory("/home/u")) << "out of the archive";
     EXPECT_EQ(archive.ArchiveFile(), "/home/u/a.zip");
+    // Each step up knows the row it came from, for the cursor to stand on.
+    EXPECT_EQ(deep.NameInParent(), "y");
+    EXPECT_EQ(deep.Parent().NameInParent(), "x");
+    EXPECT_EQ(archive.NameInParent(), "a.zip");
+    EXPECT_EQ(home.NameInParent(), "u");
+    EXPECT_EQ(PanePlace::Directory("/").NameInParent(), "");
 
     PanePlace nested = PanePlace::Archive("/home/u/a.zip/in.zip/", "z/");
     nested.ZipMode = 2;
