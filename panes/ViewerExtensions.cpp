@@ -11,6 +11,10 @@ void ViewerExtensionTable::ResetToDefaults()
         entries_.push_back({ext, true, true});
     for (const char* ext : {".DIZ", ".NFO", ".INF", ".INI"})
         entries_.push_back({ext, true, false});
+    // Later additions go last, so a stored table's order and flags still line up.
+    for (const char* ext : {".PNG", ".WEBP", ".SVG", ".TIF", ".TIFF", ".ICO", ".XPM", ".MP3", ".OGG", ".FLAC",
+                            ".OPUS", ".MP4", ".MKV", ".WEBM"})
+        entries_.push_back({ext, true, true});
 }
 
 bool ViewerExtensionTable::Add(std::string_view ext)

@@ -14,7 +14,9 @@ struct ViewerExtension {
 
 class ViewerExtensionTable {
 public:
-    static constexpr size_t kMaxEntries = 50;
+    // 50 entries when there were 13 built-ins; the 14 added since must not
+    // crowd out the custom ones a stored table holds.
+    static constexpr size_t kMaxEntries = 64;
     ViewerExtensionTable() { ResetToDefaults(); }
     void ResetToDefaults();
     const std::vector<ViewerExtension>& Entries() const { return entries_; }

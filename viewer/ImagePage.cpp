@@ -2,12 +2,15 @@
 
 #include "tools/ToolText.h"
 
+#include <QBuffer>
+#include <QImageReader>
 #include <QPainter>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace tarnel {
 
@@ -21,6 +24,42 @@ QImage WrapPixels(const ImageBuffer& b)
         return {};
     return QImage(reinterpret_cast<const uchar*>(b.pixels.data()), b.width, b.height, b.width * 4,
                   b.hasAlpha || !b.complete ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+}
+
+// PNG, WebP, SVG, TIFF, ICO, XPM and the like through Qt's image readers, from
+// the bytes already read: a reader is never handed the file itself.
+bool DecodeWithQt(const uint8_t* data, size_t size, const std::string& ext, ImageBuffer& image, std::string& error)
+{
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    QBuffer device(&bytes);
+    device.open(QIODevice::ReadOnly);
+    QByteArray format = QByteArray::fromStdString(ext.size() > 1 ? ext.substr(1) : std::string()).toLower();
+    if (format == "tif")
+        format = "tiff";
+    QImageReader reader(&device, format);
+    // The header may claim any canvas: refuse before anything is allocated.
+    reader.setAllocationLimit(int((kMaxImagePixels * 4) >> 20));
+    const QSize claimed = reader.size();
+    if (claimed.isValid() && uint64_t(claimed.width()) * uint64_t(claimed.height()) > kMaxImagePixels) {
+        error = "Picture too large (" + std::to_string(claimed.width()) + "x" + std::to_string(claimed.height()) + ")";
+        return false;
+    }
+    QImage decoded;
+    if (!reader.read(&decoded) || decoded.isNull()) {
+        error = "Cannot decode the picture: " + reader.errorString().toStdString();
+        return false;
+    }
+    decoded = decoded.convertToFormat(QImage::Format_ARGB32);
+    if (!AllocateImage(image, decoded.width(), decoded.height(), kMaxImagePixels)) {
+        error = "Picture too large (" + std::to_string(decoded.width()) + "x" + std::to_string(decoded.height()) + ")";
+        return false;
+    }
+    for (int y = 0; y < decoded.height(); ++y)
+        std::memcpy(image.Row(y), decoded.constScanLine(y), size_t(decoded.width()) * 4);
+    image.hasAlpha = decoded.hasAlphaChannel();
+    image.fileWidth = image.width;
+    image.fileHeight = image.height;
+    return true;
 }
 
 } // namespace
@@ -48,7 +87,7 @@ ImageLoadResult TEnhImage::LoadFromFile(const std::string& path)
         options.fitHeight = box.height() - (border_ ? 2 : 0);
     }
     ImageBuffer loaded;
-    ImageLoadResult result = LoadImageFile(path, options, loaded);
+    ImageLoadResult result = LoadImageFile(path, options, loaded, DecodeWithQt);
     if (result.status != ImageLoadStatus::CannotOpen) {
         SetPicture(std::move(loaded));
         if (options.fitWidth > 0 && buffer_.width < buffer_.fileWidth)

@@ -1,5 +1,5 @@
 #pragma once
-// The "music" page: WAV, MID and AVI through Qt Multimedia. Whatever the
+// The "music" page: sound and video through Qt Multimedia (GStreamer). Whatever the
 // media back end reports (no audio device, a broken file, a missing codec)
 // is ignored: the page shows with nothing playing.
 #include "viewer/ViewerPage.h"

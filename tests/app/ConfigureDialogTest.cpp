@@ -194,7 +194,9 @@ TEST_F(ConfigureTest, PagesCaptionsAndLabelsAreThere)
 
     // Built-in types on the left, the others on the right, as the table has them.
     EXPECT_EQ(Lines(d.InternalList()),
-              QStringList({".BMP", ".GIF", ".JPG", ".WAV", ".AVI", ".MID", ".TXT", ".VOX", ".RAR"}));
+              QStringList({".BMP", ".GIF", ".JPG", ".WAV", ".AVI", ".MID", ".TXT", ".VOX", ".RAR", ".PNG", ".WEBP",
+                           ".SVG", ".TIF", ".TIFF", ".ICO", ".XPM", ".MP3", ".OGG", ".FLAC", ".OPUS", ".MP4", ".MKV",
+                           ".WEBM"}));
     EXPECT_EQ(Lines(d.TextList()), QStringList({".DIZ", ".NFO", ".INF", ".INI"}));
 }
 
@@ -267,7 +269,8 @@ TEST_F(ConfigureTest, CancelChangesNothingButAnAddedExtensionStays)
     EXPECT_EQ(ReadFile(AutostartFile()), entry);
     EXPECT_EQ(Exts(table), (std::vector<std::string>{".BMP+b", ".GIF+b", ".JPG+b", ".WAV+b", ".AVI+b", ".MID+b",
                                                      ".TXT+b", ".VOX+b", ".RAR+b", ".DIZ+", ".NFO+", ".INF+",
-                                                     ".INI+", ".PAS+"}));
+                                                     ".INI+", ".PNG+b", ".WEBP+b", ".SVG+b", ".TIF+b", ".TIFF+b", ".ICO+b", ".XPM+b",
+                                                     ".MP3+b", ".OGG+b", ".FLAC+b", ".OPUS+b", ".MP4+b", ".MKV+b", ".WEBM+b", ".PAS+"}));
     // The preview showed "None"; Cancel put the stored background back.
     EXPECT_EQ(log, QStringList({"active 0", "run", "back None", "back Default", "active 1"}));
 }
@@ -300,11 +303,11 @@ TEST_F(ConfigureTest, AddAsksForAnExtensionAndStoresItUpperCaseWithItsDot)
     EXPECT_EQ(Lines(d.TextList()), QStringList({".DIZ", ".NFO", ".INF", ".INI", ".PAS", ".LOG", ".VERYLONG"}));
     EXPECT_EQ(Line(d.TextList(), ".LOG")->checkState(), Qt::Checked);
     EXPECT_EQ(Exts(table).back(), ".VERYLONG+");
-    EXPECT_EQ(table.Entries().size(), 16u);
+    EXPECT_EQ(table.Entries().size(), 30u);
 
     PressOk(d);
-    EXPECT_EQ(table.Entries().size(), 16u);
-    EXPECT_EQ(Exts(table)[15], ".VERYLONG+");
+    EXPECT_EQ(table.Entries().size(), 30u);
+    EXPECT_EQ(Exts(table)[29], ".VERYLONG+");
 
     // A full table asks nothing.
     while (table.Entries().size() < ViewerExtensionTable::kMaxEntries)
@@ -324,20 +327,22 @@ TEST_F(ConfigureTest, RemoveTakesCustomTypesOutOnOkAndBuiltInOnesCanOnlyBeUnchec
         EXPECT_EQ(d.TextList()->count(), 4);
         Line(d.InternalList(), ".BMP")->setSelected(true);
         Click(d, "BtnRemove");
-        EXPECT_EQ(d.InternalList()->count(), 9);
+        EXPECT_EQ(d.InternalList()->count(), 23);
 
         Line(d.TextList(), ".INI")->setSelected(true);
         Click(d, "BtnRemove");
         EXPECT_EQ(Lines(d.TextList()), QStringList({".DIZ", ".NFO", ".INF"}));
         // Until OK the table is untouched.
-        EXPECT_EQ(table.Entries().size(), 13u);
+        EXPECT_EQ(table.Entries().size(), 27u);
 
         Line(d.InternalList(), ".BMP")->setCheckState(Qt::Unchecked);
         Line(d.TextList(), ".NFO")->setCheckState(Qt::Unchecked);
         return PressOk(d);
     });
     EXPECT_EQ(Exts(table), (std::vector<std::string>{".BMP-b", ".GIF+b", ".JPG+b", ".WAV+b", ".AVI+b", ".MID+b",
-                                                     ".TXT+b", ".VOX+b", ".RAR+b", ".DIZ+", ".NFO-", ".INF+"}));
+                                                     ".TXT+b", ".VOX+b", ".RAR+b", ".DIZ+", ".NFO-", ".INF+",
+                                                     ".PNG+b", ".WEBP+b", ".SVG+b", ".TIF+b", ".TIFF+b", ".ICO+b", ".XPM+b",
+                                                     ".MP3+b", ".OGG+b", ".FLAC+b", ".OPUS+b", ".MP4+b", ".MKV+b", ".WEBM+b"}));
 }
 
 TEST_F(ConfigureTest, OkStoresEveryPage)

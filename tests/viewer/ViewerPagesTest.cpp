@@ -15,6 +15,9 @@
 #include "widgets/PaneView.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QImageReader>
+#include <QImageWriter>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -468,6 +471,131 @@ TEST(ImagePage, TransparencyJfifAndFailures)
     shown.page.ClearPage();
     EXPECT_TRUE(shown.page.Image()->Picture().isNull());
     EXPECT_EQ(shown.page.PageHint(), "");
+}
+
+namespace {
+
+QByteArray Encoded(const QImage& image, const char* format)
+{
+    QByteArray bytes;
+    QBuffer device(&bytes);
+    device.open(QIODevice::WriteOnly);
+    QImageWriter writer(&device, format);
+    return writer.write(image) ? bytes : QByteArray();
+}
+
+// PNG chunks carry a CRC-32 over type and data.
+uint32_t Crc32(const char* data, size_t size)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= uint8_t(data[i]);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void PutBigEndian(QByteArray& bytes, int at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = char(value >> (24 - 8 * i));
+}
+
+} // namespace
+
+TEST(ImagePage, TheDesktopsPictureFormatsShowAtTheirSize)
+{
+    test::TempTree dir;
+    ShownImagePage shown(200, 150);
+    QImage source(23, 13, QImage::Format_RGB32);
+    source.fill(QColor(0, 128, 255));
+    QStringList missing;
+    for (const char* format : {"png", "webp", "tiff", "tif", "ico", "xpm"}) {
+        const QByteArray fileFormat = QByteArray(format) == "tif" ? "tiff" : format;
+        if (!QImageWriter::supportedImageFormats().contains(fileFormat)) {
+            missing << format;
+            continue;
+        }
+        const QByteArray bytes = Encoded(source, fileFormat);
+        ASSERT_FALSE(bytes.isEmpty()) << format;
+        const std::string path = dir.Path() + "p." + QByteArray(format).toUpper().toStdString();
+        Write(path, bytes.toStdString());
+        shown.errors.clear();
+        shown.page.ClearPage();
+        shown.page.ShowFile(path);
+        EXPECT_TRUE(shown.errors.isEmpty()) << format << ": " << shown.errors.join("\n").toStdString();
+        EXPECT_EQ(shown.page.PageHint(), "23x13 pixel") << format;
+        const QImage& shownPicture = shown.page.Image()->Picture();
+        if (!shownPicture.isNull() && QByteArray(format) != "webp") // WebP is lossy
+            EXPECT_EQ(QColor(shownPicture.pixel(5, 5)), QColor(0, 128, 255)) << format;
+    }
+
+    // A picture a program wrote by hand.
+    Write(dir.Path() + "drawing.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='40' height='30'>"
+                                      "<rect width='40' height='30' fill='#ff0000'/></svg>");
+    shown.errors.clear();
+    shown.page.ShowFile(dir.Path() + "drawing.svg");
+    if (QImageReader::supportedImageFormats().contains("svg")) {
+        EXPECT_TRUE(shown.errors.isEmpty()) << shown.errors.join("\n").toStdString();
+        EXPECT_EQ(shown.page.PageHint(), "40x30 pixel");
+        ASSERT_FALSE(shown.page.Image()->Picture().isNull());
+        EXPECT_EQ(QColor(shown.page.Image()->Picture().pixel(20, 15)), QColor(255, 0, 0));
+    } else {
+        missing << "svg";
+        EXPECT_EQ(shown.errors.size(), 1) << "without the reader the page says so";
+    }
+    if (!missing.isEmpty())
+        GTEST_SKIP() << "no image reader for " << missing.join(", ").toStdString();
+}
+
+// Headers claim any canvas; what is claimed is refused before it is allocated.
+// Garbage gets a message, the previous picture goes and nothing crashes.
+TEST(ImagePage, HugeClaimedCanvasesAndGarbageInTheNewFormatsAreRefused)
+{
+    test::TempTree dir;
+    ShownImagePage shown(120, 120);
+    QImage tiny(1, 1, QImage::Format_RGB32);
+    tiny.fill(Qt::white);
+    QByteArray png = Encoded(tiny, "png");
+    ASSERT_GT(png.size(), 33);
+    // Signature (8), chunk length (4), "IHDR" (4), width, height, ..., CRC at 29.
+    PutBigEndian(png, 16, 60000);
+    PutBigEndian(png, 20, 60000);
+    PutBigEndian(png, 29, Crc32(png.constData() + 12, 17));
+    Write(dir.Path() + "huge.png", png.toStdString());
+    shown.page.ShowFile(dir.Path() + "huge.png");
+    ASSERT_EQ(shown.errors.size(), 1);
+    EXPECT_TRUE(shown.errors[0].startsWith("Picture too large")) << shown.errors[0].toStdString();
+    EXPECT_TRUE(shown.page.Image()->Picture().isNull());
+
+    if (QImageReader::supportedImageFormats().contains("svg")) {
+        Write(dir.Path() + "huge.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='100000' height='100000'>"
+                                       "<rect width='10' height='10'/></svg>");
+        shown.errors.clear();
+        shown.page.ShowFile(dir.Path() + "huge.svg");
+        ASSERT_EQ(shown.errors.size(), 1);
+        EXPECT_EQ(shown.errors[0], "Picture too large (100000x100000)");
+    }
+
+    for (const char* name : {"garbage.png", "garbage.svg", "garbage.tif", "garbage.ico", "garbage.xpm", "garbage.webp",
+                             "empty.png"}) {
+        Write(dir.Path() + "ok.png", Encoded(tiny, "png").toStdString());
+        shown.page.ShowFile(dir.Path() + "ok.png");
+        ASSERT_FALSE(shown.page.Image()->Picture().isNull());
+        Write(dir.Path() + name, std::string(name[0] == 'e' ? 0 : 3000, '\x5a'));
+        shown.errors.clear();
+        shown.page.ShowFile(dir.Path() + name);
+        EXPECT_EQ(shown.errors.size(), 1) << name;
+        EXPECT_TRUE(shown.page.Image()->Picture().isNull()) << name;
+    }
+
+    // A fifo named like a picture is never opened, so nothing waits for a writer.
+    const std::string fifo = dir.Path() + "pipe.png";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    shown.errors.clear();
+    shown.page.ShowFile(fifo);
+    EXPECT_EQ(shown.errors.size(), 1);
 }
 
 TEST(EnhImage, BorderStretchAndAutoSize)

@@ -44,7 +44,8 @@ bool IsJpegExtension(const std::string& path)
     return ext == ".JPG" || ext == ".JPEG" || ext == ".JFIF";
 }
 
-ImageLoadResult LoadImageFile(const std::string& path, const JpegOptions& jpeg, ImageBuffer& image)
+ImageLoadResult LoadImageFile(const std::string& path, const JpegOptions& jpeg, ImageBuffer& image,
+                              const MemoryDecoder& other)
 {
     image = ImageBuffer{};
     if (IsJpegExtension(path)) return FromJpeg(LoadJpegFile(path, jpeg, image), image);
@@ -64,7 +65,10 @@ ImageLoadResult LoadImageFile(const std::string& path, const JpegOptions& jpeg, 
     else if (bmp) ok = LoadBmpMemory(data.data(), data.size(), image, result.message);
     else if (data.size() >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
         return FromJpeg(LoadJpegMemory(data.data(), data.size(), jpeg, image), image);
-    else result.message = "Unknown picture file extension (" + ext + ")";
+    else if (other) {
+        ok = other(data.data(), data.size(), ext, image, result.message);
+        if (!ok) image = ImageBuffer{};
+    } else result.message = "Unknown picture file extension (" + ext + ")";
     result.status = ok ? ImageLoadStatus::Loaded : ImageLoadStatus::Failed;
     return result;
 }

@@ -3,6 +3,7 @@
 // ".JFIF"), every other file by its extension or, failing that, its first bytes.
 #include "viewer/model/JpegLoader.h"
 
+#include <functional>
 #include <string>
 
 namespace tarnel {
@@ -22,6 +23,15 @@ struct ImageLoadResult {
 
 bool IsJpegExtension(const std::string& path);
 
-ImageLoadResult LoadImageFile(const std::string& path, const JpegOptions& jpeg, ImageBuffer& image);
+// Decodes a picture already in memory, the formats this library has no decoder
+// of its own for; ext is the upper-cased extension. False with a message when
+// the bytes are no picture or the picture is too large.
+using MemoryDecoder =
+    std::function<bool(const uint8_t* data, size_t size, const std::string& ext, ImageBuffer& image, std::string& error)>;
+
+// The file is read whole first (only a regular file is opened), so a decoder
+// never sees anything but memory.
+ImageLoadResult LoadImageFile(const std::string& path, const JpegOptions& jpeg, ImageBuffer& image,
+                              const MemoryDecoder& other = {});
 
 } // namespace tarnel

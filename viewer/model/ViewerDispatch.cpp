@@ -26,6 +26,22 @@ std::string UpperExtension(std::string_view name)
     return dot == std::string_view::npos ? std::string() : UpperAscii(name.substr(dot));
 }
 
+bool IsPictureExtension(std::string_view upperExt)
+{
+    for (const char* x : {".JPG", ".BMP", ".GIF", ".PNG", ".WEBP", ".SVG", ".TIF", ".TIFF", ".ICO", ".XPM"})
+        if (upperExt == x)
+            return true;
+    return false;
+}
+
+bool IsMediaExtension(std::string_view upperExt)
+{
+    for (const char* x : {".WAV", ".MID", ".AVI", ".MP3", ".OGG", ".FLAC", ".OPUS", ".MP4", ".MKV", ".WEBM"})
+        if (upperExt == x)
+            return true;
+    return false;
+}
+
 ViewerPageKind ChooseViewerPage(std::string_view name, uint8_t kind, bool isRar, bool asInfo, bool asText)
 {
     if (!asInfo && !asText) {
@@ -36,9 +52,9 @@ ViewerPageKind ChooseViewerPage(std::string_view name, uint8_t kind, bool isRar,
             return ViewerPageKind::Packed;
         if (x == ".VOX")
             return ViewerPageKind::Vox;
-        if (x == ".JPG" || x == ".BMP" || x == ".GIF")
+        if (IsPictureExtension(x))
             return ViewerPageKind::Image;
-        if (x == ".WAV" || x == ".MID" || x == ".AVI")
+        if (IsMediaExtension(x))
             return ViewerPageKind::Music;
         return kind == fkFile ? ViewerPageKind::Text : ViewerPageKind::Info;
     }

@@ -18,6 +18,10 @@ const char* ViewerPageCaption(ViewerPageKind page);
 // left is text for a file and information for a directory or drive.
 ViewerPageKind ChooseViewerPage(std::string_view name, uint8_t kind, bool isRar, bool asInfo, bool asText);
 
+// Extensions (upper case, with the dot) the image and the music page show.
+bool IsPictureExtension(std::string_view upperExt);
+bool IsMediaExtension(std::string_view upperExt);
+
 // The upper-cased extension from the last dot, dot included; "" when none.
 std::string UpperExtension(std::string_view name);
 

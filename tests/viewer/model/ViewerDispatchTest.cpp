@@ -36,6 +36,13 @@ TEST(ViewerDispatch, ExtensionsChooseTheirPagesCaseBlind)
         EXPECT_EQ(ChooseViewerPage(name, fkFile, false, false, false), ViewerPageKind::Image) << name;
     for (const char* name : {"a.wav", "a.MID", "a.avi"})
         EXPECT_EQ(ChooseViewerPage(name, fkFile, false, false, false), ViewerPageKind::Music) << name;
+    for (const char* name : {"a.png", "a.WebP", "a.svg", "a.tif", "a.TIFF", "a.ico", "a.xpm"})
+        EXPECT_EQ(ChooseViewerPage(name, fkFile, false, false, false), ViewerPageKind::Image) << name;
+    for (const char* name : {"a.mp3", "a.Ogg", "a.flac", "a.opus", "a.MP4", "a.mkv", "a.webm"})
+        EXPECT_EQ(ChooseViewerPage(name, fkFile, false, false, false), ViewerPageKind::Music) << name;
+    // Near misses stay text.
+    for (const char* name : {"a.pngx", "a.sv", "a.mp", "a.svgz.txt"})
+        EXPECT_EQ(ChooseViewerPage(name, fkFile, false, false, false), ViewerPageKind::Text) << name;
     // The extension is taken from the last dot only.
     EXPECT_EQ(ChooseViewerPage("a.jpg.gz", fkFile, false, false, false), ViewerPageKind::Text);
 }
