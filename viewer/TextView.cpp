@@ -34,6 +34,9 @@ namespace {
 
 constexpr int64_t kSliceBytes = int64_t(1) << 20;
 constexpr int kSliceMilliseconds = 10;
+// How long the index waits for the first screen to be painted before it
+// goes on anyway (a view that is not shown is never painted).
+constexpr int kFirstPaintWait = 100;
 constexpr const char* kSample = "The quick brown fox jumps over the lazy dogTHE QUICK BROWN FOX JUMPS OVER THE LAZY DOG_";
 
 // A scroll bar holds an int, and the lines of a hex dump of 32 GiB do not
@@ -342,6 +345,7 @@ bool TTextView::OpenFile()
 void TTextView::CloseFile()
 {
     indexTimer_->stop();
+    awaitingFirstPaint_ = false;
     index_.Reset();
     file_.Close();
     active_ = false;
@@ -367,13 +371,17 @@ void TTextView::BuildLineIndex()
         hbar_->setValue(0);
     }
     NotifyScroll();
-    if (!index_.Done())
-        indexTimer_->start();
+    // The rest is indexed once the first screen is on show: slices that
+    // come first could keep the paint waiting in a busy event loop.
+    awaitingFirstPaint_ = !index_.Done();
+    if (awaitingFirstPaint_)
+        indexTimer_->start(kFirstPaintWait);
     paintBox_->update();
 }
 
 void TTextView::IndexSlice()
 {
+    awaitingFirstPaint_ = false;
     if (!active_ || index_.Done())
         return;
     const int64_t before = index_.LineCount();
@@ -391,7 +399,7 @@ void TTextView::IndexSlice()
     if (lineaora_ + visibleRows_ + 1 >= before)
         paintBox_->update();
     if (!index_.Done())
-        indexTimer_->start();
+        indexTimer_->start(0);
 }
 
 void TTextView::FinishIndex()
@@ -574,6 +582,10 @@ void TTextView::Paint(QPainter& painter)
     if (!notice.isEmpty()) {
         painter.setPen(textColor_);
         painter.drawText(0, int(lines.size()) * lineHeight_ + ascent, notice);
+    }
+    if (awaitingFirstPaint_) {
+        awaitingFirstPaint_ = false;
+        indexTimer_->start(0);
     }
 }
 

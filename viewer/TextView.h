@@ -190,6 +190,7 @@ private:
     TextCell selStart_, selEnd_, anchor_;
     QPoint lastPointer_;
     bool capturing_ = false;
+    bool awaitingFirstPaint_ = false;
     bool rightDrag_ = false;
 
     QWidget* paintBox_;

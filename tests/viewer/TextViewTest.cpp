@@ -348,6 +348,47 @@ TEST_F(ViewFixture, Utf8TextShowsOneCharacterAColumn)
     EXPECT_EQ(QApplication::clipboard()->text(), QString::fromUtf8("Gr\u00fc\u00dfe \u20ac"));
 }
 
+// The first paint of a large file comes from the first slice of the index:
+// the rest is indexed after it, and the count the position shows then is
+// what is indexed so far.
+TEST_F(ViewFixture, FirstScreenIsPaintedBeforeTheIndexIsBuilt)
+{
+    std::string big;
+    for (int i = 0; i < 2'000'000; ++i)
+        big += "row " + std::to_string(i) + " of a file long enough to take several slices\n";
+    file.Write(big);
+    struct FirstPaint : QObject {
+        TTextView* view;
+        bool seen = false, indexing = false;
+        int64_t lines = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint && view->Active() && !seen) {
+                seen = true;
+                indexing = view->Indexing();
+                lines = view->LineCount();
+            }
+            return false;
+        }
+    } first;
+    first.view = &view;
+    view.PaintBox()->installEventFilter(&first);
+    qint64 labelLines = -1;
+    QObject::connect(&view, &TTextView::ScrollXY, [&](qint64, qint64, qint64 maxX, qint64) {
+        if (!first.seen)
+            labelLines = maxX;
+    });
+    view.SetFilename(file.Path());
+    view.SetActive(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first.seen; }, 20000));
+    EXPECT_TRUE(first.indexing);
+    EXPECT_LT(first.lines, 2'000'000);
+    EXPECT_LT(labelLines, 2'000'000);
+    EXPECT_GT(first.lines, view.VisibleRows());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.Indexing(); }, 60000));
+    EXPECT_EQ(view.LineCount(), 2'000'000);
+}
+
 TEST_F(ViewFixture, BigFileIndexesInTheBackground)
 {
     std::string big;

@@ -343,6 +343,7 @@ void LineIndex::Reset()
     keptLine_.Clear();
     keptAt_.Clear();
     window_.Clear();
+    windowBuffer_.clear();
     windowFirst_ = -1;
     buffer_.clear();
     buffer_.shrink_to_fit();
@@ -461,7 +462,7 @@ int64_t LineIndex::MaxWidth() const
 size_t LineIndex::MemoryBytes() const
 {
     return keptLine_.MemoryBytes() + keptAt_.MemoryBytes() + found_.MemoryBytes() + window_.MemoryBytes() +
-           buffer_.capacity();
+           buffer_.capacity() + windowBuffer_.capacity();
 }
 
 int64_t LineIndex::KeptByLine(int64_t n) const { return keptLine_.LastAtOrBefore(n); }
@@ -480,7 +481,9 @@ bool LineIndex::FillWindow(int64_t k, int64_t n, int64_t offset) const
     const int64_t limit = ScannedOffset();
     windowFirst_ = keptLine_[k];
     LineScanner scanner(window_, options_, keptAt_[k]);
-    std::vector<unsigned char> buffer(kBlock);
+    // Kept starts are close together: small reads find most lines.
+    std::vector<unsigned char>& buffer = windowBuffer_;
+    buffer.resize(size_t(16) << 10);
     auto reached = [&] {
         const int64_t last = windowFirst_ + window_.Size() - 1;
         return n >= 0 ? last >= n + 1 + kWindowAhead : scanner.LastStart() > offset;

@@ -16,7 +16,8 @@ enum Mymodes { VM_STANDARD = 0, VM_WORDWRAP = 1, VM_HEX = 2 };
 // 64-bit offsets, 8 bytes each, in fixed chunks: growing never copies.
 class LineStarts {
 public:
-    static constexpr size_t kChunk = 65536;
+    // Small enough that a short file's index costs little to set up.
+    static constexpr size_t kChunk = 8192;
     void Clear();
     // Empties the list but keeps its first chunk for the next use.
     void Reuse();
@@ -250,6 +251,7 @@ private:
     std::vector<unsigned char> buffer_;
     // Consecutive line starts from line windowFirst_ on, found again.
     mutable LineStarts window_;
+    mutable std::vector<unsigned char> windowBuffer_;
     mutable int64_t windowFirst_ = -1;
     bool done_ = true;
     bool fileChanged_ = false;
