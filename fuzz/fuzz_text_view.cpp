@@ -7,6 +7,7 @@
 
 #include "viewer/model/LineRules.h" // from tests/
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -39,6 +40,17 @@ void Check(bool ok)
         std::abort();
 }
 
+// Display columns of a line: one a byte, or one a character of UTF-8.
+int64_t Columns(const std::string& line, bool utf8)
+{
+    if (!utf8)
+        return int64_t(line.size());
+    int64_t columns = 0;
+    for (unsigned char c : line)
+        columns += (c & 0xC0) != 0x80;
+    return columns;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -47,6 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     using namespace tarnel;
     const Mymodes mode = Mymodes(data[0] % 3);
+    const bool utf8 = (data[0] / 3) % 2;
+    const bool sparse = (data[0] / 6) % 2; // a few kept starts: most lines found again
     const int tab = 1 + data[1] % 20;
     const int cols = data[2] % 64;
     const size_t needleSize = std::min<size_t>(data[3] % 16, size - 4);
@@ -57,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     TextFile file;
     Check(file.Open(ScratchPath()));
     LineIndex index;
-    index.Start(file, {mode, tab, cols});
+    index.Start(file, {mode, tab, cols, utf8}, sparse ? 16 : LineIndex::kDefaultMaxKept);
     while (!index.Step(1 + int64_t(content.size() / 3))) {
     }
     const int64_t count = index.LineCount();
@@ -73,13 +87,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Check(index.LineEnd(count - 1) <= int64_t(content.size()));
         if (mode == VM_WORDWRAP)
             Check(index.MaxWidth() <= std::max(1, cols - 1));
-        const test::RuledLines expected = test::ByTheLineRules(content, mode, tab, cols);
+        const test::RuledLines expected = test::ByTheLineRules(content, mode, tab, cols, utf8);
         Check(int64_t(expected.starts.size()) == count + 1);
         for (int64_t n = 0; n < count; ++n)
             Check(index.LineBegin(n) == expected.starts[size_t(n)]);
         Check(index.LineEnd(count - 1) == expected.starts.back());
         Check(index.MaxWidth() == expected.width);
         Check(index.PureAscii() == expected.pure);
+        // The line of an offset, from the end backwards: kept starts and the
+        // window found again must agree in any order.
+        for (int64_t at = int64_t(content.size()) - 1; at >= 0; at -= 1 + int64_t(content.size() / 50)) {
+            const auto after = std::upper_bound(expected.starts.begin(), expected.starts.end() - 1, at);
+            Check(index.LineOf(at) == std::min<int64_t>(after - expected.starts.begin() - 1, count - 1));
+        }
     }
 
     std::vector<std::string> lines;
@@ -89,12 +109,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (mode != VM_HEX)
             Check(line.find_first_of("\r\n") == std::string::npos);
         if (mode == VM_STANDARD)
-            Check(int64_t(line.size()) <= index.MaxWidth());
+            Check(Columns(line, utf8) <= index.MaxWidth());
     }
     LineClip clip{cols / 2, cols};
     Check(GetLines(file, index, 1, count, &clip, lines, failed));
     for (const std::string& line : lines)
-        Check(int64_t(line.size()) <= (mode == VM_HEX ? 80 : cols));
+        Check(Columns(line, utf8 && mode != VM_HEX) <= (mode == VM_HEX ? 80 : cols));
     // Painting from column marks shows what painting from the line starts does.
     ColumnMarks marks;
     std::vector<std::string> marked;
@@ -111,7 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             Check(LocateOffset(file, index, int64_t(at), &cursor) == LocateOffset(file, index, int64_t(at)));
     }
     // The editor's filtered text is the normal mode's lines.
-    if (mode == VM_STANDARD) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(content.data());
+    if (mode == VM_STANDARD && utf8 == IsUtf8(bytes, content.size(), true)) {
         bool pure = false;
         std::vector<std::string> whole;
         Check(GetLines(file, index, 1, count, nullptr, whole, failed));

@@ -109,9 +109,16 @@ bool TSearchwin::RunSearch()
     if (!view_)
         return false;
     ListBox1->clear();
+    // The text as the view shows it: UTF-8 text holds every character.
     std::string text;
-    const bool storable = DisplayBytes(Edit1->text(), text);
-    searchedLength_ = qsizetype(text.size());
+    bool storable = true;
+    if (view_->TextIsUtf8()) {
+        text = Edit1->text().toStdString();
+        searchedLength_ = CellCount(Edit1->text());
+    } else {
+        storable = DisplayBytes(Edit1->text(), text);
+        searchedLength_ = qsizetype(text.size());
+    }
     int64_t count = 0;
     if (storable && !text.empty() && view_->Active()) {
         searching_ = true;
@@ -132,7 +139,10 @@ bool TSearchwin::RunSearch()
             sinceEvents.restart();
             return stillWanted();
         };
-        bool going = true;
+        // Events run once before the first match whatever the file's size:
+        // the label shows, and a view that moves on is seen, even when the
+        // whole search takes less than one pause.
+        bool going = letEventsRun();
         while (going) {
             int64_t match = -1;
             const auto result = searcher.Next(int64_t(4) << 20, match);

@@ -145,6 +145,11 @@ void TextPage::VWTextScrollXY(qint64 x, qint64 y, qint64 maxX, qint64 maxY)
                                         static_cast<long long>(maxY)));
 }
 
-void TextPage::VWTextFindClick() { VWText->ShowSearch(QString::fromStdString(VWText->LastSearchText), true); }
+// The window opens with "UPPERCASE=lowercase" ticked: the case flag is
+// "match case", and the check box is its opposite.
+void TextPage::VWTextFindClick()
+{
+    VWText->ShowSearch(QString::fromStdString(VWText->LastSearchText), false);
+}
 
 } // namespace tarnel

@@ -12,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QGlyphRun>
-#include <QLocale>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -23,6 +22,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <climits>
@@ -34,11 +34,67 @@ namespace {
 
 constexpr int64_t kSliceBytes = int64_t(1) << 20;
 constexpr int kSliceMilliseconds = 10;
+// How long the index waits for the first screen to be painted before it
+// goes on anyway (a view that is not shown is never painted).
+constexpr int kFirstPaintWait = 100;
 constexpr const char* kSample = "The quick brown fox jumps over the lazy dogTHE QUICK BROWN FOX JUMPS OVER THE LAZY DOG_";
 
-int ToBar(int64_t v) { return int(std::clamp<int64_t>(v, 0, INT_MAX)); }
+// A scroll bar holds an int, and the lines of a hex dump of 32 GiB do not
+// fit one. Past this many a bar step stands for several lines; the view
+// keeps the exact line, and the bar's end is the last line.
+constexpr int64_t kBarLimit = int64_t(1) << 30;
+
+int BarMaximum(int64_t max) { return int(std::clamp<int64_t>(max, 0, kBarLimit)); }
+
+int ToBar(int64_t v, int64_t max)
+{
+    v = std::clamp<int64_t>(v, 0, std::max<int64_t>(0, max));
+    if (max <= kBarLimit)
+        return int(v);
+    return int(static_cast<__int128>(v) * kBarLimit / max);
+}
+
+int64_t FromBar(int value, int64_t max)
+{
+    if (max <= kBarLimit)
+        return value;
+    if (value >= kBarLimit)
+        return max;
+    return int64_t(static_cast<__int128>(std::max(0, value)) * max / kBarLimit);
+}
+
+// A page of lines in bar steps: at least one.
+int BarStep(int lines, int64_t max) { return std::max(1, max <= kBarLimit ? lines : ToBar(lines, max)); }
 
 } // namespace
+
+QString TTextView::LineText(const std::string& line) const
+{
+    return utf8_ && mode_ != VM_HEX ? QString::fromUtf8(line.data(), qsizetype(line.size())) : DisplayText(line);
+}
+
+qsizetype CellCount(const QString& text)
+{
+    qsizetype cells = text.size();
+    for (qsizetype i = 0; i + 1 < text.size(); ++i)
+        if (text[i].isHighSurrogate() && text[i + 1].isLowSurrogate())
+            --cells;
+    return cells;
+}
+
+QString Cells(const QString& text, int64_t from, int64_t to)
+{
+    qsizetype begin = -1, i = 0;
+    int64_t column = 0;
+    for (; i < text.size() && column < to; ++column) {
+        if (column == from)
+            begin = i;
+        i += text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate() ? 2 : 1;
+    }
+    if (begin < 0)
+        return {};
+    return text.mid(begin, i - begin);
+}
 
 QString DisplayText(const std::string& bytes)
 {
@@ -67,7 +123,18 @@ protected:
     void mousePressEvent(QMouseEvent* e) override { view_->MousePress(e); }
     void mouseMoveEvent(QMouseEvent* e) override { view_->MouseMove(e); }
     void mouseReleaseEvent(QMouseEvent* e) override { view_->MouseRelease(e); }
-    void wheelEvent(QWheelEvent* e) override { QApplication::sendEvent(view_->VerticalBar(), e); }
+    void wheelEvent(QWheelEvent* e) override
+    {
+        // A scaled bar would move thousands of lines a notch: three lines.
+        if (view_->LineCount() > kBarLimit && e->angleDelta().y() != 0) {
+            const int64_t lines = -int64_t(e->angleDelta().y()) * 3 / 120;
+            view_->Setlineaora(std::clamp<int64_t>(view_->lineaora() + (lines ? lines : e->angleDelta().y() > 0 ? -1 : 1),
+                                                   0, view_->LineCount()));
+            e->accept();
+            return;
+        }
+        QApplication::sendEvent(view_->VerticalBar(), e);
+    }
 
 private:
     TTextView* view_;
@@ -86,14 +153,14 @@ TTextView::TTextView(QWidget* parent) : QWidget(parent)
     connect(autoScroll_, &QTimer::timeout, this, &TTextView::AutoScrollTick);
     connect(indexTimer_, &QTimer::timeout, this, &TTextView::IndexSlice);
     connect(vbar_, &QScrollBar::valueChanged, this, [this](int value) {
-        lineaora_ = value;
+        lineaora_ = FromBar(value, LineCount());
         NotifyScroll();
         if (capturing_ && !rightDrag_)
             ExtendSelection(lastPointer_);
         paintBox_->update();
     });
     connect(hbar_, &QScrollBar::valueChanged, this, [this](int value) {
-        lineaorax_ = value;
+        lineaorax_ = FromBar(value, MaxWidth());
         NotifyScroll();
         paintBox_->update();
     });
@@ -212,7 +279,7 @@ void TTextView::Setlineaora(int64_t line)
 {
     lineaora_ = std::max<int64_t>(0, line);
     const QSignalBlocker block(vbar_);
-    vbar_->setValue(ToBar(lineaora_));
+    vbar_->setValue(ToBar(lineaora_, LineCount()));
     NotifyScroll();
     paintBox_->update();
 }
@@ -221,7 +288,7 @@ void TTextView::Setlineaorax(int64_t column)
 {
     lineaorax_ = std::max<int64_t>(0, column);
     const QSignalBlocker block(hbar_);
-    hbar_->setValue(ToBar(lineaorax_));
+    hbar_->setValue(ToBar(lineaorax_, MaxWidth()));
     NotifyScroll();
     paintBox_->update();
 }
@@ -268,6 +335,7 @@ bool TTextView::OpenFile()
 {
     if (filename_.empty() || !file_.Open(filename_))
         return false;
+    utf8_ = LooksLikeUtf8(file_);
     active_ = true;
     ++generation_;
     BuildLineIndex();
@@ -277,6 +345,7 @@ bool TTextView::OpenFile()
 void TTextView::CloseFile()
 {
     indexTimer_->stop();
+    awaitingFirstPaint_ = false;
     index_.Reset();
     file_.Close();
     active_ = false;
@@ -289,7 +358,7 @@ void TTextView::BuildLineIndex()
 {
     indexTimer_->stop();
     ++generation_; // lines and columns found before mean something else now
-    index_.Start(file_, {mode_, tab_, visibleCols_});
+    index_.Start(file_, {mode_, tab_, visibleCols_, utf8_});
     marks_.Clear();
     selStart_ = selEnd_ = {};
     lineaora_ = lineaorax_ = 0;
@@ -302,13 +371,17 @@ void TTextView::BuildLineIndex()
         hbar_->setValue(0);
     }
     NotifyScroll();
-    if (!index_.Done())
-        indexTimer_->start();
+    // The rest is indexed once the first screen is on show: slices that
+    // come first could keep the paint waiting in a busy event loop.
+    awaitingFirstPaint_ = !index_.Done();
+    if (awaitingFirstPaint_)
+        indexTimer_->start(kFirstPaintWait);
     paintBox_->update();
 }
 
 void TTextView::IndexSlice()
 {
+    awaitingFirstPaint_ = false;
     if (!active_ || index_.Done())
         return;
     const int64_t before = index_.LineCount();
@@ -326,7 +399,7 @@ void TTextView::IndexSlice()
     if (lineaora_ + visibleRows_ + 1 >= before)
         paintBox_->update();
     if (!index_.Done())
-        indexTimer_->start();
+        indexTimer_->start(0);
 }
 
 void TTextView::FinishIndex()
@@ -343,12 +416,12 @@ void TTextView::FinishIndex()
 void TTextView::UpdateRanges()
 {
     const QSignalBlocker v(vbar_), h(hbar_);
-    vbar_->setRange(0, ToBar(LineCount()));
-    hbar_->setRange(0, ToBar(MaxWidth()));
-    vbar_->setPageStep(std::max(1, visibleRows_));
-    hbar_->setPageStep(std::max(1, visibleCols_));
-    vbar_->setValue(ToBar(lineaora_));
-    hbar_->setValue(ToBar(lineaorax_));
+    vbar_->setRange(0, BarMaximum(LineCount()));
+    hbar_->setRange(0, BarMaximum(MaxWidth()));
+    vbar_->setPageStep(BarStep(visibleRows_, LineCount()));
+    hbar_->setPageStep(BarStep(visibleCols_, MaxWidth()));
+    vbar_->setValue(ToBar(lineaora_, LineCount()));
+    hbar_->setValue(ToBar(lineaorax_, MaxWidth()));
 }
 
 void TTextView::Relayout()
@@ -427,25 +500,27 @@ void TTextView::DrawCells(QPainter& painter, int x, int baseline, const QString&
 {
     if (text.isEmpty())
         return;
-    if (!rawFont_.isValid()) {
-        for (qsizetype i = 0; i < text.size(); ++i)
-            painter.drawText(x + int(i) * charWidth_, baseline, QString(text[i]));
-        return;
-    }
-    const QList<quint32> glyphs = rawFont_.glyphIndexesForString(text);
     QList<quint32> shown;
     QList<QPointF> positions;
-    shown.reserve(glyphs.size());
-    positions.reserve(glyphs.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const int cell = x + int(i) * charWidth_;
-        if (i < glyphs.size() && glyphs[i] != 0) {
-            shown.push_back(glyphs[i]);
+    int column = 0;
+    for (qsizetype i = 0; i < text.size(); ++column) {
+        // A character beyond the 16-bit plane is two QChars and one column.
+        const qsizetype length = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const int cell = x + column * charWidth_;
+        quint32 glyph = 0;
+        int glyphs = 1;
+        if (rawFont_.isValid() && !rawFont_.glyphIndexesForChars(text.constData() + i, int(length), &glyph, &glyphs))
+            glyph = 0;
+        if (glyph != 0) {
+            shown.push_back(glyph);
             positions.push_back(QPointF(cell, 0));
         } else if (!text[i].isSpace()) {
-            painter.drawText(cell, baseline, QString(text[i]));
+            painter.drawText(cell, baseline, text.mid(i, length));
         }
+        i += length;
     }
+    if (shown.isEmpty())
+        return;
     QGlyphRun run;
     run.setRawFont(rawFont_);
     run.setGlyphIndexes(shown);
@@ -473,25 +548,26 @@ void TTextView::Paint(QPainter& painter)
     for (size_t i = 0; i < lines.size(); ++i) {
         const int y = int(i) * lineHeight_;
         const int64_t line = lineaora_ + int64_t(i);
-        const QString text = DisplayText(lines[i]);
+        const QString text = LineText(lines[i]);
+        const qsizetype cells = CellCount(text);
         int64_t from = 0, to = 0;
         const bool inSelection = selected && line >= selStart_.line && line <= selEnd_.line;
         if (inSelection) {
-            from = std::clamp<int64_t>((line == selStart_.line ? selStart_.col : 0) - lineaorax_, 0, text.size());
-            to = std::clamp<int64_t>((line == selEnd_.line ? selEnd_.col : INT64_MAX / 2) - lineaorax_, 0, text.size());
+            from = std::clamp<int64_t>((line == selStart_.line ? selStart_.col : 0) - lineaorax_, 0, cells);
+            to = std::clamp<int64_t>((line == selEnd_.line ? selEnd_.col : INT64_MAX / 2) - lineaorax_, 0, cells);
         }
         if (to > from)
             painter.fillRect(QRect(int(from) * charWidth_, y, int(to - from) * charWidth_, lineHeight_), highlight);
         painter.setPen(textColor_);
-        DrawCells(painter, 0, y + ascent, text.left(qsizetype(from)));
+        DrawCells(painter, 0, y + ascent, Cells(text, 0, from));
         DrawCells(painter, int(to > from ? to : from) * charWidth_, y + ascent,
-                  text.mid(qsizetype(to > from ? to : from)));
+                  Cells(text, to > from ? to : from, cells));
         if (to > from) {
             painter.setPen(highlightText);
-            DrawCells(painter, int(from) * charWidth_, y + ascent, text.mid(qsizetype(from), qsizetype(to - from)));
+            DrawCells(painter, int(from) * charWidth_, y + ascent, Cells(text, from, to));
         }
         if (inSelection && line < selEnd_.line) {
-            const int end = int(text.size()) * charWidth_;
+            const int end = int(cells) * charWidth_;
             painter.fillRect(QRect(end, y, std::max(0, area.width() - end), lineHeight_), highlight);
         }
     }
@@ -502,13 +578,14 @@ void TTextView::Paint(QPainter& painter)
     else if (lineaora_ + int64_t(lines.size()) >= LineCount() && index_.Done() && mode_ != VM_HEX) {
         if (index_.FileChanged())
             notice = "error while reading line #" + QString::number(LineCount() + 1);
-        else if (index_.Capped())
-            notice = "the viewer shows the first " + QLocale().toString(qlonglong(LineCount())) +
-                     " lines; the hex dump shows the whole file";
     }
     if (!notice.isEmpty()) {
         painter.setPen(textColor_);
         painter.drawText(0, int(lines.size()) * lineHeight_ + ascent, notice);
+    }
+    if (awaitingFirstPaint_) {
+        awaitingFirstPaint_ = false;
+        indexTimer_->start(0);
     }
 }
 
@@ -608,10 +685,10 @@ void TTextView::ScrollKey(int key)
 {
     switch (key) {
     case Qt::Key_PageUp:
-        Setlineaora(std::clamp<int64_t>(lineaora_ - vbar_->pageStep(), 0, LineCount()));
+        Setlineaora(std::clamp<int64_t>(lineaora_ - std::max(1, visibleRows_), 0, LineCount()));
         break;
     case Qt::Key_PageDown:
-        Setlineaora(std::clamp<int64_t>(lineaora_ + vbar_->pageStep(), 0, LineCount()));
+        Setlineaora(std::clamp<int64_t>(lineaora_ + std::max(1, visibleRows_), 0, LineCount()));
         break;
     case Qt::Key_Home:
         Setlineaora(0);
@@ -685,20 +762,18 @@ std::vector<std::string> TTextView::SelectedLines() const
 
 QString TTextView::SelectedText() const
 {
-    std::vector<std::string> lines = SelectedLines();
+    const std::vector<std::string> lines = SelectedLines();
     if (lines.empty())
         return {};
-    const int64_t lastCount = int64_t(lines.size()) - 1;
-    if (lastCount == selEnd_.line - selStart_.line)
-        lines.back().resize(size_t(std::clamp<int64_t>(selEnd_.col, 0, int64_t(lines.back().size()))));
-    lines.front().erase(0, size_t(std::clamp<int64_t>(selStart_.col, 0, int64_t(lines.front().size()))));
-    QString text;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0)
-            text += "\r\n";
-        text += DisplayText(lines[i]);
-    }
-    return text;
+    QStringList shown;
+    for (const std::string& line : lines)
+        shown << LineText(line);
+    // The columns are characters: cut the last line first, so that the
+    // first line's start column still counts from its beginning.
+    if (int64_t(lines.size()) - 1 == selEnd_.line - selStart_.line)
+        shown.back() = Cells(shown.back(), 0, selEnd_.col);
+    shown.front() = Cells(shown.front(), selStart_.col, INT64_MAX);
+    return shown.join("\r\n");
 }
 
 void TTextView::CopySelection()
@@ -762,7 +837,7 @@ bool TTextView::PrintSelectionTo(QPrinter& printer)
             printer.newPage();
             ++page;
         }
-        painter.drawText(10, 2 * h + row * h + ascent, DisplayText(lines[i]));
+        painter.drawText(10, 2 * h + row * h + ascent, LineText(lines[i]));
     }
     pageNumber();
     return painter.end();

@@ -84,7 +84,9 @@ public:
     int64_t MaxWidth() const;
     bool PureAscii() const { return index_.PureAscii(); }
     bool Indexing() const { return active_ && !index_.Done(); }
-    bool IndexCapped() const { return index_.Capped(); }
+    // The file's text is UTF-8 (its start is): the text modes show one
+    // character a column and a search looks for the text in UTF-8.
+    bool TextIsUtf8() const { return active_ && utf8_; }
     int VisibleCols() const { return visibleCols_; }
     int VisibleRows() const { return visibleRows_; }
     int LineHeight() const { return lineHeight_; }
@@ -114,6 +116,8 @@ public:
     // once it is indexed (or can be found at once).
     bool IndexTowards(int64_t offset);
     const TextFile& File() const { return file_; }
+    // A line from GetLines as characters, one a column.
+    QString LineText(const std::string& line) const;
 
     void ScrollKey(int key);
     void CopySelection();
@@ -121,6 +125,7 @@ public:
     void PrintSelection();
     // The selected lines on printer (a PDF file in tests); false when empty.
     bool PrintSelectionTo(QPrinter& printer);
+    // caseFlag: match case; the window's ignore-case box is its opposite.
     void ShowSearch(const QString& text, bool caseFlag);
     TSearchwin* SearchWindow() const;
     // The search window's "go to": line from 0, column from 1.
@@ -172,6 +177,7 @@ private:
     Mymodes mode_ = VM_STANDARD;
     std::string filename_;
     bool active_ = false;
+    bool utf8_ = false;
     bool frozen_ = false;
     bool printPageNum_ = true;
     int64_t lineaora_ = 0;
@@ -184,6 +190,7 @@ private:
     TextCell selStart_, selEnd_, anchor_;
     QPoint lastPointer_;
     bool capturing_ = false;
+    bool awaitingFirstPaint_ = false;
     bool rightDrag_ = false;
 
     QWidget* paintBox_;
@@ -203,5 +210,9 @@ constexpr int kSearchClosedEvent = 1000 + 1; // QEvent::User + 1
 
 // Display text of 8-bit line bytes.
 QString DisplayText(const std::string& bytes);
+// Columns of a display line: characters, a pair of surrogates being one.
+qsizetype CellCount(const QString& text);
+// The columns [from, to) of text.
+QString Cells(const QString& text, int64_t from, int64_t to);
 
 } // namespace tarnel

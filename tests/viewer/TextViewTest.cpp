@@ -286,6 +286,109 @@ TEST_F(ViewFixture, PrintsTheSelectedLinesToPdfOnePageAtATime)
     EXPECT_EQ(printer.docName(), "Text File");
 }
 
+// A hex dump of 40 GiB has more lines than an int holds: the bar is scaled,
+// and every line, the last one included, is still reached.
+TEST_F(ViewFixture, HexDumpOfAHugeSparseFileReachesEveryLine)
+{
+    file.Write("head");
+    file.Truncate(off_t(40) << 30);
+    view.SetViewMode(VM_HEX);
+    view.SetFilename(file.Path());
+    view.SetActive(true);
+    const int64_t lines = (int64_t(40) << 30) / 16;
+    ASSERT_EQ(view.LineCount(), lines);
+    QScrollBar* bar = view.VerticalBar();
+    bar->setValue(bar->maximum());
+    EXPECT_EQ(view.lineaora(), lines);
+    view.ScrollKey(Qt::Key_End);
+    EXPECT_EQ(view.lineaora(), lines - view.VisibleRows());
+    std::vector<std::string> out;
+    int64_t failed = 0;
+    ASSERT_TRUE(view.GetLines(lines, 1, false, out, failed));
+    EXPECT_EQ(out[0].substr(0, 10), "$9FFFFFFF0");
+
+    // A line past any int is kept exactly; keys move one line from it.
+    const int64_t far = int64_t(2'500'000'001);
+    view.Setlineaora(far);
+    EXPECT_EQ(view.lineaora(), far);
+    EXPECT_GT(bar->value(), bar->maximum() / 2);
+    EXPECT_LE(bar->value(), bar->maximum());
+    view.ScrollKey(Qt::Key_Down);
+    EXPECT_EQ(view.lineaora(), far + 1);
+    const int64_t before = view.lineaora();
+    bar->setValue(bar->value() - 1);
+    EXPECT_LT(view.lineaora(), before);
+    EXPECT_GT(view.lineaora(), before - 64);
+    bar->setValue(0);
+    EXPECT_EQ(view.lineaora(), 0);
+    (void)Shot();
+}
+
+// UTF-8 text shows its characters, one a column, and the selection copies
+// them; a file that is not UTF-8 keeps one byte a column.
+TEST_F(ViewFixture, Utf8TextShowsOneCharacterAColumn)
+{
+    Open("Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln\n\xe2\x82\xac\t1\n");
+    EXPECT_EQ(view.MaxWidth(), 14);
+    view.SetSelection({0, 0}, {5, 0});
+    view.CopySelection();
+    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromUtf8("Gr\u00fc\u00dfe"));
+    QWidget* box = view.PaintBox();
+    QTest::mousePress(box, Qt::LeftButton, {}, CellCentre(10, 0));
+    QTest::mouseMove(box, CellCentre(9, 1));
+    QTest::mouseRelease(box, Qt::LeftButton, {}, CellCentre(9, 1));
+    view.CopySelection();
+    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromUtf8("K\u00f6ln\r\n\u20ac       1"));
+    (void)Shot();
+
+    Open("Gr\xfc\xdf" "e \x80");
+    EXPECT_EQ(view.MaxWidth(), 7);
+    view.SetSelection({0, 0}, {7, 0});
+    view.CopySelection();
+    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromUtf8("Gr\u00fc\u00dfe \u20ac"));
+}
+
+// The first paint of a large file comes from the first slice of the index:
+// the rest is indexed after it, and the count the position shows then is
+// what is indexed so far.
+TEST_F(ViewFixture, FirstScreenIsPaintedBeforeTheIndexIsBuilt)
+{
+    std::string big;
+    for (int i = 0; i < 2'000'000; ++i)
+        big += "row " + std::to_string(i) + " of a file long enough to take several slices\n";
+    file.Write(big);
+    struct FirstPaint : QObject {
+        TTextView* view;
+        bool seen = false, indexing = false;
+        int64_t lines = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint && view->Active() && !seen) {
+                seen = true;
+                indexing = view->Indexing();
+                lines = view->LineCount();
+            }
+            return false;
+        }
+    } first;
+    first.view = &view;
+    view.PaintBox()->installEventFilter(&first);
+    qint64 labelLines = -1;
+    QObject::connect(&view, &TTextView::ScrollXY, [&](qint64, qint64, qint64 maxX, qint64) {
+        if (!first.seen)
+            labelLines = maxX;
+    });
+    view.SetFilename(file.Path());
+    view.SetActive(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first.seen; }, 20000));
+    EXPECT_TRUE(first.indexing);
+    EXPECT_LT(first.lines, 2'000'000);
+    EXPECT_LT(labelLines, 2'000'000);
+    EXPECT_GT(first.lines, view.VisibleRows());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.Indexing(); }, 60000));
+    EXPECT_EQ(view.LineCount(), 2'000'000);
+}
+
 TEST_F(ViewFixture, BigFileIndexesInTheBackground)
 {
     std::string big;

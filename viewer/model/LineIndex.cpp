@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 
 namespace tarnel {
@@ -17,16 +18,29 @@ void LineStarts::Clear()
     size_ = 0;
 }
 
+void LineStarts::Reuse()
+{
+    if (chunks_.size() > 1)
+        chunks_.resize(1);
+    size_ = 0;
+}
+
+void LineStarts::Shrink(int64_t count)
+{
+    size_ = std::min(size_, count);
+    chunks_.resize((size_t(size_) + kChunk - 1) / kChunk);
+}
+
 void LineStarts::Grow() { chunks_.push_back(std::make_unique_for_overwrite<int64_t[]>(kChunk)); }
 
 void LineStarts::AppendOffsets(int64_t base, const uint32_t* offsets, size_t count)
 {
     while (count > 0) {
-        if (size_t(size_) % kChunk == 0)
+        if (size_t(size_) % kChunk == 0 && size_t(size_) / kChunk >= chunks_.size())
             Grow();
         const size_t at = size_t(size_) % kChunk;
         const size_t take = std::min(count, kChunk - at);
-        int64_t* out = chunks_.back().get() + at;
+        int64_t* out = chunks_[size_t(size_) / kChunk].get() + at;
         for (size_t i = 0; i < take; ++i)
             out[i] = base + offsets[i];
         size_ += int64_t(take);
@@ -90,15 +104,30 @@ BlockMasks MasksOf(const unsigned char* data, size_t size)
 // fit in a small buffer.
 constexpr size_t kPiece = 16384;
 
+bool HasHighBytes(const unsigned char* data, size_t size)
+{
+    uint64_t any = 0;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        any |= word;
+    }
+    for (; i < size; ++i)
+        any |= data[i];
+    return (any & 0x8080808080808080u) != 0;
+}
+
 } // namespace
 
-LineScanner::LineScanner(LineStarts& starts, ScanOptions options)
+LineScanner::LineScanner(LineStarts& starts, ScanOptions options, int64_t startOffset)
     : starts_(starts), options_(options), wrapAt_(std::max(1, options.visibleCols - 1)),
-      lineFeeds_(std::make_unique_for_overwrite<uint32_t[]>(kPiece + 8))
+      lineFeeds_(std::make_unique_for_overwrite<uint32_t[]>(kPiece + 8)), offset_(startOffset),
+      lastStart_(startOffset)
 {
     options_.tab = std::max(1, options_.tab);
-    starts_.Clear();
-    starts_.Push(0);
+    starts_.Reuse();
+    starts_.Push(startOffset);
 }
 
 void LineScanner::EndLine(int64_t at)
@@ -106,6 +135,43 @@ void LineScanner::EndLine(int64_t at)
     maxWidth_ = std::max(maxWidth_, column_);
     column_ = 0;
     starts_.Push(at);
+    ++lines_;
+    lastStart_ = at;
+}
+
+void LineScanner::OneColumn(int64_t end)
+{
+    ++column_;
+    if (options_.mode == VM_WORDWRAP && column_ >= wrapAt_) {
+        column_ = wrapAt_;
+        EndLine(end);
+    }
+}
+
+void LineScanner::FlushHeld()
+{
+    utf8_.Flush([this](int64_t start, int, uint32_t) { OneColumn(start + 1); });
+}
+
+// UTF-8 text: a column for each character, and for each byte that is none.
+void LineScanner::Utf8Run(const unsigned char* data, size_t size, int64_t at)
+{
+    size_t i = 0;
+    while (i < size) {
+        if (!utf8_.Holding() && data[i] < 0x80) {
+            size_t j = i + 1;
+            while (j < size && data[j] < 0x80)
+                ++j;
+            if (options_.mode != VM_WORDWRAP || column_ + int64_t(j - i) < wrapAt_)
+                column_ += int64_t(j - i);
+            else
+                WrapRun(j - i, at + int64_t(i));
+            i = j;
+            continue;
+        }
+        utf8_.Add(data[i], at + int64_t(i), [this](int64_t start, int length, uint32_t) { OneColumn(start + length); });
+        ++i;
+    }
 }
 
 void LineScanner::Feed(const unsigned char* data, size_t size)
@@ -125,6 +191,9 @@ void LineScanner::Feed(const unsigned char* data, size_t size)
 bool LineScanner::FeedPlainLines(const unsigned char* data, size_t size)
 {
     if (options_.mode == VM_WORDWRAP || (pending_ && pendingByte_ != '\n'))
+        return false;
+    // Byte gaps are widths only when every byte is a character.
+    if (options_.utf8 && (utf8_.Holding() || HasHighBytes(data, size)))
         return false;
     const uint32_t* const at = lineFeeds_.get();
     bool crLf = false;
@@ -148,7 +217,12 @@ bool LineScanner::FeedPlainLines(const unsigned char* data, size_t size)
     const size_t last = at[count - 1];
     pending_ = !crLf && last == size - 1;
     pendingByte_ = '\n';
-    starts_.AppendOffsets(offset_ + 1, at, size_t(pending_ ? count - 1 : count));
+    const int64_t added = pending_ ? count - 1 : count;
+    starts_.AppendOffsets(offset_ + 1, at, size_t(added));
+    if (added > 0) {
+        lines_ += added;
+        lastStart_ = offset_ + 1 + at[added - 1];
+    }
     column_ = int64_t(size - 1 - last);
     offset_ += int64_t(size);
     return true;
@@ -172,13 +246,15 @@ void LineScanner::WrapRun(size_t size, int64_t at)
     }
 }
 
-void LineScanner::PlainRun(size_t size, int64_t at)
+void LineScanner::PlainRun(const unsigned char* data, size_t size, int64_t at)
 {
     if (pending_) {
         EndLine(at);
         pending_ = false;
     }
-    if (options_.mode != VM_WORDWRAP || column_ + int64_t(size) < wrapAt_)
+    if (options_.utf8)
+        Utf8Run(data, size, at);
+    else if (options_.mode != VM_WORDWRAP || column_ + int64_t(size) < wrapAt_)
         column_ += int64_t(size);
     else
         WrapRun(size, at);
@@ -186,6 +262,8 @@ void LineScanner::PlainRun(size_t size, int64_t at)
 
 void LineScanner::AtStop(unsigned char b, int64_t at)
 {
+    if (utf8_.Holding())
+        FlushHeld(); // a sequence cut by a tab or a line end
     if (b == '\t') {
         if (pending_) {
             EndLine(at);
@@ -220,25 +298,26 @@ void LineScanner::FeedAny(const unsigned char* data, size_t size)
         for (uint64_t stops = masks.stops; stops; stops &= stops - 1) {
             const size_t at = block + size_t(std::countr_zero(stops));
             if (at > runStart)
-                PlainRun(at - runStart, offset_ + int64_t(runStart));
+                PlainRun(data + runStart, at - runStart, offset_ + int64_t(runStart));
             AtStop(data[at], offset_ + int64_t(at));
             runStart = at + 1;
         }
     }
     if (size > runStart)
-        PlainRun(size - runStart, offset_ + int64_t(runStart));
+        PlainRun(data + runStart, size - runStart, offset_ + int64_t(runStart));
     offset_ += int64_t(size);
 }
 
 void LineScanner::Finish()
 {
+    FlushHeld();
     if (pending_) {
         EndLine(offset_ - 1);
         pending_ = false;
-    } else if (starts_[starts_.Size() - 1] < offset_) {
+    } else if (lastStart_ < offset_) {
         EndLine(offset_); // the last line has no line end
     }
-    if (starts_.Size() == 1)
+    if (offset_ == 0 && lines_ == 1)
         EndLine(0); // an empty file has one empty line
 }
 
@@ -260,27 +339,77 @@ void LineIndex::Reset()
 {
     file_ = nullptr;
     scanner_.reset();
-    starts_.Clear();
+    found_.Clear();
+    keptLine_.Clear();
+    keptAt_.Clear();
+    window_.Clear();
+    windowBuffer_.clear();
+    windowFirst_ = -1;
     buffer_.clear();
     buffer_.shrink_to_fit();
     size_ = 0;
+    spacing_ = 1;
+    spacingBytes_ = 0;
+    absorbed_ = lastKeptLine_ = lastKeptAt_ = 0;
     done_ = true;
-    capped_ = fileChanged_ = false;
+    fileChanged_ = false;
 }
 
-void LineIndex::Start(const TextFile& file, ScanOptions options, int64_t maxLines)
+void LineIndex::Start(const TextFile& file, ScanOptions options, int64_t maxKept)
 {
     Reset();
     file_ = &file;
     options_ = options;
     options_.tab = std::clamp(options_.tab, 1, 20);
     size_ = file.Size();
-    maxLines_ = maxLines;
+    maxKept_ = std::max<int64_t>(16, maxKept);
     if (options_.mode == VM_HEX)
         return; // line n is at 16 n: nothing to index
-    scanner_ = std::make_unique<LineScanner>(starts_, options_);
+    scanner_ = std::make_unique<LineScanner>(found_, options_);
+    Absorb();
     buffer_.resize(kBlock);
     done_ = false;
+}
+
+void LineIndex::Keep(int64_t line, int64_t offset)
+{
+    if (keptLine_.Size() >= maxKept_)
+        Thin();
+    keptLine_.Push(line);
+    keptAt_.Push(offset);
+    lastKeptLine_ = line;
+    lastKeptAt_ = offset;
+}
+
+// Every other kept start goes; the ones to come are spaced twice as far.
+void LineIndex::Thin()
+{
+    const int64_t count = keptLine_.Size();
+    const int64_t left = (count + 1) / 2;
+    for (int64_t i = 1; i < left; ++i) {
+        keptLine_.At(i) = keptLine_[2 * i];
+        keptAt_.At(i) = keptAt_[2 * i];
+    }
+    keptLine_.Shrink(left);
+    keptAt_.Shrink(left);
+    lastKeptLine_ = keptLine_[left - 1];
+    lastKeptAt_ = keptAt_[left - 1];
+    spacing_ *= 2;
+    // A stretch of long lines gets its starts by bytes, so that finding a
+    // line never reads far.
+    spacingBytes_ = spacingBytes_ ? 2 * spacingBytes_ : int64_t(64) << 10;
+}
+
+void LineIndex::Absorb()
+{
+    const int64_t count = found_.Size();
+    for (int64_t i = 0; i < count; ++i) {
+        const int64_t line = absorbed_ + i, at = found_[i];
+        if (line == 0 || line - lastKeptLine_ >= spacing_ || (spacingBytes_ && at - lastKeptAt_ >= spacingBytes_))
+            Keep(line, at);
+    }
+    absorbed_ += count;
+    found_.Reuse();
 }
 
 bool LineIndex::Step(int64_t maxBytes)
@@ -290,6 +419,7 @@ bool LineIndex::Step(int64_t maxBytes)
         const int64_t at = scanner_->Offset();
         if (at >= size_) {
             scanner_->Finish();
+            Absorb();
             done_ = true;
             break;
         }
@@ -302,10 +432,8 @@ bool LineIndex::Step(int64_t maxBytes)
         if (got < want) {
             scanner_->Finish();
             done_ = true;
-        } else if (starts_.Size() - 1 >= maxLines_) {
-            capped_ = true;
-            done_ = true;
         }
+        Absorb();
     }
     if (done_) {
         buffer_.clear();
@@ -320,7 +448,7 @@ int64_t LineIndex::LineCount() const
         return (size_ + 15) / 16;
     if (!scanner_)
         return 0;
-    const int64_t complete = starts_.Size() - 1;
+    const int64_t complete = scanner_->Lines() - 1;
     return done_ ? complete : complete + 1;
 }
 
@@ -331,10 +459,79 @@ int64_t LineIndex::MaxWidth() const
     return scanner_ ? scanner_->MaxWidth() : 0;
 }
 
+size_t LineIndex::MemoryBytes() const
+{
+    return keptLine_.MemoryBytes() + keptAt_.MemoryBytes() + found_.MemoryBytes() + window_.MemoryBytes() +
+           buffer_.capacity() + windowBuffer_.capacity();
+}
+
+int64_t LineIndex::KeptByLine(int64_t n) const { return keptLine_.LastAtOrBefore(n); }
+
+int64_t LineIndex::KeptByOffset(int64_t offset) const { return keptAt_.LastAtOrBefore(offset); }
+
+namespace {
+// Lines the window holds beyond the one asked for: a screen and more.
+constexpr int64_t kWindowAhead = 512;
+// The most the window holds while it scans towards a line.
+constexpr int64_t kWindowMost = int64_t(1) << 16;
+} // namespace
+
+bool LineIndex::FillWindow(int64_t k, int64_t n, int64_t offset) const
+{
+    const int64_t limit = ScannedOffset();
+    windowFirst_ = keptLine_[k];
+    LineScanner scanner(window_, options_, keptAt_[k]);
+    // Kept starts are close together: small reads find most lines.
+    std::vector<unsigned char>& buffer = windowBuffer_;
+    buffer.resize(size_t(16) << 10);
+    auto reached = [&] {
+        const int64_t last = windowFirst_ + window_.Size() - 1;
+        return n >= 0 ? last >= n + 1 + kWindowAhead : scanner.LastStart() > offset;
+    };
+    while (!reached() && scanner.Offset() < limit) {
+        // A long way between kept starts: only the latest lines stay.
+        if (window_.Size() > kWindowMost && (n < 0 || windowFirst_ + window_.Size() - 1 < n)) {
+            const int64_t last = window_[window_.Size() - 1];
+            windowFirst_ += window_.Size() - 1;
+            window_.Reuse();
+            window_.Push(last);
+        }
+        const size_t want = size_t(std::min<int64_t>(int64_t(buffer.size()), limit - scanner.Offset()));
+        const size_t got = file_->ReadAt(scanner.Offset(), buffer.data(), want);
+        scanner.Feed(buffer.data(), got);
+        if (got < want) {
+            windowFirst_ = -1;
+            window_.Reuse();
+            return false;
+        }
+    }
+    if (done_ && scanner.Offset() >= limit && !reached())
+        scanner.Finish();
+    // Only starts the index has found count: the end of a file still being
+    // read is not a line end yet.
+    const int64_t known = scanner_->Lines() - windowFirst_;
+    if (window_.Size() > known)
+        window_.Shrink(known);
+    return true;
+}
+
+int64_t LineIndex::StartOf(int64_t n) const
+{
+    if (spacing_ == 1)
+        return keptAt_[n];
+    if (windowFirst_ < 0 || n < windowFirst_ || n >= windowFirst_ + window_.Size()) {
+        if (!FillWindow(KeptByLine(n), n, -1) || n >= windowFirst_ + window_.Size())
+            return keptAt_[KeptByLine(n)]; // the file changed under us: reads will say so
+    }
+    return window_[n - windowFirst_];
+}
+
+int64_t LineIndex::LineBegin(int64_t n) const { return StartOf(n); }
+
 int64_t LineIndex::LineEnd(int64_t n) const
 {
-    if (n + 1 < starts_.Size())
-        return starts_[n + 1];
+    if (n + 1 < scanner_->Lines())
+        return StartOf(n + 1);
     return ScannedOffset();
 }
 
@@ -347,7 +544,13 @@ int64_t LineIndex::LineOf(int64_t offset) const
     const int64_t count = LineCount();
     if (count == 0)
         return -1;
-    return std::min(starts_.LastAtOrBefore(offset), count - 1);
+    if (spacing_ == 1)
+        return std::min(keptAt_.LastAtOrBefore(offset), count - 1);
+    const bool inWindow = windowFirst_ >= 0 && window_.Size() > 0 && window_[0] <= offset &&
+                          (window_[window_.Size() - 1] > offset || windowFirst_ + window_.Size() >= scanner_->Lines());
+    if (!inWindow && !FillWindow(KeptByOffset(offset), -1, offset))
+        return -1;
+    return std::min(windowFirst_ + window_.LastAtOrBefore(offset), count - 1);
 }
 
 } // namespace tarnel

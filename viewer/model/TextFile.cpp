@@ -1,5 +1,7 @@
 #include "viewer/model/TextFile.h"
 
+#include "platform/RegularFile.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -16,12 +18,13 @@ TextFile::~TextFile() { Close(); }
 bool TextFile::Open(const std::string& path)
 {
     Close();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Opening a fifo would take a writer's data from its reader, and a
+    // device such as /dev/zero never ends: only a regular file is opened.
+    const int fd = OpenRegularFile(path);
     if (fd < 0)
         return false;
     struct stat st;
-    // A fifo or a device would block or never end.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
         ::close(fd);
         return false;
     }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace tarnel {
@@ -14,32 +15,85 @@ namespace {
 
 constexpr size_t kReadBlock = 65536;
 
-// Turns raw line bytes into display text, keeping the columns [from, to).
+void AppendUtf8(std::string& out, uint32_t code)
+{
+    if (code < 0x80) {
+        out += char(code);
+    } else if (code < 0x800) {
+        out += char(0xC0 | (code >> 6));
+        out += char(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += char(0xE0 | (code >> 12));
+        out += char(0x80 | ((code >> 6) & 0x3F));
+        out += char(0x80 | (code & 0x3F));
+    } else {
+        out += char(0xF0 | (code >> 18));
+        out += char(0x80 | ((code >> 12) & 0x3F));
+        out += char(0x80 | ((code >> 6) & 0x3F));
+        out += char(0x80 | (code & 0x3F));
+    }
+}
+
+// Turns raw line bytes into display text, keeping the columns [from, to):
+// one byte a column, or for UTF-8 text one character a column, written as
+// UTF-8 (a byte that is no character shows as its 8-bit character).
 class Expander {
 public:
-    Expander(int tab, int64_t from, int64_t to, std::string& out, int64_t column)
-        : tab_(tab), from_(from), to_(to), out_(out), column_(column)
+    Expander(int tab, bool utf8, int64_t from, int64_t to, std::string& out, int64_t column)
+        : tab_(tab), utf8_(utf8), from_(from), to_(to), out_(out), column_(column)
     {
     }
     bool Full() const { return column_ >= to_; }
     int64_t Column() const { return column_; }
+    // Bytes of a character not complete yet.
+    int Held() const { return decoder_.Held(); }
     void Add(const unsigned char* data, size_t size)
     {
         for (size_t i = 0; i < size && column_ < to_; ++i) {
             const unsigned char b = data[i];
+            if (utf8_ && (b >= 0x80 || decoder_.Holding())) {
+                decoder_.Add(b, 0, [this](int64_t, int, uint32_t code) { Code(code); });
+                continue;
+            }
             if (b == '\r' || b == '\n')
                 continue;
-            if (b == '\t') {
-                const int64_t next = (column_ / tab_ + 1) * tab_;
-                while (column_ < next)
-                    Put(' ');
-            } else {
+            if (b == '\t')
+                Tab();
+            else
                 Put(b < 32 ? ' ' : char(b));
-            }
         }
+    }
+    // The line ends: a character cut short shows byte by byte.
+    void Finish()
+    {
+        decoder_.Flush([this](int64_t, int, uint32_t code) { Code(code); });
     }
 
 private:
+    void Tab()
+    {
+        const int64_t next = (column_ / tab_ + 1) * tab_;
+        while (column_ < next)
+            Put(' ');
+    }
+    void Code(uint32_t code)
+    {
+        if (code & Utf8Columns::kLoneByte) {
+            Column(DisplayChar(static_cast<unsigned char>(code)));
+        } else if (code == '\r' || code == '\n') {
+        } else if (code == '\t') {
+            Tab();
+        } else {
+            // Control characters, C1 ones too, show as blanks.
+            Column(code < 32 || (code >= 0x80 && code < 0xA0) ? uint32_t(' ') : code);
+        }
+    }
+    void Column(uint32_t code)
+    {
+        if (column_ >= from_ && column_ < to_)
+            AppendUtf8(out_, code);
+        ++column_;
+    }
     void Put(char c)
     {
         if (column_ >= from_ && column_ < to_)
@@ -47,9 +101,11 @@ private:
         ++column_;
     }
     int tab_;
+    bool utf8_;
     int64_t from_, to_;
     std::string& out_;
     int64_t column_;
+    Utf8Columns decoder_;
 };
 
 bool TextLine(const TextFile& file, const LineIndex& index, int64_t n, const LineClip* clip, std::string& out)
@@ -61,18 +117,22 @@ bool TextLine(const TextFile& file, const LineIndex& index, int64_t n, const Lin
     ColumnMarks::Mark start{begin, begin, 0};
     if (const ColumnMarks::Mark* mark = marks && from > 0 ? marks->Find(begin, from) : nullptr)
         start = *mark;
-    Expander expander(index.Options().tab, from, to, out, start.column);
+    Expander expander(index.Options().tab, index.Options().utf8, from, to, out, start.column);
     ColumnMarks::Mark reached = start; // the last block start still before the clip
     unsigned char buffer[kReadBlock];
-    for (int64_t at = start.at; at < end && !expander.Full();) {
+    int64_t at = start.at;
+    for (; at < end && !expander.Full();) {
+        // A character across the blocks' seam is marked where it starts.
         if (expander.Column() <= from)
-            reached = {begin, at, expander.Column()};
+            reached = {begin, at - expander.Held(), expander.Column()};
         const size_t want = size_t(std::min<int64_t>(int64_t(kReadBlock), end - at));
         if (file.ReadAt(at, buffer, want) != want)
             return false;
         expander.Add(buffer, want);
         at += int64_t(want);
     }
+    if (at >= end)
+        expander.Finish();
     if (marks && reached.at != start.at)
         marks->Remember(reached);
     return true;
@@ -146,6 +206,51 @@ bool GetLines(const TextFile& file, const LineIndex& index, int64_t first, int64
     return true;
 }
 
+namespace {
+
+// The column of the character that holds offset: it may need the bytes
+// after offset to tell whether its sequence is whole.
+std::pair<int64_t, int64_t> LocateUtf8(const TextFile& file, const LineIndex& index, int64_t line, int64_t offset,
+                                       LocateCursor from, LocateCursor* cursor)
+{
+    const int tab = index.Options().tab;
+    const int64_t lineEnd = index.LineEnd(line);
+    const int64_t stop = std::max(offset + 1, std::min(lineEnd, offset + 4));
+    int64_t column = from.column;
+    int64_t answer = -1;
+    LocateCursor resume{-1, 0, 0};
+    Utf8Columns decoder;
+    auto onColumn = [&](int64_t start, int length, uint32_t code) {
+        const int64_t before = column;
+        if (code == '\t')
+            column = (column / tab + 1) * tab;
+        else if (code != '\r' && code != '\n')
+            ++column;
+        if (answer < 0 && start <= offset && offset < start + length) {
+            answer = column;
+            resume = {line, start, before};
+        }
+    };
+    unsigned char buffer[kReadBlock];
+    int64_t at = from.at;
+    while (at < stop) {
+        const size_t want = size_t(std::min<int64_t>(int64_t(kReadBlock), stop - at));
+        const size_t got = file.ReadAt(at, buffer, want);
+        for (size_t i = 0; i < got; ++i)
+            decoder.Add(buffer[i], at + int64_t(i), onColumn);
+        at += int64_t(got);
+        if (got < want)
+            break;
+    }
+    if (at >= lineEnd || answer < 0)
+        decoder.Flush(onColumn);
+    if (cursor)
+        *cursor = resume;
+    return {line, answer < 0 ? column : answer};
+}
+
+} // namespace
+
 std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index, int64_t offset, LocateCursor* cursor)
 {
     if (index.Mode() == VM_HEX)
@@ -161,6 +266,8 @@ std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index,
     LocateCursor from{line, index.LineBegin(line), 0};
     if (cursor && cursor->line == line && cursor->at > from.at && cursor->at <= offset)
         from = *cursor;
+    if (index.Options().utf8)
+        return LocateUtf8(file, index, line, offset, from, cursor);
     int64_t column = from.column;
     int64_t at = from.at;
     unsigned char buffer[kReadBlock];
@@ -186,8 +293,9 @@ std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index,
 std::string FilteredText(const std::string& bytes, int tab, bool& pureAscii)
 {
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const bool utf8 = IsUtf8(data, bytes.size(), true);
     LineStarts starts;
-    LineScanner scanner(starts, {VM_STANDARD, tab, 80});
+    LineScanner scanner(starts, {VM_STANDARD, tab, 80, utf8});
     scanner.Feed(data, bytes.size());
     scanner.Finish();
     pureAscii = scanner.PureAscii();
@@ -196,8 +304,9 @@ std::string FilteredText(const std::string& bytes, int tab, bool& pureAscii)
     for (int64_t n = 0; n + 1 < starts.Size(); ++n) {
         if (n > 0)
             out += '\n';
-        Expander line(std::max(1, tab), 0, std::numeric_limits<int64_t>::max(), out, 0);
+        Expander line(std::max(1, tab), utf8, 0, std::numeric_limits<int64_t>::max(), out, 0);
         line.Add(data + starts[n], size_t(starts[n + 1] - starts[n]));
+        line.Finish();
     }
     return out;
 }
@@ -209,6 +318,35 @@ char16_t DisplayChar(unsigned char b)
                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
     return b >= 0x80 && b < 0xA0 ? k80[b - 0x80] : char16_t(b);
+}
+
+bool IsUtf8(const unsigned char* data, size_t size, bool wholeFile)
+{
+    Utf8Columns decoder;
+    bool lone = false;
+    auto onColumn = [&](int64_t, int, uint32_t code) { lone = lone || (code & Utf8Columns::kLoneByte); };
+    for (size_t i = 0; i < size && !lone; ++i) {
+        // Plain ASCII goes by eight bytes at a time.
+        if (!decoder.Holding() && i + 8 <= size) {
+            uint64_t word;
+            std::memcpy(&word, data + i, 8);
+            if ((word & 0x8080808080808080u) == 0) {
+                i += 7;
+                continue;
+            }
+        }
+        decoder.Add(data[i], int64_t(i), onColumn);
+    }
+    if (wholeFile)
+        decoder.Flush(onColumn);
+    return !lone;
+}
+
+bool LooksLikeUtf8(const TextFile& file)
+{
+    std::vector<unsigned char> head(size_t(std::min<int64_t>(file.Size(), kUtf8Probe)));
+    const size_t got = file.ReadAt(0, head.data(), head.size());
+    return IsUtf8(head.data(), got, int64_t(got) >= file.Size());
 }
 
 } // namespace tarnel

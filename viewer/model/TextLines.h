@@ -39,8 +39,9 @@ struct LineClip {
     ColumnMarks* marks = nullptr; // the view's, when it keeps them
 };
 
-// Lines first to first + count - 1, counted from 1, as 8-bit display text
-// (one byte a column). False when a line reads short (the file changed or
+// Lines first to first + count - 1, counted from 1, as display text: 8-bit
+// (one byte a column), or for an index of UTF-8 text UTF-8 with one
+// character a column. False when a line reads short (the file changed or
 // shrank): failedLine is its number, out holds the lines before it.
 bool GetLines(const TextFile& file, const LineIndex& index, int64_t first, int64_t count, const LineClip* clip,
               std::vector<std::string>& out, int64_t& failedLine);
@@ -68,7 +69,8 @@ std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index,
                                          LocateCursor* cursor = nullptr);
 
 // The editor's filtered text: every line of bytes as the normal mode shows
-// it (tabs expanded, other control bytes as blanks), joined by line feeds.
+// it (tabs expanded, other control bytes as blanks), joined by line feeds;
+// UTF-8 when the bytes are.
 // pureAscii tells whether the bytes hold no control byte but tab, line
 // feed, form feed and carriage return.
 std::string FilteredText(const std::string& bytes, int tab, bool& pureAscii);
@@ -76,5 +78,14 @@ std::string FilteredText(const std::string& bytes, int tab, bool& pureAscii);
 // The character a display byte stands for (Windows-1252, the 8-bit text
 // most such files hold; bytes it leaves undefined map to Latin-1).
 char16_t DisplayChar(unsigned char b);
+
+// Whether data is UTF-8 with no byte outside a well-formed sequence; a
+// sequence cut by the end counts only when data is the whole file.
+bool IsUtf8(const unsigned char* data, size_t size, bool wholeFile);
+// The bytes looked at to tell a file's text.
+inline constexpr int64_t kUtf8Probe = int64_t(256) << 10;
+// Whether the start of file reads as UTF-8: then the view shows it so; any
+// other file keeps the 8-bit display.
+bool LooksLikeUtf8(const TextFile& file);
 
 } // namespace tarnel

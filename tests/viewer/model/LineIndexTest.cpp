@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <random>
 
 namespace tarnel {
@@ -20,11 +22,12 @@ std::vector<int64_t> ReferenceStarts(const std::string& s, Mymodes mode, int tab
 }
 
 struct Indexed {
-    explicit Indexed(const std::string& content, Mymodes mode = VM_STANDARD, int cols = 80, int tab = 8)
+    explicit Indexed(const std::string& content, Mymodes mode = VM_STANDARD, int cols = 80, int tab = 8,
+                     bool utf8 = false)
         : file(content)
     {
         text.Open(file.Path());
-        index.Start(text, {mode, tab, cols});
+        index.Start(text, {mode, tab, cols, utf8});
         index.RunToEnd();
     }
     std::vector<std::string> Lines(const LineClip* clip = nullptr)
@@ -237,26 +240,132 @@ TEST(LineIndexTest, FirstLinesShowBeforeTheFileIsRead)
     EXPECT_EQ(out, (Lines{std::string(10, 'z')}));
 }
 
-TEST(LineIndexTest, CapStopsAFileOfLineFeeds)
+// Starts read back from the index, and the end of the last line.
+std::vector<int64_t> StartsOf(const LineIndex& index)
 {
-    LineTestFile file(std::string(3 << 20, '\n'));
+    std::vector<int64_t> starts;
+    for (int64_t n = 0; n < index.LineCount(); ++n)
+        starts.push_back(index.LineBegin(n));
+    starts.push_back(index.LineEnd(index.LineCount() - 1));
+    return starts;
+}
+
+// With room for a few kept starts, the index keeps one in many and finds
+// the others again: every line, and the line of every offset, is exact,
+// in any order of asking, while it is built and after.
+TEST(LineIndexTest, SparseIndexFindsEveryLineExactly)
+{
+    std::mt19937 random(5);
+    const std::string alphabet[] = {"a", "b", "\r", "\n", "\n", "\t", "\xc3\xbc", "\xe2\x82\xac", "\xe9", " "};
+    for (int round = 0; round < 24; ++round) {
+        std::string content;
+        const size_t size = round % 6 == 0 ? 400000 : 2000 + random() % 60000;
+        while (content.size() < size) {
+            const int longLine = round % 4 == 0 && random() % 50 == 0 ? int(random() % 5000) : 0;
+            content += longLine ? std::string(size_t(longLine), 'L') : alphabet[random() % (round % 2 ? 10 : 6)];
+        }
+        const Mymodes mode = round % 3 == 1 ? VM_WORDWRAP : VM_STANDARD;
+        const int cols = 2 + int(random() % 60), tab = 1 + int(random() % 20);
+        const bool utf8 = round % 2 == 1;
+        const test::RuledLines expected = test::ByTheLineRules(content, mode, tab, cols, utf8);
+        LineTestFile file(content);
+        TextFile text;
+        ASSERT_TRUE(text.Open(file.Path()));
+        LineIndex index;
+        index.Start(text, {mode, tab, cols, utf8}, 16);
+        while (!index.Step(1 + int64_t(random() % 40000))) {
+            // Half built: what is there already is right.
+            const int64_t n = int64_t(random() % uint64_t(index.LineCount()));
+            ASSERT_EQ(index.LineBegin(n), expected.starts[size_t(n)]) << "round " << round;
+        }
+        ASSERT_EQ(index.LineCount() + 1, int64_t(expected.starts.size())) << "round " << round;
+        EXPECT_GT(index.Spacing(), 1);
+        ASSERT_EQ(StartsOf(index), expected.starts) << "round " << round;
+        EXPECT_EQ(index.MaxWidth(), expected.width) << "round " << round;
+        for (int probe = 0; probe < 200; ++probe) {
+            const int64_t at = int64_t(random() % content.size());
+            const auto after = std::upper_bound(expected.starts.begin(), expected.starts.end() - 1, at);
+            const int64_t line = std::min<int64_t>(after - expected.starts.begin() - 1, index.LineCount() - 1);
+            ASSERT_EQ(index.LineOf(at), line) << "round " << round << " offset " << at;
+            const int64_t n = int64_t(random() % uint64_t(index.LineCount()));
+            ASSERT_EQ(index.LineBegin(n), expected.starts[size_t(n)]);
+            ASSERT_EQ(index.LineEnd(n), expected.starts[size_t(n) + 1]);
+        }
+    }
+}
+
+// A file of nothing but line feeds: its index once took 8 bytes a byte.
+TEST(LineIndexTest, IndexMemoryIsBoundedWhateverTheLineCount)
+{
+    const int64_t lines = 10'000'000;
+    LineTestFile file(std::string(size_t(lines), '\n') + "last");
     TextFile text;
     ASSERT_TRUE(text.Open(file.Path()));
     LineIndex index;
-    index.Start(text, {VM_STANDARD, 8, 80}, 1000);
+    index.Start(text, {VM_STANDARD, 8, 80});
     index.RunToEnd();
-    EXPECT_TRUE(index.Capped());
-    EXPECT_LT(index.LineCount(), 3 << 20);
-    EXPECT_GE(index.LineCount(), 1000);
+    EXPECT_LE(index.MemoryBytes(), size_t(64) << 20);
+    ASSERT_EQ(index.LineCount(), lines + 1);
+    EXPECT_EQ(index.LineOf(lines), lines); // "last" is on its own true line
+    EXPECT_EQ(index.LineBegin(lines), lines);
+    EXPECT_EQ(index.LineOf(lines - 2), lines - 2);
+    std::vector<std::string> out;
+    int64_t failed = 0;
+    ASSERT_TRUE(GetLines(text, index, lines, 2, nullptr, out, failed));
+    EXPECT_EQ(out, (Lines{"", "last"}));
 }
 
-TEST(LineIndexTest, MemoryIsEightBytesALine)
+// UTF-8 text has a column a character; bytes that are no character keep
+// a column each and show as their 8-bit characters.
+TEST(LineIndexTest, Utf8TextIsOneColumnACharacter)
 {
-    std::string content;
-    for (int i = 0; i < 300000; ++i)
-        content += "x\n";
-    Indexed indexed(content);
-    EXPECT_LE(indexed.index.MemoryBytes(), 8 * size_t(300000) + 8 * LineStarts::kChunk);
+    const auto utf8 = [](const std::string& content, Mymodes mode = VM_STANDARD, int cols = 80) {
+        return std::make_unique<Indexed>(content, mode, cols, 8, true);
+    };
+    auto greeting = utf8("Gr\xc3\xbc\xc3\x9f" "e\n\xe2\x82\xac\tx\n");
+    EXPECT_EQ(greeting->Lines(), (Lines{"Gr\xc3\xbc\xc3\x9f" "e", "\xe2\x82\xac       x"}));
+    EXPECT_EQ(greeting->index.MaxWidth(), 9);
+    EXPECT_EQ(utf8("\xc3\xbc\xc3\xbc\xc3\xbc\xc3\xbc\xc3\xbc", VM_WORDWRAP, 4)->Lines(),
+              (Lines{"\xc3\xbc\xc3\xbc\xc3\xbc", "\xc3\xbc\xc3\xbc"}));
+    // A Latin-1 byte, a sequence cut short, an overlong form, a surrogate.
+    auto broken = utf8("a\xe9z\n\xe2\x82z\n\xc0\xaf\n\xed\xa0\x80\n\xf0\x9f\x98\x80");
+    EXPECT_EQ(broken->Lines(), (Lines{"a\xc3\xa9z", "\xc3\xa2\xe2\x80\x9az", "\xc3\x80\xc2\xaf",
+                                      "\xc3\xad\xc2\xa0\xe2\x82\xac", "\xf0\x9f\x98\x80"}));
+    EXPECT_EQ(broken->index.MaxWidth(), 3);
+    // C1 controls are controls: blanks.
+    EXPECT_EQ(utf8("x\xc2\x85y")->Lines(), (Lines{"x y"}));
+    // The same bytes in the 8-bit display are one column each.
+    EXPECT_EQ(Indexed("Gr\xc3\xbc\xc3\x9f" "e").index.MaxWidth(), 7);
+
+    // The column of a match counts characters up to the one it starts at.
+    auto located = utf8("x\n\xc3\xbc\xc3\xbc\tK\xc3\xb6ln \xe9!");
+    LocateCursor cursor;
+    using At = std::pair<int64_t, int64_t>;
+    EXPECT_EQ(LocateOffset(located->text, located->index, 6, &cursor), (At{1, 8}));
+    EXPECT_EQ(LocateOffset(located->text, located->index, 7, &cursor), (At{1, 9}));
+    EXPECT_EQ(LocateOffset(located->text, located->index, 8, &cursor), (At{1, 10}));
+    EXPECT_EQ(LocateOffset(located->text, located->index, 13, &cursor), (At{1, 14}));
+    EXPECT_EQ(LocateOffset(located->text, located->index, 14), (At{1, 15}));
+}
+
+TEST(LineIndexTest, Utf8FilesAreToldByTheirStart)
+{
+    const auto looks = [](const std::string& content) {
+        LineTestFile file(content);
+        TextFile text;
+        EXPECT_TRUE(text.Open(file.Path()));
+        return LooksLikeUtf8(text);
+    };
+    EXPECT_TRUE(looks("plain ASCII\n"));
+    EXPECT_TRUE(looks("Gr\xc3\xbc\xc3\x9f" "e"));
+    EXPECT_FALSE(looks("Gr\xfc\xdf" "e"));
+    EXPECT_FALSE(looks("cut at the end \xc3"));
+    // Past the part looked at, a bad byte changes nothing; a character cut
+    // by the edge of that part is no fault.
+    const std::string head(size_t(kUtf8Probe) - 1, 'a');
+    EXPECT_TRUE(looks(head + "\xc3\xbc and then \xfc"));
+    EXPECT_FALSE(looks("\xfc" + head));
+    EXPECT_TRUE(looks(""));
 }
 
 TEST(LineIndexTest, OffsetsPastFourGiB)

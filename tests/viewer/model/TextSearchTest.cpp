@@ -8,6 +8,7 @@
 #include <csignal>
 #include <random>
 
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -128,6 +129,33 @@ TEST(TextSearchTest, SearcherStepsWithinItsBudget)
     EXPECT_EQ(match, 2 << 20);
     EXPECT_GE(steps, 3); // 2 MiB in steps of about 300 KiB
     EXPECT_EQ(searcher.Next(1 << 20, match), TextSearcher::Result::NotFound);
+}
+
+// The viewer is handed whatever is under the cursor. A fifo must not even be
+// opened (that alone would hand a waiting writer's data to the wrong
+// reader), and a device is no file to show.
+TEST(TextFileTest, OnlyRegularFilesAreOpened)
+{
+    LineTestFile scratch("text\n");
+    TextFile file;
+    ASSERT_TRUE(file.Open(scratch.Path()));
+    EXPECT_EQ(file.Size(), 5);
+
+    const std::string fifo = scratch.Dir() + "/pipe.txt";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, fifo.c_str(), IN_OPEN), 0);
+    EXPECT_FALSE(file.Open(fifo));
+    EXPECT_FALSE(file.IsOpen());
+    char events[4096];
+    EXPECT_LT(::read(watch, events, sizeof events), 0) << "the fifo was opened";
+    ::close(watch);
+    ::unlink(fifo.c_str());
+
+    EXPECT_FALSE(file.Open("/dev/zero"));
+    EXPECT_FALSE(file.Open(scratch.Dir()));
+    EXPECT_FALSE(file.Open(scratch.Dir() + "/missing"));
 }
 
 TEST(TextFileTest, SaveReplacesTheFileWholeAndKeepsItsMode)
