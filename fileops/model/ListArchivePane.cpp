@@ -87,8 +87,12 @@ public:
             TFileData* dir = Folder(rest.substr(0, slash), int32_t(member.DateTime));
             if (dir && !member.IsDirectory())
                 dir->Size += int64_t(member.UncompressedSize);
+            else if (!dir)
+                ++unlisted_;
             return;
         }
+        if (rest == "." || rest == "..")
+            ++unlisted_;
         if (rest.empty() || rest == "." || rest == "..")
             return; // the folder's own entry, or a name no row may carry
         patterns_.AddPattern(ExtensionPatternOf(rest));
@@ -112,6 +116,10 @@ public:
         pane_.DirCount = int(dirs_.size());
         pane_.FileCount = int(files_.size());
     }
+
+    // Members of this folder that no row can show (an absolute name, an
+    // empty, "." or ".." part): the user is told they are there.
+    size_t Unlisted() const { return unlisted_; }
 
 private:
     // The folder entry of that name, made at its first mention; none for an
@@ -140,6 +148,7 @@ private:
     ExtensionList& patterns_;
     std::vector<TFileData*> dirs_, files_;
     std::unordered_map<std::string, TFileData*> folders_;
+    size_t unlisted_ = 0;
 };
 
 } // namespace
@@ -165,6 +174,12 @@ std::string ListArchivePane(TDirData& pane, const std::string& filter, Extension
         }
     }
     listing.Finish();
+    if (listing.Unlisted() > 0) {
+        const std::string hidden = std::to_string(listing.Unlisted()) +
+                                   " member(s) here are not listed: their names are absolute or hold an empty, "
+                                   "\".\" or \"..\" part";
+        error = error.empty() ? hidden : error + "; " + hidden;
+    }
     return error;
 }
 

@@ -18,6 +18,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,6 +47,7 @@ public:
         return *this;
     }
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
     void reset()
     {
         if (fd_ >= 0)
@@ -458,8 +460,15 @@ private:
                 const timespec times[2] = {{m.mtime, 0}, {m.mtime, 0}};
                 ::futimens(out.get(), times);
             }
+            // The data must be on the disk before the name replaces a file
+            // there, or a crash could leave neither. A new name loses
+            // nothing, and syncing every one would slow large extractions.
+            struct stat there;
+            if (::fstatat(dirFd, leaf.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && ::fsync(out.get()) != 0)
+                problem = std::strerror(errno);
         }
-        out.reset();
+        if (::close(out.release()) != 0 && problem.empty())
+            problem = std::strerror(errno);
         if (problem.empty() && IsTheArchive(dirFd, leaf))
             problem = "it would replace the archive being read";
         if (!problem.empty() || ::renameat(dirFd, temp.c_str(), dirFd, leaf.c_str()) != 0) {

@@ -1,15 +1,18 @@
 // libzipdll.so: adds files to an archive and deletes members from it.
 #include "platform/zipdll/DllSupport.h"
 #include "platform/zipdll/ZipCentral.h"
+#include "platform/RegularFile.h"
 
 #include <zip.h>
 
 #include <algorithm>
+#include <deque>
 #include <cstdlib>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <set>
 #include <sys/stat.h>
@@ -26,6 +29,8 @@ struct ArchiveCloser {
 };
 using Archive = std::unique_ptr<zip_t, ArchiveCloser>;
 
+struct FileReader;
+
 // A file queued for the archive, as it was when queued: a move deletes it
 // only when it is still that file and its member is in the written archive.
 struct Source {
@@ -34,7 +39,100 @@ struct Source {
     struct stat seen;      // the path itself (a link stays a link)
     off_t size;            // the data read (a link's target)
     bool replaced = false; // a later file of this call took the same name
+    const FileReader* reader = nullptr;
 };
+
+// A queued file's data, opened only when libzip writes its member (so many
+// members never hold many descriptors), and only while it is still the very
+// regular file that was queued: a name swapped meanwhile for a fifo or a
+// device would block or act when opened.
+struct FileReader {
+    std::string path;
+    struct stat queued; // the data's file (a link's target)
+    Reporter* reporter = nullptr;
+    int fd = -1;
+    zip_error_t error{};
+    bool refused = false;
+    bool withdrawn = false;
+    zip_uint64_t index = 0;
+    bool replacesMember = false; // an original member of that name comes back when withdrawn
+};
+
+void Refuse(FileReader& f, const std::string& why, int zipError, int systemError)
+{
+    if (!f.refused)
+        f.reporter->Message("Error - " + f.path + " was left out: " + why, kErrorGeneral);
+    f.refused = true;
+    zip_error_set(&f.error, zipError, systemError);
+}
+
+zip_int64_t ReadQueuedFile(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command)
+{
+    FileReader& f = *static_cast<FileReader*>(state);
+    switch (command) {
+    case ZIP_SOURCE_OPEN: {
+        const int fd = tarnel::OpenRegularFile(f.path);
+        if (fd == tarnel::kNotARegularFile) {
+            Refuse(f, "it is no regular file any more", ZIP_ER_OPEN, 0);
+            return -1;
+        }
+        if (fd < 0) {
+            Refuse(f, std::strerror(-fd), ZIP_ER_OPEN, -fd);
+            return -1;
+        }
+        struct stat now;
+        if (::fstat(fd, &now) != 0 || now.st_dev != f.queued.st_dev || now.st_ino != f.queued.st_ino) {
+            ::close(fd);
+            Refuse(f, "another file took its place after it was queued", ZIP_ER_CHANGED, 0);
+            return -1;
+        }
+        f.fd = fd;
+        return 0;
+    }
+    case ZIP_SOURCE_READ: {
+        const ssize_t n = ::read(f.fd, data, std::min<zip_uint64_t>(length, SSIZE_MAX));
+        if (n < 0) {
+            Refuse(f, std::strerror(errno), ZIP_ER_READ, errno);
+            return -1;
+        }
+        return n;
+    }
+    case ZIP_SOURCE_SEEK: {
+        const zip_int64_t end = ::lseek(f.fd, 0, SEEK_END);
+        const zip_int64_t to = zip_source_seek_compute_offset(zip_uint64_t(::lseek(f.fd, 0, SEEK_CUR)),
+                                                              zip_uint64_t(end), data, length, &f.error);
+        if (to < 0 || ::lseek(f.fd, to, SEEK_SET) < 0)
+            return -1;
+        return 0;
+    }
+    case ZIP_SOURCE_TELL:
+        return ::lseek(f.fd, 0, SEEK_CUR);
+    case ZIP_SOURCE_CLOSE:
+    case ZIP_SOURCE_FREE:
+        if (f.fd >= 0)
+            ::close(f.fd);
+        f.fd = -1;
+        return 0;
+    case ZIP_SOURCE_STAT: {
+        auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &f.error);
+        if (!st)
+            return -1;
+        zip_stat_init(st);
+        st->mtime = f.queued.st_mtime;
+        st->valid |= ZIP_STAT_MTIME;
+        return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&f.error, data, length);
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                              ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
+                                              ZIP_SOURCE_SUPPORTS, -1);
+    default:
+        zip_error_set(&f.error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
 
 struct AddRequest {
     const TZipParams& params;
@@ -44,6 +142,8 @@ struct AddRequest {
     std::vector<Source> added;       // removed after a move
     std::vector<std::string> walked; // directories, removed after a move when empty
     std::unordered_map<std::string, size_t> byName;
+    std::deque<FileReader>& readers; // outlive the archive, whose sources point at them
+    zip_uint64_t originalMembers = 0;
     int count = 0;
 };
 
@@ -85,7 +185,12 @@ bool AddFile(AddRequest& r, const std::string& path, const struct stat& seen, co
     const zip_int64_t existing = zip_name_locate(r.archive, name.c_str(), ZIP_FL_ENC_RAW);
     if (!WantedByTime(r, existing, st.st_mtime))
         return true;
-    zip_source_t* source = zip_source_file(r.archive, path.c_str(), 0, -1);
+    FileReader& reader = r.readers.emplace_back();
+    reader.path = path;
+    reader.queued = st;
+    reader.reporter = &r.reporter;
+    zip_error_init(&reader.error);
+    zip_source_t* source = zip_source_function(r.archive, ReadQueuedFile, &reader);
     if (!source) {
         r.reporter.Message("Error - cannot read " + path + ": " + zip_strerror(r.archive), kErrorGeneral);
         return true;
@@ -97,6 +202,8 @@ bool AddFile(AddRequest& r, const std::string& path, const struct stat& seen, co
         return true;
     }
     const auto i = zip_uint64_t(index);
+    reader.index = i;
+    reader.replacesMember = i < r.originalMembers;
     if (r.params.level <= 0)
         zip_set_file_compression(r.archive, i, ZIP_CM_STORE, 0);
     else
@@ -115,7 +222,7 @@ bool AddFile(AddRequest& r, const std::string& path, const struct stat& seen, co
         r.added[it->second].replaced = true;
         it->second = r.added.size();
     }
-    r.added.push_back({path, name, seen, st.st_size});
+    r.added.push_back({path, name, seen, st.st_size, false, &reader});
     ++r.count;
     return !r.reporter.Cancelled();
 }
@@ -230,14 +337,22 @@ bool NoMembersLeft(zip_t* archive)
 // Writes the changed copy and puts it in the original's place. An archive
 // left with no members becomes the empty archive: closing it would remove
 // the file.
-bool Finish(Archive& archive, ArchiveCopy& copy, Reporter& reporter)
+// withdraw, when given, takes out members whose files were refused while
+// being written, and says whether anything is left worth writing again.
+bool Finish(Archive& archive, ArchiveCopy& copy, Reporter& reporter, const std::function<bool()>& withdraw = {})
 {
-    const bool empty = NoMembersLeft(archive.get());
     if (reporter.Cancelled()) {
         reporter.Message("Cancelled: the archive is unchanged", kErrorGeneral);
         return false;
     }
-    if (!empty && zip_close(archive.get()) != 0) {
+    bool closed = NoMembersLeft(archive.get());
+    const bool empty = closed;
+    while (!closed) {
+        closed = zip_close(archive.get()) == 0;
+        if (!closed && !(withdraw && withdraw()))
+            break;
+    }
+    if (!empty && !closed) {
         reporter.Message("Error - cannot write the archive: " + std::string(zip_strerror(archive.get())), kErrorGeneral);
         return false;
     }
@@ -251,6 +366,26 @@ bool Finish(Archive& archive, ArchiveCopy& copy, Reporter& reporter)
         return false;
     }
     return true;
+}
+
+// A file refused when libzip came to read it fails the whole write: its
+// member is taken out (an original member of its name comes back) so the
+// others can be written without it.
+bool WithdrawRefused(AddRequest& r)
+{
+    bool withdrew = false;
+    for (FileReader& f : r.readers) {
+        if (!f.refused || f.withdrawn)
+            continue;
+        f.withdrawn = true;
+        withdrew = true;
+        if (f.replacesMember)
+            zip_unchange(r.archive, f.index);
+        else
+            zip_delete(r.archive, f.index);
+        --r.count;
+    }
+    return withdrew && r.count > 0;
 }
 
 bool Unchanged(const struct stat& before, const struct stat& now)
@@ -274,7 +409,9 @@ void RemoveMovedSources(const AddRequest& r, const std::string& written)
                             zip_stat(check.get(), source.name.c_str(), ZIP_FL_ENC_RAW, &member) == 0 &&
                             (member.valid & ZIP_STAT_SIZE) && member.size == zip_uint64_t(source.size);
         struct stat now;
-        if (source.replaced) {
+        if (source.reader && source.reader->refused) {
+            // already reported
+        } else if (source.replaced) {
             r.reporter.Message("Kept " + source.path + ": another file took its place as " + source.name,
                                kErrorGeneral);
         } else if (!stored) {
@@ -387,17 +524,19 @@ int32_t Add(const TZipParams& params, const std::string& archiveName, const std:
     size_t records = 0;
     if (!SafeToRewrite(copy.TempPath(), reporter, records))
         return 0;
+    std::deque<FileReader> readers;
     Archive archive = OpenArchive(copy.TempPath(), ZIP_CREATE, reporter);
     if (!archive)
         return 0;
-    AddRequest request{params, reporter, archive.get(), copy, {}, {}, {}, 0};
+    const auto entries = zip_get_num_entries(archive.get(), 0);
+    AddRequest request{params, reporter, archive.get(), copy, {}, {}, {}, readers, zip_uint64_t(std::max<zip_int64_t>(entries, 0)), 0};
     for (const std::string& selector : selectors)
         if (!AddSelector(request, selector))
             break;
     if (request.count == 0)
         return 0;
     const std::string written = copy.RealPath();
-    if (!Finish(archive, copy, reporter))
+    if (!Finish(archive, copy, reporter, [&] { return WithdrawRefused(request); }))
         return 0;
     if (params.move)
         RemoveMovedSources(request, written);

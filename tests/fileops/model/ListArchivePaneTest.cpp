@@ -137,8 +137,19 @@ TEST_F(ListArchivePaneTest, DamagedOrOddArchivesListWhatCanBeRead)
     std::sort(rows.begin(), rows.end());
     EXPECT_EQ(rows, (std::vector<std::string>{"d .. -1", "d x 1", "f back\\slash.txt 1", "f dup.txt 1",
                                                 "f dup.txt 2"}));
+    EXPECT_EQ(error, "1 member(s) here are not listed: their names are absolute or hold an empty, \".\" or \"..\" part")
+        << "a member no row shows is still in the archive";
     Show(tree.Path() + "odd.zip", "x/");
     EXPECT_EQ(Rows(), (std::vector<std::string>{"d .. -1"})) << "an empty name makes no row";
+    EXPECT_NE(error.find("1 member(s) here are not listed"), std::string::npos);
+
+    ZipBuilder hidden;
+    hidden.Add({"/etc/abs.txt", "a"});
+    hidden.Add({".", "d"});
+    hidden.Add({"ok.txt", "o"});
+    Show(Write("hidden.zip", hidden.Bytes()), "");
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"d .. -1", "f ok.txt 1"}));
+    EXPECT_NE(error.find("2 member(s) here are not listed"), std::string::npos) << error;
 }
 
 // Into an archive by its name, down its folders, and out again by "..",

@@ -717,6 +717,65 @@ TEST_F(ZipMasterTest, AFifoNamedAsAnArchiveIsRefusedWithoutBlocking)
     EXPECT_TRUE(Tree(Out("")).empty());
 }
 
+// A queued file is read only when the archive is written, and only while it
+// is still the regular file that was queued: one swapped meanwhile for a fifo
+// or for another file is left out with a message (an older member of its name
+// stays), nothing blocks, and the other files are written all the same.
+TEST_F(ZipMasterTest, AFileSwappedAfterItWasQueuedIsLeftOutWithoutBlocking)
+{
+    Spit(Src("keep.txt"), "keep");
+    Spit(Src("piped.txt"), "old piped");
+    Spit(Src("other.txt"), "old other");
+    const std::string archive = tree.Path() + "swap.zip";
+    AddFromSource(archive, {"piped.txt", "other.txt"}, {});
+    ASSERT_EQ(zip.SuccessCount(), 2);
+    Spit(Src("fresh.txt"), "fresh");
+    Spit(Src("piped.txt"), "new piped");
+    Spit(Src("other.txt"), "new other");
+    zip.OnMessage = [this](int code, const std::string& text) {
+        messages.push_back(std::to_string(code) + ":" + text);
+        if (text.find("adding: piped.txt") != std::string::npos) {
+            fs::remove(Src("piped.txt"));
+            ::mkfifo(Src("piped.txt").c_str(), 0600);
+        } else if (text.find("adding: other.txt") != std::string::npos) {
+            fs::remove(Src("other.txt"));
+            Spit(Src("other.txt"), "swapped");
+        } else if (text.find("adding: fresh.txt") != std::string::npos) {
+            fs::remove(Src("fresh.txt"));
+            ::mkfifo(Src("fresh.txt").c_str(), 0600);
+        }
+    };
+    auto run = std::async(std::launch::async, [&] {
+        AddFromSource(archive, {"keep.txt", "piped.txt", "other.txt", "fresh.txt"}, {AddOpt::AddMove});
+    });
+    bool blocked = false;
+    for (int i = 0; i < 100 && run.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready; ++i) {
+        if (i >= 50) { // a reader is stuck in open(): a writer lets it go
+            blocked = true;
+            for (const char* name : {"piped.txt", "fresh.txt"}) {
+                const int w = ::open(Src(name).c_str(), O_WRONLY | O_NONBLOCK);
+                if (w >= 0)
+                    ::close(w);
+            }
+        }
+    }
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(blocked) << "opening the fifo blocked";
+    EXPECT_TRUE(UnzipAccepts(archive));
+    EXPECT_EQ(ZipinfoNames(archive), (std::vector<std::string>{"keep.txt", "other.txt", "piped.txt"}));
+    zip.OnMessage = nullptr;
+    Extract(archive, {}, {ExtrOpt::ExtrOverWrite});
+    EXPECT_EQ(Slurp(Out("keep.txt")), "keep");
+    EXPECT_EQ(Slurp(Out("piped.txt")), "old piped");
+    EXPECT_EQ(Slurp(Out("other.txt")), "old other");
+    EXPECT_FALSE(fs::exists(Src("keep.txt"))) << "moved";
+    EXPECT_EQ(Slurp(Src("other.txt")), "swapped");
+    EXPECT_EQ(fs::status(Src("piped.txt")).type(), fs::file_type::fifo);
+    EXPECT_TRUE(Contains(messages, "piped.txt was left out: it is no regular file"));
+    EXPECT_TRUE(Contains(messages, "fresh.txt was left out: it is no regular file"));
+    EXPECT_TRUE(Contains(messages, "other.txt was left out: another file took its place"));
+}
+
 // libzip refuses a whole archive for one name flagged UTF-8 that is none,
 // and for a self-extractor whose offsets were not adjusted; every member
 // that can be read is extracted all the same, and a bad one is reported.
