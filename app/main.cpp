@@ -129,8 +129,15 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
         return 0;
     }
     InstanceChannel channel;
-    if (!channel.Listen(&error))
+    if (!channel.Listen(&error)) {
+        // Two starts at once: the other one got the socket first and is the
+        // instance, however far its start has come.
+        if (InstanceChannel::Listener(1000)) {
+            InstanceChannel::Post(UM_RESTORE);
+            return 0;
+        }
         std::cerr << "tarnel: " << error << "\n";
+    }
     block.WriteOwnPid();
 
     // Shown from the loop: the first listings are read while the window is built.

@@ -212,11 +212,17 @@ RewriteResult RewriteFile(const std::string& path, const std::string& data, cons
         return Fail(RewriteStatus::ReadOnly, EACCES);
     }
     // The very inode looked at, not whatever the name holds by now.
+    // Non-blocking: a lease another program holds on the file (a file
+    // server's) would otherwise hold the open, and the window, for the whole
+    // lease break time.
     const std::string self = "/proc/self/fd/" + std::to_string(probe);
-    int fd = ::open(self.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    const int writeFlags = O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK;
+    int fd = ::open(self.c_str(), writeFlags);
     if (fd < 0 && errno == ENOENT)
-        fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        fd = ::open(path.c_str(), writeFlags);
     int error = errno;
+    if (fd >= 0)
+        (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     // The copy goes beside the file the name leads to.
     std::string real;
     {

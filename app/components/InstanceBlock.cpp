@@ -20,7 +20,7 @@ namespace tarnel {
 
 namespace {
 
-constexpr int kPingTimeoutMs = 1000;
+constexpr int kConnectTimeoutMs = 1000;
 
 uint32_t ReadU32(const unsigned char* p)
 {
@@ -204,13 +204,11 @@ bool InstanceBlock::BlockExists() const
 {
     if (!view_ || !existed_)
         return false;
-    const uint32_t pid = RunningPid();
-    if (!ProcessIsAlive(pid))
-        return false;
-    // A live process under that number may be anything after a crash and pid
-    // reuse; only the instance itself answers the channel with its own id.
-    qint64 answeringPid = 0;
-    return InstanceChannel::Ping(kPingTimeoutMs, &answeringPid) && answeringPid == qint64(pid);
+    // Whoever listens on our private socket is the running instance, even one
+    // that has not written its number yet or is too busy to answer: a second
+    // run must never start beside it because it is slow. After a crash the
+    // socket file is left with no listener, and the block is taken over.
+    return InstanceChannel::Listener(kConnectTimeoutMs);
 }
 
 void InstanceBlock::WriteOwnPid()

@@ -45,10 +45,10 @@ public:
     const std::string& Name() const { return name_; }
     bool InPrivateFile() const { return !file_.empty(); }
 
-    // Another instance runs: the block existed before Open, the process named
-    // at offset 0 is alive and it answers on the instance channel. A block
-    // left by a crashed run gives false and is then simply taken over.
-    // Blocks up to about a second while asking.
+    // Another instance runs: the block existed before Open and a process of
+    // this user listens on the instance socket. A block left by a crashed run
+    // gives false and is then simply taken over. Blocks up to about a second
+    // only while the socket's backlog is full.
     bool BlockExists() const;
 
     void WriteOwnPid();

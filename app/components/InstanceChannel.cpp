@@ -195,6 +195,18 @@ public:
         return true;
     }
 
+    // The credentials the listener had when it called listen().
+    bool PeerIsOwnUser(qint64* pid) const
+    {
+        ucred cred{};
+        socklen_t size = sizeof cred;
+        if (getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || cred.uid != getuid() || cred.pid <= 0)
+            return false;
+        if (pid)
+            *pid = cred.pid;
+        return true;
+    }
+
 private:
     int fd_ = -1;
 };
@@ -333,6 +345,13 @@ bool InstanceChannel::Ping(int timeoutMs, qint64* serverPid)
     if (serverPid)
         *serverPid = m.wParam;
     return true;
+}
+
+bool InstanceChannel::Listener(int timeoutMs, qint64* listenerPid)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    ClientSocket client;
+    return client.Connect(deadline) && client.PeerIsOwnUser(listenerPid);
 }
 
 } // namespace tarnel

@@ -31,6 +31,10 @@ public:
     static bool Post(int message, qint64 wParam = 0, qint64 lParam = 0, int timeoutMs = 1000);
     // True when a server answers within timeoutMs; serverPid gets its process id.
     static bool Ping(int timeoutMs, qint64* serverPid = nullptr);
+    // True when a process of this user listens on the socket; listenerPid gets
+    // its process id. Asks the kernel, not the server: a server still building
+    // its window, stopped or busy is found all the same.
+    static bool Listener(int timeoutMs, qint64* listenerPid = nullptr);
 
 signals:
     void messageReceived(int message, qint64 wParam, qint64 lParam);

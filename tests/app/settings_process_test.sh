@@ -16,12 +16,17 @@ export TARNEL_INSTANCE_TAG=-settings-test-$$
 reg=$XDG_CONFIG_HOME/tarnel/user.reg
 
 start() { "$tarnel" >/dev/null 2>&1 & first=$!; }
-wait_up() { for _ in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/tarnel-instance$TARNEL_INSTANCE_TAG.sock" ] && return 0; sleep 0.1; done; fail "no instance"; }
+wait_up() { for _ in $(seq 600); do [ -S "$XDG_RUNTIME_DIR/tarnel-instance$TARNEL_INSTANCE_TAG.sock" ] && return 0; sleep 0.1; done; fail "no instance"; }
 stop() { kill -TERM "$first"; wait "$first" || fail "exit status after SIGTERM"; first=""; }
 
+# A second start ends at once, however slow the first is to answer: here
+# the first does not run at all until the second has ended.
 start
 wait_up
-"$tarnel" >/dev/null 2>&1 || fail "second start failed"
+kill -STOP "$first"
+timeout 60 "$tarnel" >/dev/null 2>&1 || { kill -CONT "$first"; fail "second start did not end beside a busy first"; }
+kill -CONT "$first"
+timeout 60 "$tarnel" >/dev/null 2>&1 || fail "second start failed"
 [ ! -e "$reg" ] || fail "the second start wrote settings"
 stop
 [ -f "$reg" ] || fail "SIGTERM did not save the settings"

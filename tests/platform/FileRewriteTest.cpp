@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -153,6 +156,46 @@ TEST_F(FileRewriteTest, FilesTheUserMayNotWriteAreRefusedAndLeftAlone)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
     EXPECT_EQ(RewriteFile(fifo, "x").status, RewriteStatus::NotRegular);
     EXPECT_EQ(Names(root), (std::vector<std::string>{"fifo", "readonly.txt", "theirs.txt"}));
+}
+
+TEST_F(FileRewriteTest, AFileUnderAnotherProgramsLeaseIsRefusedAtOnce)
+{
+    const std::string file = root + "/leased.txt";
+    WriteFile(file, "keep");
+    int ready[2], done[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        // A holder that does not give the lease up when asked.
+        ::signal(SIGIO, SIG_IGN);
+        const int fd = ::open(file.c_str(), O_RDONLY);
+        const char ok = fd >= 0 && ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0 ? 'y' : 'n';
+        (void)!::write(ready[1], &ok, 1);
+        char c;
+        (void)!::read(done[0], &c, 1);
+        _exit(0);
+    }
+    char ok = 'n';
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    struct Release {
+        int done;
+        pid_t holder;
+        ~Release()
+        {
+            (void)!::write(done, "x", 1);
+            ::waitpid(holder, nullptr, 0);
+        }
+    } release{done[1], holder};
+    if (ok != 'y')
+        GTEST_SKIP() << "leases are not available here";
+
+    const auto started = std::chrono::steady_clock::now();
+    const RewriteResult r = RewriteFile(file, "lost");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(r.status, RewriteStatus::Failed);
+    EXPECT_EQ(ReadAll(file), "keep");
+    EXPECT_EQ(Names(root), (std::vector<std::string>{"leased.txt"}));
 }
 
 TEST_F(FileRewriteTest, AWritableFileInAFolderTheUserMayNotWriteIsSaved)
