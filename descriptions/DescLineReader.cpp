@@ -46,6 +46,11 @@ void Fill(Slot& s)
     if (s.end)
         return;
     if (s.left == 0) {
+        // The file may have grown past the cap since it was opened: what lies
+        // beyond was not read, so the data is no whole file.
+        char probe;
+        if (::read(s.fd, &probe, 1) != 0)
+            s.cut = true;
         s.end = true;
         return;
     }
@@ -54,6 +59,10 @@ void Fill(Slot& s)
         n = ::read(s.fd, s.buffer.get(), s.capacity < s.left ? s.capacity : s.left);
     while (n < 0 && errno == EINTR);
     if (n <= 0) {
+        // A read error is no end of file: a rewrite from these lines would
+        // drop every line after it.
+        if (n < 0)
+            s.cut = true;
         s.end = true;
     } else {
         s.len = size_t(n);

@@ -22,7 +22,9 @@ public:
     // The same, never cut: for copying lines that are not to change.
     static std::string ReadWholeLine(int handle);
     static bool EndOfData(int handle);
-    // The file holds more than kMaxFileBytes; data ends there.
+    // Not all of the file was read: it holds more than kMaxFileBytes (data
+    // ends there), or a read failed. Known at once for a file over the cap,
+    // after the last line for one that grew or failed while being read.
     static bool Cut(int handle);
     // Device and inode of the open file (both 0 for a bad handle).
     static void Identity(int handle, unsigned long long& device, unsigned long long& inode);

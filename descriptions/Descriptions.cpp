@@ -150,8 +150,9 @@ bool ForEachWholeLine(const std::string& descPath, OnLine onLine)
         const std::string line = DescLineReader::ReadWholeLine(h);
         onLine(line, ParseDescriptionLine(line));
     }
+    const bool whole = !DescLineReader::Cut(h); // grew past the cap or failed meanwhile
     DescLineReader::Close(h);
-    return true;
+    return whole;
 }
 
 std::string DescPathIn(std::string dir)

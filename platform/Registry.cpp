@@ -465,8 +465,12 @@ std::string RegistryFile::Load()
                 reason = std::strerror(errno);
                 break;
             }
-            if (n == 0)
-                break; // shrank while being read: parse what is there
+            if (n == 0) {
+                // Cut by someone while being read: what is there is not the
+                // settings, and saving it back would lose the rest.
+                reason = "changed while it was read";
+                break;
+            }
             got += size_t(n);
         }
         text.resize(got);

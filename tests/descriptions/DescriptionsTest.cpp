@@ -465,5 +465,32 @@ TEST_F(DescTest, HugeFilesAreReadOnlyToTheirCapAndNeverRewritten)
     SetDescriptionNotice(nullptr);
 }
 
+// A file that grows past the cap while it is read was not read whole, so no
+// rewrite may be made from its lines; one of exactly the cap was.
+TEST_F(DescTest, AFileGrowingPastTheCapWhileReadIsNotWhole)
+{
+    const off_t cap = off_t(DescLineReader::kMaxFileBytes);
+    const std::string path = Put("grows", "a.txt first\r\n");
+    ASSERT_EQ(truncate(path.c_str(), cap), 0);
+
+    int h = DescLineReader::Open(path, 64 * 1024);
+    ASSERT_NE(h, 0);
+    EXPECT_EQ(DescLineReader::ReadLine(h), "a.txt first");
+    EXPECT_FALSE(DescLineReader::Cut(h));
+    ASSERT_EQ(truncate(path.c_str(), cap + 100), 0);
+    while (!DescLineReader::EndOfData(h))
+        DescLineReader::ReadWholeLine(h);
+    EXPECT_TRUE(DescLineReader::Cut(h));
+    DescLineReader::Close(h);
+
+    ASSERT_EQ(truncate(path.c_str(), cap), 0);
+    h = DescLineReader::Open(path, 64 * 1024);
+    ASSERT_NE(h, 0);
+    while (!DescLineReader::EndOfData(h))
+        DescLineReader::ReadWholeLine(h);
+    EXPECT_FALSE(DescLineReader::Cut(h)) << "exactly the cap is whole";
+    DescLineReader::Close(h);
+}
+
 } // namespace
 } // namespace tarnel

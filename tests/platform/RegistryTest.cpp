@@ -417,6 +417,29 @@ TEST_F(RegistryTest, TenMegabytesOfGarbageAreRefusedQuickly)
     }
 }
 
+// A file that holds less than its size said when it was opened (cut by
+// another program while read; sysfs files behave so for good) is no set of
+// settings: taking its first part would save the rest away at the end.
+TEST_F(RegistryTest, AFileShorterThanItsSizeIsRefusedAndKept)
+{
+    const char* shortFile = "/sys/kernel/mm/transparent_hugepage/enabled";
+    struct stat st;
+    if (stat(shortFile, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+        GTEST_SKIP() << "no sysfs file to stand for a shrinking one";
+    ASSERT_EQ(symlink(shortFile, user_.c_str()), 0);
+    Registry reg(user_, machine_);
+    const std::vector<std::string> problems = reg.Load();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("changed while it was read"), std::string::npos) << problems[0];
+    RegistryKey key(reg);
+    ASSERT_TRUE(key.OpenKey("Software\\Vormane\\orv\\cfg", true));
+    key.WriteInteger("QuitType", 1);
+    EXPECT_FALSE(reg.Save());
+    struct stat after;
+    ASSERT_EQ(lstat(user_.c_str(), &after), 0);
+    EXPECT_TRUE(S_ISLNK(after.st_mode)) << "replaced instead of left alone";
+}
+
 TEST_F(RegistryTest, HostileFilesAreRefusedWithoutHangingOrEatingMemory)
 {
     // A named pipe in the file's place: nobody ever writes to it, and opening

@@ -124,7 +124,7 @@ TEST_F(TextFixture, SearchTextsForNoneOneAndAnEmptyEdit)
 
     // Closing the window lets the view destroy it.
     search->close();
-    QTest::qWaitFor([&] { return view.SearchWindow() == nullptr; }, 2000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view.SearchWindow() == nullptr; }, 2000));
     EXPECT_EQ(view.SearchWindow(), nullptr);
 }
 
@@ -310,7 +310,7 @@ TEST_F(TextFixture, EditorTakesTheFileAsItIsNowAndKeepsBytesItWasNotAskedToChang
     EXPECT_EQ(ReadAll(file.Path()), "one\ntwo\nx\ny");
 
     // No-break spaces (8-bit and UTF-8) and a line separator survive a save.
-    for (const std::string text : {std::string("a\xa0" "b\n"), std::string("a\xc2\xa0" "b\xe2\x80\xa8" "c\n")}) {
+    for (const std::string& text : {std::string("a\xa0" "b\n"), std::string("a\xc2\xa0" "b\xe2\x80\xa8" "c\n")}) {
         Open(text);
         WhenEditing([](Teditorform& editor) {
             editor.memo1->moveCursor(QTextCursor::End);
