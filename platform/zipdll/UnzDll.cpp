@@ -151,19 +151,7 @@ public:
     std::string Error() const override { return error_; }
 
 private:
-    size_t PreadAll(int64_t pos, void* out, size_t n)
-    {
-        size_t done = 0;
-        while (done < n) {
-            const ssize_t got = ::pread(fd_, static_cast<char*>(out) + done, n - done, pos + int64_t(done));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                break;
-            done += size_t(got);
-        }
-        return done;
-    }
+    size_t PreadAll(int64_t pos, void* out, size_t n) { return zipcentral::PreadFully(fd_, pos, out, n); }
 
     int64_t Stored(char* out, size_t n)
     {

@@ -142,25 +142,27 @@ CentralDirectory ReadCentralDirectory(const ReadAt& read, int64_t size)
     return out;
 }
 
+size_t PreadFully(int fd, int64_t pos, void* out, size_t n)
+{
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd, static_cast<char*>(out) + done, n - done, pos + int64_t(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += size_t(got);
+    }
+    return done;
+}
+
 CentralDirectory ReadCentralDirectory(int fd)
 {
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         return {};
-    return ReadCentralDirectory(
-        [fd](int64_t pos, void* out, size_t n) {
-            size_t done = 0;
-            while (done < n) {
-                const ssize_t got = ::pread(fd, static_cast<char*>(out) + done, n - done, pos + int64_t(done));
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got <= 0)
-                    break;
-                done += size_t(got);
-            }
-            return done;
-        },
-        st.st_size);
+    return ReadCentralDirectory([fd](int64_t pos, void* out, size_t n) { return PreadFully(fd, pos, out, n); },
+                                st.st_size);
 }
 
 std::string PrintableName(const std::string& name)

@@ -45,6 +45,9 @@ CentralDirectory ReadCentralDirectory(const ReadAt& read, int64_t size);
 // The same over an open descriptor.
 CentralDirectory ReadCentralDirectory(int fd);
 
+// Reads n bytes at pos; fewer only at the end of the file or on an error.
+size_t PreadFully(int fd, int64_t pos, void* out, size_t n);
+
 // The name shown in messages: NUL as "\0", other control bytes as "\xNN".
 std::string PrintableName(const std::string& name);
 

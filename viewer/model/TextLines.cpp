@@ -1,5 +1,6 @@
 #include "viewer/model/TextLines.h"
 
+#include "platform/Utf8.h"
 #include "viewer/model/LineIndex.h"
 #include "viewer/model/TextFile.h"
 
@@ -14,25 +15,6 @@ namespace tarnel {
 namespace {
 
 constexpr size_t kReadBlock = 65536;
-
-void AppendUtf8(std::string& out, uint32_t code)
-{
-    if (code < 0x80) {
-        out += char(code);
-    } else if (code < 0x800) {
-        out += char(0xC0 | (code >> 6));
-        out += char(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += char(0xE0 | (code >> 12));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    } else {
-        out += char(0xF0 | (code >> 18));
-        out += char(0x80 | ((code >> 12) & 0x3F));
-        out += char(0x80 | ((code >> 6) & 0x3F));
-        out += char(0x80 | (code & 0x3F));
-    }
-}
 
 // Turns raw line bytes into display text, keeping the columns [from, to):
 // one byte a column, or for UTF-8 text one character a column, written as
