@@ -128,8 +128,80 @@ void PaneList::mouseDoubleClickEvent(QMouseEvent* event)
         emit doubleClickedRow();
 }
 
+PaneList::PaneList(QWidget* parent) : QListView(parent), searchPause_(new QTimer(this))
+{
+    searchPause_->setSingleShot(true);
+    connect(searchPause_, &QTimer::timeout, this, &PaneList::EndQuickSearch);
+}
+
+// Qt's own search matches the model's display text, which these rows do not
+// have; this one matches the listing's names.
+void PaneList::keyboardSearch(const QString& text)
+{
+    const int rows = model() ? model()->rowCount() : 0;
+    if (text.isEmpty() || !searchName || rows == 0) {
+        EndQuickSearch();
+        return;
+    }
+    const QString wanted = search_ + text;
+    // A new search looks past the current row, so the same letter again
+    // walks through the names it starts; a longer one may stay where it is.
+    const int current = currentIndex().isValid() ? currentIndex().row() : -1;
+    const int first = search_.isEmpty() ? current + 1 : std::max(current, 0);
+    for (int i = 0; i < rows; ++i) {
+        const int row = (first + i) % rows;
+        const QString name = searchName(row);
+        if (name.isEmpty() || !name.startsWith(wanted, Qt::CaseInsensitive))
+            continue;
+        const QModelIndex index = model()->index(row, 0);
+        ++userMoving_;
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate); // marks stay
+        --userMoving_;
+        scrollTo(index);
+        break;
+    }
+    // A letter no name continues with is dropped, so a slip does not end the search.
+    if (currentIndex().isValid() && searchName(currentIndex().row()).startsWith(wanted, Qt::CaseInsensitive)) {
+        if (search_.isEmpty())
+            QCoreApplication::instance()->installEventFilter(this); // ahead of the window's hot keys
+        search_ = wanted;
+    }
+    if (!search_.isEmpty())
+        searchPause_->start(QApplication::keyboardInputInterval());
+}
+
+void PaneList::EndQuickSearch()
+{
+    searchPause_->stop();
+    if (search_.isEmpty())
+        return;
+    search_.clear();
+    QCoreApplication::instance()->removeEventFilter(this);
+}
+
+// Esc during a search ends the search; the window's Esc hot key would
+// otherwise take it first.
+bool PaneList::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == this && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+            event->accept();
+            if (event->type() == QEvent::KeyPress)
+                EndQuickSearch();
+            return true;
+        }
+    }
+    return QListView::eventFilter(watched, event);
+}
+
 void PaneList::keyPressEvent(QKeyEvent* event)
 {
+    // Only typed letters continue a search; any other key ends it.
+    const QString text = event->text();
+    if (text.isEmpty() || !text.at(0).isPrint() || text == QLatin1String(" ") ||
+        (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+        EndQuickSearch();
     if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
             emit enterPressed();
@@ -252,6 +324,12 @@ void PaneView::BuildHeader()
 void PaneView::BuildList()
 {
     list_ = new PaneList(this);
+    list_->searchName = [this](int row) {
+        if (row < 0 || row >= data_.Count)
+            return QString();
+        const TFileData& e = data_.Item(row);
+        return e.Kind == fkDrive || e.IsParentEntry() ? QString() : DisplayName(e.Name);
+    };
     list_->setObjectName(left_ ? "FilesLeft" : "FilesRight");
     rows_ = new PaneRowModel(list_);
     list_->setModel(rows_);

@@ -54,10 +54,15 @@ private:
 class PaneList : public QListView {
     Q_OBJECT
 public:
-    explicit PaneList(QWidget* parent) : QListView(parent) {}
+    explicit PaneList(QWidget* parent);
     void LayoutNow() { executeDelayedItemsLayout(); }
     // True while a key or the mouse moves the cursor (not a re-read).
     bool UserMoving() const { return userMoving_ > 0; }
+    // The name typed letters are matched against; empty for rows they skip.
+    std::function<QString(int row)> searchName;
+    bool QuickSearching() const { return !search_.isEmpty(); }
+    void keyboardSearch(const QString& text) override;
+    void EndQuickSearch();
 
 signals:
     void pressed(Qt::MouseButton button);
@@ -77,9 +82,12 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     int userMoving_ = 0;
+    QString search_;
+    QTimer* searchPause_;
 };
 
 class PaneView : public QFrame, public PaneControls {

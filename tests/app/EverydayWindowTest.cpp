@@ -752,3 +752,77 @@ TEST_F(EverydayWindowTest, StatusAfterSelectAllAndControlCharactersInNames)
     EXPECT_FALSE(Left()->PathLabel()->text().contains('\n'));
     EXPECT_FALSE(Left()->PathLabel()->toolTip().contains('\n'));
 }
+
+// Letters typed in a list move the cursor to the first name starting with
+// them; the list's own keys keep their meaning and Esc or a pause ends it.
+TEST_F(EverydayWindowTest, TypedLettersFindANameUntilEscOrAPause)
+{
+    std::ofstream(root + "/left/file1") << "1";
+    std::ofstream(root + "/left/file2") << "2";
+    Start();
+    Activate();
+    PaneList* list = Left()->List();
+    list->setFocus();
+    WAIT_FOR(QApplication::focusWidget() == list);
+
+    QTest::keyClick(list, Qt::Key_Home);
+    QTest::keyClicks(list, "fi");
+    EXPECT_EQ(CurrentName(Left()), "file1");
+    QTest::keyClick(list, Qt::Key_Home);
+    QTest::keyClicks(list, "FI");
+    EXPECT_EQ(CurrentName(Left()), "file1") << "case does not matter";
+    QTest::keyClicks(list, "le2");
+    EXPECT_EQ(CurrentName(Left()), "file2") << "more letters continue the search";
+
+    // ".." and volume rows are never taken.
+    QTest::keyClick(list, Qt::Key_Escape);
+    QTest::keyClicks(list, ".");
+    EXPECT_EQ(CurrentName(Left()), "file2");
+    const TDirData& data = Left()->Data();
+    for (int i = 0; i < data.Count; ++i) {
+        const TFileData& e = data.Item(i);
+        if (e.Kind != fkDrive || e.Name.empty())
+            continue;
+        QTest::keyClick(list, Qt::Key_Home);
+        QTest::keyClicks(list, QString::fromStdString(e.Name.substr(0, 1)));
+        EXPECT_NE(data.Item(Left()->CurrentRow()).Kind, fkDrive) << e.Name;
+    }
+
+    // Esc ends the search and leaves the window up: "b" then starts a new one.
+    QTest::keyClick(list, Qt::Key_Home);
+    QTest::keyClicks(list, "f");
+    ASSERT_EQ(CurrentName(Left()), "file1");
+    QTest::keyClick(list, Qt::Key_Escape);
+    EXPECT_FALSE(list->QuickSearching());
+    EXPECT_TRUE(window->isVisible() && !window->isMinimized());
+    QTest::keyClicks(list, "b");
+    EXPECT_EQ(CurrentName(Left()), "big.bin");
+
+    // Without a pause "fb" matches nothing; after one, "b" is a new search.
+    QTest::keyClick(list, Qt::Key_Home);
+    QTest::keyClicks(list, "fb");
+    EXPECT_EQ(CurrentName(Left()), "file1");
+    WAIT_FOR(!list->QuickSearching());
+    QTest::keyClicks(list, "b");
+    EXPECT_EQ(CurrentName(Left()), "big.bin");
+
+    // Space marks during a search, Backspace still goes up.
+    QTest::keyClick(list, Qt::Key_Home);
+    QTest::keyClicks(list, "fi");
+    QTest::keyClick(list, Qt::Key_Space);
+    EXPECT_TRUE(Left()->IsSelected(Row(Left(), "file1")));
+    EXPECT_EQ(CurrentName(Left()), "file1");
+
+    // Letters typed into the filter box stay there.
+    QTest::keyClick(list, Qt::Key_Home);
+    QTest::mouseClick(Left()->FilterBox()->lineEdit(), Qt::LeftButton);
+    ASSERT_NE(QApplication::focusWidget(), list);
+    QTest::keyClicks(QApplication::focusWidget(), "fi");
+    EXPECT_EQ(Left()->CurrentRow(), 0);
+    EXPECT_FALSE(list->QuickSearching());
+
+    list->setFocus();
+    QTest::keyClicks(list, "fi");
+    QTest::keyClick(list, Qt::Key_Backspace);
+    WAIT_FOR(Left()->Data().Count > 0 && CurrentName(Left()) == "left");
+}
