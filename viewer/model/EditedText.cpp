@@ -1,5 +1,6 @@
 #include "viewer/model/EditedText.h"
 
+#include "platform/Utf8.h"
 #include "viewer/model/TextLines.h"
 
 #include <algorithm>
@@ -76,21 +77,7 @@ void EncodeUtf8(std::u16string_view text, std::string& out, bool& lossless)
             cp = 0xFFFD; // half a pair has no UTF-8 form
             lossless = false;
         }
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
+        AppendUtf8(out, char32_t(cp));
     }
 }
 
