@@ -2,9 +2,11 @@
 
 #include "platform/RegularFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,9 +27,14 @@ struct Slot {
     bool cut = false;
     dev_t device = 0;
     ino_t inode = 0;
+    bool bom = false;
 };
 
 Slot g_slots[DescLineReader::kHandles];
+// Guards taking and freeing slots: listings and file operations read
+// description files on threads of their own. A slot itself belongs to the
+// one thread that opened it.
+std::mutex g_slotsMutex;
 
 Slot* SlotOf(int handle)
 {
@@ -85,12 +92,6 @@ inline bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
 int DescLineReader::Open(const std::string& fileName, size_t bufferSize)
 {
-    int index = 0;
-    while (index < kHandles && g_slots[index].used)
-        ++index;
-    if (index == kHandles)
-        return 0;
-
     // A link could make a shared folder's description file any file of ours.
     int fd = OpenRegularFileNoLink(fileName);
     if (fd < 0)
@@ -110,8 +111,18 @@ int DescLineReader::Open(const std::string& fileName, size_t bufferSize)
         return 0;
     }
 
+    int index = 0;
+    {
+        std::lock_guard lock(g_slotsMutex);
+        while (index < kHandles && g_slots[index].used)
+            ++index;
+        if (index == kHandles) {
+            ::close(fd);
+            return 0;
+        }
+        g_slots[index].used = true;
+    }
     Slot& s = g_slots[index];
-    s.used = true;
     s.fd = fd;
     s.buffer = std::move(buffer);
     s.capacity = bufferSize;
@@ -122,6 +133,14 @@ int DescLineReader::Open(const std::string& fileName, size_t bufferSize)
     s.device = st.st_dev;
     s.inode = st.st_ino;
     Fill(s); // an empty file is at its end at once
+    // A UTF-8 byte-order mark (other programs write one) is no part of the
+    // first name.
+    static constexpr char kBom[] = "\xEF\xBB\xBF";
+    if (s.len >= 3 && std::equal(kBom, kBom + 3, s.buffer.get())) {
+        s.bom = true;
+        s.pos = 3;
+        Ensure(s);
+    }
     return index + 1;
 }
 
@@ -178,6 +197,12 @@ bool DescLineReader::EndOfData(int handle)
     return !s || (s->end && s->pos == s->len);
 }
 
+bool DescLineReader::HasBom(int handle)
+{
+    Slot* s = SlotOf(handle);
+    return s && s->bom;
+}
+
 bool DescLineReader::Cut(int handle)
 {
     Slot* s = SlotOf(handle);
@@ -197,6 +222,7 @@ void DescLineReader::Close(int handle)
     if (!s)
         return;
     ::close(s->fd);
+    std::lock_guard lock(g_slotsMutex);
     *s = Slot();
 }
 

@@ -22,6 +22,8 @@ public:
     // The same, never cut: for copying lines that are not to change.
     static std::string ReadWholeLine(int handle);
     static bool EndOfData(int handle);
+    // The file begins with a UTF-8 byte-order mark (skipped by the reads).
+    static bool HasBom(int handle);
     // Not all of the file was read: it holds more than kMaxFileBytes (data
     // ends there), or a read failed. Known at once for a file over the cap,
     // after the last line for one that grew or failed while being read.

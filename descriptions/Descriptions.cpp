@@ -4,6 +4,7 @@
 #include "panes/PathUtil.h"
 #include "platform/DirectoryReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -134,9 +135,9 @@ bool ForEachLine(const std::string& descPath, OnLine onLine)
 
 // Every line whole, with its parsed form: a rewrite must not cut the lines it
 // only passes on. False when the file cannot be opened or is too large to be
-// passed on whole.
+// passed on whole. bom is set before the first line is passed.
 template <class OnLine>
-bool ForEachWholeLine(const std::string& descPath, OnLine onLine)
+bool ForEachWholeLine(const std::string& descPath, bool& bom, OnLine onLine)
 {
     int h = DescLineReader::Open(descPath, kDescriptionBufferSize);
     if (h == 0)
@@ -146,6 +147,7 @@ bool ForEachWholeLine(const std::string& descPath, OnLine onLine)
         DescLineReader::Close(h);
         return false;
     }
+    bom = DescLineReader::HasBom(h);
     while (!DescLineReader::EndOfData(h)) {
         const std::string line = DescLineReader::ReadWholeLine(h);
         onLine(line, ParseDescriptionLine(line));
@@ -155,11 +157,11 @@ bool ForEachWholeLine(const std::string& descPath, OnLine onLine)
     return whole;
 }
 
-std::string DescPathIn(std::string dir)
+std::string WithSlash(std::string dir)
 {
     if (!dir.empty() && dir.back() != '/')
         dir += '/';
-    return dir + kDescriptionFileName;
+    return dir;
 }
 
 // Splits a full path into its directory (with "/", or "" for a bare name)
@@ -239,12 +241,55 @@ int CreateTempIn(const std::string& dir, std::string& path)
     return -1;
 }
 
+// The text as a line can hold it: no line breaks, no longer than the reader
+// takes back whole.
+std::string StorableText(const std::string& name, const std::string& description)
+{
+    std::string text = description;
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 32)
+            c = ' ';
+    const size_t prefix = FormatDescriptionLine(name, "").size();
+    if (prefix + text.size() > DescLineReader::kMaxLine)
+        text.resize(prefix < DescLineReader::kMaxLine ? DescLineReader::kMaxLine - prefix : 0);
+    return text;
+}
+
 } // namespace
+
+bool IsDescriptionFileName(std::string_view name)
+{
+    return EqualsIgnoreCase(name, kDescriptionFileName);
+}
+
+std::string DescriptionFileIn(const std::string& dir)
+{
+    const std::string standard = WithSlash(dir) + kDescriptionFileName;
+    struct stat st;
+    if (::lstat(standard.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return standard;
+    // Other programs write the name in other letter cases. Of several
+    // spellings the first in byte order counts, as DESCRIPT.ION would.
+    std::string best;
+    if (DIR* d = ::opendir(dir.empty() ? "." : dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            if (!IsDescriptionFileName(e->d_name) || (!best.empty() && best <= e->d_name))
+                continue;
+            if (e->d_type != DT_REG
+                && (e->d_type != DT_UNKNOWN || ::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0
+                    || !S_ISREG(st.st_mode)))
+                continue; // a link or a folder of that name describes nothing
+            best = e->d_name;
+        }
+        ::closedir(d);
+    }
+    return best.empty() ? standard : WithSlash(dir) + best;
+}
 
 void LoadDescriptions(const std::string& dir, DescriptionList& list)
 {
     list.Clear();
-    const std::string descPath = DescPathIn(dir);
+    const std::string descPath = DescriptionFileIn(dir);
     struct stat st;
     // Millions of lines for names that are not there must not cost memory:
     // only names in the folder are kept.
@@ -265,6 +310,21 @@ void LoadDescriptions(const std::string& dir, DescriptionList& list)
     });
 }
 
+void LoadDescriptionsOf(const std::string& dir, const std::vector<std::string>& names, DescriptionList& list)
+{
+    list.Clear();
+    std::unordered_set<std::string> wanted;
+    for (const std::string& name : names)
+        wanted.insert(UpperAscii(name));
+    if (wanted.empty())
+        return;
+    ForEachLine(DescriptionFileIn(dir), [&](const DescriptionLine& d) {
+        if (!d.name.empty() && wanted.count(UpperAscii(d.name)))
+            list.Set(d.name, d.description);
+        return true;
+    });
+}
+
 void SetDescriptionNotice(std::function<void(const std::string& text)> notice)
 {
     std::lock_guard lock(g_noticeMutex);
@@ -278,7 +338,7 @@ std::string ReadDescription(const std::string& fullPath)
     std::string result;
     if (name.empty())
         return result;
-    ForEachLine(DescPathIn(dir), [&](const DescriptionLine& d) {
+    ForEachLine(DescriptionFileIn(dir), [&](const DescriptionLine& d) {
         if (d.name.empty() || !EqualsIgnoreCase(d.name, name))
             return true;
         result = d.description;
@@ -293,24 +353,59 @@ WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::
     SplitPath(fullPath, dir, name);
     if (!NameFitsFormat(name))
         return WriteDescriptionResult::NameNotStorable;
+    return WriteDescriptions(dir, {{name, description, false}});
+}
 
-    // A line break inside the text would split the line in the file.
-    std::string text = description;
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 32)
-            c = ' ';
-    // Cut to what the reader takes back whole (names are far shorter).
-    const size_t prefix = FormatDescriptionLine(name, "").size();
-    if (prefix + text.size() > DescLineReader::kMaxLine)
-        text.resize(prefix < DescLineReader::kMaxLine ? DescLineReader::kMaxLine - prefix : 0);
+WriteDescriptionResult WriteDescriptions(const std::string& dir, const std::vector<DescriptionChange>& changes)
+{
+    // What each name ends with: a later change for a name replaces an
+    // earlier one, and a new description outweighs a removal.
+    struct Final {
+        std::string name;
+        std::string text;
+        bool remove = false;
+        bool written = false;
+    };
+    std::unordered_map<std::string, Final> finals; // key: upper-cased name
+    std::vector<std::string> order; // first-seen order of the names to append
+    for (bool removals : {true, false}) {
+        for (const DescriptionChange& c : changes) {
+            if (c.remove != removals || c.name.empty())
+                continue;
+            if (!c.remove && !NameFitsFormat(c.name))
+                continue; // no line could carry it
+            const std::string key = UpperAscii(c.name);
+            auto [it, added] = finals.try_emplace(key);
+            if (added)
+                order.push_back(key);
+            it->second = {c.name, c.remove ? std::string() : StorableText(c.name, c.description), c.remove, false};
+        }
+    }
+    if (finals.empty())
+        return WriteDescriptionResult::Written;
 
-    const std::string descPath = DescPathIn(dir);
+    const std::string descPath = DescriptionFileIn(dir);
     struct stat old;
     // The name itself, not what a link there points to.
     const bool oldExists = ::lstat(descPath.c_str(), &old) == 0;
+    const bool oldRegular = oldExists && S_ISREG(old.st_mode);
+
+    // Only removals: a file with no line for them stays untouched (and none
+    // is made).
+    const bool onlyRemovals
+        = std::all_of(finals.begin(), finals.end(), [](const auto& f) { return f.second.remove; });
+    if (onlyRemovals) {
+        bool any = false;
+        ForEachLine(descPath, [&](const DescriptionLine& d) {
+            any = !d.name.empty() && finals.count(UpperAscii(d.name)) > 0;
+            return !any;
+        });
+        if (!any)
+            return WriteDescriptionResult::Written;
+    }
 
     std::string tempPath;
-    int fd = CreateTempIn(dir, tempPath);
+    int fd = CreateTempIn(WithSlash(dir), tempPath);
     if (fd < 0)
         return WriteDescriptionResult::NotStored;
     auto fail = [&](WriteDescriptionResult r) {
@@ -321,42 +416,56 @@ WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::
     };
 
     std::string out;
-    bool found = false;
     bool writeFailed = false;
-    auto emitLine = [&](const std::string& line) {
-        out += line;
-        out += "\r\n";
+    auto flushIfLarge = [&] {
         if (out.size() >= 65536) {
             writeFailed = writeFailed || !WriteAll(fd, out);
             out.clear();
         }
     };
-
+    auto emitLine = [&](const std::string& line) {
+        out += line;
+        out += "\r\n";
+        flushIfLarge();
+    };
     auto emit = [&](const std::string& n, const std::string& d) { emitLine(FormatDescriptionLine(n, d)); };
 
-    bool opened = ForEachWholeLine(descPath, [&](const std::string& line, const DescriptionLine& d) {
+    // A file that began with a byte-order mark keeps it: the program that
+    // wrote it reads it as UTF-8 only with the mark.
+    bool bom = false;
+    bool bomWritten = false;
+    bool opened = ForEachWholeLine(descPath, bom, [&](const std::string& line, const DescriptionLine& d) {
+        if (bom && !bomWritten) {
+            out += "\xEF\xBB\xBF";
+            bomWritten = true;
+        }
         if (d.name.empty())
             return;
-        if (EqualsIgnoreCase(d.name, name)) {
-            found = true;
-            emit(d.name, text);
-        } else {
+        auto it = finals.find(UpperAscii(d.name));
+        if (it == finals.end()) {
             emitLine(line); // byte for byte, however long
+        } else if (!it->second.remove) {
+            it->second.written = true;
+            emit(d.name, it->second.text);
         }
     });
     // An existing regular file that cannot be read (no permission, no free
     // reader handle) must not be replaced by one that lacks its lines.
-    if (!opened && oldExists && S_ISREG(old.st_mode))
+    if (!opened && oldRegular)
         return fail(WriteDescriptionResult::NotStored);
-    if (!found)
-        emit(name, text);
+    if (bom && !bomWritten)
+        out.insert(0, "\xEF\xBB\xBF"); // nothing was written yet
+    for (const std::string& key : order) {
+        const Final& f = finals.at(key);
+        if (!f.remove && !f.written)
+            emit(f.name, f.text);
+    }
     if (writeFailed || !WriteAll(fd, out))
         return fail(WriteDescriptionResult::NotStored);
 
     // Made with the umask's mode. Our own old file keeps its mode; lines
     // taken from someone else's file are never shown to more people than
     // that file showed them to.
-    const bool oldRegular = oldExists && S_ISREG(old.st_mode);
     struct stat made;
     if (oldRegular && ::fchown(fd, uid_t(-1), old.st_gid) != 0) {
         // keeping the group is a courtesy; another group is no failure
@@ -374,7 +483,8 @@ WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::
     if (closeResult != 0)
         return fail(WriteDescriptionResult::NotStored);
 
-    // The old file stays in place until the new one replaces it in one step.
+    // The old file stays in place until the new one replaces it in one step,
+    // under the name it had.
     if (::rename(tempPath.c_str(), descPath.c_str()) != 0)
         return fail(WriteDescriptionResult::RenameFailed);
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace tarnel {
 
@@ -37,9 +38,22 @@ private:
     std::unordered_map<std::string, std::string> byName_; // key: upper-cased name
 };
 
+// Letter case counts on this system, and other programs name the file
+// "descript.ion": the file of dir that is read and rewritten is DESCRIPT.ION
+// if it is there, else the regular file whose name equals it without regard
+// to case (of several, the first in byte order), else DESCRIPT.ION, which a
+// first write creates. dir with or without "/".
+std::string DescriptionFileIn(const std::string& dir);
+// name is spelled like the description file (any case).
+bool IsDescriptionFileName(std::string_view name);
+
 // dir ends with "/". A missing or unreadable file leaves the list empty. Of a
 // large file only the lines for names present in dir are kept.
 void LoadDescriptions(const std::string& dir, DescriptionList& list);
+
+// The descriptions of the given names only (later line wins), whether or
+// not the entries are still in dir.
+void LoadDescriptionsOf(const std::string& dir, const std::vector<std::string>& names, DescriptionList& list);
 
 // Receives, once per file, the text saying that a description file is larger
 // than the reader takes (DescLineReader::kMaxFileBytes): only its beginning
@@ -60,5 +74,16 @@ enum class WriteDescriptionResult {
 // Sets the description of one file or directory (full path) in the
 // DESCRIPT.ION of its directory, replacing the file atomically.
 WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::string& description);
+
+struct DescriptionChange {
+    std::string name;
+    std::string description;
+    bool remove = false; // drop every line for name instead
+};
+// Applies several changes to the description file of dir in one rewrite,
+// with the same safety as WriteDescription. A name the format cannot carry
+// is left out. Removals alone never create a file nor rewrite one that has no
+// line for them. A file that began with a UTF-8 byte-order mark keeps it.
+WriteDescriptionResult WriteDescriptions(const std::string& dir, const std::vector<DescriptionChange>& changes);
 
 } // namespace tarnel

@@ -107,10 +107,11 @@ std::string HomeTrashDir()
 
 class Engine {
 public:
-    Engine(OperationUi& ui, FileSystem& fs, unsigned flags)
+    Engine(OperationUi& ui, FileSystem& fs, unsigned flags, OperationObserver* observer)
         : ui_(ui)
         , fs_(fs)
         , flags_(flags)
+        , observer_(observer)
         , random_(std::random_device {}())
     {
     }
@@ -213,6 +214,7 @@ private:
     OperationUi& ui_;
     FileSystem& fs_;
     const unsigned flags_;
+    OperationObserver* const observer_;
     bool replaceAll_ = false;
     bool cancelled_ = false;
     uint64_t itemsDone_ = 0, itemsTotal_ = 0, bytesDone_ = 0, bytesTotal_ = 0;
@@ -253,6 +255,13 @@ private:
         case Step::Cancel:
             break;
         }
+    }
+
+    // Tells the observer of a selected entry that was handled whole.
+    void Finished(Step step, int code, const std::string& source, const std::string& target) const
+    {
+        if (observer_ && step == Step::Ok)
+            observer_->EntryFinished(code, source, target);
     }
 
     bool Report(const std::string& name)
@@ -1049,6 +1058,8 @@ private:
             if (move)
                 ++itemsDone_;
             Count(result, s);
+            const std::string src = StripTrailingSlashes(source);
+            Finished(s, move ? FO_MOVE : FO_COPY, src, Join(targetDir, BaseName(src)));
             if (cancelled_)
                 break;
         }
@@ -1305,6 +1316,7 @@ private:
                 s = toTrash ? TrashItem(src) : DeletePermanently(src);
             ++itemsDone_;
             Count(result, s);
+            Finished(s, FO_DELETE, src, {});
             if (cancelled_)
                 break;
         }
@@ -1356,6 +1368,8 @@ private:
         }
         itemsDone_ = 1;
         Count(result, step);
+        if (src != dst)
+            Finished(step, FO_RENAME, src, dst);
         return Finish(result);
     }
 };
@@ -1371,8 +1385,14 @@ ShellFileOperation::ShellFileOperation(OperationUi& ui, FileSystem& fs)
 OperationResult ShellFileOperation::Run(int code, const std::vector<std::string>& sources, const std::string& target,
                                         unsigned flags)
 {
-    Engine engine(ui_, fs_, flags);
-    return engine.Run(code, sources, target);
+    OperationResult result;
+    {
+        Engine engine(ui_, fs_, flags, observer_);
+        result = engine.Run(code, sources, target);
+    }
+    if (observer_)
+        observer_->OperationEnded();
+    return result;
 }
 
 std::string TrashInfoEscape(const std::string& path)

@@ -66,9 +66,23 @@ struct OperationResult {
     size_t failed = 0;  // refused, or handled only in part
 };
 
+// Told of every selected entry that an operation finished whole, on the
+// thread that runs it, and of the operation's end; what a skipped, failed or
+// cancelled entry left behind is not reported.
+class OperationObserver {
+public:
+    virtual ~OperationObserver() = default;
+    // code: FO_COPY, FO_MOVE, FO_DELETE or FO_RENAME. source and target are
+    // full paths without a trailing "/"; target is empty for a delete.
+    virtual void EntryFinished(int code, const std::string& source, const std::string& target) = 0;
+    virtual void OperationEnded() = 0;
+};
+
 class ShellFileOperation {
 public:
     explicit ShellFileOperation(OperationUi& ui, FileSystem& fs = RealFileSystem());
+    // Not owned; nullptr for none.
+    void SetObserver(OperationObserver* observer) { observer_ = observer; }
 
     // sources: full paths. target: the target directory for move and copy, the
     // new full path for rename, ignored for delete.
@@ -78,6 +92,7 @@ public:
 private:
     OperationUi& ui_;
     FileSystem& fs_;
+    OperationObserver* observer_ = nullptr;
 };
 
 // Percent-encodes a path for a .trashinfo "Path=" line: everything but ASCII
