@@ -278,6 +278,7 @@ TDlgConfigure::TDlgConfigure(AppSettings& settings, ViewerExtensionTable& extens
     showListHints_->setChecked(settings_.ShowListHints);
     fastZipMove_->setChecked(settings_.FastZipMove);
     useAsyncShell_->setChecked(settings_.UseAsyncShell);
+    descriptionsFollow_->setChecked(settings_.DescriptionsFollow);
 
     internalList_->clear();
     textList_->clear();
@@ -459,7 +460,9 @@ QWidget* TDlgConfigure::AdvancedPage()
                               "Use asynchronous shell operations on file MOVE and COPY to keep on working while "
                               "they take place",
                               "CBUseAsyncShell", false);
-    for (QCheckBox* box : {autostart_, fastZipMove_, useAsyncShell_})
+    descriptionsFollow_ = NewCheck(page, "Descriptions follow their files when they are copied, moved, renamed or deleted",
+                                   "CBDescriptionsFollow", true);
+    for (QCheckBox* box : {autostart_, fastZipMove_, useAsyncShell_, descriptionsFollow_})
         layout->addWidget(box);
     layout->addStretch();
     return page;
@@ -570,6 +573,7 @@ void TDlgConfigure::Ok()
     settings_.ShowAttrs = showAttrs_->isChecked();
     settings_.FastZipMove = fastZipMove_->isChecked();
     settings_.UseAsyncShell = useAsyncShell_->isChecked();
+    settings_.DescriptionsFollow = descriptionsFollow_->isChecked();
     settings_.backType = backNone_->isChecked() ? "None" : "Default";
     if (listsChanged && hooks_.redrawLists)
         hooks_.redrawLists();

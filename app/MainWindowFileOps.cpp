@@ -2,6 +2,7 @@
 // delete, rename and properties, background copies and moves, New dir/zip.
 #include "app/MainWindow.h"
 #include "app/PrivateMessages.h"
+#include "descriptions/DescriptionFollow.h"
 #include "fileops/BackgroundWork.h"
 #include "fileops/LastCommand.h"
 #include "fileops/NameDialogs.h"
@@ -117,15 +118,27 @@ void MainWindow::DoFileOperation(int code)
             messages_->Warning("Unable to launch asynchronous shell operation. No free slots.");
             return;
         }
+        // Descriptions follow on the operation's own thread.
+        std::shared_ptr<OperationObserver> follower;
+        if (settings_.DescriptionsFollow)
+            follower = std::make_shared<DescriptionFollower>();
         Background().Start(*id, code, sources, targetPath,
-                           [this](uint16_t done) { PostPrivateMessage(this, UM_ASYNCDONE, done); });
+                           [this](uint16_t done) { PostPrivateMessage(this, UM_ASYNCDONE, done); }, follower);
         QApplication::beep();
         return;
     }
     {
         ForegroundOperationUi foreground(this);
         OperationUi& ui = operationUi_ ? *operationUi_ : foreground;
-        ShellFileOperation(ui).Run(code, sources, targetPath);
+        // Descriptions follow where the operation runs: here, on this thread.
+        QStringList followProblems;
+        DescriptionFollower follower([&](const std::string& text) { followProblems << Decode(text); });
+        ShellFileOperation operation(ui);
+        if (settings_.DescriptionsFollow)
+            operation.SetObserver(&follower);
+        operation.Run(code, sources, targetPath);
+        for (const QString& problem : followProblems)
+            messages_->Warning(problem);
     }
     if (code == FO_MOVE || code == FO_DELETE || code == FO_RENAME)
         ReadDirectory(source->Data(), locale_);

@@ -55,6 +55,8 @@ struct AppSettings {
     bool ShowSupported = true;
     bool FastZipMove = false;
     bool UseAsyncShell = false;
+    // Copies, moves, renames and deletes take the entries' descriptions along.
+    bool DescriptionsFollow = true;
     std::string backType = "Default"; // or "None"
     std::vector<ToolBarBand> bands{{"TBGeneral", false, 101}, {"TBNavigation", false, 280}, {"TBDrives", false, 197}};
     TextViewSettings textView;

@@ -184,17 +184,20 @@ void BackgroundWork::JoinEndedTasks()
 }
 
 void BackgroundWork::Start(uint16_t id, int code, std::vector<std::string> sources, std::string target,
-                           std::function<void(uint16_t)> finished)
+                           std::function<void(uint16_t)> finished, std::shared_ptr<OperationObserver> observer)
 {
     auto job = std::make_shared<Job>();
     job->id = id;
     job->started.start();
     jobs_.push_back(job);
     job->thread = std::thread([window = window_, job, stopping = stopping_, code, sources = std::move(sources),
-                               target = std::move(target), finished = std::move(finished)] {
+                               target = std::move(target), finished = std::move(finished),
+                               observer = std::move(observer)] {
         {
             JobUi ui(window, job, stopping);
-            ShellFileOperation(ui).Run(code, sources, target);
+            ShellFileOperation operation(ui);
+            operation.SetObserver(observer.get());
+            operation.Run(code, sources, target);
         }
         job->done = true;
         if (finished)
