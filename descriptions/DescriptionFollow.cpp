@@ -1,7 +1,9 @@
 #include "descriptions/DescriptionFollow.h"
 
 #include "descriptions/Descriptions.h"
+#include "panes/PathUtil.h"
 
+#include <algorithm>
 #include <iostream>
 #include <map>
 #include <utility>
@@ -60,13 +62,16 @@ void DescriptionFollower::EntryFinished(int code, const std::string& source, con
 
 void DescriptionFollower::OperationEnded()
 {
+    if (!held_)
+        Flush();
+}
+
+void DescriptionFollower::Flush()
+{
     std::vector<Entry> entries;
     entries.swap(entries_);
 
-    // The lines to carry, read once per source folder.
     std::map<FolderId, Folder> folders;
-    std::map<FolderId, DescriptionList> carried;
-    std::map<FolderId, std::vector<std::string>> wanted;
     auto folderOf = [&](const std::string& dir, FolderId& id) {
         if (!IdOf(dir, id))
             return false;
@@ -77,42 +82,78 @@ void DescriptionFollower::OperationEnded()
     };
     struct Step {
         const Entry* entry;
+        std::string sourceName, targetName;
         FolderId from, to;
         bool hasTarget = false;
     };
     std::vector<Step> steps;
+    std::map<FolderId, std::vector<std::string>> wanted;
     for (const Entry& e : entries) {
-        const auto [sourceDir, sourceName] = Split(e.source);
+        Step step {&e, Split(e.source).second, {}, {}, {}, false};
         // The description file itself describes nothing and is not described.
-        if (sourceName.empty() || IsDescriptionFileName(sourceName))
-            continue;
-        Step step {&e, {}, {}, false};
-        if (!folderOf(sourceDir, step.from))
+        if (step.sourceName.empty() || IsDescriptionFileName(step.sourceName)
+            || !folderOf(Split(e.source).first, step.from))
             continue;
         if (e.code != FO_DELETE) {
-            const auto [targetDir, targetName] = Split(e.target);
-            if (targetName.empty() || IsDescriptionFileName(targetName) || !folderOf(targetDir, step.to))
+            step.targetName = Split(e.target).second;
+            if (step.targetName.empty() || IsDescriptionFileName(step.targetName)
+                || !folderOf(Split(e.target).first, step.to))
                 continue;
             step.hasTarget = true;
         }
-        wanted[step.from].push_back(sourceName);
+        wanted[step.from].push_back(step.sourceName);
         steps.push_back(step);
     }
+    // The lines as they are now, read once per source folder.
+    std::map<FolderId, DescriptionList> onDisk;
     for (auto& [id, names] : wanted)
-        LoadDescriptionsOf(folders[id].path, names, carried[id]);
+        LoadDescriptionsOf(folders[id].path, names, onDisk[id]);
 
-    for (const Step& s : steps) {
-        const std::string sourceName = Split(s.entry->source).second;
-        if (s.hasTarget) {
-            if (const std::string* text = carried[s.from].Find(sourceName)) {
-                Folder& to = folders[s.to];
-                to.changes.push_back({Split(s.entry->target).second, *text, false});
-                to.sets = true;
-            }
+    // The entries in the order they were handled: a name may be the target of
+    // one and the source of a later one (a chain of renames).
+    struct Now {
+        std::string name;
+        bool described = false;
+        std::string text;
+        bool carriedAway = false; // removed because it went to another folder
+        FolderId carriedTo;
+    };
+    std::map<FolderId, std::map<std::string, Now>> now; // key: upper-cased name
+    std::map<FolderId, std::vector<std::string>> order;  // the keys in first-seen order
+    auto set = [&](const FolderId& id, Now n) {
+        const std::string key = UpperAscii(n.name);
+        if (now[id].insert_or_assign(key, std::move(n)).second)
+            order[id].push_back(key);
+    };
+    auto lookup = [&](const FolderId& id, const std::string& name, std::string& text) {
+        const auto& names = now[id];
+        if (const auto it = names.find(UpperAscii(name)); it != names.end()) {
+            text = it->second.text;
+            return it->second.described;
         }
-        if (s.entry->code != FO_COPY)
-            folders[s.from].changes.push_back({sourceName, {}, true});
+        const auto list = onDisk.find(id);
+        const std::string* found = list == onDisk.end() ? nullptr : list->second.Find(name);
+        if (found)
+            text = *found;
+        return found != nullptr;
+    };
+    for (const Step& s : steps) {
+        std::string text;
+        const bool described = lookup(s.from, s.sourceName, text);
+        if (s.entry->code != FO_COPY) {
+            const bool away = described && s.hasTarget && (s.from.dev != s.to.dev || s.from.ino != s.to.ino);
+            set(s.from, {s.sourceName, false, {}, away, s.to});
+        }
+        // A source without a description leaves what the target's file says.
+        if (s.hasTarget && described)
+            set(s.to, {s.targetName, true, text, false, {}});
     }
+    // New lines are appended in the order the entries were handled.
+    for (auto& [id, keys] : order)
+        for (const std::string& key : keys) {
+            const Now& n = now[id][key];
+            folders[id].changes.push_back({n.name, n.text, !n.described});
+        }
 
     auto write = [&](Folder& f) {
         if (f.changes.empty())
@@ -127,24 +168,19 @@ void DescriptionFollower::OperationEnded()
         else
             std::cerr << "tarnel: " << text << "\n";
     };
-    // Where lines arrive first: a line leaves its old folder only once it
-    // has arrived (a rename within one folder is one rewrite).
-    for (auto& [id, f] : folders)
+    // Where lines arrive first: a line leaves its old folder only once it has
+    // arrived.
+    for (auto& [id, f] : folders) {
+        f.sets = std::any_of(f.changes.begin(), f.changes.end(), [](const auto& c) { return !c.remove; });
         if (f.sets)
             write(f);
+    }
     for (auto& [id, f] : folders) {
         if (f.sets)
             continue;
         std::erase_if(f.changes, [&](const DescriptionChange& c) {
-            for (const Step& s : steps) {
-                if (s.entry->code == FO_DELETE || !s.hasTarget || s.from.dev != id.dev || s.from.ino != id.ino
-                    || Split(s.entry->source).second != c.name)
-                    continue;
-                const Folder& to = folders.at(s.to);
-                if (to.sets && !to.written && carried[s.from].Find(c.name))
-                    return true; // not carried: it stays where it was
-            }
-            return false;
+            const Now& n = now[id][UpperAscii(c.name)];
+            return n.carriedAway && !folders.at(n.carriedTo).written;
         });
         write(f);
     }

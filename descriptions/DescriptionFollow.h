@@ -19,8 +19,14 @@ public:
     explicit DescriptionFollower(std::function<void(const std::string& text)> problem = {});
 
     void EntryFinished(int code, const std::string& source, const std::string& target) override;
-    // Writes what the finished entries ask for, then forgets them.
+    // Writes what the finished entries ask for (see Flush), unless held.
     void OperationEnded() override;
+
+    // Several operations that belong together (a group of renames, whose
+    // names may chain) are written together by one Flush.
+    void HoldUntilFlush(bool held) { held_ = held; }
+    // Writes what the entries finished so far ask for, then forgets them.
+    void Flush();
 
 private:
     struct Entry {
@@ -30,6 +36,7 @@ private:
     };
     std::vector<Entry> entries_;
     std::function<void(const std::string&)> problem_;
+    bool held_ = false;
 };
 
 } // namespace tarnel

@@ -231,6 +231,39 @@ TEST_F(Follow, RenameAndDeleteUpdateTheFolderFile)
     EXPECT_FALSE(Exists(a_ + "DESCRIPT.ION")); // deleting the file itself makes none
 }
 
+TEST_F(Follow, HeldRenamesAreWrittenTogetherFollowingTheirChains)
+{
+    for (const char* n : {"a", "b", "c"})
+        Put(a_ + n, n);
+    Put(a_ + "DESCRIPT.ION", "a A\r\nb B\r\nc C\r\nother O\r\n");
+    DescriptionFollower follower([this](const std::string& text) { problems_.push_back(text); });
+    follower.HoldUntilFlush(true);
+    auto rename = [&](const char* from, const char* to) {
+        ShellFileOperation op(ui_);
+        op.SetObserver(&follower);
+        ASSERT_EQ(op.Run(FO_RENAME, {a_ + from}, a_ + to).status, OperationResult::Status::Done);
+    };
+    // A swap through a free name, then a chain: c -> d, b -> c, a -> b.
+    rename("a", "t");
+    rename("b", "a");
+    rename("t", "b");
+    const ino_t before = InodeOf(a_ + "DESCRIPT.ION");
+    rename("c", "d");
+    rename("b", "c");
+    rename("a", "b");
+    EXPECT_EQ(InodeOf(a_ + "DESCRIPT.ION"), before); // nothing written before the flush
+    follower.Flush();
+    DescriptionList list;
+    LoadDescriptions(a_, list);
+    EXPECT_EQ(list.Size(), 4u);
+    EXPECT_EQ(ReadDescription(a_ + "b"), "B");
+    EXPECT_EQ(ReadDescription(a_ + "c"), "A");
+    EXPECT_EQ(ReadDescription(a_ + "d"), "C");
+    EXPECT_EQ(ReadDescription(a_ + "other"), "O");
+    EXPECT_EQ(ReadDescription(a_ + "a"), "");
+    EXPECT_TRUE(problems_.empty());
+}
+
 TEST_F(Follow, OnlyWhatWasDoneWholeIsCarried)
 {
     for (const char* n : {"a.txt", "b.txt", "c.txt"})
