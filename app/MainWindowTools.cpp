@@ -19,6 +19,7 @@ void MainWindow::RunRenamer(PaneView* pane)
     }
     TDirData& data = pane->Data();
     TDlgRenamer dialog(data, [this, &data] { ReadDirectory(data, locale_); }, *messages_, registry_, this);
+    dialog.SetDescriptionsFollow(settings_.DescriptionsFollow);
     runNameDialog_ ? runNameDialog_(dialog) : dialog.exec();
 }
 

@@ -1,6 +1,7 @@
 #include "tools/DlgRenamer.h"
 
 #include "app/UserMessages.h"
+#include "descriptions/DescriptionFollow.h"
 #include "panes/DirData.h"
 #include "panes/PathUtil.h"
 #include "platform/FileSystem.h"
@@ -252,7 +253,9 @@ void TDlgRenamer::BTNCheckClick()
 bool TDlgRenamer::RenameOne(const std::string& from, const std::string& to)
 {
     QuietRenameUi ui;
-    const OperationResult r = ShellFileOperation(ui).Run(FO_RENAME, {directory_ + from}, directory_ + to);
+    ShellFileOperation operation(ui);
+    operation.SetObserver(follower_);
+    const OperationResult r = operation.Run(FO_RENAME, {directory_ + from}, directory_ + to);
     return r.status == OperationResult::Status::Done && r.done == 1;
 }
 
@@ -263,12 +266,21 @@ void TDlgRenamer::BTNRenameClick()
     {
         HourglassScope hourglass;
         progress_->setRange(0, int(lines_.size()));
+        // Names may chain (b to c, then a to b): the descriptions are
+        // rewritten once, after the whole group.
+        DescriptionFollower follower([this](const std::string& text) {
+            messages_.Warning(QFile::decodeName(QByteArray::fromStdString(text)));
+        });
+        follower.HoldUntilFlush(true);
+        follower_ = followDescriptions_ ? &follower : nullptr;
         remaining = RunRenamePasses(
             lines_, [this](const std::string& from, const std::string& to) { return RenameOne(from, to); },
             [this](size_t i) {
                 if (i % 64 == 0)
                     progress_->setValue(int(i));
             });
+        follower_ = nullptr;
+        follower.Flush();
         progress_->setValue(int(lines_.size()));
     }
     model_->Reset();

@@ -20,6 +20,7 @@ class QTreeView;
 namespace tarnel {
 
 class FileSystem;
+class OperationObserver;
 class Registry;
 class RenameLinesModel;
 class UserMessages;
@@ -33,6 +34,9 @@ public:
     TDlgRenamer(TDirData& pane, std::function<void()> reread, UserMessages& messages, Registry* registry,
                 QWidget* parent = nullptr);
     ~TDlgRenamer() override;
+
+    // The renames take the files' descriptions along (one rewrite per group).
+    void SetDescriptionsFollow(bool on) { followDescriptions_ = on; }
 
     void BTNCheckClick();
     void BTNRenameClick();
@@ -72,6 +76,8 @@ private:
     QProgressBar* progress_ = nullptr;
     QTreeView* list_ = nullptr;
     RenameLinesModel* model_ = nullptr;
+    bool followDescriptions_ = false;
+    OperationObserver* follower_ = nullptr; // during a group of renames
 };
 
 } // namespace tarnel

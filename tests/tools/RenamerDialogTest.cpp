@@ -22,6 +22,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 using namespace tarnel;
 
@@ -158,6 +159,30 @@ TEST_F(RenamerDialogTest, ChainsCompleteOverSeveralPasses)
     EXPECT_EQ(Content("ax"), "a");
     EXPECT_EQ(Content("axx"), "ax");
     EXPECT_EQ(d->result(), QDialog::Accepted);
+}
+
+TEST_F(RenamerDialogTest, DescriptionsFollowAChainWhenAsked)
+{
+    for (const bool follow : {false, true}) {
+        std::filesystem::remove_all(dir.Path());
+        std::filesystem::create_directories(dir.Path());
+        std::ofstream(dir.Path() + "descript.ion", std::ios::binary) << "a first\r\nax second\r\n";
+        Files({"a", "ax"});
+        Select({"a", "ax"});
+        auto d = Open();
+        d->SetDescriptionsFollow(follow);
+        d->Template()->setText("[1]x"); // a -> ax while ax -> axx
+        d->BTNCheckClick();
+        ASSERT_TRUE(d->RenameButton()->isEnabled());
+        d->BTNRenameClick();
+        EXPECT_EQ(Content("axx"), "ax");
+        EXPECT_EQ(Content("descript.ion"), follow ? "ax first\r" : "a first\r");
+        std::map<std::string, std::string> shown;
+        for (int i = 0; i < fixture.pane.Count; ++i)
+            shown[fixture.pane.Item(i).Name] = fixture.pane.Item(i).Description;
+        EXPECT_EQ(shown["ax"], follow ? "first" : "second") << follow;
+        EXPECT_EQ(shown["axx"], follow ? "second" : "") << follow;
+    }
 }
 
 TEST_F(RenamerDialogTest, OddNamesKeepTheirBytesAndShowOnOneLine)
