@@ -127,19 +127,19 @@ void MainWindow::DoFileOperation(int code)
         QApplication::beep();
         return;
     }
+    QStringList followProblems;
     {
         ForegroundOperationUi foreground(this);
         OperationUi& ui = operationUi_ ? *operationUi_ : foreground;
         // Descriptions follow where the operation runs: here, on this thread.
-        QStringList followProblems;
         DescriptionFollower follower([&](const std::string& text) { followProblems << Decode(text); });
         ShellFileOperation operation(ui);
         if (settings_.DescriptionsFollow)
             operation.SetObserver(&follower);
         operation.Run(code, sources, targetPath);
-        for (const QString& problem : followProblems)
-            messages_->Warning(problem);
     }
+    for (const QString& problem : followProblems)
+        messages_->Warning(problem);
     if (code == FO_MOVE || code == FO_DELETE || code == FO_RENAME)
         ReadDirectory(source->Data(), locale_);
     if (code == FO_MOVE || code == FO_COPY)
