@@ -130,6 +130,8 @@ private:
     QCheckBox* autostart_ = nullptr;
     QCheckBox* fastZipMove_ = nullptr;
     QCheckBox* useAsyncShell_ = nullptr;
+    QCheckBox* commanderKeys_ = nullptr;
+    QCheckBox* functionKeyBar_ = nullptr;
     QRadioButton* backDefault_ = nullptr;
     QRadioButton* backNone_ = nullptr;
 
