@@ -187,9 +187,7 @@ CommandTable::CommandTable(MainWindow& window) : window_(window)
             action->setToolTip(row.hint);
             action->setStatusTip(row.hint);
         }
-        // Wherever the focus is in the window, the keys reach the command.
         action->setShortcutContext(Qt::WindowShortcut);
-        window.addAction(action);
         void (*run)(MainWindow&) = row.run;
         QObject::connect(action, &QAction::triggered, &window, [&window, run] { run(window); });
         index_.insert(row.name, int(i));
@@ -199,6 +197,14 @@ CommandTable::CommandTable(MainWindow& window) : window_(window)
         actions_.push_back(action);
     }
     SetCommanderKeys(false);
+}
+
+void CommandTable::AttachToWindow()
+{
+    // Wherever the focus is in the window, the keys reach the command, also
+    // while its menu is hidden (the full-screen viewer hides the menu bar).
+    for (QAction* action : actions_)
+        window_.addAction(action);
 }
 
 QAction* CommandTable::Action(const QString& name) const
@@ -267,6 +273,8 @@ void CommandTable::SetCommanderKeys(bool on)
         QList<QKeySequence> keys = QKeySequence::listFromString(rows[i].keys, QKeySequence::PortableText);
         if (on)
             keys += QKeySequence::listFromString(rows[i].commanderKeys, QKeySequence::PortableText);
+        // An empty text reads as one empty key, which would hide the keys after it.
+        keys.removeAll(QKeySequence());
         actions_[i]->setShortcuts(keys);
     }
 }

@@ -46,6 +46,10 @@ public:
 
     static const std::vector<CommandRow>& Rows();
 
+    // The keys work in the whole window; once the menus hold their items,
+    // so that each item's first place stays its menu.
+    void AttachToWindow();
+
     // By the command's name, its action's object name or an alias.
     QAction* Action(const QString& name) const;
     const CommandRow* Row(const QString& name) const;

@@ -87,6 +87,7 @@ MainWindow::MainWindow(const StartOptions& options, InstanceBlock* block, QWidge
     BuildPopups();
     BuildViewer();
     BuildZip();
+    commands_->AttachToWindow();
     StartUp(options);
 }
 
