@@ -6,6 +6,7 @@
 #include "app/MainWindow.h"
 #include "app/components/SysHotKey.h"
 #include "app/components/VirtualKeys.h"
+#include "panes/ViewerExtensions.h"
 #include "platform/Registry.h"
 #include "platform/ShellFileOperation.h"
 #include "viewer/EditorForm.h"
@@ -391,4 +392,34 @@ TEST_F(CommandKeysTest, TheBarFollowsItsOptionAcrossARestart)
     EXPECT_TRUE(window->FunctionKeys()->isVisible());
     Restart();
     EXPECT_TRUE(window->FunctionKeys()->isVisible());
+}
+
+TEST_F(CommandKeysTest, TheCommanderChoiceLeavesKeysTheUserPickedAlone)
+{
+    AppSettings settings;
+    ViewerExtensionTable extensions;
+    std::array<HotKeyDefinition, 4> stored = DefaultHotKeys();
+    stored[1] = {hkAlt, 120}; // Alt+F9 for the full-screen viewer
+    ConfigureHooks hooks;
+    hooks.getHotKey = [&](int n) { return stored[size_t(n)]; };
+    hooks.setHotKey = [&](int n, const HotKeyDefinition& d) { stored[size_t(n)] = d; };
+    const int result = TDlgConfigure::RunConfigure(settings, extensions, hooks, nullptr, [](TDlgConfigure& d) {
+        d.findChild<QCheckBox*>("CBCommanderKeys")->click();
+        d.findChild<QPushButton*>("BtnOK")->click();
+        return d.result();
+    });
+    ASSERT_EQ(result, QDialog::Accepted);
+    EXPECT_TRUE(settings.CommanderKeys);
+    EXPECT_EQ(HotKeyName(stored[1]), "Alt-F9");
+    EXPECT_EQ(HotKeyName(stored[2]), "Ctrl-Q");
+    EXPECT_EQ(HotKeyName(stored[3]), "Esc");
+
+    // Cancelled, the choice and the keys stay as they were.
+    TDlgConfigure::RunConfigure(settings, extensions, hooks, nullptr, [](TDlgConfigure& d) {
+        d.findChild<QCheckBox*>("CBCommanderKeys")->click();
+        d.reject();
+        return d.result();
+    });
+    EXPECT_TRUE(settings.CommanderKeys);
+    EXPECT_EQ(HotKeyName(stored[2]), "Ctrl-Q");
 }
