@@ -277,6 +277,8 @@ TDlgConfigure::TDlgConfigure(AppSettings& settings, ViewerExtensionTable& extens
     showAttrs_->setChecked(settings_.ShowAttrs);
     showListHints_->setChecked(settings_.ShowListHints);
     fastZipMove_->setChecked(settings_.FastZipMove);
+    commanderKeys_->setChecked(settings_.CommanderKeys);
+    functionKeyBar_->setChecked(settings_.FunctionKeyBar);
     useAsyncShell_->setChecked(settings_.UseAsyncShell);
     descriptionsFollow_->setChecked(settings_.DescriptionsFollow);
 
@@ -310,6 +312,20 @@ QWidget* TDlgConfigure::HotKeysPage()
         hotKeys_[size_t(n)] = edit;
     }
     layout->addLayout(grid);
+    // Choosing them moves the viewer's two keys out of the way, and back;
+    // keys the user picked himself stay.
+    commanderKeys_ = NewCheck(page, "commander keys: F6 moves, F7 makes a folder (the viewer keys move to F11 and Ctrl+Q)",
+                              "CBCommanderKeys", false);
+    connect(commanderKeys_, &QCheckBox::toggled, this, [this](bool on) {
+        if (!previews_)
+            return;
+        const auto from = on ? DefaultHotKeys() : CommanderHotKeys();
+        const auto to = on ? CommanderHotKeys() : DefaultHotKeys();
+        for (size_t n : {size_t(1), size_t(2)})
+            if (hotKeys_[n]->KeyCombination() == ToQtKey(from[n]))
+                hotKeys_[n]->SetKeyCombination(ToQtKey(to[n]));
+    });
+    layout->addWidget(commanderKeys_);
     layout->addStretch();
     return page;
 }
@@ -481,6 +497,8 @@ QWidget* TDlgConfigure::AppearancePage()
     connect(backNone_, &QRadioButton::clicked, this, [this] { ChooseBackground("None"); });
     layout->addWidget(backDefault_);
     layout->addWidget(backNone_);
+    functionKeyBar_ = NewCheck(page, "show the function key bar under the panes", "CBFunctionKeyBar", false);
+    layout->addWidget(functionKeyBar_);
     layout->addStretch();
     return page;
 }
@@ -574,6 +592,8 @@ void TDlgConfigure::Ok()
     settings_.FastZipMove = fastZipMove_->isChecked();
     settings_.UseAsyncShell = useAsyncShell_->isChecked();
     settings_.DescriptionsFollow = descriptionsFollow_->isChecked();
+    settings_.CommanderKeys = commanderKeys_->isChecked();
+    settings_.FunctionKeyBar = functionKeyBar_->isChecked();
     settings_.backType = backNone_->isChecked() ? "None" : "Default";
     if (listsChanged && hooks_.redrawLists)
         hooks_.redrawLists();

@@ -131,6 +131,8 @@ private:
     QCheckBox* fastZipMove_ = nullptr;
     QCheckBox* useAsyncShell_ = nullptr;
     QCheckBox* descriptionsFollow_ = nullptr;
+    QCheckBox* commanderKeys_ = nullptr;
+    QCheckBox* functionKeyBar_ = nullptr;
     QRadioButton* backDefault_ = nullptr;
     QRadioButton* backNone_ = nullptr;
 

@@ -2,14 +2,14 @@
 
 #include "app/PrivateMessages.h"
 #include "app/SystemLocale.h"
-#include "app/AttributesDialog.h"
+#include "app/CommandTable.h"
 #include "app/Bookmarks.h"
 #include "app/WorkerSinkQt.h"
 #include "panes/BackgroundWorkers.h"
 #include "widgets/MimeIconResolver.h"
-#include "app/DescriptionDialog.h"
 #include "app/ConfigureDialog.h"
 #include "app/components/SysHotKey.h"
+#include "app/components/VirtualKeys.h"
 #include "app/components/TrayIcon.h"
 #include "panes/DisplayOptions.h"
 #include "panes/ViewerExtensions.h"
@@ -23,6 +23,7 @@
 #include "panes/Sorting.h"
 #include "platform/Volumes.h"
 #include "viewer/ViewerHost.h"
+#include "widgets/FunctionKeyBar.h"
 #include "widgets/IconCache.h"
 #include "widgets/PaneView.h"
 
@@ -46,31 +47,10 @@ namespace tarnel {
 
 namespace {
 
-struct CommandSpec {
-    const char* name;
-    const char* caption;
-    const char* hint;
-};
-
-// The command column, top to bottom. Commands still to come are present but disabled.
-const CommandSpec kCommandButtons[] = {
-    {"BTNGoToOther", "&Go to other", "Go to the same directory that is shown in the other pane"},
-    {"BTNNewDir", "Ne&w dir/zip", "Create new directory"},
-    {"BTNRefresh", "&Refresh", "Refresh directory listing"},
-    {"BTNRename", "Re&name", "Rename the selected file or directory"},
-    {"BTNViewAsText", "View as &text", "View as text the last selected file or directory"},
-    {"BTNOpen", "&Open", "Open the last selected file or directory"},
-    {"BTNViewInfos", "View &infos", "View informations about the last selected file or directory"},
-    {"BTNDelete", "&Delete", "Delete selected files and directories"},
-    {"BTNCopy", "&Copy", "Copy selected files and directories"},
-    {"BTNMove", "&Move", "Move selected files and directories"},
-    {"BTNDescribe", "De&scribe", "Describe file or directory"},
-    // Alt+T is "View as text"'s: one letter, one command.
-    {"BTNAttributes", "&Attributes", "View/change file or directory attributes"},
-    {"direction", ">>>>", ""},
-    {"BTNToZip", "To zip", ""},
-    {"BTNProperties", "Properties", ""},
-};
+// The command column, top to bottom.
+constexpr const char* kColumn[] = {"Synchronize", "NewDir",    "Refresh",    "Rename", "ViewAsText",
+                                   "Open",        "ViewInfos", "Delete",     "Copy",   "Move",
+                                   "Describe",    "Attributes", "Direction", "ToZip",  "Properties"};
 
 void SetHint(QWidget* w, const QString& hint)
 {
@@ -100,12 +80,14 @@ MainWindow::MainWindow(const StartOptions& options, InstanceBlock* block, QWidge
     setWindowTitle("Tarnel");
     resize(1000, 640);
     statusBar()->setObjectName("StatusBar");
+    commands_ = std::make_unique<CommandTable>(*this);
     BuildToolBars();
     BuildPanes();
     BuildMenus();
     BuildPopups();
     BuildViewer();
     BuildZip();
+    commands_->AttachToWindow();
     StartUp(options);
 }
 
@@ -139,26 +121,15 @@ void MainWindow::BuildToolBars()
 
     navigation_ = addToolBar("Navigation");
     navigation_->setObjectName("TBNavigation");
-    const struct {
-        const char* name;
-        const char* text;
-        void (MainWindow::*handler)();
-    } nav[] = {{"NavBack", "Back", &MainWindow::NavBackClick},
-               {"NavForward", "Forward", &MainWindow::NavForwardClick},
-               {"NavRefresh", "Refresh", &MainWindow::BTNRefreshClick},
-               {"NavRoot", "Root", &MainWindow::NavRootClick}};
-    for (const auto& n : nav) {
-        QAction* action = navigation_->addAction(n.text, this, n.handler);
-        action->setObjectName(n.name);
-        action->setStatusTip(n.text);
-    }
+    commands_->AddTo(navigation_, {"Back", "Forward", "Refresh", "Root"});
 }
 
 void MainWindow::BuildPanes()
 {
     auto* central = new QWidget(this);
-    auto* row = new QHBoxLayout(central);
+    auto* row = new QVBoxLayout(central);
     row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
     split_ = new QSplitter(Qt::Horizontal, central);
     split_->setObjectName("LeftSplit");
     split_->setChildrenCollapsible(false);
@@ -175,7 +146,10 @@ void MainWindow::BuildPanes()
     restRow->addWidget(right_, 1);
     split_->addWidget(left_);
     split_->addWidget(rest);
-    row->addWidget(split_);
+    row->addWidget(split_, 1);
+    // Under the panes, as two-pane file managers have it.
+    functionKeys_ = new FunctionKeyBar(central);
+    row->addWidget(functionKeys_);
     setCentralWidget(central);
     left_->SetOther(right_);
     right_->SetOther(left_);
@@ -189,38 +163,14 @@ void MainWindow::BuildCommandColumn()
     center_->setObjectName("PanCenter");
     auto* column = new QVBoxLayout(center_);
     column->setContentsMargins(4, 4, 4, 4);
-    for (const CommandSpec& b : kCommandButtons) {
-        auto* button = new QPushButton(b.caption, center_);
-        button->setObjectName(b.name);
+    for (const char* name : kColumn) {
+        QPushButton* button = commands_->AddButton(name, center_);
         button->setAutoDefault(false);
         button->setFocusPolicy(Qt::NoFocus); // the keys stay with the list
-        SetHint(button, b.hint);
         column->addWidget(button);
-        if (QString(b.name) == "direction")
-            direction_ = button;
     }
     column->addStretch(1);
-    connect(direction_, &QPushButton::clicked, this, &MainWindow::DirectionClick);
-    connect(CommandButton("BTNRefresh"), &QPushButton::clicked, this, &MainWindow::BTNRefreshClick);
-    connect(CommandButton("BTNGoToOther"), &QPushButton::clicked, this, &MainWindow::Synchronize1Click);
-    const struct {
-        const char* name;
-        int code;
-    } fileCommands[] = {{"BTNCopy", 2}, {"BTNMove", 1}, {"BTNDelete", 3}, {"BTNRename", 4}, {"BTNProperties", 170}};
-    for (const auto& c : fileCommands) {
-        const int code = c.code;
-        connect(CommandButton(c.name), &QPushButton::clicked, this, [this, code] { RunFileCommand(code); });
-    }
-    connect(CommandButton("BTNNewDir"), &QPushButton::clicked, this, [this] { NewDirClick(); });
-    connect(CommandButton("BTNAttributes"), &QPushButton::clicked, this, [this] {
-        PaneView* pane = ActivePane();
-        RunAttributesCommand(pane->Data(), *pane, *messages_, this);
-    });
-    connect(CommandButton("BTNDescribe"), &QPushButton::clicked, this, [this] {
-        PaneView* pane = ActivePane();
-        RunDescribeCommand(pane->Data(), *pane, *messages_, this, {}, locale_);
-    });
-    connect(CommandButton("BTNToZip"), &QPushButton::clicked, this, [this] { BTNToZipClick(); });
+    direction_ = CommandButton("direction");
 }
 
 void MainWindow::ConnectPane(PaneView* pane)
@@ -270,46 +220,26 @@ void MainWindow::ConnectPane(PaneView* pane)
     });
     connect(pane->List(), &PaneList::deletePressed, this, [this, pane] {
         SetActivePane(pane);
-        RunFileCommand(3);
+        Action("Delete")->trigger();
     });
     connect(pane->ParentButton(), &QToolButton::clicked, this, [this, pane] { GoParentClick(pane); });
     connect(pane->QuickGoButton(), &QToolButton::clicked, this,
             [this, pane] { PostPrivateMessage(this, UM_QUICKGO, pane == left_ ? 1 : 2); });
 }
 
-QAction* MainWindow::AddAction(QMenu* menu, const QString& name, const QString& text, std::function<void()> handler,
-                               bool enabled)
-{
-    QAction* action = menu->addAction(text);
-    action->setObjectName(name);
-    action->setEnabled(enabled);
-    if (handler)
-        connect(action, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
-    return action;
-}
-
 void MainWindow::BuildMenus()
 {
     QMenuBar* bar = menuBar();
-    QMenu* file = bar->addMenu("&File");
-    AddAction(file, "Minimize1", "Minimize Tarnel", [this] { MinimizeProgram(); });
-    AddAction(file, "Shutdown1", "Shutdown Tarnel", [this] { ShutdownProgram(); });
+    commands_->AddTo(bar->addMenu("&File"), {"Minimize", "Shutdown"});
 
     QMenu* edit = bar->addMenu("&Edit");
-    AddAction(edit, "Copypathtoclipboard1", "Copy path to clipboard", [this] { Copypathtoclipboard1Click(); });
-    QMenu* selectAll = edit->addMenu("Select &all");
-    AddAction(selectAll, "Filesanddirectories1", "Files a&nd directories", [this] { SelectAllOfKindActive(2); });
-    AddAction(selectAll, "Files1", "&Files", [this] { SelectAllOfKindActive(1); });
-    AddAction(selectAll, "Directories1", "&Directories", [this] { SelectAllOfKindActive(0); });
+    commands_->AddTo(edit, {"CopyPath"});
+    commands_->AddTo(edit->addMenu("Select &all"), {"SelectAll", "SelectFiles", "SelectDirectories"});
 
-    QMenu* directory = bar->addMenu("Director&y");
-    AddAction(directory, "Refresh1", "Refresh", [this] { BTNRefreshClick(); });
-    AddAction(directory, "Synchronize1", "Synchronize", [this] { Synchronize1Click(); });
+    commands_->AddTo(bar->addMenu("Director&y"), {"Refresh", "Synchronize"});
 
     QMenu* bookmarks = bar->addMenu("&Bookmarks");
-    AddAction(bookmarks, "Addbookmark1", "Add bookmark", [this] { AddbookmarkClick(); });
-    AddAction(bookmarks, "Editbookmarks1", "Edit bookmarks", [this] { Editbookmarks1Click(); });
-    bookmarks->addSeparator();
+    commands_->AddTo(bookmarks, {"AddBookmark", "EditBookmarks", "-"});
     bookmarks_ = new BookmarkMenu(bookmarks);
     connect(bookmarks_, &BookmarkMenu::goTo, this,
             [this](const std::string& path) { GoToDirectory(ActivePane()->Data(), path, locale_); });
@@ -317,23 +247,12 @@ void MainWindow::BuildMenus()
     QMenu* viewer = bar->addMenu("&Viewer");
     viewer->menuAction()->setObjectName("Viewer1");
     viewer->menuAction()->setVisible(false); // shown only with the text page
-    AddAction(viewer, "Copytoclipboard1", "Copy to clipboard", nullptr, false);
-    AddAction(viewer, "Print1", "Print", nullptr, false);
-    AddAction(viewer, "Search1", "Search", nullptr, false);
+    commands_->AddTo(viewer, {"ViewerCopy", "ViewerPrint", "ViewerSearch"});
 
-    QMenu* utility = bar->addMenu("Uti&lity"); // Alt+U is Configure's
-    AddAction(utility, "Refreshdrivelist1", "Refresh drive list", [this] { Refreshdrivelist1Click(); });
-    AddAction(utility, "Uninstall1", "Uninstall", [this] { Uninstall1Click(); })
-        ->setStatusTip("Remove some software currently installed on this machine");
-    AddAction(utility, "Connect1", "Add net drive", [this] { Connect1Click(); });
-    AddAction(utility, "EditID3tags1", "Edit mp3 ID3 tags", [this] { EditID3tags1Click(); });
-
-    QAction* configure = bar->addAction("Config&ure");
-    configure->setObjectName("Configure1");
-    connect(configure, &QAction::triggered, this, [this] { Configure1Click(); });
-
-    QMenu* help = bar->addMenu("&Help");
-    AddAction(help, "About1", "&About", [this] { ShowAbout(); });
+    // Alt+U is Configure's.
+    commands_->AddTo(bar->addMenu("Uti&lity"), {"RefreshDrives", "Uninstall", "NetDrive", "EditId3"});
+    bar->addAction(Action("Configure"));
+    commands_->AddTo(bar->addMenu("&Help"), {"About"});
 }
 
 void MainWindow::BuildPopups()
@@ -347,34 +266,18 @@ void MainWindow::BuildPopups()
         if (quickGoTarget_)
             GoToDirectory(quickGoTarget_->Data(), path, locale_);
     });
-    AddAction(dirPopup_, "PopOpen", "Open", [this] {
-        RememberLastCommand(*dirPopup_, Action("PopOpen"));
-        OpenEntryOf(ActivePane());
-    });
-    AddAction(dirPopup_, "PopView", "View", nullptr, false);
-    AddAction(dirPopup_, "PopViewAsText", "View as text", nullptr, false);
-    AddAction(dirPopup_, "PopViewInfos", "View infos", nullptr, false);
-    dirPopup_->addSeparator();
-    AddAction(dirPopup_, "PopCopy", "Copy", [this] { RunFileCommand(2); });
-    AddAction(dirPopup_, "PopMove", "Move", [this] { RunFileCommand(1); });
-    AddAction(dirPopup_, "PopDelete", "Delete", [this] { RunFileCommand(3); });
-    AddAction(dirPopup_, "PopRename", "Rename", [this] { RunFileCommand(4); });
-    dirPopup_->addSeparator();
-    AddAction(dirPopup_, "PopNewDir", "New dir/zip", [this] { NewDirClick(); });
-    AddAction(dirPopup_, "PopRefresh", "Refresh", [this] { BTNRefreshClick(); });
-    AddAction(dirPopup_, "PopProperties", "Properties", [this] { RunFileCommand(170); });
+    commands_->AddTo(dirPopup_, {"Open", "View", "ViewAsText", "ViewInfos", "-", "Copy", "Move", "Delete", "Rename",
+                                 "-", "NewDir", "Refresh", "Properties"});
+    // The popup offered what fits its entry; the keys and buttons have every command again.
+    connect(dirPopup_, &QMenu::aboutToHide, this, [this] { commands_->OfferAll(); });
 
     headerPopup_ = new QMenu(this);
     headerPopup_->setObjectName("HeaderPopup");
-    AddAction(headerPopup_, "Autosizecolumns1", "Auto-size columns", [this] {
-        if (headerPopupPane_)
-            AutoSizeColumns(headerPopupPane_);
-    });
+    commands_->AddTo(headerPopup_, {"AutoSizeColumns"});
 
     trayMenu_ = new QMenu(this);
     trayMenu_->setObjectName("TrayMenu");
-    AddAction(trayMenu_, "Restore1", "Restore", [this] { ShowProgram(); });
-    AddAction(trayMenu_, "Shutdown2", "Shut down", [this] { ShutdownProgram(); });
+    commands_->AddTo(trayMenu_, {"Restore", "ShutdownFromTray"});
 }
 
 // Directory totals and icons fill in from background threads; the main
@@ -405,6 +308,7 @@ void MainWindow::Configure1Click()
         right_->List()->viewport()->update();
     };
     TDlgConfigure::RunConfigure(settings_, ViewerExtensions(), hooks, this);
+    ApplyKeyOptions();
     DisplayOptions& o = Options();
     o.ShowBigSize = settings_.ShowBigSize;
     o.ShowAttrs = settings_.ShowAttrs;
@@ -417,7 +321,25 @@ QPushButton* MainWindow::CommandButton(const QString& name) const { return cente
 
 QToolButton* MainWindow::DriveButton(int index) const { return driveButtons_.value(index); }
 
-QAction* MainWindow::Action(const QString& name) const { return findChild<QAction*>(name); }
+QAction* MainWindow::Action(const QString& name) const
+{
+    if (QAction* command = commands_->Action(name))
+        return command;
+    return findChild<QAction*>(name);
+}
+
+void MainWindow::ApplyKeyOptions()
+{
+    commands_->SetCommanderKeys(settings_.CommanderKeys);
+    std::vector<FunctionKeyBar::Entry> entries;
+    const auto hotKeyName = [this](int n) {
+        return hotKeys_ ? QString::fromStdString(HotKeyName(hotKeys_->GetHotKey(n))) : QString();
+    };
+    for (const CommandTable::BarEntry& e : commands_->BarEntries(hotKeyName))
+        entries.push_back({e.name, e.key, e.text, e.action});
+    functionKeys_->SetEntries(entries);
+    functionKeys_->setVisible(settings_.FunctionKeyBar);
+}
 
 PaneView* MainWindow::ActivePane() const { return rightActive_ ? right_ : left_; }
 
@@ -429,9 +351,9 @@ void MainWindow::SizeCommandColumn()
 {
     int widest = 0;
     const QFontMetrics metrics(font());
-    for (const CommandSpec& b : kCommandButtons)
-        if (QString(b.name).startsWith("BTN"))
-            widest = std::max(widest, metrics.horizontalAdvance(QString(b.caption).remove('&')));
+    for (const char* name : kColumn)
+        if (const CommandRow* row = commands_->Row(name); QString(row->button).startsWith("BTN"))
+            widest = std::max(widest, metrics.horizontalAdvance(QString(row->buttonText).remove('&')));
     // Room for the button's frame beyond the bare caption.
     const int buttonWidth = widest + 4 + 2 * style()->pixelMetric(QStyle::PM_ButtonMargin);
     for (QPushButton* button : center_->findChildren<QPushButton*>())
@@ -512,6 +434,7 @@ void MainWindow::StartUp(const StartOptions& options)
     SetActivePane(left_);
     startMinimized_ = options.startMinimized;
     StartHotKeysAndTray();
+    ApplyKeyOptions();
     SizeCommandColumn();
     if (!options.independent) {
         mountWatcher_ = new MountWatcher(this);
@@ -538,6 +461,7 @@ void MainWindow::ReturnKeysToTheList()
         connect(button, &QToolButton::clicked, this, &MainWindow::FocusActiveList);
     for (QToolButton* button : general_->findChildren<QToolButton*>())
         connect(button, &QToolButton::clicked, this, &MainWindow::FocusActiveList);
+    connect(functionKeys_, &FunctionKeyBar::commandRun, this, &MainWindow::FocusActiveList);
     // A menu gives the keys back to where they were only as it closes, after its item ran.
     const auto later = [this] { QTimer::singleShot(0, this, &MainWindow::FocusActiveList); };
     connect(menuBar(), &QMenuBar::triggered, this, later);

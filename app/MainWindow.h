@@ -6,6 +6,7 @@
 #include "app/UserMessages.h"
 #include "panes/DirData.h"
 #include "panes/RowText.h"
+#include "platform/ShellFileOperation.h"
 #include "platform/Volumes.h"
 
 #include <QMainWindow>
@@ -26,6 +27,8 @@ class QToolButton;
 namespace tarnel {
 
 class BookmarkMenu;
+class CommandTable;
+class FunctionKeyBar;
 class InstanceBlock;
 class OperationUi;
 class MountWatcher;
@@ -61,7 +64,10 @@ public:
     QPushButton* DirectionButton() const { return direction_; }
     QPushButton* CommandButton(const QString& name) const;
     QToolButton* DriveButton(int index) const;
+    // A command's action by its name or a design name of its item, or any other action of the window.
     QAction* Action(const QString& name) const;
+    CommandTable& Commands() const { return *commands_; }
+    FunctionKeyBar* FunctionKeys() const { return functionKeys_; }
     QMenu* DirPopup() const { return dirPopup_; }
     QMenu* HeaderPopup() const { return headerPopup_; }
     QMenu* TrayMenu() const { return trayMenu_; }
@@ -117,8 +123,8 @@ public:
     // mouse is taken when nothing selected is current, items follow the entry.
     void DirPopupPopup(PaneView* pane, QPoint viewportPos);
 
-    // The one dispatcher of copy (2), move (1), delete (3), rename (4) and properties (170).
-    void DoFileOperation(int code);
+    // The one dispatcher of copy, move, delete, rename and properties.
+    void DoFileOperation(FileOperationCode code);
     // New dir/zip: the full path made, or "" when nothing was made.
     std::string CreateDirOrZip(bool otherPane, bool forceZip);
     // "To zip": a new archive in the other pane, filled with the selection.
@@ -127,8 +133,14 @@ public:
     TZipMaster& Zip() const { return *zip_; }
     void AsyncDone(uint16_t id);
     // A pane command from a button, the popup or a key: remembered in the popup, then run.
-    void RunFileCommand(int code);
+    void RunFileCommand(FileOperationCode code);
     void NewDirClick();
+    // The entry under the cursor on its page of the viewer.
+    void QuickViewClick();
+    // The file under the cursor in the text editor.
+    void EditEntryClick();
+    // An empty file made in the active pane's folder, then edited.
+    void NewFileClick();
     // Waits for the background operations still running (the end of the run).
     void FinishBackgroundOperations();
 
@@ -140,6 +152,9 @@ public:
     void ShowHotKeyHints();
     void ApplyBackType(const std::string& backType);
     void Configure1Click();
+    // The function-key bar shown or not, and F6 and F7 given to move and new
+    // folder (the commander keys) or left to the viewer's hot keys.
+    void ApplyKeyOptions();
     // The tools: each dialog runs modally for the active pane.
     void RunRenamer(PaneView* pane);
     void EditID3tags1Click();
@@ -163,6 +178,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    friend class CommandTable; // its handlers are the window's own
+
     void BuildToolBars();
     void BuildPanes();
     void BuildCommandColumn();
@@ -200,10 +217,10 @@ private:
     void ReturnKeysToTheList();
     void PlaceShownWindow(QWidget* window);
     void ShowStatus(const QString& text);
-    QAction* AddAction(QMenu* menu, const QString& name, const QString& text, std::function<void()> handler,
-                       bool enabled = true);
 
     AppSettings settings_;
+    std::unique_ptr<CommandTable> commands_;
+    FunctionKeyBar* functionKeys_ = nullptr;
     DisplayLocale locale_;
     // The workers' sink and icon resolver outlive the listings whose threads use them.
     std::unique_ptr<class WorkerSinkQt> workerSink_;

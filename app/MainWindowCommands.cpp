@@ -2,6 +2,7 @@
 #include "app/Bookmarks.h"
 #include "app/BookmarksDialog.h"
 #include "app/CloseQueryDialog.h"
+#include "app/CommandTable.h"
 #include "app/NetDriveDialog.h"
 #include "app/QuickGoMenu.h"
 #include "app/SettingsStore.h"
@@ -23,6 +24,8 @@
 #include "panes/Selection.h"
 #include "panes/ViewerExtensions.h"
 #include "platform/Volumes.h"
+#include "viewer/TextPage.h"
+#include "viewer/TextView.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/IconCache.h"
 #include "widgets/PaneView.h"
@@ -35,6 +38,8 @@
 #include <QCursor>
 #include <QMenu>
 #include <QFile>
+#include <QInputDialog>
+#include <QPointer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
@@ -46,7 +51,11 @@
 #include <memory>
 #include <utility>
 #include <sstream>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarnel {
 
@@ -214,14 +223,86 @@ void MainWindow::DirPopupPopup(PaneView* pane, QPoint viewportPos)
             pane->SetCurrentRow(under.row());
         }
     }
+    commands_->OfferForPopup();
+    quickGo_->FillDriveItems(quickDir_);
+}
+
+void MainWindow::QuickViewClick()
+{
+    PaneView* pane = ActivePane();
+    viewer_->ShowEntryInViewer(pane, pane->Data().Path, pane->CurrentRow(), false, false);
+}
+
+// The editor works on the file itself: a member of an archive has only a
+// temporary copy, whose changes would be lost.
+void MainWindow::EditEntryClick()
+{
+    PaneView* pane = ActivePane();
     const TDirData& data = pane->Data();
     const int row = pane->CurrentRow();
-    const TFileData* entry = row >= 0 && row < data.Count ? &data.Item(row) : nullptr;
-    const bool isFile = entry && entry->Kind == fkFile;
-    Action("PopOpen")->setEnabled(isFile || (entry && entry->Kind == fkDirectory && !data.InArchive()));
-    Action("PopView")->setEnabled(isFile && IsViewerExtension(entry->Name));
-    Action("PopViewAsText")->setEnabled(isFile);
-    quickGo_->FillDriveItems(quickDir_);
+    if (row < 0 || row >= data.Count || data.Item(row).Kind != fkFile)
+        return;
+    if (data.InArchive()) {
+        ShowStatus("Files inside ZIP archives cannot be edited");
+        return;
+    }
+    const bool viewerWasOn = viewer_->IsOn();
+    viewer_->ShowEntryInViewer(pane, data.Path, row, false, true);
+    if (viewer_->CurrentPage() != ViewerPageKind::Text)
+        return;
+    QPointer<MainWindow> self(this);
+    const bool saved = viewer_->Pages().text->VWText->EditFile();
+    if (!self)
+        return;
+    if (!viewerWasOn)
+        viewer_->SetViewerActive(pane, false);
+    if (saved)
+        RefreshPane(pane); // its size and time changed
+    FocusActiveList();
+}
+
+void MainWindow::NewFileClick()
+{
+    PaneView* pane = ActivePane();
+    if (pane->Data().InArchive()) {
+        ShowStatus("Files cannot be created inside ZIP archives");
+        return;
+    }
+    // By name: the dialog lets events run, and the pane may be read again meanwhile.
+    const std::string place = AddPathDelimiter(pane->Data().Path);
+    QInputDialog dialog(this);
+    dialog.setObjectName("NewFileDialog");
+    dialog.setWindowTitle("New file");
+    dialog.setLabelText("Name of the new file:");
+    dialog.setInputMode(QInputDialog::TextInput);
+    if ((runNameDialog_ ? runNameDialog_(dialog) : dialog.exec()) != QDialog::Accepted)
+        return;
+    const QString typed = dialog.textValue();
+    if (typed.isEmpty() || typed.contains('/') || typed == "." || typed == "..") {
+        messages_->Warning("\"" + typed + "\" is not a name for a file.");
+        return;
+    }
+    const std::string name = QFile::encodeName(typed).toStdString();
+    // O_EXCL: an existing file of that name is never touched.
+    const int fd = ::open((place + name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int error = errno;
+        messages_->Warning(Decode("Unable to create " + place + name + ": ") + QString::fromLocal8Bit(strerror(error)));
+        return;
+    }
+    ::close(fd);
+    if (AddPathDelimiter(pane->Data().Path) != place)
+        return;
+    RefreshPane(pane);
+    const TDirData& data = pane->Data();
+    for (int i = 0; i < data.Count; ++i) {
+        if (data.Item(i).Kind == fkFile && data.Item(i).Name == name) {
+            pane->SetCurrentRow(i);
+            pane->List()->scrollTo(pane->List()->model()->index(i, 0));
+            EditEntryClick();
+            return;
+        }
+    }
 }
 
 void MainWindow::MinimizeProgram() { showMinimized(); }

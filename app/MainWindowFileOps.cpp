@@ -70,7 +70,7 @@ void StorePlace(PaneView& pane)
 
 } // namespace
 
-void MainWindow::DoFileOperation(int code)
+void MainWindow::DoFileOperation(FileOperationCode code)
 {
     PaneView* source = ActivePane();
     PaneView* target = source->Other();
@@ -103,7 +103,7 @@ void MainWindow::DoFileOperation(int code)
         }
         targetPath = AddPathDelimiter(sourceDir) + typed;
     }
-    if (code == 170) {
+    if (code == FO_PROPERTIES) {
         PropertiesDialog dialog(sources, this, &Background());
         if (runNameDialog_)
             runNameDialog_(dialog);
@@ -146,10 +146,10 @@ void MainWindow::DoFileOperation(int code)
         ReadDirectory(target->Data(), locale_);
 }
 
-void MainWindow::RunFileCommand(int code)
+void MainWindow::RunFileCommand(FileOperationCode code)
 {
     static const std::map<int, const char*> popupItems = {
-        {FO_COPY, "PopCopy"}, {FO_MOVE, "PopMove"}, {FO_DELETE, "PopDelete"}, {FO_RENAME, "PopRename"}, {170, "PopProperties"}};
+        {FO_COPY, "PopCopy"}, {FO_MOVE, "PopMove"}, {FO_DELETE, "PopDelete"}, {FO_RENAME, "PopRename"}, {FO_PROPERTIES, "PopProperties"}};
     RememberLastCommand(*dirPopup_, Action(popupItems.at(code)));
     DoFileOperation(code);
 }

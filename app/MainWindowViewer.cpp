@@ -81,25 +81,6 @@ void MainWindow::BuildViewer()
         connect(pane->OpenButton(), &QToolButton::clicked, this,
                 [pane] { OpenInFileManager(AddPathDelimiter(pane->Data().Path)); });
     }
-    const struct {
-        const char* button;
-        const char* popup;
-        bool open, asText, asInfo;
-    } commands[] = {{"BTNOpen", "PopOpen", true, false, false},
-                    {nullptr, "PopView", false, false, false},
-                    {"BTNViewAsText", "PopViewAsText", false, true, false},
-                    {"BTNViewInfos", "PopViewInfos", false, false, true}};
-    for (const auto& c : commands) {
-        const auto run = [this, c] { ViewCommand(c.open, c.asText, c.asInfo, c.popup); };
-        if (c.button) {
-            CommandButton(c.button)->setEnabled(true);
-            connect(CommandButton(c.button), &QPushButton::clicked, this, run);
-        }
-        QAction* item = Action(c.popup);
-        item->disconnect(this);
-        item->setEnabled(true);
-        connect(item, &QAction::triggered, this, run);
-    }
 }
 
 void MainWindow::SetMessages(std::unique_ptr<UserMessages> messages)
@@ -111,15 +92,7 @@ void MainWindow::SetMessages(std::unique_ptr<UserMessages> messages)
 
 void MainWindow::ConnectViewerMenu()
 {
-    TextPage* text = viewer_->Pages().text;
-    text->VWText->SetMessages(messages_.get());
-    const std::pair<const char*, QAction*> items[] = {
-        {"Copytoclipboard1", text->Copytoclipboard1}, {"Print1", text->Print1}, {"Search1", text->Search1}};
-    for (const auto& [name, target] : items) {
-        QAction* item = Action(name);
-        item->setEnabled(true);
-        connect(item, &QAction::triggered, target, &QAction::trigger);
-    }
+    viewer_->Pages().text->VWText->SetMessages(messages_.get());
 }
 
 void MainWindow::ApplyTextViewSettings() { viewer_->Pages().text->ApplySettings(settings_.textView); }

@@ -26,6 +26,13 @@ inline std::array<HotKeyDefinition, 4> DefaultHotKeys()
     return {{{hkShift, 116}, {0, 117}, {0, 118}, {0, 27}}};
 }
 
+// With the commander keys F6 and F7 are the file commands': the full-screen
+// viewer moves to F11 and the viewer to Ctrl+Q.
+inline std::array<HotKeyDefinition, 4> CommanderHotKeys()
+{
+    return {{{hkShift, 116}, {0, 122}, {hkCtrl, 81}, {0, 27}}};
+}
+
 struct ToolBarBand {
     std::string name; // TBGeneral, TBNavigation, TBDrives
     bool lineBreak = false;
@@ -57,6 +64,9 @@ struct AppSettings {
     bool UseAsyncShell = false;
     // Copies, moves, renames and deletes take the entries' descriptions along.
     bool DescriptionsFollow = true;
+    bool FunctionKeyBar = true; // the bar of function-key buttons under the panes
+    // F6 moves and F7 makes a folder; the viewer's hot keys are elsewhere.
+    bool CommanderKeys = false;
     std::string backType = "Default"; // or "None"
     std::vector<ToolBarBand> bands{{"TBGeneral", false, 101}, {"TBNavigation", false, 280}, {"TBDrives", false, 197}};
     TextViewSettings textView;

@@ -168,6 +168,7 @@ void SettingsStore::LoadGeneral(AppSettings& settings)
         ReadBool(k, "FastZipMove", loaded.FastZipMove);
         ReadBool(k, "UseAsyncShell", loaded.UseAsyncShell);
         ReadBool(k, "DescriptionsFollow", loaded.DescriptionsFollow);
+        ReadBool(k, "FunctionKeyBar", loaded.FunctionKeyBar);
         settings = loaded;
     });
 }
@@ -225,7 +226,10 @@ void SettingsStore::LoadTextView(AppSettings& settings)
 void SettingsStore::LoadHotKeys(AppSettings& settings)
 {
     auto loaded = settings.hotKeys;
-    LoadKey("HotKeys", [&](RegistryKey&) {
+    bool commander = settings.CommanderKeys;
+    LoadKey("HotKeys", [&](RegistryKey& key) {
+        // The choice that moved the viewer's keys lives beside them.
+        ReadBool(key, "CommanderKeys", commander);
         for (size_t n = 0; n < loaded.size(); ++n) {
             RegistryKey k(registry_);
             if (!k.OpenKey(KeyPath("HotKeys\\key" + std::to_string(n)), false))
@@ -236,6 +240,7 @@ void SettingsStore::LoadHotKeys(AppSettings& settings)
                 loaded[n].modifiers = ParseModifierWords(k.ReadString("modifiers"));
         }
         settings.hotKeys = loaded;
+        settings.CommanderKeys = commander;
     });
 }
 
@@ -277,6 +282,7 @@ bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& ta
         k.WriteInteger("FastZipMove", s.FastZipMove);
         k.WriteInteger("UseAsyncShell", s.UseAsyncShell);
         k.WriteInteger("DescriptionsFollow", s.DescriptionsFollow);
+        k.WriteInteger("FunctionKeyBar", s.FunctionKeyBar);
     }
     if (open(k, "bookmarks")) {
         for (const std::string& name : k.GetKeyNames())
@@ -294,6 +300,7 @@ bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& ta
         }
     }
     if (open(k, "HotKeys")) {
+        k.WriteInteger("CommanderKeys", s.CommanderKeys);
         for (size_t n = 0; n < s.hotKeys.size(); ++n) {
             RegistryKey hk(registry_);
             if (!hk.OpenKey(KeyPath("HotKeys\\key" + std::to_string(n)), true))

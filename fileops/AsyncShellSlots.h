@@ -10,7 +10,7 @@ namespace tarnel {
 
 struct AsyncShellEntry {
     uint16_t id = 0;
-    int function = 0; // 1 move, 2 copy
+    int function = 0; // FO_MOVE or FO_COPY
     std::vector<std::string> sources;
     std::string target;
     std::string sourceDir; // the panes' places at launch

@@ -18,8 +18,9 @@
 
 namespace tarnel {
 
-// The pane commands' operation codes.
-enum FileOperationCode : int { FO_MOVE = 1, FO_COPY = 2, FO_DELETE = 3, FO_RENAME = 4 };
+// The pane commands' operation codes. Properties runs no file operation; it
+// shares the dispatcher with the others.
+enum FileOperationCode : int { FO_MOVE = 1, FO_COPY = 2, FO_DELETE = 3, FO_RENAME = 4, FO_PROPERTIES = 170 };
 
 // Flags as the pane commands pass them. Without FOF_ALLOWUNDO delete is
 // permanent (asked per item); without FOF_NOCONFIRMMKDIR a missing target

@@ -20,8 +20,6 @@ namespace tarnel {
 
 namespace {
 
-constexpr int kMove = 1, kCopy = 2, kDelete = 3, kRename = 4;
-
 // Adding names files relative to the current directory; the caller's own
 // current directory comes back afterwards.
 class WorkingDirectory {
@@ -322,13 +320,13 @@ ZipOperationResult FromArchive(int code, const ZipSide& source, const ZipSide& t
                                const std::vector<ZipRow>& rows, bool fastZipMove, TZipMaster& zip,
                                ZipOperationUi& ui)
 {
-    if (code == kRename) {
+    if (code == FO_RENAME) {
         ui.Inform(kRenameInZipText);
         return {};
     }
-    if (code != kCopy && code != kMove && code != kDelete)
+    if (code != FO_COPY && code != FO_MOVE && code != FO_DELETE)
         return {}; // properties: nothing inside an archive
-    if (code != kDelete && target.InArchive()) {
+    if (code != FO_DELETE && target.InArchive()) {
         ui.Inform(kBetweenZipsText);
         return {};
     }
@@ -336,7 +334,7 @@ ZipOperationResult FromArchive(int code, const ZipSide& source, const ZipSide& t
     Indexes members;
     if (!MembersOfRows(zip, source, rows, members, ui) || members.empty())
         return {};
-    if (code == kDelete) {
+    if (code == FO_DELETE) {
         ErrorLines errors(zip);
         DeleteByIndex(zip, members);
         errors.Show(ui, kNotDeletedText);
@@ -360,7 +358,7 @@ ZipOperationResult FromArchive(int code, const ZipSide& source, const ZipSide& t
     Indexes moved = Extract(zip, target.Path, replace, true, failures);
     const Indexes freshDone = Extract(zip, target.Path, fresh, false, failures);
     moved.insert(moved.end(), freshDone.begin(), freshDone.end());
-    if (code != kMove) {
+    if (code != FO_MOVE) {
         errors.Show(ui, kNotCopiedText);
         return {false, true};
     }
@@ -403,13 +401,13 @@ ZipOperationResult IntoArchive(int code, const ZipSide& source, const ZipSide& t
         return {};
     }
     zip.AddOptions = {AddOpt::AddDirNames, AddOpt::AddRecurseDirs, AddOpt::AddHiddenFiles};
-    if (code == kMove)
+    if (code == FO_MOVE)
         zip.AddOptions.Include(AddOpt::AddMove);
     zip.FSpecArgs = files;
     ErrorLines errors(zip);
     zip.AddFiles();
     errors.Show(ui, kNotAddedText);
-    return {code == kMove, true};
+    return {code == FO_MOVE, true};
 }
 
 } // namespace
@@ -418,7 +416,7 @@ ZipSide SideOf(const TDirData& pane) { return pane.Place().WithDelimiter(); }
 
 bool IsZipOperation(int code, const ZipSide& source, const ZipSide& target)
 {
-    return source.InArchive() || (target.InArchive() && (code == kMove || code == kCopy));
+    return source.InArchive() || (target.InArchive() && (code == FO_MOVE || code == FO_COPY));
 }
 
 std::vector<ZipRow> ZipRowsOf(const TDirData& pane, const std::vector<int>& rows)
@@ -441,7 +439,7 @@ ZipOperationResult RunZipOperation(int code, const ZipSide& source, const ZipSid
 {
     if (source.InArchive())
         return FromArchive(code, source, target, rows, fastZipMove, zip, ui);
-    if (target.InArchive() && (code == kCopy || code == kMove))
+    if (target.InArchive() && (code == FO_COPY || code == FO_MOVE))
         return IntoArchive(code, source, target, rows, zip, ui);
     return {};
 }

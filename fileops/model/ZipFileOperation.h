@@ -44,8 +44,7 @@ public:
 using ZipSide = PanePlace;
 ZipSide SideOf(const TDirData& pane);
 
-// True when the operation (copy 2, move 1, delete 3, rename 4, properties
-// 170) goes to the archive branch rather than to the disk.
+// True when the operation goes to the archive branch rather than to the disk.
 bool IsZipOperation(int code, const ZipSide& source, const ZipSide& target);
 
 // One selected row: a folder stands for everything below it; a member of

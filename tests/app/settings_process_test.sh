@@ -41,6 +41,17 @@ wait_up
 stop
 grep -q '"width2"=dword:00000078' "$reg" || fail "width2 did not survive a restart"
 
+# The function-key bar and the commander keys are read back and written again.
+grep -q '"FunctionKeyBar"=dword:00000001' "$reg" || fail "the function-key bar option was not saved"
+grep -q '"CommanderKeys"=dword:00000000' "$reg" || fail "the commander keys choice was not saved"
+sed -i -e 's/"FunctionKeyBar"=dword:[0-9a-f]*/"FunctionKeyBar"=dword:00000000/' \
+       -e 's/"CommanderKeys"=dword:[0-9a-f]*/"CommanderKeys"=dword:00000001/' "$reg"
+start
+wait_up
+stop
+grep -q '"FunctionKeyBar"=dword:00000000' "$reg" || fail "the hidden function-key bar did not survive a restart"
+grep -q '"CommanderKeys"=dword:00000001' "$reg" || fail "the commander keys did not survive a restart"
+
 # A file that cannot be read is never overwritten.
 printf 'garbage\n' > "$reg"
 start

@@ -304,7 +304,7 @@ TEST_F(ZipFileOperationTest, RefusalsChangeNothing)
     RunZipOperation(2, InArchive(""), InArchive(""), {d}, false, zip, ui);
     RunZipOperation(1, InArchive(""), InArchive("a/"), {d}, true, zip, ui);
     RunZipOperation(4, InArchive(""), OnDisk("out"), {d}, false, zip, ui);
-    RunZipOperation(170, InArchive(""), OnDisk("out"), {d}, false, zip, ui);
+    RunZipOperation(FO_PROPERTIES, InArchive(""), OnDisk("out"), {d}, false, zip, ui);
     EXPECT_EQ(ui.shown, (std::vector<std::string>{kBetweenZipsText, kBetweenZipsText, kRenameInZipText}));
     EXPECT_EQ(Slurp(archive), before);
     EXPECT_TRUE(fs::is_empty(tree.Path() + "out"));
