@@ -363,6 +363,7 @@ void MainWindow::BuildPopups()
     AddAction(dirPopup_, "PopNewDir", "New dir/zip", [this] { NewDirClick(); });
     AddAction(dirPopup_, "PopRefresh", "Refresh", [this] { BTNRefreshClick(); });
     AddAction(dirPopup_, "PopProperties", "Properties", [this] { RunFileCommand(170); });
+    BuildLaunchItems(); // Open with, Terminal here
 
     headerPopup_ = new QMenu(this);
     headerPopup_->setObjectName("HeaderPopup");
@@ -499,8 +500,7 @@ void MainWindow::StartUp(const StartOptions& options)
     leftDir_.Controls = left_;
     rightDir_.Controls = right_;
     StartWorkers();
-    left_->SetSortKey(0);
-    right_->SetSortKey(0);
+    ApplySavedSortOrders();
     left_->SetPathLabel(leftDir_.Text());
     right_->SetPathLabel(rightDir_.Text());
     RecordHistory(leftDir_);
@@ -519,6 +519,7 @@ void MainWindow::StartUp(const StartOptions& options)
     }
     ReturnKeysToTheList();
     FocusActiveList();
+    StartPlaces(options); // the given or kept places, once a worker has found them
     PostPrivateMessage(this, UM_STARTUP);
 }
 

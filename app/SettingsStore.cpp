@@ -245,6 +245,29 @@ void SettingsStore::LoadPlacement(AppSettings& settings)
     });
 }
 
+namespace {
+const char* const kPaneKeys[2] = {"LeftPane", "RightPane"};
+} // namespace
+
+void SettingsStore::LoadPanes(AppSettings& settings)
+{
+    for (size_t side = 0; side < 2; ++side) {
+        PaneState loaded;
+        LoadKey(kPaneKeys[side], [&](RegistryKey& k) {
+            if (k.ValueExists("Path"))
+                loaded.path = k.ReadString("Path");
+            ReadInt(k, "ZipMode", loaded.zipMode);
+            if (k.ValueExists("ZipPath"))
+                loaded.zipPath = k.ReadString("ZipPath");
+            ReadInt(k, "SortKey", loaded.sortKey);
+            ReadBool(k, "Ascending", loaded.ascending);
+            loaded.sortKey = std::clamp(loaded.sortKey, 0, 4);
+            loaded.zipMode = std::max(loaded.zipMode, 0);
+            settings.panes[side] = loaded;
+        });
+    }
+}
+
 void SettingsStore::LoadAll(AppSettings& settings, ViewerExtensionTable& table)
 {
     LoadViewerTypes(table);
@@ -255,6 +278,7 @@ void SettingsStore::LoadAll(AppSettings& settings, ViewerExtensionTable& table)
     LoadTextView(settings);
     LoadHotKeys(settings);
     LoadPlacement(settings);
+    LoadPanes(settings);
 }
 
 bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& table)
@@ -327,6 +351,16 @@ bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& ta
     }
     if (open(k, "MainForm")) {
         WriteWindowPlacement(k, s.mainForm);
+    }
+    for (size_t side = 0; side < 2; ++side) {
+        const PaneState& pane = s.panes[side];
+        if (pane.path.empty() || !open(k, kPaneKeys[side]))
+            continue;
+        k.WriteString("Path", pane.path);
+        k.WriteInteger("ZipMode", pane.zipMode);
+        k.WriteString("ZipPath", pane.zipPath);
+        k.WriteInteger("SortKey", pane.sortKey);
+        k.WriteInteger("Ascending", pane.ascending);
     }
     return registry_.Save();
 }

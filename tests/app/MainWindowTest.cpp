@@ -94,6 +94,9 @@ protected:
         block->WriteShellCall(path);
         PostPrivateMessage(window.get(), UM_SHELLCALL);
         QApplication::processEvents();
+        // Whether the path exists is asked off the window's thread.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->PlaceChecksWaiting() == 0; }));
+        QApplication::processEvents();
     }
 };
 
