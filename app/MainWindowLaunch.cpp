@@ -267,7 +267,7 @@ void MainWindow::StartPlaces(const StartOptions& options)
         if (side < options.givenPlaces.size())
             given[side] = options.givenPlaces[side];
         const PaneState& kept = settings_.panes[side];
-        if (store_ && !kept.path.empty())
+        if (store_ && settings_.KeepPlaces && !kept.path.empty())
             wanted[side].push_back(PanePlace{kept.path, kept.zipMode, kept.zipPath});
         any = any || !given[side].empty() || !wanted[side].empty();
     }

@@ -75,6 +75,9 @@ struct AppSettings {
     std::array<HotKeyDefinition, 4> hotKeys = DefaultHotKeys();
     WindowPlacement mainForm;
     std::array<PaneState, 2> panes; // left, right
+    // Off: each run starts both panes at the volume root of the working
+    // directory, sorted by name, as the first versions did.
+    bool KeepPlaces = true;
 };
 
 } // namespace tarnel

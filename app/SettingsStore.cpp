@@ -167,6 +167,7 @@ void SettingsStore::LoadGeneral(AppSettings& settings)
         ReadBool(k, "ShowSupported", loaded.ShowSupported);
         ReadBool(k, "FastZipMove", loaded.FastZipMove);
         ReadBool(k, "UseAsyncShell", loaded.UseAsyncShell);
+        ReadBool(k, "KeepPlaces", loaded.KeepPlaces);
         settings = loaded;
     });
 }
@@ -299,6 +300,7 @@ bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& ta
         k.WriteInteger("ShowSupported", s.ShowSupported);
         k.WriteInteger("FastZipMove", s.FastZipMove);
         k.WriteInteger("UseAsyncShell", s.UseAsyncShell);
+        k.WriteInteger("KeepPlaces", s.KeepPlaces);
     }
     if (open(k, "bookmarks")) {
         for (const std::string& name : k.GetKeyNames())
@@ -353,8 +355,9 @@ bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& ta
         WriteWindowPlacement(k, s.mainForm);
     }
     for (size_t side = 0; side < 2; ++side) {
-        const PaneState& pane = s.panes[side];
-        if (pane.path.empty() || !open(k, kPaneKeys[side]))
+        // Not kept: the next run starts where a first run does.
+        const PaneState pane = s.KeepPlaces ? s.panes[side] : PaneState{};
+        if (!open(k, kPaneKeys[side]))
             continue;
         k.WriteString("Path", pane.path);
         k.WriteInteger("ZipMode", pane.zipMode);

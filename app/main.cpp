@@ -21,28 +21,14 @@
 #include <QIcon>
 #include <QSessionManager>
 
-#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 using namespace tarnel;
 
 namespace {
-
-std::string WorkingDirectory()
-{
-    std::vector<char> buffer(4096);
-    while (!getcwd(buffer.data(), buffer.size())) {
-        if (errno != ERANGE)
-            return {};
-        buffer.resize(buffer.size() * 2);
-    }
-    return buffer.data();
-}
 
 struct ScreenshotRun {
     std::string file;
@@ -123,7 +109,7 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
     QApplication::setApplicationName("Tarnel");
     QApplication::setDesktopFileName("tarnel");
     // Read after Qt has taken its own options out of argv.
-    const std::vector<std::string> places = GivenPlaces(std::vector<std::string>(argv + 1, argv + argc), WorkingDirectory());
+    const std::vector<std::string> places = GivenPlaces(std::vector<std::string>(argv + 1, argv + argc), CurrentDirectory());
     // Another instance runs: it goes to the first folder given, else it only comes forward.
     const auto handOver = [&places](InstanceBlock& instance) {
         if (places.empty()) {

@@ -340,6 +340,21 @@ TEST_F(StartPlacesTest, FoldersThatAreGoneFallBackToTheStartPlace)
     EXPECT_EQ(messages->log[0].toStdString(), "error: The folder " + root + "/missing does not exist.");
 }
 
+TEST_F(StartPlacesTest, WithKeepingOffARunStartsWhereAFirstRunDoes)
+{
+    Start({}, false);
+    const std::string startPlace = LeftPath();
+    Start({root + "/left", root + "/right"});
+    window->RightPane()->SetSortKey(3);
+    window->Settings().KeepPlaces = false;
+    End();
+    Start({});
+    EXPECT_EQ(LeftPath(), startPlace);
+    EXPECT_EQ(RightPath(), startPlace);
+    EXPECT_EQ(window->RightPane()->SortKey(), 0);
+    EXPECT_FALSE(window->Settings().KeepPlaces);
+}
+
 TEST_F(StartPlacesTest, HandedOverPathsTheLatestWins)
 {
     EnvGuard env;

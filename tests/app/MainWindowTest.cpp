@@ -319,6 +319,16 @@ TEST(CommandLine, MinArgumentSpellings)
         EXPECT_FALSE(StartHiddenRequested({no})) << no;
 }
 
+TEST(CommandLine, GivenFoldersAreTheFirstTwoNonOptionsMadeAbsolute)
+{
+    using Places = std::vector<std::string>;
+    EXPECT_EQ(GivenPlaces({"-min", "./a//b/", "/x/./y", "third"}, "/home/u"), (Places{"/home/u/a/b", "/x/y"}));
+    // Options are skipped until "--"; after it a leading "-" is a name.
+    EXPECT_EQ(GivenPlaces({"--weird", "--", "-dir"}, "/w"), (Places{"/w/-dir"}));
+    EXPECT_EQ(GivenPlaces({"/MIN", "a b\n$(x)"}, "/"), (Places{"/a b\n$(x)"}));
+    EXPECT_TRUE(GivenPlaces({}, "/w").empty());
+}
+
 TEST_F(MainWindowTest, PanePopupTakesTheRowUnderTheMouse)
 {
     const int file = Right()->Data().DirCount; // Readme.TXT
