@@ -122,6 +122,8 @@ const std::vector<CommandRow>& CommandTable::Rows()
          "&Refresh", nullptr, "", "", -1, [](MainWindow& w) { w.BTNRefreshClick(); }, nullptr},
         {"Properties", "PopProperties", "", "Properties", nullptr, "BTNProperties", "Properties", nullptr, "", "", -1,
          [](MainWindow& w) { w.RunFileCommand(FO_PROPERTIES); }, nullptr},
+        {"TerminalHere", "PopTerminalHere", "", "Terminal here", "Open the desktop's terminal in this folder", nullptr,
+         nullptr, nullptr, "", "", -1, [](MainWindow& w) { w.TerminalHereClick(); }, nullptr},
         {"Describe", "Describe", "", "Describe", "Describe file or directory", "BTNDescribe", "De&scribe", nullptr, "",
          "", -1,
          [](MainWindow& w) {

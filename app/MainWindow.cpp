@@ -270,6 +270,7 @@ void MainWindow::BuildPopups()
                                  "-", "NewDir", "Refresh", "Properties"});
     // The popup offered what fits its entry; the keys and buttons have every command again.
     connect(dirPopup_, &QMenu::aboutToHide, this, [this] { commands_->OfferAll(); });
+    BuildLaunchItems(); // Open with, Terminal here
 
     headerPopup_ = new QMenu(this);
     headerPopup_->setObjectName("HeaderPopup");
@@ -421,8 +422,7 @@ void MainWindow::StartUp(const StartOptions& options)
     leftDir_.Controls = left_;
     rightDir_.Controls = right_;
     StartWorkers();
-    left_->SetSortKey(0);
-    right_->SetSortKey(0);
+    ApplySavedSortOrders();
     left_->SetPathLabel(leftDir_.Text());
     right_->SetPathLabel(rightDir_.Text());
     RecordHistory(leftDir_);
@@ -442,6 +442,7 @@ void MainWindow::StartUp(const StartOptions& options)
     }
     ReturnKeysToTheList();
     FocusActiveList();
+    StartPlaces(options); // the given or kept places, once a worker has found them
     PostPrivateMessage(this, UM_STARTUP);
 }
 

@@ -46,6 +46,9 @@ struct StartOptions {
     bool independent = false;     // a screenshot run: no instance block, no settings
     Registry* registry = nullptr; // the settings store; none: defaults, nothing saved
     std::string leftDir, rightDir; // empty: the volume root of the working directory
+    // Folders given on the command line, left then right: each pane goes
+    // there once a worker has found it, else where the last run left it.
+    std::vector<std::string> givenPlaces;
     bool startMinimized = false;  // "-MIN" and its spellings
     std::string viewPath;         // a screenshot run: the left pane on it, shown in the viewer
 };
@@ -169,6 +172,14 @@ public:
     // Puts the left pane on path's directory with the cursor on it and shows it.
     bool ViewPath(const std::string& path);
 
+    // The pane popup's "Open with" and "Terminal here", and "Open this
+    // directory": programs are started off this thread, a failure is said.
+    QMenu* OpenWithMenu() const { return openWith_; }
+    void TerminalHereClick();
+    void OpenFolderInFileManager(PaneView* pane);
+    // Questions about places still waiting for their worker (for tests).
+    int PlaceChecksWaiting() const;
+
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -217,6 +228,14 @@ private:
     void ReturnKeysToTheList();
     void PlaceShownWindow(QWidget* window);
     void ShowStatus(const QString& text);
+    // Launching and places (MainWindowLaunch.cpp).
+    void BuildLaunchItems();
+    void FillOpenWithMenu(PaneView* pane);
+    void StartOffThread(std::vector<std::vector<std::string>> commands, std::string workingDir, QString what);
+    void ShellCallChecked(const std::string& path, bool exists, bool directory);
+    void StartPlaces(const StartOptions& options);
+    void ApplySavedSortOrders();
+    void RememberPaneStates();
 
     AppSettings settings_;
     std::unique_ptr<CommandTable> commands_;
@@ -269,6 +288,10 @@ private:
     std::function<DriveList()> readDrives_;    // empty: the system's
     std::vector<std::string> changedVolumes_;  // seen since the drive list was last read
     bool drivesReading_ = false, drivesReadAgain_ = false;
+    QMenu* openWith_ = nullptr;
+    class WorkerAnswers* placeAnswers_ = nullptr;  // does a place exist
+    class WorkerAnswers* launchAnswers_ = nullptr; // did a program start
+    int shellCallTicket_ = 0; // only the latest handed-over path is gone to
 };
 
 } // namespace tarnel

@@ -63,18 +63,6 @@ namespace {
 
 QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
-std::string ParentOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 } // namespace
 
 MainWindow::~MainWindow()
@@ -458,55 +446,6 @@ void MainWindow::ApplyVolumeChange(DriveList drives, const std::vector<std::stri
         else
             ReplaceDriveRows(pane->Data(), locale_);
     }
-}
-
-void MainWindow::ShellCall()
-{
-    if (!block_)
-        return;
-    const uint16_t length = block_->ShellCallLength();
-    if (length > 512) {
-        messages_->Error("String length too large from SHELL CALL");
-        return;
-    }
-    const std::string path = block_->ShellCallText(length);
-    struct stat st {};
-    const bool exists = !path.empty() && stat(path.c_str(), &st) == 0;
-    TDirData& data = ActivePane()->Data();
-    if (exists && S_ISDIR(st.st_mode)) {
-        ShowProgram();
-        GoToDirectory(data, path, locale_);
-        return;
-    }
-    if (!exists) {
-        messages_->Information(QString("Unknown received: <%1>").arg(Decode(path)));
-        return;
-    }
-    ShowProgram();
-    GoToDirectory(data, ParentOf(path), locale_);
-    // The path names exactly its bytes: a case variant beside it (someone
-    // else's INVOICE.pdf beside invoice.pdf) is taken only when no exact
-    // name is listed.
-    const std::string name = NameOf(path);
-    int found = -1;
-    for (int i = 0; i < data.Count; ++i) {
-        const TFileData& e = data.Item(i);
-        if (e.Kind == fkDrive || !EqualsIgnoreCase(e.Name, name))
-            continue;
-        if (e.Name == name) {
-            found = i;
-            break;
-        }
-        if (found < 0)
-            found = i;
-    }
-    if (found < 0)
-        return;
-    PaneView* pane = ActivePane();
-    pane->SetCurrentRow(found);
-    pane->SetSelected(found, true);
-    pane->List()->scrollTo(pane->List()->model()->index(found, 0));
-    OpenEntryOf(pane);
 }
 
 } // namespace tarnel

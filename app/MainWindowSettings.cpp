@@ -78,8 +78,34 @@ void MainWindow::LoadEarlySettings()
     store_ = std::make_unique<SettingsStore>(*registry_);
     store_->LoadViewerTypes(ViewerExtensions());
     store_->LoadColumnWidths(settings_);
+    store_->LoadPanes(settings_);
     ApplyWidths(left_, settings_.leftWidths);
     ApplyWidths(right_, settings_.rightWidths);
+}
+
+// Each pane's sort order as the last run left it (by name, ascending when
+// none is kept), before the first read. Its place follows once a worker has
+// found it (StartPlaces).
+void MainWindow::ApplySavedSortOrders()
+{
+    for (size_t side = 0; side < 2; ++side) {
+        const PaneState& kept = settings_.panes[side];
+        (side == 0 ? left_ : right_)->SetSortKey(kept.sortKey);
+        (side == 0 ? leftDir_ : rightDir_).Ascending = kept.ascending ? 1 : 0;
+    }
+}
+
+void MainWindow::RememberPaneStates()
+{
+    for (size_t side = 0; side < 2; ++side) {
+        const TDirData& data = side == 0 ? leftDir_ : rightDir_;
+        PaneState& state = settings_.panes[side];
+        state.path = data.Path;
+        state.zipMode = data.ZipMode;
+        state.zipPath = data.ZipPath;
+        state.sortKey = (side == 0 ? left_ : right_)->SortKey();
+        state.ascending = data.Ascending != 0;
+    }
 }
 
 // Bookmarks, general options, tool bar layout and text viewer options come
@@ -233,6 +259,7 @@ void MainWindow::SaveSettings()
     settings_.rightWidths = WidthsOf(right_);
     settings_.bookmarks = bookmarks_->Paths();
     settings_.bands = CurrentToolBarLayout();
+    RememberPaneStates();
     for (int n = 0; n < hotKeys_->Count() && n < 4; ++n)
         settings_.hotKeys[size_t(n)] = hotKeys_->GetHotKey(n);
     // The save runs after the window has closed: what is stored is what the

@@ -78,8 +78,7 @@ void MainWindow::BuildViewer()
         connect(pane, &PaneView::currentEntryChanged, viewer_.get(), &ViewerHost::FilesLeftClick);
         connect(pane, &PaneView::listingRead, viewer_.get(), &ViewerHost::ListingRead);
         pane->OpenButton()->setEnabled(true);
-        connect(pane->OpenButton(), &QToolButton::clicked, this,
-                [pane] { OpenInFileManager(AddPathDelimiter(pane->Data().Path)); });
+        connect(pane->OpenButton(), &QToolButton::clicked, this, [this, pane] { OpenFolderInFileManager(pane); });
     }
 }
 

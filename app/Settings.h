@@ -54,6 +54,15 @@ struct WindowPlacement {
     bool restoreToMax = false;
 };
 
+// Where a pane was when the last run ended, and its sort order.
+struct PaneState {
+    std::string path;    // the directory, or the archive file
+    int zipMode = 0;     // inside the archive at path when above 0
+    std::string zipPath; // the folder inside the archive
+    int sortKey = 0;     // name, size, type, time, description
+    bool ascending = true;
+};
+
 struct AppSettings {
     int QuitType = 0;
     bool ShowBigSize = false;
@@ -77,6 +86,10 @@ struct AppSettings {
     std::vector<std::string> bookmarks; // paths ending with "/"
     std::array<HotKeyDefinition, 4> hotKeys = DefaultHotKeys();
     WindowPlacement mainForm;
+    std::array<PaneState, 2> panes; // left, right
+    // Off: each run starts both panes at the volume root of the working
+    // directory, sorted by name, as the first versions did.
+    bool KeepPlaces = true;
 };
 
 } // namespace tarnel

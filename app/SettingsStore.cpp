@@ -169,6 +169,7 @@ void SettingsStore::LoadGeneral(AppSettings& settings)
         ReadBool(k, "UseAsyncShell", loaded.UseAsyncShell);
         ReadBool(k, "DescriptionsFollow", loaded.DescriptionsFollow);
         ReadBool(k, "FunctionKeyBar", loaded.FunctionKeyBar);
+        ReadBool(k, "KeepPlaces", loaded.KeepPlaces);
         settings = loaded;
     });
 }
@@ -251,6 +252,29 @@ void SettingsStore::LoadPlacement(AppSettings& settings)
     });
 }
 
+namespace {
+const char* const kPaneKeys[2] = {"LeftPane", "RightPane"};
+} // namespace
+
+void SettingsStore::LoadPanes(AppSettings& settings)
+{
+    for (size_t side = 0; side < 2; ++side) {
+        PaneState loaded;
+        LoadKey(kPaneKeys[side], [&](RegistryKey& k) {
+            if (k.ValueExists("Path"))
+                loaded.path = k.ReadString("Path");
+            ReadInt(k, "ZipMode", loaded.zipMode);
+            if (k.ValueExists("ZipPath"))
+                loaded.zipPath = k.ReadString("ZipPath");
+            ReadInt(k, "SortKey", loaded.sortKey);
+            ReadBool(k, "Ascending", loaded.ascending);
+            loaded.sortKey = std::clamp(loaded.sortKey, 0, 4);
+            loaded.zipMode = std::max(loaded.zipMode, 0);
+            settings.panes[side] = loaded;
+        });
+    }
+}
+
 void SettingsStore::LoadAll(AppSettings& settings, ViewerExtensionTable& table)
 {
     LoadViewerTypes(table);
@@ -261,6 +285,7 @@ void SettingsStore::LoadAll(AppSettings& settings, ViewerExtensionTable& table)
     LoadTextView(settings);
     LoadHotKeys(settings);
     LoadPlacement(settings);
+    LoadPanes(settings);
 }
 
 bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& table)
@@ -283,6 +308,7 @@ bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& ta
         k.WriteInteger("UseAsyncShell", s.UseAsyncShell);
         k.WriteInteger("DescriptionsFollow", s.DescriptionsFollow);
         k.WriteInteger("FunctionKeyBar", s.FunctionKeyBar);
+        k.WriteInteger("KeepPlaces", s.KeepPlaces);
     }
     if (open(k, "bookmarks")) {
         for (const std::string& name : k.GetKeyNames())
@@ -336,6 +362,17 @@ bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& ta
     }
     if (open(k, "MainForm")) {
         WriteWindowPlacement(k, s.mainForm);
+    }
+    for (size_t side = 0; side < 2; ++side) {
+        // Not kept: the next run starts where a first run does.
+        const PaneState pane = s.KeepPlaces ? s.panes[side] : PaneState{};
+        if (!open(k, kPaneKeys[side]))
+            continue;
+        k.WriteString("Path", pane.path);
+        k.WriteInteger("ZipMode", pane.zipMode);
+        k.WriteString("ZipPath", pane.zipPath);
+        k.WriteInteger("SortKey", pane.sortKey);
+        k.WriteInteger("Ascending", pane.ascending);
     }
     return registry_.Save();
 }

@@ -29,6 +29,7 @@ public:
     void LoadTextView(AppSettings& settings);
     void LoadHotKeys(AppSettings& settings);
     void LoadPlacement(AppSettings& settings);
+    void LoadPanes(AppSettings& settings);
     void LoadAll(AppSettings& settings, ViewerExtensionTable& table);
 
     // Writes every key that was not refused while loading, then saves the file.

@@ -108,6 +108,17 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tarnel");
     QApplication::setDesktopFileName("tarnel");
+    // Read after Qt has taken its own options out of argv.
+    const std::vector<std::string> places = GivenPlaces(std::vector<std::string>(argv + 1, argv + argc), CurrentDirectory());
+    // Another instance runs: it goes to the first folder given, else it only comes forward.
+    const auto handOver = [&places](InstanceBlock& instance) {
+        if (places.empty()) {
+            InstanceChannel::Post(UM_RESTORE);
+            return;
+        }
+        instance.WriteShellCall(places.front()); // in place before the message goes out
+        InstanceChannel::Post(UM_SHELLCALL);
+    };
     QApplication::setWindowIcon(QIcon::fromTheme("tarnel"));
     // SIGTERM and SIGHUP end the run like the end of the desktop session;
     // caught from here on, so that one arriving during start-up still saves.
@@ -125,7 +136,7 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
     }
     if (block.BlockExists()) {
         // Another instance runs: bring it forward and end, writing nothing.
-        InstanceChannel::Post(UM_RESTORE);
+        handOver(block);
         return 0;
     }
     InstanceChannel channel;
@@ -133,7 +144,7 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
         // Two starts at once: the other one got the socket first and is the
         // instance, however far its start has come.
         if (InstanceChannel::Listener(1000)) {
-            InstanceChannel::Post(UM_RESTORE);
+            handOver(block);
             return 0;
         }
         std::cerr << "tarnel: " << error << "\n";
@@ -153,6 +164,7 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& args)
     StartOptions options;
     options.startMinimized = StartHiddenRequested(args);
     options.registry = &registry;
+    options.givenPlaces = places;
     MainWindow window(options, &block);
     EndRunOnlyWithMainWindow(&window);
     for (const std::string& message : unreadable) // reported once, from the running loop

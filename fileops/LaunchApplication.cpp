@@ -8,9 +8,11 @@
 #include <QFile>
 #include <QMimeDatabase>
 
+#include <cerrno>
 #include <set>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace tarnel {
@@ -42,14 +44,13 @@ QMimeType MimeTypeOf(const std::string& file)
     return db.mimeTypeForFileNameAndData(Decode(NameOf(file)), head);
 }
 
-} // namespace
-
-std::vector<std::string> MimeTypesOf(const std::string& file)
+// The type and the types it is a kind of.
+std::vector<std::string> WithParents(const QMimeType& mimeType)
 {
     const QMimeDatabase db;
     std::vector<std::string> types;
     std::set<QString> seen;
-    std::vector<QMimeType> queue{MimeTypeOf(file)};
+    std::vector<QMimeType> queue{mimeType};
     // Breadth first: a type before its parents, nearer parents first.
     for (size_t i = 0; i < queue.size(); ++i) {
         const QMimeType& type = queue[i];
@@ -62,6 +63,18 @@ std::vector<std::string> MimeTypesOf(const std::string& file)
     return types;
 }
 
+} // namespace
+
+std::vector<std::string> MimeTypesOf(const std::string& file) { return WithParents(MimeTypeOf(file)); }
+
+std::vector<std::string> MimeTypesOfName(const std::string& name, bool directory)
+{
+    const QMimeDatabase db;
+    if (directory)
+        return WithParents(db.mimeTypeForName("inode/directory"));
+    return WithParents(db.mimeTypeForFile(Decode(name), QMimeDatabase::MatchExtension));
+}
+
 std::optional<DesktopEntry> GetOpenVerb(const std::string& file, const XdgDirs& dirs)
 {
     return FindDefaultApplication(MimeTypesOf(file), dirs);
@@ -69,12 +82,42 @@ std::optional<DesktopEntry> GetOpenVerb(const std::string& file, const XdgDirs& 
 
 std::vector<std::string> LaunchCommand(const DesktopEntry& entry, const std::string& file)
 {
-    std::vector<std::string> argv;
-    if (!ExpandExecLine(entry, file, argv))
+    std::string error;
+    std::vector<std::vector<std::string>> commands = LaunchCommands(entry, {file}, error);
+    return commands.size() == 1 ? commands.front() : std::vector<std::string>();
+}
+
+std::vector<std::vector<std::string>> LaunchCommands(const DesktopEntry& entry, const std::vector<std::string>& files,
+                                                     std::string& error)
+{
+    std::vector<std::vector<std::string>> commands;
+    if (!ExpandExecLine(entry, files, commands)) {
+        error = "The Exec line of " + entry.location + " cannot be read.";
         return {};
-    if (entry.terminal)
-        argv.insert(argv.begin(), {"x-terminal-emulator", "-e"});
-    return argv;
+    }
+    if (!entry.terminal)
+        return commands;
+    for (std::vector<std::string>& argv : commands) {
+        argv = TerminalCommand(argv);
+        if (argv.empty()) {
+            error = entry.name + " runs in a terminal, and no terminal program was found "
+                                 "(x-terminal-emulator, or the one $TERMINAL names).";
+            return {};
+        }
+    }
+    return commands;
+}
+
+std::string StartCommands(const std::vector<std::vector<std::string>>& commands, const std::string& workingDir)
+{
+    for (const std::vector<std::string>& argv : commands) {
+        std::string error;
+        const pid_t pid = StartChild(argv, workingDir, error);
+        if (pid < 0)
+            return error;
+        TWaitProcessEnd::Start(pid, {}, std::chrono::milliseconds(0)); // reaps it
+    }
+    return {};
 }
 
 pid_t OpenWithDefaultApplication(const std::string& file, const std::string& directory, const XdgDirs& dirs)
@@ -89,12 +132,30 @@ pid_t OpenWithDefaultApplication(const std::string& file, const std::string& dir
     return StartChild(argv, entry->path.empty() ? directory : entry->path, error);
 }
 
-void OpenInFileManager(const std::string& directory)
+std::string OpenInFileManager(const std::string& directory)
 {
     std::string error;
     const pid_t pid = StartChild({"xdg-open", directory}, {}, error);
-    if (pid > 0)
-        TWaitProcessEnd::Start(pid, {}, std::chrono::milliseconds(0)); // reaps it
+    if (pid < 0)
+        return error;
+    // xdg-open hands the folder on and ends; it may also run the file manager
+    // itself until it is closed, so a long run is taken for success.
+    for (int i = 0; i < 100; ++i) {
+        int status = 0;
+        const pid_t ended = ::waitpid(pid, &status, WNOHANG);
+        if (ended == pid) {
+            if (WIFEXITED(status) && WEXITSTATUS(status) == 3)
+                return "No program to open folders was found (xdg-open: no application for inode/directory).";
+            if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
+                return "xdg-open could not open the folder (exit status " + std::to_string(WEXITSTATUS(status)) + ").";
+            return {};
+        }
+        if (ended < 0 && errno != EINTR)
+            return {};
+        ::usleep(50 * 1000);
+    }
+    TWaitProcessEnd::Start(pid, {}, std::chrono::milliseconds(0)); // reaps it
+    return {};
 }
 
 } // namespace tarnel

@@ -16,22 +16,23 @@ namespace tarnel {
 
 namespace {
 
-void StartDetached(const std::string& program, const std::vector<std::string>& args)
+std::string StartDetached(const std::string& program, const std::vector<std::string>& args)
 {
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
-    // Found in PATH's absolute entries only. Not reported when it cannot
-    // start: the window closes all the same.
+    // Found in PATH's absolute entries only.
     std::string error;
     const pid_t pid = StartChild(argv, {}, error);
     if (pid > 0)
         TWaitProcessEnd::Start(pid, {}, std::chrono::milliseconds(0)); // reaps it
+    return pid > 0 ? std::string() : error;
 }
 
 } // namespace
 
 TDlgUninstall::TDlgUninstall(const UninstallList& list, UserMessages& messages, Registry* registry, QWidget* parent)
     : QDialog(parent)
+    , messages_(messages)
     , registry_(registry)
     , names_(list.names)
     , commands_(list.commands)
@@ -92,8 +93,10 @@ void TDlgUninstall::BTNUninstallClick()
     if (row < 0 || size_t(row) >= commands_.size() || !list_->currentItem()->isSelected())
         return;
     const UninstallCommand command = ParseUninstallCommand(commands_[size_t(row)]);
+    // The window closes all the same; a program that cannot start says so first.
     if (!command.program.empty())
-        launch_(command.program, SplitParameters(command.parameters));
+        if (const std::string error = launch_(command.program, SplitParameters(command.parameters)); !error.empty())
+            messages_.Error(QString("The uninstaller cannot be started: %1").arg(QString::fromStdString(error)));
     accept();
 }
 

@@ -21,7 +21,8 @@ class TDlgUninstall : public QDialog {
     Q_OBJECT
 public:
     // Starts a program with its arguments, detached; tests record instead.
-    using Launcher = std::function<void(const std::string& program, const std::vector<std::string>& args)>;
+    // The failure's text, "" when it started.
+    using Launcher = std::function<std::string(const std::string& program, const std::vector<std::string>& args)>;
 
     // Fills the list from list (an error in it is shown once).
     TDlgUninstall(const UninstallList& list, UserMessages& messages, Registry* registry, QWidget* parent = nullptr);
@@ -38,6 +39,7 @@ public:
     QPushButton* CancelButton() const { return cancel_; }
 
 private:
+    UserMessages& messages_;
     Registry* registry_;
     std::vector<std::string> names_;
     std::vector<std::string> commands_;

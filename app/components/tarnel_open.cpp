@@ -2,6 +2,7 @@
 // directory or opens that file. Other programs use it as their "open with":
 // the desktop entry runs "tarnel-open --start [PATH...]", which starts Tarnel
 // first when none runs.
+#include "app/CommandLine.h"
 #include "app/PrivateMessages.h"
 #include "app/components/InstanceBlock.h"
 #include "app/components/InstanceChannel.h"
@@ -20,36 +21,6 @@ namespace {
 
 constexpr const char* kUsage = "usage: tarnel-open [--] PATH\n"
                                 "       tarnel-open --start [--] [PATH...]\n";
-
-std::string CurrentDirectory()
-{
-    std::vector<char> buffer(4096);
-    while (!getcwd(buffer.data(), buffer.size())) {
-        if (errno != ERANGE)
-            return {};
-        buffer.resize(buffer.size() * 2);
-    }
-    return buffer.data();
-}
-
-// Absolute, with "." parts and doubled or trailing slashes dropped. The bytes
-// of every name are kept and nothing is resolved: "..", symbolic links and the
-// letter case stay what the caller wrote, so the window sees the caller's place.
-std::string AbsolutePath(const std::string& path, const std::string& cwd)
-{
-    const std::string joined = path[0] == '/' ? path : cwd + "/" + path;
-    std::string out;
-    size_t i = 0;
-    while (i < joined.size()) {
-        const size_t slash = joined.find('/', i);
-        const size_t end = slash == std::string::npos ? joined.size() : slash;
-        const std::string part = joined.substr(i, end - i);
-        if (!part.empty() && part != ".")
-            out += "/" + part;
-        i = end + 1;
-    }
-    return out.empty() ? "/" : out;
-}
 
 // The tarnel installed beside this program, else the one in PATH's absolute
 // entries; "" when there is none.
@@ -125,13 +96,13 @@ int main(int argc, char** argv)
 
     std::string cwd;
     if (args[0][0] != '/') {
-        cwd = CurrentDirectory();
+        cwd = tarnel::CurrentDirectory();
         if (cwd.empty()) {
             std::cerr << "tarnel-open: cannot read the current directory: " << std::strerror(errno) << "\n";
             return 1;
         }
     }
-    const std::string path = AbsolutePath(args[0], cwd);
+    const std::string path = tarnel::AbsolutePath(args[0], cwd);
 
     auto block = std::make_unique<tarnel::InstanceBlock>();
     std::string error;

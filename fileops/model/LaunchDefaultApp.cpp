@@ -1,9 +1,13 @@
 #include "fileops/model/LaunchDefaultApp.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 namespace tarnel {
 
@@ -102,26 +106,6 @@ XdgDirs XdgDirs::FromEnvironment()
     return dirs;
 }
 
-std::vector<std::string> XdgDirs::MimeAppsLists() const
-{
-    std::vector<std::string> lists;
-    auto addDir = [&](const std::string& dir) {
-        if (dir.empty())
-            return;
-        for (const std::string& desktop : desktops)
-            lists.push_back(dir + "/" + desktop + "-mimeapps.list");
-        lists.push_back(dir + "/mimeapps.list");
-    };
-    addDir(configHome);
-    for (const std::string& dir : configDirs)
-        addDir(dir);
-    if (!dataHome.empty())
-        addDir(dataHome + "/applications");
-    for (const std::string& dir : dataDirs)
-        addDir(dir + "/applications");
-    return lists;
-}
-
 std::vector<std::string> XdgDirs::ApplicationDirs() const
 {
     std::vector<std::string> result;
@@ -158,42 +142,139 @@ std::optional<DesktopEntry> FindDesktopEntry(const std::string& id, const XdgDir
     return std::nullopt;
 }
 
-std::optional<DesktopEntry> FindDefaultApplication(const std::vector<std::string>& mimeTypes, const XdgDirs& dirs)
+namespace {
+
+// One directory the associations come from, in order of importance.
+struct AssociationSource {
+    std::vector<std::string> lists; // mimeapps.list texts, desktop-specific first
+    std::string cache;              // mimeinfo.cache text; for an applications directory without one,
+    std::vector<DesktopEntry> scanned; // its desktop files that name their types
+};
+
+// Reads the desktop files of an applications directory (and of its vendor
+// sub-directories, whose ids are "vendor-name.desktop") that give MimeType=.
+void ScanApplications(const std::string& dir, const std::string& prefix, int depth, std::vector<DesktopEntry>& out)
 {
-    std::vector<std::string> lists;
-    for (const std::string& path : dirs.MimeAppsLists()) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(d))
+        if (e->d_name[0] != '.')
+            names.push_back(e->d_name);
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string path = dir + "/" + name;
+        struct stat st;
+        if (::stat(path.c_str(), &st) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode)) {
+            if (depth < 2)
+                ScanApplications(path, prefix + name + "-", depth + 1, out);
+            continue;
+        }
+        if (!S_ISREG(st.st_mode) || name.size() <= 8 || name.compare(name.size() - 8, 8, ".desktop") != 0)
+            continue;
         std::string text;
-        if (ReadFile(path, text))
-            lists.push_back(std::move(text));
+        DesktopEntry entry;
+        if (ReadFile(path, text) && ParseDesktopEntry(text, entry) && !entry.mimeTypes.empty()) {
+            entry.id = prefix + name;
+            out.push_back(std::move(entry));
+        }
     }
-    std::vector<std::string> caches;
+}
+
+std::vector<AssociationSource> AssociationSources(const XdgDirs& dirs)
+{
+    std::vector<AssociationSource> sources;
+    auto readLists = [&](const std::string& dir, AssociationSource& source) {
+        std::string text;
+        for (const std::string& desktop : dirs.desktops)
+            if (ReadFile(dir + "/" + desktop + "-mimeapps.list", text))
+                source.lists.push_back(text);
+        if (ReadFile(dir + "/mimeapps.list", text))
+            source.lists.push_back(text);
+    };
+    std::vector<std::string> configDirs;
+    if (!dirs.configHome.empty())
+        configDirs.push_back(dirs.configHome);
+    configDirs.insert(configDirs.end(), dirs.configDirs.begin(), dirs.configDirs.end());
+    for (const std::string& dir : configDirs)
+        readLists(dir, sources.emplace_back());
     for (const std::string& dir : dirs.ApplicationDirs()) {
-        std::string text;
-        if (ReadFile(dir + "/mimeinfo.cache", text))
-            caches.push_back(std::move(text));
+        AssociationSource& source = sources.emplace_back();
+        readLists(dir, source);
+        if (!ReadFile(dir + "/mimeinfo.cache", source.cache))
+            ScanApplications(dir, "", 0, source.scanned);
     }
-    for (const std::string& type : mimeTypes) {
-        for (const std::string& list : lists)
+    return sources;
+}
+
+// The ids associated with type, defaults first, then the others with what a
+// more important list removed left out.
+void AssociatedIds(const std::vector<AssociationSource>& sources, const std::string& type,
+                   std::vector<std::string>& defaults, std::vector<std::string>& others)
+{
+    for (const AssociationSource& source : sources)
+        for (const std::string& list : source.lists)
             for (const std::string& id : IdsInGroup(list, "Default Applications", type))
-                if (auto entry = FindDesktopEntry(id, dirs))
-                    return entry;
-        std::set<std::string> removed;
-        for (const std::string& list : lists)
+                defaults.push_back(id);
+    std::set<std::string> removed;
+    auto add = [&](const std::string& id) {
+        if (!removed.count(id))
+            others.push_back(id);
+    };
+    for (const AssociationSource& source : sources) {
+        for (const std::string& list : source.lists)
+            for (const std::string& id : IdsInGroup(list, "Added Associations", type))
+                add(id);
+        // A removal holds for its own directory's cache and every less important one.
+        for (const std::string& list : source.lists)
             for (const std::string& id : IdsInGroup(list, "Removed Associations", type))
                 removed.insert(id);
-        std::vector<std::string> candidates;
-        for (const std::string& list : lists)
-            for (const std::string& id : IdsInGroup(list, "Added Associations", type))
-                candidates.push_back(id);
-        for (const std::string& cache : caches)
-            for (const std::string& id : IdsInGroup(cache, "MIME Cache", type))
-                candidates.push_back(id);
-        for (const std::string& id : candidates)
-            if (!removed.count(id))
+        for (const std::string& id : IdsInGroup(source.cache, "MIME Cache", type))
+            add(id);
+        for (const DesktopEntry& entry : source.scanned)
+            if (std::find(entry.mimeTypes.begin(), entry.mimeTypes.end(), type) != entry.mimeTypes.end())
+                add(entry.id);
+    }
+}
+
+} // namespace
+
+std::optional<DesktopEntry> FindDefaultApplication(const std::vector<std::string>& mimeTypes, const XdgDirs& dirs)
+{
+    const std::vector<AssociationSource> sources = AssociationSources(dirs);
+    for (const std::string& type : mimeTypes) {
+        std::vector<std::string> defaults, others;
+        AssociatedIds(sources, type, defaults, others);
+        for (const auto* ids : {&defaults, &others})
+            for (const std::string& id : *ids)
                 if (auto entry = FindDesktopEntry(id, dirs))
                     return entry;
     }
     return std::nullopt;
+}
+
+std::vector<DesktopEntry> FindApplications(const std::vector<std::string>& mimeTypes, const XdgDirs& dirs)
+{
+    const std::vector<AssociationSource> sources = AssociationSources(dirs);
+    std::vector<DesktopEntry> found;
+    std::set<std::string> seen;
+    for (const std::string& type : mimeTypes) {
+        std::vector<std::string> defaults, others;
+        AssociatedIds(sources, type, defaults, others);
+        for (const auto* ids : {&defaults, &others})
+            for (const std::string& id : *ids) {
+                if (!seen.insert(id).second)
+                    continue;
+                std::optional<DesktopEntry> entry = FindDesktopEntry(id, dirs);
+                if (entry && !entry->noDisplay)
+                    found.push_back(std::move(*entry));
+            }
+    }
+    return found;
 }
 
 } // namespace tarnel

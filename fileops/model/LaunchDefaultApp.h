@@ -17,8 +17,6 @@ struct XdgDirs {
     std::vector<std::string> desktops;    // $XDG_CURRENT_DESKTOP, lower-cased, in order
 
     static XdgDirs FromEnvironment();
-    // mimeapps.list files, most important first.
-    std::vector<std::string> MimeAppsLists() const;
     // The applications/ directories, most important first.
     std::vector<std::string> ApplicationDirs() const;
 };
@@ -31,5 +29,14 @@ std::optional<DesktopEntry> FindDesktopEntry(const std::string& id, const XdgDir
 // The default application for the first of mimeTypes (a type, then the
 // types it is a kind of) that has one.
 std::optional<DesktopEntry> FindDefaultApplication(const std::vector<std::string>& mimeTypes, const XdgDirs& dirs);
+
+// Every installed application that opens one of mimeTypes, as an "Open
+// with" menu lists them: for each type in turn its defaults, then the
+// associations of the mimeapps.list files and of the applications
+// directories (their mimeinfo.cache, else their desktop files' MimeType=),
+// the more important directory first. An association a more important
+// mimeapps.list removed is left out, as are NoDisplay entries; each
+// application once.
+std::vector<DesktopEntry> FindApplications(const std::vector<std::string>& mimeTypes, const XdgDirs& dirs);
 
 } // namespace tarnel

@@ -94,6 +94,9 @@ protected:
         block->WriteShellCall(path);
         PostPrivateMessage(window.get(), UM_SHELLCALL);
         QApplication::processEvents();
+        // Whether the path exists is asked off the window's thread.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->PlaceChecksWaiting() == 0; }));
+        QApplication::processEvents();
     }
 };
 
@@ -314,6 +317,16 @@ TEST(CommandLine, MinArgumentSpellings)
         EXPECT_TRUE(StartHiddenRequested({yes})) << yes;
     for (const char* no : {"MIN", "--MIN", "/tmp", "-minimal"})
         EXPECT_FALSE(StartHiddenRequested({no})) << no;
+}
+
+TEST(CommandLine, GivenFoldersAreTheFirstTwoNonOptionsMadeAbsolute)
+{
+    using Places = std::vector<std::string>;
+    EXPECT_EQ(GivenPlaces({"-min", "./a//b/", "/x/./y", "third"}, "/home/u"), (Places{"/home/u/a/b", "/x/y"}));
+    // Options are skipped until "--"; after it a leading "-" is a name.
+    EXPECT_EQ(GivenPlaces({"--weird", "--", "-dir"}, "/w"), (Places{"/w/-dir"}));
+    EXPECT_EQ(GivenPlaces({"/MIN", "a b\n$(x)"}, "/"), (Places{"/a b\n$(x)"}));
+    EXPECT_TRUE(GivenPlaces({}, "/w").empty());
 }
 
 TEST_F(MainWindowTest, PanePopupTakesTheRowUnderTheMouse)

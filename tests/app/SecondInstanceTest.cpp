@@ -4,6 +4,7 @@
 #include "app/PrivateMessages.h"
 #include "app/components/InstanceBlock.h"
 #include "app/components/InstanceChannel.h"
+#include "widgets/PaneView.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -65,6 +66,19 @@ TEST(SecondInstance, BringsTheFirstForwardAndEnds)
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isMinimized(); }, 5000));
     EXPECT_EQ(block.RunningPid(), uint32_t(getpid())); // the second start wrote nothing
+
+    // A second start given a folder (relative to where it runs) sends the active pane there.
+    const std::string folder = std::string(runtime) + "/given";
+    std::filesystem::create_directories(folder);
+    QProcess third;
+    third.setProcessEnvironment(env);
+    third.setWorkingDirectory(runtime);
+    third.start(TARNEL_BINARY, {"given"});
+    ASSERT_TRUE(third.waitForStarted(5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return third.state() == QProcess::NotRunning; }, 15000));
+    EXPECT_EQ(third.exitCode(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.LeftPane()->Data().Path == folder + "/"; }, 5000))
+        << window.LeftPane()->Data().Path;
 
     std::filesystem::remove_all(runtime);
 }

@@ -38,6 +38,7 @@ std::unique_ptr<TDlgUninstall> Open(const UninstallList& list, test::RecordedMes
         launch.program = program;
         launch.args = args;
         ++launch.count;
+        return std::string();
     });
     return d;
 }
@@ -82,6 +83,20 @@ TEST(UninstallDialog, DoubleClickRunsLikeUninstallAndCancelRunsNothing)
     QTest::mouseClick(c->CancelButton(), Qt::LeftButton);
     EXPECT_EQ(none.count, 0);
     EXPECT_EQ(c->result(), QDialog::Rejected);
+}
+
+TEST(UninstallDialog, AnUninstallerThatCannotStartIsReported)
+{
+    test::RecordedMessages messages;
+    UninstallList list;
+    list.names = {"Gone tool"};
+    list.commands = {"/nonexistent/gone-uninstaller --all"};
+    TDlgUninstall d(list, messages, nullptr); // the real launcher
+    d.List()->setCurrentRow(0);
+    d.BTNUninstallClick();
+    ASSERT_EQ(messages.log.size(), 1);
+    EXPECT_TRUE(messages.log[0].startsWith("error: The uninstaller cannot be started: /nonexistent/gone-uninstaller"))
+        << messages.log[0].toStdString();
 }
 
 TEST(UninstallDialog, MachineRegistryEntriesJoinTheListAndBadValuesAreShown)

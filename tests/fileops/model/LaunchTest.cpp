@@ -85,6 +85,46 @@ TEST(ExecLine, QuotingEscapesAndOtherFieldCodes)
     EXPECT_FALSE(ExpandExecLine(Entry("   "), "/f", argv));
 }
 
+TEST(ExecLine, SeveralFilesListCodesSingleCodesAndNoCode)
+{
+    using Commands = std::vector<Args>;
+    const std::string odd = "/tmp/a b \"c\" 'd' $(id) `x`\n;e";
+    const std::vector<std::string> files{odd, "/f2"};
+    auto expand = [&](const std::string& exec, const std::vector<std::string>& given) {
+        Commands commands;
+        EXPECT_TRUE(ExpandExecLine(Entry(exec), given, commands)) << exec;
+        return commands;
+    };
+    // %F and %U: one command, every file its own argument, wherever the code stands.
+    EXPECT_EQ(expand("app --new %F --end", files), (Commands{{"app", "--new", odd, "/f2", "--end"}}));
+    EXPECT_EQ(expand("app %U", files), (Commands{{"app", odd, "/f2"}}));
+    // %f and %u: one command per file.
+    EXPECT_EQ(expand("app -x %f", files), (Commands{{"app", "-x", odd}, {"app", "-x", "/f2"}}));
+    EXPECT_EQ(expand("app --file=%u", files), (Commands{{"app", "--file=" + odd}, {"app", "--file=/f2"}}));
+    // No code: all files appended; no files: the codes vanish.
+    EXPECT_EQ(expand("app -a", files), (Commands{{"app", "-a", odd, "/f2"}}));
+    EXPECT_EQ(expand("app %f -b %F", {}), (Commands{{"app", "-b"}}));
+    // A string escape (\s) and a quoted argument with escapes survive around the list.
+    DesktopEntry entry;
+    ASSERT_TRUE(ParseDesktopEntry("[Desktop Entry]\nExec=\"/opt/My App/run\"\\s\"a \\\\\"q\\\\\"\" %F\n", entry));
+    Commands commands;
+    ASSERT_TRUE(ExpandExecLine(entry, files, commands));
+    EXPECT_EQ(commands, (Commands{{"/opt/My App/run", "a \"q\"", odd, "/f2"}}));
+    // A malformed line starts nothing.
+    EXPECT_FALSE(ExpandExecLine(Entry("\"app %F"), files, commands));
+}
+
+TEST(DesktopEntryFile, NoDisplayHiddenAndMimeTypeList)
+{
+    DesktopEntry e;
+    ASSERT_TRUE(ParseDesktopEntry("[Desktop Entry]\nType=Application\nExec=x\nNoDisplay=true\n"
+                                  "MimeType=text/plain;image/png;odd\\;type;;\nHidden=false\n",
+                                  e));
+    EXPECT_TRUE(e.noDisplay);
+    EXPECT_FALSE(e.hidden);
+    EXPECT_EQ(e.mimeTypes, (Args{"text/plain", "image/png", "odd;type"}));
+}
+
 TEST(DesktopEntryFile, ReadsOnlyTheDesktopEntryGroupAndUndoesEscapes)
 {
     DesktopEntry e;
@@ -152,6 +192,61 @@ TEST_F(DefaultApplication, ParentTypesRemovedHiddenAndUninstalledEntries)
     // through the vendor/ sub-directory.
     EXPECT_EQ(Found({"text/x-csrc", "text/plain"}), "vendor-plain.desktop plain %f");
     EXPECT_EQ(Found({"application/x-unknown"}), "none");
+}
+
+TEST_F(DefaultApplication, OpenWithListsDefaultsAddedThenAssociatedWithoutRemovedOrNoDisplay)
+{
+    for (const char* id : {"def", "added", "cached", "removed", "quiet", "parent", "userscan"})
+        App(std::string("system/applications/") + id + ".desktop", std::string(id) + " %f");
+    App("system/applications/quiet.desktop", "quiet %f", "NoDisplay=true\n");
+    App("system/applications/gone.desktop", "gone %f", "Hidden=true\n");
+    Write(tree.Path() + "system/applications/mimeinfo.cache",
+          "[MIME Cache]\ntext/x-csrc=cached.desktop;removed.desktop;quiet.desktop;gone.desktop;def.desktop;\n"
+          "text/plain=parent.desktop;cached.desktop;\n");
+    // The user's list: a default, an added one, a removal that holds for the system's cache.
+    Write(tree.Path() + "config/mimeapps.list", "[Added Associations]\ntext/x-csrc=added.desktop;\n"
+                                                "[Removed Associations]\ntext/x-csrc=removed.desktop;\n"
+                                                "[Default Applications]\ntext/x-csrc=def.desktop;\n");
+    // The user's applications directory has no cache: its files say their types.
+    App("home/applications/userscan.desktop", "userscan %f", "MimeType=text/x-csrc;\n");
+    App("home/applications/other.desktop", "other %f", "MimeType=image/png;\n");
+    std::string ids;
+    for (const DesktopEntry& e : FindApplications({"text/x-csrc", "text/plain"}, dirs))
+        ids += e.id + " ";
+    EXPECT_EQ(ids, "def.desktop added.desktop userscan.desktop cached.desktop parent.desktop ");
+    // A NoDisplay entry is no menu item but may still be the default.
+    Write(tree.Path() + "config/mimeapps.list", "[Default Applications]\ntext/x-csrc=quiet.desktop\n");
+    EXPECT_EQ(Found({"text/x-csrc"}), "quiet.desktop quiet %f");
+    EXPECT_TRUE(FindApplications({"application/x-none"}, dirs).empty());
+}
+
+TEST(TerminalCommand, OwnChoiceThenTheDesktopsThenKnownOnesEachArgumentWhole)
+{
+    TempTree tree;
+    for (const char* name : {"xterm", "gnome-terminal", "mine"}) {
+        Write(tree.Path() + name, "#!/bin/sh\n");
+        chmod((tree.Path() + name).c_str(), 0755);
+    }
+    struct Restore {
+        std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+        ~Restore()
+        {
+            setenv("PATH", path.c_str(), 1);
+            unsetenv("TERMINAL");
+        }
+    } restore;
+    setenv("PATH", tree.Path().c_str(), 1);
+    unsetenv("TERMINAL");
+    const std::string odd = "/a b/\"c\" $(id)";
+    EXPECT_EQ(TerminalCommand({"vi", odd}), (Args{tree.Path() + "gnome-terminal", "--", "vi", odd}));
+    EXPECT_EQ(TerminalCommand({}), (Args{tree.Path() + "gnome-terminal"}));
+    setenv("TERMINAL", "mine", 1);
+    EXPECT_EQ(TerminalCommand({"vi", odd}), (Args{tree.Path() + "mine", "-e", "vi", odd}));
+    setenv("TERMINAL", "not-installed", 1);
+    std::remove((tree.Path() + "gnome-terminal").c_str());
+    EXPECT_EQ(TerminalCommand({"vi"}), (Args{tree.Path() + "xterm", "-e", "vi"}));
+    std::remove((tree.Path() + "xterm").c_str());
+    EXPECT_TRUE(TerminalCommand({"vi"}).empty());
 }
 
 TEST(StartChild, ArgumentsArriveUnchangedAndTheTemporaryCopyGoes)
