@@ -32,7 +32,7 @@ public:
     // Runs the operation on a thread of its own; finished(id) is called on
     // that thread once the operation is over (post a message from it).
     void Start(uint16_t id, int code, std::vector<std::string> sources, std::string target,
-               std::function<void(uint16_t)> finished);
+               std::function<void(uint16_t)> finished, unsigned flags = kDefaultFileOperationFlags);
     // Joins a finished operation and closes its progress dialog. An unknown id
     // (already reaped) is ignored.
     void Reap(uint16_t id);
