@@ -278,6 +278,7 @@ TDlgConfigure::TDlgConfigure(AppSettings& settings, ViewerExtensionTable& extens
     showListHints_->setChecked(settings_.ShowListHints);
     fastZipMove_->setChecked(settings_.FastZipMove);
     useAsyncShell_->setChecked(settings_.UseAsyncShell);
+    confirmCopyTarget_->setChecked(settings_.ConfirmCopyTarget);
 
     internalList_->clear();
     textList_->clear();
@@ -459,7 +460,8 @@ QWidget* TDlgConfigure::AdvancedPage()
                               "Use asynchronous shell operations on file MOVE and COPY to keep on working while "
                               "they take place",
                               "CBUseAsyncShell", false);
-    for (QCheckBox* box : {autostart_, fastZipMove_, useAsyncShell_})
+    confirmCopyTarget_ = NewCheck(page, "Confirm the target of copy and move", "CBConfirmCopyTarget", false);
+    for (QCheckBox* box : {autostart_, fastZipMove_, useAsyncShell_, confirmCopyTarget_})
         layout->addWidget(box);
     layout->addStretch();
     return page;
@@ -570,6 +572,7 @@ void TDlgConfigure::Ok()
     settings_.ShowAttrs = showAttrs_->isChecked();
     settings_.FastZipMove = fastZipMove_->isChecked();
     settings_.UseAsyncShell = useAsyncShell_->isChecked();
+    settings_.ConfirmCopyTarget = confirmCopyTarget_->isChecked();
     settings_.backType = backNone_->isChecked() ? "None" : "Default";
     if (listsChanged && hooks_.redrawLists)
         hooks_.redrawLists();

@@ -130,6 +130,7 @@ private:
     QCheckBox* autostart_ = nullptr;
     QCheckBox* fastZipMove_ = nullptr;
     QCheckBox* useAsyncShell_ = nullptr;
+    QCheckBox* confirmCopyTarget_ = nullptr;
     QRadioButton* backDefault_ = nullptr;
     QRadioButton* backNone_ = nullptr;
 

@@ -55,6 +55,7 @@ struct AppSettings {
     bool ShowSupported = true;
     bool FastZipMove = false;
     bool UseAsyncShell = false;
+    bool ConfirmCopyTarget = true; // copy and move show their target, editable, first
     std::string backType = "Default"; // or "None"
     std::vector<ToolBarBand> bands{{"TBGeneral", false, 101}, {"TBNavigation", false, 280}, {"TBDrives", false, 197}};
     TextViewSettings textView;

@@ -167,6 +167,7 @@ void SettingsStore::LoadGeneral(AppSettings& settings)
         ReadBool(k, "ShowSupported", loaded.ShowSupported);
         ReadBool(k, "FastZipMove", loaded.FastZipMove);
         ReadBool(k, "UseAsyncShell", loaded.UseAsyncShell);
+        ReadBool(k, "ConfirmCopyTarget", loaded.ConfirmCopyTarget);
         settings = loaded;
     });
 }
@@ -275,6 +276,7 @@ bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& ta
         k.WriteInteger("ShowSupported", s.ShowSupported);
         k.WriteInteger("FastZipMove", s.FastZipMove);
         k.WriteInteger("UseAsyncShell", s.UseAsyncShell);
+        k.WriteInteger("ConfirmCopyTarget", s.ConfirmCopyTarget);
     }
     if (open(k, "bookmarks")) {
         for (const std::string& name : k.GetKeyNames())

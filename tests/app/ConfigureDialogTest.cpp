@@ -86,7 +86,8 @@ QListWidgetItem* Line(const QListWidget* list, const QString& text)
 std::string Describe(const AppSettings& s)
 {
     std::string out = std::to_string(s.QuitType) + s.backType;
-    for (bool b : {s.ShowBigSize, s.ShowAttrs, s.ShowListHints, s.ShowSupported, s.FastZipMove, s.UseAsyncShell})
+    for (bool b : {s.ShowBigSize, s.ShowAttrs, s.ShowListHints, s.ShowSupported, s.FastZipMove, s.UseAsyncShell,
+                   s.ConfirmCopyTarget})
         out += b ? '1' : '0';
     const TextViewSettings& t = s.textView;
     out += "|" + t.fontName + "|" + std::to_string(t.fontSize) + "|" + std::to_string(t.fontFore) + "|" +
@@ -353,6 +354,8 @@ TEST_F(ConfigureTest, OkStoresEveryPage)
         Check(d, "CBShowListHints", false);
         Check(d, "CBFastZipMove", true);
         Check(d, "CBUseAsyncShell", true);
+        EXPECT_TRUE(d.findChild<QCheckBox*>("CBConfirmCopyTarget")->isChecked()); // on unless turned off
+        Check(d, "CBConfirmCopyTarget", false);
         d.findChild<QRadioButton*>("RBNone")->click();
         auto* tab = d.findChild<QSpinBox*>("SETabSize");
         tab->setValue(4);
@@ -364,6 +367,7 @@ TEST_F(ConfigureTest, OkStoresEveryPage)
     EXPECT_FALSE(settings.ShowListHints);
     EXPECT_TRUE(settings.FastZipMove);
     EXPECT_TRUE(settings.UseAsyncShell);
+    EXPECT_FALSE(settings.ConfirmCopyTarget);
     EXPECT_EQ(settings.backType, "None");
     EXPECT_EQ(settings.textView.tabSize, 4);
     EXPECT_TRUE(settings.textView.printPage);

@@ -78,6 +78,7 @@ TEST_F(SettingsStoreTest, RoundTripKeepsEverySetting)
         s.ShowBigSize = true;
         s.ShowAttrs = false;
         s.UseAsyncShell = true;
+        s.ConfirmCopyTarget = false;
         s.backType = "None";
         s.bands = {{"TBDrives", true, 300}, {"TBGeneral", false, 90}, {"TBNavigation", true, 250}};
         s.textView = {"DejaVu Sans Mono", 12, 0x00FF0000, 0x00FFFFFF, 4, true};
@@ -95,6 +96,7 @@ TEST_F(SettingsStoreTest, RoundTripKeepsEverySetting)
     EXPECT_TRUE(second.ShowBigSize);
     EXPECT_FALSE(second.ShowAttrs);
     EXPECT_TRUE(second.UseAsyncShell);
+    EXPECT_FALSE(second.ConfirmCopyTarget);
     EXPECT_EQ(second.backType, "None");
     ASSERT_EQ(second.bands.size(), 3u);
     EXPECT_EQ(second.bands[0].name, "TBDrives");
