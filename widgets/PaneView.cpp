@@ -257,13 +257,26 @@ void PaneList::startDrag(Qt::DropActions)
         return;
     auto* drag = new QDrag(this); // Qt deletes it
     drag->setMimeData(NewFileDragData(paths));
-    drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
+    droppedOnAList_ = false;
+    // Another program that took a move has taken the files away from here;
+    // a move onto a list of ours re-reads the panes itself.
+    if (drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction) == Qt::MoveAction && !droppedOnAList_)
+        emit refreshPressed();
 }
 
+// Files are taken in as a whole list: the row under them decides at each
+// move (a volume row takes nothing), so the entry itself never refuses
+// them, or no later move would reach this list.
 void PaneList::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!dropHere || !dropHere(event, false))
+    const Qt::DropAction action =
+        ChooseDropAction(event->possibleActions(), event->proposedAction(), event->modifiers());
+    if (!dropHere || action == Qt::IgnoreAction || !event->mimeData()->hasFormat(kUriListType)) {
         event->ignore();
+        return;
+    }
+    event->setDropAction(action);
+    event->accept();
 }
 
 void PaneList::dragMoveEvent(QDragMoveEvent* event)
@@ -276,6 +289,8 @@ void PaneList::dropEvent(QDropEvent* event)
 {
     if (!dropHere || !dropHere(event, true))
         event->ignore();
+    else
+        droppedOnAList_ = true;
 }
 
 QMimeData* NewFileDragData(const std::vector<std::string>& paths)

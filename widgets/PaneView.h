@@ -106,6 +106,7 @@ protected:
 
 private:
     int userMoving_ = 0;
+    static inline bool droppedOnAList_ = false; // during a drag from a list: a list took it
     QString search_;
     QTimer* searchPause_;
 };
