@@ -384,6 +384,27 @@ TEST_F(TransferTest, DropsOntoAnArchiveOrAVolumeRowAreRefused)
         const QPoint at = Left()->List()->visualRect(Left()->List()->model()->index(row, 0)).center();
         EXPECT_FALSE(Deliver(Left()->List()->viewport(), at, mime.get(), Qt::CopyAction, Qt::NoModifier));
         tried = true;
+
+        // A drag that comes in over a volume row is still taken where it goes on to.
+        QWidget* viewport = Right()->List()->viewport();
+        Right()->List()->setFocus();
+        QTest::keyClick(Right()->List(), Qt::Key_Backspace); // out of the archive
+        ASSERT_FALSE(Right()->Data().InArchive());
+        int volume = 0;
+        while (Right()->Data().Item(volume).Kind != fkDrive)
+            ++volume;
+        const QPoint over = Right()->List()->visualRect(Right()->List()->model()->index(volume, 0)).center();
+        QDragEnterEvent enter(over, Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &enter);
+        QDragMoveEvent refused(over, Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &refused);
+        EXPECT_FALSE(refused.isAccepted());
+        QDragMoveEvent taken(BelowTheRows(Right()), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &taken);
+        EXPECT_TRUE(taken.isAccepted());
+        QDropEvent drop(BelowTheRows(Right()), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &drop);
+        WAIT_FOR(Content(root + "/right/a.txt") == "a");
     }
     EXPECT_TRUE(tried) << "no volume row listed";
 }
