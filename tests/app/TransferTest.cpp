@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -407,4 +408,34 @@ TEST_F(TransferTest, DropsOntoAnArchiveOrAVolumeRowAreRefused)
         WAIT_FOR(Content(root + "/right/a.txt") == "a");
     }
     EXPECT_TRUE(tried) << "no volume row listed";
+}
+
+// The whole gesture with the mouse, through the system's drag and drop:
+// pressed on a row of one pane, dragged over to the other and let go there. The drag runs its own event loop, so
+// the rest of the gesture comes from a timer inside it.
+TEST_F(TransferTest, MouseDragOnX11CopiesARowToTheOtherPane)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X11 session (xvfb-run, QT_QPA_PLATFORM=xcb): the offscreen platform does not drag";
+    // Through the window, as the system delivers the mouse: a drag follows
+    // the buttons the application knows to be down.
+    QWindow* handle = window->windowHandle();
+    ASSERT_NE(handle, nullptr);
+    auto inWindow = [&](QWidget* widget, QPoint at) { return widget->mapTo(window.get(), at); };
+    const QPoint start = inWindow(Left()->List()->viewport(), RowCentre(Left(), "a.txt"));
+    const QPoint end = inWindow(Right()->List()->viewport(), BelowTheRows(Right()));
+    bool released = false;
+    QTimer::singleShot(100, [&] {
+        QTest::mouseMove(handle, (start + end) / 2);
+        QTest::mouseMove(handle, end);
+        QTest::mouseRelease(handle, Qt::LeftButton, Qt::NoModifier, end);
+        released = true;
+    });
+    QTest::mousePress(handle, Qt::LeftButton, Qt::NoModifier, start);
+    QTest::mouseMove(handle, start + QPoint(QApplication::startDragDistance() + 5, 0));
+    QTest::mouseMove(handle, start + QPoint(2 * QApplication::startDragDistance() + 10, 0));
+    WAIT_FOR(released);
+    WAIT_FOR(Content(root + "/right/a.txt") == "a");
+    EXPECT_EQ(Content(root + "/left/a.txt"), "a");
+    WAIT_FOR(Row(Right(), "a.txt") >= 0);
 }
