@@ -1,5 +1,6 @@
 #include "fileops/TargetDialog.h"
 
+#include "tools/ToolText.h"
 #include "widgets/NameText.h"
 
 #include <QDialogButtonBox>
@@ -18,7 +19,7 @@ TargetDialog::TargetDialog(bool move, size_t count, const std::string& what, con
     setWindowTitle(move ? "Move" : "Copy");
     auto* layout = new QVBoxLayout(this);
     const QString verb = move ? "Move" : "Copy";
-    auto* label = new QLabel(count == 1 && !what.empty() ? verb + " " + NameToEditText(what) + " to:"
+    auto* label = new QLabel(count == 1 && !what.empty() ? verb + " " + DisplayName(what) + " to:"
                                                          : QString("%1 %2 items to:").arg(verb).arg(count),
                              this);
     label->setTextFormat(Qt::PlainText); // a name is never markup
