@@ -436,6 +436,10 @@ void PaneView::BuildList()
                                          move = action == Qt::MoveAction] {
                 emit filesDropped(this, paths, target, move, refused);
             });
+            // Nothing goes into an archive this way; the window says why,
+            // and the source learns that nothing was taken.
+            if (place->InArchive())
+                return false;
         }
         return true;
     };

@@ -369,7 +369,11 @@ TEST_F(TransferTest, DropsOntoAnArchiveOrAVolumeRowAreRefused)
     Right()->SetCurrentRow(Row(Right(), "pack.zip"));
     window->OpenEntryOf(Right());
     ASSERT_TRUE(Right()->Data().InArchive());
-    Drop(Right(), BelowTheRows(Right()), {root + "/left/a.txt"}, Qt::CopyAction);
+    {
+        std::unique_ptr<QMimeData> mime(NewFileDragData({root + "/left/a.txt"}));
+        EXPECT_FALSE(Deliver(Right()->List()->viewport(), BelowTheRows(Right()), mime.get(), Qt::CopyAction,
+                             Qt::NoModifier));
+    }
     WAIT_FOR(messages.size() == 1);
     EXPECT_TRUE(messages[0].contains("cannot be dropped into an archive")) << messages[0].toStdString();
     // Nothing of an archive can be dragged out: its members are no files.
