@@ -281,6 +281,7 @@ TDlgConfigure::TDlgConfigure(AppSettings& settings, ViewerExtensionTable& extens
     functionKeyBar_->setChecked(settings_.FunctionKeyBar);
     useAsyncShell_->setChecked(settings_.UseAsyncShell);
     descriptionsFollow_->setChecked(settings_.DescriptionsFollow);
+    confirmCopyTarget_->setChecked(settings_.ConfirmCopyTarget);
 
     internalList_->clear();
     textList_->clear();
@@ -478,7 +479,8 @@ QWidget* TDlgConfigure::AdvancedPage()
                               "CBUseAsyncShell", false);
     descriptionsFollow_ = NewCheck(page, "Descriptions follow their files when they are copied, moved, renamed or deleted",
                                    "CBDescriptionsFollow", true);
-    for (QCheckBox* box : {autostart_, fastZipMove_, useAsyncShell_, descriptionsFollow_})
+    confirmCopyTarget_ = NewCheck(page, "Confirm the target of copy and move", "CBConfirmCopyTarget", false);
+    for (QCheckBox* box : {autostart_, fastZipMove_, useAsyncShell_, descriptionsFollow_, confirmCopyTarget_})
         layout->addWidget(box);
     layout->addStretch();
     return page;
@@ -594,6 +596,7 @@ void TDlgConfigure::Ok()
     settings_.DescriptionsFollow = descriptionsFollow_->isChecked();
     settings_.CommanderKeys = commanderKeys_->isChecked();
     settings_.FunctionKeyBar = functionKeyBar_->isChecked();
+    settings_.ConfirmCopyTarget = confirmCopyTarget_->isChecked();
     settings_.backType = backNone_->isChecked() ? "None" : "Default";
     if (listsChanged && hooks_.redrawLists)
         hooks_.redrawLists();

@@ -133,6 +133,7 @@ private:
     QCheckBox* descriptionsFollow_ = nullptr;
     QCheckBox* commanderKeys_ = nullptr;
     QCheckBox* functionKeyBar_ = nullptr;
+    QCheckBox* confirmCopyTarget_ = nullptr;
     QRadioButton* backDefault_ = nullptr;
     QRadioButton* backNone_ = nullptr;
 

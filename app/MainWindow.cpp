@@ -176,6 +176,7 @@ void MainWindow::BuildCommandColumn()
 void MainWindow::ConnectPane(PaneView* pane)
 {
     connect(pane, &PaneView::activated, this, &MainWindow::SetActivePane);
+    connect(pane, &PaneView::filesDropped, this, &MainWindow::DropFiles);
     connect(pane, &PaneView::filterChosen, this, [this](PaneView* p) {
         SetActivePane(p);
         ReadDirectory(p->Data(), locale_);

@@ -128,6 +128,10 @@ public:
 
     // The one dispatcher of copy, move, delete, rename and properties.
     void DoFileOperation(FileOperationCode code);
+    // Files dropped on a pane: copied or moved into target, with the same
+    // questions as the commands.
+    void DropFiles(PaneView* pane, const std::vector<std::string>& paths, const PanePlace& target, bool move,
+                   size_t refused);
     // New dir/zip: the full path made, or "" when nothing was made.
     std::string CreateDirOrZip(bool otherPane, bool forceZip);
     // "To zip": a new archive in the other pane, filled with the selection.
@@ -199,6 +203,9 @@ private:
     void BuildViewer();
     void BuildZip();
     void ZipFileOperation(int code, PaneView& source, PaneView& target);
+    // A copy or move on a thread of its own; the completion re-reads the panes.
+    void LaunchBackground(int code, const std::vector<std::string>& sources, const std::string& target,
+                          const std::string& sourceDir, unsigned flags);
     // A library message, shown in the status bar at once.
     void zipMessage(const std::string& text);
     bool ExtractZipMember(const std::string& archive, const std::string& member, const std::string& targetDir);

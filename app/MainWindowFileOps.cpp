@@ -8,6 +8,7 @@
 #include "fileops/NameDialogs.h"
 #include "fileops/PropertiesDialog.h"
 #include "fileops/QtOperationUi.h"
+#include "fileops/TargetDialog.h"
 #include "fileops/model/ZipFileOperation.h"
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
@@ -20,6 +21,7 @@
 #include <QLineEdit>
 #include <QStatusBar>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <sys/stat.h>
@@ -59,6 +61,31 @@ QString NewNameProblem(const QString& name)
     if (name == "." || name == "..")
         return "\"" + name + "\" is not a name for a file or folder.";
     return {};
+}
+
+// The folder a path lies in, "/" for the top.
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// A copy, move, delete or rename on this thread, with the window's questions
+// (or a test's answers).
+// Returns what kept descriptions from following, to be said once the
+// operation's dialogs are gone.
+QStringList RunHere(QWidget* window, OperationUi* answers, int code, const std::vector<std::string>& sources,
+                    const std::string& target, unsigned flags, bool descriptionsFollow)
+{
+    QStringList followProblems;
+    ForegroundOperationUi foreground(window);
+    // Descriptions follow where the operation runs: here, on this thread.
+    DescriptionFollower follower([&](const std::string& text) { followProblems << Decode(text); });
+    ShellFileOperation operation(answers ? *answers : foreground);
+    if (descriptionsFollow)
+        operation.SetObserver(&follower);
+    operation.Run(code, sources, target, flags);
+    return followProblems;
 }
 
 void StorePlace(PaneView& pane)
@@ -103,6 +130,25 @@ void MainWindow::DoFileOperation(FileOperationCode code)
         }
         targetPath = AddPathDelimiter(sourceDir) + typed;
     }
+    unsigned flags = kDefaultFileOperationFlags;
+    bool targetEdited = false;
+    if ((code == FO_COPY || code == FO_MOVE) && settings_.ConfirmCopyTarget) {
+        TargetDialog dialog(code == FO_MOVE, sources.size(), firstName, targetPath, this);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        const std::string typed = ResolveTypedTarget(dialog.Target(), sourceDir);
+        if (typed.empty()) {
+            messages_->Warning("No target folder was given.");
+            return;
+        }
+        if (typed != ResolveTypedTarget(targetPath, sourceDir)) {
+            // A typed folder is looked at by the engine, on whichever thread
+            // runs it; one that does not exist is made only when the user says so.
+            targetPath = AddPathDelimiter(typed);
+            flags &= ~unsigned(FOF_NOCONFIRMMKDIR);
+            targetEdited = true;
+        }
+    }
     if (code == FO_PROPERTIES) {
         PropertiesDialog dialog(sources, this, &Background());
         if (runNameDialog_)
@@ -112,38 +158,71 @@ void MainWindow::DoFileOperation(FileOperationCode code)
         return;
     }
     if (settings_.UseAsyncShell && (code == FO_MOVE || code == FO_COPY)) {
-        AsyncShellEntry entry{0, code, sources, targetPath, source->Data().Path, target->Data().Path};
-        const std::optional<uint16_t> id = asyncSlots_.Launch(std::move(entry));
-        if (!id) {
-            messages_->Warning("Unable to launch asynchronous shell operation. No free slots.");
-            return;
-        }
-        // Descriptions follow on the operation's own thread.
-        std::shared_ptr<OperationObserver> follower;
-        if (settings_.DescriptionsFollow)
-            follower = std::make_shared<DescriptionFollower>();
-        Background().Start(*id, code, sources, targetPath,
-                           [this](uint16_t done) { PostPrivateMessage(this, UM_ASYNCDONE, done); }, follower);
-        QApplication::beep();
+        LaunchBackground(code, sources, targetPath, sourceDir, flags);
         return;
     }
-    QStringList followProblems;
-    {
-        ForegroundOperationUi foreground(this);
-        OperationUi& ui = operationUi_ ? *operationUi_ : foreground;
-        // Descriptions follow where the operation runs: here, on this thread.
-        DescriptionFollower follower([&](const std::string& text) { followProblems << Decode(text); });
-        ShellFileOperation operation(ui);
-        if (settings_.DescriptionsFollow)
-            operation.SetObserver(&follower);
-        operation.Run(code, sources, targetPath);
-    }
-    for (const QString& problem : followProblems)
+    for (const QString& problem : RunHere(this, operationUi_, code, sources, targetPath, flags, settings_.DescriptionsFollow))
         messages_->Warning(problem);
-    if (code == FO_MOVE || code == FO_DELETE || code == FO_RENAME)
+    // A typed target may lie below the source's folder: its new entry shows there.
+    if (code == FO_MOVE || code == FO_DELETE || code == FO_RENAME || targetEdited)
         ReadDirectory(source->Data(), locale_);
     if (code == FO_MOVE || code == FO_COPY)
         ReadDirectory(target->Data(), locale_);
+}
+
+void MainWindow::LaunchBackground(int code, const std::vector<std::string>& sources, const std::string& target,
+                                  const std::string& sourceDir, unsigned flags)
+{
+    AsyncShellEntry entry{0, code, sources, target, sourceDir, target};
+    const std::optional<uint16_t> id = asyncSlots_.Launch(std::move(entry));
+    if (!id) {
+        messages_->Warning("Unable to launch asynchronous shell operation. No free slots.");
+        return;
+    }
+    // Descriptions follow on the operation's own thread.
+    std::shared_ptr<OperationObserver> follower;
+    if (settings_.DescriptionsFollow)
+        follower = std::make_shared<DescriptionFollower>();
+    Background().Start(
+        *id, code, sources, target, [this](uint16_t done) { PostPrivateMessage(this, UM_ASYNCDONE, done); }, flags,
+        follower);
+    QApplication::beep();
+}
+
+void MainWindow::DropFiles(PaneView* pane, const std::vector<std::string>& paths, const PanePlace& target, bool move,
+                           size_t refused)
+{
+    if (refused > 0)
+        messages_->Warning(QString("%1 dropped item(s) are not local files and were left out.").arg(refused));
+    if (paths.empty())
+        return;
+    if (target.InArchive()) {
+        messages_->Warning("Files cannot be dropped into an archive. Show the archive in one pane, select the files "
+                           "in the other and use Copy or Move.");
+        return;
+    }
+    const std::string targetDir = AddPathDelimiter(target.Path);
+    // A drag that ends in the files' own folder asks for nothing.
+    if (std::all_of(paths.begin(), paths.end(),
+                    [&](const std::string& path) { return AddPathDelimiter(FolderOf(path)) == targetDir; }))
+        return;
+    const std::string sourceDir = AddPathDelimiter(FolderOf(paths.front()));
+    const int code = move ? FO_MOVE : FO_COPY;
+    StorePlace(*left_);
+    StorePlace(*right_);
+    if (settings_.UseAsyncShell) {
+        LaunchBackground(code, paths, targetDir, sourceDir, kDefaultFileOperationFlags);
+        return;
+    }
+    for (const QString& problem :
+         RunHere(this, operationUi_, code, paths, targetDir, kDefaultFileOperationFlags, settings_.DescriptionsFollow))
+        messages_->Warning(problem);
+    // The pane dropped on, and any pane that shows where the files went or came from.
+    for (PaneView* shown : {left_, right_}) {
+        const std::string& place = shown->Data().Path;
+        if (shown == pane || EqualsIgnoreCase(place, targetDir) || (move && EqualsIgnoreCase(place, sourceDir)))
+            ReadDirectory(shown->Data(), locale_);
+    }
 }
 
 void MainWindow::RunFileCommand(FileOperationCode code)

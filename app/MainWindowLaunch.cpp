@@ -9,6 +9,7 @@
 // desktop's own XDG folders (its desktop files and mimeapps.list) are read
 // here, when the popup opens; a row's file type comes from its name alone.
 #include "app/MainWindow.h"
+#include "app/CommandTable.h"
 
 #include "app/PrivateMessages.h"
 #include "app/UserMessages.h"

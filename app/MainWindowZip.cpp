@@ -31,14 +31,9 @@ public:
     bool Confirm(const std::string& text) override { return messages_.Confirm(Decode(text)); }
     ReplaceAnswer AskReplace(const std::string& path, const FileFacts& existing, const FileFacts& incoming) override
     {
-        const QLocale locale;
-        auto facts = [&](const char* which, const FileFacts& f) {
-            return QString("%1: %2, %3")
-                .arg(which, locale.formattedDataSize(f.size),
-                     locale.toString(QDateTime::fromSecsSinceEpoch(f.time), QLocale::ShortFormat));
-        };
-        return AskReplaceQuestion(parent_, path, facts("Existing file", existing) + "\n" +
-                                                     facts("From the archive", incoming));
+        return AskReplaceQuestion(parent_, path,
+                                  ReplaceFactsLine("Existing file", existing.size, existing.time) + "\n" +
+                                      ReplaceFactsLine("From the archive", incoming.size, incoming.time));
     }
 
     QWidget* parent_ = nullptr;

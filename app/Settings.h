@@ -76,6 +76,7 @@ struct AppSettings {
     bool FunctionKeyBar = true; // the bar of function-key buttons under the panes
     // F6 moves and F7 makes a folder; the viewer's hot keys are elsewhere.
     bool CommanderKeys = false;
+    bool ConfirmCopyTarget = true; // copy and move show their target, editable, first
     std::string backType = "Default"; // or "None"
     std::vector<ToolBarBand> bands{{"TBGeneral", false, 101}, {"TBNavigation", false, 280}, {"TBDrives", false, 197}};
     TextViewSettings textView;

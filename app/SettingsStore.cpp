@@ -170,6 +170,7 @@ void SettingsStore::LoadGeneral(AppSettings& settings)
         ReadBool(k, "DescriptionsFollow", loaded.DescriptionsFollow);
         ReadBool(k, "FunctionKeyBar", loaded.FunctionKeyBar);
         ReadBool(k, "KeepPlaces", loaded.KeepPlaces);
+        ReadBool(k, "ConfirmCopyTarget", loaded.ConfirmCopyTarget);
         settings = loaded;
     });
 }
@@ -309,6 +310,7 @@ bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& ta
         k.WriteInteger("DescriptionsFollow", s.DescriptionsFollow);
         k.WriteInteger("FunctionKeyBar", s.FunctionKeyBar);
         k.WriteInteger("KeepPlaces", s.KeepPlaces);
+        k.WriteInteger("ConfirmCopyTarget", s.ConfirmCopyTarget);
     }
     if (open(k, "bookmarks")) {
         for (const std::string& name : k.GetKeyNames())

@@ -56,6 +56,14 @@ public:
     {
         return Ask(ReplaceAnswer::Cancel, [&](ForegroundOperationUi& ui) { return ui.AskReplace(path); });
     }
+    ReplaceAnswer AskReplaceKnown(const std::string& path, const ReplaceFacts& facts) override
+    {
+        return Ask(ReplaceAnswer::Cancel, [&](ForegroundOperationUi& ui) { return ui.AskReplaceKnown(path, facts); });
+    }
+    bool ConfirmCreateFolder(const std::string& path) override
+    {
+        return Ask(false, [&](ForegroundOperationUi& ui) { return ui.ConfirmCreateFolder(path); });
+    }
     ErrorAnswer AskError(const std::string& what, const std::string& path, int error) override
     {
         return Ask(ErrorAnswer::Cancel, [&](ForegroundOperationUi& ui) { return ui.AskError(what, path, error); });
@@ -184,20 +192,21 @@ void BackgroundWork::JoinEndedTasks()
 }
 
 void BackgroundWork::Start(uint16_t id, int code, std::vector<std::string> sources, std::string target,
-                           std::function<void(uint16_t)> finished, std::shared_ptr<OperationObserver> observer)
+                           std::function<void(uint16_t)> finished, unsigned flags,
+                           std::shared_ptr<OperationObserver> observer)
 {
     auto job = std::make_shared<Job>();
     job->id = id;
     job->started.start();
     jobs_.push_back(job);
     job->thread = std::thread([window = window_, job, stopping = stopping_, code, sources = std::move(sources),
-                               target = std::move(target), finished = std::move(finished),
+                               target = std::move(target), finished = std::move(finished), flags,
                                observer = std::move(observer)] {
         {
             JobUi ui(window, job, stopping);
             ShellFileOperation operation(ui);
             operation.SetObserver(observer.get());
-            operation.Run(code, sources, target);
+            operation.Run(code, sources, target, flags);
         }
         job->done = true;
         if (finished)

@@ -33,7 +33,8 @@ public:
     // that thread once the operation is over (post a message from it). An
     // observer is told of the finished entries on that thread too.
     void Start(uint16_t id, int code, std::vector<std::string> sources, std::string target,
-               std::function<void(uint16_t)> finished, std::shared_ptr<OperationObserver> observer = nullptr);
+               std::function<void(uint16_t)> finished, unsigned flags = kDefaultFileOperationFlags,
+               std::shared_ptr<OperationObserver> observer = nullptr);
     // Joins a finished operation and closes its progress dialog. An unknown id
     // (already reaped) is ignored.
     void Reap(uint16_t id);

@@ -1,6 +1,8 @@
 #include "fileops/QtOperationUi.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QLocale>
 #include <QFile>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -60,20 +62,49 @@ static void MakePlain(QMessageBox& box) { box.setTextFormat(Qt::PlainText); }
 
 ReplaceAnswer ForegroundOperationUi::AskReplace(const std::string& path) { return AskReplaceQuestion(parent_, path); }
 
+ReplaceAnswer ForegroundOperationUi::AskReplaceKnown(const std::string& path, const ReplaceFacts& facts)
+{
+    return AskReplaceQuestion(parent_, path,
+                              ReplaceFactsLine("Existing file", int64_t(facts.existingSize), facts.existingTime) + "\n" +
+                                  ReplaceFactsLine("Replace with", int64_t(facts.incomingSize), facts.incomingTime));
+}
+
+QString ReplaceFactsLine(const QString& which, int64_t size, int64_t time)
+{
+    const QLocale locale;
+    return QString("%1: %2, %3")
+        .arg(which, locale.formattedDataSize(size),
+             locale.toString(QDateTime::fromSecsSinceEpoch(time), QLocale::ShortFormat));
+}
+
 ReplaceAnswer AskReplaceQuestion(QWidget* parent, const std::string& path, const QString& details)
 {
     QMessageBox box(QMessageBox::Question, "Tarnel",
                     QString("%1 already exists.\nDo you want to replace it?").arg(Decode(path)) +
                         (details.isEmpty() ? QString() : "\n\n" + details),
-                    QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::Cancel, parent);
+                    QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No | QMessageBox::NoToAll |
+                        QMessageBox::Cancel,
+                    parent);
     MakePlain(box);
+    box.button(QMessageBox::NoToAll)->setText("Skip all");
     box.setDefaultButton(QMessageBox::No);
     switch (box.exec()) {
     case QMessageBox::Yes: return ReplaceAnswer::Yes;
     case QMessageBox::YesToAll: return ReplaceAnswer::YesToAll;
     case QMessageBox::No: return ReplaceAnswer::No;
+    case QMessageBox::NoToAll: return ReplaceAnswer::SkipAll;
     default: return ReplaceAnswer::Cancel;
     }
+}
+
+bool ForegroundOperationUi::ConfirmCreateFolder(const std::string& path)
+{
+    QMessageBox box(QMessageBox::Question, "Tarnel",
+                    QString("The folder %1 does not exist.\nDo you want to create it?").arg(Decode(path)),
+                    QMessageBox::Yes | QMessageBox::No, parent_);
+    MakePlain(box);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 ErrorAnswer ForegroundOperationUi::AskError(const std::string& what, const std::string& path, int error)

@@ -18,6 +18,8 @@ public:
     explicit ForegroundOperationUi(QWidget* parent);
     ~ForegroundOperationUi() override;
     ReplaceAnswer AskReplace(const std::string& path) override;
+    ReplaceAnswer AskReplaceKnown(const std::string& path, const ReplaceFacts& facts) override;
+    bool ConfirmCreateFolder(const std::string& path) override;
     ErrorAnswer AskError(const std::string& what, const std::string& path, int error) override;
     bool ConfirmTrash(size_t count) override;
     DeleteAnswer AskDeletePermanently(const std::string& path) override;
@@ -33,8 +35,11 @@ private:
 };
 
 // The question asked before a file is replaced; details (both files' sizes
-// and times) follow it when given.
+// and times) follow it when given. Offers Yes, Yes to all, No, Skip all, Cancel.
 ReplaceAnswer AskReplaceQuestion(QWidget* parent, const std::string& path, const QString& details = {});
+
+// "Existing file: 1.5 KB, 12/09/26 21:40", one line of the replace question's details.
+QString ReplaceFactsLine(const QString& which, int64_t size, int64_t time);
 
 // "1.5 MB"-style text of a byte count, for the progress dialog.
 QString ProgressText(uint64_t itemsDone, uint64_t itemsTotal, uint64_t bytesDone, uint64_t bytesTotal,

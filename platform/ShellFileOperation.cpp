@@ -1,5 +1,7 @@
 #include "platform/ShellFileOperation.h"
 
+#include "platform/UriList.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -216,6 +218,7 @@ private:
     const unsigned flags_;
     OperationObserver* const observer_;
     bool replaceAll_ = false;
+    bool skipAll_ = false;
     bool cancelled_ = false;
     uint64_t itemsDone_ = 0, itemsTotal_ = 0, bytesDone_ = 0, bytesTotal_ = 0;
     std::unique_ptr<char[]> buffer_;
@@ -314,15 +317,34 @@ private:
         }
     }
 
-    Step AskReplace(const std::string& path)
+    // existing and incoming are known where the target was looked at; a
+    // target that turned up while copying is asked about by name alone.
+    Step AskReplace(const std::string& path, const struct stat* incoming = nullptr,
+                    const struct stat* existing = nullptr)
     {
         if (replaceAll_)
             return Step::Ok;
+        if (skipAll_)
+            return Step::Declined;
         if (!confirmedReplace_.empty() && path == confirmedReplace_) {
             confirmedReplace_.clear();
             return Step::Ok;
         }
-        switch (ui_.AskReplace(path)) {
+        ReplaceAnswer answer;
+        if (incoming && existing && !S_ISDIR(existing->st_mode)) { // a folder's size says nothing
+            ReplaceFacts facts;
+            facts.existingSize = uint64_t(existing->st_size);
+            facts.existingTime = int64_t(existing->st_mtime);
+            facts.incomingSize = uint64_t(incoming->st_size);
+            facts.incomingTime = int64_t(incoming->st_mtime);
+            answer = ui_.AskReplaceKnown(path, facts);
+        } else {
+            answer = ui_.AskReplace(path);
+        }
+        switch (answer) {
+        case ReplaceAnswer::SkipAll:
+            skipAll_ = true;
+            return Step::Declined;
         case ReplaceAnswer::Yes:
             return Step::Ok;
         case ReplaceAnswer::YesToAll:
@@ -814,7 +836,7 @@ private:
                               + " was just made from another item of this operation; both are kept.");
             if (S_ISDIR(st.st_mode) != S_ISDIR(dstSt.st_mode))
                 return RefuseKindChange(dst.path, dstSt);
-            if (Step answer = AskReplace(dst.path); answer != Step::Ok)
+            if (Step answer = AskReplace(dst.path, &st, &dstSt); answer != Step::Ok)
                 return answer;
             existing = true;
             break;
@@ -891,7 +913,7 @@ private:
             return RefuseSame(src.path, st);
         if (S_ISDIR(st.st_mode) != S_ISDIR(dstSt.st_mode))
             return RefuseKindChange(dst.path, dstSt);
-        if (Step answer = AskReplace(dst.path); answer != Step::Ok)
+        if (Step answer = AskReplace(dst.path, &st, &dstSt); answer != Step::Ok)
             return answer;
         if (S_ISDIR(st.st_mode))
             return MoveMerge(src, st, dst, dstSt);
@@ -960,7 +982,13 @@ private:
         }
         struct stat st;
         int rc = fs_.Stat(targetDir, st);
-        if (rc == -ENOENT && (flags_ & FOF_NOCONFIRMMKDIR)) {
+        if (rc == -ENOENT && !(flags_ & FOF_NOCONFIRMMKDIR)) {
+            if (!ui_.ConfirmCreateFolder(targetDir)) {
+                cancelled_ = true;
+                return false;
+            }
+        }
+        if (rc == -ENOENT) {
             std::string path;
             size_t from = 0;
             while (from < targetDir.size()) {
@@ -1395,23 +1423,6 @@ OperationResult ShellFileOperation::Run(int code, const std::vector<std::string>
     return result;
 }
 
-std::string TrashInfoEscape(const std::string& path)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(path.size());
-    for (const char c : path) {
-        const unsigned char b = static_cast<unsigned char>(c);
-        if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '-' || b == '.'
-            || b == '_' || b == '~' || b == '/') {
-            out += c;
-        } else {
-            out += '%';
-            out += hex[b >> 4];
-            out += hex[b & 15];
-        }
-    }
-    return out;
-}
+std::string TrashInfoEscape(const std::string& path) { return PercentEncodePath(path); }
 
 } // namespace tarnel

@@ -24,13 +24,20 @@ enum FileOperationCode : int { FO_MOVE = 1, FO_COPY = 2, FO_DELETE = 3, FO_RENAM
 
 // Flags as the pane commands pass them. Without FOF_ALLOWUNDO delete is
 // permanent (asked per item); without FOF_NOCONFIRMMKDIR a missing target
-// directory is refused instead of created.
+// directory is created only after OperationUi::ConfirmCreateFolder says so.
 enum FileOperationFlags : unsigned { FOF_ALLOWUNDO = 0x0040, FOF_NOCONFIRMMKDIR = 0x0200 };
 constexpr unsigned kDefaultFileOperationFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMMKDIR;
 
-enum class ReplaceAnswer { Yes, YesToAll, No, Cancel };
+// SkipAll: this one and every later existing target are left alone unasked.
+enum class ReplaceAnswer { Yes, YesToAll, No, Cancel, SkipAll };
 enum class ErrorAnswer { Retry, Skip, Cancel };
 enum class DeleteAnswer { Yes, No, Cancel };
+
+// The two entries a replace question is about.
+struct ReplaceFacts {
+    uint64_t existingSize = 0, incomingSize = 0;
+    int64_t existingTime = 0, incomingTime = 0; // seconds since the epoch
+};
 
 // Called on the thread that runs the operation; a window implementation
 // forwards to its main thread and waits for the answer. Paths are raw bytes.
@@ -39,6 +46,10 @@ public:
     virtual ~OperationUi() = default;
     // path exists at the target (a file, or a folder to merge into).
     virtual ReplaceAnswer AskReplace(const std::string& path) = 0;
+    // The same question when both entries are known; shows their sizes and times.
+    virtual ReplaceAnswer AskReplaceKnown(const std::string& path, const ReplaceFacts&) { return AskReplace(path); }
+    // The target folder does not exist (and the flags say to ask): make it?
+    virtual bool ConfirmCreateFolder(const std::string&) { return false; }
     // what is the start of the sentence ("Cannot read", "Cannot create", ...),
     // the dialog adds the path and strerror(error).
     virtual ErrorAnswer AskError(const std::string& what, const std::string& path, int error) = 0;

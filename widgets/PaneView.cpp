@@ -3,16 +3,21 @@
 #include "widgets/HeaderPainter.h"
 #include "widgets/PaneRowDelegate.h"
 
+#include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
+#include "platform/UriList.h"
 #include "tools/ToolText.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDrag>
+#include <QDropEvent>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPainter>
 #include <QProgressBar>
 #include <QScrollBar>
@@ -33,6 +38,7 @@ const char* const kSectionCaptions[] = {"Name", "Size", "Time", "Description"};
 const int kSectionWidths[] = {100, 50, 80, 5000};
 const int kNameMinimum = 30;
 const int kDescriptionInView = 40;
+const char* const kUriListType = "text/uri-list";
 
 QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
@@ -242,6 +248,72 @@ bool PaneList::event(QEvent* event)
     return QListView::event(event);
 }
 
+// The drag's own event loop runs inside exec(): whatever a drop there does
+// to the listings, nothing here looks at a row afterwards.
+void PaneList::startDrag(Qt::DropActions)
+{
+    const std::vector<std::string> paths = dragPaths ? dragPaths() : std::vector<std::string>();
+    if (paths.empty())
+        return;
+    auto* drag = new QDrag(this); // Qt deletes it
+    drag->setMimeData(NewFileDragData(paths));
+    droppedOnAList_ = false;
+    // Another program that took a move has taken the files away from here;
+    // a move onto a list of ours re-reads the panes itself.
+    if (drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction) == Qt::MoveAction && !droppedOnAList_)
+        emit refreshPressed();
+}
+
+// Files are taken in as a whole list: the row under them decides at each
+// move (a volume row takes nothing), so the entry itself never refuses
+// them, or no later move would reach this list.
+void PaneList::dragEnterEvent(QDragEnterEvent* event)
+{
+    const Qt::DropAction action =
+        ChooseDropAction(event->possibleActions(), event->proposedAction(), event->modifiers());
+    if (!dropHere || action == Qt::IgnoreAction || !event->mimeData()->hasFormat(kUriListType)) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(action);
+    event->accept();
+}
+
+void PaneList::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!dropHere || !dropHere(event, false))
+        event->ignore();
+}
+
+void PaneList::dropEvent(QDropEvent* event)
+{
+    if (!dropHere || !dropHere(event, true))
+        event->ignore();
+    else
+        droppedOnAList_ = true;
+}
+
+QMimeData* NewFileDragData(const std::vector<std::string>& paths)
+{
+    auto* mime = new QMimeData;
+    mime->setData(kUriListType, QByteArray::fromStdString(FileUriList(paths)));
+    return mime;
+}
+
+Qt::DropAction ChooseDropAction(Qt::DropActions possible, Qt::DropAction proposed, Qt::KeyboardModifiers modifiers)
+{
+    Qt::DropAction wanted = proposed == Qt::MoveAction ? Qt::MoveAction : Qt::CopyAction;
+    if (modifiers & Qt::ShiftModifier)
+        wanted = Qt::MoveAction;
+    else if (modifiers & Qt::ControlModifier)
+        wanted = Qt::CopyAction;
+    if (possible & wanted)
+        return wanted;
+    if (possible & Qt::CopyAction)
+        return Qt::CopyAction;
+    return possible & Qt::MoveAction ? Qt::MoveAction : Qt::IgnoreAction;
+}
+
 PaneView::PaneView(bool left, TDirData& data, const DisplayLocale& locale, QWidget* parent)
     : QFrame(parent), left_(left), data_(data), workerRetry_(new QTimer(this)), locale_(locale)
 {
@@ -340,6 +412,37 @@ void PaneView::BuildList()
     list_->setItemDelegate(new PaneRowDelegate(*this, locale_, list_));
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     list_->setMouseTracking(true);
+    list_->setDragEnabled(true);
+    list_->setAcceptDrops(true);
+    list_->setDragDropMode(QAbstractItemView::DragDrop);
+    list_->viewport()->setAcceptDrops(true); // drops land on the rows' own widget
+    list_->dragPaths = [this] { return DragPaths(); };
+    list_->dropHere = [this](QDropEvent* event, bool drop) {
+        const Qt::DropAction action =
+            ChooseDropAction(event->possibleActions(), event->proposedAction(), event->modifiers());
+        if (action == Qt::IgnoreAction || !event->mimeData()->hasFormat(kUriListType))
+            return false;
+        const std::optional<PanePlace> place = DropPlaceAt(event->position().toPoint());
+        if (!place)
+            return false;
+        event->setDropAction(action);
+        event->accept();
+        if (drop) {
+            size_t refused = 0;
+            std::vector<std::string> paths =
+                PathsFromUriList(event->mimeData()->data(kUriListType).toStdString(), &refused);
+            // After the drag's event loop: the source may be this window.
+            QTimer::singleShot(0, this, [this, paths = std::move(paths), target = *place, refused,
+                                         move = action == Qt::MoveAction] {
+                emit filesDropped(this, paths, target, move, refused);
+            });
+            // Nothing goes into an archive this way; the window says why,
+            // and the source learns that nothing was taken.
+            if (place->InArchive())
+                return false;
+        }
+        return true;
+    };
     connect(list_, &PaneList::pressed, this, [this](Qt::MouseButton) { emit activated(this); });
     connect(list_, &PaneList::released, this, [this](Qt::MouseButton) { emit listReleased(this); });
     connect(list_, &PaneList::enterPressed, this, [this] { emit listEnterPressed(this); });
@@ -354,6 +457,36 @@ void PaneView::BuildList()
         if (list_->UserMoving())
             emit currentEntryChanged(this);
     });
+}
+
+std::vector<std::string> PaneView::DragPaths() const
+{
+    std::vector<std::string> paths;
+    if (data_.InArchive())
+        return paths;
+    for (const int row : SelectedRows()) {
+        if (row < 0 || row >= data_.Count)
+            continue;
+        const TFileData& e = data_.Item(row);
+        if (e.Kind != fkDrive && !e.IsParentEntry())
+            paths.push_back(AddPathDelimiter(data_.Path) + e.Name);
+    }
+    return paths;
+}
+
+std::optional<PanePlace> PaneView::DropPlaceAt(const QPoint& viewportPos) const
+{
+    const QModelIndex index = list_->indexAt(viewportPos);
+    if (!index.isValid() || index.row() >= data_.Count)
+        return data_.Place();
+    const TFileData& e = data_.Item(index.row());
+    if (e.Kind == fkDrive)
+        return std::nullopt;
+    if (e.IsParentEntry())
+        return data_.Place().Parent();
+    if (e.Kind == fkDirectory)
+        return data_.Place().Child(e.Name);
+    return data_.Place();
 }
 
 void PaneView::ToggleCurrent(bool moveDown)

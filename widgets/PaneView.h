@@ -11,7 +11,13 @@
 #include <QHeaderView>
 #include <QListView>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 class QComboBox;
+class QDropEvent;
+class QMimeData;
 class QLabel;
 class QTimer;
 class QProgressBar;
@@ -26,6 +32,11 @@ public:
     using QAbstractListModel::QAbstractListModel;
     int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : rows_; }
     QVariant data(const QModelIndex&, int) const override { return {}; }
+    // Rows can be dragged; what a drag carries comes from the listing.
+    Qt::ItemFlags flags(const QModelIndex& index) const override
+    {
+        return QAbstractListModel::flags(index) | Qt::ItemIsDragEnabled;
+    }
     void SetRows(int rows);
 
 private:
@@ -63,6 +74,11 @@ public:
     bool QuickSearching() const { return !search_.isEmpty(); }
     void keyboardSearch(const QString& text) override;
     void EndQuickSearch();
+    // Drag and drop of files, by path: what a drag from here carries (none
+    // starts when it is empty), and what a drop here does (deferred until
+    // the drag's own event loop has ended). A refused drop shows as such.
+    std::function<std::vector<std::string>()> dragPaths;
+    std::function<bool(QDropEvent* event, bool drop)> dropHere;
 
 signals:
     void pressed(Qt::MouseButton button);
@@ -83,9 +99,14 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     int userMoving_ = 0;
+    static inline bool droppedOnAList_ = false; // during a drag from a list: a list took it
     QString search_;
     QTimer* searchPause_;
 };
@@ -146,6 +167,14 @@ public:
     void RetryWorkersLater() override;
     void ListingRead() override;
 
+    // The selected files and folders as a drag carries them; empty inside
+    // an archive, whose members are not files another program could take.
+    std::vector<std::string> DragPaths() const;
+    // The place a drop at a point of the list goes to: a folder row's folder,
+    // ".." the parent, anywhere else the pane's own place; nothing on a
+    // volume row.
+    std::optional<PanePlace> DropPlaceAt(const QPoint& viewportPos) const;
+
 signals:
     void activated(PaneView* pane);          // a click made this pane the active one
     void filterChosen(PaneView* pane);       // Enter in the filter box or an item chosen
@@ -166,6 +195,9 @@ signals:
     void currentEntryChanged(PaneView* pane);
     // A read replaced the listing; the cursor stands on its new row.
     void listingRead(PaneView* pane);
+    // Files were dropped here, to be copied (or moved) into target.
+    // refused: dropped items that are no local files, left out.
+    void filesDropped(PaneView* pane, std::vector<std::string> paths, PanePlace target, bool move, size_t refused);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -200,5 +232,12 @@ private:
     int busyDepth_ = 0;
     bool active_ = false; // only the active pane's list takes the keys
 };
+
+// The mime data of a drag of these files: text/uri-list, built byte for
+// byte so that any name survives.
+QMimeData* NewFileDragData(const std::vector<std::string>& paths);
+// Qt's conventions: Shift moves, Ctrl copies, otherwise what the source
+// proposes, copy when it allows both. IgnoreAction when neither is allowed.
+Qt::DropAction ChooseDropAction(Qt::DropActions possible, Qt::DropAction proposed, Qt::KeyboardModifiers modifiers);
 
 } // namespace tarnel

@@ -249,6 +249,7 @@ bool AskBeforeReplacing(const TZipMaster& zip, const ZipSide& source, const ZipS
     const bool archiveKnown = ::stat(source.ArchiveFile().c_str(), &archive) == 0;
     const EntryMap byIndex = EntriesByIndex(zip);
     bool yesToAll = false;
+    bool skipAll = false;
     for (const int64_t index : members) {
         const ZipDirEntry& e = *byIndex.at(index);
         struct stat st;
@@ -263,6 +264,8 @@ bool AskBeforeReplacing(const TZipMaster& zip, const ZipSide& source, const ZipS
             replace.push_back(index);
             continue;
         }
+        if (skipAll)
+            continue;
         const ZipOperationUi::FileFacts existing{int64_t(st.st_size), int64_t(st.st_mtime)};
         const ZipOperationUi::FileFacts incoming{int64_t(e.UncompressedSize), zipcentral::UnixTimeFromDos(e.DateTime)};
         switch (ui.AskReplace(path, existing, incoming)) {
@@ -271,6 +274,9 @@ bool AskBeforeReplacing(const TZipMaster& zip, const ZipSide& source, const ZipS
             [[fallthrough]];
         case ReplaceAnswer::Yes:
             replace.push_back(index);
+            break;
+        case ReplaceAnswer::SkipAll:
+            skipAll = true;
             break;
         case ReplaceAnswer::No:
             break;

@@ -129,6 +129,7 @@ protected:
         options.rightDir = root + "/right";
         window = std::make_unique<MainWindow>(options, nullptr);
         window->SetOperationUi(&ui);
+        window->Settings().ConfirmCopyTarget = false; // the target dialog has tests of its own
         window->SetMessages(std::make_unique<Quiet>(&messages));
         window->SetNameDialogRunner([this](QDialog& dialog) {
             ++dialogsRun;

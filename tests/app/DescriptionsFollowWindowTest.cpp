@@ -67,6 +67,7 @@ protected:
         window->SetOperationUi(&ui);
         window->SetMessages(std::make_unique<Quiet>());
         window->Settings().DescriptionsFollow = GetParam();
+        window->Settings().ConfirmCopyTarget = false; // the target dialog has tests of its own
         window->show();
         QApplication::processEvents();
     }

@@ -72,6 +72,7 @@ protected:
         options.rightDir = root + "/right";
         window = std::make_unique<MainWindow>(options, nullptr);
         window->SetOperationUi(&ui);
+        window->Settings().ConfirmCopyTarget = false; // the target dialog has tests of its own
         window->SetMessages(std::make_unique<Silent>(&messages));
         window->show();
         QApplication::processEvents();

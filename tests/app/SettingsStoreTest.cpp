@@ -79,6 +79,7 @@ TEST_F(SettingsStoreTest, RoundTripKeepsEverySetting)
         s.ShowAttrs = false;
         s.UseAsyncShell = true;
         s.DescriptionsFollow = false;
+        s.ConfirmCopyTarget = false;
         s.backType = "None";
         s.bands = {{"TBDrives", true, 300}, {"TBGeneral", false, 90}, {"TBNavigation", true, 250}};
         s.textView = {"DejaVu Sans Mono", 12, 0x00FF0000, 0x00FFFFFF, 4, true};
@@ -97,6 +98,7 @@ TEST_F(SettingsStoreTest, RoundTripKeepsEverySetting)
     EXPECT_FALSE(second.ShowAttrs);
     EXPECT_TRUE(second.UseAsyncShell);
     EXPECT_FALSE(second.DescriptionsFollow);
+    EXPECT_FALSE(second.ConfirmCopyTarget);
     EXPECT_EQ(second.backType, "None");
     ASSERT_EQ(second.bands.size(), 3u);
     EXPECT_EQ(second.bands[0].name, "TBDrives");

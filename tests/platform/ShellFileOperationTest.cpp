@@ -167,6 +167,26 @@ public:
     uint64_t lastItemsTotal = 0, lastBytesTotal = 0, maxBytesDone = 0;
     bool bytesWithinTotal = true;
 
+    std::vector<ReplaceFacts> factsShown;
+    std::deque<bool> createAnswers;
+    std::vector<std::string> createAsked;
+
+    ReplaceAnswer AskReplaceKnown(const std::string& path, const ReplaceFacts& facts) override
+    {
+        factsShown.push_back(facts);
+        return AskReplace(path);
+    }
+    bool ConfirmCreateFolder(const std::string& path) override
+    {
+        createAsked.push_back(path);
+        if (createAnswers.empty()) {
+            ADD_FAILURE() << "unexpected question whether to create " << path;
+            return false;
+        }
+        const bool answer = createAnswers.front();
+        createAnswers.pop_front();
+        return answer;
+    }
     ReplaceAnswer AskReplace(const std::string& path) override
     {
         replaceAsked.push_back(path);
@@ -416,6 +436,81 @@ TEST_F(FileOperationTest, ReplaceQuestionYesNoYesToAllCancel)
     EXPECT_EQ("old a", ReadFile(dst + "/a"));
     EXPECT_EQ("old b", ReadFile(dst + "/b"));
     EXPECT_FALSE(Exists(dst + "/c")); // never reached
+
+    // Skip all: the first conflict and every later one are left unasked;
+    // what does not conflict is still copied.
+    WriteFile(dst + "/c", "old c");
+    MakeDir(src + "/d");
+    WriteFile(src + "/d/e", "new e");
+    MakeDir(dst + "/d");
+    WriteFile(dst + "/d/e", "old e");
+    WriteFile(src + "/f", "new f");
+    ui.replaceAsked.clear();
+    ui.replaceAnswers = {ReplaceAnswer::SkipAll};
+    r = Copy({src + "/a", src + "/b", src + "/c", src + "/d", src + "/f"}, dst);
+    EXPECT_EQ(Status::Done, r.status);
+    EXPECT_EQ((std::vector<std::string> {dst + "/a"}), ui.replaceAsked);
+    EXPECT_EQ(4u, r.skipped);
+    EXPECT_EQ(1u, r.done);
+    for (const char* name : {"a", "b", "c", "d/e"})
+        EXPECT_EQ(std::string("old ") + (name[0] == 'd' ? "e" : name), ReadFile(dst + "/" + name));
+    EXPECT_EQ("new f", ReadFile(dst + "/f"));
+    ExpectNoLeftovers(dst);
+
+    // Moves honour it too: the skipped sources stay where they were.
+    ui.replaceAsked.clear();
+    ui.replaceAnswers = {ReplaceAnswer::SkipAll};
+    EXPECT_EQ(Status::Done, Run(FO_MOVE, {src + "/a", src + "/b"}, dst).status);
+    EXPECT_EQ(1u, ui.replaceAsked.size());
+    EXPECT_EQ("new a", ReadFile(src + "/a"));
+    EXPECT_EQ("new b", ReadFile(src + "/b"));
+    EXPECT_EQ("old b", ReadFile(dst + "/b"));
+}
+
+TEST_F(FileOperationTest, ReplaceQuestionKnowsBothFilesSizesAndTimes)
+{
+    WriteFile(src + "/a", "twelve bytes");
+    WriteFile(dst + "/a", "old");
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, (dst + "/a").c_str(), times, 0));
+    struct stat st;
+    ASSERT_EQ(0, ::stat((src + "/a").c_str(), &st));
+    for (int code : {FO_COPY, FO_MOVE}) {
+        ui.factsShown.clear();
+        ui.replaceAnswers = {ReplaceAnswer::No};
+        EXPECT_EQ(Status::Done, Run(code, {src + "/a"}, dst).status);
+        ASSERT_EQ(1u, ui.factsShown.size());
+        EXPECT_EQ(12u, ui.factsShown[0].incomingSize);
+        EXPECT_EQ(int64_t(st.st_mtime), ui.factsShown[0].incomingTime);
+        EXPECT_EQ(3u, ui.factsShown[0].existingSize);
+        EXPECT_EQ(1000000000, ui.factsShown[0].existingTime);
+    }
+}
+
+TEST_F(FileOperationTest, MissingTargetFolderIsMadeOnlyWhenTheUserSaysSo)
+{
+    WriteFile(src + "/a", "a");
+    const std::string typed = dst + "/new/deeper";
+    for (int code : {FO_COPY, FO_MOVE}) {
+        ui.createAsked.clear();
+        ui.createAnswers = {false};
+        EXPECT_EQ(Status::Cancelled, ShellFileOperation(ui, fs).Run(code, {src + "/a"}, typed, FOF_ALLOWUNDO).status);
+        EXPECT_EQ((std::vector<std::string> {typed}), ui.createAsked);
+        EXPECT_FALSE(Exists(dst + "/new"));
+        EXPECT_TRUE(Exists(src + "/a"));
+    }
+    ui.createAnswers = {true};
+    EXPECT_EQ(Status::Done, ShellFileOperation(ui, fs).Run(FO_MOVE, {src + "/a"}, typed, FOF_ALLOWUNDO).status);
+    EXPECT_EQ("a", ReadFile(typed + "/a"));
+    EXPECT_FALSE(Exists(src + "/a"));
+
+    // A file is no folder to copy into, and nothing is asked about it.
+    WriteFile(src + "/b", "b");
+    ui.refusals.clear();
+    EXPECT_EQ(Status::Failed, ShellFileOperation(ui, fs).Run(FO_COPY, {src + "/b"}, typed + "/a", FOF_ALLOWUNDO).status);
+    ASSERT_EQ(1u, ui.refusals.size());
+    EXPECT_NE(std::string::npos, ui.refusals[0].find("not a folder"));
+    EXPECT_EQ("a", ReadFile(typed + "/a"));
 }
 
 TEST_F(FileOperationTest, ExistingFolderIsMergedAfterYes)

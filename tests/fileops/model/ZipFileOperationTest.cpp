@@ -440,6 +440,14 @@ TEST_F(ZipFileOperationTest, CopyOutAsksBeforeReplacing)
     EXPECT_EQ(Slurp(tree.Path() + "out/a/b/c.txt"), "mine");
     EXPECT_EQ(Slurp(existing), "newer on disk");
 
+    // Skip all: one question, and neither existing file is replaced.
+    ui.asked.clear();
+    ui.replaceAnswers = {ReplaceAnswer::SkipAll};
+    RunZipOperation(2, InArchive(""), OnDisk("out"), {Folder("a"), Member("", "d.txt")}, false, zip, ui);
+    EXPECT_EQ(ui.asked.size(), 1u);
+    EXPECT_EQ(Slurp(tree.Path() + "out/a/b/c.txt"), "mine");
+    EXPECT_EQ(Slurp(existing), "newer on disk");
+
     // Yes to all: one question for both.
     ui.asked.clear();
     ui.replaceAnswers = {ReplaceAnswer::YesToAll};
