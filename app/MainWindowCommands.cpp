@@ -1,4 +1,5 @@
 // The main window's command handlers and private messages.
+#include "platform/VolumeSpace.h"
 #include "app/Bookmarks.h"
 #include "app/BookmarksDialog.h"
 #include "app/CloseQueryDialog.h"
@@ -70,6 +71,7 @@ std::string NameOf(const std::string& path)
 
 MainWindow::~MainWindow()
 {
+    SetVolumeSpaceListener(this, nullptr);
     viewer_.reset(); // its pages stop before the panes they show go
     FinishBackgroundOperations();
     leftDir_.StopWorkers();
@@ -153,7 +155,14 @@ void MainWindow::BuildDriveButtons()
     }
 }
 
-void MainWindow::Refreshdrivelist1Click() { ReplaceDriveList(ReadSystemDriveList()); }
+void MainWindow::Refreshdrivelist1Click()
+{
+    std::function<DriveList()> read = readDrives_ ? readDrives_ : [] { return ReadSystemDriveList(); };
+    auto drives = std::make_shared<DriveList>();
+    Background().StartTask([drives, read](const std::atomic<bool>&) { *drives = read(); },
+                           [this, drives] { ReplaceDriveList(std::move(*drives)); });
+}
+
 
 // Every listing ends with the drive rows, and painting and opening map a row
 // to the entry of the same number in the list: each pane is read again at
