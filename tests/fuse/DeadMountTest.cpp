@@ -5,12 +5,15 @@
 #include "fuse/StallMeter.h"
 
 #include "app/MainWindow.h"
+#include "app/QuickGoMenu.h"
 #include "app/components/InstanceBlock.h"
 #include "panes/DirData.h"
 #include "viewer/EntryHints.h"
 #include "widgets/PaneView.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -144,6 +147,33 @@ TEST_F(DeadMountTest, DeadMountsAppearingBesideTheWindowNeverHoldIt)
     QTRY_VERIFY_WITH_TIMEOUT(DriveHint(sharePoint).startsWith("Size : 4"), kAnswerTimeoutMs);
     meter.Stop();
     EXPECT_LT(meter.LongestWaitMs(), kLongestWaitMs) << "longest gap " << meter.LongestGapMs() << " ms\n" << meter.LongGaps();
+}
+
+// Opening the quick-go branch of a dead volume lists it on a worker: the
+// branch says it is reading, and the window goes on.
+TEST_F(DeadMountTest, QuickGoIntoADeadMountSaysReadingMeanwhile)
+{
+    SleepyMount stick(stickPoint, kSleepSeconds);
+    ASSERT_TRUE(stick.Mounted()) << stick.Problem();
+    StartWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(PaneListsDrive(window->LeftPane(), stickPoint), kAnswerTimeoutMs);
+    auto* quickGo = window->findChild<QuickGoMenu*>();
+    ASSERT_NE(quickGo, nullptr);
+    quickGo->Refill(quickGo->Menu());
+    QMenu* branch = nullptr;
+    for (QAction* a : quickGo->Menu()->actions())
+        if (a->statusTip() == QString::fromStdString(stickPoint + "/"))
+            branch = a->menu<QMenu*>();
+    ASSERT_NE(branch, nullptr);
+
+    emit branch->aboutToShow();
+    EXPECT_TRUE(QuickGoMenu::IsReading(branch));
+    EXPECT_EQ(branch->actions().constLast()->text(), "Reading...");
+    QTRY_VERIFY_WITH_TIMEOUT(!QuickGoMenu::IsReading(branch), 6 * 1000 * int(kSleepSeconds) + 5000);
+    EXPECT_EQ(branch->actions().size(), 1) << "the one file is no branch";
+    meter.Stop();
+    EXPECT_LT(meter.LongestWaitMs(), kLongestWaitMs) << "longest gap " << meter.LongestGapMs() << " ms\n"
+                                                     << meter.LongGaps();
 }
 
 } // namespace
