@@ -54,7 +54,15 @@ public:
         lastCpu_ = ThreadBusyMs();
         timer_.start();
     }
-    void Stop() { timer_.stop(); }
+    // Counts the stretch since the last tick too: a wait just before Stop
+    // would otherwise go unseen.
+    void Stop()
+    {
+        if (!timer_.isActive())
+            return;
+        Tick();
+        timer_.stop();
+    }
 
     // A stretch run outside the event loop (a constructor) counts as one gap.
     template <class F>
