@@ -58,6 +58,19 @@ const char* TypeOfNode(mode_t mode)
     return nullptr;
 }
 
+struct NameKeys {
+    static constexpr size_t kMax = 250000;
+    std::mutex mutex;
+    std::unordered_map<std::string, int> keys;
+    int lookups = 0;
+};
+
+NameKeys& KnownNames()
+{
+    static NameKeys* names = new NameKeys; // icon threads may outlive statics
+    return *names;
+}
+
 } // namespace
 
 QMimeType MimeIconResolver::TypeOfFile(const std::string& fullPath) const
@@ -85,8 +98,30 @@ int MimeIconResolver::IconKeyFor(FileKind kind, const std::string& fullPath, con
         return icons.DriveKey(drive ? drive->type : DriveType::Fixed);
     if (kind == fkDirectory) // ".." included
         return icons.FolderKey();
-    const QString name = QFile::decodeName(QByteArray::fromStdString(fullPath));
-    return -icons.KeyForMimeType(mimeTypes_.mimeTypeForFile(name, QMimeDatabase::MatchExtension));
+    // The type by name depends on the name alone: answers are kept for every
+    // pane, so two panes on one folder of 100,000 files look each up once.
+    const std::string name = fullPath.substr(fullPath.rfind('/') + 1);
+    NameKeys& known = KnownNames();
+    {
+        std::lock_guard lock(known.mutex);
+        if (const auto found = known.keys.find(name); found != known.keys.end())
+            return -found->second;
+    }
+    const int key = icons.KeyForMimeType(
+        mimeTypes_.mimeTypeForFile(QFile::decodeName(QByteArray::fromStdString(name)), QMimeDatabase::MatchExtension));
+    std::lock_guard lock(known.mutex);
+    if (known.keys.size() >= NameKeys::kMax)
+        known.keys.clear();
+    known.keys.emplace(name, key);
+    ++known.lookups;
+    return -key;
+}
+
+int MimeIconResolver::NameLookups()
+{
+    NameKeys& known = KnownNames();
+    std::lock_guard lock(known.mutex);
+    return known.lookups;
 }
 
 struct ContentLooks::State {

@@ -21,6 +21,9 @@ public:
     static constexpr int kSniffBytes = 4096;
 
     int IconKeyFor(FileKind kind, const std::string& fullPath, const Volume* drive) override;
+    // Names looked up in the MIME database so far, by every resolver: a name
+    // answered once (for one pane) is not looked up again (for the other).
+    static int NameLookups();
 
     // A node that is no regular file by its type ("inode/fifo" and the like);
     // otherwise by name, and by at most kSniffBytes of content when the name

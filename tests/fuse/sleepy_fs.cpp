@@ -23,12 +23,12 @@
 
 namespace {
 
-unsigned int delay_seconds;
+unsigned int delaySeconds;
 
 // Each answer takes its full time, signals or not.
 void Wait()
 {
-    struct timespec left = {time_t(delay_seconds), 0};
+    struct timespec left = {time_t(delaySeconds), 0};
     while (nanosleep(&left, &left) != 0 && errno == EINTR)
         ;
 }
@@ -132,7 +132,7 @@ int main(int argc, char** argv)
     operations.readdir = ReadDir;
     operations.init = Init;
     operations.access = Access;
-    delay_seconds = unsigned(std::strtoul(argv[1], nullptr, 10));
+    delaySeconds = unsigned(std::strtoul(argv[1], nullptr, 10));
     char options[512];
     snprintf(options, sizeof options, "fsname=%s,subtype=%s", argc > 3 ? argv[3] : "sleepy",
              argc > 4 ? argv[4] : "sleepy");

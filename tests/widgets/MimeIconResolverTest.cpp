@@ -68,6 +68,14 @@ TEST(MimeIconResolver, TheIconThreadGoesByNameAloneAndTouchesNoFile)
     char events[4096];
     EXPECT_LE(::read(watch, events, sizeof events), 0) << "a file was opened";
     ::close(watch);
+
+    // The other pane on the same folder, or another folder with the same
+    // names: the answers are shared, nothing is looked up again.
+    const int lookups = MimeIconResolver::NameLookups();
+    MimeIconResolver other;
+    EXPECT_EQ(other.IconKeyFor(fkFile, tree.Path() + "report", nullptr), -KeyOf("application/octet-stream"));
+    EXPECT_EQ(other.IconKeyFor(fkFile, "/elsewhere/pipe.txt", nullptr), -KeyOf("text/plain"));
+    EXPECT_EQ(MimeIconResolver::NameLookups(), lookups);
 }
 
 // Rows that show are looked at on a worker, once for every pane: what the
