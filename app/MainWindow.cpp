@@ -1,6 +1,5 @@
 #include "app/MainWindow.h"
 
-#include "platform/VolumeSpace.h"
 #include "app/PrivateMessages.h"
 #include "app/SystemLocale.h"
 #include "app/AttributesDialog.h"
@@ -24,6 +23,7 @@
 #include "panes/ReadDirectory.h"
 #include "panes/Sorting.h"
 #include "platform/Volumes.h"
+#include "platform/VolumeSpace.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/IconCache.h"
 #include "widgets/PaneView.h"
@@ -510,8 +510,8 @@ void MainWindow::StartUp(const StartOptions& options)
     // pane, hot keys (later), command column, then the start-up tail message.
     registry_ = options.registry;
     LoadEarlySettings();
-    // The drive rows from the mount table alone until the worker's full read
-    // (ReadDrivesAtStart) answers.
+    // The drive rows from the mount table alone, until the worker's full read
+    // started below answers.
     SetSystemDrives(ReadSystemDriveListFromTables());
     // A place given at the start may lie inside an archive, as --list takes it.
     leftDir_.MoveTo(PanePlace::FromPath(options.leftDir.empty() ? StartPlace() : options.leftDir));

@@ -1,5 +1,4 @@
 // The main window's command handlers and private messages.
-#include "platform/VolumeSpace.h"
 #include "app/Bookmarks.h"
 #include "app/BookmarksDialog.h"
 #include "app/CloseQueryDialog.h"
@@ -24,6 +23,7 @@
 #include "panes/Selection.h"
 #include "panes/ViewerExtensions.h"
 #include "platform/Volumes.h"
+#include "platform/VolumeSpace.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/IconCache.h"
 #include "widgets/PaneView.h"
@@ -162,7 +162,6 @@ void MainWindow::Refreshdrivelist1Click()
     Background().StartTask([drives, read](const std::atomic<bool>&) { *drives = read(); },
                            [this, drives] { ReplaceDriveList(std::move(*drives)); });
 }
-
 
 // Every listing ends with the drive rows, and painting and opening map a row
 // to the entry of the same number in the list: each pane is read again at

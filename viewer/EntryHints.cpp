@@ -1,8 +1,8 @@
 #include "viewer/EntryHints.h"
 
-#include "platform/VolumeSpace.h"
 #include "panes/DisplayOptions.h"
 #include "panes/ViewerExtensions.h"
+#include "platform/VolumeSpace.h"
 #include "viewer/model/EntryHintText.h"
 #include "viewer/model/Id3v1Summary.h"
 #include "widgets/PaneView.h"

@@ -1,9 +1,9 @@
 #include "viewer/ViewerHost.h"
 
-#include "platform/VolumeSpace.h"
 #include "app/UserMessages.h"
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
+#include "platform/VolumeSpace.h"
 #include "platform/Volumes.h"
 #include "viewer/ImagePage.h"
 #include "viewer/InfoPage.h"

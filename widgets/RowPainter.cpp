@@ -1,9 +1,9 @@
 #include "widgets/RowPainter.h"
 
-#include "platform/VolumeSpace.h"
 #include "panes/DirData.h"
 #include "panes/FileData.h"
 #include "panes/ViewerExtensions.h"
+#include "platform/VolumeSpace.h"
 #include "tools/ToolText.h"
 #include "widgets/IconCache.h"
 #include "widgets/MarkImages.h"
