@@ -16,12 +16,14 @@
 #include "app/SettingsStore.h"
 #include "app/QuickGoMenu.h"
 #include "fileops/LastCommand.h"
+#include "fileops/BackgroundWork.h"
 #include "fileops/model/ZipMaster.h"
 #include "panes/Navigation.h"
 #include "app/components/MountWatcher.h"
 #include "panes/ReadDirectory.h"
 #include "panes/Sorting.h"
 #include "platform/Volumes.h"
+#include "platform/VolumeSpace.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/FunctionKeyBar.h"
 #include "widgets/IconCache.h"
@@ -295,6 +297,21 @@ void MainWindow::StartWorkers()
     workerSink_->SetErrorHandler([this](const QString& text) { messages_->Plain(text); });
     leftDir_.Workers = workers_.get();
     rightDir_.Workers = workers_.get();
+    // The window's thread makes no system call on a user path: listings,
+    // icons, directory totals, the drive list and the volumes' space are
+    // found on workers, and their answers come back as events.
+    connect(&ContentLooks::Instance(), &ContentLooks::answered, this, [this] {
+        left_->List()->viewport()->update();
+        right_->List()->viewport()->update();
+    });
+    SetVolumeSpaceListener(this, [this](const std::string&) {
+        QMetaObject::invokeMethod(this, [this] {
+            left_->List()->viewport()->update();
+            right_->List()->viewport()->update();
+            if (viewer_)
+                viewer_->VolumeAnswered();
+        }, Qt::QueuedConnection);
+    });
 }
 
 void MainWindow::Configure1Click()
@@ -417,6 +434,9 @@ void MainWindow::StartUp(const StartOptions& options)
     // pane, hot keys (later), command column, then the start-up tail message.
     registry_ = options.registry;
     LoadEarlySettings();
+    // The drive rows from the mount table alone, until the worker's full read
+    // started below answers.
+    SetSystemDrives(ReadSystemDriveListFromTables());
     // A place given at the start may lie inside an archive, as --list takes it.
     leftDir_.MoveTo(PanePlace::FromPath(options.leftDir.empty() ? StartPlace() : options.leftDir));
     rightDir_.MoveTo(PanePlace::FromPath(options.rightDir.empty() ? StartPlace() : options.rightDir));
@@ -440,6 +460,24 @@ void MainWindow::StartUp(const StartOptions& options)
     if (!options.independent) {
         mountWatcher_ = new MountWatcher(this);
         connect(mountWatcher_, &MountWatcher::mountsChanged, this, &MainWindow::OnMountsChanged);
+    }
+    // The list the window started with came from the mount table alone; it
+    // is replaced only when the worker's read finds it different, and only
+    // while nothing else has replaced it meanwhile.
+    {
+        const auto roots = [](const DriveList& drives) {
+            std::vector<std::string> list;
+            for (const Volume& v : drives)
+                list.push_back(v.root);
+            return list;
+        };
+        auto drives = std::make_shared<DriveList>();
+        Background().StartTask([drives](const std::atomic<bool>&) { *drives = ReadSystemDriveList(); },
+                               [this, drives, roots, started = roots(SystemDrives())] {
+                                   if (!drivesReading_ && roots(SystemDrives()) == started &&
+                                       roots(*drives) != started)
+                                       ApplyVolumeChange(std::move(*drives), {});
+                               });
     }
     ReturnKeysToTheList();
     FocusActiveList();

@@ -26,6 +26,7 @@
 #include "platform/Volumes.h"
 #include "viewer/TextPage.h"
 #include "viewer/TextView.h"
+#include "platform/VolumeSpace.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/IconCache.h"
 #include "widgets/PaneView.h"
@@ -67,6 +68,7 @@ QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::
 
 MainWindow::~MainWindow()
 {
+    SetVolumeSpaceListener(this, nullptr);
     viewer_.reset(); // its pages stop before the panes they show go
     FinishBackgroundOperations();
     leftDir_.StopWorkers();
@@ -150,7 +152,13 @@ void MainWindow::BuildDriveButtons()
     }
 }
 
-void MainWindow::Refreshdrivelist1Click() { ReplaceDriveList(ReadSystemDriveList()); }
+void MainWindow::Refreshdrivelist1Click()
+{
+    std::function<DriveList()> read = readDrives_ ? readDrives_ : [] { return ReadSystemDriveList(); };
+    auto drives = std::make_shared<DriveList>();
+    Background().StartTask([drives, read](const std::atomic<bool>&) { *drives = read(); },
+                           [this, drives] { ReplaceDriveList(std::move(*drives)); });
+}
 
 // Every listing ends with the drive rows, and painting and opening map a row
 // to the entry of the same number in the list: each pane is read again at

@@ -6,8 +6,12 @@
 #include <QAction>
 #include <QFile>
 #include <QMenu>
+#include <QPointer>
 
 #include <algorithm>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <dirent.h>
 #include <fcntl.h>
 #include <numeric>
@@ -117,10 +121,25 @@ bool ListSubdirectories(const std::string& dir, std::vector<std::string>& names,
     return true;
 }
 
-QuickGoMenu::QuickGoMenu(QWidget* parent) : QObject(parent), menu_(new QMenu(parent))
+struct QuickGoMenu::Listings {
+    std::mutex mutex;
+    QuickGoMenu* owner = nullptr; // null once the menu is gone
+};
+
+QuickGoMenu::QuickGoMenu(QWidget* parent)
+    : QObject(parent), menu_(new QMenu(parent)), listings_(std::make_shared<Listings>())
 {
     menu_->setObjectName("QuickGoPopup");
+    listings_->owner = this;
 }
+
+QuickGoMenu::~QuickGoMenu()
+{
+    std::lock_guard lock(listings_->mutex);
+    listings_->owner = nullptr;
+}
+
+bool QuickGoMenu::IsReading(const QMenu* sub) { return sub->property("quickGoListing").toUInt() != 0; }
 
 void QuickGoMenu::Popup(const QPoint& globalPos)
 {
@@ -174,10 +193,43 @@ void QuickGoMenu::FillDirectory(QMenu* sub)
 {
     // Listed afresh at every opening: the tree may have changed since.
     DeleteItems(sub, 1);
+    auto* reading = new QAction("Reading...", sub);
+    reading->setObjectName("QuickGoReading");
+    reading->setEnabled(false);
+    sub->addAction(reading);
+    const unsigned ticket = ++tickets_ ? tickets_ : ++tickets_;
+    sub->setProperty("quickGoListing", ticket);
     const std::string dir = AddPathDelimiter(PlaceOf(sub->menuAction()));
-    std::vector<std::string> names;
-    std::vector<bool> branches;
-    ListSubdirectories(dir, names, &branches);
+    const auto listings = listings_;
+    QPointer<QMenu> target(sub);
+    const auto work = [listings, target, ticket, dir] {
+        std::vector<std::string> names;
+        std::vector<bool> branches;
+        ListSubdirectories(dir, names, &branches);
+        std::lock_guard lock(listings->mutex);
+        if (QuickGoMenu* owner = listings->owner)
+            QMetaObject::invokeMethod(owner, [owner, target, ticket, names = std::move(names),
+                                              branches = std::move(branches)] {
+                if (target)
+                    owner->Listed(target, ticket, names, branches);
+            }, Qt::QueuedConnection);
+    };
+    try {
+        std::thread(work).detach();
+    } catch (const std::system_error&) {
+        sub->setProperty("quickGoListing", 0u);
+        DeleteItems(sub, 1);
+    }
+}
+
+void QuickGoMenu::Listed(QMenu* sub, unsigned ticket, const std::vector<std::string>& names,
+                         const std::vector<bool>& branches)
+{
+    if (sub->property("quickGoListing").toUInt() != ticket)
+        return; // opened again since: that listing counts
+    sub->setProperty("quickGoListing", 0u);
+    DeleteItems(sub, 1);
+    const std::string dir = AddPathDelimiter(PlaceOf(sub->menuAction()));
     for (size_t i = 0; i < names.size(); ++i) {
         const QString text = MenuText(Decode(names[i]));
         const std::string path = dir + names[i] + "/";

@@ -2,10 +2,13 @@
 // The quick-go menus: one item per drive, each opening onto the directory tree
 // of that drive. A sub-menu is listed only when it is about to open, one level
 // at a time, so a menu costs nothing for the parts of the tree left unvisited.
+// The listing runs on a worker (a folder on a dead mount would hold the
+// window): the sub-menu says "Reading..." until it comes in.
 // Qt wraps a menu taller than the screen into columns by itself.
 #include <QObject>
 #include <QPoint>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,7 @@ class QuickGoMenu : public QObject {
     Q_OBJECT
 public:
     explicit QuickGoMenu(QWidget* parent);
+    ~QuickGoMenu() override;
 
     // The menu Popup shows.
     QMenu* Menu() const { return menu_; }
@@ -28,6 +32,8 @@ public:
     void Refill(QMenu* menu);
     // Inserts one item per system drive at the top of menu.
     void FillDriveItems(QMenu* menu);
+    // True while sub's listing has not come in.
+    static bool IsReading(const QMenu* sub);
 
 signals:
     // A place was chosen; the path ends with "/".
@@ -38,8 +44,12 @@ private:
                      const QString& arrowText);
     void AddLeaf(QMenu* parent, const QString& text, const std::string& path);
     void FillDirectory(QMenu* sub);
+    void Listed(QMenu* sub, unsigned ticket, const std::vector<std::string>& names, const std::vector<bool>& branches);
 
+    struct Listings;
     QMenu* menu_;
+    std::shared_ptr<Listings> listings_; // shared with the workers
+    unsigned tickets_ = 0;
 };
 
 // The sub-directory names of dir (links to directories included, "." and ".."

@@ -69,9 +69,8 @@ private:
             if (!held)
                 return false;
             if (target) {
-                // Outside the gate and the icon mutex: finding a type by
-                // content reads the file, and neither painting nor a re-read
-                // may wait for a slow disk. Painting may store a key
+                // Outside the gate and the icon mutex: neither painting nor a
+                // re-read waits for the resolver. Painting may store a key
                 // meanwhile; its key is as good as this one.
                 const int key = resolver_.IconKeyFor(kind, fullPath, drive);
                 gate_.Enter([&] {

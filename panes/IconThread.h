@@ -10,7 +10,9 @@ namespace tarnel {
 struct TDirData;
 
 // Runs once over the listing at idle priority and stores each missing icon
-// key under the pane's icon mutex; keys painting already set are kept.
+// key under the pane's icon mutex; keys painting already set are kept. The
+// resolver goes by name (MimeIconResolver): files are looked at only once
+// their rows show.
 // Checkpoints 1-3.
 class TReadIconsThread : public GatedWorker {
 public:

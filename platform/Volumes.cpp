@@ -1,12 +1,17 @@
 #include "platform/Volumes.h"
+#include "platform/VolumeSpace.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <sstream>
+#include <system_error>
+#include <thread>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -241,14 +246,31 @@ private:
 
 std::vector<MountInfoLine> ReadMountInfo() { return ParseMountInfo(ReadSmallFile("/proc/self/mountinfo")); }
 
+bool IsFuseFs(const std::string& fs) { return StartsWith(fs, "fuse"); }
+
+// A file system whose answers may have to wait for a server or a helper
+// process: its own mount point, and everything mounted below it, is never
+// looked at while the drive list is read.
+bool MayWait(const MountInfoLine& m)
+{
+    return IsNetworkFs(m.fsType) || IsFuseFs(m.fsType) || !(IsBlockSource(m.source) || IsRamFs(m.fsType));
+}
+
 // Bind mounts of single files (containers mount /etc/hosts that way) are not
-// places to go to. Network mount points are not touched: a dead server would
-// hang the stat.
+// places to go to. They come from local disks, whose mount points answer a
+// stat from memory; a mount point that could wait is kept unasked.
 std::vector<MountInfoLine> WithoutFileMounts(std::vector<MountInfoLine> mounts)
 {
-    std::erase_if(mounts, [](const MountInfoLine& m) {
+    std::vector<std::string> waiting;
+    for (const MountInfoLine& m : mounts)
+        if (MayWait(m) && m.mountPoint != "/")
+            waiting.push_back(m.mountPoint);
+    std::erase_if(mounts, [&](const MountInfoLine& m) {
+        if (MayWait(m) || std::any_of(waiting.begin(), waiting.end(),
+                                      [&](const std::string& w) { return IsAtOrBelow(m.mountPoint, w); }))
+            return false;
         struct stat st;
-        return !IsNetworkFs(m.fsType) && ::stat(m.mountPoint.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+        return ::stat(m.mountPoint.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
     });
     return mounts;
 }
@@ -271,6 +293,44 @@ bool& DriveStoreLoaded()
 {
     static bool loaded = false;
     return loaded;
+}
+
+// The answers of the volume space workers. Leaked on purpose: a worker still
+// waiting on a dead server at exit must find it there.
+struct SpaceStore {
+    struct Slot {
+        VolumeSpaceAnswer answer;
+        std::chrono::steady_clock::time_point when;
+        bool asking = false;
+    };
+    std::mutex mutex;
+    std::map<std::string, Slot> slots;
+    std::map<const void*, std::function<void(const std::string&)>> listeners;
+};
+
+SpaceStore& Spaces()
+{
+    static SpaceStore* store = new SpaceStore;
+    return *store;
+}
+
+constexpr auto kSpaceFreshFor = std::chrono::seconds(1);
+
+void AskSpace(const std::string& root)
+{
+    struct statvfs vfs;
+    const bool known = ::statvfs(root.c_str(), &vfs) == 0;
+    const int64_t total = known ? ClampedProduct(vfs.f_blocks, vfs.f_frsize) : 0;
+    const int64_t free = known ? ClampedProduct(vfs.f_bavail, vfs.f_frsize) : 0;
+    SpaceStore& store = Spaces();
+    std::lock_guard lock(store.mutex);
+    SpaceStore::Slot& slot = store.slots[root];
+    slot.answer = {true, total, free};
+    slot.when = std::chrono::steady_clock::now();
+    slot.asking = false;
+    // Under the lock, so that a listener taken away is never called after.
+    for (const auto& [owner, listener] : store.listeners)
+        listener(root);
 }
 
 } // namespace
@@ -339,6 +399,12 @@ DriveList ReadSystemDriveList()
     return SelectVolumes(WithoutFileMounts(ReadMountInfo()), probe);
 }
 
+DriveList ReadSystemDriveListFromTables()
+{
+    SystemVolumeProbe probe;
+    return SelectVolumes(ReadMountInfo(), probe);
+}
+
 const DriveList& SystemDrives()
 {
     if (!DriveStoreLoaded())
@@ -368,6 +434,34 @@ int64_t DriveFreeBytes(const std::string& root)
     if (::statvfs(root.c_str(), &vfs) != 0)
         return 0;
     return ClampedProduct(vfs.f_bavail, vfs.f_frsize);
+}
+
+VolumeSpaceAnswer VolumeSpace(const std::string& root)
+{
+    SpaceStore& store = Spaces();
+    std::lock_guard lock(store.mutex);
+    SpaceStore::Slot& slot = store.slots[root];
+    if (!slot.asking && (!slot.answer.answered || std::chrono::steady_clock::now() - slot.when > kSpaceFreshFor)) {
+        try {
+            // Never joined: a volume whose server is gone keeps its worker
+            // waiting, and nobody waits for that worker.
+            std::thread(AskSpace, root).detach();
+            slot.asking = true;
+        } catch (const std::system_error&) {
+            // No thread to be had: asked again at the next paint.
+        }
+    }
+    return slot.answer;
+}
+
+void SetVolumeSpaceListener(const void* owner, std::function<void(const std::string& root)> listener)
+{
+    SpaceStore& store = Spaces();
+    std::lock_guard lock(store.mutex);
+    if (listener)
+        store.listeners[owner] = std::move(listener);
+    else
+        store.listeners.erase(owner);
 }
 
 std::string VolumeRootOf(const std::string& path, const std::vector<MountInfoLine>& mounts)

@@ -2,6 +2,7 @@
 
 #include "panes/DisplayOptions.h"
 #include "panes/ViewerExtensions.h"
+#include "platform/VolumeSpace.h"
 #include "viewer/model/EntryHintText.h"
 #include "viewer/model/Id3v1Summary.h"
 #include "widgets/PaneView.h"
@@ -14,11 +15,23 @@
 #include <QToolButton>
 #include <QToolTip>
 
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <tuple>
+
 namespace tarnel {
 
 namespace {
 
 QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+DriveSpace SpaceOf(const std::string& root)
+{
+    const VolumeSpaceAnswer space = VolumeSpace(root);
+    return {space.totalBytes, space.freeBytes, space.answered};
+}
 
 bool VolumeQualifies(const Volume& drive, const PaneView* left, const PaneView* right)
 {
@@ -28,10 +41,52 @@ bool VolumeQualifies(const Volume& drive, const PaneView* left, const PaneView* 
 
 } // namespace
 
+// Reading a tag opens the file, which on a dead mount may never answer: it is
+// read on a worker, one file at a time, the latest asked for waiting next.
+struct EntryHints::TagLooks {
+    std::mutex mutex;
+    EntryHints* owner = nullptr; // null once the hints are gone
+    bool running = false;
+    std::optional<std::pair<std::string, std::string>> next; // key, path
+
+    static void Ask(const std::shared_ptr<TagLooks>& looks, std::string key, std::string path)
+    {
+        std::lock_guard lock(looks->mutex);
+        if (looks->running) {
+            looks->next.emplace(std::move(key), std::move(path));
+            return;
+        }
+        try {
+            std::thread(Run, looks, std::move(key), std::move(path)).detach();
+            looks->running = true;
+        } catch (const std::system_error&) {
+            // No thread: the hint goes without the tag this time.
+        }
+    }
+
+    static void Run(std::shared_ptr<TagLooks> looks, std::string key, std::string path)
+    {
+        for (;;) {
+            const std::string summary = ReadId3v1Summary(path);
+            std::lock_guard lock(looks->mutex);
+            if (EntryHints* owner = looks->owner)
+                QMetaObject::invokeMethod(owner, [owner, key, summary] { owner->TagAnswered(key, summary); },
+                                          Qt::QueuedConnection);
+            if (!looks->next) {
+                looks->running = false;
+                return;
+            }
+            std::tie(key, path) = *std::exchange(looks->next, std::nullopt);
+        }
+    }
+};
+
 EntryHints::EntryHints(PaneView* left, PaneView* right, QList<QToolButton*> driveButtons, const DisplayLocale& locale,
                        QObject* parent)
-    : QObject(parent), left_(left), right_(right), driveButtons_(std::move(driveButtons)), locale_(locale)
+    : QObject(parent), left_(left), right_(right), driveButtons_(std::move(driveButtons)), locale_(locale),
+      tags_(std::make_shared<TagLooks>())
 {
+    tags_->owner = this;
     // Mouse moves tell when the pointer has left the hint's row.
     for (PaneView* pane : {left_, right_}) {
         pane->List()->viewport()->setMouseTracking(true);
@@ -43,7 +98,14 @@ EntryHints::EntryHints(PaneView* left, PaneView* right, QList<QToolButton*> driv
     }
 }
 
-EntryHints::~EntryHints() { delete hint_.data(); }
+EntryHints::~EntryHints()
+{
+    {
+        std::lock_guard lock(tags_->mutex);
+        tags_->owner = nullptr;
+    }
+    delete hint_.data();
+}
 
 QLabel* EntryHints::ShownHint() const { return hint_ && hint_->isVisible() ? hint_.data() : nullptr; }
 
@@ -60,12 +122,19 @@ QString EntryHints::ListHint(PaneView* pane, QPoint viewportPos, QRect* row) con
     input.entry = &e;
     input.folder = data.Path;
     input.supported = IsViewerExtension(e.Name);
-    input.id3Summary = [](const std::string& path) { return ReadId3v1Summary(path); };
+    input.id3Summary = [this, key = data.Path + "/" + e.Name + "|" + std::to_string(e.Size.load()) + "|" +
+                                     std::to_string(e.Time)](const std::string& path) {
+        const auto known = summaries_.find(key);
+        if (known != summaries_.end())
+            return known->second;
+        TagLooks::Ask(tags_, key, path);
+        return std::string();
+    };
     if (e.Kind == fkDrive)
         if (const Volume* drive = DriveOfRow(data, index.row())) {
             input.driveQualifies = VolumeQualifies(*drive, left_, right_);
             if (input.driveQualifies)
-                input.drive = {DriveTotalBytes(drive->root), DriveFreeBytes(drive->root)};
+                input.drive = SpaceOf(drive->root);
         }
     return Decode(ListHintText(input, locale_));
 }
@@ -76,7 +145,7 @@ QString EntryHints::DriveHint(int index) const
     if (index < 0 || size_t(index) >= drives.size() || !VolumeQualifies(drives[size_t(index)], left_, right_))
         return {};
     const std::string& root = drives[size_t(index)].root;
-    return QString::fromStdString(DriveHintText({DriveTotalBytes(root), DriveFreeBytes(root)}, locale_));
+    return QString::fromStdString(DriveHintText(SpaceOf(root), locale_));
 }
 
 PaneView* EntryHints::PaneOfViewport(QObject* watched) const
@@ -102,6 +171,10 @@ bool EntryHints::eventFilter(QObject* watched, QEvent* event)
             else
                 Show(text, help->globalPos(), pane->List()->viewport(), row,
                      std::max(180, pane->List()->width() / 4 * 3));
+            hintPane_ = pane;
+            hintPos_ = help->pos();
+            hintGlobalPos_ = help->globalPos();
+            hintMaxWidth_ = std::max(180, pane->List()->width() / 4 * 3);
             return true;
         }
         const int button = driveButtons_.indexOf(qobject_cast<QToolButton*>(watched));
@@ -162,6 +235,19 @@ void EntryHints::Show(const QString& text, QPoint globalPos, QWidget* over, QRec
     hint_->findChild<QTimer*>("EntryHintTimer")->start(kShowMs);
     over_ = over;
     keep_ = keep;
+}
+
+void EntryHints::TagAnswered(const std::string& key, const std::string& summary)
+{
+    if (summaries_.size() > 1000)
+        summaries_.clear();
+    summaries_[key] = summary;
+    if (!ShownHint() || !hintPane_ || over_ != hintPane_->List()->viewport())
+        return;
+    QRect row;
+    const QString text = ListHint(hintPane_, hintPos_, &row);
+    if (!text.isEmpty() && text != hint_->text())
+        Show(text, hintGlobalPos_, hintPane_->List()->viewport(), row, hintMaxWidth_);
 }
 
 void EntryHints::Hide()

@@ -8,6 +8,9 @@
 #include <QRect>
 
 #include <functional>
+#include <map>
+#include <memory>
+#include <string>
 
 class QLabel;
 class QToolButton;
@@ -40,9 +43,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    struct TagLooks;
+
     PaneView* PaneOfViewport(QObject* watched) const;
     void Show(const QString& text, QPoint globalPos, QWidget* over, QRect keep, int maxWidth);
     void Hide();
+    // The MP3 tag a worker read: the hint still showing over that row gets it.
+    void TagAnswered(const std::string& key, const std::string& summary);
 
     PaneView* left_;
     PaneView* right_;
@@ -51,6 +58,13 @@ private:
     QPointer<QLabel> hint_;
     QPointer<QWidget> over_; // the widget whose rectangle keep lies in
     QRect keep_;
+    // The list hint showing: where it was asked for, to be built again.
+    QPointer<PaneView> hintPane_;
+    QPoint hintPos_, hintGlobalPos_;
+    int hintMaxWidth_ = 0;
+    // MP3 tag summaries by file, size and time; read on a worker, never here.
+    mutable std::map<std::string, std::string> summaries_;
+    std::shared_ptr<TagLooks> tags_;
 };
 
 } // namespace tarnel

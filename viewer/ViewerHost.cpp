@@ -3,6 +3,7 @@
 #include "app/UserMessages.h"
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
+#include "platform/VolumeSpace.h"
 #include "platform/Volumes.h"
 #include "viewer/ImagePage.h"
 #include "viewer/InfoPage.h"
@@ -186,11 +187,26 @@ void ViewerHost::FillInfoPage(PaneView* pane, int index)
         info2 = "Files : " + std::to_string(e.SubFiles.load());
     } else if (e.Kind == fkDrive) {
         const Volume* drive = DriveOfRow(data, index);
-        const std::string root = drive ? drive->root : "/";
-        info1 = "Disk size : " + FormatGrouped(double(DriveTotalBytes(root)), 0, *parts_.locale);
-        info2 = "Free space : " + FormatGrouped(double(DriveFreeBytes(root)), 0, *parts_.locale);
+        // From the volume's worker: "?" until it answers, then VolumeAnswered fills in.
+        const VolumeSpaceAnswer space = VolumeSpace(drive ? drive->root : "/");
+        const auto figure = [&](int64_t bytes) {
+            return space.answered ? FormatGrouped(double(bytes), 0, *parts_.locale) : std::string("?");
+        };
+        info1 = "Disk size : " + figure(space.totalBytes);
+        info2 = "Free space : " + figure(space.freeBytes);
     }
     pages_.info->ShowInfo(e.Description, info1, info2);
+}
+
+void ViewerHost::VolumeAnswered()
+{
+    if (!IsOn() || !followed_ || CurrentPage() != ViewerPageKind::Info)
+        return;
+    const TDirData& data = followed_->Data();
+    const int row = followed_->CurrentRow();
+    if (row >= 0 && row < data.Count && data.Item(row).Kind == fkDrive && data.Item(row).Name == shownName_ &&
+        data.Key() == shownPlace_)
+        FillInfoPage(followed_, row);
 }
 
 void ViewerHost::SetViewerActive(PaneView* pane, bool on)

@@ -66,6 +66,8 @@ public:
 
     void ShowEntryInViewer(PaneView* pane, const std::string& folder, int index, bool asInfo, bool asText);
     void SetViewerActive(PaneView* pane, bool on);
+    // A volume's space came in: the information page of a drive row shows it.
+    void VolumeAnswered();
     void ClearViewer();
     void ToggleFullScreenViewer();
     void LeaveViewerOrMinimize();

@@ -151,15 +151,14 @@ int IconKeyForEntry(const TDirData& pane, const TFileData& e, const Volume* driv
         return icons.DriveKey(drive ? drive->type : DriveType::Fixed);
     if (e.Kind == fkDirectory) // ".." included, on disk and inside archives alike
         return icons.FolderKey();
-    std::string path = pane.Path;
-    if (path.empty() || path.back() != '/')
-        path += '/';
-    // By name only: painting must not open files, and archive members have no file.
+    // By name only: painting must not open files. Archive members have no file
+    // to look at, so their key is final; a file's is provisional (negative)
+    // until ContentLooks has looked at it.
     static const QMimeDatabase mimeTypes;
     const QMimeType type =
-        mimeTypes.mimeTypeForFile(QFile::decodeName(QByteArray::fromStdString(path + e.Name)),
-                                  QMimeDatabase::MatchExtension);
-    return icons.KeyForMimeType(type);
+        mimeTypes.mimeTypeForFile(QFile::decodeName(QByteArray::fromStdString(e.Name)), QMimeDatabase::MatchExtension);
+    const int key = icons.KeyForMimeType(type);
+    return pane.InArchive() ? key : -key;
 }
 
 } // namespace tarnel

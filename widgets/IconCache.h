@@ -62,8 +62,9 @@ IconCache& Icons();
 
 // The icon key painting gives an entry: drives by their type, directories and
 // ".." a folder, files by the MIME type of their name (extension only: no file
-// is opened; the icon thread's MimeIconResolver also looks at the content when
-// the name says nothing). drive is the volume of a drive row (null: a hard disk).
+// is touched). A file's key is provisional, negative, until its row shows and
+// ContentLooks has looked at the file; an archive member's is final. drive is
+// the volume of a drive row (null: a hard disk).
 int IconKeyForEntry(const TDirData& pane, const TFileData& e, const Volume* drive);
 
 } // namespace tarnel

@@ -8,6 +8,12 @@
 #include <QFile>
 
 #include <cerrno>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +58,19 @@ const char* TypeOfNode(mode_t mode)
     return nullptr;
 }
 
+struct NameKeys {
+    static constexpr size_t kMax = 250000;
+    std::mutex mutex;
+    std::unordered_map<std::string, int> keys;
+    int lookups = 0;
+};
+
+NameKeys& KnownNames()
+{
+    static NameKeys* names = new NameKeys; // icon threads may outlive statics
+    return *names;
+}
+
 } // namespace
 
 QMimeType MimeIconResolver::TypeOfFile(const std::string& fullPath) const
@@ -79,7 +98,122 @@ int MimeIconResolver::IconKeyFor(FileKind kind, const std::string& fullPath, con
         return icons.DriveKey(drive ? drive->type : DriveType::Fixed);
     if (kind == fkDirectory) // ".." included
         return icons.FolderKey();
-    return icons.KeyForMimeType(TypeOfFile(fullPath));
+    // The type by name depends on the name alone: answers are kept for every
+    // pane, so two panes on one folder of 100,000 files look each up once.
+    const std::string name = fullPath.substr(fullPath.rfind('/') + 1);
+    NameKeys& known = KnownNames();
+    {
+        std::lock_guard lock(known.mutex);
+        if (const auto found = known.keys.find(name); found != known.keys.end())
+            return -found->second;
+    }
+    const int key = icons.KeyForMimeType(
+        mimeTypes_.mimeTypeForFile(QFile::decodeName(QByteArray::fromStdString(name)), QMimeDatabase::MatchExtension));
+    std::lock_guard lock(known.mutex);
+    if (known.keys.size() >= NameKeys::kMax)
+        known.keys.clear();
+    known.keys.emplace(name, key);
+    ++known.lookups;
+    return -key;
+}
+
+int MimeIconResolver::NameLookups()
+{
+    NameKeys& known = KnownNames();
+    std::lock_guard lock(known.mutex);
+    return known.lookups;
+}
+
+struct ContentLooks::State {
+    struct Request {
+        std::string path;
+        int64_t size;
+        int32_t time;
+    };
+    struct Answer {
+        int64_t size;
+        int32_t time;
+        int key;
+    };
+    static constexpr size_t kMaxAnswers = 100000;
+
+    std::mutex mutex;
+    std::deque<Request> queue;
+    std::unordered_set<std::string> queued;
+    std::unordered_map<std::string, Answer> answers;
+    int workers = 0;
+    int done = 0;
+    bool notifying = false;
+    MimeIconResolver resolver;
+
+    void Work(ContentLooks* owner)
+    {
+        std::unique_lock lock(mutex);
+        while (!queue.empty()) {
+            const Request request = std::move(queue.front());
+            queue.pop_front();
+            lock.unlock();
+            // Outside the lock: a file on a dead mount keeps only this worker.
+            const int key = Icons().KeyForMimeType(resolver.TypeOfFile(request.path));
+            lock.lock();
+            queued.erase(request.path);
+            if (answers.size() >= kMaxAnswers)
+                answers.clear();
+            answers[request.path] = {request.size, request.time, key};
+            ++done;
+            if (!notifying) {
+                notifying = true;
+                QMetaObject::invokeMethod(owner, [owner, this] {
+                    {
+                        std::lock_guard relock(mutex);
+                        notifying = false;
+                    }
+                    emit owner->answered();
+                }, Qt::QueuedConnection);
+            }
+        }
+        --workers;
+    }
+};
+
+ContentLooks::ContentLooks() : state_(std::make_shared<State>()) {}
+
+ContentLooks& ContentLooks::Instance()
+{
+    // Never deleted: a worker waiting on a dead mount at exit must find it.
+    static ContentLooks* looks = new ContentLooks;
+    return *looks;
+}
+
+int ContentLooks::KeyFor(const std::string& fullPath, int64_t size, int32_t time)
+{
+    State& s = *state_;
+    std::lock_guard lock(s.mutex);
+    const auto found = s.answers.find(fullPath);
+    if (found != s.answers.end() && found->second.size == size && found->second.time == time)
+        return found->second.key;
+    if (!s.queued.insert(fullPath).second)
+        return 0;
+    s.queue.push_front({fullPath, size, time});
+    if (s.queue.size() > kMaxQueued) {
+        s.queued.erase(s.queue.back().path);
+        s.queue.pop_back();
+    }
+    if (s.workers < kMaxWorkers) {
+        try {
+            std::thread([state = state_, this] { state->Work(this); }).detach();
+            ++s.workers;
+        } catch (const std::system_error&) {
+            // No thread now: the next row painted tries again.
+        }
+    }
+    return 0;
+}
+
+int ContentLooks::LooksDone() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->done;
 }
 
 } // namespace tarnel

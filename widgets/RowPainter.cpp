@@ -3,14 +3,17 @@
 #include "panes/DirData.h"
 #include "panes/FileData.h"
 #include "panes/ViewerExtensions.h"
+#include "platform/VolumeSpace.h"
 #include "tools/ToolText.h"
 #include "widgets/IconCache.h"
 #include "widgets/MarkImages.h"
+#include "widgets/MimeIconResolver.h"
 
 #include <QFontMetrics>
 #include <QIcon>
 #include <QPainter>
 
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -72,11 +75,14 @@ RowTexts ComputeRowTexts(const TDirData& pane, int row, const SectionWidths& sec
     out.name = fit(e.Name, sectionWidths[0] - kNameIndent, kEllipsis, true);
 
     if (e.Kind == fkDrive) {
-        // statvfs at every paint, but only for volumes that answer at once or
-        // that a pane is showing anyway (an idle network share may not).
-        if (drive && (AlwaysShowsSpace(drive->type) || driveShown))
-            out.size = fit(DriveSpaceText(DriveFreeBytes(drive->root), DriveTotalBytes(drive->root), locale),
+        // Only volumes that are always at hand or that a pane is showing anyway
+        // (an idle network share or stick is not woken). The figures come from
+        // a worker: "?" until it has answered.
+        if (drive && (AlwaysShowsSpace(drive->type) || driveShown)) {
+            const VolumeSpaceAnswer space = VolumeSpace(drive->root);
+            out.size = fit(space.answered ? DriveSpaceText(space.freeBytes, space.totalBytes, locale) : "?",
                            sectionWidths[1] - 3, kEllipsis, false);
+        }
         return out;
     }
 
@@ -121,8 +127,19 @@ void PaintRow(QPainter& p, const QRect& rowRect, const TDirData& pane, int row, 
             iconKey = IconKeyForEntry(pane, e, ctx.drive);
             e.Icon = iconKey;
         }
+        // Found by name alone: now that the row shows, the file is looked at
+        // on a worker; the answer is shared with every pane on the folder.
+        if (iconKey < 0) {
+            std::string path = pane.Path;
+            if (path.empty() || path.back() != '/')
+                path += '/';
+            if (const int looked = ContentLooks::Instance().KeyFor(path + e.Name, e.Size.load(), e.Time)) {
+                iconKey = looked;
+                e.Icon = looked;
+            }
+        }
     }
-    const QIcon icon = Icons().IconForKey(iconKey);
+    const QIcon icon = Icons().IconForKey(std::abs(iconKey));
     if (!icon.isNull())
         icon.paint(&p, QRect(rowRect.topLeft(), QSize(kRowIconSize, kRowIconSize)));
 

@@ -81,8 +81,14 @@ protected:
                 return a;
         return nullptr;
     }
-    // What the menu does when the user opens a sub-menu.
-    static void Open(QMenu* sub) { emit sub->aboutToShow(); }
+    // What the menu does when the user opens a sub-menu; the listing comes
+    // from a worker, and the test waits for it.
+    static void Open(QMenu* sub)
+    {
+        emit sub->aboutToShow();
+        EXPECT_TRUE(QuickGoMenu::IsReading(sub));
+        EXPECT_TRUE(QTest::qWaitFor([sub] { return !QuickGoMenu::IsReading(sub); }));
+    }
 };
 
 } // namespace
@@ -202,9 +208,10 @@ TEST_F(QuickGoTest, KeyboardThroughThePoppedUpMenu)
     ASSERT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, 3000));
 
     QTest::keyClick(menu, Qt::Key_Down);  // d1 [one]
-    QTest::keyClick(menu, Qt::Key_Right); // opens it: listed now
+    QTest::keyClick(menu, Qt::Key_Right); // opens it: listed on a worker, filled in while open
     QMenu* drive = Sub(menu, "d1 [one]");
     ASSERT_TRUE(QTest::qWaitFor([&] { return drive->isVisible(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !QuickGoMenu::IsReading(drive); }, 3000));
     EXPECT_EQ(drive->actions().size(), 5);
     for (int i = 0; i < 5 && drive->activeAction() != Item(drive, "Alpha"); ++i)
         QTest::keyClick(drive, Qt::Key_Down);

@@ -1,10 +1,17 @@
 #include "platform/Volumes.h"
+#include "platform/VolumeSpace.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 using namespace tarnel;
 
@@ -206,4 +213,44 @@ TEST(SystemVolumes, SetListReplacesTheProcessList)
     EXPECT_EQ("/x", SystemDrives()[0].root);
     RefreshSystemDrives();
     EXPECT_EQ("/", SystemDrives()[0].root);
+}
+
+// Asking for a volume's space never waits on the volume: the first answer is
+// "not yet", a worker asks statvfs, and the listener hears when it is in.
+TEST(VolumeSpace, AnsweredByAWorkerThenKept)
+{
+    char tmpl[] = "/tmp/tarnel-space-XXXXXX";
+    const std::string root = mkdtemp(tmpl);
+    std::mutex mutex;
+    std::condition_variable heard;
+    std::vector<std::string> answered;
+    int owner = 0;
+    SetVolumeSpaceListener(&owner, [&](const std::string& r) {
+        std::lock_guard lock(mutex);
+        answered.push_back(r);
+        heard.notify_all();
+    });
+
+    EXPECT_FALSE(VolumeSpace(root).answered);
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(heard.wait_for(lock, std::chrono::seconds(10), [&] { return !answered.empty(); }));
+        EXPECT_EQ(answered, std::vector<std::string>{root});
+    }
+    const VolumeSpaceAnswer space = VolumeSpace(root);
+    EXPECT_TRUE(space.answered);
+    EXPECT_EQ(space.totalBytes, DriveTotalBytes(root));
+    EXPECT_GT(space.totalBytes, 0);
+
+    const std::string gone = root + "/no/such/place";
+    EXPECT_FALSE(VolumeSpace(gone).answered);
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(heard.wait_for(lock, std::chrono::seconds(10), [&] { return answered.size() >= 2; }));
+    }
+    EXPECT_TRUE(VolumeSpace(gone).answered);
+    EXPECT_EQ(VolumeSpace(gone).totalBytes, 0) << "a failed statvfs is answered as nothing";
+
+    SetVolumeSpaceListener(&owner, nullptr);
+    rmdir(root.c_str());
 }

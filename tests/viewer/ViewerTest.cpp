@@ -447,3 +447,34 @@ TEST(MediaPage, PausingWithoutAFileReportsAndSpecialFilesAreNeverPlayed)
     page.VWTimerTimer();
     EXPECT_EQ(page.Slider()->value(), 0);
 }
+
+namespace {
+
+// The MP3 tag of a list hint is read on a worker: the hint shows without it
+// at once and takes it when it comes, still over the same row.
+TEST_F(ViewerTest, ListHintsTakeTheMp3TagFromAWorker)
+{
+    std::string tag(128, '\0');
+    tag.replace(0, 3, "TAG");
+    tag.replace(3, 4, "Song");
+    Write("left/song.mp3", std::string(300, 'x') + tag);
+    tag.replace(3, 4, "Tune");
+    Write("left/tune.mp3", std::string(300, 'y') + tag);
+    Open();
+    EntryHints* hints = window->Hints();
+    const auto rowOf = [&](const char* name) {
+        return Left()->List()->visualRect(Left()->List()->model()->index(Row(Left(), name), 0));
+    };
+    EXPECT_FALSE(hints->ListHint(Left(), rowOf("song.mp3").center()).contains("Title"));
+    QTRY_VERIFY(hints->ListHint(Left(), rowOf("song.mp3").center()).contains("\nTitle : Song"));
+
+    QWidget* viewport = Left()->List()->viewport();
+    const QPoint at = rowOf("tune.mp3").center();
+    QHelpEvent help(QEvent::ToolTip, at, viewport->mapToGlobal(at));
+    QApplication::sendEvent(viewport, &help);
+    ASSERT_NE(hints->ShownHint(), nullptr);
+    EXPECT_FALSE(hints->ShownHint()->text().contains("Title"));
+    QTRY_VERIFY(hints->ShownHint() && hints->ShownHint()->text().contains("\nTitle : Tune"));
+}
+
+} // namespace

@@ -4,11 +4,14 @@
 #include "widgets/MimeIconResolver.h"
 
 #include <QMimeDatabase>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -42,8 +45,68 @@ TEST(MimeIconResolver, NameFirstContentOnlyWhenTheNameSaysNothing)
         << "a link is its target";
     EXPECT_TRUE(resolver.TypeOfFile(tree.Path() + "missing").isDefault());
 
-    EXPECT_EQ(resolver.IconKeyFor(fkFile, tree.Path() + "report", nullptr), KeyOf("application/pdf"));
-    EXPECT_EQ(resolver.IconKeyFor(fkFile, tree.Path() + "report.txt", nullptr), KeyOf("text/plain"));
+}
+
+// The icon thread goes over every entry of a listing: by name alone, and
+// provisionally, without asking anything of the file system.
+TEST(MimeIconResolver, TheIconThreadGoesByNameAloneAndTouchesNoFile)
+{
+    test::TempTree tree;
+    {
+        std::ofstream(tree.Path() + "report") << "%PDF-1.4\n";
+    }
+    ASSERT_EQ(mkfifo((tree.Path() + "pipe.txt").c_str(), 0644), 0);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, tree.Path().c_str(), IN_OPEN | IN_ACCESS), 0);
+
+    MimeIconResolver resolver;
+    EXPECT_EQ(resolver.IconKeyFor(fkFile, tree.Path() + "report", nullptr), -KeyOf("application/octet-stream"));
+    EXPECT_EQ(resolver.IconKeyFor(fkFile, tree.Path() + "pipe.txt", nullptr), -KeyOf("text/plain"));
+    EXPECT_EQ(resolver.IconKeyFor(fkFile, "/no/such/dir/photo.png", nullptr), -KeyOf("image/png"));
+
+    char events[4096];
+    EXPECT_LE(::read(watch, events, sizeof events), 0) << "a file was opened";
+    ::close(watch);
+
+    // The other pane on the same folder, or another folder with the same
+    // names: the answers are shared, nothing is looked up again.
+    const int lookups = MimeIconResolver::NameLookups();
+    MimeIconResolver other;
+    EXPECT_EQ(other.IconKeyFor(fkFile, tree.Path() + "report", nullptr), -KeyOf("application/octet-stream"));
+    EXPECT_EQ(other.IconKeyFor(fkFile, "/elsewhere/pipe.txt", nullptr), -KeyOf("text/plain"));
+    EXPECT_EQ(MimeIconResolver::NameLookups(), lookups);
+}
+
+// Rows that show are looked at on a worker, once for every pane: what the
+// node is first (a fifo named .txt), then the content when the name says nothing.
+TEST(ContentLooks, ShownFilesAreLookedAtOnceAndTheAnswerIsShared)
+{
+    test::TempTree tree;
+    const std::string report = tree.Path() + "report";
+    {
+        std::ofstream(report) << "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
+    }
+    ASSERT_EQ(mkfifo((tree.Path() + "pipe.txt").c_str(), 0644), 0);
+    ContentLooks& looks = ContentLooks::Instance();
+    QSignalSpy answered(&looks, &ContentLooks::answered);
+    const int before = looks.LooksDone();
+
+    EXPECT_EQ(looks.KeyFor(report, 40, 7), 0) << "never waits for the answer";
+    EXPECT_EQ(looks.KeyFor(report, 40, 7), 0) << "asked twice, looked at once";
+    QTRY_COMPARE(looks.KeyFor(report, 40, 7), KeyOf("application/pdf"));
+    EXPECT_GE(answered.count(), 1);
+    EXPECT_EQ(looks.KeyFor(report, 40, 7), KeyOf("application/pdf")) << "the other pane's paint";
+    EXPECT_EQ(looks.LooksDone(), before + 1);
+
+    QTRY_COMPARE(looks.KeyFor(tree.Path() + "pipe.txt", 0, 7), KeyOf("inode/fifo"));
+
+    // The file changed since: looked at again.
+    {
+        std::ofstream(report) << "plain words";
+    }
+    EXPECT_EQ(looks.KeyFor(report, 11, 8), 0);
+    QTRY_COMPARE(looks.KeyFor(report, 11, 8), KeyOf("text/plain"));
 }
 
 // Nodes that hold no file data take their type from what they are, whatever
@@ -75,7 +138,6 @@ TEST(MimeIconResolver, FifosDevicesAndSocketsByTheirTypeNeverOpened)
     EXPECT_EQ(resolver.TypeOfFile(tree.Path() + "null.txt").name().toStdString(), "inode/chardevice");
     if (access("/dev/zero", F_OK) == 0)
         EXPECT_EQ(resolver.TypeOfFile("/dev/zero").name().toStdString(), "inode/chardevice");
-    EXPECT_EQ(resolver.IconKeyFor(fkFile, tree.Path() + "pipe.txt", nullptr), KeyOf("inode/fifo"));
 
     alignas(inotify_event) char events[4096];
     const ssize_t got = ::read(watch, events, sizeof events);

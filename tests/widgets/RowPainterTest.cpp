@@ -1,15 +1,24 @@
 #include "panes/PaneFixture.h"
+#include "panes/TempTree.h"
 #include "platform/DirectoryReader.h"
 #include "widgets/IconCache.h"
 #include "widgets/MarkImages.h"
+#include "widgets/MimeIconResolver.h"
 #include "widgets/RowPainter.h"
 
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
+#include <QMimeDatabase>
 #include <QPainter>
+#include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <unistd.h>
 
 using namespace tarnel;
 using tarnel::test::PaneFixture;
@@ -83,7 +92,12 @@ TEST_F(RowPainterTest, DriveRowsShowOnlyTheirSpace)
     TFileData& d = f.Add(fkDrive, "/media/stick", 0, int32_t(PackDosTime(2024, 3, 7, 9, 5, 30)), "label");
     d.Attr = 3;
     Volume vol;
-    vol.root = "/nonexistent/tarnel-test-volume"; // statvfs fails: 0/0
+    // statvfs fails: 0/0, once the volume's worker has answered; painting
+    // never waits for it.
+    vol.root = "/nonexistent/tarnel-test-volume-" + std::to_string(getpid());
+    vol.type = DriveType::Fixed;
+    EXPECT_EQ(Texts(0, kWide, &vol, false).size, "?");
+    QTRY_COMPARE(Texts(0, kWide, &vol, false).size, QString("0/0"));
     for (DriveType type : {DriveType::Fixed, DriveType::CdRom, DriveType::RamDisk}) {
         vol.type = type;
         const RowTexts t = Texts(0, kWide, &vol, false);
@@ -276,6 +290,51 @@ TEST(IsDriveShown, EitherPaneOnTheVolume)
     EXPECT_TRUE(IsDriveShown(root, "/mnt/share/", "/home/", mounts));
     EXPECT_FALSE(IsDriveShown(root, "/mnt/share/", "/media/usb/", mounts));
     EXPECT_FALSE(IsDriveShown(root, "", "", mounts)) << "panes not yet read";
+}
+
+} // namespace
+
+namespace {
+
+// A folder of files whose names say nothing: only the rows painted are
+// looked at, and they take the type their content gives.
+TEST(RowIcons, OnlyPaintedFilesAreLookedAtAndTakeTheirContentsType)
+{
+    test::TempTree tree;
+    PaneFixture f;
+    f.pane.Path = tree.Path();
+    const std::string pdf = "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
+    constexpr int kFiles = 200, kPainted = 12;
+    for (int i = 0; i < kFiles; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "scan%03d", i);
+        std::ofstream(tree.Path() + name, std::ios::binary) << pdf;
+        f.Add(fkFile, name, int64_t(pdf.size()), 5);
+    }
+    const int pdfKey = Icons().KeyForMimeType(QMimeDatabase().mimeTypeForName("application/pdf"));
+    const int before = ContentLooks::Instance().LooksDone();
+
+    const auto paintShownRows = [&] {
+        QImage image(400, kRowHeight, QImage::Format_RGB32);
+        QPainter p(&image);
+        RowPaintContext ctx;
+        ctx.sectionWidths = {120, 60, 100, 100};
+        for (int row = 0; row < kPainted; ++row)
+            PaintRow(p, QRect(0, 0, image.width(), kRowHeight), f.pane, row, ctx);
+    };
+    paintShownRows();
+    for (int row = 0; row < kPainted; ++row)
+        EXPECT_LT(f.pane.Item(row).Icon.load(), 0) << "by name until looked at";
+    QTRY_VERIFY([&] {
+        paintShownRows(); // as the repaint after each answer does
+        for (int row = 0; row < kPainted; ++row)
+            if (f.pane.Item(row).Icon.load() != pdfKey)
+                return false;
+        return true;
+    }());
+    EXPECT_EQ(ContentLooks::Instance().LooksDone() - before, kPainted);
+    for (int row = kPainted; row < kFiles; ++row)
+        EXPECT_EQ(f.pane.Item(row).Icon.load(), 0) << "never shown, never touched";
 }
 
 } // namespace

@@ -61,6 +61,8 @@ bool DriveQualifiesForHint(DriveType type, bool shownInAPane)
 
 std::string DriveHintText(const DriveSpace& space, const DisplayLocale& locale)
 {
+    if (!space.answered)
+        return "Size : ?\nUsed : ?\nFree : ?";
     const int64_t used = space.totalBytes - space.freeBytes;
     return "Size : " + Kilobytes(space.totalBytes, locale) + "\nUsed : " + Kilobytes(used, locale) +
            "\nFree : " + Kilobytes(space.freeBytes, locale);

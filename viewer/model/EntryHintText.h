@@ -15,6 +15,7 @@ struct TFileData;
 struct DriveSpace {
     int64_t totalBytes = 0;
     int64_t freeBytes = 0;
+    bool answered = true; // false: the volume has not answered yet, figures show as "?"
 };
 
 // Fixed, network, CD-ROM and RAM volumes always show their space; a
