@@ -218,7 +218,7 @@ void MainWindow::DirPopupPopup(PaneView* pane, QPoint viewportPos)
     const int row = pane->CurrentRow();
     const TFileData* entry = row >= 0 && row < data.Count ? &data.Item(row) : nullptr;
     const bool isFile = entry && entry->Kind == fkFile;
-    Action("PopOpen")->setEnabled(isFile || (entry && entry->Kind == fkDirectory && !data.InArchive()));
+    Action("PopOpen")->setEnabled(isFile || (entry && entry->Kind == fkDirectory && data.Can(Capability::DiskPaths)));
     Action("PopView")->setEnabled(isFile && IsViewerExtension(entry->Name));
     Action("PopViewAsText")->setEnabled(isFile);
     quickGo_->FillDriveItems(quickDir_);
@@ -403,10 +403,14 @@ void MainWindow::ShellCall()
     }
     ShowProgram();
     GoToDirectory(data, ParentOf(path), locale_);
+    WhenRead(data, [this, &data, name = NameOf(path)] { OpenShellCallFile(data, name); });
+}
+
+void MainWindow::OpenShellCallFile(TDirData& data, const std::string& name)
+{
     // The path names exactly its bytes: a case variant beside it (someone
     // else's INVOICE.pdf beside invoice.pdf) is taken only when no exact
     // name is listed.
-    const std::string name = NameOf(path);
     int found = -1;
     for (int i = 0; i < data.Count; ++i) {
         const TFileData& e = data.Item(i);
@@ -421,7 +425,7 @@ void MainWindow::ShellCall()
     }
     if (found < 0)
         return;
-    PaneView* pane = ActivePane();
+    PaneView* pane = &data == &leftDir_ ? left_ : right_;
     pane->SetCurrentRow(found);
     pane->SetSelected(found, true);
     pane->List()->scrollTo(pane->List()->model()->index(found, 0));

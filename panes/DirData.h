@@ -44,6 +44,7 @@ struct PendingRead {
     std::vector<std::string> problems;
     bool selectAfter = false; // select the rows of these names once whole
     RowNames selectNames;
+    std::vector<std::function<void()>> whenRead;
 };
 
 // A pane's listing at its place; the place's parts are the pane's own

@@ -241,6 +241,9 @@ void FinishRead(TDirData& pane)
     if (pane.ReportProblem)
         for (const std::string& text : done->problems)
             pane.ReportProblem(text);
+    for (std::function<void()>& then : done->whenRead)
+        if (!pane.Reading())
+            then();
 }
 
 // Gives the listing to the pane as it is read, on the calling thread.
@@ -365,6 +368,14 @@ void ReadDirectory(TDirData& pane, const DisplayLocale& locale)
     }
     controls.ShowReadNotice(ReadNotice::Reading);
     StartWorker(pane);
+}
+
+void WhenRead(TDirData& pane, std::function<void()> then)
+{
+    if (pane.Reading())
+        pane.Pending->whenRead.push_back(std::move(then));
+    else
+        then();
 }
 
 void StartPaneWorkers(TDirData& pane)

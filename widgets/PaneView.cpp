@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPointer>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QStandardItemModel>
@@ -340,6 +341,16 @@ void PaneView::BuildList()
     list_->setItemDelegate(new PaneRowDelegate(*this, locale_, list_));
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     list_->setMouseTracking(true);
+    readNotice_ = new QLabel(list_->viewport());
+    readNotice_->setObjectName("ReadNotice");
+    readNotice_->setTextFormat(Qt::PlainText);
+    readNotice_->setWordWrap(true);
+    readNotice_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    readNotice_->setContentsMargins(6, 6, 6, 6);
+    auto* noticeLayout = new QVBoxLayout(list_->viewport());
+    noticeLayout->addWidget(readNotice_);
+    noticeLayout->addStretch();
+    readNotice_->hide();
     connect(list_, &PaneList::pressed, this, [this](Qt::MouseButton) { emit activated(this); });
     connect(list_, &PaneList::released, this, [this](Qt::MouseButton) { emit listReleased(this); });
     connect(list_, &PaneList::enterPressed, this, [this] { emit listEnterPressed(this); });
@@ -622,6 +633,39 @@ void PaneView::ListingRead()
     if (CurrentRow() >= 0)
         list_->scrollTo(rows_->index(CurrentRow()));
     emit listingRead(this);
+}
+
+std::function<void(std::function<void()>)> PaneView::ReadPoster()
+{
+    // The task is queued on the application, which outlives the panes; it
+    // does nothing once this view is gone.
+    return [view = QPointer<PaneView>(this)](std::function<void()> task) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [view, task = std::move(task)] {
+                if (view)
+                    task();
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+void PaneView::RunLater(int ms, std::function<void()> task) { QTimer::singleShot(ms, this, std::move(task)); }
+
+void PaneView::ShowReadNotice(ReadNotice notice)
+{
+    switch (notice) {
+    case ReadNotice::None: readNotice_->hide(); return;
+    case ReadNotice::Reading: readNotice_->setText(tr("Reading...")); break;
+    case ReadNotice::Slow:
+        readNotice_->setText(tr("Reading... This place has not answered for 2 seconds. You can go elsewhere "
+                                "meanwhile: Backspace, Back, a drive button or the other pane."));
+        break;
+    case ReadNotice::Queued:
+        readNotice_->setText(tr("Waiting for earlier reads of this pane, which do not answer, to give up..."));
+        break;
+    }
+    readNotice_->show();
 }
 
 void PaneView::SetGauge(int percent, bool visible)
