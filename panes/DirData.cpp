@@ -77,7 +77,10 @@ Capabilities TDirData::Can() const { return SourcesTable().Can(Place()); }
 
 const std::string& TDirData::DirOf(const TFileData& entry) const
 {
-    return entry.DirIndex >= 0 && size_t(entry.DirIndex) < EntryDirs.size() ? EntryDirs[size_t(entry.DirIndex)] : Path;
+    if (EntryDirs.empty())
+        return Path;
+    const auto found = EntryDirs.find(&entry);
+    return found == EntryDirs.end() ? Path : found->second;
 }
 
 void RememberDirSizes(const TDirData& pane)

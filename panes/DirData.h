@@ -20,6 +20,7 @@
 #include <mutex>
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tarnel {
@@ -95,8 +96,10 @@ struct TDirData : PanePlace {
     bool Reading() const { return Pending != nullptr; }
     // Shared with the pane's read workers.
     std::shared_ptr<ListingChannel> Reads = std::make_shared<ListingChannel>();
-    // The folders of entries that carry their own (TFileData::DirIndex).
-    std::vector<std::string> EntryDirs;
+    // The folders of the entries that carry their own (a listing gathered
+    // from many folders). Kept beside the entries, not in them: most
+    // listings have none, and an entry's size counts 100,000 times.
+    std::unordered_map<const TFileData*, std::string> EntryDirs;
 
     TFileData& Item(int i) const { return *Items[size_t(i)]; }
     // The worker threads read Items while the main thread sorts it; both sides

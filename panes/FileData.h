@@ -27,9 +27,6 @@ struct TFileData {
     // A member row of an archive pane: the member's central directory index,
     // which copy, move and delete act on (its name may hold "*" or a NUL).
     int64_t ZipIndex = -1;
-    // The folder the entry lies in when it is not the pane's own (a listing
-    // gathered from many folders): an index into TDirData::EntryDirs.
-    int32_t DirIndex = -1;
 
     TFileData() = default;
     TFileData(const TFileData&) = delete;

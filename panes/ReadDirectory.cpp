@@ -81,8 +81,7 @@ void TakeChunk(TDirData& pane, std::vector<SourceEntry>& chunk)
         e.Attr = found.attr;
         e.ZipIndex = found.memberIndex;
         if (!found.directory.empty()) {
-            e.DirIndex = int32_t(pane.EntryDirs.size());
-            pane.EntryDirs.push_back(std::move(found.directory));
+            pane.EntryDirs.emplace(&e, std::move(found.directory));
         }
         if (found.sizeDone) {
             e.Size = found.size;
