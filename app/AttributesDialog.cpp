@@ -114,7 +114,7 @@ static TFileData* ListedEntry(TDirData& pane, const std::string& dir, const std:
 void RunAttributesCommand(TDirData& pane, PaneControls& controls, UserMessages& messages, QWidget* parent,
                           std::function<int(AttributesDialog&)> run)
 {
-    if (pane.InArchive()) {
+    if (!pane.Can(Capability::DiskPaths)) {
         messages.Information(kAttributesInArchiveText);
         return;
     }

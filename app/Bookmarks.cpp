@@ -52,7 +52,7 @@ void BookmarkMenu::Replace(const std::vector<std::string>& paths)
 
 bool BookmarkMenu::AddFromPane(const TDirData& pane, UserMessages& messages)
 {
-    if (pane.InArchive()) {
+    if (!pane.Can(Capability::DiskPaths)) {
         messages.Information("You can't bookmark a compressed file (yet).");
         return false;
     }

@@ -97,7 +97,7 @@ const std::vector<CommandRow>& CommandTable::Rows()
          "", -1, [](MainWindow& w) { w.ViewCommand(true, false, false, "PopOpen"); },
          [](MainWindow& w) {
              const TFileData* e = CurrentEntry(w);
-             return e && (e->Kind == fkFile || (e->Kind == fkDirectory && !w.ActivePane()->Data().InArchive()));
+             return e && (e->Kind == fkFile || (e->Kind == fkDirectory && w.ActivePane()->Data().Can(Capability::DiskPaths)));
          }},
         {"View", "PopView", "", "View", nullptr, nullptr, nullptr, nullptr, "", "", -1,
          [](MainWindow& w) { w.ViewCommand(false, false, false, "PopView"); },

@@ -130,7 +130,7 @@ void DescriptionDialog::PasteClip()
 void RunDescribeCommand(TDirData& pane, PaneControls& controls, UserMessages& messages, QWidget* parent,
                         std::function<int(DescriptionDialog&)> run, const DisplayLocale& locale)
 {
-    if (pane.InArchive()) {
+    if (!pane.Can(Capability::DiskPaths)) {
         messages.Information(kDescribeInArchiveText);
         return;
     }

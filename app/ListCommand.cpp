@@ -1,8 +1,6 @@
 #include "app/ListCommand.h"
 
 #include "app/SystemLocale.h"
-#include "fileops/model/ListArchivePane.h"
-#include "fileops/model/ZipMaster.h"
 #include "panes/BackgroundWorkers.h"
 #include "panes/DirData.h"
 #include "panes/HeadlessPane.h"
@@ -64,9 +62,9 @@ bool ParseOptions(const std::vector<std::string>& args, ListOptions& options, st
 }
 
 // Nothing is painted here; the size thread's error texts go to stderr.
-class ListSink : public WorkerSink {
+class ListWorkerSink : public WorkerSink {
 public:
-    explicit ListSink(std::ostream& err) : err_(err) {}
+    explicit ListWorkerSink(std::ostream& err) : err_(err) {}
     void RepaintSizeColumn(TDirData&) override {}
     void ShowWorkerError(const std::string& text) override
     {
@@ -121,7 +119,7 @@ int RunListCommand(const std::vector<std::string>& args, std::ostream& out, std:
     if (!ParseOptions(args, options, err))
         return 2;
     const DisplayLocale locale = SystemDisplayLocale();
-    ListSink sink(err);
+    ListWorkerSink sink(err);
     BackgroundWorkers workers(sink); // declared before the pane: it outlives the pane's workers
     HeadlessPane controls;
     controls.filterText = options.filter;
@@ -130,17 +128,11 @@ int RunListCommand(const std::vector<std::string>& args, std::ostream& out, std:
     pane.Controls = &controls;
     pane.Ascending = options.descending ? 0 : 1;
     pane.MoveTo(PanePlace::FromPath(options.dir));
-    TZipMaster zip;
-    zip.ShowMessage = [&err](const std::string& text) { err << "tarnel: " << text << '\n'; };
-    if (pane.InArchive()) {
-        pane.ListArchive = [&](TDirData& listed, const std::string& filter, ExtensionList& patterns) {
-            const std::string error = ListArchivePane(listed, filter, patterns, zip);
-            if (!error.empty())
-                err << "tarnel: " << error << '\n';
-        };
-    }
+    pane.ReportProblem = [&err](const std::string& text) { err << "tarnel: " << text << '\n'; };
     if (options.waitForSizes)
         pane.Workers = &workers;
+    // Headless controls have no event loop to come back to: the listing is
+    // read whole before this returns.
     ReadDirectory(pane, locale);
     if (pane.SizeThread) {
         pane.SizeThread->Wait(); // the thread ends by itself once every total is in

@@ -118,6 +118,8 @@ public:
     void ShowAbout();
     void BuildDriveButtons();
     void ShellCall();
+    // The file a shell call named, once its folder is listed: current, selected, opened.
+    void OpenShellCallFile(TDirData& data, const std::string& name);
     void QuickGoClick(PaneView* pane);
     void AddbookmarkClick();
     void Editbookmarks1Click();

@@ -238,7 +238,7 @@ void MainWindow::EditEntryClick()
     const int row = pane->CurrentRow();
     if (row < 0 || row >= data.Count || data.Item(row).Kind != fkFile)
         return;
-    if (data.InArchive()) {
+    if (!data.Can(Capability::DiskPaths)) {
         ShowStatus("Files inside ZIP archives cannot be edited");
         return;
     }
@@ -260,7 +260,7 @@ void MainWindow::EditEntryClick()
 void MainWindow::NewFileClick()
 {
     PaneView* pane = ActivePane();
-    if (pane->Data().InArchive()) {
+    if (!pane->Data().Can(Capability::MakeFolder)) {
         ShowStatus("Files cannot be created inside ZIP archives");
         return;
     }
@@ -290,15 +290,18 @@ void MainWindow::NewFileClick()
     if (AddPathDelimiter(pane->Data().Path) != place)
         return;
     RefreshPane(pane);
-    const TDirData& data = pane->Data();
-    for (int i = 0; i < data.Count; ++i) {
-        if (data.Item(i).Kind == fkFile && data.Item(i).Name == name) {
-            pane->SetCurrentRow(i);
-            pane->List()->scrollTo(pane->List()->model()->index(i, 0));
-            EditEntryClick();
-            return;
+    // The listing comes from a worker: the new file is looked for once it is whole.
+    WhenRead(pane->Data(), [this, pane, name] {
+        const TDirData& data = pane->Data();
+        for (int i = 0; i < data.Count; ++i) {
+            if (data.Item(i).Kind == fkFile && data.Item(i).Name == name) {
+                pane->SetCurrentRow(i);
+                pane->List()->scrollTo(pane->List()->model()->index(i, 0));
+                EditEntryClick();
+                return;
+            }
         }
-    }
+    });
 }
 
 void MainWindow::MinimizeProgram() { showMinimized(); }
@@ -454,6 +457,32 @@ void MainWindow::ApplyVolumeChange(DriveList drives, const std::vector<std::stri
         else
             ReplaceDriveRows(pane->Data(), locale_);
     }
+}
+
+void MainWindow::OpenShellCallFile(TDirData& data, const std::string& name)
+{
+    // The path names exactly its bytes: a case variant beside it (someone
+    // else's INVOICE.pdf beside invoice.pdf) is taken only when no exact
+    // name is listed.
+    int found = -1;
+    for (int i = 0; i < data.Count; ++i) {
+        const TFileData& e = data.Item(i);
+        if (e.Kind == fkDrive || !EqualsIgnoreCase(e.Name, name))
+            continue;
+        if (e.Name == name) {
+            found = i;
+            break;
+        }
+        if (found < 0)
+            found = i;
+    }
+    if (found < 0)
+        return;
+    PaneView* pane = &data == &leftDir_ ? left_ : right_;
+    pane->SetCurrentRow(found);
+    pane->SetSelected(found, true);
+    pane->List()->scrollTo(pane->List()->model()->index(found, 0));
+    OpenEntryOf(pane);
 }
 
 } // namespace tarnel

@@ -1,5 +1,6 @@
 // The file commands of the main window: one dispatcher for copy, move,
 // delete, rename and properties, background copies and moves, New dir/zip.
+#include "sources/SourceTable.h"
 #include "app/MainWindow.h"
 #include "app/PrivateMessages.h"
 #include "descriptions/DescriptionFollow.h"
@@ -196,7 +197,7 @@ void MainWindow::DropFiles(PaneView* pane, const std::vector<std::string>& paths
         messages_->Warning(QString("%1 dropped item(s) are not local files and were left out.").arg(refused));
     if (paths.empty())
         return;
-    if (target.InArchive()) {
+    if (!DefaultSources()->Can(target).Has(Capability::DiskPaths)) {
         messages_->Warning("Files cannot be dropped into an archive. Show the archive in one pane, select the files "
                            "in the other and use Copy or Move.");
         return;

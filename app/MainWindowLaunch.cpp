@@ -107,7 +107,7 @@ void MainWindow::FillOpenWithMenu(PaneView* pane)
     const int row = pane->CurrentRow();
     const TFileData* current = row >= 0 && row < data.Count ? &data.Item(row) : nullptr;
     // Members of an archive have no file of their own for a program to open.
-    const bool usable = current && !data.InArchive() &&
+    const bool usable = current && data.Can(Capability::DiskPaths) &&
                         (current->Kind == fkFile || (current->Kind == fkDirectory && current->Name != ".."));
     openWith_->menuAction()->setEnabled(usable);
     if (!usable)
@@ -227,29 +227,7 @@ void MainWindow::ShellCallChecked(const std::string& path, bool exists, bool dir
     }
     ShowProgram();
     GoToDirectory(data, ParentOf(path), locale_);
-    // The path names exactly its bytes: a case variant beside it (someone
-    // else's INVOICE.pdf beside invoice.pdf) is taken only when no exact
-    // name is listed.
-    const std::string name = NameOf(path);
-    int found = -1;
-    for (int i = 0; i < data.Count; ++i) {
-        const TFileData& e = data.Item(i);
-        if (e.Kind == fkDrive || !EqualsIgnoreCase(e.Name, name))
-            continue;
-        if (e.Name == name) {
-            found = i;
-            break;
-        }
-        if (found < 0)
-            found = i;
-    }
-    if (found < 0)
-        return;
-    PaneView* pane = ActivePane();
-    pane->SetCurrentRow(found);
-    pane->SetSelected(found, true);
-    pane->List()->scrollTo(pane->List()->model()->index(found, 0));
-    OpenEntryOf(pane);
+    WhenRead(data, [this, &data, name = NameOf(path)] { OpenShellCallFile(data, name); });
 }
 
 // Each pane goes to the folder given for it on the command line, else to

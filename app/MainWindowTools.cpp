@@ -13,7 +13,7 @@ namespace tarnel {
 
 void MainWindow::RunRenamer(PaneView* pane)
 {
-    if (pane->Data().InArchive()) {
+    if (!pane->Data().Can(Capability::DiskPaths)) {
         ShowStatus("Working inside ZIP archives is not available yet");
         return;
     }

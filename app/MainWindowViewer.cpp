@@ -19,6 +19,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
@@ -137,7 +138,7 @@ void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool a
         return;
     }
     std::string copy;
-    if (data.InArchive() && entry.Kind == fkFile)
+    if (!data.Can(Capability::DiskPaths) && entry.Kind == fkFile)
         copy = CopyZipMemberToTemp(data.Place(), entry.Name, "sh", viewer_->ZipExtractor());
     std::string file = copy.empty() ? AddPathDelimiter(data.Path) + entry.Name : copy;
     if (entry.Kind == fkDrive) // a drive row's name is its display text
@@ -167,6 +168,10 @@ bool MainWindow::ViewPath(const std::string& path)
         return false;
     const std::string name = full.substr(slash + 1);
     GoToDirectory(leftDir_, slash == 0 ? "/" : full.substr(0, slash), locale_);
+    // A screenshot run, not the user's window: it may wait for the listing.
+    const QDeadlineTimer deadline(60000);
+    while (leftDir_.Reading() && !deadline.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
     int row = -1;
     for (int i = 0; i < leftDir_.Count && row < 0; ++i)
         if (leftDir_.Item(i).Kind != fkDrive && leftDir_.Item(i).Name == name)

@@ -2,12 +2,13 @@
 // side of the file commands, "To zip" and the copies the viewer reads.
 #include "app/MainWindow.h"
 #include "fileops/QtOperationUi.h"
-#include "fileops/model/ListArchivePane.h"
 #include "fileops/model/ZipFileOperation.h"
 #include "fileops/model/ZipMaster.h"
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
 #include "platform/ShellFileOperation.h"
+#include "sources/LocalSource.h"
+#include "sources/ZipSource.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/PaneView.h"
 
@@ -71,13 +72,15 @@ void MainWindow::BuildZip()
     zip_ = std::make_unique<TZipMaster>();
     zip_->OnMessage = [this](int, const std::string& text) { zipMessage(text); };
     zip_->ShowMessage = [this](const std::string& text) { messages_->Plain(Decode(text)); };
+    auto sources = std::make_shared<SourceTable>();
+    sources->local = std::make_shared<LocalSource>();
+    sources->zip = std::make_shared<ZipSource>(zip_.get());
     for (TDirData* pane : {&leftDir_, &rightDir_}) {
-        pane->ListArchive = [this](TDirData& listed, const std::string& filter, ExtensionList& patterns) {
-            const std::string error = ListArchivePane(listed, filter, patterns, *zip_);
-            // Shown once the listing is whole: a box's event loop must not
-            // meet a half-built listing.
-            if (!error.empty())
-                QTimer::singleShot(0, this, [this, error] { messages_->Error(Decode(error)); });
+        pane->Sources = sources;
+        // Shown after the read's last step: a box's event loop must not
+        // meet a half-built listing.
+        pane->ReportProblem = [this](const std::string& error) {
+            QTimer::singleShot(0, this, [this, error] { messages_->Error(Decode(error)); });
         };
     }
     viewer_->SetZipExtractor([this](const std::string& archive, const std::string& member, const std::string& dir) {
@@ -120,8 +123,9 @@ void MainWindow::ZipFileOperation(int code, PaneView& source, PaneView& target)
     WindowZipUi ui(*messages_);
     ui.parent_ = this;
     // The sides are copies: a question's event loop may re-read the panes.
-    const ZipOperationResult result = RunZipOperation(code, SideOf(source.Data()), SideOf(target.Data()), rows,
-                                                      settings_.FastZipMove, *zip_, ui);
+    const auto& archives = static_cast<const ZipSource&>(*source.Data().SourcesTable().zip);
+    const ZipOperationResult result =
+        archives.CreateOperation(ui).Run(code, SideOf(source.Data()), SideOf(target.Data()), rows, settings_.FastZipMove);
     if (result.sourceChanged)
         ReadDirectory(source.Data(), locale_);
     if (result.targetChanged)

@@ -11,6 +11,7 @@
 #include "app/components/TerminationSignals.h"
 #include "descriptions/Descriptions.h"
 #include "platform/Registry.h"
+#include "widgets/PaneView.h"
 
 #include <QMessageBox>
 #include <QTimer>
@@ -87,9 +88,11 @@ int RunScreenshot(int argc, char** argv, const ScreenshotRun& run)
         std::cerr << "tarnel: cannot view " << run.view << "\n";
         return 1;
     }
+    // The panes are read on workers: the picture waits until both are filled.
     QElapsedTimer settle;
     settle.start();
-    while (settle.elapsed() < 300)
+    const auto reading = [&window] { return window.LeftPane()->Data().Reading() || window.RightPane()->Data().Reading(); };
+    while (settle.elapsed() < 300 || (reading() && settle.elapsed() < 60000))
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     if (!window.grab().save(QFile::decodeName(run.file.c_str()), "PNG")) {
         std::cerr << "tarnel: cannot write " << run.file << "\n";

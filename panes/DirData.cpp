@@ -10,6 +10,7 @@ TDirData::TDirData() { Items.reserve(kInitialCapacity); }
 
 TDirData::~TDirData()
 {
+    Reads->Close(); // a read under way is abandoned, not waited for
     StopWorkers();
     // What the workers use outside the listing (the icon resolver) is
     // destroyed after the panes.
@@ -41,6 +42,7 @@ void TDirData::ClearEntries()
         inUse_.clear();
         Items.reserve(kInitialCapacity);
     }
+    EntryDirs.clear();
     Count = FileCount = DirCount = DriveCount = 0;
 }
 
@@ -63,20 +65,39 @@ void TDirData::LetGo(std::unique_ptr<PaneWorker>& worker)
 
 const DriveList& TDirData::DriveSource() const { return Drives ? *Drives : SystemDrives(); }
 
+const SourceTable& TDirData::SourcesTable() const
+{
+    if (Sources)
+        return *Sources;
+    static const std::shared_ptr<const SourceTable> defaults = DefaultSources();
+    return *defaults;
+}
+
+Capabilities TDirData::Can() const { return SourcesTable().Can(Place()); }
+
+const std::string& TDirData::DirOf(const TFileData& entry) const
+{
+    if (EntryDirs.empty())
+        return Path;
+    const auto found = EntryDirs.find(&entry);
+    return found == EntryDirs.end() ? Path : found->second;
+}
+
 void RememberDirSizes(const TDirData& pane)
 {
-    if (pane.InArchive())
+    if (!pane.Can(Capability::DiskPaths))
         return;
     for (int i = 0; i < pane.Count; ++i) {
         const TFileData& e = pane.Item(i);
         if (e.Kind == fkDirectory && e.SizeDone.load())
-            DirSizes().Store(pane.Path + e.Name, e.Size.load());
+            DirSizes().Store(pane.DirOf(e) + e.Name, e.Size.load());
     }
 }
 
 void RememberPlace(TDirData& pane)
 {
-    if (pane.Controls)
+    // A listing not yet whole has no position worth keeping over the last one.
+    if (pane.Controls && !pane.Reading())
         pane.Positions.Store(pane.Key(), pane.Controls->TopRow(), pane.Controls->CurrentRow());
     RememberDirSizes(pane);
 }

@@ -2,12 +2,17 @@
 // One pane's listing: its entries in three blocks (directories with ".." first,
 // files, drives), its place, and what it remembers of places it has left.
 #include "panes/FileData.h"
+#include "panes/Matcher.h"
 #include "panes/PaneWorkers.h"
 #include "panes/Place.h"
 #include "panes/PlaceTables.h"
+#include "panes/RowText.h"
 #include "platform/Volumes.h"
+#include "sources/ListingChannel.h"
+#include "sources/SourceTable.h"
 
 #include <array>
+#include <chrono>
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -15,16 +20,33 @@
 #include <mutex>
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tarnel {
 
 class PaneControls;
-class ExtensionList;
-struct TDirData;
 
-// Fills the listing of a pane that shows the inside of an archive.
-using ArchivePaneLister = std::function<void(TDirData& pane, const std::string& filter, ExtensionList& patterns)>;
+using RowNames = std::vector<std::pair<uint8_t, std::string>>; // kind and name of each row
+
+// A read whose listing is not whole yet: what it was started with, and the
+// entries come so far in the order they came.
+struct PendingRead {
+    std::string filter;
+    ExtensionList patterns;
+    std::string cursorName;
+    DisplayLocale locale;
+    bool diskPaths = false;
+    bool queued = false;     // waits for one of the pane's workers to return
+    bool shown = false;      // some rows are in the list already
+    bool gaugeShown = false;
+    std::chrono::steady_clock::time_point lastShown;
+    std::vector<TFileData*> dirs, files;
+    std::vector<std::string> problems;
+    bool selectAfter = false; // select the rows of these names once whole
+    RowNames selectNames;
+    std::vector<std::function<void()>> whenRead;
+};
 
 // A pane's listing at its place; the place's parts are the pane's own
 // fields (Path, ZipMode, ZipPath), read and set as one through Place().
@@ -65,7 +87,19 @@ struct TDirData : PanePlace {
     PaneControls* Controls = nullptr;
     const DriveList* Drives = nullptr;        // null: the system drive list
     PaneWorkerFactory* Workers = nullptr;     // null: no background threads
-    ArchivePaneLister ListArchive;            // empty: archives list nothing
+    std::shared_ptr<const SourceTable> Sources; // null: DefaultSources()
+    // Told what a read found wrong (a damaged archive), once its listing is whole.
+    std::function<void(const std::string& text)> ReportProblem;
+
+    // The read under way; null once the listing is whole.
+    std::unique_ptr<PendingRead> Pending;
+    bool Reading() const { return Pending != nullptr; }
+    // Shared with the pane's read workers.
+    std::shared_ptr<ListingChannel> Reads = std::make_shared<ListingChannel>();
+    // The folders of the entries that carry their own (a listing gathered
+    // from many folders). Kept beside the entries, not in them: most
+    // listings have none, and an entry's size counts 100,000 times.
+    std::unordered_map<const TFileData*, std::string> EntryDirs;
 
     TFileData& Item(int i) const { return *Items[size_t(i)]; }
     // The worker threads read Items while the main thread sorts it; both sides
@@ -109,6 +143,12 @@ struct TDirData : PanePlace {
     void ClearEntries();
     void StopWorkers();
     const DriveList& DriveSource() const;
+    const SourceTable& SourcesTable() const;
+    // What the pane's place lets be done to its entries.
+    Capabilities Can() const;
+    bool Can(Capability c) const { return Can().Has(c); }
+    // The folder an entry lies in, ending in "/".
+    const std::string& DirOf(const TFileData& entry) const;
     const PanePlace& Place() const { return *this; }
     void MoveTo(const PanePlace& place) { static_cast<PanePlace&>(*this) = place; }
 

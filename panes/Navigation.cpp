@@ -38,7 +38,7 @@ OpenResult OpenEntry(TDirData& pane, int currentRow, const DisplayLocale& locale
     const TFileData& entry = pane.Item(currentRow);
     // An archive inside an archive is no folder of the disk that could be
     // entered: it opens like any other member, through its copy.
-    if (entry.Kind == fkFile && (!EndsWithZip(entry.Name) || pane.InArchive()))
+    if (entry.Kind == fkFile && (!EndsWithZip(entry.Name) || !pane.Can(Capability::DiskPaths)))
         return OpenResult::OpenFile;
     const std::string name = entry.Name;
     const uint8_t kind = entry.Kind;

@@ -2,10 +2,21 @@
 // What the listing model needs of a pane's controls. The window implements it;
 // tests and the command-line listing use their own.
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace tarnel {
+
+// What the pane says about a read that is not whole.
+enum class ReadNotice {
+    None,
+    Reading, // nothing has come yet
+    Slow,    // nothing has come for a while: the place may not answer at all
+    Queued,  // earlier reads of this pane still hang; this one waits for one of them
+};
+
+inline constexpr int kSlowReadMs = 2000;
 
 class PaneControls {
 public:
@@ -76,6 +87,15 @@ public:
     // A background worker could not start yet: call StartPaneWorkers again
     // in a while.
     virtual void RetryWorkersLater() {}
+
+    // Reading on a worker: a poster that carries a task to this pane's
+    // thread from any thread. Empty: the pane reads on the calling thread
+    // (no event loop to come back to).
+    virtual std::function<void(std::function<void()>)> ReadPoster() { return {}; }
+    // Runs task on the pane's thread after ms milliseconds, unless the
+    // controls are gone by then.
+    virtual void RunLater(int /*ms*/, std::function<void()> /*task*/) {}
+    virtual void ShowReadNotice(ReadNotice /*notice*/) {}
 };
 
 // Shows the busy cursor for a scope, also when leaving by an exception.

@@ -7,10 +7,14 @@
 #include "panes/PathUtil.h"
 #include "panes/Sorting.h"
 #include "platform/DirectoryReader.h"
+#include "sources/ListingChannel.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace tarnel {
@@ -22,52 +26,88 @@ void ShowPathLabel(TDirData& pane, PaneControls& controls)
     controls.SetPathLabel(pane.Text()); // "/" is this platform's separator inside and outside archives
 }
 
-void Describe(TFileData& entry, const DescriptionList& descriptions)
+// Fills in the descriptions of the folder's DESCRIPT.ION on the listing
+// thread, so the pane's thread has only names to take.
+class DescribingSink : public ListSink {
+public:
+    DescribingSink(ListSink& next, const DescriptionList& descriptions) : next_(next), descriptions_(descriptions) {}
+    void Chunk(std::vector<SourceEntry>&& entries) override
+    {
+        for (SourceEntry& e : entries)
+            if (const std::string* text = descriptions_.Find(e.name))
+                e.description = *text;
+        next_.Chunk(std::move(entries));
+    }
+    void Progress(int percent) override { next_.Progress(percent); }
+    void Problem(const std::string& text) override { next_.Problem(text); }
+
+private:
+    ListSink& next_;
+    const DescriptionList& descriptions_;
+};
+
+// The whole of one read's listing work, on whichever thread lists.
+void RunListing(const FileSource& source, const PanePlace& place, bool describe, ListSink& sink,
+                const CancelToken& cancel)
 {
-    if (descriptions.Empty())
+    DescriptionList descriptions;
+    if (describe)
+        LoadDescriptions(AddPathDelimiter(place.Path), descriptions);
+    if (descriptions.Empty()) {
+        source.List(place, sink, cancel);
         return;
-    if (const std::string* text = descriptions.Find(entry.Name))
-        entry.Description = *text;
+    }
+    DescribingSink describing(sink, descriptions);
+    source.List(place, describing, cancel);
 }
 
-// Reads the disk into the listing. Directories are inserted at the front in
-// the order met, so they end up reversed ahead of the files; collecting them
-// apart gives that order without shifting the whole array per directory.
-void ReadDisk(TDirData& pane, const std::string& filter, ExtensionList& patterns, const DescriptionList& descriptions)
+// Makes the pane's entries of a chunk. Folders and files are kept apart in
+// the order they came; the listing puts the folders in reverse ahead of the
+// files (as inserting each folder at the front would), and sorting orders
+// them afterwards.
+void TakeChunk(TDirData& pane, std::vector<SourceEntry>& chunk)
 {
-    std::vector<TFileData*> dirs, files;
-    ReadDirectoryEntries(pane.Path, [&](DirectoryEntry&& found) {
-        if (found.name == ".")
-            return;
-        if (found.attr & faDirectory) {
-            TFileData& e = pane.NewEntry();
-            e.Kind = fkDirectory;
-            e.Time = int32_t(found.dosTime);
-            e.Attr = found.attr;
-            e.Size = DirSizes().SizeOf(pane.Path + found.name);
-            e.Name = std::move(found.name);
-            Describe(e, descriptions);
-            dirs.push_back(&e);
-            return;
+    PendingRead& read = *pane.Pending;
+    for (SourceEntry& found : chunk) {
+        const bool dir = found.kind == fkDirectory;
+        if (!dir) {
+            read.patterns.AddPattern(ExtensionPatternOf(found.name));
+            if (!Match(read.filter, found.name))
+                continue;
         }
-        if (found.attr & faVolumeID)
-            return;
-        patterns.AddPattern(ExtensionPatternOf(found.name));
-        if (!Match(filter, found.name))
-            return;
         TFileData& e = pane.NewEntry();
-        e.Kind = fkFile;
-        e.Time = int32_t(found.dosTime);
+        e.Kind = dir ? fkDirectory : fkFile;
+        e.Time = found.time;
         e.Attr = found.attr;
-        e.Size = found.size;
+        e.ZipIndex = found.memberIndex;
+        if (!found.directory.empty()) {
+            pane.EntryDirs.emplace(&e, std::move(found.directory));
+        }
+        if (found.sizeDone) {
+            e.Size = found.size;
+            e.SizeDone = 1;
+        } else if (dir && read.diskPaths) {
+            e.Size = DirSizes().SizeOf(pane.DirOf(e) + found.name);
+        } else {
+            e.Size = found.size;
+        }
         e.Name = std::move(found.name);
-        Describe(e, descriptions);
-        files.push_back(&e);
-    });
-    pane.Items.insert(pane.Items.end(), dirs.rbegin(), dirs.rend());
-    pane.Items.insert(pane.Items.end(), files.begin(), files.end());
-    pane.DirCount = int(dirs.size());
-    pane.FileCount = int(files.size());
+        e.Description = std::move(found.description);
+        (dir ? read.dirs : read.files).push_back(&e);
+    }
+}
+
+// Puts the entries come so far in Items, folders first.
+void PlaceEntries(TDirData& pane)
+{
+    const PendingRead& read = *pane.Pending;
+    pane.Items.clear();
+    pane.Items.insert(pane.Items.end(), read.dirs.rbegin(), read.dirs.rend());
+    pane.Items.insert(pane.Items.end(), read.files.begin(), read.files.end());
+    pane.DirCount = int(read.dirs.size());
+    pane.FileCount = int(read.files.size());
+    pane.DriveCount = 0;
+    pane.Count = int(pane.Items.size());
 }
 
 TFileData& NewDriveEntry(TDirData& pane, const Volume& volume)
@@ -87,8 +127,6 @@ void AppendDrives(TDirData& pane)
         ++pane.DriveCount;
     }
 }
-
-using RowNames = std::vector<std::pair<uint8_t, std::string>>; // kind and name of each row
 
 RowNames NamesOf(const TDirData& pane, const std::vector<int>& rows)
 {
@@ -148,17 +186,156 @@ void SelectFilterItem(PaneControls& controls, const std::vector<std::string>& it
 
 } // namespace
 
+namespace {
+
+constexpr auto kPartialShowEvery = std::chrono::milliseconds(500);
+
+void FinishRead(TDirData& pane);
+
+// The listing so far goes in the list (rows come while a slow place is
+// still being listed); the drives and the rest wait for the whole.
+void ShowPartial(TDirData& pane)
+{
+    PaneControls& controls = *pane.Controls;
+    PendingRead& read = *pane.Pending;
+    PlaceEntries(pane);
+    controls.BeginUpdate();
+    controls.SetRowCount(pane.Count);
+    SortPane(pane, true, true);
+    controls.EndUpdate();
+    if (!read.shown)
+        controls.ShowReadNotice(ReadNotice::None);
+    read.shown = true;
+    read.lastShown = std::chrono::steady_clock::now();
+}
+
+// The listing is whole: the rest of the read's steps, in their order.
+void FinishRead(TDirData& pane)
+{
+    PaneControls& controls = *pane.Controls;
+    BusyScope busy(controls);
+    controls.BeginUpdate();
+    PlaceEntries(pane);
+    const std::unique_ptr<PendingRead> done = std::move(pane.Pending); // whole from here on
+    AppendDrives(pane);
+    pane.Count = int(pane.Items.size());
+    controls.SetRowCount(pane.Count);
+
+    SortPane(pane, true, true);
+    RestorePosition(pane, controls, done->cursorName);
+    controls.EndUpdate();
+
+    if (done->gaugeShown)
+        controls.SetGauge(0, false);
+    controls.ShowReadNotice(ReadNotice::None);
+    controls.SetFilterItems(done->patterns.Items());
+    StartPaneWorkers(pane);
+    SelectFilterItem(controls, done->patterns.Items(), done->filter);
+    ComputeBestWidths(pane, done->locale);
+    controls.ListingRead();
+    if (pane.Reading())
+        return; // the window read the pane again on the way
+    if (done->selectAfter)
+        SelectNamed(pane, controls, done->selectNames);
+    if (pane.ReportProblem)
+        for (const std::string& text : done->problems)
+            pane.ReportProblem(text);
+    for (std::function<void()>& then : done->whenRead)
+        if (!pane.Reading())
+            then();
+}
+
+// Gives the listing to the pane as it is read, on the calling thread.
+class DirectSink : public ListSink {
+public:
+    explicit DirectSink(TDirData& pane) : pane_(pane) {}
+    void Chunk(std::vector<SourceEntry>&& entries) override { TakeChunk(pane_, entries); }
+    void Progress(int percent) override
+    {
+        pane_.Pending->gaugeShown = true;
+        pane_.Controls->SetGauge(percent, true);
+    }
+    void Problem(const std::string& text) override { pane_.Pending->problems.push_back(text); }
+
+private:
+    TDirData& pane_;
+};
+
+void OnReadMail(TDirData& pane);
+
+void StartWorker(TDirData& pane)
+{
+    PendingRead& read = *pane.Pending;
+    read.queued = false;
+    const std::shared_ptr<FileSource> source = pane.SourcesTable().For(pane.Place());
+    auto cancel = std::make_shared<CancelToken>();
+    const uint64_t ticket = pane.Reads->Begin(cancel);
+    try {
+        std::thread([channel = pane.Reads, source, place = pane.Place(), describe = read.diskPaths, ticket, cancel] {
+            ChannelSink sink(*channel, ticket);
+            RunListing(*source, place, describe, sink, *cancel);
+            channel->Finish(ticket);
+        }).detach();
+    } catch (const std::system_error& e) {
+        read.problems.push_back(std::string("Cannot start reading: ") + e.what());
+        pane.Reads->Finish(ticket);
+        return;
+    }
+    // Nothing yet after a while: the user is told, and may go elsewhere.
+    std::weak_ptr<ListingChannel> channel = pane.Reads;
+    pane.Controls->RunLater(kSlowReadMs, [channel, pane = &pane, ticket] {
+        const std::shared_ptr<ListingChannel> open = channel.lock();
+        if (!open || !open->IsOpen() || open->Current() != ticket || !pane->Reading() || pane->Pending->shown)
+            return;
+        pane->Controls->ShowReadNotice(ReadNotice::Slow);
+    });
+}
+
+// Runs on the pane's thread when a worker has sent something or returned.
+void OnReadMail(TDirData& pane)
+{
+    if (!pane.Reading() || !pane.Controls)
+        return;
+    PendingRead& read = *pane.Pending;
+    if (read.queued) {
+        if (pane.Reads->Running() < ListingChannel::kMaxWorkers) {
+            pane.Controls->ShowReadNotice(ReadNotice::Reading);
+            StartWorker(pane);
+        }
+        return;
+    }
+    ListingChannel::Mail mail = pane.Reads->Take();
+    if (mail.progress >= 0) {
+        read.gaugeShown = true;
+        pane.Controls->SetGauge(mail.progress, true);
+    }
+    for (std::vector<SourceEntry>& chunk : mail.chunks)
+        TakeChunk(pane, chunk);
+    for (std::string& text : mail.problems)
+        read.problems.push_back(std::move(text));
+    if (mail.finished) {
+        FinishRead(pane);
+        return;
+    }
+    if (!mail.chunks.empty() &&
+        (!read.shown || std::chrono::steady_clock::now() - read.lastShown >= kPartialShowEvery))
+        ShowPartial(pane);
+}
+
+} // namespace
+
 void ReadDirectory(TDirData& pane, const DisplayLocale& locale)
 {
     PaneControls& controls = *pane.Controls;
     BusyScope busy(controls);
-    const std::string filter = controls.FilterText();
-    const std::string cursorName = std::exchange(pane.CursorName, std::string());
+    auto read = std::make_unique<PendingRead>();
+    read->filter = controls.FilterText();
+    read->cursorName = std::exchange(pane.CursorName, std::string());
+    read->locale = locale;
+    read->diskPaths = pane.Can(Capability::DiskPaths);
     pane.StopWorkers();
-
-    DescriptionList descriptions;
-    if (!pane.InArchive())
-        LoadDescriptions(AddPathDelimiter(pane.Path), descriptions);
+    pane.Reads->Abandon();
+    pane.Pending.reset();
 
     pane.Path = AddPathDelimiter(pane.Path);
     ShowPathLabel(pane, controls);
@@ -168,34 +345,41 @@ void ReadDirectory(TDirData& pane, const DisplayLocale& locale)
     controls.SetRowCount(0);
 
     controls.SetFilterItems({});
-    ExtensionList patterns;
-    patterns.AddPattern("*");
-    patterns.AddPattern(filter);
+    read->patterns.AddPattern("*");
+    read->patterns.AddPattern(read->filter);
+    pane.Pending = std::move(read);
 
-    controls.BeginUpdate();
-    if (!pane.InArchive())
-        ReadDisk(pane, filter, patterns, descriptions);
-    else if (pane.ListArchive)
-        pane.ListArchive(pane, filter, patterns);
-    pane.Count = int(pane.Items.size());
-    AppendDrives(pane);
-    pane.Count = int(pane.Items.size());
-    controls.SetRowCount(pane.Count);
+    TaskPoster poster = controls.ReadPoster();
+    if (!poster) {
+        const std::shared_ptr<FileSource> source = pane.SourcesTable().For(pane.Place());
+        DirectSink sink(pane);
+        const CancelToken never;
+        RunListing(*source, pane.Place(), pane.Pending->diskPaths, sink, never);
+        FinishRead(pane);
+        return;
+    }
+    if (!pane.Reads->IsOpen())
+        pane.Reads->Open(std::move(poster), [p = &pane] { OnReadMail(*p); });
+    if (pane.Reads->Running() >= ListingChannel::kMaxWorkers) {
+        pane.Pending->queued = true;
+        controls.ShowReadNotice(ReadNotice::Queued);
+        return;
+    }
+    controls.ShowReadNotice(ReadNotice::Reading);
+    StartWorker(pane);
+}
 
-    SortPane(pane, true, true);
-    RestorePosition(pane, controls, cursorName);
-    controls.EndUpdate();
-
-    controls.SetFilterItems(patterns.Items());
-    StartPaneWorkers(pane);
-    SelectFilterItem(controls, patterns.Items(), filter);
-    ComputeBestWidths(pane, locale);
-    controls.ListingRead();
+void WhenRead(TDirData& pane, std::function<void()> then)
+{
+    if (pane.Reading())
+        pane.Pending->whenRead.push_back(std::move(then));
+    else
+        then();
 }
 
 void StartPaneWorkers(TDirData& pane)
 {
-    if (pane.InArchive() || !pane.Workers)
+    if (!pane.Workers || pane.Reading() || !pane.Can(Capability::DiskPaths))
         return;
     if (!pane.IconThread)
         pane.IconThread = pane.Workers->StartIconThread(pane, pane.IconMutex, pane.Path);
@@ -222,7 +406,12 @@ void RereadKeepingSelection(TDirData& pane, const DisplayLocale& locale)
     RememberPlace(pane);
     RecordHistory(pane);
     ReadDirectory(pane, locale);
-    SelectNamed(pane, controls, selected);
+    if (pane.Reading()) {
+        pane.Pending->selectAfter = true;
+        pane.Pending->selectNames = selected;
+    } else {
+        SelectNamed(pane, controls, selected);
+    }
 }
 
 // The folder's rows keep their numbers; only those after them change. The
@@ -230,6 +419,8 @@ void RereadKeepingSelection(TDirData& pane, const DisplayLocale& locale)
 // sort swaps them, and the array is never moved while it might.
 void ReplaceDriveRows(TDirData& pane, const DisplayLocale& locale)
 {
+    if (pane.Reading())
+        return; // the listing takes the drives as they are when it is whole
     const DriveList& drives = pane.DriveSource();
     const size_t keep = size_t(pane.Count - pane.DriveCount);
     if (keep + drives.size() > pane.Items.capacity()) {

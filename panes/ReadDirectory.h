@@ -2,6 +2,8 @@
 // Rebuilding a pane's listing.
 #include "panes/RowText.h"
 
+#include <functional>
+
 namespace tarnel {
 
 struct TDirData;
@@ -23,6 +25,10 @@ void RereadKeepingSelection(TDirData& pane, const DisplayLocale& locale = {});
 // The drive list changed: the pane's drive rows follow it, the folder is not
 // read again, selection and cursor stay.
 void ReplaceDriveRows(TDirData& pane, const DisplayLocale& locale = {});
+
+// Runs then once the pane's listing is whole: at once when no read is under
+// way, after the read's last step otherwise. A new read started before drops it.
+void WhenRead(TDirData& pane, std::function<void()> then);
 
 // Starts the icon and size workers the listing of a disk folder lacks. One
 // refused because the last of its kind still winds down (a loaded machine

@@ -135,7 +135,7 @@ void ViewerHost::ShowEntryInViewer(PaneView* pane, const std::string& folder, in
     const uint8_t kind = data.Item(index).Kind;
     ClearViewer();
     std::string place = folder;
-    if (data.InArchive() && kind == fkFile) {
+    if (!data.Can(Capability::DiskPaths) && kind == fkFile) {
         const std::string copy = ExtractZipMemberForViewing(data.Place(), data.Item(index).Name, extract_);
         if (copy.empty()) {
             // No copy to read: what is known of the member is shown.

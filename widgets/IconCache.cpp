@@ -158,7 +158,7 @@ int IconKeyForEntry(const TDirData& pane, const TFileData& e, const Volume* driv
     const QMimeType type =
         mimeTypes.mimeTypeForFile(QFile::decodeName(QByteArray::fromStdString(e.Name)), QMimeDatabase::MatchExtension);
     const int key = icons.KeyForMimeType(type);
-    return pane.InArchive() ? key : -key;
+    return pane.Can(Capability::DiskPaths) ? -key : key;
 }
 
 } // namespace tarnel

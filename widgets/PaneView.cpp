@@ -1,3 +1,4 @@
+#include "sources/SourceTable.h"
 #include "widgets/PaneView.h"
 
 #include "widgets/HeaderPainter.h"
@@ -19,6 +20,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPainter>
+#include <QPointer>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QStandardItemModel>
@@ -436,13 +438,24 @@ void PaneView::BuildList()
                                          move = action == Qt::MoveAction] {
                 emit filesDropped(this, paths, target, move, refused);
             });
-            // Nothing goes into an archive this way; the window says why,
-            // and the source learns that nothing was taken.
-            if (place->InArchive())
+            // Drops go through the disk engine: a place without files of its
+            // own (an archive) takes nothing; the window says why, and the
+            // source learns that nothing was taken.
+            if (!DefaultSources()->Can(*place).Has(Capability::DiskPaths))
                 return false;
         }
         return true;
     };
+    readNotice_ = new QLabel(list_->viewport());
+    readNotice_->setObjectName("ReadNotice");
+    readNotice_->setTextFormat(Qt::PlainText);
+    readNotice_->setWordWrap(true);
+    readNotice_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    readNotice_->setContentsMargins(6, 6, 6, 6);
+    auto* noticeLayout = new QVBoxLayout(list_->viewport());
+    noticeLayout->addWidget(readNotice_);
+    noticeLayout->addStretch();
+    readNotice_->hide();
     connect(list_, &PaneList::pressed, this, [this](Qt::MouseButton) { emit activated(this); });
     connect(list_, &PaneList::released, this, [this](Qt::MouseButton) { emit listReleased(this); });
     connect(list_, &PaneList::enterPressed, this, [this] { emit listEnterPressed(this); });
@@ -462,7 +475,7 @@ void PaneView::BuildList()
 std::vector<std::string> PaneView::DragPaths() const
 {
     std::vector<std::string> paths;
-    if (data_.InArchive())
+    if (!data_.Can(Capability::DiskPaths))
         return paths;
     for (const int row : SelectedRows()) {
         if (row < 0 || row >= data_.Count)
@@ -755,6 +768,39 @@ void PaneView::ListingRead()
     if (CurrentRow() >= 0)
         list_->scrollTo(rows_->index(CurrentRow()));
     emit listingRead(this);
+}
+
+std::function<void(std::function<void()>)> PaneView::ReadPoster()
+{
+    // The task is queued on the application, which outlives the panes; it
+    // does nothing once this view is gone.
+    return [view = QPointer<PaneView>(this)](std::function<void()> task) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [view, task = std::move(task)] {
+                if (view)
+                    task();
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+void PaneView::RunLater(int ms, std::function<void()> task) { QTimer::singleShot(ms, this, std::move(task)); }
+
+void PaneView::ShowReadNotice(ReadNotice notice)
+{
+    switch (notice) {
+    case ReadNotice::None: readNotice_->hide(); return;
+    case ReadNotice::Reading: readNotice_->setText(tr("Reading...")); break;
+    case ReadNotice::Slow:
+        readNotice_->setText(tr("Reading... This place has not answered for 2 seconds. You can go elsewhere "
+                                "meanwhile: Backspace, Back, a drive button or the other pane."));
+        break;
+    case ReadNotice::Queued:
+        readNotice_->setText(tr("Waiting for earlier reads of this pane, which do not answer, to give up..."));
+        break;
+    }
+    readNotice_->show();
 }
 
 void PaneView::SetGauge(int percent, bool visible)

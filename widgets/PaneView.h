@@ -166,6 +166,11 @@ public:
     void HistoryChanged() override { emit historyChanged(); }
     void RetryWorkersLater() override;
     void ListingRead() override;
+    std::function<void(std::function<void()>)> ReadPoster() override;
+    void RunLater(int ms, std::function<void()> task) override;
+    void ShowReadNotice(ReadNotice notice) override;
+    // The text over the list while a read is not whole.
+    QLabel* ReadNoticeLabel() const { return readNotice_; }
 
     // The selected files and folders as a drag carries them; empty inside
     // an archive, whose members are not files another program could take.
@@ -223,6 +228,7 @@ private:
     QToolButton* openButton_ = nullptr;
     PaneHeader* header_ = nullptr;
     QProgressBar* gauge_ = nullptr;
+    QLabel* readNotice_ = nullptr;
     PaneList* list_ = nullptr;
     PaneRowModel* rows_ = nullptr;
     QWidget* filterPanel_ = nullptr;

@@ -87,7 +87,7 @@ RowTexts ComputeRowTexts(const TDirData& pane, int row, const SectionWidths& sec
     }
 
     // Inside an archive nothing is allocated: a folder shows the size its members add up to.
-    out.size = fit(EntrySizeText(e, options.ShowBigSize && !pane.InArchive(), locale), sectionWidths[1] - 3, kEllipsis, false);
+    out.size = fit(EntrySizeText(e, options.ShowBigSize && pane.Can(Capability::DiskPaths), locale), sectionWidths[1] - 3, kEllipsis, false);
     out.time = fit(TimeText(e.Time, locale), sectionWidths[2] - 3, kEllipsis, false);
 
     int offset = 0;

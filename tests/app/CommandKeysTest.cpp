@@ -1,6 +1,7 @@
 // The keys and the function-key bar of the real window: each key and each
 // bar button reaches its command once, the commander keys move F6 and F7
 // and come back after a restart, the bar follows its option.
+#include "app/PaneReads.h"
 #include "app/CommandTable.h"
 #include "app/ConfigureDialog.h"
 #include "app/MainWindow.h"
@@ -143,6 +144,7 @@ protected:
         });
         window->show();
         Activate();
+        test::WaitForReads(*window);
     }
     // The window in front, as the user has it (the editor hides it while it runs).
     void Activate()
@@ -160,6 +162,7 @@ protected:
     QWidget* List() { return Left()->List(); }
     int Row(const std::string& name)
     {
+        test::WaitForReads(*window);
         for (int i = 0; i < Left()->Data().Count; ++i)
             if (Left()->Data().Item(i).Name == name)
                 return i;
@@ -168,6 +171,7 @@ protected:
     // The cursor on name, and name alone selected.
     void SelectOnly(const std::string& name)
     {
+        test::WaitForReads(*window);
         Left()->SetRangeSelected(0, Left()->Data().Count - 1, false);
         const int row = Row(name);
         ASSERT_GE(row, 0) << name;
@@ -271,7 +275,9 @@ TEST_F(CommandKeysTest, EditAndNewFileKeysWriteTheFile)
     });
     QTest::keyClick(List(), Qt::Key_F4, Qt::ShiftModifier);
     EXPECT_EQ(dialogsRun, 1);
-    EXPECT_EQ(ReadAll(root + "/left/new.txt"), "fresh");
+    // The editor opens once the folder's new listing has come in.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ReadAll(root + "/left/new.txt") == "fresh"; }));
+    test::WaitForReads(*window); // the cursor comes back with the listing the save asked for
     ASSERT_GE(Left()->CurrentRow(), 0);
     EXPECT_EQ(Left()->Data().Item(Left()->CurrentRow()).Name, "new.txt");
     Activate();
@@ -343,6 +349,7 @@ TEST_F(CommandKeysTest, CommanderKeysMoveF6AndF7AndSurviveARestart)
         typedName = folder;
         QTest::keyClick(List(), Qt::Key_F7);
         EXPECT_TRUE(fs::is_directory(root + "/left/" + folder.toStdString()));
+        test::WaitForReads(*window);
         EXPECT_FALSE(window->Viewer()->IsOn());
         // Ctrl+Q is the viewer hot key now and the command's key too: one toggle.
         QTest::keyClick(List(), Qt::Key_Q, Qt::ControlModifier);

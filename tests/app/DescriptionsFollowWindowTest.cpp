@@ -1,4 +1,5 @@
 // Descriptions following their files through the window's file commands.
+#include "app/PaneReads.h"
 #include "app/MainWindow.h"
 #include "descriptions/Descriptions.h"
 #include "fileops/NameDialogs.h"
@@ -70,6 +71,7 @@ protected:
         window->Settings().ConfirmCopyTarget = false; // the target dialog has tests of its own
         window->show();
         QApplication::processEvents();
+        test::WaitForReads(*window);
     }
     void TearDown() override
     {
@@ -79,6 +81,7 @@ protected:
     PaneView* Left() { return window->LeftPane(); }
     int Row(PaneView* pane, const std::string& name)
     {
+        test::WaitForReads(*window);
         for (int i = 0; i < pane->Data().Count; ++i)
             if (pane->Data().Item(i).Name == name)
                 return i;
@@ -91,6 +94,7 @@ protected:
     }
     void Select(const std::string& name)
     {
+        test::WaitForReads(*window);
         Left()->SetRangeSelected(0, Left()->Data().Count - 1, false);
         Left()->SetSelected(Row(Left(), name), true);
         Left()->List()->setFocus();

@@ -4,6 +4,7 @@
 // the first hour: typed filters, where the keys go, mnemonics, the viewer
 // following the cursor, sizes, dialogs, volumes, sorting and the status bar.
 #include "app/MainWindow.h"
+#include "app/PaneReads.h"
 #include "app/WorkerSinkQt.h"
 #include "panes/DisplayOptions.h"
 #include "panes/ReadDirectory.h"
@@ -124,11 +125,13 @@ protected:
         window->show();
         for (int i = 0; i < 3; ++i)
             QApplication::processEvents();
+        test::WaitForReads(*window);
     }
     PaneView* Left() { return window->LeftPane(); }
     PaneView* Right() { return window->RightPane(); }
     static int Row(PaneView* pane, const std::string& name)
     {
+        EXPECT_TRUE(test::PaneRead(pane->Data())) << "the pane's read did not finish";
         for (int i = 0; i < pane->Data().Count; ++i)
             if (pane->Data().Item(i).Name == name)
                 return i;
@@ -136,6 +139,7 @@ protected:
     }
     static std::string CurrentName(PaneView* pane)
     {
+        EXPECT_TRUE(test::PaneRead(pane->Data())) << "the pane's read did not finish";
         const int row = pane->CurrentRow();
         return row >= 0 && row < pane->Data().Count ? pane->Data().Item(row).Name : std::string("<none>");
     }
@@ -147,6 +151,7 @@ protected:
     }
     QPoint RowCentre(PaneView* pane, int row)
     {
+        EXPECT_TRUE(test::PaneRead(pane->Data())) << "the pane's read did not finish";
         return pane->List()->visualRect(pane->List()->model()->index(row, 0)).center();
     }
     void ClickRow(PaneView* pane, int row, Qt::KeyboardModifiers mods = Qt::NoModifier)
@@ -156,6 +161,7 @@ protected:
     // Moves the cursor with Home and Down, as the user does.
     void KeyTo(PaneView* pane, const std::string& name)
     {
+        EXPECT_TRUE(test::PaneRead(pane->Data())) << "the pane's read did not finish";
         const int row = Row(pane, name);
         ASSERT_GE(row, 0) << name;
         QTest::keyClick(pane->List(), Qt::Key_Home);
@@ -165,6 +171,7 @@ protected:
     }
     static std::vector<std::string> FileNames(PaneView* pane)
     {
+        EXPECT_TRUE(test::PaneRead(pane->Data())) << "the pane's read did not finish";
         std::vector<std::string> names;
         const TDirData& d = pane->Data();
         for (int i = d.DirCount; i < d.DirCount + d.FileCount; ++i)
@@ -278,6 +285,7 @@ TEST_F(EverydayWindowTest, EveryPaneFollowsANewDriveList)
                               volume(root + "/left/sub", "usb")});
     for (PaneView* pane : {Left(), Right()}) {
         const TDirData& data = pane->Data();
+        ASSERT_TRUE(test::PaneRead(data));
         ASSERT_EQ(data.DriveCount, 3);
         EXPECT_EQ(data.Item(data.Count - 3).Name, "new");
         EXPECT_EQ(data.Item(data.Count - 1).Name, "usb");
@@ -407,6 +415,7 @@ TEST_F(EverydayWindowTest, ATypedFilterAppliesOnEnterAndJoinsTheDropDown)
         QTest::keyClick(typedInto, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(typedInto, "*5.txt");
         QTest::keyClick(typedInto, enter, enter == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        ASSERT_TRUE(test::PaneRead(pane->Data()));
         EXPECT_EQ(box->currentText(), "*5.txt");
         EXPECT_GE(box->findText("*5.txt"), 0) << "the typed filter is offered again";
         EXPECT_TRUE(pane->List()->hasFocus()) << "the keys go back to the list";
@@ -451,11 +460,19 @@ TEST_F(EverydayWindowTest, TheKeysStayWithTheActiveList)
     });
     QTest::mouseClick(window->CommandButton("BTNProperties"), Qt::LeftButton);
     WAIT_FOR(QApplication::focusWidget() == Left()->List());
+    // The closed dialog's window-system events may still be queued, and
+    // waiting for a read below would take them: they are taken here, and
+    // the window is active again before the keys are tried.
+    QApplication::processEvents();
+    window->activateWindow();
+    WAIT_FOR(QApplication::activeWindow() == window.get());
+    WAIT_FOR(QApplication::focusWidget() == Left()->List());
 
     // Into a folder, then Backspace: the cursor stands on the folder left.
     KeyTo(Left(), "zlast");
     QTest::keyClick(Left()->List(), Qt::Key_Return);
     ASSERT_EQ(Left()->Data().Path, root + "/left/zlast/");
+    ASSERT_TRUE(test::PaneRead(Left()->Data()));
     EXPECT_EQ(Left()->CurrentRow(), 0);
     QTest::keyClick(Left()->List(), Qt::Key_Backspace);
     ASSERT_EQ(Left()->Data().Path, root + "/left/");
@@ -472,6 +489,7 @@ TEST_F(EverydayWindowTest, TheKeysStayWithTheActiveList)
     // A read of the other pane (the target of a copy) leaves the keys alone.
     Right()->Data().Positions.Store(Right()->Data().Key(), 0, 0);
     ReadDirectory(Right()->Data());
+    ASSERT_TRUE(test::PaneRead(Right()->Data()));
     EXPECT_EQ(QApplication::focusWidget(), Left()->List());
 }
 

@@ -1,6 +1,7 @@
 // The file commands of the real window: copy, move, delete, rename, new
 // dir/zip, background operations and the popup's last command.
 #include "app/MainWindow.h"
+#include "app/PaneReads.h"
 #include "app/PrivateMessages.h"
 #include "fileops/NameDialogs.h"
 #include "platform/ShellFileOperation.h"
@@ -76,6 +77,7 @@ protected:
         window->SetMessages(std::make_unique<Silent>(&messages));
         window->show();
         QApplication::processEvents();
+        test::WaitForReads(*window);
     }
     void TearDown() override
     {
@@ -85,6 +87,7 @@ protected:
     PaneView* Left() { return window->LeftPane(); }
     int Row(PaneView* pane, const std::string& name)
     {
+        EXPECT_TRUE(test::PaneRead(pane->Data())) << "the pane's read did not finish";
         for (int i = 0; i < pane->Data().Count; ++i)
             if (pane->Data().Item(i).Name == name)
                 return i;

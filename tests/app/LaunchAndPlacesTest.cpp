@@ -1,6 +1,7 @@
 // The pane popup's "Open with" and "Terminal here" start the desktop's
 // programs with every name as one argument, and say so when one cannot
 // start; the panes start at the folders given or kept from the last run.
+#include "app/PaneReads.h"
 #include "app/MainWindow.h"
 #include "app/PrivateMessages.h"
 #include "app/RecordedMessages.h"
@@ -100,6 +101,7 @@ protected:
         window->SetMessages(std::move(recorder));
         window->show();
         QApplication::processEvents();
+        test::WaitForReads(*window);
     }
     int Row(const std::string& name)
     {
@@ -282,6 +284,7 @@ protected:
         window->show();
         ASSERT_TRUE(QTest::qWaitFor([&] { return window->PlaceChecksWaiting() == 0; }));
         QApplication::processEvents();
+        test::WaitForReads(*window);
     }
     void End()
     {
@@ -377,6 +380,7 @@ TEST_F(StartPlacesTest, HandedOverPathsTheLatestWins)
     EXPECT_EQ(LeftPath(), root + "/left/"); // nothing waited for here
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->PlaceChecksWaiting() == 0; }));
     QApplication::processEvents();
+    test::WaitForReads(*window);
     EXPECT_EQ(LeftPath(), root + "/right/");
     window.reset();
 }

@@ -2,6 +2,7 @@
 #include "app/CloseQueryDialog.h"
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
+#include "app/PaneReads.h"
 #include "app/PrivateMessages.h"
 #include "app/components/InstanceBlock.h"
 #include "panes/Selection.h"
@@ -71,6 +72,7 @@ protected:
         window->resize(1000, 600);
         window->show();
         QApplication::processEvents();
+        test::WaitForReads(*window);
     }
     void TearDown() override
     {
@@ -83,6 +85,7 @@ protected:
     PaneView* Right() { return window->RightPane(); }
     QPoint RowCentre(PaneView* pane, int row)
     {
+        EXPECT_TRUE(test::PaneRead(pane->Data())) << "the pane's read did not finish";
         return pane->List()->visualRect(pane->List()->model()->index(row, 0)).center();
     }
     void ClickRow(PaneView* pane, int row, Qt::KeyboardModifiers mods = Qt::NoModifier)
@@ -97,6 +100,7 @@ protected:
         // Whether the path exists is asked off the window's thread.
         ASSERT_TRUE(QTest::qWaitFor([&] { return window->PlaceChecksWaiting() == 0; }));
         QApplication::processEvents();
+        test::WaitForReads(*window);
     }
 };
 
@@ -259,15 +263,18 @@ TEST_F(MainWindowTest, NavigationByDoubleClickEnterAndParent)
     EXPECT_EQ(Left()->Data().Path, root + "/left/sub1/");
     QTest::mouseClick(Left()->ParentButton(), Qt::LeftButton);
     EXPECT_EQ(Left()->Data().Path, root + "/left/");
+    ASSERT_TRUE(test::PaneRead(Left()->Data()));
     Left()->List()->setFocus();
     Left()->SetCurrentRow(2);
     QTest::keyClick(Left()->List(), Qt::Key_Return);
     EXPECT_EQ(Left()->Data().Path, root + "/left/sub2/");
     window->NavBackClick();
     EXPECT_EQ(Left()->Data().Path, root + "/left/");
+    ASSERT_TRUE(test::PaneRead(Left()->Data()));
     EXPECT_EQ(Left()->CurrentRow(), 2); // the place remembers its row
     window->Action("Synchronize1")->trigger();
     EXPECT_EQ(Left()->Data().Path, root + "/right/");
+    ASSERT_TRUE(test::PaneRead(Left()->Data()));
 
     Left()->SetCurrentRow(Left()->Data().DirCount); // Readme.TXT: the viewer's own type
     QTest::keyClick(Left()->List(), Qt::Key_Return);
@@ -283,6 +290,7 @@ TEST_F(MainWindowTest, FilterBoxEnterRereadsWithTheFilter)
     filter->setEditText("*.TXT");
     QTest::keyClick(filter->lineEdit(), Qt::Key_Return);
     const TDirData& data = Left()->Data();
+    ASSERT_TRUE(test::PaneRead(data));
     EXPECT_EQ(data.FileCount, 1);
     EXPECT_EQ(filter->currentText(), "*.txt"); // the matching drop-down item, lower-cased
     EXPECT_EQ(data.History.size(), 1u);        // filtering records no history

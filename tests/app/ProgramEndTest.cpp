@@ -2,6 +2,7 @@
 // closing, even when the main window is hidden in the tray.
 #include "app/CloseQueryDialog.h"
 #include "app/MainWindow.h"
+#include "app/PaneReads.h"
 #include "app/ProgramEnd.h"
 #include "app/components/InstanceBlock.h"
 #include "viewer/EditorForm.h"
@@ -48,6 +49,7 @@ protected:
         window = std::make_unique<MainWindow>(options, block.get());
         window->resize(800, 500);
         window->show();
+        test::WaitForReads(*window);
         EndRunOnlyWithMainWindow(window.get());
         qApp->installEventFilter(&watch);
     }

@@ -1,5 +1,6 @@
 // Copy and move as the user meets them: the target dialog, the replace
 // question's "Skip all", and files dragged and dropped onto the panes.
+#include "app/PaneReads.h"
 #include "app/MainWindow.h"
 #include "fileops/TargetDialog.h"
 #include "platform/ShellFileOperation.h"
@@ -113,6 +114,7 @@ protected:
         window->SetMessages(std::make_unique<Logged>(&messages));
         window->show();
         QApplication::processEvents();
+        test::WaitForReads(*window);
     }
     void TearDown() override
     {
@@ -123,6 +125,7 @@ protected:
     PaneView* Right() { return window->RightPane(); }
     int Row(PaneView* pane, const std::string& name)
     {
+        test::WaitForReads(*window);
         for (int i = 0; i < pane->Data().Count; ++i)
             if (pane->Data().Item(i).Name == name)
                 return i;
@@ -130,6 +133,7 @@ protected:
     }
     void Select(PaneView* pane, const std::vector<std::string>& names)
     {
+        test::WaitForReads(*window);
         pane->SetRangeSelected(0, pane->Data().Count - 1, false);
         for (const std::string& n : names)
             pane->SetSelected(Row(pane, n), true);
@@ -394,6 +398,7 @@ TEST_F(TransferTest, DropsOntoAnArchiveOrAVolumeRowAreRefused)
         QWidget* viewport = Right()->List()->viewport();
         Right()->List()->setFocus();
         QTest::keyClick(Right()->List(), Qt::Key_Backspace); // out of the archive
+        test::WaitForReads(*window);
         ASSERT_FALSE(Right()->Data().InArchive());
         int volume = 0;
         while (Right()->Data().Item(volume).Kind != fkDrive)

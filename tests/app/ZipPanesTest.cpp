@@ -1,6 +1,7 @@
 // Archives in the real window: entering one, copying out of and into it,
 // deleting members, "To zip", and viewing a member through the driver.
 #include "app/MainWindow.h"
+#include "app/PaneReads.h"
 #include "app/RecordedMessages.h"
 #include "fileops/NameDialogs.h"
 #include "fileops/model/ZipFileOperation.h"
@@ -59,6 +60,7 @@ protected:
         window->SetMessages(std::move(recorded));
         window->show();
         QApplication::processEvents();
+        test::WaitForReads(*window);
     }
     void TearDown() override
     {
@@ -70,6 +72,7 @@ protected:
     PaneView* Right() { return window->RightPane(); }
     int Row(PaneView* pane, const std::string& name)
     {
+        EXPECT_TRUE(test::PaneRead(pane->Data())) << "the pane's read did not finish";
         for (int i = 0; i < pane->Data().Count; ++i)
             if (pane->Data().Item(i).Name == name)
                 return i;
@@ -83,6 +86,7 @@ protected:
     }
     void Enter(PaneView* pane, const std::string& name)
     {
+        EXPECT_TRUE(test::PaneRead(pane->Data())) << "the pane's read did not finish";
         pane->SetCurrentRow(Row(pane, name));
         window->OpenEntryOf(pane);
     }

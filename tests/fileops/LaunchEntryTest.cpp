@@ -2,6 +2,7 @@
 // for the rest (started directly, the name as one argument), and the
 // viewer when no application is found.
 #include "app/MainWindow.h"
+#include "app/PaneReads.h"
 #include "app/RecordedMessages.h"
 #include "app/components/TestEnvironment.h"
 #include "fileops/LaunchApplication.h"
@@ -80,10 +81,12 @@ protected:
         window->SetMessages(std::make_unique<test::RecordedMessages>());
         window->show();
         QApplication::processEvents();
+        test::WaitForReads(*window);
     }
     void Cursor(const std::string& name)
     {
         PaneView* pane = window->LeftPane();
+        EXPECT_TRUE(test::PaneRead(pane->Data())) << "the pane's read did not finish";
         for (int i = 0; i < pane->Data().Count; ++i)
             if (pane->Data().Item(i).Name == name)
                 pane->SetCurrentRow(i);

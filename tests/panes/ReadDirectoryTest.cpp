@@ -152,17 +152,28 @@ TEST_F(ReadDirectoryTest, WorkersStopBeforeAndStartAfterADiskRead)
     EXPECT_EQ(workers.stops, 2);
     EXPECT_EQ(workers.starts, 4);
 
-    pane.ZipMode = 1; // inside an archive: nothing starts, the lister fills the listing
-    bool listed = false;
-    pane.ListArchive = [&](TDirData& p, const std::string&, ExtensionList&) {
-        listed = true;
-        TFileData& e = p.NewEntry();
-        e.Kind = fkDirectory;
-        e.Name = "..";
-        p.Items.push_back(&e);
-        p.DirCount = 1;
+    pane.ZipMode = 1; // inside an archive: nothing starts, the archive's source fills the listing
+    struct ParentOnly : FileSource {
+        mutable bool listed = false;
+        const char* Name() const override { return kZipSourceName; }
+        void List(const PanePlace&, ListSink& sink, const CancelToken&) const override
+        {
+            listed = true;
+            SourceEntry e;
+            e.kind = fkDirectory;
+            e.name = "..";
+            std::vector<SourceEntry> chunk;
+            chunk.push_back(std::move(e));
+            sink.Chunk(std::move(chunk));
+        }
+        Capabilities Can(const PanePlace&) const override { return {Capability::CopyOut}; }
     };
+    auto archive = std::make_shared<ParentOnly>();
+    auto sources = std::make_shared<SourceTable>(*DefaultSources());
+    sources->zip = archive;
+    pane.Sources = sources;
     ReadDirectory(pane);
+    const bool listed = archive->listed;
     EXPECT_TRUE(listed);
     EXPECT_EQ(workers.stops, 4);
     EXPECT_EQ(workers.starts, 4);

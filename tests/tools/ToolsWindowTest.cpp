@@ -1,6 +1,7 @@
 // The tools reached from the real window: the rename command without a single
 // selected entry, and the two "&Utility" items.
 #include "app/MainWindow.h"
+#include "app/PaneReads.h"
 #include "tools/DlgId3.h"
 #include "tools/DlgRenamer.h"
 #include "tools/DlgUninstall.h"
@@ -44,6 +45,7 @@ protected:
         window->SetMessages(std::make_unique<test::RecordedMessages>());
         window->show();
         QApplication::processEvents();
+        test::WaitForReads(*window);
     }
 };
 
@@ -67,6 +69,7 @@ TEST_F(ToolsWindowTest, RenameWithoutASingleSelectionOpensTheRenamer)
     EXPECT_TRUE(std::filesystem::exists(dir.Path() + "left/song01"));
     EXPECT_TRUE(std::filesystem::exists(dir.Path() + "left/song02"));
     bool listed = false;
+    ASSERT_TRUE(test::PaneRead(window->LeftPane()->Data()));
     for (int i = 0; i < window->LeftPane()->Data().Count; ++i)
         listed |= window->LeftPane()->Data().Item(i).Name == "song02";
     EXPECT_TRUE(listed); // the pane was read again

@@ -1,6 +1,7 @@
 // The packed, image and vox pages: in the real window where the page reaches
 // the window (status bar, active pane), on their own otherwise.
 #include "app/MainWindow.h"
+#include "app/PaneReads.h"
 #include "app/RecordedMessages.h"
 #include "app/components/TestEnvironment.h"
 #include "panes/TempTree.h"
@@ -140,6 +141,7 @@ protected:
         window->resize(1000, 600);
         window->show();
         QApplication::processEvents();
+        test::WaitForReads(*window);
         QObject::connect(window->statusBar(), &QStatusBar::messageChanged,
                          [this](const QString& text) { statusTexts << text; });
     }
@@ -147,6 +149,7 @@ protected:
     PackedPage* Page() { return window->Viewer()->Pages().packed; }
     int Row(PaneView* pane, const std::string& name)
     {
+        EXPECT_TRUE(test::PaneRead(pane->Data())) << "the pane's read did not finish";
         for (int i = 0; i < pane->Data().Count; ++i)
             if (pane->Data().Item(i).Name == name)
                 return i;

@@ -2,6 +2,7 @@
 // cursor, full screen and its hot keys, the information page, bad entries,
 // archive members and the list hints.
 #include "app/MainWindow.h"
+#include "app/PaneReads.h"
 #include "app/RecordedMessages.h"
 #include "app/components/TestEnvironment.h"
 #include "panes/Navigation.h"
@@ -91,6 +92,7 @@ protected:
         window->resize(1000, 600);
         window->show();
         QApplication::processEvents();
+        test::WaitForReads(*window);
     }
     PaneView* Left() { return window->LeftPane(); }
     PaneView* Right() { return window->RightPane(); }
@@ -98,6 +100,7 @@ protected:
     QToolButton* ViewerButton() { return window->findChild<QToolButton*>("SBViewer"); }
     int Row(PaneView* pane, const std::string& name)
     {
+        EXPECT_TRUE(test::PaneRead(pane->Data())) << "the pane's read did not finish";
         const TDirData& data = pane->Data();
         for (int i = 0; i < data.Count; ++i)
             if (data.Item(i).Name == name)
@@ -106,6 +109,7 @@ protected:
     }
     void Cursor(PaneView* pane, const std::string& name)
     {
+        EXPECT_TRUE(test::PaneRead(pane->Data())) << "the pane's read did not finish";
         pane->List()->setFocus();
         pane->SetCurrentRow(Row(pane, name));
     }

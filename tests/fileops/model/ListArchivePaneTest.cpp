@@ -1,5 +1,4 @@
 // Archives shown as folders, through the real reading and navigation.
-#include "fileops/model/ListArchivePane.h"
 #include "fileops/model/ZipBuilder.h"
 #include "fileops/model/ZipMaster.h"
 #include "panes/Matcher.h"
@@ -7,6 +6,8 @@
 #include "panes/PaneFixture.h"
 #include "panes/ReadDirectory.h"
 #include "panes/TempTree.h"
+#include "sources/LocalSource.h"
+#include "sources/ZipSource.h"
 
 #include <gtest/gtest.h>
 
@@ -22,9 +23,11 @@ class ListArchivePaneTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fixture.pane.ListArchive = [this](TDirData& pane, const std::string& filter, ExtensionList& patterns) {
-            error = ListArchivePane(pane, filter, patterns, zip);
-        };
+        auto sources = std::make_shared<SourceTable>();
+        sources->local = std::make_shared<LocalSource>();
+        sources->zip = std::make_shared<ZipSource>(&zip);
+        fixture.pane.Sources = sources;
+        fixture.pane.ReportProblem = [this](const std::string& text) { error = text; };
     }
 
     std::string Write(const std::string& name, const std::string& bytes)
@@ -38,6 +41,7 @@ protected:
         fixture.pane.Path = archive;
         fixture.pane.ZipMode = 1;
         fixture.pane.ZipPath = zipPath;
+        error.clear();
         ReadDirectory(fixture.pane);
     }
 

@@ -1,10 +1,10 @@
 // Copy, move and delete with an archive on one side, on real archives.
 #include "fileops/model/ZipFileOperation.h"
-#include "fileops/model/ListArchivePane.h"
 #include "fileops/model/ZipBuilder.h"
 #include "fileops/model/ZipMaster.h"
 #include "panes/Matcher.h"
 #include "panes/PaneFixture.h"
+#include "panes/ReadDirectory.h"
 #include "platform/zipdll/ZipCentral.h"
 #include "panes/TempTree.h"
 
@@ -107,8 +107,9 @@ protected:
         f.pane.Path = archive + "/";
         f.pane.ZipMode = 1;
         f.pane.ZipPath = zipPath;
-        ExtensionList patterns;
-        const std::string listingError = ListArchivePane(f.pane, "*", patterns, zip);
+        std::string listingError;
+        f.pane.ReportProblem = [&](const std::string& text) { listingError = text; };
+        ReadDirectory(f.pane);
         if (error)
             *error = listingError;
         std::vector<int> rows;

@@ -1,0 +1,214 @@
+#include "sources/ZipSource.h"
+
+#include "fileops/model/ZipMaster.h"
+#include "panes/FileData.h"
+#include "panes/PathUtil.h"
+#include "platform/DirectoryReader.h"
+
+#include <string_view>
+#include <sys/stat.h>
+#include <unordered_map>
+
+namespace tarnel {
+
+namespace {
+
+constexpr size_t kIdleDrivers = 2;
+
+std::string LowerAscii(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        c = LowerAsciiChar(c);
+    return lower;
+}
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+int32_t ModificationTime(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? int32_t(DosTimeFromUnix(st.st_mtime)) : 0;
+}
+
+// Keeps the progress reports to one per percent: a large archive has many
+// more members than a gauge has steps.
+class Gauge {
+public:
+    Gauge(ListSink& sink, size_t total) : sink_(sink), total_(total) {}
+    void Step(size_t position)
+    {
+        const int percent = total_ ? int(position * 100 / total_) : 100;
+        if (percent != shown_)
+            sink_.Progress(shown_ = percent);
+    }
+
+private:
+    ListSink& sink_;
+    size_t total_;
+    int shown_ = -1;
+};
+
+class ArchiveListing {
+public:
+    explicit ArchiveListing(const std::string& zipPath) : zipPath_(zipPath) {}
+
+    void AddParent(int32_t time)
+    {
+        SourceEntry& e = dirs_.emplace_back();
+        e.kind = fkDirectory;
+        e.name = "..";
+        e.time = time;
+        e.size = -1;
+    }
+
+    void Add(const ZipDirEntry& member)
+    {
+        const std::string& name = member.FileName;
+        if (!StartsWithIgnoreCase(name, zipPath_))
+            return;
+        const std::string_view rest = std::string_view(name).substr(zipPath_.size());
+        const size_t slash = rest.find('/');
+        if (slash != std::string_view::npos) {
+            SourceEntry* dir = Folder(rest.substr(0, slash), int32_t(member.DateTime));
+            if (dir && !member.IsDirectory())
+                dir->size += int64_t(member.UncompressedSize);
+            else if (!dir)
+                ++unlisted_;
+            return;
+        }
+        if (rest == "." || rest == "..")
+            ++unlisted_;
+        if (rest.empty() || rest == "." || rest == "..")
+            return; // the folder's own entry, or a name no row may carry
+        SourceEntry& e = files_.emplace_back();
+        e.kind = fkFile;
+        e.name = std::string(rest);
+        e.time = int32_t(member.DateTime);
+        e.size = int64_t(member.UncompressedSize);
+        e.memberIndex = member.CentralIndex;
+    }
+
+    // The folders first, in the order met, then the files.
+    void Send(ListSink& sink, const CancelToken& cancel)
+    {
+        std::vector<SourceEntry> chunk;
+        for (std::vector<SourceEntry>* part : {&dirs_, &files_}) {
+            for (SourceEntry& e : *part) {
+                if (cancel.Cancelled())
+                    return;
+                chunk.push_back(std::move(e));
+                if (chunk.size() == FileSource::kChunkSize)
+                    sink.Chunk(std::exchange(chunk, {}));
+            }
+        }
+        if (!chunk.empty())
+            sink.Chunk(std::move(chunk));
+    }
+
+    // Members of this folder that no row can show (an absolute name, an
+    // empty, "." or ".." part): the user is told they are there.
+    size_t Unlisted() const { return unlisted_; }
+
+private:
+    // The folder entry of that name, made at its first mention; none for an
+    // empty name (a doubled "/") nor for "." and "..", which would pose as
+    // the way out. Indexes, not pointers: the vector grows.
+    SourceEntry* Folder(std::string_view name, int32_t time)
+    {
+        if (name.empty() || name == "." || name == "..")
+            return nullptr;
+        auto [it, made] = folders_.try_emplace(LowerAscii(name), dirs_.size());
+        if (made) {
+            SourceEntry& e = dirs_.emplace_back();
+            e.kind = fkDirectory;
+            e.name = std::string(name);
+            e.time = time;
+            e.size = 0;
+            e.sizeDone = true;
+        }
+        return &dirs_[it->second];
+    }
+
+    const std::string& zipPath_;
+    std::vector<SourceEntry> dirs_, files_;
+    std::unordered_map<std::string, size_t> folders_;
+    size_t unlisted_ = 0;
+};
+
+} // namespace
+
+void ListArchiveMembers(TZipMaster& zip, const std::string& archive, const std::string& zipPath, ListSink& sink,
+                        const CancelToken& cancel)
+{
+    ArchiveListing listing(zipPath);
+    listing.AddParent(ModificationTime(archive));
+    std::string error;
+    try {
+        zip.SetZipFilename(archive);
+    } catch (const ZipReadError& e) {
+        error = e.what();
+    }
+    const std::vector<ZipDirEntry>& contents = zip.ZipContents();
+    Gauge gauge(sink, contents.size());
+    for (size_t i = 0; i < contents.size(); ++i) {
+        if (cancel.Cancelled())
+            return;
+        gauge.Step(i + 1);
+        listing.Add(contents[i]);
+    }
+    listing.Send(sink, cancel);
+    if (listing.Unlisted() > 0) {
+        const std::string hidden = std::to_string(listing.Unlisted()) +
+                                   " member(s) here are not listed: their names are absolute or hold an empty, "
+                                   "\".\" or \"..\" part";
+        error = error.empty() ? hidden : error + "; " + hidden;
+    }
+    if (!error.empty() && !cancel.Cancelled())
+        sink.Problem(error);
+}
+
+ZipSource::ZipSource(TZipMaster* operations) : operations_(operations), pool_(std::make_shared<DriverPool>()) {}
+
+ZipSource::~ZipSource() = default;
+
+void ZipSource::List(const PanePlace& place, ListSink& sink, const CancelToken& cancel) const
+{
+    const std::string archive = place.ArchiveFile();
+    std::unique_ptr<TZipMaster> zip = TakeDriver(archive);
+    ListArchiveMembers(*zip, archive, place.ZipPath, sink, cancel);
+    GiveBack(std::move(zip));
+}
+
+Capabilities ZipSource::Can(const PanePlace&) const
+{
+    return {Capability::CopyIn, Capability::CopyOut, Capability::Delete, Capability::OpenMember};
+}
+
+std::unique_ptr<TZipMaster> ZipSource::TakeDriver(const std::string& archive) const
+{
+    std::lock_guard lock(pool_->mutex);
+    auto& idle = pool_->idle;
+    if (idle.empty())
+        return std::make_unique<TZipMaster>();
+    auto it = std::find_if(idle.begin(), idle.end(), [&](const auto& zip) { return zip->ZipFilename() == archive; });
+    if (it == idle.end())
+        it = idle.begin();
+    std::unique_ptr<TZipMaster> zip = std::move(*it);
+    idle.erase(it);
+    return zip;
+}
+
+void ZipSource::GiveBack(std::unique_ptr<TZipMaster> driver) const
+{
+    std::lock_guard lock(pool_->mutex);
+    auto& idle = pool_->idle;
+    if (idle.size() == kIdleDrivers)
+        idle.erase(idle.end() - 1);
+    idle.insert(idle.begin(), std::move(driver));
+}
+
+} // namespace tarnel

@@ -1,0 +1,24 @@
+#pragma once
+// Panes read their places on workers: a test that looks at rows after a
+// read waits for the read to finish first.
+#include "app/MainWindow.h"
+#include "widgets/PaneView.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace tarnel::test {
+
+inline bool PaneRead(const TDirData& pane, int timeoutMs = 20000)
+{
+    return QTest::qWaitFor([&] { return !pane.Reading(); }, timeoutMs);
+}
+
+// Both panes of the window have their listings whole.
+inline void WaitForReads(const MainWindow& window)
+{
+    EXPECT_TRUE(PaneRead(window.LeftPane()->Data())) << "the left pane's read did not finish";
+    EXPECT_TRUE(PaneRead(window.RightPane()->Data())) << "the right pane's read did not finish";
+}
+
+} // namespace tarnel::test
