@@ -242,6 +242,8 @@ private:
     void FillOpenWithMenu(PaneView* pane);
     void StartOffThread(std::vector<std::vector<std::string>> commands, std::string workingDir, QString what);
     void ShellCallChecked(const std::string& path, bool exists, bool directory);
+    // Shift+F4's file, made (error 0) or not by its worker.
+    void NewFileMade(PaneView* pane, const std::string& place, const std::string& name, int error);
     void StartPlaces(const StartOptions& options);
     void ApplySavedSortOrders();
     void RememberPaneStates();

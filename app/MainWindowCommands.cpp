@@ -16,6 +16,7 @@
 #include "fileops/model/ZipMaster.h"
 #include "app/MainWindow.h"
 #include "app/PrivateMessages.h"
+#include "app/WorkerAnswers.h"
 #include "app/components/InstanceBlock.h"
 #include "app/components/MountWatcher.h"
 #include "panes/Navigation.h"
@@ -279,14 +280,28 @@ void MainWindow::NewFileClick()
         return;
     }
     const std::string name = QFile::encodeName(typed).toStdString();
-    // O_EXCL: an existing file of that name is never touched.
-    const int fd = ::open((place + name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        const int error = errno;
+    // The folder may be on a mount that does not answer: the file is made on
+    // a worker and the pane goes on when the answer comes.
+    const bool asked = placeAnswers_->Ask<int>(
+        [path = place + name] {
+            // O_EXCL: an existing file of that name is never touched.
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd < 0)
+                return errno;
+            ::close(fd);
+            return 0;
+        },
+        [this, pane, place, name](const int error) { NewFileMade(pane, place, name, error); });
+    if (!asked)
+        messages_->Warning("Folders asked about earlier have not answered yet; no file was made.");
+}
+
+void MainWindow::NewFileMade(PaneView* pane, const std::string& place, const std::string& name, int error)
+{
+    if (error != 0) {
         messages_->Warning(Decode("Unable to create " + place + name + ": ") + QString::fromLocal8Bit(strerror(error)));
         return;
     }
-    ::close(fd);
     if (AddPathDelimiter(pane->Data().Path) != place)
         return;
     RefreshPane(pane);

@@ -285,6 +285,8 @@ TEST_F(CommandKeysTest, EditAndNewFileKeysWriteTheFile)
     // An existing name is never overwritten.
     typedName = "b.txt";
     QTest::keyClick(List(), Qt::Key_F4, Qt::ShiftModifier);
+    // The file is made on a worker: its refusal comes back as a message.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !messages.isEmpty(); }));
     EXPECT_EQ(ReadAll(root + "/left/b.txt"), "edited");
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].startsWith("Unable to create")) << messages[0].toStdString();
