@@ -282,6 +282,7 @@ TDlgConfigure::TDlgConfigure(AppSettings& settings, ViewerExtensionTable& extens
     useAsyncShell_->setChecked(settings_.UseAsyncShell);
     descriptionsFollow_->setChecked(settings_.DescriptionsFollow);
     confirmCopyTarget_->setChecked(settings_.ConfirmCopyTarget);
+    keepPlaces_->setChecked(settings_.KeepPlaces);
 
     internalList_->clear();
     textList_->clear();
@@ -480,7 +481,8 @@ QWidget* TDlgConfigure::AdvancedPage()
     descriptionsFollow_ = NewCheck(page, "Descriptions follow their files when they are copied, moved, renamed or deleted",
                                    "CBDescriptionsFollow", true);
     confirmCopyTarget_ = NewCheck(page, "Confirm the target of copy and move", "CBConfirmCopyTarget", false);
-    for (QCheckBox* box : {autostart_, fastZipMove_, useAsyncShell_, descriptionsFollow_, confirmCopyTarget_})
+    keepPlaces_ = NewCheck(page, "Start with the panes where they were left", "CBKeepPlaces", false);
+    for (QCheckBox* box : {autostart_, fastZipMove_, useAsyncShell_, descriptionsFollow_, confirmCopyTarget_, keepPlaces_})
         layout->addWidget(box);
     layout->addStretch();
     return page;
@@ -597,6 +599,7 @@ void TDlgConfigure::Ok()
     settings_.CommanderKeys = commanderKeys_->isChecked();
     settings_.FunctionKeyBar = functionKeyBar_->isChecked();
     settings_.ConfirmCopyTarget = confirmCopyTarget_->isChecked();
+    settings_.KeepPlaces = keepPlaces_->isChecked();
     settings_.backType = backNone_->isChecked() ? "None" : "Default";
     if (listsChanged && hooks_.redrawLists)
         hooks_.redrawLists();

@@ -134,6 +134,7 @@ private:
     QCheckBox* commanderKeys_ = nullptr;
     QCheckBox* functionKeyBar_ = nullptr;
     QCheckBox* confirmCopyTarget_ = nullptr;
+    QCheckBox* keepPlaces_ = nullptr;
     QRadioButton* backDefault_ = nullptr;
     QRadioButton* backNone_ = nullptr;
 

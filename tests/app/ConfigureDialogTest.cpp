@@ -87,7 +87,7 @@ std::string Describe(const AppSettings& s)
 {
     std::string out = std::to_string(s.QuitType) + s.backType;
     for (bool b : {s.ShowBigSize, s.ShowAttrs, s.ShowListHints, s.ShowSupported, s.FastZipMove, s.UseAsyncShell,
-                   s.DescriptionsFollow, s.ConfirmCopyTarget})
+                   s.DescriptionsFollow, s.ConfirmCopyTarget, s.KeepPlaces})
         out += b ? '1' : '0';
     const TextViewSettings& t = s.textView;
     out += "|" + t.fontName + "|" + std::to_string(t.fontSize) + "|" + std::to_string(t.fontFore) + "|" +
@@ -358,6 +358,8 @@ TEST_F(ConfigureTest, OkStoresEveryPage)
         Check(d, "CBDescriptionsFollow", false);
         EXPECT_TRUE(d.findChild<QCheckBox*>("CBConfirmCopyTarget")->isChecked()); // on unless turned off
         Check(d, "CBConfirmCopyTarget", false);
+        EXPECT_TRUE(d.findChild<QCheckBox*>("CBKeepPlaces")->isChecked());
+        Check(d, "CBKeepPlaces", false);
         d.findChild<QRadioButton*>("RBNone")->click();
         auto* tab = d.findChild<QSpinBox*>("SETabSize");
         tab->setValue(4);
@@ -371,6 +373,7 @@ TEST_F(ConfigureTest, OkStoresEveryPage)
     EXPECT_TRUE(settings.UseAsyncShell);
     EXPECT_FALSE(settings.DescriptionsFollow);
     EXPECT_FALSE(settings.ConfirmCopyTarget);
+    EXPECT_FALSE(settings.KeepPlaces);
     EXPECT_EQ(settings.backType, "None");
     EXPECT_EQ(settings.textView.tabSize, 4);
     EXPECT_TRUE(settings.textView.printPage);
