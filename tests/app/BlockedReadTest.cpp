@@ -22,6 +22,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The hanging folder never answers until released, so a key that waited on
+// it would not come back at all; the bound only has to be beyond what a
+// loaded machine takes for the key itself.
+constexpr qint64 kAtOnceMs = 5000;
+
 // The disk, except that listing one folder waits until the test lets it go.
 struct HangingSource : LocalSource {
     struct Latch {
@@ -95,7 +100,7 @@ protected:
         QElapsedTimer took;
         took.start();
         QTest::keyClick(Left()->List(), Qt::Key_Return);
-        return took.elapsed() < 1000;
+        return took.elapsed() < kAtOnceMs;
     }
 
     std::string root;
@@ -118,7 +123,7 @@ TEST_F(BlockedReadTest, TheNoticeComesAndTheUserGoesElsewhereAtOnce)
     QElapsedTimer took;
     took.start();
     QTest::keyClick(Left()->List(), Qt::Key_Backspace);
-    EXPECT_LT(took.elapsed(), 1000);
+    EXPECT_LT(took.elapsed(), kAtOnceMs);
     EXPECT_EQ(Left()->Data().Path, root + "left/");
     ASSERT_TRUE(test::PaneRead(Left()->Data()));
     EXPECT_FALSE(Left()->ReadNoticeLabel()->isVisible());
@@ -129,7 +134,7 @@ TEST_F(BlockedReadTest, TheNoticeComesAndTheUserGoesElsewhereAtOnce)
     EXPECT_TRUE(EnterSlow());
     took.restart();
     window->NavBackClick();
-    EXPECT_LT(took.elapsed(), 1000);
+    EXPECT_LT(took.elapsed(), kAtOnceMs);
     EXPECT_EQ(Left()->Data().Path, root + "left/");
     ASSERT_TRUE(test::PaneRead(Left()->Data()));
     EXPECT_TRUE(EnterSlow());
@@ -166,7 +171,7 @@ TEST_F(BlockedReadTest, QuittingWithAReadThatHangsDoesNotWait)
     QElapsedTimer took;
     took.start();
     window.reset();
-    EXPECT_LT(took.elapsed(), 2000);
+    EXPECT_LT(took.elapsed(), kAtOnceMs);
     source->Release(); // the worker returns to nobody
     QTest::qWait(50);
 }
