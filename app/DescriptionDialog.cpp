@@ -162,7 +162,12 @@ void RunDescribeCommand(TDirData& pane, PaneControls& controls, UserMessages& me
             const QString text = dialog.Text();
             // Unchanged text keeps its bytes, even those that are not UTF-8.
             const std::string bytes = text == shown ? stored : text.toUtf8().toStdString();
-            switch (WriteDescription(path, bytes)) {
+            std::string keptCopy;
+            switch (WriteDescription(path, bytes, &keptCopy)) {
+            case WriteDescriptionResult::Incomplete:
+                messages.Warning("The description file may be half written; its new contents are kept in " +
+                                 QFile::decodeName(QByteArray::fromStdString(keptCopy)));
+                break;
             case WriteDescriptionResult::RenameFailed:
                 messages.Warning(kRenameDescriptionWarning);
                 break;

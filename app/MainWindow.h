@@ -204,7 +204,8 @@ private:
     void BuildPopups();
     void BuildViewer();
     void BuildZip();
-    void ZipFileOperation(int code, PaneView& source, PaneView& target);
+    // A file command that a file source runs itself (an archive on one side).
+    void SourceFileOperation(int code, PaneView& source, PaneView& target);
     // A copy or move on a thread of its own; the completion re-reads the panes.
     void LaunchBackground(int code, const std::vector<std::string>& sources, const std::string& target,
                           const std::string& sourceDir, unsigned flags);

@@ -102,10 +102,12 @@ void MainWindow::DoFileOperation(FileOperationCode code)
 {
     PaneView* source = ActivePane();
     PaneView* target = source->Other();
-    if (IsZipOperation(code, SideOf(source->Data()), SideOf(target->Data()))) {
+    // Entries that are not files of the disk, or files going into a place
+    // that is not a folder of the disk: their source runs the command.
+    if (source->Data().SourcesTable().OperationRunner(code, SideOf(source->Data()), SideOf(target->Data()))) {
         StorePlace(*source);
         StorePlace(*target);
-        ZipFileOperation(code, *source, *target);
+        SourceFileOperation(code, *source, *target);
         return;
     }
     if (code == FO_RENAME && SelectedPaths(*source).size() != 1) {

@@ -1,5 +1,5 @@
-// The archive driver in the window: panes that show archives, the archive
-// side of the file commands, "To zip" and the copies the viewer reads.
+// The archive driver in the window: panes that show archives, the file
+// commands their sources run, "To zip" and the copies the viewer reads.
 #include "app/MainWindow.h"
 #include "fileops/QtOperationUi.h"
 #include "fileops/model/ZipFileOperation.h"
@@ -8,6 +8,7 @@
 #include "panes/ReadDirectory.h"
 #include "platform/ShellFileOperation.h"
 #include "sources/LocalSource.h"
+#include "sources/SourceTable.h"
 #include "sources/ZipSource.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/PaneView.h"
@@ -24,9 +25,9 @@ namespace {
 
 QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
-class WindowZipUi : public ZipOperationUi {
+class WindowSourceUi : public SourceOperationUi {
 public:
-    explicit WindowZipUi(UserMessages& messages) : messages_(messages) {}
+    explicit WindowSourceUi(UserMessages& messages) : messages_(messages) {}
     void Inform(const std::string& text) override { messages_.Plain(Decode(text)); }
     void Error(const std::string& text) override { messages_.Error(Decode(text)); }
     bool Confirm(const std::string& text) override { return messages_.Confirm(Decode(text)); }
@@ -115,17 +116,22 @@ bool MainWindow::ExtractZipMember(const std::string& archive, const std::string&
     return zip_->SuccessCount() > 0;
 }
 
-void MainWindow::ZipFileOperation(int code, PaneView& source, PaneView& target)
+void MainWindow::SourceFileOperation(int code, PaneView& source, PaneView& target)
 {
-    const std::vector<ZipRow> rows = ZipRowsOf(source.Data(), source.SelectedRows());
+    const std::vector<SourceRow> rows = SourceRowsOf(source.Data(), source.SelectedRows());
     if (rows.empty())
         return;
-    WindowZipUi ui(*messages_);
+    WindowSourceUi ui(*messages_);
     ui.parent_ = this;
     // The sides are copies: a question's event loop may re-read the panes.
-    const auto& archives = static_cast<const ZipSource&>(*source.Data().SourcesTable().zip);
-    const ZipOperationResult result =
-        archives.CreateOperation(ui).Run(code, SideOf(source.Data()), SideOf(target.Data()), rows, settings_.FastZipMove);
+    const PanePlace from = SideOf(source.Data());
+    const PanePlace to = SideOf(target.Data());
+    const FileSource* runner = source.Data().SourcesTable().OperationRunner(code, from, to);
+    const std::unique_ptr<SourceOperation> operation =
+        runner ? runner->OperationFor(code, from, to, ui, {settings_.FastZipMove}) : nullptr;
+    if (!operation)
+        return;
+    const SourceOperationResult result = operation->Run(rows);
     if (result.sourceChanged)
         ReadDirectory(source.Data(), locale_);
     if (result.targetChanged)

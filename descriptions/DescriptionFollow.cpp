@@ -158,11 +158,14 @@ void DescriptionFollower::Flush()
     auto write = [&](Folder& f) {
         if (f.changes.empty())
             return;
-        const WriteDescriptionResult r = WriteDescriptions(f.path, f.changes);
+        std::string keptCopy;
+        const WriteDescriptionResult r = WriteDescriptions(f.path, f.changes, &keptCopy);
         f.written = r == WriteDescriptionResult::Written;
         if (f.written)
             return;
-        const std::string text = "The descriptions in " + DescriptionFileIn(f.path) + " could not be updated.";
+        std::string text = "The descriptions in " + DescriptionFileIn(f.path) + " could not be updated.";
+        if (r == WriteDescriptionResult::Incomplete)
+            text = DescriptionFileIn(f.path) + " may be half written; its new contents are kept in " + keptCopy + ".";
         if (problem_)
             problem_(text);
         else

@@ -3,6 +3,7 @@
 #include "descriptions/DescLineReader.h"
 #include "panes/PathUtil.h"
 #include "platform/DirectoryReader.h"
+#include "platform/FileRewrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -204,9 +205,9 @@ bool WriteAll(int fd, const std::string& data)
     return true;
 }
 
-// Gives the new file the DOS hidden bit before it replaces the old one; the
-// other bits come from the old file. Failure (no user xattrs here) is fine.
-void SetHiddenAttribute(int fd, const std::string& oldPath, bool oldExists)
+// The DOS attributes the written file carries: those of the old file with
+// the hidden bit added.
+std::string HiddenAttributeText(const std::string& oldPath, bool oldExists)
 {
     int attr = 0;
     if (oldExists) {
@@ -221,7 +222,131 @@ void SetHiddenAttribute(int fd, const std::string& oldPath, bool oldExists)
     attr |= faHidden;
     char text[16];
     int len = std::snprintf(text, sizeof text, "0x%x", unsigned(attr));
-    (void)::fsetxattr(fd, "user.DOSATTRIB", text, size_t(len), 0);
+    return std::string(text, size_t(len));
+}
+
+// Gives the new file the DOS hidden bit before it replaces the old one; the
+// other bits come from the old file. Failure (no user xattrs here) is fine.
+void SetHiddenAttribute(int fd, const std::string& oldPath, bool oldExists)
+{
+    const std::string text = HiddenAttributeText(oldPath, oldExists);
+    (void)::fsetxattr(fd, "user.DOSATTRIB", text.data(), text.size(), 0);
+}
+
+// The names of the extended attributes that list returns; an empty list
+// where the file system has none. False on any other failure.
+template <class List>
+bool AttributeNames(List list, std::vector<std::string>& names)
+{
+    std::vector<char> buffer;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const ssize_t size = list(nullptr, 0);
+        if (size < 0)
+            return errno == ENOTSUP;
+        buffer.resize(size_t(size) + 1);
+        const ssize_t n = list(buffer.data(), buffer.size());
+        if (n < 0 && errno == ERANGE)
+            continue; // grew meanwhile
+        if (n < 0)
+            return false;
+        for (size_t at = 0; at < size_t(n);) {
+            const std::string name(buffer.data() + at);
+            at += name.size() + 1;
+            if (!name.empty())
+                names.push_back(name);
+        }
+        return true;
+    }
+    return false;
+}
+
+// One attribute's value; false when there is none (or it cannot be read).
+template <class Get>
+bool AttributeValue(Get get, std::string& value)
+{
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const ssize_t size = get(nullptr, 0);
+        if (size < 0)
+            return false;
+        value.resize(size_t(size));
+        const ssize_t n = get(value.data(), value.size());
+        if (n < 0 && errno == ERANGE)
+            continue;
+        if (n < 0)
+            return false;
+        value.resize(size_t(n));
+        return true;
+    }
+    return false;
+}
+
+// Gives the new file (fd) what protects the old one: owner, group, mode and
+// extended attributes, an ACL among them. False when any of it cannot be
+// given, as when the old file belongs to another user: replacing it would
+// then change who may read or write the descriptions.
+bool TakeOnOwnerModeAndAttributes(int fd, const std::string& oldPath, const struct stat& old)
+{
+    struct stat made;
+    if (::fstat(fd, &made) != 0)
+        return false;
+    if ((made.st_uid != old.st_uid || made.st_gid != old.st_gid) && ::fchown(fd, old.st_uid, old.st_gid) != 0)
+        return false;
+    // After the owner: a change of owner clears the set-id bits.
+    if (::fchmod(fd, old.st_mode & 07777) != 0)
+        return false;
+    std::vector<std::string> oldNames, newNames;
+    if (!AttributeNames([&](char* b, size_t n) { return ::llistxattr(oldPath.c_str(), b, n); }, oldNames) ||
+        !AttributeNames([&](char* b, size_t n) { return ::flistxattr(fd, b, n); }, newNames))
+        return false;
+    for (const std::string& name : oldNames) {
+        std::string value, current;
+        if (!AttributeValue([&](void* b, size_t n) { return ::lgetxattr(oldPath.c_str(), name.c_str(), b, n); },
+                            value)) {
+            if (errno == ENODATA)
+                continue; // removed meanwhile
+            return false;
+        }
+        // A label the system gave the new file already may not be settable.
+        if (AttributeValue([&](void* b, size_t n) { return ::fgetxattr(fd, name.c_str(), b, n); }, current) &&
+            current == value)
+            continue;
+        if (::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0)
+            return false;
+    }
+    // What the new file got from its folder (a default ACL) and the old one
+    // did not have would widen or narrow who may read it.
+    for (const std::string& name : newNames)
+        if (std::find(oldNames.begin(), oldNames.end(), name) == oldNames.end() &&
+            ::fremovexattr(fd, name.c_str()) != 0)
+            return false;
+    return true;
+}
+
+// Writes the new contents over the old file itself, so that every name it
+// has shows them and it keeps its owner, mode and attributes. The contents
+// go to a synced copy first: a full disk stops before the file is touched,
+// and a failure in the middle leaves them in that copy (keptCopy). A file
+// changed since it was read is left alone.
+WriteDescriptionResult RewriteInPlace(const std::string& path, const struct stat& old, const std::string& data,
+                                      std::string* keptCopy)
+{
+    FileStamp expected;
+    expected.dev = old.st_dev;
+    expected.ino = old.st_ino;
+    expected.size = old.st_size;
+    expected.mtimeSec = old.st_mtim.tv_sec;
+    expected.mtimeNsec = old.st_mtim.tv_nsec;
+    const RewriteResult r = RewriteFile(path, data, &expected);
+    if (r.status == RewriteStatus::Incomplete) {
+        if (keptCopy)
+            *keptCopy = r.keptCopy;
+        return WriteDescriptionResult::Incomplete;
+    }
+    if (r.status != RewriteStatus::Written)
+        return WriteDescriptionResult::NotStored;
+    const std::string text = HiddenAttributeText(path, true);
+    (void)::lsetxattr(path.c_str(), "user.DOSATTRIB", text.data(), text.size(), 0);
+    return WriteDescriptionResult::Written;
 }
 
 // A new file "DSC" + six characters in dir, made with the mode the umask
@@ -347,16 +472,18 @@ std::string ReadDescription(const std::string& fullPath)
     return result;
 }
 
-WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::string& description)
+WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::string& description,
+                                        std::string* keptCopy)
 {
     std::string dir, name;
     SplitPath(fullPath, dir, name);
     if (!NameFitsFormat(name))
         return WriteDescriptionResult::NameNotStorable;
-    return WriteDescriptions(dir, {{name, description, false}});
+    return WriteDescriptions(dir, {{name, description, false}}, keptCopy);
 }
 
-WriteDescriptionResult WriteDescriptions(const std::string& dir, const std::vector<DescriptionChange>& changes)
+WriteDescriptionResult WriteDescriptions(const std::string& dir, const std::vector<DescriptionChange>& changes,
+                                         std::string* keptCopy)
 {
     // What each name ends with: a later change for a name replaces an
     // earlier one, and a new description outweighs a removal.
@@ -404,41 +531,20 @@ WriteDescriptionResult WriteDescriptions(const std::string& dir, const std::vect
             return WriteDescriptionResult::Written;
     }
 
-    std::string tempPath;
-    int fd = CreateTempIn(WithSlash(dir), tempPath);
-    if (fd < 0)
-        return WriteDescriptionResult::NotStored;
-    auto fail = [&](WriteDescriptionResult r) {
-        if (fd >= 0)
-            ::close(fd);
-        ::unlink(tempPath.c_str());
-        return r;
-    };
-
+    // The whole new file in memory: it goes either to a new file that
+    // replaces the old one or over the old one in place. Its size is bounded
+    // by the reader's cap.
     std::string out;
-    bool writeFailed = false;
-    auto flushIfLarge = [&] {
-        if (out.size() >= 65536) {
-            writeFailed = writeFailed || !WriteAll(fd, out);
-            out.clear();
-        }
-    };
     auto emitLine = [&](const std::string& line) {
         out += line;
         out += "\r\n";
-        flushIfLarge();
     };
     auto emit = [&](const std::string& n, const std::string& d) { emitLine(FormatDescriptionLine(n, d)); };
 
     // A file that began with a byte-order mark keeps it: the program that
     // wrote it reads it as UTF-8 only with the mark.
     bool bom = false;
-    bool bomWritten = false;
     bool opened = ForEachWholeLine(descPath, bom, [&](const std::string& line, const DescriptionLine& d) {
-        if (bom && !bomWritten) {
-            out += "\xEF\xBB\xBF";
-            bomWritten = true;
-        }
         if (d.name.empty())
             return;
         auto it = finals.find(UpperAscii(d.name));
@@ -452,28 +558,39 @@ WriteDescriptionResult WriteDescriptions(const std::string& dir, const std::vect
     // An existing regular file that cannot be read (no permission, no free
     // reader handle) must not be replaced by one that lacks its lines.
     if (!opened && oldRegular)
-        return fail(WriteDescriptionResult::NotStored);
-    if (bom && !bomWritten)
-        out.insert(0, "\xEF\xBB\xBF"); // nothing was written yet
+        return WriteDescriptionResult::NotStored;
+    if (bom)
+        out.insert(0, "\xEF\xBB\xBF");
     for (const std::string& key : order) {
         const Final& f = finals.at(key);
         if (!f.remove && !f.written)
             emit(f.name, f.text);
     }
-    if (writeFailed || !WriteAll(fd, out))
+
+    // A new file renamed over the old one replaces it in one step; but a
+    // second name of the old file would keep the old lines, so a file with
+    // hard links, or one whose owner, mode or attributes the new file cannot
+    // take on, is written over in place instead.
+    if (oldRegular && old.st_nlink > 1)
+        return RewriteInPlace(descPath, old, out, keptCopy);
+
+    std::string tempPath;
+    int fd = CreateTempIn(WithSlash(dir), tempPath);
+    if (fd < 0)
+        return WriteDescriptionResult::NotStored;
+    auto fail = [&](WriteDescriptionResult r) {
+        if (fd >= 0)
+            ::close(fd);
+        ::unlink(tempPath.c_str());
+        return r;
+    };
+    if (!WriteAll(fd, out))
         return fail(WriteDescriptionResult::NotStored);
 
-    // Made with the umask's mode. Our own old file keeps its mode; lines
-    // taken from someone else's file are never shown to more people than
-    // that file showed them to.
-    struct stat made;
-    if (oldRegular && ::fchown(fd, uid_t(-1), old.st_gid) != 0) {
-        // keeping the group is a courtesy; another group is no failure
+    if (oldRegular && !TakeOnOwnerModeAndAttributes(fd, descPath, old)) {
+        fail(WriteDescriptionResult::NotStored);
+        return RewriteInPlace(descPath, old, out, keptCopy);
     }
-    if (oldRegular && old.st_uid == ::geteuid())
-        ::fchmod(fd, old.st_mode & 0777);
-    else if (oldRegular && ::fstat(fd, &made) == 0)
-        ::fchmod(fd, made.st_mode & old.st_mode & 0777);
     SetHiddenAttribute(fd, descPath, oldRegular);
 
     if (::fsync(fd) != 0)

@@ -70,10 +70,16 @@ enum class WriteDescriptionResult {
                   // too large to be rewritten whole: silently not stored
     NameNotStorable, // the line format cannot carry this name: the caller says so
     RenameFailed, // the caller shows kRenameDescriptionWarning; the old file is intact
+    Incomplete,   // written over in place and failed midway: the file may be
+                  // half written, its new contents are in keptCopy
 };
 // Sets the description of one file or directory (full path) in the
-// DESCRIPT.ION of its directory, replacing the file atomically.
-WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::string& description);
+// DESCRIPT.ION of its directory. The file is replaced in one step by a new
+// one with its owner, mode and extended attributes; one with hard links (or
+// whose owner or attributes a new file cannot take on) is written over in
+// place from a synced copy, so that all its names show the new lines.
+WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::string& description,
+                                        std::string* keptCopy = nullptr);
 
 struct DescriptionChange {
     std::string name;
@@ -84,6 +90,7 @@ struct DescriptionChange {
 // with the same safety as WriteDescription. A name the format cannot carry
 // is left out. Removals alone never create a file nor rewrite one that has no
 // line for them. A file that began with a UTF-8 byte-order mark keeps it.
-WriteDescriptionResult WriteDescriptions(const std::string& dir, const std::vector<DescriptionChange>& changes);
+WriteDescriptionResult WriteDescriptions(const std::string& dir, const std::vector<DescriptionChange>& changes,
+                                         std::string* keptCopy = nullptr);
 
 } // namespace tarnel

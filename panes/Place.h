@@ -7,6 +7,10 @@
 
 namespace tarnel {
 
+// The sources a place can lie in, by the names places and source tables use.
+inline constexpr const char* kLocalSourceName = "local";
+inline constexpr const char* kZipSourceName = "zip";
+
 struct PanePlace {
     std::string Path;    // the directory; inside an archive, the archive file itself
     int ZipMode = 0;     // 0 on disk; 1 and more inside the archive at Path
@@ -19,6 +23,9 @@ struct PanePlace {
     // file); anything else is a directory.
     static PanePlace FromPath(const std::string& path);
 
+    // The name of the source the place lies in: "zip" inside an archive,
+    // "local" on disk. ZipMode stays what the settings and the history store.
+    const char* Source() const { return InArchive() ? kZipSourceName : kLocalSourceName; }
     bool InArchive() const { return ZipMode > 0; }
     // The archive file without a trailing "/" (or the directory, on disk).
     std::string ArchiveFile() const;

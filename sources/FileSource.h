@@ -5,6 +5,7 @@
 // its entries and makes the operations that do it. Listing runs on any
 // thread; everything else is called on the window's thread.
 #include "panes/Place.h"
+#include "platform/ShellFileOperation.h"
 
 #include <atomic>
 #include <cstdint>
@@ -81,6 +82,46 @@ private:
     uint32_t bits_ = 0;
 };
 
+// What an operation a source runs asks of the window.
+class SourceOperationUi {
+public:
+    virtual ~SourceOperationUi() = default;
+    virtual void Inform(const std::string& text) = 0;  // a plain message box
+    virtual void Error(const std::string& text) = 0;   // the error box
+    virtual bool Confirm(const std::string& text) = 0; // Yes / No
+    // A file of the same name is at the target: the disk copy's question,
+    // with both files' sizes and times (seconds since the epoch).
+    struct FileFacts {
+        int64_t size = 0;
+        int64_t time = 0;
+    };
+    virtual ReplaceAnswer AskReplace(const std::string& path, const FileFacts& existing, const FileFacts& incoming) = 0;
+};
+
+// One selected row: a folder stands for everything below it; a member of
+// an archive is named by its central directory index, which the row carries.
+struct SourceRow {
+    std::string name;
+    bool folder = false;
+    int64_t index = -1;
+};
+
+struct SourceOperationResult {
+    bool sourceChanged = false; // the selection's place needs reading again
+    bool targetChanged = false; // the other place does
+};
+
+struct SourceOperationOptions {
+    bool fastMove = false; // a move removes what it moved out without asking
+};
+
+// A file command that a source runs itself, on the window's thread.
+class SourceOperation {
+public:
+    virtual ~SourceOperation() = default;
+    virtual SourceOperationResult Run(const std::vector<SourceRow>& rows) = 0;
+};
+
 class FileSource {
 public:
     virtual ~FileSource() = default;
@@ -93,13 +134,24 @@ public:
     virtual void List(const PanePlace& place, ListSink& sink, const CancelToken& cancel) const = 0;
     virtual Capabilities Can(const PanePlace& place) const = 0;
 
+    // Whether this source runs the file command code (a FileOperationCode)
+    // on the entries of from, with to as the other side, itself rather than
+    // through the disk engine: on entries of its own places, or taking files
+    // into one.
+    virtual bool RunsOperation(int /*code*/, const PanePlace& /*from*/, const PanePlace& /*to*/) const { return false; }
+    // The operation RunsOperation says this source runs; null when the
+    // source has nothing to run it with (a source made for listing alone).
+    virtual std::unique_ptr<SourceOperation> OperationFor(int /*code*/, const PanePlace& /*from*/,
+                                                          const PanePlace& /*to*/, SourceOperationUi& /*ui*/,
+                                                          const SourceOperationOptions& /*options*/) const
+    {
+        return nullptr;
+    }
+
     static constexpr size_t kChunkSize = 2048;
 };
 
-inline constexpr const char* kLocalSourceName = "local";
-inline constexpr const char* kZipSourceName = "zip";
-
 // The name of the source a place lies in.
-inline const char* SourceNameOf(const PanePlace& place) { return place.ZipMode > 0 ? kZipSourceName : kLocalSourceName; }
+inline const char* SourceNameOf(const PanePlace& place) { return place.Source(); }
 
 } // namespace tarnel

@@ -9,7 +9,17 @@ namespace tarnel {
 
 const std::shared_ptr<FileSource>& SourceTable::For(const PanePlace& place) const
 {
-    return std::string_view(SourceNameOf(place)) == kZipSourceName ? zip : local;
+    return std::string_view(place.Source()) == kZipSourceName ? zip : local;
+}
+
+const FileSource* SourceTable::OperationRunner(int code, const PanePlace& from, const PanePlace& to) const
+{
+    for (const PanePlace* side : {&from, &to}) {
+        const FileSource& source = *For(*side);
+        if (source.RunsOperation(code, from, to))
+            return &source;
+    }
+    return nullptr;
 }
 
 std::shared_ptr<const SourceTable> DefaultSources()

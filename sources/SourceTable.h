@@ -16,6 +16,10 @@ struct SourceTable {
     // The source the place names; never null.
     const std::shared_ptr<FileSource>& For(const PanePlace& place) const;
     Capabilities Can(const PanePlace& place) const { return For(place)->Can(place); }
+    // The source that runs the file command code on the entries of from,
+    // with to as the other side: from's own source when it runs it, else
+    // to's (files copied into it); null when the disk engine does.
+    const FileSource* OperationRunner(int code, const PanePlace& from, const PanePlace& to) const;
 };
 
 // A disk source and an archive source with no file operations: what a

@@ -188,6 +188,66 @@ Capabilities ZipSource::Can(const PanePlace&) const
     return {Capability::CopyIn, Capability::CopyOut, Capability::Delete, Capability::OpenMember};
 }
 
+namespace {
+
+bool InZip(const PanePlace& place) { return std::string_view(place.Source()) == kZipSourceName; }
+
+bool IsTransfer(int code) { return code == FO_COPY || code == FO_MOVE; }
+
+class ZipSourceOperation : public SourceOperation {
+public:
+    ZipSourceOperation(TZipMaster& zip, int code, const PanePlace& from, const PanePlace& to, SourceOperationUi& ui,
+                       bool fastZipMove)
+        : zip_(zip), code_(code), from_(from), to_(to), ui_(ui), fastZipMove_(fastZipMove)
+    {
+    }
+    SourceOperationResult Run(const std::vector<SourceRow>& rows) override
+    {
+        return RunZipOperation(code_, from_, to_, rows, fastZipMove_, zip_, ui_);
+    }
+
+private:
+    TZipMaster& zip_;
+    int code_;
+    // Copies: a question's event loop may re-read the panes.
+    PanePlace from_, to_;
+    SourceOperationUi& ui_;
+    bool fastZipMove_;
+};
+
+} // namespace
+
+SourceOperationResult RunZipOperation(int code, const PanePlace& from, const PanePlace& to,
+                                      const std::vector<SourceRow>& rows, bool fastZipMove, TZipMaster& zip,
+                                      SourceOperationUi& ui)
+{
+    if (InZip(from)) {
+        // Members go out only to a folder of the disk.
+        if (IsTransfer(code) && std::string_view(to.Source()) != kLocalSourceName) {
+            ui.Inform(kBetweenZipsText);
+            return {};
+        }
+        return ExtractFromArchive(code, from, to, rows, fastZipMove, zip, ui);
+    }
+    if (InZip(to) && IsTransfer(code))
+        return AddToArchive(code, from, to, rows, zip, ui);
+    return {};
+}
+
+bool ZipSource::RunsOperation(int code, const PanePlace& from, const PanePlace& to) const
+{
+    return InZip(from) || (InZip(to) && IsTransfer(code));
+}
+
+std::unique_ptr<SourceOperation> ZipSource::OperationFor(int code, const PanePlace& from, const PanePlace& to,
+                                                         SourceOperationUi& ui,
+                                                         const SourceOperationOptions& options) const
+{
+    if (!operations_ || !RunsOperation(code, from, to))
+        return nullptr;
+    return std::make_unique<ZipSourceOperation>(*operations_, code, from, to, ui, options.fastMove);
+}
+
 std::unique_ptr<TZipMaster> ZipSource::TakeDriver(const std::string& archive) const
 {
     std::lock_guard lock(pool_->mutex);

@@ -11,21 +11,6 @@ namespace tarnel {
 
 class TZipMaster;
 
-// The archive branch of copy, move and delete, run through the one driver.
-class ZipOperation {
-public:
-    ZipOperation(TZipMaster& zip, ZipOperationUi& ui) : zip_(zip), ui_(ui) {}
-    ZipOperationResult Run(int code, const ZipSide& source, const ZipSide& target, const std::vector<ZipRow>& rows,
-                           bool fastZipMove)
-    {
-        return RunZipOperation(code, source, target, rows, fastZipMove, zip_, ui_);
-    }
-
-private:
-    TZipMaster& zip_;
-    ZipOperationUi& ui_;
-};
-
 class ZipSource : public FileSource {
 public:
     // operations: the driver the file commands and the viewer's copies use
@@ -41,9 +26,15 @@ public:
     void List(const PanePlace& place, ListSink& sink, const CancelToken& cancel) const override;
     Capabilities Can(const PanePlace& place) const override;
 
+    // Copy, move, delete, rename and properties of members; copy and move
+    // of disk files into an archive.
+    bool RunsOperation(int code, const PanePlace& from, const PanePlace& to) const override;
+    // Through the operations driver; none without one.
+    std::unique_ptr<SourceOperation> OperationFor(int code, const PanePlace& from, const PanePlace& to,
+                                                  SourceOperationUi& ui,
+                                                  const SourceOperationOptions& options) const override;
+
     bool HasOperations() const { return operations_ != nullptr; }
-    TZipMaster& Operations() const { return *operations_; }
-    ZipOperation CreateOperation(ZipOperationUi& ui) const { return ZipOperation(*operations_, ui); }
 
 private:
     // Drivers that keep the last tables they read: entering a folder of the
@@ -58,6 +49,15 @@ private:
     TZipMaster* operations_;
     std::shared_ptr<DriverPool> pool_;
 };
+
+// Runs a file command with an archive on one side or both, through zip:
+// members of from are extracted into the disk folder to, deleted, or refused
+// (rename, and copy or move between two archives); files of the disk folder
+// from are added to the archive at to. Places end in "/" (SideOf).
+// fastZipMove: a move deletes the extracted members without asking.
+SourceOperationResult RunZipOperation(int code, const PanePlace& from, const PanePlace& to,
+                                      const std::vector<SourceRow>& rows, bool fastZipMove, TZipMaster& zip,
+                                      SourceOperationUi& ui);
 
 // Lists the members of the archive that lie at folder zipPath ("" or
 // "a/b/") through zip; the listing ZipSource::List gives.

@@ -46,7 +46,7 @@ private:
 
 // The archive's table is read before each use: the driver is shared.
 // Damage is told at the first reading of an operation only.
-void OpenArchive(TZipMaster& zip, const std::string& archive, ZipOperationUi& ui, bool report = true)
+void OpenArchive(TZipMaster& zip, const std::string& archive, SourceOperationUi& ui, bool report = true)
 {
     try {
         zip.SetZipFilename(archive);
@@ -88,7 +88,7 @@ public:
     ErrorLines(const ErrorLines&) = delete;
     ErrorLines& operator=(const ErrorLines&) = delete;
 
-    void Show(ZipOperationUi& ui, const char* headline) const
+    void Show(SourceOperationUi& ui, const char* headline) const
     {
         if (lines_.empty())
             return;
@@ -146,13 +146,13 @@ bool StartsWithIgnoreCase(const std::string& text, const std::string& prefix)
 // member its index names, and that member must still bear the row's name;
 // a folder row is every member below it. False (with the error shown) when
 // a row names no member as it was listed.
-bool MembersOfRows(const TZipMaster& zip, const ZipSide& source, const std::vector<ZipRow>& rows, Indexes& out,
-                   ZipOperationUi& ui)
+bool MembersOfRows(const TZipMaster& zip, const ZipSide& source, const std::vector<SourceRow>& rows, Indexes& out,
+                   SourceOperationUi& ui)
 {
     const EntryMap byIndex = EntriesByIndex(zip);
     std::set<int64_t> chosen;
     std::vector<std::string> folders;
-    for (const ZipRow& row : rows) {
+    for (const SourceRow& row : rows) {
         if (row.folder) {
             folders.push_back(source.ZipPath + row.name + "/");
             continue;
@@ -243,7 +243,7 @@ void KeepFoldersThatStillHoldMembers(const TZipMaster& zip, Indexes& moved)
 // Splits the members into those whose file may be replaced and those that
 // must find none; false when the user cancelled.
 bool AskBeforeReplacing(const TZipMaster& zip, const ZipSide& source, const ZipSide& target, const Indexes& members,
-                        Indexes& replace, Indexes& fresh, ZipOperationUi& ui)
+                        Indexes& replace, Indexes& fresh, SourceOperationUi& ui)
 {
     struct stat archive {};
     const bool archiveKnown = ::stat(source.ArchiveFile().c_str(), &archive) == 0;
@@ -266,8 +266,8 @@ bool AskBeforeReplacing(const TZipMaster& zip, const ZipSide& source, const ZipS
         }
         if (skipAll)
             continue;
-        const ZipOperationUi::FileFacts existing{int64_t(st.st_size), int64_t(st.st_mtime)};
-        const ZipOperationUi::FileFacts incoming{int64_t(e.UncompressedSize), zipcentral::UnixTimeFromDos(e.DateTime)};
+        const SourceOperationUi::FileFacts existing{int64_t(st.st_size), int64_t(st.st_mtime)};
+        const SourceOperationUi::FileFacts incoming{int64_t(e.UncompressedSize), zipcentral::UnixTimeFromDos(e.DateTime)};
         switch (ui.AskReplace(path, existing, incoming)) {
         case ReplaceAnswer::YesToAll:
             yesToAll = true;
@@ -322,9 +322,11 @@ std::map<int64_t, std::string> NamesOf(const TZipMaster& zip, const Indexes& ind
     return names;
 }
 
-ZipOperationResult FromArchive(int code, const ZipSide& source, const ZipSide& target,
-                               const std::vector<ZipRow>& rows, bool fastZipMove, TZipMaster& zip,
-                               ZipOperationUi& ui)
+} // namespace
+
+SourceOperationResult ExtractFromArchive(int code, const ZipSide& source, const ZipSide& target,
+                                         const std::vector<SourceRow>& rows, bool fastZipMove, TZipMaster& zip,
+                                         SourceOperationUi& ui)
 {
     if (code == FO_RENAME) {
         ui.Inform(kRenameInZipText);
@@ -332,10 +334,6 @@ ZipOperationResult FromArchive(int code, const ZipSide& source, const ZipSide& t
     }
     if (code != FO_COPY && code != FO_MOVE && code != FO_DELETE)
         return {}; // properties: nothing inside an archive
-    if (code != FO_DELETE && target.InArchive()) {
-        ui.Inform(kBetweenZipsText);
-        return {};
-    }
     OpenArchive(zip, source.ArchiveFile(), ui);
     Indexes members;
     if (!MembersOfRows(zip, source, rows, members, ui) || members.empty())
@@ -394,11 +392,11 @@ ZipOperationResult FromArchive(int code, const ZipSide& source, const ZipSide& t
     return {true, true};
 }
 
-ZipOperationResult IntoArchive(int code, const ZipSide& source, const ZipSide& target,
-                               const std::vector<ZipRow>& rows, TZipMaster& zip, ZipOperationUi& ui)
+SourceOperationResult AddToArchive(int code, const ZipSide& source, const ZipSide& target,
+                                   const std::vector<SourceRow>& rows, TZipMaster& zip, SourceOperationUi& ui)
 {
     std::vector<std::string> files;
-    for (const ZipRow& row : rows)
+    for (const SourceRow& row : rows)
         files.push_back(row.name + (row.folder ? "/*.*" : ""));
     OpenArchive(zip, target.ArchiveFile(), ui);
     WorkingDirectory here(source.Path);
@@ -416,18 +414,11 @@ ZipOperationResult IntoArchive(int code, const ZipSide& source, const ZipSide& t
     return {code == FO_MOVE, true};
 }
 
-} // namespace
-
 ZipSide SideOf(const TDirData& pane) { return pane.Place().WithDelimiter(); }
 
-bool IsZipOperation(int code, const ZipSide& source, const ZipSide& target)
+std::vector<SourceRow> SourceRowsOf(const TDirData& pane, const std::vector<int>& rows)
 {
-    return source.InArchive() || (target.InArchive() && (code == FO_MOVE || code == FO_COPY));
-}
-
-std::vector<ZipRow> ZipRowsOf(const TDirData& pane, const std::vector<int>& rows)
-{
-    std::vector<ZipRow> out;
+    std::vector<SourceRow> out;
     for (const int row : rows) {
         if (row < 0 || row >= pane.Count)
             continue;
@@ -437,17 +428,6 @@ std::vector<ZipRow> ZipRowsOf(const TDirData& pane, const std::vector<int>& rows
         out.push_back({e.Name, e.Kind == fkDirectory, e.ZipIndex});
     }
     return out;
-}
-
-ZipOperationResult RunZipOperation(int code, const ZipSide& source, const ZipSide& target,
-                                   const std::vector<ZipRow>& rows, bool fastZipMove, TZipMaster& zip,
-                                   ZipOperationUi& ui)
-{
-    if (source.InArchive())
-        return FromArchive(code, source, target, rows, fastZipMove, zip, ui);
-    if (target.InArchive() && (code == FO_COPY || code == FO_MOVE))
-        return IntoArchive(code, source, target, rows, zip, ui);
-    return {};
 }
 
 } // namespace tarnel

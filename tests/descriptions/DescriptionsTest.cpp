@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <dirent.h>
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -57,6 +59,19 @@ protected:
             lines.push_back(DescLineReader::ReadLine(h));
         DescLineReader::Close(h);
         return lines;
+    }
+    // The names in a folder below dir_, sorted.
+    std::vector<std::string> Names(const std::string& sub = "")
+    {
+        std::vector<std::string> names;
+        if (DIR* d = opendir((dir_ + sub).c_str())) {
+            while (dirent* e = readdir(d))
+                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                    names.push_back(e->d_name);
+            closedir(d);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
     }
     int CountTempFiles()
     {
@@ -383,37 +398,109 @@ TEST_F(DescTest, ALinkIsNoDescriptionFileAndIsNeverWrittenThrough)
     EXPECT_EQ(kept.str(), secret);
 }
 
-// Our own file keeps its mode; lines from another user's file are not shown
-// to more people than that file showed them to.
-TEST_F(DescTest, WrittenModeComesFromTheUmaskNarrowedByAnotherUsersFile)
+// A rewrite keeps what protects the file: its mode, its owner (another
+// user's file stays theirs, with the mode they gave it), its extended
+// attributes and every hard link to it.
+TEST_F(DescTest, RewriteKeepsModeOwnerAttributesAndLinks)
 {
     Put(kDescriptionFileName, "a one\r\n");
     const std::string path = dir_ + kDescriptionFileName;
     ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    const bool attributes = setxattr(path.c_str(), "user.origin", "kept", 4, 0) == 0;
     ASSERT_EQ(WriteDescription(dir_ + "b", "two"), WriteDescriptionResult::Written);
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+    char value[32] = {};
+    if (attributes) {
+        EXPECT_EQ(getxattr(path.c_str(), "user.origin", value, sizeof value - 1), 4);
+        EXPECT_STREQ(value, "kept");
+    }
+
+    // A second name for the file: both show the new lines, still one file.
+    const std::string second = dir_ + "second-name";
+    ASSERT_EQ(link(path.c_str(), second.c_str()), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    struct stat before;
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    ASSERT_EQ(WriteDescription(dir_ + "c", "three"), WriteDescriptionResult::Written);
+    EXPECT_EQ(Get(kDescriptionFileName), "a one\r\nb two\r\nc three\r\n");
+    EXPECT_EQ(Get("second-name"), Get(kDescriptionFileName));
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_ino, before.st_ino);
+    EXPECT_EQ(st.st_nlink, 2u);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    if (attributes) {
+        std::fill(std::begin(value), std::end(value), 0);
+        EXPECT_EQ(getxattr(second.c_str(), "user.origin", value, sizeof value - 1), 4);
+        EXPECT_STREQ(value, "kept");
+        ssize_t n = getxattr(second.c_str(), "user.DOSATTRIB", value, sizeof value - 1);
+        EXPECT_EQ(std::string(value, n > 0 ? size_t(n) : 0), "0x2") << "hidden";
+    }
+    EXPECT_EQ(Names(), V({kDescriptionFileName, "second-name"})) << "no copy left behind";
+    ASSERT_EQ(unlink(second.c_str()), 0);
 
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to give the file to another user";
-    // Open to everyone, even for writing: ours is not.
     ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
-    const mode_t oldMask = umask(022);
-    const WriteDescriptionResult result = WriteDescription(dir_ + "c", "three");
+    ASSERT_EQ(chmod(path.c_str(), 0664), 0);
+    const mode_t oldMask = umask(077);
+    const WriteDescriptionResult result = WriteDescription(dir_ + "d", "four");
     umask(oldMask);
     EXPECT_EQ(result, WriteDescriptionResult::Written);
     ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, geteuid());
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
-    // And a private one of theirs stays private.
-    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chmod(path.c_str(), 0600), 0);
-    ASSERT_EQ(WriteDescription(dir_ + "d", "four"), WriteDescriptionResult::Written);
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 0777, 0664u);
     EXPECT_EQ(Get(kDescriptionFileName), "a one\r\nb two\r\nc three\r\nd four\r\n");
+}
+
+// No room on the disk: the old lines stay under every name, whether the file
+// is replaced or written over in place.
+TEST_F(DescTest, AFullDiskLeavesTheOldDescriptions)
+{
+    const std::string disk = dir_ + "small";
+    ASSERT_EQ(mkdir(disk.c_str(), 0755), 0);
+    if (mount("tarnel-test", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here";
+    struct Unmount {
+        std::string dir;
+        ~Unmount() { umount(dir.c_str()); }
+    } unmount{disk};
+    // Where the in-place rewrite keeps its copy when the folder has no room.
+    const std::string spare = dir_ + "state";
+    const char* oldState = std::getenv("XDG_STATE_HOME");
+    const std::string savedState = oldState ? oldState : "";
+    setenv("XDG_STATE_HOME", spare.c_str(), 1);
+    struct RestoreState {
+        bool had;
+        std::string value;
+        ~RestoreState() { had ? setenv("XDG_STATE_HOME", value.c_str(), 1) : unsetenv("XDG_STATE_HOME"); }
+    } restore{oldState != nullptr, savedState};
+
+    // Whole pages, so that one more line needs a page more.
+    std::string old;
+    for (int i = 0; old.size() < 40960 - 32; ++i)
+        old += "file" + std::to_string(i) + " described\r\n";
+    old += "pad " + std::string(40960 - 6 - old.size(), 'x') + "\r\n";
+    ASSERT_EQ(old.size(), 40960u);
+    const std::string path = disk + "/" + kDescriptionFileName;
+    std::ofstream(path, std::ios::binary) << old;
+    {
+        std::ofstream filler(disk + "/filler", std::ios::binary);
+        const std::string block(4096, 'f');
+        while (filler.write(block.data(), block.size()))
+            ;
+    }
+    EXPECT_EQ(WriteDescription(disk + "/new.txt", "no room"), WriteDescriptionResult::NotStored);
+    EXPECT_TRUE(Get("small/" + std::string(kDescriptionFileName)) == old);
+
+    ASSERT_EQ(link(path.c_str(), (disk + "/second").c_str()), 0);
+    EXPECT_EQ(WriteDescription(disk + "/new.txt", "no room"), WriteDescriptionResult::NotStored);
+    EXPECT_TRUE(Get("small/" + std::string(kDescriptionFileName)) == old);
+    EXPECT_TRUE(Get("small/second") == old);
+    EXPECT_EQ(Names("small/"), V({kDescriptionFileName, "filler", "second"}));
+    EXPECT_EQ(Names("state/tarnel/"), V{}) << "the copy is removed";
 }
 
 // A sparse file of gigabytes costs its maker no disk space; a listing must

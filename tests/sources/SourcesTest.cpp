@@ -4,6 +4,7 @@
 #include "panes/PaneFixture.h"
 #include "panes/ReadDirectory.h"
 #include "panes/TempTree.h"
+#include "fileops/model/ZipMaster.h"
 #include "sources/ListingChannel.h"
 #include "sources/LocalSource.h"
 #include "sources/SourceTable.h"
@@ -140,6 +141,28 @@ TEST(SourcesTest, CapabilitiesOfTheDiskAndOfAnArchive)
     EXPECT_FALSE(inZip.Has(Capability::Rename));
     EXPECT_FALSE(inZip.Has(Capability::MakeFolder));
     EXPECT_FALSE(inZip.Has(Capability::DiskPaths)) << "no path of the disk to run tools or workers on";
+}
+
+// A file command goes to the source whose entries are not files of the disk,
+// or that takes files into a place that is not a folder of the disk; the disk
+// engine does the rest, also beside a pane that shows an archive.
+TEST(SourcesTest, TheSourceThatRunsAFileCommand)
+{
+    TZipMaster driver;
+    auto sources = std::make_shared<SourceTable>(*DefaultSources());
+    sources->zip = std::make_shared<ZipSource>(&driver);
+    const FileSource* zip = sources->zip.get();
+    const PanePlace disk = PanePlace::Directory("/tmp/out/");
+    const PanePlace archive = PanePlace::Archive("/tmp/a.zip/", "docs/");
+    for (const int code : {FO_COPY, FO_MOVE, FO_DELETE, FO_RENAME, FO_PROPERTIES})
+        EXPECT_EQ(sources->OperationRunner(code, archive, disk), zip) << code;
+    EXPECT_EQ(sources->OperationRunner(FO_COPY, archive, PanePlace::Archive("/tmp/b.zip/")), zip)
+        << "it refuses, with its message";
+    EXPECT_EQ(sources->OperationRunner(FO_COPY, disk, archive), zip);
+    EXPECT_EQ(sources->OperationRunner(FO_MOVE, disk, archive), zip);
+    for (const int code : {FO_DELETE, FO_RENAME, FO_PROPERTIES})
+        EXPECT_EQ(sources->OperationRunner(code, disk, archive), nullptr) << code;
+    EXPECT_EQ(sources->OperationRunner(FO_MOVE, disk, PanePlace::Directory("/tmp/in/")), nullptr);
 }
 
 // A source that lists what the test hands it, each entry from its own folder
