@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -168,7 +169,79 @@ DirectoryEntry UnsearchableEntry(const struct dirent64& d)
 
 } // namespace
 
+bool DirectoryNames::Read(int dirFd)
+{
+    fd_ = dirFd;
+    for (;;) {
+        std::unique_ptr<char[]> block(new char[kDentsBufferSize]); // not cleared: the kernel fills it
+        const ssize_t n = ::getdents64(dirFd, block.get(), kDentsBufferSize);
+        if (n <= 0)
+            return n == 0;
+        for (ssize_t pos = 0; pos < n;) {
+            const auto* d = reinterpret_cast<const struct dirent64*>(block.get() + pos);
+            pos += d->d_reclen;
+            entries_.push_back(d);
+        }
+        blocks_.push_back(std::move(block));
+    }
+}
+
+namespace {
+
+// getxattrat() (Linux 6.13) looks the name up in the open directory rather
+// than walking the folder's whole path again for every entry.
+struct XattrArgs {
+    uint64_t value;
+    uint32_t size;
+    uint32_t flags;
+};
+#ifdef __NR_getxattrat
+constexpr long kGetxattratCall = __NR_getxattrat;
+#elif defined(__x86_64__) || defined(__aarch64__) || defined(__riscv)
+constexpr long kGetxattratCall = 464; // the same number in every table of the generic numbering
+#else
+constexpr long kGetxattratCall = -1;
+#endif
+
+class XattrReader {
+public:
+    XattrReader(int dirFd, const std::string& dir) : dirFd_(dirFd), path_(dir)
+    {
+        if (path_.empty() || path_.back() != '/')
+            path_ += '/';
+        dirLength_ = path_.size();
+    }
+    // As getxattr(); errno set on failure.
+    ssize_t Get(const char* name, const char* attribute, char* value, size_t size)
+    {
+        if (atWorks_) {
+            XattrArgs args{uint64_t(reinterpret_cast<uintptr_t>(value)), uint32_t(size), 0};
+            const long n = ::syscall(kGetxattratCall, dirFd_, name, 0, attribute, &args, sizeof args);
+            if (n >= 0 || (errno != ENOSYS && errno != EPERM))
+                return ssize_t(n);
+            atWorks_ = false; // an older kernel, or a sandbox that does not know the call
+        }
+        path_.resize(dirLength_);
+        path_ += name;
+        return ::getxattr(path_.c_str(), attribute, value, size);
+    }
+
+private:
+    int dirFd_;
+    std::string path_; // by full path, built in one reused buffer
+    size_t dirLength_ = 0;
+    bool atWorks_ = kGetxattratCall >= 0;
+};
+
+} // namespace
+
 bool ReadDirectoryEntries(const std::string& dir, const std::function<void(DirectoryEntry&&)>& onEntry)
+{
+    return ReadDirectoryEntries(dir, nullptr, onEntry);
+}
+
+bool ReadDirectoryEntries(const std::string& dir, const std::function<void(const DirectoryNames&)>& onNames,
+                          const std::function<void(DirectoryEntry&&)>& onEntry)
 {
     int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -178,68 +251,58 @@ bool ReadDirectoryEntries(const std::string& dir, const std::function<void(Direc
     if (::fstat(fd, &self) != 0)
         return false;
 
-    // Extended attributes have no *at() call: they are read by full path, the
-    // path built in one reused buffer.
-    std::string path = dir;
-    if (path.empty() || path.back() != '/')
-        path += '/';
-    const size_t dirLength = path.size();
+    DirectoryNames names;
+    names.Read(fd); // an error part way lists what was read
+    if (onNames)
+        onNames(names);
+
+    XattrReader xattrs(fd, dir);
     bool readXattrs = true;
     char xattrValue[256];
 
     LocalTimePacker packer;
-    std::unique_ptr<char[]> buffer(new char[kDentsBufferSize]);
-    for (;;) {
-        ssize_t n = ::getdents64(fd, buffer.get(), kDentsBufferSize);
-        if (n <= 0)
-            break;
-        for (ssize_t pos = 0; pos < n;) {
-            const auto* d = reinterpret_cast<const struct dirent64*>(buffer.get() + pos);
-            pos += d->d_reclen;
-            const char* name = d->d_name;
-            const bool dots = IsDotOrDotDot(name);
+    for (const struct dirent64* d : names.Entries()) {
+        const char* name = d->d_name;
+        const bool dots = IsDotOrDotDot(name);
 
-            // Following links first costs one call for the common case; only a
-            // failure needs lstat, to tell a dangling link from a vanished entry.
-            struct stat st;
-            if (::fstatat(fd, name, &st, 0) != 0 && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                // A directory that may be read but not searched (r--) still
-                // names its entries: listed from their types, size and time unknown.
-                if (errno == EACCES)
-                    onEntry(UnsearchableEntry(*d));
-                continue;
-            }
-            // A root is its own parent, whichever way its path was written.
-            if (dots && name[1] == '.' && st.st_dev == self.st_dev && st.st_ino == self.st_ino)
-                continue;
-
-            DirectoryEntry entry;
-            entry.name = name;
-            entry.dosTime = packer.Pack(int64_t(st.st_mtim.tv_sec));
-            if (S_ISDIR(st.st_mode)) {
-                entry.attr |= faDirectory;
-            } else if (S_ISREG(st.st_mode)) {
-                entry.size = int64_t(st.st_size);
-            }
-            if (!(st.st_mode & S_IWUSR))
-                entry.attr |= faReadOnly;
-            if (name[0] == '.' && !dots)
-                entry.attr |= faHidden;
-
-            if (readXattrs && !dots && !S_ISLNK(st.st_mode)) {
-                path.resize(dirLength);
-                path += name;
-                ssize_t len = ::getxattr(path.c_str(), "user.DOSATTRIB", xattrValue, sizeof xattrValue);
-                if (len >= 0) {
-                    int dosAttr = ParseDosAttrib(xattrValue, size_t(len));
-                    if (dosAttr > 0)
-                        entry.attr |= uint32_t(dosAttr) & kDosAttribBits;
-                } else if (errno == ENOTSUP) {
-                    readXattrs = false;
-                }
-            }
-            onEntry(std::move(entry));
+        // Following links first costs one call for the common case; only a
+        // failure needs lstat, to tell a dangling link from a vanished entry.
+        struct stat st;
+        if (::fstatat(fd, name, &st, 0) != 0 && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            // A directory that may be read but not searched (r--) still
+            // names its entries: listed from their types, size and time unknown.
+            if (errno == EACCES)
+                onEntry(UnsearchableEntry(*d));
+            continue;
         }
+        // A root is its own parent, whichever way its path was written.
+        if (dots && name[1] == '.' && st.st_dev == self.st_dev && st.st_ino == self.st_ino)
+            continue;
+
+        DirectoryEntry entry;
+        entry.name = name;
+        entry.dosTime = packer.Pack(int64_t(st.st_mtim.tv_sec));
+        if (S_ISDIR(st.st_mode)) {
+            entry.attr |= faDirectory;
+        } else if (S_ISREG(st.st_mode)) {
+            entry.size = int64_t(st.st_size);
+        }
+        if (!(st.st_mode & S_IWUSR))
+            entry.attr |= faReadOnly;
+        if (name[0] == '.' && !dots)
+            entry.attr |= faHidden;
+
+        if (readXattrs && !dots && !S_ISLNK(st.st_mode)) {
+            const ssize_t len = xattrs.Get(name, "user.DOSATTRIB", xattrValue, sizeof xattrValue);
+            if (len >= 0) {
+                int dosAttr = ParseDosAttrib(xattrValue, size_t(len));
+                if (dosAttr > 0)
+                    entry.attr |= uint32_t(dosAttr) & kDosAttribBits;
+            } else if (errno == ENOTSUP) {
+                readXattrs = false;
+            }
+        }
+        onEntry(std::move(entry));
     }
     return true;
 }
