@@ -6,12 +6,14 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QStandardPaths>
 
 #include <cctype>
 #include <cerrno>
 #include <fnmatch.h>
 #include <vector>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -76,29 +78,43 @@ NameKeys& KnownNames()
 
 // The database's glob patterns other than a plain "*.ext" (literal names,
 // prefixes, character classes), each with its first byte for a quick test.
+// Read from the globs2 files beside the database's cache: asking the
+// database for its patterns would parse every type's whole description.
+// nullptr when there are none to read (the library's built-in database):
+// then every name is looked up on its own.
 struct OddPattern {
     std::string glob;
     char first; // lower case; 0 when the pattern starts with a wildcard
 };
 
-const std::vector<OddPattern>& OddPatterns()
+const std::vector<OddPattern>* OddPatterns()
 {
-    static const std::vector<OddPattern>* odd = [] {
+    static const std::vector<OddPattern>* odd = []() -> std::vector<OddPattern>* {
+        const QStringList files = QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, "mime/globs2");
+        if (files.isEmpty())
+            return nullptr;
         auto* found = new std::vector<OddPattern>;
-        for (const QMimeType& type : QMimeDatabase().allMimeTypes()) {
-            for (const QString& pattern : type.globPatterns()) {
-                const std::string glob = pattern.toUtf8().toStdString();
+        for (const QString& file : files) {
+            std::ifstream in(QFile::encodeName(file).toStdString());
+            for (std::string line; std::getline(in, line);) {
+                // weight:type:glob[:flags]
+                const size_t a = line.find(':');
+                const size_t b = a == std::string::npos ? a : line.find(':', a + 1);
+                if (line.empty() || line[0] == '#' || b == std::string::npos)
+                    continue;
+                const size_t c = line.find(':', b + 1);
+                const std::string glob = line.substr(b + 1, c == std::string::npos ? std::string::npos : c - b - 1);
                 const bool plain = glob.size() > 2 && glob.compare(0, 2, "*.") == 0 &&
                                    glob.find_first_of("*?[", 1) == std::string::npos;
-                if (plain)
+                if (plain || glob.empty())
                     continue;
-                const char c = glob.empty() ? 0 : char(std::tolower(static_cast<unsigned char>(glob[0])));
-                found->push_back({glob, (c == '*' || c == '?' || c == '[') ? char(0) : c});
+                const char first = char(std::tolower(static_cast<unsigned char>(glob[0])));
+                found->push_back({glob, (first == '*' || first == '?' || first == '[') ? char(0) : first});
             }
         }
         return found;
     }();
-    return *odd;
+    return odd;
 }
 
 // What a name's type by name depends on. A plain "*.ext" pattern matches
@@ -109,11 +125,14 @@ const std::vector<OddPattern>& OddPatterns()
 std::string TypeKeyOf(const std::string& name)
 {
     const auto whole = [&] { return "/" + name; };
+    const std::vector<OddPattern>* odd = OddPatterns();
+    if (!odd)
+        return whole();
     for (const char c : name)
         if (static_cast<unsigned char>(c) >= 0x80)
             return whole(); // decoded before matching: kept out of the byte test below
     const char first = char(std::tolower(static_cast<unsigned char>(name.empty() ? 0 : name[0])));
-    for (const OddPattern& pattern : OddPatterns()) {
+    for (const OddPattern& pattern : *odd) {
         if (pattern.first != 0 && pattern.first != first)
             continue;
         if (::fnmatch(pattern.glob.c_str(), name.c_str(), FNM_CASEFOLD) == 0)
