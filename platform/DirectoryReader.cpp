@@ -309,6 +309,7 @@ private:
 constexpr size_t kBlockNames = 1024;
 constexpr size_t kParallelFrom = 4 * kBlockNames;
 constexpr unsigned kMostThreads = 4;
+constexpr size_t kBlocksAhead = 8;
 
 struct LookedBlock {
     std::vector<DirectoryEntry> entries;
@@ -321,8 +322,16 @@ void LookInParallel(const std::vector<const struct dirent64*>& names, int fd, co
     const size_t blocks = (names.size() + kBlockNames - 1) / kBlockNames;
     std::unique_ptr<LookedBlock[]> looked(new LookedBlock[blocks]);
     std::atomic<size_t> next{0};
-    // Takes the next block nobody has taken; false when none is left.
-    const auto lookAtNext = [&](EntryLooker& looker) {
+    std::atomic<size_t> passed{0}; // blocks passed on by the calling thread
+    // Takes the next block nobody has taken; false when none is left. A
+    // helper stays at most kBlocksAhead blocks ahead of what was passed on,
+    // so a slow taker does not leave the whole folder's entries waiting.
+    const auto lookAtNext = [&](EntryLooker& looker, bool helper) {
+        if (helper) {
+            for (size_t seen = passed.load(); next.load() >= seen + kBlocksAhead && next.load() < blocks;
+                 seen = passed.load())
+                passed.wait(seen);
+        }
         const size_t b = next.fetch_add(1);
         if (b >= blocks)
             return false;
@@ -346,19 +355,22 @@ void LookInParallel(const std::vector<const struct dirent64*>& names, int fd, co
         std::vector<std::thread>& threads;
         std::atomic<size_t>& next;
         size_t blocks;
+        std::atomic<size_t>& passed;
         ~Joiner()
         {
             next.store(blocks);
+            passed.store(blocks);
+            passed.notify_all();
             for (std::thread& t : threads)
                 t.join();
         }
-    } joiner{helpers, next, blocks};
+    } joiner{helpers, next, blocks, passed};
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     for (unsigned i = 1; i < std::min(cores, kMostThreads); ++i) {
         try {
             helpers.emplace_back([&] {
                 EntryLooker looker(fd, self, dir);
-                while (lookAtNext(looker)) {
+                while (lookAtNext(looker, true)) {
                 }
             });
         } catch (const std::system_error&) {
@@ -369,12 +381,14 @@ void LookInParallel(const std::vector<const struct dirent64*>& names, int fd, co
     for (size_t b = 0; b < blocks; ++b) {
         LookedBlock& block = looked[b];
         // Rather than wait for a helper's block, look at one of the next.
-        while (!block.done.load(std::memory_order_acquire) && lookAtNext(looker)) {
+        while (!block.done.load(std::memory_order_acquire) && lookAtNext(looker, false)) {
         }
         block.done.wait(false, std::memory_order_acquire);
         for (DirectoryEntry& entry : block.entries)
             onEntry(std::move(entry));
         std::vector<DirectoryEntry>().swap(block.entries);
+        passed.store(b + 1);
+        passed.notify_all();
     }
 }
 
