@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <mutex>
 #include <random>
@@ -79,8 +80,53 @@ void DescriptionList::Remove(const std::string& name)
 
 const std::string* DescriptionList::Find(const std::string& name) const
 {
-    auto it = byName_.find(UpperAscii(name));
+    auto it = byName_.find(std::string_view(name));
     return it == byName_.end() ? nullptr : &it->second;
+}
+
+namespace {
+
+// ASCII letters of eight bytes at once upper-cased; other bytes kept.
+uint64_t UpperAsciiWord(uint64_t w)
+{
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHigh = 0x8080808080808080ull;
+    const uint64_t low7 = w & ~kHigh;
+    const uint64_t fromA = low7 + kOnes * (0x80 - 'a'); // high bit: at least 'a'
+    const uint64_t pastZ = low7 + kOnes * (0x80 - 'z' - 1); // high bit: past 'z'
+    const uint64_t lower = fromA & ~pastZ & ~w & kHigh;
+    return w - (lower >> 2);
+}
+
+uint64_t Mix(uint64_t h, uint64_t w)
+{
+    h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+    return h ^ (h >> 32);
+}
+
+} // namespace
+
+size_t DescriptionList::NameHash::operator()(std::string_view name) const
+{
+    // A word at a time: every entry of a listing is looked up.
+    uint64_t h = name.size();
+    size_t i = 0;
+    for (; i + 8 <= name.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, name.data() + i, 8);
+        h = Mix(h, UpperAsciiWord(w));
+    }
+    if (i < name.size()) {
+        uint64_t w = 0;
+        std::memcpy(&w, name.data() + i, name.size() - i);
+        h = Mix(h, UpperAsciiWord(w));
+    }
+    return size_t(h);
+}
+
+bool DescriptionList::NameEqual::operator()(std::string_view a, std::string_view b) const
+{
+    return EqualsIgnoreCase(a, b);
 }
 
 namespace {
@@ -387,50 +433,99 @@ bool IsDescriptionFileName(std::string_view name)
     return EqualsIgnoreCase(name, kDescriptionFileName);
 }
 
+namespace {
+
+// Of the names spelled like the description file, the first in byte order
+// that is a regular file: a link or a folder of that name describes nothing.
+// DESCRIPT.ION itself comes first of all spellings. "" when there is none.
+std::string DescriptionNameAmong(const DirectoryNames& names)
+{
+    std::string best;
+    struct stat st;
+    for (const struct dirent64* e : names.Entries()) {
+        if (!IsDescriptionFileName(e->d_name) || (!best.empty() && best <= e->d_name))
+            continue;
+        if (e->d_type != DT_REG
+            && (e->d_type != DT_UNKNOWN || ::fstatat(names.Fd(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0
+                || !S_ISREG(st.st_mode)))
+            continue;
+        best = e->d_name;
+    }
+    return best;
+}
+
+int OpenFolder(const std::string& dir)
+{
+    return ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+} // namespace
+
 std::string DescriptionFileIn(const std::string& dir)
 {
     const std::string standard = WithSlash(dir) + kDescriptionFileName;
     struct stat st;
     if (::lstat(standard.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         return standard;
-    // Other programs write the name in other letter cases. Of several
-    // spellings the first in byte order counts, as DESCRIPT.ION would.
+    // Other programs write the name in other letter cases.
     std::string best;
-    if (DIR* d = ::opendir(dir.empty() ? "." : dir.c_str())) {
-        while (const dirent* e = ::readdir(d)) {
-            if (!IsDescriptionFileName(e->d_name) || (!best.empty() && best <= e->d_name))
-                continue;
-            if (e->d_type != DT_REG
-                && (e->d_type != DT_UNKNOWN || ::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0
-                    || !S_ISREG(st.st_mode)))
-                continue; // a link or a folder of that name describes nothing
-            best = e->d_name;
-        }
-        ::closedir(d);
+    const int fd = OpenFolder(dir);
+    if (fd >= 0) {
+        DirectoryNames names;
+        names.Read(fd);
+        best = DescriptionNameAmong(names);
+        ::close(fd);
     }
     return best.empty() ? standard : WithSlash(dir) + best;
 }
 
-void LoadDescriptions(const std::string& dir, DescriptionList& list)
+void LoadDescriptionsAmong(const std::string& dir, const DirectoryNames& names, DescriptionList& list)
 {
     list.Clear();
-    const std::string descPath = DescriptionFileIn(dir);
-    struct stat st;
+    const std::string name = DescriptionNameAmong(names);
+    if (name.empty())
+        return;
     // Millions of lines for names that are not there must not cost memory:
-    // only names in the folder are kept.
-    std::unordered_set<std::string> present;
-    const bool filter = ::lstat(descPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= off_t(kKeepAllBelow);
+    // of a large file only lines whose names hash like a present name are
+    // kept (a rare collision keeps a line that describes nothing).
+    struct stat st;
+    const bool filter = ::fstatat(names.Fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+                        st.st_size >= off_t(kKeepAllBelow);
+    std::vector<size_t> present;
+    const DescriptionList::NameHash hash;
     if (filter) {
-        DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-        if (!d)
-            return;
-        while (const dirent* e = ::readdir(d))
-            present.insert(UpperAscii(e->d_name));
-        ::closedir(d);
+        present.reserve(names.Entries().size());
+        for (const struct dirent64* e : names.Entries())
+            present.push_back(hash(e->d_name));
+        std::sort(present.begin(), present.end());
     }
-    ForEachLine(descPath, [&](const DescriptionLine& d) {
-        if (!d.name.empty() && (!filter || present.count(UpperAscii(d.name))))
+    ForEachLine(WithSlash(dir) + name, [&](const DescriptionLine& d) {
+        if (!d.name.empty() && (!filter || std::binary_search(present.begin(), present.end(), hash(d.name))))
             list.Set(d.name, d.description); // empty description removes
+        return true;
+    });
+}
+
+void LoadDescriptions(const std::string& dir, DescriptionList& list)
+{
+    const int fd = OpenFolder(dir);
+    if (fd >= 0) {
+        DirectoryNames names;
+        names.Read(fd);
+        LoadDescriptionsAmong(dir, names, list);
+        ::close(fd);
+        return;
+    }
+    // A folder that may be searched but not read: only its DESCRIPT.ION,
+    // and only while small enough to be kept whole.
+    list.Clear();
+    const std::string standard = WithSlash(dir) + kDescriptionFileName;
+    struct stat st;
+    if (::lstat(standard.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size >= off_t(kKeepAllBelow))
+        return;
+    ForEachLine(standard, [&](const DescriptionLine& d) {
+        if (!d.name.empty())
+            list.Set(d.name, d.description);
         return true;
     });
 }

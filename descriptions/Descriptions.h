@@ -34,8 +34,19 @@ public:
     size_t Size() const { return byName_.size(); }
     bool Empty() const { return byName_.empty(); }
 
+    // Hash of a name without regard to (ASCII) letter case.
+    struct NameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view name) const;
+    };
+
 private:
-    std::unordered_map<std::string, std::string> byName_; // key: upper-cased name
+    struct NameEqual {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+    // Keys upper-cased; looked up as given, with no upper-cased copy.
+    std::unordered_map<std::string, std::string, NameHash, NameEqual> byName_;
 };
 
 // Letter case counts on this system, and other programs name the file
@@ -50,6 +61,12 @@ bool IsDescriptionFileName(std::string_view name);
 // dir ends with "/". A missing or unreadable file leaves the list empty. Of a
 // large file only the lines for names present in dir are kept.
 void LoadDescriptions(const std::string& dir, DescriptionList& list);
+
+class DirectoryNames;
+// The same, with the folder's names already read by a listing (names.Fd() is
+// open on dir): neither the file's spelling nor the names present cost a
+// second read of the folder.
+void LoadDescriptionsAmong(const std::string& dir, const DirectoryNames& names, DescriptionList& list);
 
 // The descriptions of the given names only (later line wins), whether or
 // not the entries are still in dir.

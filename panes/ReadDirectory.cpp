@@ -8,6 +8,7 @@
 #include "panes/Sorting.h"
 #include "platform/DirectoryReader.h"
 #include "sources/ListingChannel.h"
+#include "sources/LocalSource.h"
 
 #include <algorithm>
 #include <atomic>
@@ -46,12 +47,13 @@ private:
     const DescriptionList& descriptions_;
 };
 
-// The whole of one read's listing work, on whichever thread lists.
+// The whole of one read's listing work, on whichever thread lists. The
+// disk's own source describes its entries as it reads them.
 void RunListing(const FileSource& source, const PanePlace& place, bool describe, ListSink& sink,
                 const CancelToken& cancel)
 {
     DescriptionList descriptions;
-    if (describe)
+    if (describe && !dynamic_cast<const LocalSource*>(&source))
         LoadDescriptions(AddPathDelimiter(place.Path), descriptions);
     if (descriptions.Empty()) {
         source.List(place, sink, cancel);

@@ -1,12 +1,18 @@
 #include "platform/DirectoryReader.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -168,7 +174,233 @@ DirectoryEntry UnsearchableEntry(const struct dirent64& d)
 
 } // namespace
 
+bool DirectoryNames::Read(int dirFd)
+{
+    fd_ = dirFd;
+    for (;;) {
+        std::unique_ptr<char[]> block(new char[kDentsBufferSize]); // not cleared: the kernel fills it
+        const ssize_t n = ::getdents64(dirFd, block.get(), kDentsBufferSize);
+        if (n <= 0)
+            return n == 0;
+        for (ssize_t pos = 0; pos < n;) {
+            const auto* d = reinterpret_cast<const struct dirent64*>(block.get() + pos);
+            pos += d->d_reclen;
+            entries_.push_back(d);
+        }
+        blocks_.push_back(std::move(block));
+    }
+}
+
+namespace {
+
+// getxattrat() (Linux 6.13) looks the name up in the open directory rather
+// than walking the folder's whole path again for every entry.
+struct XattrArgs {
+    uint64_t value;
+    uint32_t size;
+    uint32_t flags;
+};
+#ifdef __NR_getxattrat
+constexpr long kGetxattratCall = __NR_getxattrat;
+#elif defined(__x86_64__) || defined(__aarch64__) || defined(__riscv)
+constexpr long kGetxattratCall = 464; // the same number in every table of the generic numbering
+#else
+constexpr long kGetxattratCall = -1;
+#endif
+
+class XattrReader {
+public:
+    XattrReader(int dirFd, const std::string& dir) : dirFd_(dirFd), path_(dir)
+    {
+        if (path_.empty() || path_.back() != '/')
+            path_ += '/';
+        dirLength_ = path_.size();
+    }
+    // As getxattr(); errno set on failure.
+    ssize_t Get(const char* name, const char* attribute, char* value, size_t size)
+    {
+        if (atWorks_) {
+            XattrArgs args{uint64_t(reinterpret_cast<uintptr_t>(value)), uint32_t(size), 0};
+            const long n = ::syscall(kGetxattratCall, dirFd_, name, 0, attribute, &args, sizeof args);
+            if (n >= 0 || (errno != ENOSYS && errno != EPERM))
+                return ssize_t(n);
+            atWorks_ = false; // an older kernel, or a sandbox that does not know the call
+        }
+        path_.resize(dirLength_);
+        path_ += name;
+        return ::getxattr(path_.c_str(), attribute, value, size);
+    }
+
+private:
+    int dirFd_;
+    std::string path_; // by full path, built in one reused buffer
+    size_t dirLength_ = 0;
+    bool atWorks_ = kGetxattratCall >= 0;
+};
+
+} // namespace
+
+namespace {
+
+// Looks at one named entry at a time; each thread has its own.
+class EntryLooker {
+public:
+    EntryLooker(int dirFd, const struct stat& self, const std::string& dir) : fd_(dirFd), self_(self), xattrs_(dirFd, dir) {}
+
+    // False when the entry is not listed (vanished, or a root's "..").
+    bool Look(const struct dirent64& d, DirectoryEntry& entry)
+    {
+        const char* name = d.d_name;
+        const bool dots = IsDotOrDotDot(name);
+
+        // Following links first costs one call for the common case; only a
+        // failure needs lstat, to tell a dangling link from a vanished entry.
+        struct stat st;
+        if (::fstatat(fd_, name, &st, 0) != 0 && ::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            // A directory that may be read but not searched (r--) still
+            // names its entries: listed from their types, size and time unknown.
+            if (errno != EACCES)
+                return false;
+            entry = UnsearchableEntry(d);
+            return true;
+        }
+        // A root is its own parent, whichever way its path was written.
+        if (dots && name[1] == '.' && st.st_dev == self_.st_dev && st.st_ino == self_.st_ino)
+            return false;
+
+        entry.name = name;
+        entry.dosTime = packer_.Pack(int64_t(st.st_mtim.tv_sec));
+        if (S_ISDIR(st.st_mode)) {
+            entry.attr |= faDirectory;
+        } else if (S_ISREG(st.st_mode)) {
+            entry.size = int64_t(st.st_size);
+        }
+        if (!(st.st_mode & S_IWUSR))
+            entry.attr |= faReadOnly;
+        if (name[0] == '.' && !dots)
+            entry.attr |= faHidden;
+
+        if (readXattrs_ && !dots && !S_ISLNK(st.st_mode)) {
+            const ssize_t len = xattrs_.Get(name, "user.DOSATTRIB", xattrValue_, sizeof xattrValue_);
+            if (len >= 0) {
+                int dosAttr = ParseDosAttrib(xattrValue_, size_t(len));
+                if (dosAttr > 0)
+                    entry.attr |= uint32_t(dosAttr) & kDosAttribBits;
+            } else if (errno == ENOTSUP) {
+                readXattrs_ = false;
+            }
+        }
+        return true;
+    }
+
+private:
+    int fd_;
+    const struct stat& self_;
+    XattrReader xattrs_;
+    bool readXattrs_ = true;
+    char xattrValue_[256];
+    LocalTimePacker packer_;
+};
+
+// Large folders are looked at by several threads, a block of names each,
+// and passed on in the order of their names by the calling thread: the
+// kernel's work per entry dominates, and a slow file system answers several
+// at once.
+constexpr size_t kBlockNames = 1024;
+constexpr size_t kParallelFrom = 4 * kBlockNames;
+constexpr unsigned kMostThreads = 4;
+constexpr size_t kBlocksAhead = 8;
+
+struct LookedBlock {
+    std::vector<DirectoryEntry> entries;
+    std::atomic<bool> done{false};
+};
+
+void LookInParallel(const std::vector<const struct dirent64*>& names, int fd, const struct stat& self,
+                    const std::string& dir, const std::function<void(DirectoryEntry&&)>& onEntry)
+{
+    const size_t blocks = (names.size() + kBlockNames - 1) / kBlockNames;
+    std::unique_ptr<LookedBlock[]> looked(new LookedBlock[blocks]);
+    std::atomic<size_t> next{0};
+    std::atomic<size_t> passed{0}; // blocks passed on by the calling thread
+    // Takes the next block nobody has taken; false when none is left. A
+    // helper stays at most kBlocksAhead blocks ahead of what was passed on,
+    // so a slow taker does not leave the whole folder's entries waiting.
+    const auto lookAtNext = [&](EntryLooker& looker, bool helper) {
+        if (helper) {
+            for (size_t seen = passed.load(); next.load() >= seen + kBlocksAhead && next.load() < blocks;
+                 seen = passed.load())
+                passed.wait(seen);
+        }
+        const size_t b = next.fetch_add(1);
+        if (b >= blocks)
+            return false;
+        LookedBlock& block = looked[b];
+        const size_t end = std::min(names.size(), (b + 1) * kBlockNames);
+        block.entries.reserve(end - b * kBlockNames);
+        for (size_t i = b * kBlockNames; i < end; ++i) {
+            DirectoryEntry entry;
+            if (looker.Look(*names[i], entry))
+                block.entries.push_back(std::move(entry));
+        }
+        block.done.store(true, std::memory_order_release);
+        block.done.notify_one();
+        return true;
+    };
+
+    std::vector<std::thread> helpers;
+    // Should onEntry throw, the helpers stop after the block in hand and
+    // are waited for before the blocks they write go away.
+    struct Joiner {
+        std::vector<std::thread>& threads;
+        std::atomic<size_t>& next;
+        size_t blocks;
+        std::atomic<size_t>& passed;
+        ~Joiner()
+        {
+            next.store(blocks);
+            passed.store(blocks);
+            passed.notify_all();
+            for (std::thread& t : threads)
+                t.join();
+        }
+    } joiner{helpers, next, blocks, passed};
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    for (unsigned i = 1; i < std::min(cores, kMostThreads); ++i) {
+        try {
+            helpers.emplace_back([&] {
+                EntryLooker looker(fd, self, dir);
+                while (lookAtNext(looker, true)) {
+                }
+            });
+        } catch (const std::system_error&) {
+            break; // fewer helpers, or none: this thread looks at the rest
+        }
+    }
+    EntryLooker looker(fd, self, dir);
+    for (size_t b = 0; b < blocks; ++b) {
+        LookedBlock& block = looked[b];
+        // Rather than wait for a helper's block, look at one of the next.
+        while (!block.done.load(std::memory_order_acquire) && lookAtNext(looker, false)) {
+        }
+        block.done.wait(false, std::memory_order_acquire);
+        for (DirectoryEntry& entry : block.entries)
+            onEntry(std::move(entry));
+        std::vector<DirectoryEntry>().swap(block.entries);
+        passed.store(b + 1);
+        passed.notify_all();
+    }
+}
+
+} // namespace
+
 bool ReadDirectoryEntries(const std::string& dir, const std::function<void(DirectoryEntry&&)>& onEntry)
+{
+    return ReadDirectoryEntries(dir, nullptr, onEntry);
+}
+
+bool ReadDirectoryEntries(const std::string& dir, const std::function<void(const DirectoryNames&)>& onNames,
+                          const std::function<void(DirectoryEntry&&)>& onEntry)
 {
     int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -178,68 +410,20 @@ bool ReadDirectoryEntries(const std::string& dir, const std::function<void(Direc
     if (::fstat(fd, &self) != 0)
         return false;
 
-    // Extended attributes have no *at() call: they are read by full path, the
-    // path built in one reused buffer.
-    std::string path = dir;
-    if (path.empty() || path.back() != '/')
-        path += '/';
-    const size_t dirLength = path.size();
-    bool readXattrs = true;
-    char xattrValue[256];
+    DirectoryNames names;
+    names.Read(fd); // an error part way lists what was read
+    if (onNames)
+        onNames(names);
 
-    LocalTimePacker packer;
-    std::unique_ptr<char[]> buffer(new char[kDentsBufferSize]);
-    for (;;) {
-        ssize_t n = ::getdents64(fd, buffer.get(), kDentsBufferSize);
-        if (n <= 0)
-            break;
-        for (ssize_t pos = 0; pos < n;) {
-            const auto* d = reinterpret_cast<const struct dirent64*>(buffer.get() + pos);
-            pos += d->d_reclen;
-            const char* name = d->d_name;
-            const bool dots = IsDotOrDotDot(name);
-
-            // Following links first costs one call for the common case; only a
-            // failure needs lstat, to tell a dangling link from a vanished entry.
-            struct stat st;
-            if (::fstatat(fd, name, &st, 0) != 0 && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                // A directory that may be read but not searched (r--) still
-                // names its entries: listed from their types, size and time unknown.
-                if (errno == EACCES)
-                    onEntry(UnsearchableEntry(*d));
-                continue;
-            }
-            // A root is its own parent, whichever way its path was written.
-            if (dots && name[1] == '.' && st.st_dev == self.st_dev && st.st_ino == self.st_ino)
-                continue;
-
-            DirectoryEntry entry;
-            entry.name = name;
-            entry.dosTime = packer.Pack(int64_t(st.st_mtim.tv_sec));
-            if (S_ISDIR(st.st_mode)) {
-                entry.attr |= faDirectory;
-            } else if (S_ISREG(st.st_mode)) {
-                entry.size = int64_t(st.st_size);
-            }
-            if (!(st.st_mode & S_IWUSR))
-                entry.attr |= faReadOnly;
-            if (name[0] == '.' && !dots)
-                entry.attr |= faHidden;
-
-            if (readXattrs && !dots && !S_ISLNK(st.st_mode)) {
-                path.resize(dirLength);
-                path += name;
-                ssize_t len = ::getxattr(path.c_str(), "user.DOSATTRIB", xattrValue, sizeof xattrValue);
-                if (len >= 0) {
-                    int dosAttr = ParseDosAttrib(xattrValue, size_t(len));
-                    if (dosAttr > 0)
-                        entry.attr |= uint32_t(dosAttr) & kDosAttribBits;
-                } else if (errno == ENOTSUP) {
-                    readXattrs = false;
-                }
-            }
+    if (names.Entries().size() >= kParallelFrom && std::thread::hardware_concurrency() > 1) {
+        LookInParallel(names.Entries(), fd, self, dir, onEntry);
+        return true;
+    }
+    EntryLooker looker(fd, self, dir);
+    for (const struct dirent64* d : names.Entries()) {
+        DirectoryEntry entry;
+        if (looker.Look(*d, entry))
             onEntry(std::move(entry));
-        }
     }
     return true;
 }

@@ -3,7 +3,11 @@
 // sizes, the packed DOS modification time and the DOS-style attribute bits.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include <dirent.h>
 
 namespace tarnel {
 
@@ -30,6 +34,27 @@ struct DirectoryEntry {
 // that can be read but not searched, entries come from their directory types
 // with size -1 and time 0.
 bool ReadDirectoryEntries(const std::string& dir, const std::function<void(DirectoryEntry&&)>& onEntry);
+
+// Every name of an open directory, "." and ".." included, with the type the
+// directory records (DT_UNKNOWN where the file system does not say).
+class DirectoryNames {
+public:
+    // False when the directory cannot be read; what was read before an error is kept.
+    bool Read(int dirFd);
+    const std::vector<const struct dirent64*>& Entries() const { return entries_; }
+    int Fd() const { return fd_; }
+
+private:
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<const struct dirent64*> entries_;
+    int fd_ = -1;
+};
+
+// As above, but every name is read before the first entry is looked at, and
+// onNames sees them all first: whoever needs a file among the names (the
+// folder's descriptions) finds it without reading the folder again.
+bool ReadDirectoryEntries(const std::string& dir, const std::function<void(const DirectoryNames&)>& onNames,
+                          const std::function<void(DirectoryEntry&&)>& onEntry);
 
 // Packs a local broken-down time into a DOS date-time; 0 when the year lies
 // outside 1980..2107.

@@ -1,5 +1,6 @@
 #include "sources/LocalSource.h"
 
+#include "descriptions/Descriptions.h"
 #include "panes/FileData.h"
 #include "panes/PathUtil.h"
 #include "platform/DirectoryReader.h"
@@ -11,9 +12,17 @@ void LocalSource::List(const PanePlace& place, ListSink& sink, const CancelToken
 {
     std::vector<SourceEntry> chunk;
     chunk.reserve(kChunkSize);
+    const std::string dir = AddPathDelimiter(place.Path);
+    // The folder's descriptions come from the names the reader has already
+    // read, before any entry is passed on.
+    DescriptionList descriptions;
+    const auto describe = [&](const DirectoryNames& names) {
+        if (!cancel.Cancelled())
+            LoadDescriptionsAmong(dir, names, descriptions);
+    };
     // The reader has no way to stop early: once cancelled, entries are
     // passed over rather than kept.
-    ReadDirectoryEntries(AddPathDelimiter(place.Path), [&](DirectoryEntry&& found) {
+    ReadDirectoryEntries(dir, describe, [&](DirectoryEntry&& found) {
         if (cancel.Cancelled() || found.name == ".")
             return;
         if (!(found.attr & faDirectory) && (found.attr & faVolumeID))
@@ -24,6 +33,9 @@ void LocalSource::List(const PanePlace& place, ListSink& sink, const CancelToken
         e.attr = found.attr;
         e.time = int32_t(found.dosTime);
         e.size = found.size;
+        if (!descriptions.Empty())
+            if (const std::string* text = descriptions.Find(e.name))
+                e.description = *text;
         if (chunk.size() == kChunkSize) {
             sink.Chunk(std::move(chunk));
             chunk.clear();

@@ -6,9 +6,14 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QStandardPaths>
 
+#include <cctype>
 #include <cerrno>
+#include <fnmatch.h>
+#include <vector>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -71,6 +76,74 @@ NameKeys& KnownNames()
     return *names;
 }
 
+// The database's glob patterns other than a plain "*.ext" (literal names,
+// prefixes, character classes), each with its first byte for a quick test.
+// Read from the globs2 files beside the database's cache: asking the
+// database for its patterns would parse every type's whole description.
+// nullptr when there are none to read (the library's built-in database):
+// then every name is looked up on its own.
+struct OddPattern {
+    std::string glob;
+    char first; // lower case; 0 when the pattern starts with a wildcard
+};
+
+const std::vector<OddPattern>* OddPatterns()
+{
+    static const std::vector<OddPattern>* odd = []() -> std::vector<OddPattern>* {
+        const QStringList files = QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, "mime/globs2");
+        if (files.isEmpty())
+            return nullptr;
+        auto* found = new std::vector<OddPattern>;
+        for (const QString& file : files) {
+            std::ifstream in(QFile::encodeName(file).toStdString());
+            for (std::string line; std::getline(in, line);) {
+                // weight:type:glob[:flags]
+                const size_t a = line.find(':');
+                const size_t b = a == std::string::npos ? a : line.find(':', a + 1);
+                if (line.empty() || line[0] == '#' || b == std::string::npos)
+                    continue;
+                const size_t c = line.find(':', b + 1);
+                const std::string glob = line.substr(b + 1, c == std::string::npos ? std::string::npos : c - b - 1);
+                const bool plain = glob.size() > 2 && glob.compare(0, 2, "*.") == 0 &&
+                                   glob.find_first_of("*?[", 1) == std::string::npos;
+                if (plain || glob.empty())
+                    continue;
+                const char first = char(std::tolower(static_cast<unsigned char>(glob[0])));
+                found->push_back({glob, (first == '*' || first == '?' || first == '[') ? char(0) : first});
+            }
+        }
+        return found;
+    }();
+    return odd;
+}
+
+// What a name's type by name depends on. A plain "*.ext" pattern matches
+// from one of the name's dots on, so names alike from their first dot on
+// match the same ones, provided something comes before the tail: when no
+// other pattern can match, the name is known by that tail, and 100,000 files of a few kinds cost a few lookups. Other
+// names are known by the whole name ("/" before it keeps the two apart).
+std::string TypeKeyOf(const std::string& name)
+{
+    const auto whole = [&] { return "/" + name; };
+    const std::vector<OddPattern>* odd = OddPatterns();
+    if (!odd)
+        return whole();
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return whole(); // decoded before matching: kept out of the byte test below
+    const char first = char(std::tolower(static_cast<unsigned char>(name.empty() ? 0 : name[0])));
+    for (const OddPattern& pattern : *odd) {
+        if (pattern.first != 0 && pattern.first != first)
+            continue;
+        if (::fnmatch(pattern.glob.c_str(), name.c_str(), FNM_CASEFOLD) == 0)
+            return whole();
+    }
+    const size_t dot = name.find('.');
+    if (dot == 0)
+        return whole(); // nothing before the tail: the database treats ".txt" unlike "a.txt"
+    return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
 } // namespace
 
 QMimeType MimeIconResolver::TypeOfFile(const std::string& fullPath) const
@@ -101,10 +174,11 @@ int MimeIconResolver::IconKeyFor(FileKind kind, const std::string& fullPath, con
     // The type by name depends on the name alone: answers are kept for every
     // pane, so two panes on one folder of 100,000 files look each up once.
     const std::string name = fullPath.substr(fullPath.rfind('/') + 1);
+    const std::string typeKey = TypeKeyOf(name);
     NameKeys& known = KnownNames();
     {
         std::lock_guard lock(known.mutex);
-        if (const auto found = known.keys.find(name); found != known.keys.end())
+        if (const auto found = known.keys.find(typeKey); found != known.keys.end())
             return -found->second;
     }
     const int key = icons.KeyForMimeType(
@@ -112,7 +186,7 @@ int MimeIconResolver::IconKeyFor(FileKind kind, const std::string& fullPath, con
     std::lock_guard lock(known.mutex);
     if (known.keys.size() >= NameKeys::kMax)
         known.keys.clear();
-    known.keys.emplace(name, key);
+    known.keys.emplace(typeKey, key);
     ++known.lookups;
     return -key;
 }

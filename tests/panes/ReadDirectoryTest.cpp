@@ -58,6 +58,39 @@ struct ReadDirectoryTest : ::testing::Test, test::PaneFixture {
 
 } // namespace
 
+// The read finds the description file among the names it lists: any letter
+// case, the first regular file in byte order, never a link or a folder; of a
+// large file the lines for listed names are kept whatever their case.
+TEST_F(ReadDirectoryTest, DescriptionsComeFromTheFileAmongTheListedNames)
+{
+    const auto descriptionOf = [&](const std::string& name) {
+        ReadDirectory(pane);
+        for (int i = 0; i < pane.Count; ++i)
+            if (pane.Item(i).Name == name)
+                return pane.Item(i).Description;
+        return std::string("(not listed)");
+    };
+    File("a.txt");
+    File("target", "a.txt from the link\r\n");
+    File("descript.ion", "a.txt lower\r\n");
+    File("Descript.Ion", "a.txt mixed\r\n");
+    ASSERT_EQ(symlink("target", (dir + "DESCRIPT.ION").c_str()), 0);
+    EXPECT_EQ(descriptionOf("a.txt"), "mixed"); // the link is passed over
+    fs::remove(dir + "Descript.Ion");
+    EXPECT_EQ(descriptionOf("a.txt"), "lower");
+    fs::remove(dir + "descript.ion");
+    Dir("DESCRIPT.ioN");
+    EXPECT_EQ(descriptionOf("a.txt"), "");
+
+    std::string big;
+    for (int i = 0; big.size() < 200 * 1024; ++i)
+        big += "absent" + std::to_string(i) + ".txt never listed\r\n";
+    File("Descript.ion", big + "A.TXT found in a large file\r\n\"With Blank\" and quoted\r\n");
+    File("with blank");
+    EXPECT_EQ(descriptionOf("a.txt"), "found in a large file");
+    EXPECT_EQ(descriptionOf("with blank"), "and quoted");
+}
+
 TEST_F(ReadDirectoryTest, FilterHidesFilesButNeverDirectories)
 {
     File("a.txt");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -240,4 +241,37 @@ TEST_F(DirectoryReaderTest, TimesMatchLocalTimeAcrossOffsetChanges)
     EXPECT_EQ(0u, entries["f" + std::to_string(n - 1)].dosTime);
     EXPECT_EQ(0u, entries["f" + std::to_string(n - 4)].dosTime);
     EXPECT_NE(0u, entries["f" + std::to_string(n - 2)].dosTime);
+}
+
+// A large folder is looked at by several threads: every entry comes once, in
+// the order its name was read, with its own size; onNames sees every name
+// first, and an entry removed meanwhile is skipped without losing others.
+TEST_F(DirectoryReaderTest, LargeFoldersKeepTheOrderOfTheirNames)
+{
+    constexpr int kFiles = 9000;
+    for (int i = 0; i < kFiles; ++i)
+        MakeFile("f" + std::to_string(i), size_t(i % 13));
+    ASSERT_EQ(0, ::symlink("nowhere", PathOf("dangling").c_str()));
+
+    std::vector<std::string> named;
+    std::vector<std::string> listed;
+    const bool ok = ReadDirectoryEntries(
+        dir_,
+        [&](const DirectoryNames& names) {
+            EXPECT_TRUE(listed.empty()) << "an entry came before the names";
+            for (const struct dirent64* d : names.Entries())
+                named.emplace_back(d->d_name);
+            ASSERT_EQ(0, ::unlink(PathOf("f4321").c_str()));
+        },
+        [&](DirectoryEntry&& e) {
+            listed.push_back(e.name);
+            if (e.name[0] == 'f')
+                EXPECT_EQ(std::stoi(e.name.substr(1)) % 13, e.size) << e.name;
+            if (e.name == "dangling")
+                EXPECT_EQ(0, e.size);
+        });
+    EXPECT_TRUE(ok);
+    ASSERT_EQ(named.size(), size_t(kFiles + 3)); // ".", ".." and the link
+    named.erase(std::find(named.begin(), named.end(), "f4321"));
+    EXPECT_EQ(listed, named);
 }

@@ -112,6 +112,31 @@ TEST(ContentLooks, ShownFilesAreLookedAtOnceAndTheAnswerIsShared)
 // Nodes that hold no file data take their type from what they are, whatever
 // their name, and are never opened: opening a terminal or the kernel log acts,
 // and opening a fifo may take a waiting writer's data.
+// Names alike from their first dot on share one lookup, yet every name gets
+// the type the database gives that very name: literal names, prefixes,
+// numbered suffixes and letter case included.
+TEST(MimeIconResolver, NamesOfOneKindShareALookupAndKeepTheirOwnType)
+{
+    const QMimeDatabase db;
+    MimeIconResolver resolver;
+    const auto byDatabase = [&](const std::string& name) {
+        return -Icons().KeyForMimeType(db.mimeTypeForFile(QString::fromStdString(name), QMimeDatabase::MatchExtension));
+    };
+    resolver.IconKeyFor(fkFile, "/a/0_item.cpp", nullptr);
+    const int lookups = MimeIconResolver::NameLookups();
+    for (int i = 1; i < 500; ++i)
+        EXPECT_EQ(resolver.IconKeyFor(fkFile, "/a/" + std::to_string(i) + "_item.cpp", nullptr), byDatabase("x.cpp"));
+    EXPECT_EQ(MimeIconResolver::NameLookups(), lookups) << "names of one kind were looked up one by one";
+
+    for (const std::string name :
+         {"Makefile", "makefile.in", "README", "readme.txt", "README.md", "core", "libz.so.1", "libz.so.1.2", "x.so",
+          "page.1", "page.x", "a.tar.gz", "b.gz", "c.C", "c.c", "notes~", "x,v", "001.vdr", "frame.anim3", "noext",
+          ".hidden", ".txt", "CMakeLists.txt", "other.txt", "caf\xc3\xa9.png", "plain\xffname.txt"}) {
+        EXPECT_EQ(resolver.IconKeyFor(fkFile, "/b/" + name, nullptr), byDatabase(name)) << name;
+        EXPECT_EQ(resolver.IconKeyFor(fkFile, "/c/" + name, nullptr), byDatabase(name)) << name << ", asked again";
+    }
+}
+
 TEST(MimeIconResolver, FifosDevicesAndSocketsByTheirTypeNeverOpened)
 {
     test::TempTree tree;
