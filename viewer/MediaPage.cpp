@@ -74,14 +74,26 @@ void MediaPage::EnsurePlayer()
     connect(player_, &QMediaPlayer::errorOccurred, this, [this] { timer_->stop(); });
 }
 
-void MediaPage::ShowFile(const std::string& path)
+ViewerPage::Reading MediaPage::ReadFile(const std::string& path)
 {
-    ClearPage();
-    // Only a regular file is handed on: a FIFO or a device must never be opened.
-    const int fd = OpenRegularFileForReading(path);
-    if (fd < 0)
-        return;
-    ::close(fd);
+    return [this, path] {
+        // Only a regular file is handed on: a FIFO or a device must never be
+        // opened. It must answer too: the player opens it on this thread.
+        const int fd = OpenRegularFileForReading(path);
+        char first = 0;
+        const bool answers = fd >= 0 && ::pread(fd, &first, 1, 0) >= 0;
+        if (fd >= 0)
+            ::close(fd);
+        return Showing([this, path, answers] {
+            ClearPage();
+            if (answers)
+                Play(path);
+        });
+    };
+}
+
+void MediaPage::Play(const std::string& path)
+{
     EnsurePlayer();
     player_->setSource(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
     open_ = true;

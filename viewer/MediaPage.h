@@ -24,7 +24,7 @@ public:
     ~MediaPage() override;
 
     QWidget* PageWidget() override { return this; }
-    void ShowFile(const std::string& path) override;
+    Reading ReadFile(const std::string& path) override;
     void ClearPage() override;
 
     // Where the one error this page reports goes ("No MCI device open").
@@ -42,6 +42,7 @@ public:
 
 private:
     void EnsurePlayer();
+    void Play(const std::string& path);
 
     QWidget* screen_ = nullptr;
     QVideoWidget* television_ = nullptr;

@@ -40,7 +40,7 @@ public:
     void SetDialogRunner(std::function<int(TDlgSelectDir&)> run) { runDialog_ = std::move(run); }
 
     QWidget* PageWidget() override { return this; }
-    void ShowFile(const std::string& path) override;
+    Reading ReadFile(const std::string& path) override;
     void ClearPage() override;
 
     void VWPackTestClick();
@@ -58,6 +58,9 @@ private:
     void ReportRefused();
     QString StoppedText(const QString& walk, int code) const;
 
+    void ShowListing(const TEnhRar& lister);
+
+    std::string libraryPath_;
     TEnhRar rar_; // VWRar
     PackedPageWindow window_;
     std::function<int(TDlgSelectDir&)> runDialog_;

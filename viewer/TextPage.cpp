@@ -98,16 +98,21 @@ void TextPage::FillViewerMenu(QMenu* menu) const
         menu->addAction(action);
 }
 
-void TextPage::ShowFile(const std::string& path)
+ViewerPage::Reading TextPage::ReadFile(const std::string& path)
 {
-    if (CBTextViewMode->currentIndex() < 0) {
-        // The view keeps its mode; the box only shows one.
-        const QSignalBlocker block(CBTextViewMode);
-        CBTextViewMode->setCurrentIndex(0);
-    }
-    VWText->SetActive(false);
-    VWText->SetFilename(path);
-    VWText->SetActive(true);
+    return [this, path] {
+        // Opened here with its first screen: the view reads nothing before showing it.
+        auto opened = std::make_shared<TextFile>();
+        opened->Open(path, TTextView::kFirstScreenBytes);
+        return Showing([this, path, opened] {
+            if (CBTextViewMode->currentIndex() < 0) {
+                // The view keeps its mode; the box only shows one.
+                const QSignalBlocker block(CBTextViewMode);
+                CBTextViewMode->setCurrentIndex(0);
+            }
+            VWText->ShowOpenedFile(path, *opened);
+        });
+    };
 }
 
 void TextPage::ClearPage() { VWText->SetActive(false); }

@@ -46,6 +46,9 @@ class TTextView : public QWidget {
     Q_OBJECT
 public:
     explicit TTextView(QWidget* parent = nullptr);
+
+    // What the first screen and the first part of the line index read.
+    static constexpr int64_t kFirstScreenBytes = int64_t(1) << 20;
     ~TTextView() override;
 
     // ---- properties ----
@@ -61,6 +64,10 @@ public:
     void SetViewMode(Mymodes mode);
     Mymodes ViewMode() const { return mode_; }
     void SetFilename(const std::string& path);
+    // Shows a file opened elsewhere (a worker): the view takes it from
+    // opened and reads nothing before its first screen. An unopened one
+    // leaves the view inactive on path.
+    void ShowOpenedFile(const std::string& path, TextFile& opened);
     const std::string& Filename() const { return filename_; }
     void SetActive(bool active);
     bool Active() const { return active_; }
@@ -152,6 +159,7 @@ private:
     void AutoScrollTick();
 
     bool OpenFile();
+    void StartOnOpenFile();
     void CloseFile();
     void BuildLineIndex();
     void IndexSlice();
