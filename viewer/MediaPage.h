@@ -9,6 +9,7 @@
 #include <functional>
 
 class QAudioOutput;
+class QBuffer;
 class QMediaPlayer;
 class QSlider;
 class QTimer;
@@ -20,6 +21,9 @@ namespace tarnel {
 class MediaPage : public QWidget, public ViewerPage {
     Q_OBJECT
 public:
+    // Files up to this size are read on the worker and played from memory.
+    static constexpr int64_t kMaxBytesInMemory = int64_t(64) << 20;
+
     explicit MediaPage(QWidget* parent = nullptr);
     ~MediaPage() override;
 
@@ -42,7 +46,8 @@ public:
 
 private:
     void EnsurePlayer();
-    void Play(const std::string& path);
+    // bytes: the file's contents, played from memory; null: by name.
+    void Play(const std::string& path, const QByteArray* bytes);
 
     QWidget* screen_ = nullptr;
     QVideoWidget* television_ = nullptr;
@@ -53,6 +58,7 @@ private:
     QTimer* timer_ = nullptr;
     QMediaPlayer* player_ = nullptr; // made when the first file plays
     QAudioOutput* audio_ = nullptr;
+    QBuffer* source_ = nullptr; // the file's bytes, while the player has them
     bool open_ = false;
     std::function<void(const QString&)> errorSink_;
 };

@@ -10,9 +10,11 @@
 #include "panes/DirData.h"
 #include "viewer/ImagePage.h"
 #include "viewer/InfoPage.h"
+#include "viewer/MediaPage.h"
 #include "viewer/PackedPage.h"
 #include "viewer/TextPage.h"
 #include "viewer/TextView.h"
+#include "viewer/VoxPage.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/PaneView.h"
 
@@ -20,6 +22,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -67,6 +70,11 @@ protected:
         // Named as nothing in particular, but its first bytes say RAR.
         std::ofstream(served + "/notes.dat", std::ios::binary) << std::string("Rar!\x1a\x07\x00", 7) << "not really";
         std::ofstream(served + "/readme.txt") << "hello from the mount\nsecond line\n";
+        std::string rough(16 * 1024, '\0');
+        for (size_t i = 0; i < rough.size(); ++i)
+            rough[i] = char((i * 73) & 0xFF); // far from smooth: guessed as ADPCM
+        std::ofstream(served + "/call.vox", std::ios::binary) << rough;
+        std::ofstream(served + "/tune.wav", std::ios::binary) << std::string(4000, '\x5a');
         sharePoint = root + "/share";
         qputenv("TARNEL_INSTANCE_TAG", QByteArray("-deadviewer-") + QByteArray::number(getpid()));
         block = std::make_unique<InstanceBlock>();
@@ -209,6 +217,29 @@ TEST_F(DeadMountViewerTest, ViewAsTextInfosAndAMoveBeforeTheAnswer)
     EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Text);
     EXPECT_EQ(FirstLine(), "hello from the mount");
     EXPECT_TRUE(Viewer()->Pages().image->Image()->Picture().isNull());
+    ExpectNoWaitOnTheMount();
+}
+
+// A VOX file is read whole on the worker and plays from memory; a media
+// file is handed to the player once a worker found it a regular file that
+// answers.
+TEST_F(DeadMountViewerTest, SoundPagesGetTheirFilesFromWorkers)
+{
+    Cursor("call.vox");
+    Show(false, false);
+    EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Vox);
+    EXPECT_FALSE(Viewer()->Pages().vox->PlayButton()->isEnabled());
+    ASSERT_TRUE(Answered());
+    EXPECT_TRUE(Viewer()->Pages().vox->PlayButton()->isEnabled());
+    EXPECT_EQ(Viewer()->Pages().vox->Player().PlayedAs(), VoxType::Adpcm);
+    EXPECT_TRUE(Viewer()->Pages().vox->State()->text().startsWith("AD PCM, 8000 Hz"))
+        << Viewer()->Pages().vox->State()->text().toStdString();
+
+    Cursor("tune.wav");
+    EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Music);
+    EXPECT_FALSE(Viewer()->Pages().music->IsOpen());
+    ASSERT_TRUE(Answered());
+    EXPECT_TRUE(Viewer()->Pages().music->IsOpen());
     ExpectNoWaitOnTheMount();
 }
 
