@@ -101,9 +101,10 @@ void TextPage::FillViewerMenu(QMenu* menu) const
 ViewerPage::Reading TextPage::ReadFile(const std::string& path)
 {
     return [this, path] {
-        // Opened here with its first screen: the view reads nothing before showing it.
+        // Opened here with its start (a usual text whole): the view reads
+        // nothing before its first screen, and only past that start later.
         auto opened = std::make_shared<TextFile>();
-        opened->Open(path, TTextView::kFirstScreenBytes);
+        opened->Open(path, TTextView::kReadWithOpenBytes);
         return Showing([this, path, opened] {
             if (CBTextViewMode->currentIndex() < 0) {
                 // The view keeps its mode; the box only shows one.

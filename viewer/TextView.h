@@ -49,6 +49,10 @@ public:
 
     // What the first screen and the first part of the line index read.
     static constexpr int64_t kFirstScreenBytes = int64_t(1) << 20;
+    // What the viewer reads with the file when it opens it on a worker: a
+    // file up to this size is never read again, however it is scrolled,
+    // indexed or searched.
+    static constexpr int64_t kReadWithOpenBytes = int64_t(4) << 20;
     ~TTextView() override;
 
     // ---- properties ----
