@@ -24,7 +24,8 @@ constexpr const char* kLibraryMissing =
 
 } // namespace
 
-PackedPage::PackedPage(QWidget* parent, const std::string& libraryPath) : QWidget(parent), libraryPath_(libraryPath), rar_(libraryPath)
+PackedPage::PackedPage(QWidget* parent, const std::string& libraryPath)
+    : QWidget(parent), libraryPath_(libraryPath), rar_(libraryPath)
 {
     setObjectName("PackedPage");
     auto* column = new QVBoxLayout(this);

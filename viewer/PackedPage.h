@@ -1,7 +1,8 @@
 #pragma once
 // The "packed" page: the listing of a RAR archive in VWPackLB, with "Test"
-// and "Extract all". The walks run on the main thread; their progress goes to
-// the window's status bar, repainted at each step.
+// and "Extract all". The listing is read on a worker; the walks run on the
+// main thread, their progress going to the window's status bar, repainted
+// at each step.
 #include "viewer/ViewerPage.h"
 #include "viewer/model/RarArchive.h"
 

@@ -75,7 +75,8 @@ ViewerHost::ViewerHost(ViewerWindowParts parts, QObject* parent) : QObject(paren
     reading_->setTextFormat(Qt::PlainText);
     views_->setCornerWidget(reading_, Qt::TopRightCorner);
     reading_->hide();
-    // A few reads may wait on dead mounts at a time; each new entry asks anew.
+    // At most 16 reads wait on their file systems at a time; the entry on
+    // the page, when there is no room, waits for some (retry_).
     reads_ = new WorkerAnswers(16, this);
     retry_ = new QTimer(this);
     retry_->setInterval(100);

@@ -264,7 +264,8 @@ TEST_F(CommandKeysTest, EditAndNewFileKeysWriteTheFile)
     });
     QTest::keyClick(List(), Qt::Key_F4);
     // The editor opens once the viewer's worker has read the file.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return ReadAll(root + "/left/b.txt") == "edited" && !window->Viewer()->IsOn(); }));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return ReadAll(root + "/left/b.txt") == "edited" && !window->Viewer()->IsOn(); }));
     Activate();
 
     // Shift+F4: a new empty file, which the editor then fills.
