@@ -245,17 +245,20 @@ void MainWindow::EditEntryClick()
     }
     const bool viewerWasOn = viewer_->IsOn();
     viewer_->ShowEntryInViewer(pane, data.Path, row, false, true);
-    if (viewer_->CurrentPage() != ViewerPageKind::Text)
-        return;
+    // The page reads the file on a worker: the editor comes once it is shown.
     QPointer<MainWindow> self(this);
-    const bool saved = viewer_->Pages().text->VWText->EditFile();
-    if (!self)
-        return;
-    if (!viewerWasOn)
-        viewer_->SetViewerActive(pane, false);
-    if (saved)
-        RefreshPane(pane); // its size and time changed
-    FocusActiveList();
+    viewer_->WhenPageShown([this, self, pane, viewerWasOn] {
+        if (!self || viewer_->CurrentPage() != ViewerPageKind::Text)
+            return;
+        const bool saved = viewer_->Pages().text->VWText->EditFile();
+        if (!self)
+            return;
+        if (!viewerWasOn)
+            viewer_->SetViewerActive(pane, false);
+        if (saved)
+            RefreshPane(pane); // its size and time changed
+        FocusActiveList();
+    });
 }
 
 void MainWindow::NewFileClick()

@@ -139,7 +139,7 @@ void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool a
     }
     std::string copy;
     if (!data.Can(Capability::DiskPaths) && entry.Kind == fkFile)
-        copy = CopyZipMemberToTemp(data.Place(), entry.Name, "sh", viewer_->ZipExtractor());
+        copy = CopyZipMemberToTemp(data.Place(), data.Can(), entry.Name, "sh", viewer_->ZipExtractor());
     std::string file = copy.empty() ? AddPathDelimiter(data.Path) + entry.Name : copy;
     if (entry.Kind == fkDrive) // a drive row's name is its display text
         if (const Volume* drive = DriveOfRow(data, row))

@@ -1,5 +1,6 @@
 #include "viewer/ImagePage.h"
 
+#include "app/WorkerAnswers.h"
 #include "tools/ToolText.h"
 
 #include <QBuffer>
@@ -64,7 +65,8 @@ bool DecodeWithQt(const uint8_t* data, size_t size, const std::string& ext, Imag
 
 } // namespace
 
-TEnhImage::TEnhImage(QWidget* parent) : QWidget(parent), redecode_(new QTimer(this))
+TEnhImage::TEnhImage(QWidget* parent)
+    : QWidget(parent), redecode_(new QTimer(this)), redecodes_(new WorkerAnswers(2, this))
 {
     setObjectName("VWImage");
     resize(105, 105);
@@ -75,9 +77,8 @@ TEnhImage::TEnhImage(QWidget* parent) : QWidget(parent), redecode_(new QTimer(th
 
 bool TEnhImage::DecodesToFit() const { return decodeToFit && scaleStyle_ == ScaleStyle::Scale && !overSize_; }
 
-ImageLoadResult TEnhImage::LoadFromFile(const std::string& path)
+JpegOptions TEnhImage::LoadOptions() const
 {
-    HourglassScope busy;
     JpegOptions options = jpeg;
     if (DecodesToFit()) {
         // The control may not have its final size yet (the viewer was switched
@@ -86,18 +87,32 @@ ImageLoadResult TEnhImage::LoadFromFile(const std::string& path)
         options.fitWidth = box.width() - (border_ ? 2 : 0);
         options.fitHeight = box.height() - (border_ ? 2 : 0);
     }
+    return options;
+}
+
+ImageLoadResult TEnhImage::LoadFromFile(const std::string& path)
+{
+    HourglassScope busy;
+    const JpegOptions options = LoadOptions();
     ImageBuffer loaded;
-    ImageLoadResult result = LoadImageFile(path, options, loaded, DecodeWithQt);
-    if (result.status != ImageLoadStatus::CannotOpen) {
-        SetPicture(std::move(loaded));
-        if (options.fitWidth > 0 && buffer_.width < buffer_.fileWidth)
-            scaledPath_ = path;
-    }
+    const ImageLoadResult result = LoadImageFile(path, options, loaded, DecodeWithQt);
+    TakeLoaded(path, options, result, std::move(loaded));
     return result;
+}
+
+void TEnhImage::TakeLoaded(const std::string& path, const JpegOptions& options, const ImageLoadResult& result,
+                           ImageBuffer&& loaded)
+{
+    if (result.status == ImageLoadStatus::CannotOpen)
+        return;
+    SetPicture(std::move(loaded));
+    if (options.fitWidth > 0 && buffer_.width < buffer_.fileWidth)
+        scaledPath_ = path;
 }
 
 void TEnhImage::SetPicture(ImageBuffer picture)
 {
+    ++pictureTicket_;
     scaledPath_.clear();
     redecode_->stop();
     buffer_ = std::move(picture);
@@ -120,22 +135,46 @@ void TEnhImage::resizeEvent(QResizeEvent*)
         redecode_->start();
 }
 
+namespace {
+
+struct DecodedPicture {
+    ImageLoadResult result;
+    ImageBuffer image;
+};
+
+std::shared_ptr<DecodedPicture> DecodePictureFile(const std::string& path, const JpegOptions& options)
+{
+    auto decoded = std::make_shared<DecodedPicture>();
+    decoded->result = LoadImageFile(path, options, decoded->image, DecodeWithQt);
+    return decoded;
+}
+
+} // namespace
+
+// The file is read again on a worker; the smaller picture stays until the
+// larger one is there.
 void TEnhImage::DecodeAgain()
 {
     if (!ShownTooSmall())
         return;
     const std::string path = scaledPath_;
-    ImageBuffer previous = std::move(buffer_);
-    picture_ = QImage(); // wrapped the pixels just moved out
-    const int shownWidth = previous.width;
-    LoadFromFile(path);
-    // The file went away or turned to garbage meanwhile: what was shown stays.
-    if (buffer_.Empty()) {
-        SetPicture(std::move(previous));
-        scaledPath_ = path;
-    } else if (buffer_.width <= shownWidth) {
-        scaledPath_.clear(); // no larger decode to be had (a fixed scale ratio): stop trying
-    }
+    const JpegOptions options = LoadOptions();
+    const int shownWidth = buffer_.width;
+    const uint64_t ticket = pictureTicket_;
+    const bool asked = redecodes_->Ask<std::shared_ptr<DecodedPicture>>(
+        [path, options] { return DecodePictureFile(path, options); },
+        [this, path, options, shownWidth, ticket](const std::shared_ptr<DecodedPicture>& decoded) {
+            if (ticket != pictureTicket_ || scaledPath_ != path)
+                return; // another picture came meanwhile
+            // The file went away or turned to garbage meanwhile: what was shown stays.
+            if (decoded->result.status == ImageLoadStatus::CannotOpen || decoded->image.Empty())
+                return;
+            TakeLoaded(path, options, decoded->result, std::move(decoded->image));
+            if (buffer_.width <= shownWidth)
+                scaledPath_.clear(); // no larger decode to be had (a fixed scale ratio): stop trying
+        });
+    if (!asked)
+        redecode_->start(); // earlier decodes still wait on the file: later
 }
 
 void TEnhImage::ChangeStep()
@@ -207,9 +246,20 @@ ImagePage::ImagePage(QWidget* parent) : QWidget(parent)
     column->addWidget(image_);
 }
 
-void ImagePage::ShowFile(const std::string& path)
+ViewerPage::Reading ImagePage::ReadFile(const std::string& path)
 {
-    const ImageLoadResult result = image_->LoadFromFile(path);
+    const JpegOptions options = image_->LoadOptions();
+    return [this, path, options] {
+        const std::shared_ptr<DecodedPicture> decoded = DecodePictureFile(path, options);
+        return Showing([this, path, options, decoded] {
+            image_->TakeLoaded(path, options, decoded->result, std::move(decoded->image));
+            Report(path, decoded->result);
+        });
+    };
+}
+
+void ImagePage::Report(const std::string& path, const ImageLoadResult& result)
+{
     QString problem;
     switch (result.status) {
     case ImageLoadStatus::Loaded: break;

@@ -25,6 +25,11 @@ public:
     // Busy cursor while loading. The JPEG path keeps the previous picture when
     // the file cannot be opened; otherwise the picture is what was decoded.
     ImageLoadResult LoadFromFile(const std::string& path);
+    // LoadFromFile in its two steps: the decoding options for the control as
+    // it is now, then taking a picture decoded (on a worker) with them.
+    JpegOptions LoadOptions() const;
+    void TakeLoaded(const std::string& path, const JpegOptions& options, const ImageLoadResult& result,
+                    ImageBuffer&& loaded);
     void SetPicture(ImageBuffer picture);
     void ClearPicture() { SetPicture({}); }
     const QImage& Picture() const { return picture_; }
@@ -80,6 +85,8 @@ private:
     // resizing settles, when the page grows past it.
     std::string scaledPath_;
     QTimer* redecode_;
+    class WorkerAnswers* redecodes_; // the larger decode, read on a worker
+    uint64_t pictureTicket_ = 0;     // a new picture drops a larger decode under way
     QImage picture_;
     ScaleStyle scaleStyle_ = ScaleStyle::Normal;
     bool center_ = false, border_ = false, transparent_ = false, autoSize_ = false, overSize_ = false,
@@ -96,7 +103,7 @@ public:
     void SetErrorSink(std::function<void(const QString&)> sink) { error_ = std::move(sink); }
 
     QWidget* PageWidget() override { return this; }
-    void ShowFile(const std::string& path) override;
+    Reading ReadFile(const std::string& path) override;
     void ClearPage() override;
     // "%dx%d pixel", the size of the picture in its file.
     std::string PageHint() const override;
@@ -104,6 +111,8 @@ public:
     TEnhImage* Image() const { return image_; }
 
 private:
+    void Report(const std::string& path, const ImageLoadResult& result);
+
     TEnhImage* image_; // VWImage
     std::function<void(const QString&)> error_;
 };

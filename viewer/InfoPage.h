@@ -17,7 +17,10 @@ public:
     QWidget* PageWidget() override { return this; }
     // The page shows what the host hands it with ShowInfo; a bare file shows
     // its description only, so there is nothing to read here.
-    void ShowFile(const std::string&) override {}
+    Reading ReadFile(const std::string&) override
+    {
+        return [] { return Showing([] {}); };
+    }
     void ClearPage() override {}
 
     // A file has no counts: its two lines are emptied, so that nothing left

@@ -4,6 +4,7 @@
 #include "viewer/model/ViewerDispatch.h"
 
 #include <QAudioOutput>
+#include <QBuffer>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QMediaPlayer>
@@ -14,6 +15,10 @@
 #include <QVBoxLayout>
 #include <QVideoWidget>
 
+#include <cerrno>
+#include <memory>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnel {
@@ -74,16 +79,62 @@ void MediaPage::EnsurePlayer()
     connect(player_, &QMediaPlayer::errorOccurred, this, [this] { timer_->stop(); });
 }
 
-void MediaPage::ShowFile(const std::string& path)
+ViewerPage::Reading MediaPage::ReadFile(const std::string& path)
 {
-    ClearPage();
-    // Only a regular file is handed on: a FIFO or a device must never be opened.
-    const int fd = OpenRegularFileForReading(path);
-    if (fd < 0)
-        return;
-    ::close(fd);
+    return [this, path] {
+        // Only a regular file is handed on: a FIFO or a device must never be
+        // opened. The player opens what it is given on the window's thread,
+        // and looks at it many times: a file of a usual size is read here and
+        // played from memory; a larger one is given by name once it answered.
+        const int fd = OpenRegularFileForReading(path);
+        struct stat st;
+        bool answers = false;
+        QByteArray bytes;
+        if (fd >= 0 && ::fstat(fd, &st) == 0) {
+            if (st.st_size <= kMaxBytesInMemory) {
+                bytes.resize(qsizetype(st.st_size));
+                qsizetype got = 0;
+                while (got < bytes.size()) {
+                    const ssize_t n = ::pread(fd, bytes.data() + got, size_t(bytes.size() - got), got);
+                    if (n < 0 && errno == EINTR)
+                        continue;
+                    if (n <= 0)
+                        break;
+                    got += n;
+                }
+                bytes.resize(got);
+                answers = true;
+            } else {
+                char first = 0;
+                answers = ::pread(fd, &first, 1, 0) >= 0;
+            }
+        }
+        if (fd >= 0)
+            ::close(fd);
+        auto read = std::make_shared<QByteArray>(std::move(bytes));
+        const bool inMemory = answers && fd >= 0 && st.st_size <= kMaxBytesInMemory;
+        return Showing([this, path, answers, inMemory, read] {
+            ClearPage();
+            if (answers)
+                Play(path, inMemory ? read.get() : nullptr);
+        });
+    };
+}
+
+void MediaPage::Play(const std::string& path, const QByteArray* bytes)
+{
     EnsurePlayer();
-    player_->setSource(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
+    if (bytes) {
+        delete source_;
+        source_ = new QBuffer(this);
+        source_->setData(*bytes);
+        source_->open(QIODevice::ReadOnly);
+        // No name with it: the player would look at the file by it. The
+        // type is found from the bytes.
+        player_->setSourceDevice(source_);
+    } else {
+        player_->setSource(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
+    }
     open_ = true;
     player_->play();
     timer_->start();
@@ -96,6 +147,8 @@ void MediaPage::ClearPage()
         player_->stop();
         player_->setSource(QUrl()); // closes the file and the device
     }
+    delete source_;
+    source_ = nullptr;
     open_ = false;
     slider_->setValue(0);
 }

@@ -9,6 +9,7 @@
 #include <functional>
 
 class QAudioOutput;
+class QBuffer;
 class QMediaPlayer;
 class QSlider;
 class QTimer;
@@ -20,11 +21,14 @@ namespace tarnel {
 class MediaPage : public QWidget, public ViewerPage {
     Q_OBJECT
 public:
+    // Files up to this size are read on the worker and played from memory.
+    static constexpr int64_t kMaxBytesInMemory = int64_t(64) << 20;
+
     explicit MediaPage(QWidget* parent = nullptr);
     ~MediaPage() override;
 
     QWidget* PageWidget() override { return this; }
-    void ShowFile(const std::string& path) override;
+    Reading ReadFile(const std::string& path) override;
     void ClearPage() override;
 
     // Where the one error this page reports goes ("No MCI device open").
@@ -42,6 +46,8 @@ public:
 
 private:
     void EnsurePlayer();
+    // bytes: the file's contents, played from memory; null: by name.
+    void Play(const std::string& path, const QByteArray* bytes);
 
     QWidget* screen_ = nullptr;
     QVideoWidget* television_ = nullptr;
@@ -52,6 +58,7 @@ private:
     QTimer* timer_ = nullptr;
     QMediaPlayer* player_ = nullptr; // made when the first file plays
     QAudioOutput* audio_ = nullptr;
+    QBuffer* source_ = nullptr; // the file's bytes, while the player has them
     bool open_ = false;
     std::function<void(const QString&)> errorSink_;
 };

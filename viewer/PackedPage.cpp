@@ -24,7 +24,8 @@ constexpr const char* kLibraryMissing =
 
 } // namespace
 
-PackedPage::PackedPage(QWidget* parent, const std::string& libraryPath) : QWidget(parent), rar_(libraryPath)
+PackedPage::PackedPage(QWidget* parent, const std::string& libraryPath)
+    : QWidget(parent), libraryPath_(libraryPath), rar_(libraryPath)
 {
     setObjectName("PackedPage");
     auto* column = new QVBoxLayout(this);
@@ -55,19 +56,33 @@ PackedPage::PackedPage(QWidget* parent, const std::string& libraryPath) : QWidge
 
 PackedPage::~PackedPage() { rar_.OnNotify = nullptr; }
 
-void PackedPage::ShowFile(const std::string& path)
+// The listing is made by a lister of its own, so that the page's stays
+// untouched until the listing is shown.
+ViewerPage::Reading PackedPage::ReadFile(const std::string& path)
+{
+    const bool available = rar_.UnRarAvailable();
+    const std::string library = libraryPath_;
+    return [this, path, available, library] {
+        std::shared_ptr<TEnhRar> lister;
+        if (available) {
+            lister = std::make_shared<TEnhRar>(library);
+            lister->SetFileName(path);
+        }
+        return Showing([this, lister] { ShowListing(lister ? *lister : rar_); });
+    };
+}
+
+void PackedPage::ShowListing(const TEnhRar& lister)
 {
     list_->clear();
     test_->setEnabled(false);
     extract_->setEnabled(false);
-    if (!rar_.UnRarAvailable()) {
+    if (!rar_.UnRarAvailable() || !lister.UnRarAvailable()) {
         list_->addItem(kLibraryMissing);
         return;
     }
-    {
-        HourglassScope busy;
-        rar_.SetFileName(path);
-    }
+    if (&lister != &rar_)
+        rar_.TakeListing(lister);
     const std::string separator = window_.groupSeparator ? window_.groupSeparator() : std::string(",");
     const RarListing listing = BuildRarListing(rar_.infos(), rar_.Entries(), separator);
     for (const std::string& line : listing.lines)

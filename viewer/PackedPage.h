@@ -1,7 +1,8 @@
 #pragma once
 // The "packed" page: the listing of a RAR archive in VWPackLB, with "Test"
-// and "Extract all". The walks run on the main thread; their progress goes to
-// the window's status bar, repainted at each step.
+// and "Extract all". The listing is read on a worker; the walks run on the
+// main thread, their progress going to the window's status bar, repainted
+// at each step.
 #include "viewer/ViewerPage.h"
 #include "viewer/model/RarArchive.h"
 
@@ -40,7 +41,7 @@ public:
     void SetDialogRunner(std::function<int(TDlgSelectDir&)> run) { runDialog_ = std::move(run); }
 
     QWidget* PageWidget() override { return this; }
-    void ShowFile(const std::string& path) override;
+    Reading ReadFile(const std::string& path) override;
     void ClearPage() override;
 
     void VWPackTestClick();
@@ -58,6 +59,9 @@ private:
     void ReportRefused();
     QString StoppedText(const QString& walk, int code) const;
 
+    void ShowListing(const TEnhRar& lister);
+
+    std::string libraryPath_;
     TEnhRar rar_; // VWRar
     PackedPageWindow window_;
     std::function<int(TDlgSelectDir&)> runDialog_;

@@ -98,16 +98,22 @@ void TextPage::FillViewerMenu(QMenu* menu) const
         menu->addAction(action);
 }
 
-void TextPage::ShowFile(const std::string& path)
+ViewerPage::Reading TextPage::ReadFile(const std::string& path)
 {
-    if (CBTextViewMode->currentIndex() < 0) {
-        // The view keeps its mode; the box only shows one.
-        const QSignalBlocker block(CBTextViewMode);
-        CBTextViewMode->setCurrentIndex(0);
-    }
-    VWText->SetActive(false);
-    VWText->SetFilename(path);
-    VWText->SetActive(true);
+    return [this, path] {
+        // Opened here with its start (a usual text whole): the view reads
+        // nothing before its first screen, and only past that start later.
+        auto opened = std::make_shared<TextFile>();
+        opened->Open(path, TTextView::kReadWithOpenBytes);
+        return Showing([this, path, opened] {
+            if (CBTextViewMode->currentIndex() < 0) {
+                // The view keeps its mode; the box only shows one.
+                const QSignalBlocker block(CBTextViewMode);
+                CBTextViewMode->setCurrentIndex(0);
+            }
+            VWText->ShowOpenedFile(path, *opened);
+        });
+    };
 }
 
 void TextPage::ClearPage() { VWText->SetActive(false); }

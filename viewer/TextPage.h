@@ -25,7 +25,7 @@ public:
     ~TextPage() override;
 
     QWidget* PageWidget() override { return page_; }
-    void ShowFile(const std::string& path) override;
+    Reading ReadFile(const std::string& path) override;
     void ClearPage() override;
 
     // Font, colours, tab size and page numbers from the settings. A stored

@@ -32,7 +32,7 @@ namespace tarnel {
 
 namespace {
 
-constexpr int64_t kSliceBytes = int64_t(1) << 20;
+constexpr int64_t kSliceBytes = TTextView::kFirstScreenBytes;
 constexpr int kSliceMilliseconds = 10;
 // How long the index waits for the first screen to be painted before it
 // goes on anyway (a view that is not shown is never painted).
@@ -335,11 +335,31 @@ bool TTextView::OpenFile()
 {
     if (filename_.empty() || !file_.Open(filename_))
         return false;
+    StartOnOpenFile();
+    return true;
+}
+
+void TTextView::ShowOpenedFile(const std::string& path, TextFile& opened)
+{
+    SetActive(false);
+    filename_ = path;
+    if (!opened.IsOpen()) {
+        paintBox_->update();
+        return; // stays inactive
+    }
+    file_.TakeFrom(opened);
+    StartOnOpenFile();
+    Relayout();
+    NotifyScroll();
+    paintBox_->update();
+}
+
+void TTextView::StartOnOpenFile()
+{
     utf8_ = LooksLikeUtf8(file_);
     active_ = true;
     ++generation_;
     BuildLineIndex();
-    return true;
 }
 
 void TTextView::CloseFile()

@@ -46,6 +46,13 @@ class TTextView : public QWidget {
     Q_OBJECT
 public:
     explicit TTextView(QWidget* parent = nullptr);
+
+    // What the first screen and the first part of the line index read.
+    static constexpr int64_t kFirstScreenBytes = int64_t(1) << 20;
+    // What the viewer reads with the file when it opens it on a worker: a
+    // file up to this size is never read again, however it is scrolled,
+    // indexed or searched.
+    static constexpr int64_t kReadWithOpenBytes = int64_t(4) << 20;
     ~TTextView() override;
 
     // ---- properties ----
@@ -61,6 +68,10 @@ public:
     void SetViewMode(Mymodes mode);
     Mymodes ViewMode() const { return mode_; }
     void SetFilename(const std::string& path);
+    // Shows a file opened elsewhere (a worker): the view takes it from
+    // opened and reads nothing before its first screen. An unopened one
+    // leaves the view inactive on path.
+    void ShowOpenedFile(const std::string& path, TextFile& opened);
     const std::string& Filename() const { return filename_; }
     void SetActive(bool active);
     bool Active() const { return active_; }
@@ -152,6 +163,7 @@ private:
     void AutoScrollTick();
 
     bool OpenFile();
+    void StartOnOpenFile();
     void CloseFile();
     void BuildLineIndex();
     void IndexSlice();

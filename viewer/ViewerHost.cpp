@@ -1,6 +1,7 @@
 #include "viewer/ViewerHost.h"
 
 #include "app/UserMessages.h"
+#include "app/WorkerAnswers.h"
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
 #include "platform/VolumeSpace.h"
@@ -18,15 +19,18 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QFile>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
 
 #include <cerrno>
+#include <utility>
 
 #include <unistd.h>
 
@@ -66,6 +70,17 @@ ViewerHost::ViewerHost(ViewerWindowParts parts, QObject* parent) : QObject(paren
         QWidget* widget = i == int(ViewerPageKind::Tables) ? pages_.tables : byIndex[size_t(i)]->PageWidget();
         views_->addTab(widget, ViewerPageCaption(ViewerPageKind(i)));
     }
+    reading_ = new QLabel("Reading...", views_);
+    reading_->setObjectName("ViewerReading");
+    reading_->setTextFormat(Qt::PlainText);
+    views_->setCornerWidget(reading_, Qt::TopRightCorner);
+    reading_->hide();
+    // At most 16 reads wait on their file systems at a time; the entry on
+    // the page, when there is no room, waits for some (retry_).
+    reads_ = new WorkerAnswers(16, this);
+    retry_ = new QTimer(this);
+    retry_->setInterval(100);
+    connect(retry_, &QTimer::timeout, this, &ViewerHost::StartPendingRead);
     views_->hide();
     PlaceIn(parts_.right->ViewerPanel(), views_);
     connect(views_, &QTabWidget::currentChanged, this, &ViewerHost::viewsPageChanged);
@@ -106,8 +121,25 @@ bool ViewerHost::IsOn() const { return !views_->isHidden(); }
 
 bool ViewerHost::IsFullScreen() const { return fullScreen_; }
 
+bool ViewerHost::Reading() const { return !reading_->isHidden(); }
+
+int ViewerHost::ReadsWaiting() const { return reads_->Waiting(); }
+
+void ViewerHost::WhenPageShown(std::function<void()> then)
+{
+    if (Reading())
+        whenShown_ = std::move(then);
+    else
+        QMetaObject::invokeMethod(this, std::move(then), Qt::QueuedConnection);
+}
+
 void ViewerHost::ClearViewer()
 {
+    ++readTicket_; // a read under way is for an entry no longer shown
+    pendingRead_.reset();
+    whenShown_ = nullptr;
+    retry_->stop();
+    reading_->hide();
     for (ViewerPage* page : pages_.ByIndex())
         if (page)
             page->ClearPage();
@@ -136,7 +168,7 @@ void ViewerHost::ShowEntryInViewer(PaneView* pane, const std::string& folder, in
     ClearViewer();
     std::string place = folder;
     if (!data.Can(Capability::DiskPaths) && kind == fkFile) {
-        const std::string copy = ExtractZipMemberForViewing(data.Place(), data.Item(index).Name, extract_);
+        const std::string copy = ExtractZipMemberForViewing(data.Place(), data.Can(), data.Item(index).Name, extract_);
         if (copy.empty()) {
             // No copy to read: what is known of the member is shown.
             asInfo = true;
@@ -152,20 +184,76 @@ void ViewerHost::ShowEntryInViewer(PaneView* pane, const std::string& folder, in
     shownPlace_ = pane->Data().Key();
     shownName_ = name;
     const std::string file = AddPathDelimiter(place) + name;
-    const bool isRar = kind == fkFile && !asInfo && HasRarSignature(file);
-    const ViewerPageKind page = ChooseViewerPage(name, kind, isRar, asInfo, asText);
+    // The page the name asks for shows at once, empty until its file is
+    // read; the RAR signature, where it could change the page, is read
+    // with it.
+    const ViewerPageKind page = ChooseViewerPage(name, kind, false, asInfo, asText);
+    const bool askSignature = kind == fkFile && ChooseViewerPage(name, kind, true, asInfo, asText) != page;
     SelectPage(page);
-    switch (page) {
-    case ViewerPageKind::Info: FillInfoPage(pane, index); break;
-    case ViewerPageKind::Image:
-        pages_.image->ShowFile(file);
-        pages_.image->PageWidget()->setToolTip(QString::fromStdString(pages_.image->PageHint()));
-        break;
-    case ViewerPageKind::Music: pages_.music->ShowFile(file); break;
-    case ViewerPageKind::Text: pages_.text->ShowFile(file); break;
-    case ViewerPageKind::Vox: pages_.vox->ShowFile(file); break;
-    case ViewerPageKind::Packed: pages_.packed->ShowFile(file); break;
-    case ViewerPageKind::Tables: break;
+    if (page == ViewerPageKind::Info)
+        FillInfoPage(pane, index); // from the listing: nothing to read
+    else if (page != ViewerPageKind::Tables)
+        ReadForPage(page, file, askSignature);
+}
+
+ViewerPage* ViewerHost::PageOf(ViewerPageKind page) const
+{
+    const int i = int(page);
+    return i >= 0 && i < kViewerPageCount ? pages_.ByIndex()[size_t(i)] : nullptr;
+}
+
+// Every look at the file (its type, its signature, its contents) is taken on
+// a worker: the file may lie on a mount that does not answer. The answer is
+// shown only if the entry is still the one on the page.
+void ViewerHost::ReadForPage(ViewerPageKind page, const std::string& file, bool askSignature)
+{
+    reading_->setText("Reading...");
+    reading_->show();
+    pendingRead_ = PendingRead{page, file, askSignature};
+    StartPendingRead();
+}
+
+void ViewerHost::StartPendingRead()
+{
+    if (!pendingRead_) {
+        retry_->stop();
+        return;
+    }
+    const ViewerPageKind page = pendingRead_->page;
+    const std::string file = pendingRead_->file;
+    const bool askSignature = pendingRead_->askSignature;
+    struct PageRead {
+        ViewerPageKind page = ViewerPageKind::Info;
+        ViewerPage::Showing show;
+    };
+    const uint64_t ticket = readTicket_;
+    ViewerPage::Reading byName = PageOf(page)->ReadFile(file);
+    ViewerPage::Reading asArchive = askSignature ? pages_.packed->ReadFile(file) : ViewerPage::Reading();
+    const bool asked = reads_->Ask<PageRead>(
+        [file, page, byName, asArchive, before = beforeRead_] {
+            if (before)
+                before(file);
+            if (asArchive && HasRarSignature(file))
+                return PageRead{ViewerPageKind::Packed, asArchive()};
+            return PageRead{page, byName()};
+        },
+        [this, ticket](const PageRead& read) {
+            if (ticket != readTicket_)
+                return;
+            reading_->hide();
+            SelectPage(read.page);
+            read.show();
+            if (read.page == ViewerPageKind::Image)
+                pages_.image->PageWidget()->setToolTip(QString::fromStdString(pages_.image->PageHint()));
+            if (whenShown_)
+                QMetaObject::invokeMethod(this, std::exchange(whenShown_, nullptr), Qt::QueuedConnection);
+        });
+    if (asked) {
+        pendingRead_.reset();
+        retry_->stop();
+    } else if (!retry_->isActive()) {
+        reading_->setText("Reading... (earlier files still wait on their file systems)");
+        retry_->start();
     }
 }
 

@@ -10,11 +10,14 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 class QAbstractButton;
 class QAction;
+class QLabel;
+class QTimer;
 class QMainWindow;
 class QSplitter;
 class QTabWidget;
@@ -23,6 +26,7 @@ namespace tarnel {
 
 class PaneView;
 class UserMessages;
+class WorkerAnswers;
 struct DisplayLocale;
 
 // What of the main window the viewer moves, hides and asks.
@@ -58,6 +62,17 @@ public:
     ViewerPageKind CurrentPage() const;
     bool IsOn() const;
     bool IsFullScreen() const;
+    // The entry's file is being read for its page: "Reading..." shows beside
+    // the tabs until it comes.
+    bool Reading() const;
+    QLabel* ReadingLabel() const { return reading_; }
+    // Runs then, later on this thread, once the page shows the entry now on
+    // it (its file read); dropped when another entry comes first.
+    void WhenPageShown(std::function<void()> then);
+    // Reads not yet answered, those no longer wanted included.
+    int ReadsWaiting() const;
+    // Runs on the worker before each file is looked at: tests hold reads there.
+    void SetBeforeRead(std::function<void(const std::string& file)> hook) { beforeRead_ = std::move(hook); }
     PaneView* FollowedPane() const { return followed_; }
     const std::string& ViewerTempFile() const { return viewerTempFile_; }
     // The ZIP driver's member extraction; without one members show the information page.
@@ -86,6 +101,9 @@ private:
     void SwitchOff();
     void SelectPage(ViewerPageKind page);
     void FillInfoPage(PaneView* pane, int index);
+    void ReadForPage(ViewerPageKind page, const std::string& file, bool askSignature);
+    void StartPendingRead();
+    ViewerPage* PageOf(ViewerPageKind page) const;
     void DeleteTempFile(bool warn);
     void FollowCursor(PaneView* pane);
 
@@ -96,6 +114,22 @@ private:
     std::string viewerTempFile_;
     std::string shownPlace_, shownName_; // the entry on the page: its pane's place and name
     bool followQueued_ = false;
+    // The file of the entry on the page is read on a worker; its answer
+    // counts only while the ticket is the one it was asked with.
+    WorkerAnswers* reads_ = nullptr;
+    uint64_t readTicket_ = 0;
+    QLabel* reading_ = nullptr;
+    // The read for the entry on the page while earlier reads, waiting on
+    // their file systems, leave no room for it; tried again by retry_.
+    struct PendingRead {
+        ViewerPageKind page;
+        std::string file;
+        bool askSignature;
+    };
+    std::optional<PendingRead> pendingRead_;
+    QTimer* retry_ = nullptr;
+    std::function<void(const std::string&)> beforeRead_;
+    std::function<void()> whenShown_;
     ZipMemberExtractor extract_;
     std::vector<QPointer<QWidget>> hiddenForFullScreen_;
     bool fullScreen_ = false; // the window shows the viewer alone, without its menu

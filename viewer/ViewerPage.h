@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 class QWidget;
@@ -13,9 +14,18 @@ public:
     // The widget that fills the page's tab.
     virtual QWidget* PageWidget() = 0;
 
-    // Shows the file at path (raw bytes, full path). Never blocks on the file:
-    // slow work runs in the background or in slices from the event loop.
-    virtual void ShowFile(const std::string& path) = 0;
+    // A file is shown in two steps. ReadFile, asked on the window's thread,
+    // returns the reading of the file at path (raw bytes, full path); the
+    // reading runs on a worker, since it may wait on a file system, and
+    // returns the showing of what it read, which runs on the window's thread
+    // and reads nothing. A reading whose showing is not wanted any more is
+    // dropped; it holds no page state.
+    using Showing = std::function<void()>;
+    using Reading = std::function<Showing()>;
+    virtual Reading ReadFile(const std::string& path) = 0;
+
+    // Both steps at once on this thread: for a file known to answer.
+    void ShowFile(const std::string& path) { ReadFile(path)()(); }
 
     // Stops whatever runs (sound, reading, indexing) and empties the page.
     virtual void ClearPage() = 0;

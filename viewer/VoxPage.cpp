@@ -86,16 +86,23 @@ VoxPage::~VoxPage()
     player_.Stop();
 }
 
-void VoxPage::ShowFile(const std::string& path)
+ViewerPage::Reading VoxPage::ReadFile(const std::string& path)
 {
-    file_ = path;
-    name_->setText(DisplayName(NameOf(path)));
-    BTNPlayVoxClick();
+    return [this, path] {
+        std::shared_ptr<const std::string> sound = ReadVoxFile(path);
+        return Showing([this, path, sound] {
+            file_ = path;
+            sound_ = sound;
+            name_->setText(DisplayName(NameOf(path)));
+            BTNPlayVoxClick();
+        });
+    };
 }
 
 void VoxPage::ClearPage()
 {
     file_.clear();
+    sound_.reset();
     name_->clear();
     queued_ = false;
     ShowState();
@@ -116,7 +123,7 @@ void VoxPage::BTNPlayVoxClick()
     if (file_.empty())
         return;
     ReadChoices();
-    queued_ = player_.Play(file_);
+    queued_ = sound_ && player_.PlayBytes(sound_, file_);
     ShowState();
 }
 

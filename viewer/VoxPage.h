@@ -22,7 +22,7 @@ public:
     ~VoxPage() override;
 
     QWidget* PageWidget() override { return this; }
-    void ShowFile(const std::string& path) override;
+    Reading ReadFile(const std::string& path) override;
     // Empties the page; the sound goes on.
     void ClearPage() override;
 
@@ -44,6 +44,7 @@ private:
     TEnhWaveOut* waveOut_;
     TVoxPlayer player_;
     std::string file_;
+    std::shared_ptr<const std::string> sound_; // the file's bytes, read on a worker
     QRadioButton* coding_[3];
     QRadioButton* rates_[3];
     QLabel* name_;

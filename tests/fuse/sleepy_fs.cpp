@@ -6,6 +6,9 @@
 //
 // It stays in the foreground and ends with its parent, so a test that dies
 // never leaves a live mount behind; the mount goes with it.
+//
+// With TARNEL_SLEEPY_FILES naming a folder, its regular files are served
+// beside file.txt with their contents (named and opened as slowly).
 #define FUSE_USE_VERSION 31
 
 #include <fuse.h>
@@ -15,6 +18,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -24,6 +30,17 @@
 namespace {
 
 unsigned int delaySeconds;
+const char* filesFrom; // TARNEL_SLEEPY_FILES, or null
+
+// The file of filesFrom that path names at the top, or "".
+std::string ServedFile(const char* path)
+{
+    if (!filesFrom || path[0] != '/' || strchr(path + 1, '/') || strcmp(path, "/") == 0)
+        return {};
+    const std::string file = std::string(filesFrom) + path;
+    struct stat st;
+    return lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? file : std::string();
+}
 
 // Each answer takes its full time, signals or not.
 void Wait()
@@ -57,6 +74,15 @@ int GetAttr(const char* path, struct stat* st, fuse_file_info*)
         st->st_size = 6;
         return 0;
     }
+    const std::string served = ServedFile(path);
+    struct stat real;
+    if (!served.empty() && lstat(served.c_str(), &real) == 0) {
+        st->st_mode = S_IFREG | 0644;
+        st->st_nlink = 1;
+        st->st_size = real.st_size;
+        st->st_mtime = real.st_mtime;
+        return 0;
+    }
     return -ENOENT;
 }
 
@@ -68,13 +94,19 @@ int ReadDir(const char* path, void* buf, fuse_fill_dir_t fill, off_t, fuse_file_
     fill(buf, ".", nullptr, 0, fuse_fill_dir_flags(0));
     fill(buf, "..", nullptr, 0, fuse_fill_dir_flags(0));
     fill(buf, "file.txt", nullptr, 0, fuse_fill_dir_flags(0));
+    if (DIR* dir = filesFrom ? opendir(filesFrom) : nullptr) {
+        while (const dirent* e = readdir(dir))
+            if (!ServedFile((std::string("/") + e->d_name).c_str()).empty())
+                fill(buf, e->d_name, nullptr, 0, fuse_fill_dir_flags(0));
+        closedir(dir);
+    }
     return 0;
 }
 
 int Open(const char* path, fuse_file_info*)
 {
     Wait();
-    return strcmp(path, "/file.txt") == 0 ? 0 : -ENOENT;
+    return strcmp(path, "/file.txt") == 0 || !ServedFile(path).empty() ? 0 : -ENOENT;
 }
 
 int OpenDir(const char*, fuse_file_info*)
@@ -83,8 +115,16 @@ int OpenDir(const char*, fuse_file_info*)
     return 0;
 }
 
-int Read(const char*, char* buf, size_t size, off_t offset, fuse_file_info*)
+int Read(const char* path, char* buf, size_t size, off_t offset, fuse_file_info*)
 {
+    const std::string served = ServedFile(path);
+    if (!served.empty()) {
+        const int fd = open(served.c_str(), O_RDONLY | O_CLOEXEC);
+        const ssize_t got = fd >= 0 ? pread(fd, buf, size, offset) : -1;
+        if (fd >= 0)
+            close(fd);
+        return got < 0 ? -EIO : int(got);
+    }
     static const char kText[] = "hello\n";
     if (offset >= off_t(sizeof kText - 1))
         return 0;
@@ -133,6 +173,7 @@ int main(int argc, char** argv)
     operations.init = Init;
     operations.access = Access;
     delaySeconds = unsigned(std::strtoul(argv[1], nullptr, 10));
+    filesFrom = getenv("TARNEL_SLEEPY_FILES");
     char options[512];
     snprintf(options, sizeof options, "fsname=%s,subtype=%s", argc > 3 ? argv[3] : "sleepy",
              argc > 4 ? argv[4] : "sleepy");

@@ -161,6 +161,7 @@ protected:
         Left()->List()->setFocus();
         Left()->SetCurrentRow(Row(Left(), name));
         window->Viewer()->ShowEntryInViewer(Left(), Left()->Data().Path, Row(Left(), name), false, false);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !window->Viewer()->Reading(); }, 10000)) << "never read";
         ASSERT_EQ(window->Viewer()->CurrentPage(), ViewerPageKind::Packed);
     }
     // Answers the directory dialog by typing into its edit and pressing OK.
@@ -256,6 +257,7 @@ TEST_F(PackedPageTest, DamagedArchivesWarnAndAFailedMemberLeavesNoFile)
 
     QTest::keyClick(Left()->List(), Qt::Key_Down); // cut.rar
     ASSERT_EQ(Left()->Data().Item(Left()->CurrentRow()).Name, "cut.rar");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->Viewer()->Reading(); }, 10000)) << "never read";
     const QStringList cut = Lines(Page()->List());
     ASSERT_GE(cut.size(), 2);
     EXPECT_TRUE(cut[0].startsWith("WARNING : ")) << cut.join("|").toStdString();

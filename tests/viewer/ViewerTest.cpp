@@ -8,6 +8,7 @@
 #include "panes/Navigation.h"
 #include "panes/TempTree.h"
 #include "viewer/EntryHints.h"
+#include "viewer/ImagePage.h"
 #include "viewer/InfoPage.h"
 #include "viewer/MediaPage.h"
 #include "viewer/SearchWindow.h"
@@ -36,8 +37,10 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,9 +116,15 @@ protected:
         pane->List()->setFocus();
         pane->SetCurrentRow(Row(pane, name));
     }
+    // The page's file is read on a worker: waits for it to be shown.
+    void Settle()
+    {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !Viewer()->Reading(); }, 10000)) << "the page's read never answered";
+    }
     // Every line of the text page, joined by line feeds; empty while it is inactive.
     QString ShownText()
     {
+        Settle();
         TTextView* view = Viewer()->Pages().text->VWText;
         view->FinishIndex();
         std::vector<std::string> lines;
@@ -156,6 +165,7 @@ TEST_F(ViewerTest, ViewerButtonShowsTheEntryAndTheViewerFollowsTheKeyboard)
     EXPECT_TRUE(window->Action("Viewer1")->isVisible());
 
     QTest::keyClick(Left()->List(), Qt::Key_Down); // b.jpg, which starts "Rar!"
+    Settle();
     EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Packed);
     EXPECT_EQ(ShownText(), ""); // the previous page was cleared
     QTest::keyClick(Left()->List(), Qt::Key_Down); // c.bin: not in the table, shown as text
@@ -236,6 +246,7 @@ TEST_F(ViewerTest, TextPageTakesTheViewerMenuAndTheFullScreenKeys)
     QTest::mouseClick(ViewerButton(), Qt::LeftButton);
     TextPage* page = Viewer()->Pages().text;
     TTextView* view = page->VWText;
+    Settle();
     ASSERT_TRUE(view->Active());
     view->FinishIndex();
     EXPECT_EQ(view->LineCount(), 200);
@@ -278,6 +289,7 @@ TEST_F(ViewerTest, TextPageMessagesReachTheWindowsSink)
     Open();
     Cursor(Left(), "a.txt");
     window->CommandButton("BTNViewAsText")->click();
+    Settle();
     TextPage* page = Viewer()->Pages().text;
     page->CBTextViewMode->setCurrentIndex(2);
     EXPECT_EQ(page->VWText->ViewMode(), VM_HEX);
@@ -286,6 +298,7 @@ TEST_F(ViewerTest, TextPageMessagesReachTheWindowsSink)
     // The mode stays with the next file.
     Cursor(Left(), "c.bin");
     window->CommandButton("BTNViewAsText")->click();
+    Settle();
     EXPECT_EQ(page->VWText->ViewMode(), VM_HEX);
     EXPECT_EQ(page->VWText->LineCount(), 1);
 }
@@ -340,6 +353,7 @@ TEST_F(ViewerTest, BadEntriesGiveACleanPageAndNeverBlock)
         Cursor(Left(), c.name);
         ASSERT_GE(Left()->CurrentRow(), 0) << c.name;
         window->LaunchEntry(Left(), false, false, false);
+        Settle();
         EXPECT_EQ(Viewer()->CurrentPage(), c.page) << c.name;
         if (c.page == ViewerPageKind::Text) {
             EXPECT_EQ(ShownText(), c.text) << c.name;
@@ -389,10 +403,88 @@ TEST_F(ViewerTest, ArchiveMembersShowInformationUntilCopiedAndTheCopyGoesWithThe
     QTest::keyClick(Left()->List(), Qt::Key_Down);
     EXPECT_FALSE(fs::exists(root + "/run/tarnel/orvtmp/vw/a.txt"));
     EXPECT_EQ(Viewer()->ViewerTempFile(), root + "/run/tarnel/orvtmp/vw/b.jpg");
+    Settle();
     QTest::mouseClick(ViewerButton(), Qt::LeftButton);
     EXPECT_FALSE(fs::exists(root + "/run/tarnel/orvtmp/vw/b.jpg"));
     // The copy of b.jpg holds text: the image page reports what libjpeg said.
     EXPECT_EQ(messages->log, QStringList({"error: Not a JPEG file: starts with 0x63 0x6f"}));
+}
+
+namespace {
+
+// Holds the viewer's reads of one file on their worker until opened.
+struct ReadLatch {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+    void Open()
+    {
+        {
+            const std::lock_guard lock(mutex);
+            open = true;
+        }
+        opened.notify_all();
+    }
+    void Wait()
+    {
+        std::unique_lock lock(mutex);
+        opened.wait(lock, [this] { return open; });
+    }
+};
+
+} // namespace
+
+// The page's file is read on a worker; an answer that comes after the cursor
+// has moved on is dropped, and the page stays with the entry under the cursor.
+TEST_F(ViewerTest, AReadThatAnswersAfterTheCursorMovedOnIsDropped)
+{
+    Open();
+    auto latch = std::make_shared<ReadLatch>();
+    struct OpenAtEnd {
+        std::shared_ptr<ReadLatch> latch;
+        ~OpenAtEnd() { latch->Open(); }
+    } openAtEnd{latch};
+    Viewer()->SetBeforeRead([latch](const std::string& file) {
+        if (file.size() >= 6 && file.compare(file.size() - 6, 6, "/b.jpg") == 0)
+            latch->Wait();
+    });
+    Cursor(Left(), "a.txt");
+    QTest::mouseClick(ViewerButton(), Qt::LeftButton);
+    EXPECT_EQ(ShownText(), "hello\nworld");
+
+    // b.jpg starts "Rar!": its answer would move the page to the archive page.
+    QTest::keyClick(Left()->List(), Qt::Key_Down);
+    EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Image); // its name's page, empty meanwhile
+    EXPECT_TRUE(Viewer()->Reading());
+    EXPECT_TRUE(Viewer()->ReadingLabel()->isVisible());
+    EXPECT_EQ(Viewer()->ReadingLabel()->text(), "Reading...");
+    EXPECT_TRUE(Viewer()->Pages().image->Image()->Picture().isNull());
+
+    QTest::keyClick(Left()->List(), Qt::Key_Down); // c.bin answers at once
+    EXPECT_EQ(ShownText(), "binary");
+    latch->Open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Viewer()->ReadsWaiting() == 0; }, 10000));
+    QApplication::processEvents(); // b.jpg's answer is delivered, and dropped
+    EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Text);
+    EXPECT_FALSE(Viewer()->Reading());
+    EXPECT_EQ(ShownText(), "binary");
+
+    // Back on b.jpg its read counts again; a read held past the viewer's
+    // end is dropped the same way.
+    QTest::keyClick(Left()->List(), Qt::Key_Up);
+    Settle();
+    EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Packed);
+    auto held = std::make_shared<ReadLatch>();
+    Viewer()->SetBeforeRead([held](const std::string&) { held->Wait(); });
+    QTest::keyClick(Left()->List(), Qt::Key_Up); // a.txt, held
+    EXPECT_TRUE(Viewer()->Reading());
+    QTest::mouseClick(ViewerButton(), Qt::LeftButton); // off
+    EXPECT_FALSE(Viewer()->Reading());
+    held->Open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Viewer()->ReadsWaiting() == 0; }, 10000));
+    QApplication::processEvents();
+    EXPECT_FALSE(Viewer()->IsOn());
+    EXPECT_FALSE(Viewer()->Pages().text->VWText->Active());
 }
 
 TEST_F(ViewerTest, ListHintsAreBuiltOnDemandAndKeptWithinTheRow)
@@ -430,12 +522,14 @@ TEST(MediaPage, TheDesktopsSoundAndVideoFilesAreTakenAndHandedToThePlayer)
         page.ShowFile(path);
         EXPECT_TRUE(page.IsOpen()) << name;
         ASSERT_NE(page.Player(), nullptr);
-        EXPECT_EQ(page.Player()->source(), QUrl::fromLocalFile(QString::fromStdString(path))) << name;
+        // Read before, played from memory: the player never opens the file itself.
+        EXPECT_NE(page.Player()->sourceDevice(), nullptr) << name;
+        EXPECT_TRUE(page.Player()->source().isEmpty()) << name;
         QTest::qWait(20);
     }
     page.ClearPage();
     EXPECT_FALSE(page.IsOpen());
-    EXPECT_TRUE(page.Player()->source().isEmpty());
+    EXPECT_EQ(page.Player()->sourceDevice(), nullptr);
 }
 
 TEST(MediaPage, PausingWithoutAFileReportsAndSpecialFilesAreNeverPlayed)

@@ -76,6 +76,17 @@ void TEnhRar::SetFileName(const std::string& name)
     Run(Walk::List, {});
 }
 
+void TEnhRar::TakeListing(const TEnhRar& lister)
+{
+    fileName_ = lister.fileName_;
+    entries_ = lister.entries_;
+    refused_ = lister.refused_;
+    unlinked_ = lister.unlinked_;
+    stoppedAt_ = lister.stoppedAt_;
+    infos_ = lister.infos_;
+    lastCode_ = lister.lastCode_;
+}
+
 void TEnhRar::Test() { Run(Walk::Test, {}); }
 
 void TEnhRar::Extract(const std::string& destination) { Run(Walk::Extract, FullDirectoryPath(destination)); }

@@ -45,6 +45,9 @@ public:
     // quotes are dropped.
     void SetFileName(const std::string& name);
     const std::string& FileName() const { return fileName_; }
+    // Takes the listing another lister made (on a worker): as if SetFileName
+    // had run here.
+    void TakeListing(const TEnhRar& lister);
 
     void Test();
     void Extract(const std::string& destination);

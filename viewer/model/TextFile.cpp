@@ -2,6 +2,7 @@
 
 #include "platform/RegularFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +16,7 @@ namespace tarnel {
 
 TextFile::~TextFile() { Close(); }
 
-bool TextFile::Open(const std::string& path)
+bool TextFile::Open(const std::string& path, int64_t headBytes)
 {
     Close();
     // Opening a fifo would take a writer's data from its reader, and a
@@ -32,6 +33,12 @@ bool TextFile::Open(const std::string& path)
     size_ = st.st_size;
     bytesRead_ = 0;
     path_ = path;
+    const size_t keep = size_t(std::clamp<int64_t>(std::min(headBytes, size_), 0, int64_t(1) << 26));
+    if (keep > 0) {
+        std::string head(keep, '\0');
+        head.resize(ReadAt(0, head.data(), keep));
+        head_.swap(head);
+    }
     return true;
 }
 
@@ -41,6 +48,20 @@ void TextFile::Close()
         ::close(fd_);
     fd_ = -1;
     size_ = 0;
+    head_.clear();
+}
+
+void TextFile::TakeFrom(TextFile& other)
+{
+    if (&other == this)
+        return;
+    Close();
+    std::swap(fd_, other.fd_);
+    std::swap(size_, other.size_);
+    std::swap(bytesRead_, other.bytesRead_);
+    path_ = other.path_;
+    head_.swap(other.head_);
+    other.Close();
 }
 
 size_t TextFile::ReadAt(int64_t offset, void* buffer, size_t size) const
@@ -48,6 +69,13 @@ size_t TextFile::ReadAt(int64_t offset, void* buffer, size_t size) const
     if (fd_ < 0 || offset < 0)
         return 0;
     size_t got = 0;
+    if (offset < int64_t(head_.size())) {
+        got = std::min(size, head_.size() - size_t(offset));
+        std::memcpy(buffer, head_.data() + offset, got);
+        // A kept whole file ends here: what it grew by since is not its.
+        if (int64_t(head_.size()) == size_)
+            size = got;
+    }
     while (got < size) {
         const ssize_t n = ::pread(fd_, static_cast<char*>(buffer) + got, size - got, offset + int64_t(got));
         if (n < 0 && errno == EINTR)

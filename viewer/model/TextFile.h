@@ -14,8 +14,12 @@ public:
     TextFile& operator=(const TextFile&) = delete;
 
     // False when the path is missing or not a readable regular file.
-    bool Open(const std::string& path);
+    // headBytes of its start are read at once and kept: a file opened on a
+    // worker then shows its first screen without another read.
+    bool Open(const std::string& path, int64_t headBytes = 0);
     void Close();
+    // Takes other's open file (and its kept start); other is left closed.
+    void TakeFrom(TextFile& other);
     bool IsOpen() const { return fd_ >= 0; }
     const std::string& Path() const { return path_; }
     // The size when the file was opened: a file that grows keeps its old
@@ -32,6 +36,7 @@ private:
     int64_t size_ = 0;
     mutable int64_t bytesRead_ = 0;
     std::string path_;
+    std::string head_; // the file's first bytes, read when it was opened
 };
 
 // The whole file as it is now, for the editor. Refuses files larger than

@@ -3,7 +3,11 @@
 #include "platform/RegularFile.h"
 #include "viewer/model/ViewerDispatch.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnel {
@@ -33,12 +37,23 @@ void TVoxPlayer::CloseSource()
     if (source_ >= 0)
         ::close(source_);
     source_ = -1;
+    memory_.reset();
+    memoryAt_ = 0;
 }
 
-bool TVoxPlayer::Play(const std::string& path)
+size_t TVoxPlayer::ReadSource(uint8_t* buffer, size_t size)
 {
-    if (!waveOut)
-        return false;
+    if (memory_) {
+        const size_t got = std::min(size, memory_->size() - memoryAt_);
+        std::memcpy(buffer, memory_->data() + memoryAt_, got);
+        memoryAt_ += got;
+        return got;
+    }
+    return ReadBlock(source_, buffer, size);
+}
+
+void TVoxPlayer::Restart(const std::string& name)
+{
     CloseSource();
     // The blocks a reset hands back belong to the previous file: counted
     // against this one they would close the output under its first blocks.
@@ -55,37 +70,83 @@ bool TVoxPlayer::Play(const std::string& path)
     }
     waveOut->OnDone = [this] { BlockDone(); };
     queued_ = 0;
-    lastFile_ = path;
+    lastFile_ = name;
+}
+
+bool TVoxPlayer::ChooseCoding(const uint8_t* first, size_t got)
+{
+    VoxType coding = voxType;
+    if (coding == VoxType::Euristic) {
+        const VoxGuess guess = GuessVoxCoding(first, got);
+        if (guess == VoxGuess::NotVox)
+            return false;
+        coding = guess == VoxGuess::Pcm ? VoxType::Pcm : VoxType::Adpcm;
+    }
+    playedAs_ = coding;
+    decoder_ = VoxAdpcmDecoder(); // predictor 2048, index 0
+    return true;
+}
+
+bool TVoxPlayer::Play(const std::string& path)
+{
+    if (!waveOut)
+        return false;
+    Restart(path);
     // Read-only and never a device or a pipe: a viewer must not block on a file.
     const int fd = OpenRegularFileForReading(path);
     if (fd < 0)
         return false;
-    VoxType coding = voxType;
-    if (coding == VoxType::Euristic) {
-        uint8_t first[kVoxBlockSize];
-        const size_t got = ReadBlock(fd, first, sizeof first);
-        const VoxGuess guess = GuessVoxCoding(first, got);
-        if (guess == VoxGuess::NotVox) {
-            ::close(fd);
-            return false;
-        }
-        coding = guess == VoxGuess::Pcm ? VoxType::Pcm : VoxType::Adpcm;
-        ::lseek(fd, 0, SEEK_SET); // the first block is queued like the rest
+    uint8_t first[kVoxBlockSize];
+    const size_t got = voxType == VoxType::Euristic ? ReadBlock(fd, first, sizeof first) : 0;
+    if (!ChooseCoding(first, got)) {
+        ::close(fd);
+        return false;
     }
-    playedAs_ = coding;
-    decoder_ = VoxAdpcmDecoder(); // predictor 2048, index 0
+    ::lseek(fd, 0, SEEK_SET); // the first block is queued like the rest
     source_ = fd;
     for (int i = 0; i < kBlocksAhead && QueueNext(); ++i) {
     }
     return true;
 }
 
+bool TVoxPlayer::PlayBytes(std::shared_ptr<const std::string> bytes, const std::string& name)
+{
+    if (!waveOut)
+        return false;
+    Restart(name);
+    if (!bytes)
+        return false;
+    const auto* first = reinterpret_cast<const uint8_t*>(bytes->data());
+    if (!ChooseCoding(first, std::min<size_t>(bytes->size(), kVoxBlockSize)))
+        return false;
+    memory_ = std::move(bytes);
+    memoryAt_ = 0;
+    for (int i = 0; i < kBlocksAhead && QueueNext(); ++i) {
+    }
+    return true;
+}
+
+std::shared_ptr<const std::string> ReadVoxFile(const std::string& path, int64_t maxBytes)
+{
+    const int fd = OpenRegularFileForReading(path);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    std::shared_ptr<std::string> bytes;
+    if (::fstat(fd, &st) == 0 && st.st_size <= maxBytes) {
+        bytes = std::make_shared<std::string>(size_t(st.st_size), '\0');
+        bytes->resize(ReadBlock(fd, reinterpret_cast<uint8_t*>(bytes->data()), bytes->size()));
+    }
+    ::close(fd);
+    return bytes;
+}
+
 bool TVoxPlayer::QueueNext()
 {
-    if (source_ < 0)
+    if (source_ < 0 && !memory_)
         return false;
     uint8_t block[kVoxBlockSize];
-    const size_t got = ReadBlock(source_, block, sizeof block);
+    const size_t got = ReadSource(block, sizeof block);
     bool queued;
     if (playedAs_ == VoxType::Pcm) {
         queued = waveOut->Write(block, got);
@@ -98,7 +159,7 @@ bool TVoxPlayer::QueueNext()
     // The last, maybe empty, block went out; or no output takes blocks.
     if (got < kVoxBlockSize || !queued)
         CloseSource();
-    return source_ >= 0;
+    return source_ >= 0 || memory_;
 }
 
 void TVoxPlayer::Stop()

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace tarnel {
@@ -50,6 +51,9 @@ public:
     // True when the file was queued: false for a missing or unreadable file,
     // and in guess mode for a "RIFF" file.
     bool Play(const std::string& path);
+    // As Play, from the file's bytes read before (on a worker): nothing is
+    // read from a file system. name is what LastFile tells.
+    bool PlayBytes(std::shared_ptr<const std::string> bytes, const std::string& name);
     void Stop();
 
     // The coding the last Play used (the guess resolved).
@@ -62,12 +66,23 @@ private:
     // Reads, decodes and queues the next block; false once the file is done.
     bool QueueNext();
     void CloseSource();
+    // Opens the output and resets the count for a new file.
+    void Restart(const std::string& name);
+    // The coding for a file that starts with first; false when it is no VOX file.
+    bool ChooseCoding(const uint8_t* first, size_t got);
+    size_t ReadSource(uint8_t* buffer, size_t size);
 
     std::string lastFile_;
     int queued_ = 0;
     VoxType playedAs_ = VoxType::Adpcm;
     int source_ = -1; // the file, while blocks of it are still to be queued
+    std::shared_ptr<const std::string> memory_; // or its bytes
+    size_t memoryAt_ = 0;
     VoxAdpcmDecoder decoder_; // its state runs on across blocks
 };
+
+// A VOX file's bytes, for PlayBytes; null when it is no readable regular
+// file or larger than maxBytes.
+std::shared_ptr<const std::string> ReadVoxFile(const std::string& path, int64_t maxBytes = int64_t(256) << 20);
 
 } // namespace tarnel

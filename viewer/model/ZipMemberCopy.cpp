@@ -16,11 +16,12 @@ std::string MemberCopyDirectory(const std::string& subfolder, std::string& error
     return dir.empty() ? std::string() : dir + "/";
 }
 
-std::string CopyZipMemberToTemp(const PanePlace& place, const std::string& name, const std::string& subfolder,
-                                const ZipMemberExtractor& extract)
+std::string CopyZipMemberToTemp(const PanePlace& place, Capabilities can, const std::string& name,
+                                const std::string& subfolder, const ZipMemberExtractor& extract)
 {
+    const bool throughCopy = can.Has(Capability::OpenMember) && !can.Has(Capability::DiskPaths);
     // A member name that climbs out of the folder must never name the copy.
-    if (!extract || !place.InArchive() || name.empty() || name.find('/') != std::string::npos || name == "." ||
+    if (!extract || !throughCopy || name.empty() || name.find('/') != std::string::npos || name == "." ||
         name == ".." || place.Path.size() < 2)
         return {};
     std::string error;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace tarnel {
 namespace {
 
@@ -135,6 +137,37 @@ TEST(TextLinesTest, AFileThatGrowsKeepsItsOldLength)
     shown.file.Write("one\ntwo\nthree\nfour\n");
     EXPECT_EQ(shown.Get(1, 10), (Lines{"one", "two"}));
     EXPECT_TRUE(shown.ok);
+}
+
+// The viewer opens a file on a worker with its first screen read there; the
+// view it is handed to shows that screen from memory, and takes the rest from
+// the file it opened.
+TEST(TextLinesTest, AFileOpenedWithItsStartShowsThatStartFromMemory)
+{
+    LineTestFile file("first\nsecond\nthird\n");
+    TextFile opened;
+    ASSERT_TRUE(opened.Open(file.Path(), 9));
+    std::fstream(file.Path(), std::ios::in | std::ios::out | std::ios::binary) << "FIRST\nSECOND\nTHIRD\n";
+    TextFile text;
+    text.TakeFrom(opened);
+    EXPECT_FALSE(opened.IsOpen());
+    ASSERT_TRUE(text.IsOpen());
+    LineIndex index;
+    index.Start(text, {VM_STANDARD, 8, 80});
+    index.RunToEnd();
+    Lines out;
+    int64_t failed = 0;
+    ASSERT_TRUE(GetLines(text, index, 1, 3, nullptr, out, failed));
+    EXPECT_EQ(out, (Lines{"first", "secOND", "THIRD"})) << "9 bytes from memory, the rest from the file";
+
+    // A start that holds the whole file keeps its length, as an open file does.
+    LineTestFile small("one\n");
+    TextFile whole;
+    ASSERT_TRUE(whole.Open(small.Path(), 1 << 20));
+    std::ofstream(small.Path(), std::ios::app) << "two\n";
+    char buffer[16];
+    EXPECT_EQ(whole.ReadAt(0, buffer, sizeof buffer), 4u);
+    EXPECT_EQ(whole.ReadAt(2, buffer, sizeof buffer), 2u);
 }
 
 TEST(TextLinesTest, ShrinkingWhileIndexingStopsTheIndex)

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+
+#include <sys/stat.h>
 
 namespace tarnel {
 namespace {
@@ -218,6 +221,42 @@ TEST_F(VoxPlayerTest, ALongFileIsQueuedAFewBlocksAheadAndSoundsWhole)
     EXPECT_EQ(out.closes, 2);
     out.FinishAll();
     EXPECT_TRUE(out.queued.empty());
+}
+
+// The viewer reads the file on a worker and plays its bytes: the sound is the
+// file's, and the file is never looked at again.
+TEST_F(VoxPlayerTest, BytesReadBeforehandSoundAsTheFileWithoutIt)
+{
+    std::string noise(size_t(2 * TVoxPlayer::kBlocksAhead) * 1024 + 300, '\0');
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 2654435761u) >> 13);
+    const std::string path = File("call.vox", noise);
+    std::shared_ptr<const std::string> bytes = ReadVoxFile(path);
+    ASSERT_NE(bytes, nullptr);
+    std::filesystem::remove(path);
+    ASSERT_TRUE(player.PlayBytes(bytes, path));
+    EXPECT_EQ(player.LastFile(), path);
+    EXPECT_EQ(player.PlayedAs(), VoxType::Adpcm);
+    VoxAdpcmDecoder whole;
+    const std::vector<uint8_t> all = whole.Decode(reinterpret_cast<const uint8_t*>(noise.data()), noise.size());
+    std::vector<uint8_t> heard;
+    while (!out.queued.empty()) {
+        EXPECT_LE(int(out.queued.size()), TVoxPlayer::kBlocksAhead);
+        heard.insert(heard.end(), out.queued.front().begin(), out.queued.front().end());
+        out.queued.erase(out.queued.begin());
+        out.OnDone();
+    }
+    EXPECT_EQ(heard, all);
+    EXPECT_EQ(out.closes, 1);
+
+    // The guess refuses a RIFF file from memory too; no bytes, no sound.
+    EXPECT_FALSE(player.PlayBytes(std::make_shared<const std::string>("RIFF\x24\0\0\0WAVEfmt ", 16), "w.vox"));
+    EXPECT_FALSE(player.PlayBytes(nullptr, "gone.vox"));
+    // Too large, missing, or no regular file: nothing is read.
+    EXPECT_EQ(ReadVoxFile(File("big.vox", std::string(100, 'a')), 99), nullptr);
+    EXPECT_EQ(ReadVoxFile(tree.Path() + "missing.vox"), nullptr);
+    ASSERT_EQ(mkfifo((tree.Path() + "pipe.vox").c_str(), 0600), 0);
+    EXPECT_EQ(ReadVoxFile(tree.Path() + "pipe.vox"), nullptr);
 }
 
 TEST_F(VoxPlayerTest, AnOutputThatCannotOpenQueuesNothingAndNeverWaits)
