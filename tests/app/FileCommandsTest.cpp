@@ -1,6 +1,7 @@
 // The file commands of the real window: copy, move, delete, rename, new
 // dir/zip, background operations and the popup's last command.
 #include "app/MainWindow.h"
+#include "app/components/TestEnvironment.h"
 #include "app/PaneReads.h"
 #include "app/PrivateMessages.h"
 #include "fileops/NameDialogs.h"
@@ -52,6 +53,7 @@ struct Silent : UserMessages {
 class FileCommandsTest : public ::testing::Test {
 protected:
     std::string root;
+    EnvGuard env;
     std::unique_ptr<MainWindow> window;
     AnsweringUi ui;
     QStringList messages;
@@ -66,7 +68,12 @@ protected:
         std::ofstream(root + "/left/a.txt") << "new";
         std::ofstream(root + "/left/dir/inner") << "x";
         std::ofstream(root + "/right/a.txt") << "old";
-        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(root + "/home"));
+        // The desktop's own applications stay out of reach: "Open this
+        // directory" would start the machine's file manager.
+        env.Set("XDG_DATA_HOME", root + "/home");
+        env.Set("XDG_DATA_DIRS", root + "/home");
+        env.Set("XDG_CONFIG_HOME", root + "/home");
+        env.Set("XDG_CONFIG_DIRS", root + "/home");
         StartOptions options;
         options.independent = true;
         options.leftDir = root + "/left";
