@@ -53,6 +53,11 @@ struct EditorSave : ::testing::Test {
         view.SetActive(true);
         view.FinishIndex();
     }
+    // Saves run on a worker: a step that looks at what a save did waits for it.
+    static void WaitForSave(Teditorform& editor)
+    {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !editor.Saving(); }, 10000)) << "the save did not answer";
+    }
     void WhenEditing(std::function<void(Teditorform&)> action)
     {
         QTimer::singleShot(0, [this, action] {
@@ -117,6 +122,7 @@ TEST_F(EditorSave, AReadOnlyFileIsRefusedWithAMessageAndTheEditorStays)
     WhenEditing([&](Teditorform& editor) {
         editor.memo1->insertPlainText("lost? ");
         editor.SaveCloseItem->trigger();
+        WaitForSave(editor);
         stayed = editor.isVisible();
         editor.QuitItem->trigger();
     });
@@ -178,11 +184,13 @@ TEST_F(EditorSave, AFileChangedMeanwhileIsOverwrittenCopiedOrKeptAsTheUserSays)
 
         answer = Answer::Cancel;
         editor.SaveCloseItem->trigger();
+        WaitForSave(editor);
         stayedOnCancel = editor.isVisible();
         afterCancel = ReadAll(file.Path());
 
         answer = Answer::No; // a copy
         editor.SaveCloseItem->trigger();
+        WaitForSave(editor);
         stayedAfterCopy = editor.isVisible();
 
         answer = Answer::Yes; // overwrite

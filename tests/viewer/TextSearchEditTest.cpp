@@ -261,6 +261,7 @@ TEST_F(TextFixture, AFailedSaveKeepsTheEditorAndTheOldFile)
         ::rename(file.Path().c_str(), saved.c_str());
         ::rename(file.Dir().c_str(), (file.Dir() + ".gone").c_str());
         editor.SaveCloseItem->trigger();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !editor.Saving(); }, 10000)); // saved on a worker
         EXPECT_TRUE(editor.isVisible());
         ::rename((file.Dir() + ".gone").c_str(), file.Dir().c_str());
         editor.QuitItem->trigger();
@@ -280,6 +281,7 @@ TEST_F(TextFixture, SaveACopyLeavesTheFileAndTheEditor)
     WhenEditing([](Teditorform& editor) {
         editor.memo1->insertPlainText("new ");
         editor.SaveCopyItem->trigger();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !editor.Saving(); }, 10000)); // saved on a worker
         EXPECT_TRUE(editor.isVisible());
         editor.QuitItem->trigger();
     });
