@@ -275,8 +275,8 @@ void RunDescribeCommand(TDirData& pane, PaneControls& controls, UserMessages& me
     }
     // A run of this pane still waiting for its folder gives way to the new one.
     if (parent)
-        for (DescribeRun* earlier : parent->findChildren<DescribeRun*>(QString(), Qt::FindDirectChildrenOnly))
-            if (earlier->Pane() == &pane)
+        for (QObject* child : parent->findChildren<QObject*>("DescribeRun", Qt::FindDirectChildrenOnly))
+            if (auto* earlier = dynamic_cast<DescribeRun*>(child); earlier && earlier->Pane() == &pane)
                 earlier->Abandon();
     // The names, not the rows: the pane may be read again while a dialog is
     // open or an answer is awaited, and its rows then belong to other entries.
