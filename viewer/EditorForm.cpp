@@ -4,6 +4,8 @@
 #include "app/WorkerAnswers.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
+#include <QPointer>
 #include <QKeyEvent>
 #include <QFile>
 #include <QLabel>
@@ -17,8 +19,41 @@
 #include <QVBoxLayout>
 
 #include <optional>
+#include <set>
 
 namespace tarnel {
+
+std::optional<EditingRead> ReadForEditing(QObject* for_, const std::string& path, int64_t maxBytes)
+{
+    static std::set<const QObject*> waiting; // one read at a time for each asker
+    if (!waiting.insert(for_).second)
+        return std::nullopt;
+    QPointer<QObject> alive(for_);
+    std::optional<EditingRead> result;
+    {
+        QEventLoop loop;
+        WorkerAnswers answers(1);
+        answers.Ask<EditingRead>(
+            [path, maxBytes] {
+                EditingRead read;
+                FileStamp after;
+                const bool before = StampOf(path, read.stamp);
+                read.read = ReadFileForEditing(path, maxBytes, read.raw, read.size);
+                read.stamped = before && StampOf(path, after) && read.stamp == after;
+                return read;
+            },
+            [&](const EditingRead& read) {
+                result = read;
+                loop.quit();
+            });
+        QObject::connect(for_, &QObject::destroyed, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    waiting.erase(for_); // compared, never followed
+    if (!alive)
+        return std::nullopt;
+    return result;
+}
 
 Teditorform::Teditorform(QWidget* parent)
     : QDialog(parent), answers_(new WorkerAnswers(2, this))

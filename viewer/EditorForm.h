@@ -4,10 +4,12 @@
 #include "platform/FileRewrite.h"
 #include "viewer/TextView.h"
 #include "viewer/model/EditedText.h"
+#include "viewer/model/TextFile.h"
 
 #include <QDialog>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -18,6 +20,20 @@ namespace tarnel {
 
 class UserMessages;
 class WorkerAnswers;
+
+// A file read whole for editing, as it is now.
+struct EditingRead {
+    WholeRead read = WholeRead::Failed;
+    std::string raw;
+    int64_t size = 0;
+    FileStamp stamp;      // the file before the read
+    bool stamped = false; // the same stamp after the read: the text belongs to it
+};
+
+// Reads path for editing on a worker while the window's events go on (its
+// mount may not answer). Nothing when for is destroyed meanwhile, or is
+// already waiting for a read: across the wait hold names, not rows.
+std::optional<EditingRead> ReadForEditing(QObject* for_, const std::string& path, int64_t maxBytes);
 
 class Teditorform : public QDialog {
     Q_OBJECT

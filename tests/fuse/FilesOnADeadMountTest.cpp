@@ -13,6 +13,8 @@
 #include "fileops/PropertiesDialog.h"
 #include "panes/DirData.h"
 #include "viewer/EditorForm.h"
+#include "viewer/TextView.h"
+#include "viewer/WhenEditing.h"
 #include "widgets/PaneView.h"
 
 #include <QAction>
@@ -202,6 +204,38 @@ TEST_F(FilesOnADeadMountTest, TheEditorSavesWithoutWaitingAndCloseWaitsForTheAns
     EXPECT_TRUE(editor.SaveCloseItem->isEnabled());
     EXPECT_EQ(editor.memo1->toPlainText(), "hello\nmore");
     ExpectNoWait();
+}
+
+TEST_F(FilesOnADeadMountTest, TheEditorReadsTheFileWithoutWaiting)
+{
+    SleepyMount share(mountPoint, kSleepSeconds);
+    ASSERT_TRUE(share.Mounted()) << share.Problem();
+    RecordedMessages said;
+    TTextView view;
+    view.SetMessages(&said);
+    // Showing the file is the view's own affair (painting reads its lines
+    // on this thread): the view stays hidden, the edit command starts here.
+    view.SetFilename(file);
+    view.SetActive(true);
+    view.FinishIndex();
+    ASSERT_TRUE(view.Active());
+
+    QElapsedTimer sinceEdit;
+    qint64 shownAfterMs = -1;
+    QString loaded;
+    WhenEditorShown(view, [&](Teditorform& editor) {
+        meter.Stop();
+        shownAfterMs = sinceEdit.elapsed();
+        loaded = editor.memo1->toPlainText();
+        editor.QuitItem->trigger();
+    }, kAnswerTimeoutMs);
+    meter.Start();
+    sinceEdit.start();
+    EXPECT_FALSE(view.EditFile());
+    EXPECT_EQ(loaded, "hello\n");
+    EXPECT_GE(shownAfterMs, 1000 * int(kSleepSeconds) - 100);
+    ExpectNoWait();
+    EXPECT_TRUE(said.log.isEmpty()) << said.log.join('\n').toStdString();
 }
 
 TEST_F(FilesOnADeadMountTest, OpenFindsAndStartsTheApplicationOnAWorker)

@@ -2,6 +2,7 @@
 // view and the real editor window, headless.
 #include "viewer/EditorForm.h"
 #include "viewer/TextView.h"
+#include "viewer/WhenEditing.h"
 
 #include "app/RecordedMessages.h"
 #include "viewer/model/LineTestFile.h"
@@ -58,13 +59,7 @@ struct EditorSave : ::testing::Test {
     {
         EXPECT_TRUE(QTest::qWaitFor([&] { return !editor.Saving(); }, 10000)) << "the save did not answer";
     }
-    void WhenEditing(std::function<void(Teditorform&)> action)
-    {
-        QTimer::singleShot(0, [this, action] {
-            ASSERT_NE(view.EditorWindow(), nullptr);
-            action(*view.EditorWindow());
-        });
-    }
+    void WhenEditing(std::function<void(Teditorform&)> action) { test::WhenEditorShown(view, std::move(action)); }
     // Saves the text as loaded, without touching it.
     std::string SavedUnedited(const std::string& content)
     {

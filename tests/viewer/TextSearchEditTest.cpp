@@ -1,5 +1,6 @@
 // The search window, the editor and the text page, headless.
 #include "viewer/EditorForm.h"
+#include "viewer/WhenEditing.h"
 #include "viewer/SearchWindow.h"
 #include "viewer/TextFont.h"
 #include "viewer/TextPage.h"
@@ -67,13 +68,7 @@ struct TextFixture : ::testing::Test {
         view.show();
     }
     // Runs action on the editor once its modal loop runs.
-    void WhenEditing(std::function<void(Teditorform&)> action)
-    {
-        QTimer::singleShot(0, [this, action] {
-            ASSERT_NE(view.EditorWindow(), nullptr);
-            action(*view.EditorWindow());
-        });
-    }
+    void WhenEditing(std::function<void(Teditorform&)> action) { test::WhenEditorShown(view, std::move(action)); }
 
     LineTestFile file;
     tarnel::test::RecordedMessages messages;
