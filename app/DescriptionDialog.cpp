@@ -1,6 +1,7 @@
 #include "app/DescriptionDialog.h"
 
 #include "app/UserMessages.h"
+#include "app/WorkerAnswers.h"
 #include "descriptions/Descriptions.h"
 #include "panes/DirData.h"
 #include "panes/PaneControls.h"
@@ -127,62 +128,175 @@ void DescriptionDialog::PasteClip()
     desc_->setTextCursor(end);
 }
 
+namespace {
+
+// One Describe command. The description file is read and written on a worker
+// (the folder may be on a mount that does not answer), one entry at a time;
+// between the answers the window runs. The run holds names, never rows, and
+// its answers die with it.
+class DescribeRun : public QObject {
+public:
+    DescribeRun(TDirData& pane, PaneControls& controls, UserMessages& messages, QWidget* parent,
+                std::function<int(DescriptionDialog&)> run, const DisplayLocale& locale,
+                std::function<void()> finished, std::vector<std::string> names)
+        : QObject(parent), pane_(pane), controls_(controls), messages_(messages), parent_(parent), run_(std::move(run)),
+          locale_(locale), finished_(std::move(finished)), dir_(AddPathDelimiter(pane.Path)), key_(pane.Key()),
+          names_(std::move(names)), answers_(new WorkerAnswers(1, this))
+    {
+        setObjectName("DescribeRun");
+    }
+
+    const TDirData* Pane() const { return &pane_; }
+    // A newer run took over: what this one still waits for is dropped.
+    void Abandon() { abandoned_ = true; }
+
+    void Next()
+    {
+        if (next_ >= names_.size()) {
+            Finish();
+            return;
+        }
+        const std::string path = dir_ + names_[next_++];
+        struct Found {
+            bool exists = false;
+            std::string stored;
+        };
+        Ask<Found>(
+            [path] {
+                Found found;
+                struct stat st;
+                found.exists = ::lstat(path.c_str(), &st) == 0;
+                if (found.exists)
+                    found.stored = ReadDescription(path);
+                return found;
+            },
+            [this, path](const Found& found) {
+                if (Dropped())
+                    return;
+                if (found.exists)
+                    Edit(path, found.stored);
+                else
+                    Next(); // gone meanwhile
+            });
+    }
+
+private:
+    void Edit(const std::string& path, const std::string& stored)
+    {
+        const QString shown = QString::fromUtf8(stored);
+        DescriptionDialog dialog(parent_);
+        dialog.SetText(shown);
+        if (shown.isEmpty())
+            dialog.PasteClip();
+        dialog.Memo()->selectAll();
+        dialog.Memo()->setFocus();
+        if ((run_ ? run_(dialog) : dialog.exec()) != QDialog::Accepted) {
+            Next();
+            return;
+        }
+        const QString text = dialog.Text();
+        // Unchanged text keeps its bytes, even those that are not UTF-8.
+        const std::string bytes = text == shown ? stored : text.toUtf8().toStdString();
+        const std::string name = path.substr(dir_.size());
+        using Written = std::pair<WriteDescriptionResult, std::string>; // and where a half-written text is kept
+        Ask<Written>(
+            [path, bytes] {
+                std::string keptCopy;
+                const WriteDescriptionResult result = WriteDescription(path, bytes, &keptCopy);
+                return Written(result, keptCopy);
+            },
+            [this, name](const Written& written) {
+                // A file that may be half written is told even when the run was given up.
+                if (written.first == WriteDescriptionResult::Incomplete)
+                    messages_.Warning("The description file may be half written; its new contents are kept in " +
+                                      QFile::decodeName(QByteArray::fromStdString(written.second)));
+                if (Dropped())
+                    return;
+                switch (written.first) {
+                case WriteDescriptionResult::RenameFailed:
+                    messages_.Warning(kRenameDescriptionWarning);
+                    break;
+                case WriteDescriptionResult::NameNotStorable:
+                    messages_.Warning(kNameNotDescribableText + QFile::decodeName(QByteArray::fromStdString(name)));
+                    break;
+                default:
+                    break;
+                }
+                Next();
+            });
+    }
+
+    bool Dropped()
+    {
+        if (abandoned_)
+            deleteLater();
+        return abandoned_;
+    }
+
+    template <typename Result>
+    void Ask(std::function<Result()> work, std::function<void(const Result&)> answer)
+    {
+        if (answers_->Ask<Result>(std::move(work), std::move(answer)))
+            return;
+        messages_.Error("The folder has not answered yet; the descriptions were not all stored.");
+        Finish();
+    }
+
+    // The pane shows the new descriptions, unless it has gone elsewhere meanwhile.
+    void Finish()
+    {
+        if (pane_.Key() == key_) {
+            pane_.Positions.Store(pane_.Key(), controls_.TopRow(), controls_.CurrentRow());
+            RememberDirSizes(pane_);
+            RecordHistory(pane_);
+            ReadDirectory(pane_, locale_);
+        }
+        if (finished_)
+            finished_();
+        deleteLater();
+    }
+
+    TDirData& pane_;
+    PaneControls& controls_;
+    UserMessages& messages_;
+    QWidget* parent_;
+    std::function<int(DescriptionDialog&)> run_;
+    DisplayLocale locale_;
+    std::function<void()> finished_;
+    std::string dir_, key_;
+    std::vector<std::string> names_;
+    size_t next_ = 0;
+    bool abandoned_ = false;
+    WorkerAnswers* answers_;
+};
+
+} // namespace
+
 void RunDescribeCommand(TDirData& pane, PaneControls& controls, UserMessages& messages, QWidget* parent,
-                        std::function<int(DescriptionDialog&)> run, const DisplayLocale& locale)
+                        std::function<int(DescriptionDialog&)> run, const DisplayLocale& locale,
+                        std::function<void()> finished)
 {
     if (!pane.Can(Capability::DiskPaths)) {
         messages.Information(kDescribeInArchiveText);
+        if (finished)
+            finished();
         return;
     }
-    {
-        // The names, not the rows: the pane may be read again while a dialog
-        // is open, and its rows then belong to other entries.
-        const std::string dir = AddPathDelimiter(pane.Path);
-        std::vector<std::string> names;
-        for (int row : controls.SelectedRows()) {
-            const TFileData& e = pane.Item(row);
-            if (e.Kind == fkDirectory || e.Kind == fkFile)
-                names.push_back(e.Name);
-        }
-        DescriptionDialog dialog(parent);
-        for (const std::string& name : names) {
-            const std::string path = dir + name;
-            struct stat st;
-            if (::lstat(path.c_str(), &st) != 0)
-                continue; // gone meanwhile
-            const std::string stored = ReadDescription(path);
-            const QString shown = QString::fromUtf8(stored);
-            dialog.SetText(shown);
-            if (shown.isEmpty())
-                dialog.PasteClip();
-            dialog.Memo()->selectAll();
-            dialog.Memo()->setFocus();
-            if ((run ? run(dialog) : dialog.exec()) != QDialog::Accepted)
-                continue;
-            const QString text = dialog.Text();
-            // Unchanged text keeps its bytes, even those that are not UTF-8.
-            const std::string bytes = text == shown ? stored : text.toUtf8().toStdString();
-            std::string keptCopy;
-            switch (WriteDescription(path, bytes, &keptCopy)) {
-            case WriteDescriptionResult::Incomplete:
-                messages.Warning("The description file may be half written; its new contents are kept in " +
-                                 QFile::decodeName(QByteArray::fromStdString(keptCopy)));
-                break;
-            case WriteDescriptionResult::RenameFailed:
-                messages.Warning(kRenameDescriptionWarning);
-                break;
-            case WriteDescriptionResult::NameNotStorable:
-                messages.Warning(kNameNotDescribableText + QFile::decodeName(QByteArray::fromStdString(name)));
-                break;
-            default:
-                break;
-            }
-        }
+    // A run of this pane still waiting for its folder gives way to the new one.
+    if (parent)
+        for (QObject* child : parent->findChildren<QObject*>("DescribeRun", Qt::FindDirectChildrenOnly))
+            if (auto* earlier = dynamic_cast<DescribeRun*>(child); earlier && earlier->Pane() == &pane)
+                earlier->Abandon();
+    // The names, not the rows: the pane may be read again while a dialog is
+    // open or an answer is awaited, and its rows then belong to other entries.
+    std::vector<std::string> names;
+    for (int row : controls.SelectedRows()) {
+        const TFileData& e = pane.Item(row);
+        if (e.Kind == fkDirectory || e.Kind == fkFile)
+            names.push_back(e.Name);
     }
-    pane.Positions.Store(pane.Key(), controls.TopRow(), controls.CurrentRow());
-    RememberDirSizes(pane);
-    RecordHistory(pane);
-    ReadDirectory(pane, locale);
+    (new DescribeRun(pane, controls, messages, parent, std::move(run), locale, std::move(finished), std::move(names)))
+        ->Next();
 }
 
 } // namespace tarnel

@@ -57,8 +57,13 @@ private:
 // Runs the command on a pane: refuses archives, shows the dialog for each
 // selected directory and file in list order (run replaces exec() for tests),
 // stores what OK confirms, then reads the pane again so the new descriptions
-// show. locale is the one the pane is listed with.
+// show. locale is the one the pane is listed with. The description files are
+// read and written on workers: the command returns at once, and finished is
+// called once the last entry is done. The run belongs to parent (a new run
+// for the same pane replaces one still waiting); the pane, controls and
+// messages must outlive parent.
 void RunDescribeCommand(TDirData& pane, PaneControls& controls, UserMessages& messages, QWidget* parent,
-                        std::function<int(DescriptionDialog&)> run = {}, const DisplayLocale& locale = {});
+                        std::function<int(DescriptionDialog&)> run = {}, const DisplayLocale& locale = {},
+                        std::function<void()> finished = {});
 
 } // namespace tarnel

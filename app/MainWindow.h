@@ -304,6 +304,7 @@ private:
     class WorkerAnswers* placeAnswers_ = nullptr;  // does a place exist
     class WorkerAnswers* launchAnswers_ = nullptr; // did a program start
     int shellCallTicket_ = 0; // only the latest handed-over path is gone to
+    int launchTicket_ = 0;    // only the latest launch falls back to the viewer
 };
 
 } // namespace tarnel

@@ -153,7 +153,7 @@ void MainWindow::DoFileOperation(FileOperationCode code)
         }
     }
     if (code == FO_PROPERTIES) {
-        PropertiesDialog dialog(sources, this, &Background());
+        PropertiesDialog dialog(sources, this);
         if (runNameDialog_)
             runNameDialog_(dialog);
         else

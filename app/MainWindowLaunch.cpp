@@ -3,11 +3,12 @@
 // to from outside: the command line, the last run, a path handed over.
 //
 // The window's thread makes no system call on a user's path: whether a place
-// exists, and the start of a program in a folder (the child changes into it
-// before it runs), are asked on a worker (WorkerAnswers) and answered by a
-// queued call, so a dead network mount never freezes the window. Only the
-// desktop's own XDG folders (its desktop files and mimeapps.list) are read
-// here, when the popup opens; a row's file type comes from its name alone.
+// exists, the type of the file being opened (its first bytes may be read), and
+// the start of a program in a folder (the child changes into it before it
+// runs), are asked on a worker (WorkerAnswers) and answered by a queued call,
+// so a dead network mount never freezes the window. Only the desktop's own XDG
+// folders (its desktop files and mimeapps.list) are read here, when the popup
+// opens; a row's file type comes from its name alone.
 #include "app/MainWindow.h"
 #include "app/CommandTable.h"
 
@@ -18,11 +19,16 @@
 #include "fileops/LaunchApplication.h"
 #include "fileops/model/LaunchDefaultApp.h"
 #include "fileops/model/LaunchDesktopEntry.h"
+#include "fileops/model/LaunchProcess.h"
 #include "panes/DirData.h"
 #include "panes/Navigation.h"
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
+#include "panes/ViewerExtensions.h"
+#include "viewer/ViewerHost.h"
+#include "viewer/model/ZipMemberCopy.h"
 #include "widgets/PaneView.h"
+#include "widgets/RowPainter.h"
 
 #include <QAction>
 #include <QFile>
@@ -33,6 +39,7 @@
 #include <optional>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarnel {
 
@@ -60,23 +67,41 @@ std::string NameOf(const std::string& path)
 }
 
 // The folder a program started for the pane runs in: the pane's directory,
-// or the one holding the archive it shows.
+// or, for a place whose entries are no files of the disk, the folder holding
+// the file the place lies in (an archive).
 std::string PaneFolder(const TDirData& data)
 {
-    return data.InArchive() ? AddPathDelimiter(ParentOf(data.ArchiveFile())) : AddPathDelimiter(data.Path);
+    return AddPathDelimiter(data.Can(Capability::DiskPaths) ? data.Path : ParentOf(data.Place().ArchiveFile()));
 }
 
-bool PlaceExists(const PanePlace& place)
+// What a candidate place's path names on disk, looked at on a worker; the
+// window's thread then asks the place's source what it has to be.
+struct PlaceLook {
+    PanePlace place;
+    bool directory = false;
+    bool regularFile = false;
+    std::string given; // the path as given on the command line, "" for a kept place
+};
+
+PlaceLook LookAt(PanePlace place, std::string given = {})
 {
+    PlaceLook look{std::move(place), false, false, std::move(given)};
     struct stat st;
-    if (place.InArchive())
-        return ::stat(place.ArchiveFile().c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    return ::stat(place.Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (::stat(look.place.ArchiveFile().c_str(), &st) == 0) {
+        look.directory = S_ISDIR(st.st_mode);
+        look.regularFile = S_ISREG(st.st_mode);
+    }
+    return look;
+}
+
+// A place of the disk is a folder; any other lies in a file (an archive).
+bool PlaceExists(const SourceTable& sources, const PlaceLook& look)
+{
+    return sources.Can(look.place).Has(Capability::DiskPaths) ? look.directory : look.regularFile;
 }
 
 struct StartAnswer {
-    std::array<std::optional<PanePlace>, 2> places;
-    std::vector<std::string> missing; // given folders that are not there
+    std::array<std::vector<PlaceLook>, 2> candidates; // in order of preference
 };
 
 // The pane still shows the place it started at: nobody has moved it yet.
@@ -257,41 +282,94 @@ void MainWindow::StartPlaces(const StartOptions& options)
         [wanted, given] {
             StartAnswer answer;
             for (size_t side = 0; side < 2; ++side) {
-                std::vector<PanePlace> places;
-                if (!given[side].empty()) {
-                    // A given path may lie inside an archive, as --list takes it.
-                    PanePlace place = PanePlace::FromPath(given[side]);
-                    if (PlaceExists(place))
-                        places.push_back(place);
-                    else
-                        answer.missing.push_back(given[side]);
-                }
-                places.insert(places.end(), wanted[side].begin(), wanted[side].end());
-                for (PanePlace& place : places)
-                    if (PlaceExists(place)) {
-                        if (!place.InArchive())
-                            place.Path = AddPathDelimiter(place.Path);
-                        answer.places[side] = place;
-                        break;
-                    }
+                // A given path may lie inside an archive, as --list takes it.
+                if (!given[side].empty())
+                    answer.candidates[side].push_back(LookAt(PanePlace::FromPath(given[side]), given[side]));
+                for (const PanePlace& place : wanted[side])
+                    answer.candidates[side].push_back(LookAt(place));
             }
             return answer;
         },
         [this, start](const StartAnswer& answer) {
+            std::vector<std::string> missing; // given folders that are not there
             for (size_t side = 0; side < 2; ++side) {
                 TDirData& pane = side == 0 ? leftDir_ : rightDir_;
-                if (!answer.places[side] || !Untouched(pane, start[side]))
+                const SourceTable& sources = pane.SourcesTable();
+                std::optional<PanePlace> found;
+                for (const PlaceLook& look : answer.candidates[side]) {
+                    const bool exists = PlaceExists(sources, look);
+                    if (!exists && !look.given.empty())
+                        missing.push_back(look.given);
+                    if (exists && !found) {
+                        found = look.place;
+                        if (sources.Can(*found).Has(Capability::DiskPaths))
+                            found->Path = AddPathDelimiter(found->Path);
+                    }
+                }
+                if (!found || !Untouched(pane, start[side]))
                     continue;
                 // The place the run starts at: the first and only one in the history.
                 pane.History.clear();
                 pane.HistoryIndex = -1;
-                pane.MoveTo(*answer.places[side]);
+                pane.MoveTo(*found);
                 RecordHistory(pane);
                 ReadDirectory(pane, locale_);
             }
-            for (const std::string& path : answer.missing)
+            for (const std::string& path : missing)
                 messages_->Error(QString("The folder %1 does not exist.").arg(Decode(path)));
         });
+}
+
+// Open and View on the row under the cursor: the viewer for its own types,
+// else the desktop's default application, else (none, or it cannot start)
+// the viewer. The application is found and started on a worker: its type may
+// be read from the file's first bytes. The answer finds the row again by
+// name; it is dropped when the pane has gone elsewhere or a later launch came.
+void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool asInfo)
+{
+    const TDirData& data = pane->Data();
+    const int row = pane->CurrentRow();
+    if (row < 0 || row >= data.Count)
+        return;
+    const TFileData& entry = data.Item(row);
+    if (asText || asInfo || (!shellOpen && IsViewerExtension(entry.Name))) {
+        viewer_->ShowEntryInViewer(pane, data.Path, row, asInfo, asText);
+        return;
+    }
+    std::string copy;
+    if (!data.Can(Capability::DiskPaths) && entry.Kind == fkFile)
+        copy = CopyZipMemberToTemp(data.Place(), data.Can(), entry.Name, "sh", viewer_->ZipExtractor());
+    std::string file = copy.empty() ? AddPathDelimiter(data.Path) + entry.Name : copy;
+    if (entry.Kind == fkDrive) // a drive row's name is its display text
+        if (const Volume* drive = DriveOfRow(data, row))
+            file = drive->root;
+    const int ticket = ++launchTicket_;
+    const bool asked = launchAnswers_->Ask<pid_t>(
+        [file, copy, directory = AddPathDelimiter(data.Path), dirs = XdgDirs::FromEnvironment()] {
+            const pid_t pid = OpenWithDefaultApplication(file, directory, dirs);
+            if (pid <= 0 && !copy.empty())
+                ::unlink(copy.c_str());
+            return pid;
+        },
+        [this, pane, copy, ticket, key = data.Key(), name = entry.Name, kind = entry.Kind](const pid_t& pid) {
+            if (pid > 0) {
+                TWaitProcessEnd::Start(pid, copy);
+                return;
+            }
+            const TDirData& now = pane->Data();
+            if (ticket != launchTicket_ || now.Key() != key)
+                return;
+            for (int i = 0; i < now.Count; ++i)
+                if (now.Item(i).Name == name && now.Item(i).Kind == kind) {
+                    viewer_->ShowEntryInViewer(pane, now.Path, i, false, false);
+                    return;
+                }
+        });
+    if (!asked) {
+        if (!copy.empty())
+            ::unlink(copy.c_str());
+        messages_->Error("Programs started earlier have not answered yet; try again later.");
+    }
 }
 
 } // namespace tarnel

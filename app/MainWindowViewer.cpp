@@ -1,5 +1,5 @@
 // The main window's side of the quick viewer and of opening entries: the
-// buttons, menu items and keys that reach the viewer host, and LaunchEntry.
+// buttons, menu items and keys that reach the viewer host.
 #include "app/MainWindow.h"
 
 #include "app/components/SysHotKey.h"
@@ -124,34 +124,6 @@ void MainWindow::ViewCommand(bool open, bool asText, bool asInfo, const char* po
 {
     RememberLastCommand(*dirPopup_, Action(popupItem));
     LaunchEntry(ActivePane(), open, asText, asInfo);
-}
-
-void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool asInfo)
-{
-    const TDirData& data = pane->Data();
-    const int row = pane->CurrentRow();
-    if (row < 0 || row >= data.Count)
-        return;
-    const TFileData& entry = data.Item(row);
-    if (asText || asInfo || (!shellOpen && IsViewerExtension(entry.Name))) {
-        viewer_->ShowEntryInViewer(pane, data.Path, row, asInfo, asText);
-        return;
-    }
-    std::string copy;
-    if (!data.Can(Capability::DiskPaths) && entry.Kind == fkFile)
-        copy = CopyZipMemberToTemp(data.Place(), data.Can(), entry.Name, "sh", viewer_->ZipExtractor());
-    std::string file = copy.empty() ? AddPathDelimiter(data.Path) + entry.Name : copy;
-    if (entry.Kind == fkDrive) // a drive row's name is its display text
-        if (const Volume* drive = DriveOfRow(data, row))
-            file = drive->root;
-    const pid_t pid = OpenWithDefaultApplication(file, AddPathDelimiter(data.Path), XdgDirs::FromEnvironment());
-    if (pid > 0) {
-        TWaitProcessEnd::Start(pid, copy);
-        return;
-    }
-    if (!copy.empty())
-        ::unlink(copy.c_str());
-    viewer_->ShowEntryInViewer(pane, data.Path, row, false, false);
 }
 
 } // namespace tarnel

@@ -1,6 +1,7 @@
 #include "fileops/PropertiesDialog.h"
 
-#include "fileops/BackgroundWork.h"
+#include "app/WorkerAnswers.h"
+#include "fileops/LaunchApplication.h"
 #include "platform/DirectoryTotals.h"
 
 #include <QDateTime>
@@ -10,8 +11,11 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMimeDatabase>
-#include <QPointer>
 #include <QVBoxLayout>
+
+#include <cerrno>
+#include <system_error>
+#include <iterator>
 
 #include <grp.h>
 #include <pwd.h>
@@ -38,13 +42,20 @@ QString Permissions(mode_t mode)
     return text + QString(" (%1)").arg(mode & 07777, 4, 8, QChar('0'));
 }
 
-QString Owner(const struct stat& st)
+// getpwuid and getgrgid share one buffer between threads: the _r forms.
+QString Owner(uid_t uid, gid_t gid)
 {
-    const passwd* user = getpwuid(st.st_uid);
-    const group* grp = getgrgid(st.st_gid);
+    std::vector<char> buffer(16384);
+    passwd user {};
+    passwd* foundUser = nullptr;
+    group grp {};
+    group* foundGroup = nullptr;
+    const bool haveUser = getpwuid_r(uid, &user, buffer.data(), buffer.size() / 2, &foundUser) == 0 && foundUser;
+    const bool haveGroup =
+        getgrgid_r(gid, &grp, buffer.data() + buffer.size() / 2, buffer.size() / 2, &foundGroup) == 0 && foundGroup;
     return QString("%1:%2")
-        .arg(user ? QString::fromLocal8Bit(user->pw_name) : QString::number(st.st_uid))
-        .arg(grp ? QString::fromLocal8Bit(grp->gr_name) : QString::number(st.st_gid));
+        .arg(haveUser ? QString::fromLocal8Bit(user.pw_name) : QString::number(uid))
+        .arg(haveGroup ? QString::fromLocal8Bit(grp.gr_name) : QString::number(gid));
 }
 
 QString Time(const timespec& t)
@@ -52,16 +63,20 @@ QString Time(const timespec& t)
     return QLocale::system().toString(QDateTime::fromSecsSinceEpoch(t.tv_sec), QLocale::LongFormat);
 }
 
+constexpr const char* kSingleRows[] = {"Owner:", "Permissions:", "Modified:", "Accessed:", "Changed:"};
+const QString kAsking = QStringLiteral("…");
+
 } // namespace
 
-PropertiesDialog::PropertiesDialog(const std::vector<std::string>& paths, QWidget* parent,
-                                   BackgroundWork* owner)
-    : QDialog(parent), paths_(paths), work_(owner)
+struct PropertiesDialog::Facts {
+    bool found = false;
+    QString type;
+    QStringList values; // one for each of kSingleRows
+};
+
+PropertiesDialog::PropertiesDialog(const std::vector<std::string>& paths, QWidget* parent)
+    : QDialog(parent), paths_(paths), answers_(new WorkerAnswers(2, this))
 {
-    if (!work_) {
-        ownWork_ = std::make_unique<BackgroundWork>(this);
-        work_ = ownWork_.get();
-    }
     setObjectName("DlgProperties");
     setWindowTitle("Properties");
     setMinimumWidth(fontMetrics().averageCharWidth() * 60);
@@ -73,24 +88,13 @@ PropertiesDialog::PropertiesDialog(const std::vector<std::string>& paths, QWidge
         names << Decode(p.substr(p.rfind('/') + 1));
     AddRow("Name:", names.join(", "));
     if (!paths_.empty()) {
-        struct stat st {};
-        const bool single = paths_.size() == 1 && lstat(paths_[0].c_str(), &st) == 0;
-        if (single) {
-            const QString type = S_ISDIR(st.st_mode) ? "Folder"
-                                 : S_ISLNK(st.st_mode)
-                                     ? "Symbolic link"
-                                     : QMimeDatabase().mimeTypeForFile(Decode(paths_[0])).comment();
-            AddRow("Type:", type);
-        } else {
-            AddRow("Type:", QString("%1 items").arg(paths_.size()));
-        }
+        const bool single = paths_.size() == 1;
+        AddRow("Type:", single ? kAsking : QString("%1 items").arg(paths_.size()));
         AddRow("Location:", Decode(DirectoryOf(paths_[0])));
         if (single) {
-            AddRow("Owner:", Owner(st));
-            AddRow("Permissions:", Permissions(st.st_mode));
-            AddRow("Modified:", Time(st.st_mtim));
-            AddRow("Accessed:", Time(st.st_atim));
-            AddRow("Changed:", Time(st.st_ctim));
+            for (const char* label : kSingleRows)
+                AddRow(label, kAsking);
+            AskFacts();
         }
     }
     totals_ = new QLabel("Counting…", this);
@@ -104,13 +108,13 @@ PropertiesDialog::PropertiesDialog(const std::vector<std::string>& paths, QWidge
 
 PropertiesDialog::~PropertiesDialog()
 {
-    *stop_ = true; // the owner joins the walk once it sees the flag
-    ownWork_.reset();
+    *stop_ = true; // the walk ends at its next entry; its answer goes nowhere
 }
 
-void PropertiesDialog::AddRow(const QString& label, const QString& value)
+QLabel* PropertiesDialog::AddRow(const QString& label, const QString& value)
 {
     auto* text = new QLabel(value, this);
+    text->setObjectName(label.chopped(1));
     text->setTextFormat(Qt::PlainText); // names may hold anything, markup included
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     text->setWordWrap(true);
@@ -120,44 +124,98 @@ void PropertiesDialog::AddRow(const QString& label, const QString& value)
     text->setMinimumWidth(0);
     text->setToolTip(value);
     static_cast<QFormLayout*>(static_cast<QVBoxLayout*>(layout())->itemAt(0)->layout())->addRow(label, text);
+    rows_.push_back(text);
+    return text;
+}
+
+QString PropertiesDialog::RowText(const QString& label) const
+{
+    for (const QLabel* row : rows_)
+        if (row->objectName() == label.chopped(1))
+            return row->text();
+    return {};
 }
 
 QString PropertiesDialog::TotalsText() const { return totals_->text(); }
 
+// The one entry's type, owner and times: a look at it may wait on its mount.
+void PropertiesDialog::AskFacts()
+{
+    factsDone_ = false;
+    const std::string path = paths_[0];
+    answers_->Ask<Facts>(
+        [path] {
+            Facts facts;
+            struct stat st {};
+            if (lstat(path.c_str(), &st) != 0) {
+                facts.type = QString("Cannot be looked at: %1").arg(QString::fromStdString(std::generic_category().message(errno)));
+                return facts;
+            }
+            facts.found = true;
+            if (S_ISDIR(st.st_mode)) {
+                facts.type = "Folder";
+            } else if (S_ISLNK(st.st_mode)) {
+                facts.type = "Symbolic link";
+            } else {
+                const std::vector<std::string> types = MimeTypesOf(path);
+                facts.type = types.empty() ? QString("File")
+                                           : QMimeDatabase().mimeTypeForName(QString::fromStdString(types.front())).comment();
+            }
+            facts.values << Owner(st.st_uid, st.st_gid) << Permissions(st.st_mode) << Time(st.st_mtim)
+                         << Time(st.st_atim) << Time(st.st_ctim);
+            return facts;
+        },
+        [this](const Facts& facts) { ShowFacts(facts); });
+}
+
+void PropertiesDialog::ShowFacts(const Facts& facts)
+{
+    const auto set = [this](const QString& label, const QString& value) {
+        for (QLabel* row : rows_)
+            if (row->objectName() == label.chopped(1)) {
+                row->setText(value);
+                row->setToolTip(value);
+            }
+    };
+    set("Type:", facts.type);
+    for (size_t i = 0; i < std::size(kSingleRows); ++i)
+        set(kSingleRows[i], facts.found ? facts.values.value(qsizetype(i)) : QString("?"));
+    factsDone_ = true;
+}
+
 // The sizes of a large tree take a while: they are summed on a thread and
-// shown when done; closing the dialog stops the walk.
+// shown when done; closing the dialog stops the walk and never waits for it.
 void PropertiesDialog::StartTotals()
 {
-    auto totals = std::make_shared<DirectoryTotals>();
-    auto walk = [paths = paths_, totals](const std::atomic<bool>& stop) {
-        for (const std::string& p : paths) {
-            struct stat st {};
-            if (stop || lstat(p.c_str(), &st) != 0)
-                continue;
-            if (S_ISDIR(st.st_mode)) {
-                DirectoryWalker walker(stop, ClusterSizeOf(p));
-                walker.Walk(p, *totals);
-                if (paths.size() > 1) // one folder tells what it holds, not itself
-                    ++totals->dirs;
-            } else {
-                ++totals->files;
-                if (S_ISREG(st.st_mode))
-                    totals->bytes += st.st_size;
+    answers_->Ask<DirectoryTotals>(
+        [paths = paths_, stop = stop_] {
+            DirectoryTotals totals;
+            for (const std::string& p : paths) {
+                struct stat st {};
+                if (*stop || lstat(p.c_str(), &st) != 0)
+                    continue;
+                if (S_ISDIR(st.st_mode)) {
+                    DirectoryWalker walker(*stop, ClusterSizeOf(p));
+                    walker.Walk(p, totals);
+                    if (paths.size() > 1) // one folder tells what it holds, not itself
+                        ++totals.dirs;
+                } else {
+                    ++totals.files;
+                    if (S_ISREG(st.st_mode))
+                        totals.bytes += st.st_size;
+                }
             }
-        }
-    };
-    auto show = [self = QPointer<PropertiesDialog>(this), totals] {
-        if (!self)
-            return;
-        const QLocale locale = QLocale::system();
-        self->totals_->setText(QString("%1 (%2 bytes), %3 files, %4 folders")
-                                   .arg(locale.formattedDataSize(totals->bytes))
-                                   .arg(locale.toString(qlonglong(totals->bytes)))
-                                   .arg(totals->files)
-                                   .arg(totals->dirs));
-        self->done_ = true;
-    };
-    stop_ = work_->StartTask(std::move(walk), std::move(show));
+            return totals;
+        },
+        [this](const DirectoryTotals& totals) {
+            const QLocale locale = QLocale::system();
+            totals_->setText(QString("%1 (%2 bytes), %3 files, %4 folders")
+                                 .arg(locale.formattedDataSize(totals.bytes))
+                                 .arg(locale.toString(qlonglong(totals.bytes)))
+                                 .arg(totals.files)
+                                 .arg(totals.dirs));
+            done_ = true;
+        });
 }
 
 } // namespace tarnel

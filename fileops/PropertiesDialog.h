@@ -12,29 +12,39 @@ class QLabel;
 
 namespace tarnel {
 
-class BackgroundWork;
+class WorkerAnswers;
 
 class PropertiesDialog : public QDialog {
     Q_OBJECT
 public:
-    // The totals are summed on a thread of owner (the window's background
-    // work, so that quitting waits for it); without one the dialog keeps its own.
-    PropertiesDialog(const std::vector<std::string>& paths, QWidget* parent = nullptr,
-                     BackgroundWork* owner = nullptr);
+    // Opens at once with what the names tell; what the file system tells
+    // (type, owner, times, totals) is asked on workers and filled in as it
+    // comes. Nothing waits for them: a walk held by a mount that does not
+    // answer is left behind when the dialog goes.
+    explicit PropertiesDialog(const std::vector<std::string>& paths, QWidget* parent = nullptr);
     ~PropertiesDialog() override;
     QString TotalsText() const;
     bool TotalsDone() const { return done_; }
+    // The facts of a single entry have come (always true for several).
+    bool FactsDone() const { return factsDone_; }
+    // The text of a row ("Type:", "Owner:", ...); empty when it has none.
+    QString RowText(const QString& label) const;
+
+    struct Facts; // one entry, as a worker found it
 
 private:
-    void AddRow(const QString& label, const QString& value);
+    QLabel* AddRow(const QString& label, const QString& value);
+    void AskFacts();
+    void ShowFacts(const Facts& facts);
     void StartTotals();
 
     std::vector<std::string> paths_;
     QLabel* totals_ = nullptr;
-    std::unique_ptr<BackgroundWork> ownWork_;
-    BackgroundWork* work_ = nullptr;
-    std::shared_ptr<std::atomic<bool>> stop_;
+    std::vector<QLabel*> rows_;
+    WorkerAnswers* answers_ = nullptr;
+    std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
     bool done_ = false;
+    bool factsDone_ = true;
 };
 
 } // namespace tarnel

@@ -1,10 +1,14 @@
 #include "viewer/EditorForm.h"
 
 #include "app/UserMessages.h"
+#include "app/WorkerAnswers.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
+#include <QPointer>
 #include <QKeyEvent>
 #include <QFile>
+#include <QLabel>
 #include <QFileDialog>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -14,9 +18,45 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <optional>
+#include <set>
+
 namespace tarnel {
 
-Teditorform::Teditorform(QWidget* parent) : QDialog(parent)
+std::optional<EditingRead> ReadForEditing(QObject* for_, const std::string& path, int64_t maxBytes)
+{
+    static std::set<const QObject*> waiting; // one read at a time for each asker
+    if (!waiting.insert(for_).second)
+        return std::nullopt;
+    QPointer<QObject> alive(for_);
+    std::optional<EditingRead> result;
+    {
+        QEventLoop loop;
+        WorkerAnswers answers(1);
+        answers.Ask<EditingRead>(
+            [path, maxBytes] {
+                EditingRead read;
+                FileStamp after;
+                const bool before = StampOf(path, read.stamp);
+                read.read = ReadFileForEditing(path, maxBytes, read.raw, read.size);
+                read.stamped = before && StampOf(path, after) && read.stamp == after;
+                return read;
+            },
+            [&](const EditingRead& read) {
+                result = read;
+                loop.quit();
+            });
+        QObject::connect(for_, &QObject::destroyed, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    waiting.erase(for_); // compared, never followed
+    if (!alive)
+        return std::nullopt;
+    return result;
+}
+
+Teditorform::Teditorform(QWidget* parent)
+    : QDialog(parent), answers_(new WorkerAnswers(2, this))
 {
     memo1 = new QPlainTextEdit(this);
     memo1->setObjectName("memo1");
@@ -43,6 +83,12 @@ Teditorform::Teditorform(QWidget* parent) : QDialog(parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setMenuBar(menus);
     layout->addWidget(memo1);
+    saveState_ = new QLabel(this);
+    saveState_->setObjectName("SaveState");
+    saveState_->setTextFormat(Qt::PlainText);
+    saveState_->setContentsMargins(6, 2, 6, 2);
+    saveState_->hide();
+    layout->addWidget(saveState_);
     resize(720, 520);
 }
 
@@ -87,77 +133,147 @@ void Teditorform::Report(const QString& text)
         ShowPlainMessage(this, QMessageBox::Critical, text);
 }
 
-bool Teditorform::Write(const std::string& path, const FileStamp* expected, bool* changed)
+namespace {
+
+struct WriteAnswer {
+    RewriteResult result;
+    bool stamped = false; // the file as written, for the next save's check
+    FileStamp stamp;
+};
+
+} // namespace
+
+void Teditorform::Write(const std::string& path, const FileStamp* expected, std::function<void(bool, bool)> then)
 {
-    if (changed)
-        *changed = false;
     bool lossless = true;
-    const std::string bytes = Bytes(&lossless);
+    std::string bytes = Bytes(&lossless);
     if (!lossless && Ask("Some characters cannot be written in this file's 8-bit text and would be saved as \"?\".\n"
-                         "Save anyway?") != Answer::Yes)
-        return false;
-    const RewriteResult result = RewriteFile(path, bytes, expected);
-    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
-    const QString why = QString::fromStdString(result.error);
-    switch (result.status) {
-    case RewriteStatus::Written:
-        if (path == fileName_)
-            haveStamp_ = StampOf(path, stamp_);
-        return true;
-    case RewriteStatus::Changed:
-        if (expected && changed) {
-            *changed = true;
-            return false;
-        }
-        Report("Could not save " + name + ": another file took its name meanwhile.\nThat file is unchanged.");
-        return false;
-    case RewriteStatus::ReadOnly:
-        Report(name + " is read-only and was not saved.\nSave a copy under another name instead.");
-        return false;
-    case RewriteStatus::NotAllowed:
-        Report("You may not write " + name + " (" + why + "); it was not saved.\nSave a copy under another name instead.");
-        return false;
-    case RewriteStatus::NotRegular:
-        Report(name + " is not a regular file and was not saved.");
-        return false;
-    case RewriteStatus::Failed:
-        Report("Could not save " + name + ": " + why + "\nThe file on disk is unchanged.");
-        return false;
-    case RewriteStatus::Incomplete:
-        Report("Could not save " + name + ": " + why + "\nThe file may be incomplete; the edited text is kept in " +
-               QFile::decodeName(QByteArray::fromStdString(result.keptCopy)) + ".");
-        return false;
+                         "Save anyway?") != Answer::Yes) {
+        then(false, false);
+        return;
     }
-    return false;
+    const bool stampAfter = path == fileName_;
+    std::optional<FileStamp> check;
+    if (expected)
+        check = *expected;
+    const bool asked = answers_->Ask<WriteAnswer>(
+        [path, bytes = std::move(bytes), check, stampAfter] {
+            WriteAnswer answer;
+            answer.result = RewriteFile(path, bytes, check ? &*check : nullptr);
+            if (answer.result.status == RewriteStatus::Written && stampAfter)
+                answer.stamped = StampOf(path, answer.stamp);
+            return answer;
+        },
+        [this, path, expected = expected != nullptr, then](const WriteAnswer& answer) {
+            SetSaving(false);
+            const RewriteResult& result = answer.result;
+            const QString name = QFile::decodeName(QByteArray::fromStdString(path));
+            const QString why = QString::fromStdString(result.error);
+            bool written = false, changed = false;
+            switch (result.status) {
+            case RewriteStatus::Written:
+                if (path == fileName_) {
+                    haveStamp_ = answer.stamped;
+                    stamp_ = answer.stamp;
+                }
+                written = true;
+                break;
+            case RewriteStatus::Changed:
+                if (expected) {
+                    changed = true;
+                    break;
+                }
+                Report("Could not save " + name + ": another file took its name meanwhile.\nThat file is unchanged.");
+                break;
+            case RewriteStatus::ReadOnly:
+                Report(name + " is read-only and was not saved.\nSave a copy under another name instead.");
+                break;
+            case RewriteStatus::NotAllowed:
+                Report("You may not write " + name + " (" + why +
+                       "); it was not saved.\nSave a copy under another name instead.");
+                break;
+            case RewriteStatus::NotRegular:
+                Report(name + " is not a regular file and was not saved.");
+                break;
+            case RewriteStatus::Failed:
+                Report("Could not save " + name + ": " + why + "\nThe file on disk is unchanged.");
+                break;
+            case RewriteStatus::Incomplete:
+                Report("Could not save " + name + ": " + why + "\nThe file may be incomplete; the edited text is kept in " +
+                       QFile::decodeName(QByteArray::fromStdString(result.keptCopy)) + ".");
+                break;
+            }
+            if (!written && !changed)
+                closeAfterSave_ = false; // the text stays on screen for the user to decide
+            then(written, changed);
+            CloseWhenSaved();
+        });
+    if (asked)
+        SetSaving(true, path);
+    else
+        then(false, false); // not reached: one save at a time
 }
 
-bool Teditorform::SaveTo(const std::string& path) { return Write(path, nullptr, nullptr); }
-
-bool Teditorform::SaveFile()
+void Teditorform::SetSaving(bool saving, const std::string& path)
 {
-    bool changed = false;
-    if (Write(fileName_, haveStamp_ ? &stamp_ : nullptr, &changed))
-        return true;
-    if (!changed)
-        return false;
-    switch (AskChanged(QFile::decodeName(QByteArray::fromStdString(fileName_)) +
-                       " was changed by another program after it was opened for editing.\n"
-                       "Overwrite it with this text, save this text as a copy, or go on editing?")) {
-    case Answer::Yes: return Write(fileName_, nullptr, nullptr);
-    case Answer::No: SaveCopy(); return false;
-    case Answer::Cancel: return false;
-    }
-    return false;
+    saving_ = saving;
+    memo1->setReadOnly(saving);
+    for (QAction* item : {QuitItem, SaveCopyItem, SaveCloseItem})
+        item->setEnabled(!saving);
+    if (saving)
+        saveState_->setText("Saving " + QFile::decodeName(QByteArray::fromStdString(path)) + "…");
+    saveState_->setVisible(saving);
+}
+
+// A close asked for during the save it waited for.
+void Teditorform::CloseWhenSaved()
+{
+    if (!closeAfterSave_ || saving_ || !isVisible())
+        return;
+    closeAfterSave_ = false;
+    close();
+}
+
+void Teditorform::SaveTo(const std::string& path, std::function<void(bool)> then)
+{
+    if (saving_)
+        return;
+    Write(path, nullptr, [then](bool written, bool) {
+        if (then)
+            then(written);
+    });
+}
+
+void Teditorform::SaveFile(std::function<void(bool)> then)
+{
+    if (saving_)
+        return;
+    Write(fileName_, haveStamp_ ? &stamp_ : nullptr, [this, then](bool written, bool changed) {
+        if (written || !changed) {
+            then(written);
+            return;
+        }
+        switch (AskChanged(QFile::decodeName(QByteArray::fromStdString(fileName_)) +
+                           " was changed by another program after it was opened for editing.\n"
+                           "Overwrite it with this text, save this text as a copy, or go on editing?")) {
+        case Answer::Yes: Write(fileName_, nullptr, [then](bool again, bool) { then(again); }); return;
+        case Answer::No: SaveCopy(); break;
+        case Answer::Cancel: break;
+        }
+        then(false);
+    });
 }
 
 void Teditorform::SaveAndClose()
 {
     // Saved before closing, so that a failed save keeps the text on screen.
-    if (!SaveFile())
-        return;
-    saved_ = true;
-    closingThroughMenu_ = true;
-    done(QDialog::Accepted);
+    SaveFile([this](bool written) {
+        if (!written)
+            return;
+        saved_ = true;
+        closingThroughMenu_ = true;
+        done(QDialog::Accepted);
+    });
 }
 
 void Teditorform::QuitWithoutSaving()
@@ -228,6 +344,22 @@ void Teditorform::closeEvent(QCloseEvent* event)
         event->accept();
         return;
     }
+    if (saving_) {
+        // The window goes once the file is written; a folder that does not
+        // answer may be left behind, at the price of the text if the save fails.
+        event->ignore();
+        if (!closeAfterSave_) {
+            closeAfterSave_ = true;
+            saveState_->setText(saveState_->text() + " The editor closes once the file is written.");
+            return;
+        }
+        if (Ask("The file's folder has not answered yet. Close the editor without waiting?\n"
+                "If the save then fails, this text is lost.") == Answer::Yes) {
+            closingThroughMenu_ = true;
+            done(QDialog::Rejected);
+        }
+        return;
+    }
     if (!memo1->document()->isModified()) {
         event->accept();
         done(QDialog::Rejected);
@@ -235,14 +367,14 @@ void Teditorform::closeEvent(QCloseEvent* event)
     }
     switch (Ask("Save changes to " + QFile::decodeName(QByteArray::fromStdString(fileName_)) + " ?")) {
     case Answer::Yes:
-        if (!SaveFile()) {
-            event->ignore();
-            return;
-        }
-        saved_ = true;
-        closingThroughMenu_ = true;
-        event->accept();
-        done(QDialog::Accepted);
+        event->ignore(); // closed once the save has answered
+        SaveFile([this](bool written) {
+            if (!written)
+                return;
+            saved_ = true;
+            closingThroughMenu_ = true;
+            done(QDialog::Accepted);
+        });
         return;
     case Answer::No:
         closingThroughMenu_ = true;

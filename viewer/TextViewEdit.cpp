@@ -39,16 +39,18 @@ bool TTextView::EditFile()
     // and saved back (it may have grown or been replaced since it was shown).
     const std::string path = filename_;
     const int generation = generation_;
-    std::string raw;
-    int64_t size = 0;
-    // The stamp before and after the read tells the text belongs to it.
-    FileStamp before, after;
-    const bool stampedBefore = StampOf(path, before);
-    const WholeRead read = ReadFileForEditing(path, Teditorform::kMaxEditBytes, raw, size);
-    const bool stamped = stampedBefore && StampOf(path, after) && before == after;
-    switch (read) {
+    // Read on a worker; events run meanwhile, so the view may be gone or
+    // show another file by the time the text comes.
+    QPointer<TTextView> reader(this);
+    std::optional<EditingRead> got = ReadForEditing(this, path, Teditorform::kMaxEditBytes);
+    if (!got || !reader || generation_ != generation || filename_ != path || !active_ || editor_)
+        return false;
+    std::string raw = std::move(got->raw);
+    const int64_t size = got->size;
+    const FileStamp before = got->stamp;
+    switch (got->read) {
     case WholeRead::Read:
-        if (stamped)
+        if (got->stamped)
             break;
         [[fallthrough]];
     case WholeRead::Failed:

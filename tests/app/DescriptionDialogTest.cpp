@@ -87,15 +87,20 @@ protected:
 
     const TFileData& Entry(const std::string& name) const { return pane_.Item(Row(name)); }
 
-    // Runs the command; each step sees the dialog as shown for one entry.
-    // Returns how often the dialog was shown.
+    // Runs the command to its end; each step sees the dialog as shown for
+    // one entry. Returns how often the dialog was shown.
     int Run(const std::function<int(DescriptionDialog&)>& step)
     {
         int shown = 0;
-        RunDescribeCommand(pane_, controls_, messages_, nullptr, [&](DescriptionDialog& dialog) {
-            ++shown;
-            return step(dialog);
-        });
+        bool finished = false;
+        RunDescribeCommand(
+            pane_, controls_, messages_, nullptr,
+            [&](DescriptionDialog& dialog) {
+                ++shown;
+                return step(dialog);
+            },
+            {}, [&] { finished = true; });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return finished; }, 10000)) << "the command did not finish";
         return shown;
     }
 

@@ -1,12 +1,8 @@
-// Tasks under the background-work owner: a dialog that goes away never waits
-// for its walk nor hears from it, and the owner's shutdown waits for every
-// walk before the program ends.
+// Tasks under the background-work owner: one that is cancelled never reports
+// back, and the owner's shutdown waits for every task before the program ends.
 #include "fileops/BackgroundWork.h"
-#include "fileops/PropertiesDialog.h"
-#include "panes/TempTree.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -75,29 +71,4 @@ TEST(BackgroundTasks, FinishedTaskReportsOnTheMainThreadAndNothingStartsAfterShu
     EXPECT_TRUE(*cancel);
     EXPECT_FALSE(ran);
     EXPECT_EQ(work.Running(), 0);
-}
-
-TEST(BackgroundTasks, PropertiesDialogClosedDuringItsWalkLeavesTheWalkToTheOwner)
-{
-    test::TempTree tree;
-    for (int i = 0; i < 200; ++i)
-        tree.Dir("d" + std::to_string(i) + "/e/f");
-    QWidget window;
-    BackgroundWork work(&window);
-    QElapsedTimer closing;
-    {
-        PropertiesDialog dialog({tree.Path() + "d0"}, &window, &work);
-        closing.start();
-    } // closed at once: the totals arrive for nobody
-    EXPECT_LT(closing.elapsed(), 1000);
-    work.Shutdown();
-    QApplication::processEvents(); // a late report would reach a freed dialog here
-    EXPECT_EQ(work.Running(), 0);
-
-    BackgroundWork other(&window);
-    PropertiesDialog dialog({tree.Path() + "d1"}, &window, &other);
-    for (int i = 0; i < 400 && !dialog.TotalsDone(); ++i)
-        QTest::qWait(10);
-    ASSERT_TRUE(dialog.TotalsDone());
-    EXPECT_TRUE(dialog.TotalsText().endsWith("0 files, 2 folders")) << dialog.TotalsText().toStdString();
 }

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -131,7 +132,8 @@ TEST_F(LaunchEntryTest, ViewerTypesViewOpenLaunchesAndNoApplicationFallsBackToTh
 
     Cursor(oddName); // octet-stream has no application here
     window->CommandButton("BTNOpen")->click();
-    EXPECT_TRUE(window->Viewer()->IsOn());
+    // The application is looked for on a worker; its answer brings the viewer.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->Viewer()->IsOn(); }, 5000));
     EXPECT_EQ(window->Viewer()->CurrentPage(), ViewerPageKind::Text);
 }
 

@@ -2,6 +2,7 @@
 // view and the real editor window, headless.
 #include "viewer/EditorForm.h"
 #include "viewer/TextView.h"
+#include "viewer/WhenEditing.h"
 
 #include "app/RecordedMessages.h"
 #include "viewer/model/LineTestFile.h"
@@ -53,13 +54,12 @@ struct EditorSave : ::testing::Test {
         view.SetActive(true);
         view.FinishIndex();
     }
-    void WhenEditing(std::function<void(Teditorform&)> action)
+    // Saves run on a worker: a step that looks at what a save did waits for it.
+    static void WaitForSave(Teditorform& editor)
     {
-        QTimer::singleShot(0, [this, action] {
-            ASSERT_NE(view.EditorWindow(), nullptr);
-            action(*view.EditorWindow());
-        });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !editor.Saving(); }, 10000)) << "the save did not answer";
     }
+    void WhenEditing(std::function<void(Teditorform&)> action) { test::WhenEditorShown(view, std::move(action)); }
     // Saves the text as loaded, without touching it.
     std::string SavedUnedited(const std::string& content)
     {
@@ -117,6 +117,7 @@ TEST_F(EditorSave, AReadOnlyFileIsRefusedWithAMessageAndTheEditorStays)
     WhenEditing([&](Teditorform& editor) {
         editor.memo1->insertPlainText("lost? ");
         editor.SaveCloseItem->trigger();
+        WaitForSave(editor);
         stayed = editor.isVisible();
         editor.QuitItem->trigger();
     });
@@ -178,11 +179,13 @@ TEST_F(EditorSave, AFileChangedMeanwhileIsOverwrittenCopiedOrKeptAsTheUserSays)
 
         answer = Answer::Cancel;
         editor.SaveCloseItem->trigger();
+        WaitForSave(editor);
         stayedOnCancel = editor.isVisible();
         afterCancel = ReadAll(file.Path());
 
         answer = Answer::No; // a copy
         editor.SaveCloseItem->trigger();
+        WaitForSave(editor);
         stayedAfterCopy = editor.isVisible();
 
         answer = Answer::Yes; // overwrite

@@ -1,5 +1,6 @@
 // The search window, the editor and the text page, headless.
 #include "viewer/EditorForm.h"
+#include "viewer/WhenEditing.h"
 #include "viewer/SearchWindow.h"
 #include "viewer/TextFont.h"
 #include "viewer/TextPage.h"
@@ -67,13 +68,7 @@ struct TextFixture : ::testing::Test {
         view.show();
     }
     // Runs action on the editor once its modal loop runs.
-    void WhenEditing(std::function<void(Teditorform&)> action)
-    {
-        QTimer::singleShot(0, [this, action] {
-            ASSERT_NE(view.EditorWindow(), nullptr);
-            action(*view.EditorWindow());
-        });
-    }
+    void WhenEditing(std::function<void(Teditorform&)> action) { test::WhenEditorShown(view, std::move(action)); }
 
     LineTestFile file;
     tarnel::test::RecordedMessages messages;
@@ -261,6 +256,7 @@ TEST_F(TextFixture, AFailedSaveKeepsTheEditorAndTheOldFile)
         ::rename(file.Path().c_str(), saved.c_str());
         ::rename(file.Dir().c_str(), (file.Dir() + ".gone").c_str());
         editor.SaveCloseItem->trigger();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !editor.Saving(); }, 10000)); // saved on a worker
         EXPECT_TRUE(editor.isVisible());
         ::rename((file.Dir() + ".gone").c_str(), file.Dir().c_str());
         editor.QuitItem->trigger();
@@ -280,6 +276,7 @@ TEST_F(TextFixture, SaveACopyLeavesTheFileAndTheEditor)
     WhenEditing([](Teditorform& editor) {
         editor.memo1->insertPlainText("new ");
         editor.SaveCopyItem->trigger();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !editor.Saving(); }, 10000)); // saved on a worker
         EXPECT_TRUE(editor.isVisible());
         editor.QuitItem->trigger();
     });
