@@ -223,6 +223,12 @@ bool ZipSource::ExtractMember(const std::string& archive, const std::string& mem
                               const std::string& targetDir) const
 {
     std::unique_ptr<TZipMaster> zip = TakeDriver(archive);
+    // The libraries are looked for where the window's driver looks; those
+    // folders are set once, before any pane is read.
+    if (operations_) {
+        zip->OwnLibraryDirectory = operations_->OwnLibraryDirectory;
+        zip->DLLDirectory = operations_->DLLDirectory;
+    }
     const bool made = ExtractArchiveMember(*zip, archive, member, targetDir);
     GiveBack(std::move(zip));
     return made;
