@@ -211,7 +211,6 @@ private:
                           const std::string& sourceDir, unsigned flags);
     // A library message, shown in the status bar at once.
     void zipMessage(const std::string& text);
-    bool ExtractZipMember(const std::string& archive, const std::string& member, const std::string& targetDir);
     void ViewCommand(bool open, bool asText, bool asInfo, const char* popupItem);
     void ConnectViewerMenu();
     void ApplyTextViewSettings();

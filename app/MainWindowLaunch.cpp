@@ -336,24 +336,32 @@ void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool a
         viewer_->ShowEntryInViewer(pane, data.Path, row, asInfo, asText);
         return;
     }
-    std::string copy;
-    if (!data.Can(Capability::DiskPaths) && entry.Kind == fkFile)
-        copy = CopyZipMemberToTemp(data.Place(), data.Can(), entry.Name, "sh", viewer_->ZipExtractor());
-    std::string file = copy.empty() ? AddPathDelimiter(data.Path) + entry.Name : copy;
+    // A member opens through its copy, made on the same worker: the archive
+    // may lie on a mount that does not answer.
+    const bool member = !data.Can(Capability::DiskPaths) && entry.Kind == fkFile;
+    std::string file = AddPathDelimiter(data.Path) + entry.Name;
     if (entry.Kind == fkDrive) // a drive row's name is its display text
         if (const Volume* drive = DriveOfRow(data, row))
             file = drive->root;
+    struct Started {
+        pid_t pid = 0;
+        std::string copy;
+    };
     const int ticket = ++launchTicket_;
-    const bool asked = launchAnswers_->Ask<pid_t>(
-        [file, copy, directory = AddPathDelimiter(data.Path), dirs = XdgDirs::FromEnvironment()] {
-            const pid_t pid = OpenWithDefaultApplication(file, directory, dirs);
-            if (pid <= 0 && !copy.empty())
-                ::unlink(copy.c_str());
-            return pid;
+    const bool asked = launchAnswers_->Ask<Started>(
+        [file, member, place = data.Place(), can = data.Can(), name = entry.Name, extract = viewer_->ZipExtractor(),
+         directory = AddPathDelimiter(data.Path), dirs = XdgDirs::FromEnvironment()] {
+            Started started;
+            if (member)
+                started.copy = CopyZipMemberToTemp(place, can, name, "sh", extract);
+            started.pid = OpenWithDefaultApplication(started.copy.empty() ? file : started.copy, directory, dirs);
+            if (started.pid <= 0 && !started.copy.empty())
+                ::unlink(started.copy.c_str());
+            return started;
         },
-        [this, pane, copy, ticket, key = data.Key(), name = entry.Name, kind = entry.Kind](const pid_t& pid) {
-            if (pid > 0) {
-                TWaitProcessEnd::Start(pid, copy);
+        [this, pane, ticket, key = data.Key(), name = entry.Name, kind = entry.Kind](const Started& started) {
+            if (started.pid > 0) {
+                TWaitProcessEnd::Start(started.pid, started.copy);
                 return;
             }
             const TDirData& now = pane->Data();
@@ -365,11 +373,8 @@ void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool a
                     return;
                 }
         });
-    if (!asked) {
-        if (!copy.empty())
-            ::unlink(copy.c_str());
+    if (!asked)
         messages_->Error("Programs started earlier have not answered yet; try again later.");
-    }
 }
 
 } // namespace tarnel

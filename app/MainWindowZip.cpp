@@ -44,28 +44,6 @@ private:
     UserMessages& messages_;
 };
 
-// The member whose stored name is member, exactly; failing that, the one
-// whose folders differ from it in case alone (a pane's folder path merges
-// case). -1 when none, or more than one, is.
-int64_t MemberIndex(const TZipMaster& zip, const std::string& member)
-{
-    int64_t found = -1;
-    int alike = 0;
-    for (const ZipDirEntry& e : zip.ZipContents()) {
-        if (e.CentralIndex < 0 || e.FileName.size() != member.size())
-            continue;
-        if (e.FileName == member)
-            return e.CentralIndex;
-        const size_t slash = member.rfind('/') + 1;
-        if (EqualsIgnoreCase(e.FileName.substr(0, slash), member.substr(0, slash)) &&
-            e.FileName.compare(slash, std::string::npos, member, slash) == 0) {
-            found = e.CentralIndex;
-            ++alike;
-        }
-    }
-    return alike == 1 ? found : -1;
-}
-
 } // namespace
 
 void MainWindow::BuildZip()
@@ -84,8 +62,11 @@ void MainWindow::BuildZip()
             QTimer::singleShot(0, this, [this, error] { messages_->Error(Decode(error)); });
         };
     }
-    viewer_->SetZipExtractor([this](const std::string& archive, const std::string& member, const std::string& dir) {
-        return ExtractZipMember(archive, member, dir);
+    // Through the listing's own drivers: the copy is made on a worker, as
+    // the archive may lie on a mount that does not answer.
+    viewer_->SetZipExtractor([zip = std::static_pointer_cast<ZipSource>(sources->zip)](
+                                 const std::string& archive, const std::string& member, const std::string& dir) {
+        return zip->ExtractMember(archive, member, dir);
     });
 }
 
@@ -93,27 +74,6 @@ void MainWindow::zipMessage(const std::string& text)
 {
     statusBar()->showMessage(Decode(text));
     statusBar()->repaint();
-}
-
-bool MainWindow::ExtractZipMember(const std::string& archive, const std::string& member, const std::string& targetDir)
-{
-    try {
-        zip_->SetZipFilename(archive);
-    } catch (const ZipReadError&) {
-        // Listing the archive reported the damage; the member may still be whole.
-    }
-    // By its index: the name may hold "*" or "?", which as a pattern would
-    // take other members too.
-    const int64_t index = MemberIndex(*zip_, member);
-    if (index < 0)
-        return false;
-    zip_->ExtrOptions.Exclude(ExtrOpt::ExtrDirNames);
-    zip_->ExtrOptions.Include(ExtrOpt::ExtrOverWrite);
-    zip_->ExtrBaseDir = targetDir;
-    zip_->FSpecArgs = {std::to_string(index)};
-    zip_->SelectByIndex = true;
-    zip_->ExtractFiles();
-    return zip_->SuccessCount() > 0;
 }
 
 void MainWindow::SourceFileOperation(int code, PaneView& source, PaneView& target)

@@ -171,6 +171,69 @@ void ListArchiveMembers(TZipMaster& zip, const std::string& archive, const std::
         sink.Problem(error);
 }
 
+namespace {
+
+// The member whose stored name is member, exactly; failing that, the one
+// whose folders differ from it in case alone (a pane's folder path merges
+// case). -1 when none, or more than one, is.
+int64_t MemberIndex(const TZipMaster& zip, const std::string& member)
+{
+    int64_t found = -1;
+    int alike = 0;
+    for (const ZipDirEntry& e : zip.ZipContents()) {
+        if (e.CentralIndex < 0 || e.FileName.size() != member.size())
+            continue;
+        if (e.FileName == member)
+            return e.CentralIndex;
+        const size_t slash = member.rfind('/') + 1;
+        if (EqualsIgnoreCase(e.FileName.substr(0, slash), member.substr(0, slash)) &&
+            e.FileName.compare(slash, std::string::npos, member, slash) == 0) {
+            found = e.CentralIndex;
+            ++alike;
+        }
+    }
+    return alike == 1 ? found : -1;
+}
+
+} // namespace
+
+bool ExtractArchiveMember(TZipMaster& zip, const std::string& archive, const std::string& member,
+                          const std::string& targetDir)
+{
+    try {
+        zip.SetZipFilename(archive);
+    } catch (const ZipReadError&) {
+        // Listing the archive reported the damage; the member may still be whole.
+    }
+    // By its index: the name may hold "*" or "?", which as a pattern would
+    // take other members too.
+    const int64_t index = MemberIndex(zip, member);
+    if (index < 0)
+        return false;
+    zip.ExtrOptions.Exclude(ExtrOpt::ExtrDirNames);
+    zip.ExtrOptions.Include(ExtrOpt::ExtrOverWrite);
+    zip.ExtrBaseDir = targetDir;
+    zip.FSpecArgs = {std::to_string(index)};
+    zip.SelectByIndex = true;
+    zip.ExtractFiles();
+    return zip.SuccessCount() > 0;
+}
+
+bool ZipSource::ExtractMember(const std::string& archive, const std::string& member,
+                              const std::string& targetDir) const
+{
+    std::unique_ptr<TZipMaster> zip = TakeDriver(archive);
+    // The libraries are looked for where the window's driver looks; those
+    // folders are set once, before any pane is read.
+    if (operations_) {
+        zip->OwnLibraryDirectory = operations_->OwnLibraryDirectory;
+        zip->DLLDirectory = operations_->DLLDirectory;
+    }
+    const bool made = ExtractArchiveMember(*zip, archive, member, targetDir);
+    GiveBack(std::move(zip));
+    return made;
+}
+
 ZipSource::ZipSource(TZipMaster* operations) : operations_(operations), pool_(std::make_shared<DriverPool>()) {}
 
 ZipSource::~ZipSource() = default;

@@ -36,6 +36,10 @@ public:
 
     bool HasOperations() const { return operations_ != nullptr; }
 
+    // Copies one member into targetDir through a driver of the pool; safe
+    // on any thread (the viewer's and Open's copies are made on workers).
+    bool ExtractMember(const std::string& archive, const std::string& member, const std::string& targetDir) const;
+
 private:
     // Drivers that keep the last tables they read: entering a folder of the
     // same unchanged archive does not read its table again.
@@ -58,6 +62,12 @@ private:
 SourceOperationResult RunZipOperation(int code, const PanePlace& from, const PanePlace& to,
                                       const std::vector<SourceRow>& rows, bool fastZipMove, TZipMaster& zip,
                                       SourceOperationUi& ui);
+
+// Copies member (its stored path, "/" separated; a folder that differs in
+// case alone still finds it) of archive into targetDir through zip, stored
+// folder names off, overwriting. True when the copy was made.
+bool ExtractArchiveMember(TZipMaster& zip, const std::string& archive, const std::string& member,
+                          const std::string& targetDir);
 
 // Lists the members of the archive that lie at folder zipPath ("" or
 // "a/b/") through zip; the listing ZipSource::List gives.

@@ -146,6 +146,7 @@ void ViewerHost::ClearViewer()
     DeleteTempFile(true);
     shownPlace_.clear();
     shownName_.clear();
+    copyingName_.clear();
 }
 
 void ViewerHost::DeleteTempFile(bool warn)
@@ -162,25 +163,66 @@ void ViewerHost::ShowEntryInViewer(PaneView* pane, const std::string& folder, in
     const TDirData& data = pane->Data();
     if (index < 0 || index >= data.Count)
         return;
-    // Copied out: an extraction may run the event loop and replace the listing.
+    // Copied out: switching the viewer on may replace the listing.
     const std::string name = data.Item(index).Name;
     const uint8_t kind = data.Item(index).Kind;
+    const PanePlace place = data.Place();
+    const Capabilities can = data.Can();
     ClearViewer();
-    std::string place = folder;
-    if (!data.Can(Capability::DiskPaths) && kind == fkFile) {
-        const std::string copy = ExtractZipMemberForViewing(data.Place(), data.Can(), data.Item(index).Name, extract_);
-        if (copy.empty()) {
-            // No copy to read: what is known of the member is shown.
-            asInfo = true;
-            asText = false;
-        } else {
-            viewerTempFile_ = copy;
-            place = DirectoryOf(copy);
-        }
-    }
     SetViewerActive(pane, true);
     if (index >= pane->Data().Count)
         return;
+    if (can.Has(Capability::DiskPaths) || kind != fkFile) {
+        ShowPageOf(pane, folder, index, asInfo, asText);
+        return;
+    }
+    // A member is read through its copy, made on a worker: the archive may
+    // lie on a mount that does not answer. The entry's name holds its place
+    // meanwhile; the answer finds its row again.
+    shownPlace_ = pane->Data().Key();
+    shownName_ = name;
+    copyingName_ = name;
+    reading_->setText("Reading...");
+    reading_->show();
+    const uint64_t ticket = readTicket_;
+    const bool asked = reads_->Ask<std::string>(
+        [place, can, name, extract = extract_] { return ExtractZipMemberForViewing(place, can, name, extract); },
+        [this, pane, ticket, folder, name, kind, asInfo, asText](const std::string& copy) {
+            if (ticket != readTicket_) {
+                // A later copy of the same member writes the same file.
+                if (!copy.empty() && name != copyingName_ && copy != viewerTempFile_)
+                    ::unlink(copy.c_str());
+                return;
+            }
+            copyingName_.clear();
+            viewerTempFile_ = copy;
+            reading_->hide();
+            const TDirData& now = pane->Data();
+            for (int i = 0; i < now.Count; ++i)
+                if (now.Key() == shownPlace_ && now.Item(i).Name == name && now.Item(i).Kind == kind) {
+                    // No copy to read: what is known of the member is shown.
+                    if (copy.empty())
+                        ShowPageOf(pane, folder, i, true, false);
+                    else
+                        ShowPageOf(pane, DirectoryOf(copy), i, asInfo, asText);
+                    break;
+                }
+            if (!Reading() && whenShown_)
+                QMetaObject::invokeMethod(this, std::exchange(whenShown_, nullptr), Qt::QueuedConnection);
+        });
+    if (!asked) {
+        // Earlier copies still wait on their file systems.
+        copyingName_.clear();
+        reading_->hide();
+        ShowPageOf(pane, folder, index, true, false);
+    }
+}
+
+void ViewerHost::ShowPageOf(PaneView* pane, const std::string& place, int index, bool asInfo, bool asText)
+{
+    const TFileData& entry = pane->Data().Item(index);
+    const std::string name = entry.Name;
+    const uint8_t kind = entry.Kind;
     shownPlace_ = pane->Data().Key();
     shownName_ = name;
     const std::string file = AddPathDelimiter(place) + name;

@@ -101,6 +101,8 @@ private:
     void SwitchOff();
     void SelectPage(ViewerPageKind page);
     void FillInfoPage(PaneView* pane, int index);
+    // The entry at index, its file at place: its page, read on a worker.
+    void ShowPageOf(PaneView* pane, const std::string& place, int index, bool asInfo, bool asText);
     void ReadForPage(ViewerPageKind page, const std::string& file, bool askSignature);
     void StartPendingRead();
     ViewerPage* PageOf(ViewerPageKind page) const;
@@ -113,6 +115,7 @@ private:
     PaneView* followed_ = nullptr; // the pane whose entries the viewer shows
     std::string viewerTempFile_;
     std::string shownPlace_, shownName_; // the entry on the page: its pane's place and name
+    std::string copyingName_;            // the member whose copy for the page is being made
     bool followQueued_ = false;
     // The file of the entry on the page is read on a worker; its answer
     // counts only while the ticket is the one it was asked with.

@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -288,6 +289,11 @@ void TZipMaster::RunLibrary(Kind kind)
     if (!exec)
         return; // nothing to call: refused here rather than failing inside
 
+    // The current directory is the process's: one call at a time, or a copy
+    // made on a worker could land in the folder of another call. Recursive:
+    // a callback's question may start a call of the other kind.
+    static std::recursive_mutex oneCallAtATime;
+    const std::lock_guard lock(oneCallAtATime);
     // The folder may have gone since the checks: members must then go
     // nowhere rather than into whatever the current directory is.
     CurrentDirectoryScope directory;

@@ -389,6 +389,7 @@ TEST_F(ViewerTest, ArchiveMembersShowInformationUntilCopiedAndTheCopyGoesWithThe
     Cursor(Left(), "a.txt");
     Viewer()->SetZipExtractor({});
     window->LaunchEntry(Left(), false, false, false);
+    Settle(); // the copy is made on a worker
     EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Info); // no copy without an extractor
     std::vector<std::string> asked;
     Viewer()->SetZipExtractor([&](const std::string& archive, const std::string& member, const std::string& dir) {
@@ -397,11 +398,13 @@ TEST_F(ViewerTest, ArchiveMembersShowInformationUntilCopiedAndTheCopyGoesWithThe
         return true;
     });
     window->LaunchEntry(Left(), false, false, false);
+    Settle();
     EXPECT_EQ(asked, (std::vector<std::string>{root + "/left/pack.zip", "a.txt", root + "/run/tarnel/orvtmp/vw/"}));
     EXPECT_EQ(Viewer()->ViewerTempFile(), root + "/run/tarnel/orvtmp/vw/a.txt");
     EXPECT_EQ(ShownText(), "copied a.txt");
     QTest::keyClick(Left()->List(), Qt::Key_Down);
     EXPECT_FALSE(fs::exists(root + "/run/tarnel/orvtmp/vw/a.txt"));
+    Settle();
     EXPECT_EQ(Viewer()->ViewerTempFile(), root + "/run/tarnel/orvtmp/vw/b.jpg");
     Settle();
     QTest::mouseClick(ViewerButton(), Qt::LeftButton);
