@@ -15,6 +15,7 @@
 #include <map>
 #include <thread>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -35,6 +36,7 @@ class MountWatcher;
 class EntryHints;
 class PaneView;
 class QuickGoMenu;
+struct SourceRow;
 class ViewerHost;
 
 class Registry;
@@ -129,7 +131,9 @@ public:
     void DirPopupPopup(PaneView* pane, QPoint viewportPos);
 
     // The one dispatcher of copy, move, delete, rename and properties.
-    void DoFileOperation(FileOperationCode code);
+    // askTarget false: the target was just chosen ("To zip"), so a copy or
+    // move does not ask for it again.
+    void DoFileOperation(FileOperationCode code, bool askTarget = true);
     // Files dropped on a pane: copied or moved into target, with the same
     // questions as the commands.
     void DropFiles(PaneView* pane, const std::vector<std::string>& paths, const PanePlace& target, bool move,
@@ -205,7 +209,10 @@ private:
     void BuildViewer();
     void BuildZip();
     // A file command that a file source runs itself (an archive on one side).
-    void SourceFileOperation(int code, PaneView& source, PaneView& target);
+    void SourceFileOperation(int code, PaneView& source, PaneView& target, bool askTarget);
+    // The target dialog for a copy between an archive and the disk: the
+    // place to use, or nothing when the user cancelled.
+    std::optional<PanePlace> ConfirmSourceTarget(bool move, const std::vector<SourceRow>& rows, const PanePlace& to);
     // A copy or move on a thread of its own; the completion re-reads the panes.
     void LaunchBackground(int code, const std::vector<std::string>& sources, const std::string& target,
                           const std::string& sourceDir, unsigned flags);

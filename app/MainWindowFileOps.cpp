@@ -98,7 +98,7 @@ void StorePlace(PaneView& pane)
 
 } // namespace
 
-void MainWindow::DoFileOperation(FileOperationCode code)
+void MainWindow::DoFileOperation(FileOperationCode code, bool askTarget)
 {
     PaneView* source = ActivePane();
     PaneView* target = source->Other();
@@ -107,7 +107,7 @@ void MainWindow::DoFileOperation(FileOperationCode code)
     if (source->Data().SourcesTable().OperationRunner(code, SideOf(source->Data()), SideOf(target->Data()))) {
         StorePlace(*source);
         StorePlace(*target);
-        SourceFileOperation(code, *source, *target);
+        SourceFileOperation(code, *source, *target, askTarget);
         return;
     }
     if (code == FO_RENAME && SelectedPaths(*source).size() != 1) {
@@ -135,7 +135,7 @@ void MainWindow::DoFileOperation(FileOperationCode code)
     }
     unsigned flags = kDefaultFileOperationFlags;
     bool targetEdited = false;
-    if ((code == FO_COPY || code == FO_MOVE) && settings_.ConfirmCopyTarget) {
+    if ((code == FO_COPY || code == FO_MOVE) && settings_.ConfirmCopyTarget && askTarget) {
         TargetDialog dialog(code == FO_MOVE, sources.size(), firstName, targetPath, this);
         if (dialog.exec() != QDialog::Accepted)
             return;

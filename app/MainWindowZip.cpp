@@ -2,6 +2,7 @@
 // commands their sources run, "To zip" and the copies the viewer reads.
 #include "app/MainWindow.h"
 #include "fileops/QtOperationUi.h"
+#include "fileops/TargetDialog.h"
 #include "fileops/model/ZipFileOperation.h"
 #include "fileops/model/ZipMaster.h"
 #include "panes/PathUtil.h"
@@ -14,6 +15,7 @@
 #include "widgets/PaneView.h"
 
 #include <QDateTime>
+#include <QLineEdit>
 #include <QFile>
 #include <QLocale>
 #include <QStatusBar>
@@ -76,7 +78,7 @@ void MainWindow::zipMessage(const std::string& text)
     statusBar()->repaint();
 }
 
-void MainWindow::SourceFileOperation(int code, PaneView& source, PaneView& target)
+void MainWindow::SourceFileOperation(int code, PaneView& source, PaneView& target, bool askTarget)
 {
     const std::vector<SourceRow> rows = SourceRowsOf(source.Data(), source.SelectedRows());
     if (rows.empty())
@@ -85,7 +87,14 @@ void MainWindow::SourceFileOperation(int code, PaneView& source, PaneView& targe
     ui.parent_ = this;
     // The sides are copies: a question's event loop may re-read the panes.
     const PanePlace from = SideOf(source.Data());
-    const PanePlace to = SideOf(target.Data());
+    PanePlace to = SideOf(target.Data());
+    if (askTarget && settings_.ConfirmCopyTarget && (code == FO_COPY || code == FO_MOVE) &&
+        std::string_view(from.Source()) != to.Source()) {
+        std::optional<PanePlace> confirmed = ConfirmSourceTarget(code == FO_MOVE, rows, to);
+        if (!confirmed)
+            return;
+        to = std::move(*confirmed);
+    }
     const FileSource* runner = source.Data().SourcesTable().OperationRunner(code, from, to);
     const std::unique_ptr<SourceOperation> operation =
         runner ? runner->OperationFor(code, from, to, ui, {settings_.FastZipMove}) : nullptr;
@@ -98,6 +107,28 @@ void MainWindow::SourceFileOperation(int code, PaneView& source, PaneView& targe
         ReadDirectory(target.Data(), locale_);
 }
 
+std::optional<PanePlace> MainWindow::ConfirmSourceTarget(bool move, const std::vector<SourceRow>& rows,
+                                                         const PanePlace& to)
+{
+    TargetDialog dialog(move, rows.size(), rows.size() == 1 ? rows.front().name : std::string(), to.Text(), this);
+    // Into an archive the target is the folder the other pane shows: a typed
+    // path could not say which part is the archive without looking at the disk.
+    dialog.TargetEdit()->setReadOnly(to.InArchive());
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    if (to.InArchive())
+        return to;
+    const std::string typed = ResolveTypedTarget(dialog.Target(), to.Path);
+    if (typed.empty()) {
+        messages_->Warning("No target folder was given.");
+        return std::nullopt;
+    }
+    if (typed == ResolveTypedTarget(to.Path, to.Path))
+        return to;
+    // A folder that is not there is refused, and said so, by the extraction.
+    return PanePlace::Directory(AddPathDelimiter(typed));
+}
+
 void MainWindow::BTNToZipClick()
 {
     const std::string made = CreateDirOrZip(true, true);
@@ -108,7 +139,7 @@ void MainWindow::BTNToZipClick()
     RecordHistory(other);
     ReadDirectory(other, locale_);
     if (EqualsIgnoreCase(AddPathDelimiter(other.Path), AddPathDelimiter(made)))
-        DoFileOperation(FO_COPY);
+        DoFileOperation(FO_COPY, false);
 }
 
 } // namespace tarnel

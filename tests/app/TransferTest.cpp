@@ -1,5 +1,6 @@
 // Copy and move as the user meets them: the target dialog, the replace
 // question's "Skip all", and files dragged and dropped onto the panes.
+#include "app/ModalAnswerer.h"
 #include "app/PaneReads.h"
 #include "app/MainWindow.h"
 #include "fileops/TargetDialog.h"
@@ -24,6 +25,7 @@
 #include <fstream>
 
 using namespace tarnel;
+using tarnel::test::ModalAnswerer;
 namespace fs = std::filesystem;
 
 #define WAIT_FOR(condition) EXPECT_TRUE(QTest::qWaitFor([&] { return bool(condition); }, 5000)) << #condition
@@ -54,31 +56,6 @@ struct Logged : UserMessages {
     void Warning(const QString& t) override { log->append(t); }
     void Information(const QString& t) override { log->append(t); }
     bool Confirm(const QString&) override { return true; }
-};
-
-// Answers every modal window that opens while it lives, with real key and
-// mouse events, and counts them.
-class ModalAnswerer {
-public:
-    explicit ModalAnswerer(std::function<void(QWidget*)> answer) : answer_(std::move(answer))
-    {
-        timer_.setInterval(10);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (!modal || modal == last_)
-                return;
-            last_ = modal;
-            ++seen;
-            answer_(modal);
-        });
-        timer_.start();
-    }
-    int seen = 0;
-
-private:
-    std::function<void(QWidget*)> answer_;
-    QTimer timer_;
-    QPointer<QWidget> last_;
 };
 
 void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }

@@ -1,9 +1,11 @@
 // Archives in the real window: entering one, copying out of and into it,
 // deleting members, "To zip", and viewing a member through the driver.
 #include "app/MainWindow.h"
+#include "app/ModalAnswerer.h"
 #include "app/PaneReads.h"
 #include "app/RecordedMessages.h"
 #include "fileops/NameDialogs.h"
+#include "fileops/TargetDialog.h"
 #include "fileops/model/ZipFileOperation.h"
 #include "fileops/model/ZipMaster.h"
 #include "panes/ReadDirectory.h"
@@ -12,6 +14,7 @@
 #include "widgets/PaneView.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
@@ -107,6 +110,7 @@ protected:
 
 TEST_F(ZipPanesTest, CopyOutOfAndDeleteInsideAnArchive)
 {
+    window->Settings().ConfirmCopyTarget = false; // the target dialog has a test of its own
     Enter(Left(), "data.zip");
     ASSERT_EQ(Left()->Data().ZipMode, 1);
     ASSERT_GE(Row(Left(), "docs"), 0);
@@ -131,6 +135,12 @@ TEST_F(ZipPanesTest, CopyOutOfAndDeleteInsideAnArchive)
 
 TEST_F(ZipPanesTest, ToZipMakesAnArchiveInTheOtherPaneAndFillsIt)
 {
+    ASSERT_TRUE(window->Settings().ConfirmCopyTarget);
+    // The archive's name was the target: its copy asks nothing more.
+    test::ModalAnswerer unexpected([](QWidget* modal) {
+        ADD_FAILURE() << "asked: " << modal->metaObject()->className();
+        static_cast<QDialog*>(modal)->reject();
+    });
     window->SetActivePane(Left());
     Select(Left(), {"pack"});
     window->SetNameDialogRunner([](QDialog& d) {
@@ -151,6 +161,70 @@ TEST_F(ZipPanesTest, ToZipMakesAnArchiveInTheOtherPaneAndFillsIt)
     Select(Left(), {"top.txt"});
     window->DoFileOperation(FO_COPY);
     EXPECT_EQ(messages->log.back(), QString("information: ") + kBetweenZipsText);
+}
+
+// Copies out of and into an archive show their target first, as disk
+// copies do; out of one it may be changed to another folder of the disk.
+TEST_F(ZipPanesTest, CopiesBetweenAnArchiveAndTheDiskConfirmTheirTarget)
+{
+    ASSERT_TRUE(window->Settings().ConfirmCopyTarget);
+    Enter(Left(), "data.zip");
+    window->SetActivePane(Left());
+    auto copyAnswering = [&](const std::function<void(TargetDialog*)>& answer) {
+        Select(window->ActivePane(), {"top.txt"});
+        test::ModalAnswerer answerer([&](QWidget* modal) {
+            auto* dialog = qobject_cast<TargetDialog*>(modal);
+            if (!dialog) { // a message after the dialog
+                static_cast<QDialog*>(modal)->reject();
+                return;
+            }
+            answer(dialog);
+        });
+        QTest::mouseClick(window->CommandButton("BTNCopy"), Qt::LeftButton);
+        return answerer.seen;
+    };
+    EXPECT_EQ(copyAnswering([&](TargetDialog* dialog) {
+                  EXPECT_FALSE(dialog->TargetEdit()->isReadOnly());
+                  EXPECT_EQ(dialog->TargetEdit()->text(), QString::fromStdString(root + "/right/"));
+                  EXPECT_TRUE(dialog->findChild<QLabel*>("LBTarget")->text().contains("top.txt"));
+                  QTest::keyClick(dialog->TargetEdit(), Qt::Key_Escape);
+              }),
+              1);
+    EXPECT_FALSE(fs::exists(root + "/right/top.txt"));
+
+    fs::create_directories(root + "/elsewhere");
+    copyAnswering([&](TargetDialog* dialog) {
+        dialog->TargetEdit()->setText(QString::fromStdString(root + "/elsewhere"));
+        QTest::keyClick(dialog->TargetEdit(), Qt::Key_Return);
+    });
+    EXPECT_EQ(Slurp(root + "/elsewhere/top.txt"), "top");
+    EXPECT_FALSE(fs::exists(root + "/right/top.txt"));
+
+    // A folder that is not there: said so, nothing written anywhere.
+    messages->log.clear();
+    copyAnswering([&](TargetDialog* dialog) {
+        dialog->TargetEdit()->setText(QString::fromStdString(root + "/missing"));
+        QTest::keyClick(dialog->TargetEdit(), Qt::Key_Return);
+    });
+    EXPECT_FALSE(fs::exists(root + "/missing"));
+    EXPECT_TRUE(messages->log.join("\n").contains("does not exist")) << messages->log.join("\n").toStdString();
+
+    // Into the archive: the other pane's folder in it, shown and kept.
+    std::ofstream(root + "/right/new.txt") << "new";
+    ReadDirectory(Right()->Data());
+    window->SetActivePane(Right());
+    Select(Right(), {"new.txt"});
+    test::ModalAnswerer into([&](QWidget* modal) {
+        auto* dialog = qobject_cast<TargetDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(dialog->TargetEdit()->isReadOnly());
+        EXPECT_EQ(dialog->TargetEdit()->text(), QString::fromStdString(Left()->Data().Place().Text()));
+        QTest::keyClick(dialog->TargetEdit(), Qt::Key_Return);
+    });
+    QTest::mouseClick(window->CommandButton("BTNCopy"), Qt::LeftButton);
+    EXPECT_EQ(into.seen, 1);
+    EXPECT_EQ(Members(root + "/left/data.zip"),
+              (std::vector<std::string>{"docs/", "docs/c.txt", "new.txt", "top.txt"}));
 }
 
 // The error box comes once the listing is whole, with what could be read.
@@ -185,6 +259,7 @@ TEST_F(ZipPanesTest, AMemberIsViewedThroughItsCopy)
 // files' sizes and times; No keeps the file on disk.
 TEST_F(ZipPanesTest, CopyingOutOverAFileAsksFirst)
 {
+    window->Settings().ConfirmCopyTarget = false; // the target dialog has a test of its own
     std::ofstream(root + "/right/top.txt") << "newer text on disk";
     ReadDirectory(Right()->Data());
     Enter(Left(), "data.zip");
