@@ -20,11 +20,14 @@ public:
         try {
             // Mid-sort an entry can be missed; then the listing is gone over
             // again, which costs little since found icons are skipped.
+            // The listing's counters are read inside the gate too: once the
+            // owner lets go, the pane itself may be gone.
             for (bool complete = false; !complete && !gate_.Stopped();) {
-                const uint32_t order = pane_.ReorderCount.load(std::memory_order_acquire);
-                if (!OnePass())
+                uint32_t order = 0;
+                if (!gate_.Enter([&] { order = pane_.ReorderCount.load(std::memory_order_acquire); }) || !OnePass())
                     return;
-                complete = pane_.OrderHeldSince(order);
+                if (!gate_.Enter([&] { complete = pane_.OrderHeldSince(order); }))
+                    return;
             }
         } catch (...) {
             const std::string text =

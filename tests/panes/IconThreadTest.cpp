@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -139,6 +140,33 @@ TEST_F(IconThreadTest, ReleaseDoesNotWaitForALookup)
     blocking.changed.notify_all();
     WaitForReleasedWorkers();
     EXPECT_EQ(pane.Item(0).Icon.load(), 0) << "a released thread stored a key";
+
+    // Once let go, the pane itself may be freed (the window closing, after
+    // its bounded wait for such threads) while a lookup is still under way:
+    // the thread must not look at it again.
+    auto gone = std::make_unique<test::PaneFixture>();
+    gone->pane.Path = "/data/";
+    gone->Add(fkFile, "a.txt");
+    gone->Add(fkFile, "b.txt");
+    {
+        std::lock_guard lock(blocking.mutex);
+        blocking.entered = blocking.open = false;
+    }
+    {
+        TReadIconsThread thread(gone->pane, gone->pane.IconMutex, gone->pane.Path, blocking, sink);
+        {
+            std::unique_lock lock(blocking.mutex);
+            ASSERT_TRUE(blocking.changed.wait_for(lock, std::chrono::seconds(10), [&] { return blocking.entered; }));
+        }
+        thread.Release();
+    }
+    gone.reset();
+    {
+        std::lock_guard lock(blocking.mutex);
+        blocking.open = true;
+    }
+    blocking.changed.notify_all();
+    EXPECT_TRUE(WaitForReleasedWorkers(std::chrono::seconds(10)));
 }
 
 } // namespace
