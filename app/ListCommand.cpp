@@ -9,9 +9,13 @@
 #include "panes/Sorting.h"
 #include "platform/Volumes.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarnel {
 
@@ -128,6 +132,20 @@ void PrintRows(const TDirData& pane, const ListOptions& options, const DisplayLo
     out.write(buffer.data(), std::streamsize(buffer.size()));
 }
 
+// Why a folder of the disk cannot be listed, or "" when it can. A pane
+// shows such a folder as empty; a script's user is told why. O_DIRECTORY
+// refuses a fifo named like a folder or archive before it is opened.
+std::string UnreadableFolder(const PanePlace& place)
+{
+    if (place.InArchive())
+        return {}; // the archive's own reader reports what it cannot read
+    const int fd = ::open(place.Path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return "cannot list " + place.Path + ": " + std::strerror(errno);
+    ::close(fd);
+    return {};
+}
+
 } // namespace
 
 int RunListCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
@@ -158,6 +176,10 @@ int RunListCommand(const std::vector<std::string>& args, std::ostream& out, std:
     }
     PrintRows(pane, options, locale, out);
     out.flush();
+    // The listing is what a pane shows (the volume rows alone) and counts as
+    // done, as scripts have relied on; the reason goes to stderr.
+    if (const std::string problem = UnreadableFolder(pane.Place()); !problem.empty())
+        err << "tarnel: " << problem << '\n';
     return out ? 0 : 1;
 }
 

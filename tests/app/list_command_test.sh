@@ -44,9 +44,17 @@ grep -aq $'^d\t\.\.\t-1\t' <<<"$sized_bytes" || fail "'..' was measured: $sized_
 unsized=$("$tarnel" --list "$dir" --bytes)
 grep -aq $'^d\tsub\t-1\t' <<<"$unsized" || fail "a total appeared without --sizes: $unsized"
 
-missing=$("$tarnel" --list "$dir/nope")
+# A folder that cannot be listed lists as a pane shows it (the volume rows)
+# and says why on stderr; a fifo named like an archive is never opened, so
+# the command cannot hang on it.
+missing=$("$tarnel" --list "$dir/nope" 2>"$dir/err")
 grep -aq $'^[df]\t' <<<"$missing" && fail "a missing directory listed entries"
 grep -aq $'^v\t' <<<"$missing" || fail "a missing directory lost its volume rows"
+grep -q "cannot list $dir/nope/: No such file or directory" "$dir/err" || fail "missing folder: $(cat "$dir/err")"
+mkfifo "$dir/pipe.zip"
+timeout 20 "$tarnel" --list "$dir/pipe.zip" >/dev/null 2>"$dir/err" || fail "a fifo named .zip"
+grep -q "Not a directory" "$dir/err" || fail "fifo: $(cat "$dir/err")"
+rm "$dir/pipe.zip"
 
 # An archive lists as a pane shows it, and so does a folder inside it.
 mkdir -p "$dir/z/docs/old"
