@@ -52,6 +52,18 @@ stop
 grep -q '"FunctionKeyBar"=dword:00000000' "$reg" || fail "the hidden function-key bar did not survive a restart"
 grep -q '"CommanderKeys"=dword:00000001' "$reg" || fail "the commander keys did not survive a restart"
 
+# The options beyond the function-key bar: each turned off by hand survives.
+for key in ConfirmCopyTarget DescriptionsFollow KeepPlaces; do
+  grep -q "\"$key\"=dword:00000001" "$reg" || fail "$key was not saved on"
+  sed -i "s/\"$key\"=dword:[0-9a-f]*/\"$key\"=dword:00000000/" "$reg"
+done
+start
+wait_up
+stop
+for key in ConfirmCopyTarget DescriptionsFollow KeepPlaces; do
+  grep -q "\"$key\"=dword:00000000" "$reg" || fail "$key turned off did not survive a restart"
+done
+
 # A file that cannot be read is never overwritten.
 printf 'garbage\n' > "$reg"
 start
