@@ -84,9 +84,13 @@ public:
     // Tests answer the questions and read the boxes.
     void SetMessages(std::unique_ptr<UserMessages> messages);
     void SetCloseQuery(std::function<int()> ask) { closeQuery_ = std::move(ask); }
-    void SetOperationUi(OperationUi* ui) { operationUi_ = ui; }
+    void SetOperationUi(OperationUi* ui);
     void SetNameDialogRunner(std::function<int(QDialog&)> run) { runNameDialog_ = std::move(run); }
     const AsyncShellSlots& AsyncSlots() const { return asyncSlots_; }
+    // File operations started and not yet over (their panes not yet re-read).
+    int OperationsRunning() const;
+    // The owner of the long work: its operations, questions and progress dialogs.
+    class BackgroundWork& Work() { return Background(); }
     class WorkerSinkQt* WorkerMessages() const { return workerSink_.get(); }
 
     // Command handlers, one per command of the window.
@@ -216,6 +220,11 @@ private:
     // A copy or move on a thread of its own; the completion re-reads the panes.
     void LaunchBackground(int code, const std::vector<std::string>& sources, const std::string& target,
                           const std::string& sourceDir, unsigned flags);
+    // A disk engine operation on a worker; when it has ended, the panes that
+    // still show one of the places in reread are read again.
+    void RunEngineOperation(int code, const std::vector<std::string>& sources, const std::string& target,
+                            unsigned flags, std::vector<std::string> reread);
+    void RereadPanesShowing(const std::vector<std::string>& places);
     // A library message, shown in the status bar at once.
     void zipMessage(const std::string& text);
     void ViewCommand(bool open, bool asText, bool asInfo, const char* popupItem);

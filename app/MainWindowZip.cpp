@@ -35,9 +35,13 @@ public:
     bool Confirm(const std::string& text) override { return messages_.Confirm(Decode(text)); }
     ReplaceAnswer AskReplace(const std::string& path, const FileFacts& existing, const FileFacts& incoming) override
     {
-        return AskReplaceQuestion(parent_, path,
-                                  ReplaceFactsLine("Existing file", existing.size, existing.time) + "\n" +
-                                      ReplaceFactsLine("From the archive", incoming.size, incoming.time));
+        OperationQuestion q;
+        q.type = OperationQuestion::Type::Replace;
+        q.path = path;
+        q.factsKnown = true;
+        q.facts = {uint64_t(existing.size), uint64_t(incoming.size), existing.time, incoming.time};
+        q.incomingLabel = "From the archive";
+        return AskReplaceQuestion(parent_, q);
     }
 
     QWidget* parent_ = nullptr;

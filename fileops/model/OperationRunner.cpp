@@ -58,19 +58,23 @@ struct OperationRunner::Shared : std::enable_shared_from_this<Shared> {
     void Finish(const Entry& e)
     {
         std::function<void(const std::shared_ptr<Operation>&, RunMode)> tell;
+        {
+            std::lock_guard lock(mutex);
+            tell = ended;
+        }
+        // Told before it leaves the list: whoever waits for the list to empty
+        // finds every completion already said.
+        if (tell)
+            tell(e.op, e.mode);
         std::vector<Entry> next;
         {
             std::lock_guard lock(mutex);
             std::erase_if(entries, [&](const Entry& x) { return x.op == e.op; });
-            tell = ended;
             if (!stopping)
                 next = TakeStartable();
+            changed.notify_all();
         }
-        if (tell)
-            tell(e.op, e.mode);
         Launch(next);
-        std::lock_guard lock(mutex);
-        changed.notify_all();
     }
 };
 
