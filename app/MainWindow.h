@@ -225,6 +225,8 @@ private:
     void RunEngineOperation(int code, const std::vector<std::string>& sources, const std::string& target,
                             unsigned flags, std::vector<std::string> reread);
     void RereadPanesShowing(const std::vector<std::string>& places);
+    // A test's messages also take the notes and yes/no questions of operations.
+    void AnswerOperationMessagesFromTest();
     // A library message, shown in the status bar at once.
     void zipMessage(const std::string& text);
     void ViewCommand(bool open, bool asText, bool asInfo, const char* popupItem);

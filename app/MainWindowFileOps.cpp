@@ -211,6 +211,19 @@ int MainWindow::OperationsRunning() const
     return (background_ ? int(background_->Operations().size()) : 0) + asyncSlots_.Count();
 }
 
+void MainWindow::AnswerOperationMessagesFromTest()
+{
+    Background().SetTestMessages([this](const OperationQuestion& q) {
+        const QString text = Decode(q.text);
+        switch (q.type) {
+        case OperationQuestion::Type::Confirm: return int(messages_->Confirm(text));
+        case OperationQuestion::Type::ErrorText: messages_->Error(text); break;
+        default: messages_->Plain(text); break;
+        }
+        return 0;
+    });
+}
+
 void MainWindow::SetOperationUi(OperationUi* ui)
 {
     operationUi_ = ui;

@@ -170,6 +170,11 @@ void BackgroundWork::Ask(const std::shared_ptr<Operation>& op, const OperationQu
         reply(StopAnswer(q.type));
         return;
     }
+    using Type = OperationQuestion::Type;
+    if (testMessages_ && (q.type == Type::Notice || q.type == Type::ErrorText || q.type == Type::Confirm)) {
+        reply(testMessages_(q));
+        return;
+    }
     if (testAnswers_) {
         OperationUi& ui = *testAnswers_;
         int answer = 0;
@@ -182,7 +187,9 @@ void BackgroundWork::Ask(const std::shared_ptr<Operation>& op, const OperationQu
         case OperationQuestion::Type::DeletePermanently: answer = int(ui.AskDeletePermanently(q.path)); break;
         case OperationQuestion::Type::CreateFolder: answer = ui.ConfirmCreateFolder(q.path); break;
         case OperationQuestion::Type::Confirm: answer = 1; break;
-        case OperationQuestion::Type::Inform: ui.Refused(q.text); break;
+        case OperationQuestion::Type::Inform:
+        case OperationQuestion::Type::Notice:
+        case OperationQuestion::Type::ErrorText: ui.Refused(q.text); break;
         }
         reply(answer);
         return;

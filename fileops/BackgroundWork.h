@@ -45,6 +45,8 @@ public:
 
     // Tests answer the questions here, on the window's thread, instead of boxes.
     void SetTestAnswers(OperationUi* answers) { testAnswers_ = answers; }
+    // And the notes, errors and yes/no questions of the sources' operations.
+    void SetTestMessages(std::function<int(const OperationQuestion&)> answer) { testMessages_ = std::move(answer); }
     // The question box open for op, if any.
     QMessageBox* QuestionOf(const Operation* op) const;
     OperationProgressDialog* ProgressDialogOf(const Operation* op) const;
@@ -83,6 +85,7 @@ private:
     };
     std::vector<OpenQuestion> questions_;
     OperationUi* testAnswers_ = nullptr;
+    std::function<int(const OperationQuestion&)> testMessages_;
     std::vector<std::shared_ptr<Task>> tasks_;
     std::shared_ptr<std::atomic<bool>> stopping_ = std::make_shared<std::atomic<bool>>(false);
     int progressDelayMs_ = 500;

@@ -86,8 +86,12 @@ QMessageBox* NewQuestionBox(QWidget* parent, const OperationQuestion& q)
         box->setText(Decode(q.text));
         box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         break;
+    case Type::Notice:
+    case Type::ErrorText:
     case Type::Inform:
-        box->setIcon(QMessageBox::Warning);
+        box->setIcon(q.type == Type::Notice ? QMessageBox::Information
+                     : q.type == Type::ErrorText ? QMessageBox::Critical
+                                                 : QMessageBox::Warning);
         box->setText(Decode(q.text));
         box->setStandardButtons(QMessageBox::Ok);
         break;

@@ -50,7 +50,9 @@ struct OperationQuestion {
         DeletePermanently, // DeleteAnswer
         CreateFolder,      // yes/no: path does not exist
         Confirm,           // yes/no: text
-        Inform,            // text; the answer is ignored
+        Inform,            // text: why an item was left alone; the answer is ignored
+        Notice,            // text: a plain note; the answer is ignored
+        ErrorText,         // text: an error; the answer is ignored
     };
     Type type = Type::Inform;
     std::string path;
