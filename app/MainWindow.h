@@ -10,6 +10,7 @@
 #include "platform/Volumes.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 #include <atomic>
 #include <map>
@@ -158,6 +159,9 @@ public:
     void EditEntryClick();
     // An empty file made in the active pane's folder, then edited.
     void NewFileClick();
+    // The Operations window: every running or queued operation, Pause and Cancel.
+    void ShowOperations();
+    class OperationsWindow* OperationsShown() const;
     // Waits for the background operations still running (the end of the run).
     void FinishBackgroundOperations();
 
@@ -301,6 +305,7 @@ private:
     AsyncShellSlots asyncSlots_;
     class BackgroundWork* background_ = nullptr; // a child: the background copies, moves and totals
     class BackgroundWork& Background(); // made on first use
+    QPointer<class OperationsWindow> operationsWindow_;
     OperationUi* operationUi_ = nullptr;          // tests answer the engine's questions
     std::function<int(QDialog&)> runNameDialog_; // tests fill the name dialogs
     bool terminating_ = false;

@@ -7,6 +7,7 @@
 #include "fileops/BackgroundWork.h"
 #include "fileops/LastCommand.h"
 #include "fileops/NameDialogs.h"
+#include "fileops/OperationsWindow.h"
 #include "fileops/PropertiesDialog.h"
 #include "fileops/model/Operation.h"
 #include "fileops/TargetDialog.h"
@@ -210,6 +211,19 @@ int MainWindow::OperationsRunning() const
 {
     return (background_ ? int(background_->Operations().size()) : 0) + asyncSlots_.Count();
 }
+
+void MainWindow::ShowOperations()
+{
+    if (!operationsWindow_) {
+        operationsWindow_ = new OperationsWindow([this] { return Background().Operations(); }, this);
+        operationsWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    operationsWindow_->show();
+    operationsWindow_->raise();
+    operationsWindow_->activateWindow();
+}
+
+OperationsWindow* MainWindow::OperationsShown() const { return operationsWindow_.data(); }
 
 void MainWindow::AnswerOperationMessagesFromTest()
 {

@@ -6,6 +6,7 @@
 #include "app/PrivateMessages.h"
 #include "fileops/BackgroundWork.h"
 #include "fileops/NameDialogs.h"
+#include "fileops/OperationsWindow.h"
 #include "platform/ShellFileOperation.h"
 #include "widgets/PaneView.h"
 
@@ -16,6 +17,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -364,4 +366,43 @@ TEST_F(FileCommandsTest, QuittingCancelsOperationsWaitingOnAQuestionOrPaused)
     EXPECT_EQ(Content(root + "/right/a.txt"), "old");
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->OperationsRunning() == 0; }));
     EXPECT_FALSE(fs::exists(root + "/right/many/d14/f1499"));
+}
+
+// With the queue on, a second copy onto the same disk waits for the first;
+// the Operations window shows both, pauses the first and cancels it, and the
+// second then runs.
+TEST_F(FileCommandsTest, OperationsWindowPausesAndCancelsAndTheQueueLetsTheNextCopyGo)
+{
+    MakeManyFiles(root + "/left/many", 1500);
+    window->Settings().UseAsyncShell = true;
+    window->Settings().QueuePerVolume = true;
+    window->BTNRefreshClick();
+    test::WaitForReads(*window);
+    Select({"many"});
+    window->DoFileOperation(FO_COPY);
+    Select({"dir"});
+    window->DoFileOperation(FO_COPY);
+    const auto ops = window->Work().Operations();
+    ASSERT_EQ(ops.size(), 2u);
+    EXPECT_EQ(ops[1]->State(), OperationState::Queued);
+
+    window->Action("Operations")->trigger();
+    OperationsWindow* shown = window->OperationsShown();
+    ASSERT_NE(shown, nullptr);
+    ASSERT_EQ(shown->List()->topLevelItemCount(), 2);
+    EXPECT_EQ(shown->List()->topLevelItem(1)->text(1), "Queued");
+    shown->List()->setCurrentItem(shown->List()->topLevelItem(0));
+    QTest::mouseClick(shown->PauseButton(), Qt::LeftButton);
+    EXPECT_TRUE(ops[0]->PauseRequested());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ops[0]->State() == OperationState::Paused; }));
+    EXPECT_EQ(shown->PauseButton()->text(), "&Resume");
+    EXPECT_EQ(ops[1]->State(), OperationState::Queued) << "the queued copy went while the first was paused";
+
+    QTest::mouseClick(shown->CancelButton(), Qt::LeftButton);
+    test::WaitForOperations(*window);
+    EXPECT_EQ(ops[0]->State(), OperationState::Cancelled);
+    EXPECT_EQ(ops[1]->State(), OperationState::Done);
+    EXPECT_TRUE(fs::exists(root + "/right/dir/inner"));
+    EXPECT_FALSE(fs::exists(root + "/right/many/d14/f1499"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown->List()->topLevelItemCount() == 0; }));
 }
