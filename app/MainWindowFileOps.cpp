@@ -144,7 +144,7 @@ void MainWindow::DoFileOperation(FileOperationCode code, bool askTarget)
         }
     }
     if (code == FO_PROPERTIES) {
-        PropertiesDialog dialog(sources, this);
+        PropertiesDialog dialog(sources, this, &Background());
         if (runNameDialog_)
             runNameDialog_(dialog);
         else

@@ -19,9 +19,6 @@ namespace tarnel {
 namespace {
 
 constexpr int kProgressTickMs = 100;
-// How long the end of the program lets cancelled operations finish their
-// step; one stuck on a file system is not waited for longer.
-constexpr std::chrono::milliseconds kQuitGrace{2000};
 
 } // namespace
 
@@ -36,6 +33,7 @@ struct BackgroundWork::Watched {
     QElapsedTimer started;
     QPointer<OperationProgressDialog> dialog;
     std::function<void(const Operation&)> done;
+    bool showProgress = true;
 };
 
 struct BackgroundWork::Task {
@@ -110,7 +108,7 @@ BackgroundWork::~BackgroundWork()
 }
 
 bool BackgroundWork::Run(const std::shared_ptr<Operation>& op, RunMode mode, std::function<void()> finished,
-                         std::function<void(const Operation&)> done)
+                         std::function<void(const Operation&)> done, bool showProgress)
 {
     if (*stopping_)
         return false;
@@ -125,6 +123,7 @@ bool BackgroundWork::Run(const std::shared_ptr<Operation>& op, RunMode mode, std
     watched->op = op;
     watched->started.start();
     watched->done = std::move(done);
+    watched->showProgress = showProgress;
     watched_.push_back(std::move(watched));
     if (!runner_.Start(op, mode)) {
         {
@@ -225,7 +224,7 @@ void BackgroundWork::Tick()
     for (const auto& w : watched_) {
         if (Finished(w->op->State()))
             continue;
-        if (!w->dialog && w->started.elapsed() >= progressDelayMs_) {
+        if (!w->dialog && w->showProgress && w->started.elapsed() >= progressDelayMs_) {
             w->dialog = new OperationProgressDialog(w->op, window_);
             w->dialog->setAttribute(Qt::WA_DeleteOnClose);
             w->dialog->show();
@@ -289,7 +288,7 @@ void BackgroundWork::Shutdown()
         questions_.clear();
         // A plain wait with a limit: the cancelled work has nothing left to
         // ask, and one stuck on a dead mount is left to end on its own.
-        runner_.WaitAll(kQuitGrace);
+        runner_.WaitAll(quitGrace_);
         std::lock_guard lock(shared_->mutex);
         shared_->finishers.clear(); // what ends later tells nobody
     }

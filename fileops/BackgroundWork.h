@@ -37,8 +37,9 @@ public:
     // the end (post a message from it); done on the window's thread after
     // that, unless the program is ending. False, and nothing runs, when a
     // background slot is not free or the program is ending.
+    // showProgress false: whoever started it shows its progress itself.
     bool Run(const std::shared_ptr<Operation>& op, RunMode mode, std::function<void()> finished,
-             std::function<void(const Operation&)> done);
+             std::function<void(const Operation&)> done, bool showProgress = true);
     OperationRunner& Runner() { return runner_; }
     // Operations whose done has not run yet, in start order.
     std::vector<std::shared_ptr<Operation>> Operations() const;
@@ -56,6 +57,8 @@ public:
     // (their completions are posted); tasks are waited for.
     void Shutdown();
     bool ShuttingDown() const { return stopping_->load(); }
+    // How long the end waits for cancelled operations (2 s unless set).
+    void SetQuitGrace(std::chrono::milliseconds grace) { quitGrace_ = grace; }
 
     // Runs work on a thread of its own, then done() on the main thread unless
     // the returned flag was set meanwhile. Setting it asks the work to stop;
@@ -89,6 +92,7 @@ private:
     std::vector<std::shared_ptr<Task>> tasks_;
     std::shared_ptr<std::atomic<bool>> stopping_ = std::make_shared<std::atomic<bool>>(false);
     int progressDelayMs_ = 500;
+    std::chrono::milliseconds quitGrace_{2000};
 };
 
 } // namespace tarnel

@@ -1,5 +1,7 @@
 #include "fileops/model/Operation.h"
 
+#include "platform/DirectoryTotals.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
@@ -290,6 +292,32 @@ std::shared_ptr<Operation> MakeEngineOperation(int code, std::vector<std::string
             const OperationResult result = engine.Run(code, sources, target, flags);
             return result.status == OperationResult::Status::Failed ? OperationState::Failed : OperationState::Done;
         });
+}
+
+std::shared_ptr<Operation> MakeTotalsOperation(std::vector<std::string> paths, std::shared_ptr<DirectoryTotals> totals)
+{
+    std::string title = "Totals of " + (paths.size() == 1 ? paths.front() : std::to_string(paths.size()) + " items");
+    return std::make_shared<Operation>(OperationKind::Totals, std::move(title), [paths, totals](Operation& op) {
+        DirectoryTotals sum;
+        for (const std::string& p : paths) {
+            struct stat st {};
+            if (op.Cancelled() || lstat(p.c_str(), &st) != 0)
+                continue;
+            op.Report(uint64_t(sum.files), 0, uint64_t(sum.bytes), 0, p);
+            if (S_ISDIR(st.st_mode)) {
+                DirectoryWalker walker(op.CancelFlag(), ClusterSizeOf(p));
+                walker.Walk(p, sum);
+                if (paths.size() > 1) // one folder tells what it holds, not itself
+                    ++sum.dirs;
+            } else {
+                ++sum.files;
+                if (S_ISREG(st.st_mode))
+                    sum.bytes += st.st_size;
+            }
+        }
+        *totals = sum;
+        return OperationState::Done;
+    });
 }
 
 std::shared_ptr<Operation> MakeFolderOperation(std::string path)

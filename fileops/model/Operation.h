@@ -105,6 +105,8 @@ public:
     // Any thread. Cancel wakes a paused operation and answers an open question "stop".
     void Cancel();
     bool Cancelled() const { return cancelled_.load(); }
+    // For work that looks at a stop flag itself (a tree walk).
+    const std::atomic<bool>& CancelFlag() const { return cancelled_; }
     void Pause();
     void Resume();
     bool PauseRequested() const { return paused_.load(); }
@@ -169,6 +171,11 @@ std::shared_ptr<Operation> MakeEngineOperation(int code, std::vector<std::string
                                                unsigned flags = kDefaultFileOperationFlags,
                                                std::shared_ptr<OperationObserver> observer = nullptr,
                                                FileSystem* fs = nullptr);
+
+struct DirectoryTotals;
+// Sums sizes and counts over paths into totals: a folder tells what it holds
+// (and counts itself when several are summed). Stops at its next entry once cancelled.
+std::shared_ptr<Operation> MakeTotalsOperation(std::vector<std::string> paths, std::shared_ptr<DirectoryTotals> totals);
 
 // A new folder at path (its parent must exist). An error asks Retry / Skip / Cancel.
 std::shared_ptr<Operation> MakeFolderOperation(std::string path);

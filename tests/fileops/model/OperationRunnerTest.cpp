@@ -2,6 +2,7 @@
 // later from another thread, cancelling while a question is open, the
 // background slots, the per-volume queue, and the disk engine through it.
 #include "fileops/model/OperationRunner.h"
+#include "platform/DirectoryTotals.h"
 
 #include <gtest/gtest.h>
 
@@ -456,4 +457,29 @@ TEST(OperationProgressTest, FractionStaysWithinOneWhileTotalsGrow)
     EXPECT_DOUBLE_EQ(p.Fraction(), 1.0);
     p = {1, 4, 0, 0, ""};
     EXPECT_DOUBLE_EQ(p.Fraction(), 0.25);
+}
+
+// The properties' totals as an operation: sums what the paths hold, and a
+// cancelled one leaves the totals as they were.
+TEST_F(EngineOperationTest, TotalsSumTheSelectionAndStopWhenCancelled)
+{
+    auto totals = std::make_shared<DirectoryTotals>();
+    auto op = MakeTotalsOperation({root + "/src/a.txt", root + "/src/dir"}, totals);
+    EXPECT_EQ(op->Kind(), OperationKind::Totals);
+    EXPECT_EQ(RunIt(op, RunMode::Background), OperationState::Done);
+    EXPECT_EQ(totals->files, 2);
+    EXPECT_EQ(totals->bytes, 4);
+    EXPECT_EQ(totals->dirs, 1) << "several paths: a folder counts itself";
+
+    auto cancelledTotals = std::make_shared<DirectoryTotals>();
+    cancelledTotals->files = -1;
+    auto cancelled = MakeTotalsOperation({root + "/src"}, cancelledTotals);
+    cancelled->Pause(); // held at its first step until cancelled
+    cancelled->SetQuestions(questions);
+    runner.Start(cancelled, RunMode::Foreground);
+    ASSERT_TRUE(Eventually([&] { return cancelled->State() == OperationState::Paused; }));
+    cancelled->Cancel();
+    ASSERT_TRUE(runner.WaitAll(10s));
+    EXPECT_EQ(cancelled->State(), OperationState::Cancelled);
+    EXPECT_EQ(cancelledTotals->files, -1);
 }
