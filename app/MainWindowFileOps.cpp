@@ -28,7 +28,6 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
-#include <sys/stat.h>
 
 namespace tarnel {
 
@@ -365,11 +364,22 @@ std::string MainWindow::CreateDirOrZip(bool otherPane, bool forceZip)
                 return place + name;
             }
             messages_->Warning(Decode("Unable to create zip " + place + typed + "."));
+        } else if (!typed.empty()) {
+            // Made on a worker: the folder may lie on a mount that does not
+            // answer. A failure is said when it has ended; by then the dialog is gone.
+            const std::string path = place + typed;
+            Background().SetTestAnswers(operationUi_);
+            const bool started = Background().Run(MakeFolderOperation(path), RunMode::Foreground, nullptr,
+                                                  [this, place, path](const Operation& op) {
+                                                      if (op.State() == OperationState::Done)
+                                                          RereadPanesShowing({place});
+                                                      else
+                                                          messages_->Warning(Decode("Unable to create " + path + "."));
+                                                  });
+            if (started)
+                return path;
+            messages_->Warning(Decode("Unable to create " + path + "."));
         } else {
-            if (!typed.empty() && mkdir((place + typed).c_str(), 0777) == 0) {
-                ReadDirectory(pane->Data(), locale_);
-                return place + typed;
-            }
             messages_->Warning(Decode("Unable to create " + place + typed + "."));
         }
     }

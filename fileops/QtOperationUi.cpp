@@ -124,11 +124,4 @@ int AnswerOf(const OperationQuestion& q, QMessageBox& box)
     }
 }
 
-ReplaceAnswer AskReplaceQuestion(QWidget* parent, const OperationQuestion& question)
-{
-    std::unique_ptr<QMessageBox> box(NewQuestionBox(parent, question));
-    box->exec();
-    return ReplaceAnswer(AnswerOf(question, *box));
-}
-
 } // namespace tarnel

@@ -18,10 +18,6 @@ QMessageBox* NewQuestionBox(QWidget* parent, const OperationQuestion& question);
 // closed without a button gives the answer that stops.
 int AnswerOf(const OperationQuestion& question, QMessageBox& box);
 
-// The question asked before a file is replaced, with the facts of both files
-// when known; for work that runs on the window's thread.
-ReplaceAnswer AskReplaceQuestion(QWidget* parent, const OperationQuestion& question);
-
 // "Existing file: 1.5 KB, 12/09/26 21:40", one line of the replace question's details.
 QString ReplaceFactsLine(const QString& which, int64_t size, int64_t time);
 

@@ -324,20 +324,11 @@ std::shared_ptr<Operation> MakeFolderOperation(std::string path)
 {
     std::string title = "New folder " + path;
     return std::make_shared<Operation>(OperationKind::MakeFolder, std::move(title), [path](Operation& op) {
-        for (;;) {
-            if (mkdir(path.c_str(), 0777) == 0) {
-                op.Report(1, 1, 0, 0, path);
-                return OperationState::Done;
-            }
-            const int error = errno;
-            OperationQuestion q;
-            q.type = OperationQuestion::Type::Error;
-            q.what = "Cannot create";
-            q.path = path;
-            q.error = error;
-            if (ErrorAnswer(op.Ask(q)) != ErrorAnswer::Retry)
-                return OperationState::Failed;
-        }
+        op.Report(0, 1, 0, 0, path);
+        if (mkdir(path.c_str(), 0777) != 0)
+            return OperationState::Failed; // whoever started it says so, with the name it was given
+        op.Report(1, 1, 0, 0, path);
+        return OperationState::Done;
     });
 }
 

@@ -177,7 +177,7 @@ struct DirectoryTotals;
 // (and counts itself when several are summed). Stops at its next entry once cancelled.
 std::shared_ptr<Operation> MakeTotalsOperation(std::vector<std::string> paths, std::shared_ptr<DirectoryTotals> totals);
 
-// A new folder at path (its parent must exist). An error asks Retry / Skip / Cancel.
+// A new folder at path (its parent must exist); Failed when it cannot be made.
 std::shared_ptr<Operation> MakeFolderOperation(std::string path);
 
 } // namespace tarnel

@@ -358,8 +358,8 @@ TEST_F(CommandKeysTest, CommanderKeysMoveF6AndF7AndSurviveARestart)
         EXPECT_FALSE(fs::exists(root + "/left/" + moved));
         typedName = folder;
         QTest::keyClick(List(), Qt::Key_F7);
+        test::WaitForOperations(*window);
         EXPECT_TRUE(fs::is_directory(root + "/left/" + folder.toStdString()));
-        test::WaitForReads(*window);
         EXPECT_FALSE(window->Viewer()->IsOn());
         // Ctrl+Q is the viewer hot key now and the command's key too: one toggle.
         QTest::keyClick(List(), Qt::Key_Q, Qt::ControlModifier);
