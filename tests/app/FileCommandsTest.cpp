@@ -6,6 +6,7 @@
 #include "app/PrivateMessages.h"
 #include "fileops/BackgroundWork.h"
 #include "fileops/NameDialogs.h"
+#include "fileops/OperationProgressDialog.h"
 #include "fileops/OperationsWindow.h"
 #include "platform/ShellFileOperation.h"
 #include "widgets/PaneView.h"
@@ -409,4 +410,33 @@ TEST_F(FileCommandsTest, OperationsWindowPausesAndCancelsAndTheQueueLetsTheNextC
     EXPECT_TRUE(fs::exists(root + "/right/dir/inner"));
     EXPECT_FALSE(fs::exists(root + "/right/many/d14/f1499"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return shown->List()->topLevelItemCount() == 0; }));
+}
+
+// The one progress dialog: shown once the copy has run a while, it pauses,
+// resumes and cancels the copy it shows, and goes when the copy has ended.
+TEST_F(FileCommandsTest, ProgressDialogPausesResumesAndCancels)
+{
+    MakeManyFiles(root + "/left/many", 1500);
+    window->Work().SetProgressDelayMs(0);
+    window->BTNRefreshClick();
+    test::WaitForReads(*window);
+    Select({"many"});
+    window->DoFileOperation(FO_COPY);
+    ASSERT_EQ(window->Work().Operations().size(), 1u);
+    const std::shared_ptr<Operation> copy = window->Work().Operations().front();
+    QPointer<OperationProgressDialog> dialog;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (dialog = window->Work().ProgressDialogOf(copy.get())) != nullptr; }));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->isModal()) << "the window goes on working";
+
+    QTest::mouseClick(dialog->PauseButton(), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return copy->State() == OperationState::Paused; }));
+    EXPECT_EQ(dialog->PauseButton()->text(), "Resume");
+    QTest::mouseClick(dialog->PauseButton(), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return copy->State() == OperationState::Running || Finished(copy->State()); }));
+    if (!Finished(copy->State()))
+        QTest::mouseClick(dialog->CancelButton(), Qt::LeftButton);
+    test::WaitForOperations(*window);
+    EXPECT_TRUE(dialog.isNull());
+    EXPECT_NE(copy->State(), OperationState::Failed);
 }
