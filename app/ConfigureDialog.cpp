@@ -280,6 +280,7 @@ TDlgConfigure::TDlgConfigure(AppSettings& settings, ViewerExtensionTable& extens
     commanderKeys_->setChecked(settings_.CommanderKeys);
     functionKeyBar_->setChecked(settings_.FunctionKeyBar);
     useAsyncShell_->setChecked(settings_.UseAsyncShell);
+    queuePerVolume_->setChecked(settings_.QueuePerVolume);
     descriptionsFollow_->setChecked(settings_.DescriptionsFollow);
     confirmCopyTarget_->setChecked(settings_.ConfirmCopyTarget);
     keepPlaces_->setChecked(settings_.KeepPlaces);
@@ -478,11 +479,14 @@ QWidget* TDlgConfigure::AdvancedPage()
                               "Use asynchronous shell operations on file MOVE and COPY to keep on working while "
                               "they take place",
                               "CBUseAsyncShell", false);
+    queuePerVolume_ = NewCheck(page, "Copies and moves onto the same disk wait for each other instead of running together",
+                               "CBQueuePerVolume", false);
     descriptionsFollow_ = NewCheck(page, "Descriptions follow their files when they are copied, moved, renamed or deleted",
                                    "CBDescriptionsFollow", true);
     confirmCopyTarget_ = NewCheck(page, "Confirm the target of copy and move", "CBConfirmCopyTarget", false);
     keepPlaces_ = NewCheck(page, "Start with the panes where they were left", "CBKeepPlaces", false);
-    for (QCheckBox* box : {autostart_, fastZipMove_, useAsyncShell_, descriptionsFollow_, confirmCopyTarget_, keepPlaces_})
+    for (QCheckBox* box :
+         {autostart_, fastZipMove_, useAsyncShell_, queuePerVolume_, descriptionsFollow_, confirmCopyTarget_, keepPlaces_})
         layout->addWidget(box);
     layout->addStretch();
     return page;
@@ -595,6 +599,7 @@ void TDlgConfigure::Ok()
     settings_.ShowAttrs = showAttrs_->isChecked();
     settings_.FastZipMove = fastZipMove_->isChecked();
     settings_.UseAsyncShell = useAsyncShell_->isChecked();
+    settings_.QueuePerVolume = queuePerVolume_->isChecked();
     settings_.DescriptionsFollow = descriptionsFollow_->isChecked();
     settings_.CommanderKeys = commanderKeys_->isChecked();
     settings_.FunctionKeyBar = functionKeyBar_->isChecked();

@@ -130,6 +130,7 @@ private:
     QCheckBox* autostart_ = nullptr;
     QCheckBox* fastZipMove_ = nullptr;
     QCheckBox* useAsyncShell_ = nullptr;
+    QCheckBox* queuePerVolume_ = nullptr;
     QCheckBox* descriptionsFollow_ = nullptr;
     QCheckBox* commanderKeys_ = nullptr;
     QCheckBox* functionKeyBar_ = nullptr;

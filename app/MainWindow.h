@@ -10,6 +10,7 @@
 #include "platform/Volumes.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 #include <atomic>
 #include <map>
@@ -84,9 +85,13 @@ public:
     // Tests answer the questions and read the boxes.
     void SetMessages(std::unique_ptr<UserMessages> messages);
     void SetCloseQuery(std::function<int()> ask) { closeQuery_ = std::move(ask); }
-    void SetOperationUi(OperationUi* ui) { operationUi_ = ui; }
+    void SetOperationUi(OperationUi* ui);
     void SetNameDialogRunner(std::function<int(QDialog&)> run) { runNameDialog_ = std::move(run); }
     const AsyncShellSlots& AsyncSlots() const { return asyncSlots_; }
+    // File operations started and not yet over (their panes not yet re-read).
+    int OperationsRunning() const;
+    // The owner of the long work: its operations, questions and progress dialogs.
+    class BackgroundWork& Work() { return Background(); }
     class WorkerSinkQt* WorkerMessages() const { return workerSink_.get(); }
 
     // Command handlers, one per command of the window.
@@ -154,6 +159,9 @@ public:
     void EditEntryClick();
     // An empty file made in the active pane's folder, then edited.
     void NewFileClick();
+    // The Operations window: every running or queued operation, Pause and Cancel.
+    void ShowOperations();
+    class OperationsWindow* OperationsShown() const;
     // Waits for the background operations still running (the end of the run).
     void FinishBackgroundOperations();
 
@@ -216,6 +224,13 @@ private:
     // A copy or move on a thread of its own; the completion re-reads the panes.
     void LaunchBackground(int code, const std::vector<std::string>& sources, const std::string& target,
                           const std::string& sourceDir, unsigned flags);
+    // A disk engine operation on a worker; when it has ended, the panes that
+    // still show one of the places in reread are read again.
+    void RunEngineOperation(int code, const std::vector<std::string>& sources, const std::string& target,
+                            unsigned flags, std::vector<std::string> reread);
+    void RereadPanesShowing(const std::vector<std::string>& places);
+    // A test's messages also take the notes and yes/no questions of operations.
+    void AnswerOperationMessagesFromTest();
     // A library message, shown in the status bar at once.
     void zipMessage(const std::string& text);
     void ViewCommand(bool open, bool asText, bool asInfo, const char* popupItem);
@@ -290,6 +305,7 @@ private:
     AsyncShellSlots asyncSlots_;
     class BackgroundWork* background_ = nullptr; // a child: the background copies, moves and totals
     class BackgroundWork& Background(); // made on first use
+    QPointer<class OperationsWindow> operationsWindow_;
     OperationUi* operationUi_ = nullptr;          // tests answer the engine's questions
     std::function<int(QDialog&)> runNameDialog_; // tests fill the name dialogs
     bool terminating_ = false;

@@ -7,12 +7,14 @@
 #include "fileops/BackgroundWork.h"
 #include "fileops/LastCommand.h"
 #include "fileops/NameDialogs.h"
+#include "fileops/OperationsWindow.h"
 #include "fileops/PropertiesDialog.h"
-#include "fileops/QtOperationUi.h"
+#include "fileops/model/Operation.h"
 #include "fileops/TargetDialog.h"
 #include "fileops/model/ZipFileOperation.h"
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
+#include "platform/Volumes.h"
 #include "support/EmptyZip.h"
 #include "widgets/PaneView.h"
 
@@ -25,7 +27,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
-#include <sys/stat.h>
+#include <mutex>
 
 namespace tarnel {
 
@@ -71,23 +73,11 @@ std::string FolderOf(const std::string& path)
     return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-// A copy, move, delete or rename on this thread, with the window's questions
-// (or a test's answers).
-// Returns what kept descriptions from following, to be said once the
-// operation's dialogs are gone.
-QStringList RunHere(QWidget* window, OperationUi* answers, int code, const std::vector<std::string>& sources,
-                    const std::string& target, unsigned flags, bool descriptionsFollow)
-{
-    QStringList followProblems;
-    ForegroundOperationUi foreground(window);
-    // Descriptions follow where the operation runs: here, on this thread.
-    DescriptionFollower follower([&](const std::string& text) { followProblems << Decode(text); });
-    ShellFileOperation operation(answers ? *answers : foreground);
-    if (descriptionsFollow)
-        operation.SetObserver(&follower);
-    operation.Run(code, sources, target, flags);
-    return followProblems;
-}
+// What kept descriptions from following, said once the operation has ended.
+struct FollowProblems {
+    std::mutex mutex;
+    QStringList texts;
+};
 
 void StorePlace(PaneView& pane)
 {
@@ -153,7 +143,7 @@ void MainWindow::DoFileOperation(FileOperationCode code, bool askTarget)
         }
     }
     if (code == FO_PROPERTIES) {
-        PropertiesDialog dialog(sources, this);
+        PropertiesDialog dialog(sources, this, &Background());
         if (runNameDialog_)
             runNameDialog_(dialog);
         else
@@ -164,13 +154,94 @@ void MainWindow::DoFileOperation(FileOperationCode code, bool askTarget)
         LaunchBackground(code, sources, targetPath, sourceDir, flags);
         return;
     }
-    for (const QString& problem : RunHere(this, operationUi_, code, sources, targetPath, flags, settings_.DescriptionsFollow))
-        messages_->Warning(problem);
+    // The panes are named by their places: by the end the user may have gone elsewhere.
+    std::vector<std::string> reread;
     // A typed target may lie below the source's folder: its new entry shows there.
     if (code == FO_MOVE || code == FO_DELETE || code == FO_RENAME || targetEdited)
-        ReadDirectory(source->Data(), locale_);
+        reread.push_back(sourceDir);
     if (code == FO_MOVE || code == FO_COPY)
-        ReadDirectory(target->Data(), locale_);
+        reread.push_back(target->Data().Path);
+    RunEngineOperation(code, sources, targetPath, flags, std::move(reread));
+}
+
+void MainWindow::RunEngineOperation(int code, const std::vector<std::string>& sources, const std::string& target,
+                                    unsigned flags, std::vector<std::string> reread)
+{
+    auto problems = std::make_shared<FollowProblems>();
+    std::shared_ptr<OperationObserver> follower;
+    // Descriptions follow where the operation runs, on its worker.
+    if (settings_.DescriptionsFollow)
+        follower = std::make_shared<DescriptionFollower>([problems](const std::string& text) {
+            std::lock_guard lock(problems->mutex);
+            problems->texts << Decode(text);
+        });
+    std::shared_ptr<Operation> op = MakeEngineOperation(code, sources, target, flags, follower);
+    // Copies onto one disk may take turns (the queue option); /proc answers at once.
+    if (code == FO_COPY || code == FO_MOVE)
+        op->SetVolume(VolumeRootOf(target));
+    Background().Runner().SetVolumeQueue(settings_.QueuePerVolume);
+    Background().SetTestAnswers(operationUi_);
+    const bool started = Background().Run(op, RunMode::Foreground, nullptr,
+                                          [this, problems, reread = std::move(reread)](const Operation&) {
+                                              QStringList texts;
+                                              {
+                                                  std::lock_guard lock(problems->mutex);
+                                                  texts.swap(problems->texts);
+                                              }
+                                              for (const QString& problem : texts)
+                                                  messages_->Warning(problem);
+                                              RereadPanesShowing(reread);
+                                          });
+    if (!started)
+        messages_->Warning("The program is ending: no new file operation starts.");
+}
+
+void MainWindow::RereadPanesShowing(const std::vector<std::string>& places)
+{
+    for (PaneView* pane : {left_, right_}) {
+        const std::string& place = pane->Data().Path;
+        if (std::any_of(places.begin(), places.end(),
+                        [&](const std::string& p) { return EqualsIgnoreCase(AddPathDelimiter(place), AddPathDelimiter(p)); }))
+            ReadDirectory(pane->Data(), locale_);
+    }
+}
+
+int MainWindow::OperationsRunning() const
+{
+    return (background_ ? int(background_->Operations().size()) : 0) + asyncSlots_.Count();
+}
+
+void MainWindow::ShowOperations()
+{
+    if (!operationsWindow_) {
+        operationsWindow_ = new OperationsWindow([this] { return Background().Operations(); }, this);
+        operationsWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    operationsWindow_->show();
+    operationsWindow_->raise();
+    operationsWindow_->activateWindow();
+}
+
+OperationsWindow* MainWindow::OperationsShown() const { return operationsWindow_.data(); }
+
+void MainWindow::AnswerOperationMessagesFromTest()
+{
+    Background().SetTestMessages([this](const OperationQuestion& q) {
+        const QString text = Decode(q.text);
+        switch (q.type) {
+        case OperationQuestion::Type::Confirm: return int(messages_->Confirm(text));
+        case OperationQuestion::Type::ErrorText: messages_->Error(text); break;
+        default: messages_->Plain(text); break;
+        }
+        return 0;
+    });
+}
+
+void MainWindow::SetOperationUi(OperationUi* ui)
+{
+    operationUi_ = ui;
+    if (background_)
+        background_->SetTestAnswers(ui);
 }
 
 void MainWindow::LaunchBackground(int code, const std::vector<std::string>& sources, const std::string& target,
@@ -186,9 +257,18 @@ void MainWindow::LaunchBackground(int code, const std::vector<std::string>& sour
     std::shared_ptr<OperationObserver> follower;
     if (settings_.DescriptionsFollow)
         follower = std::make_shared<DescriptionFollower>();
-    Background().Start(
-        *id, code, sources, target, [this](uint16_t done) { PostPrivateMessage(this, UM_ASYNCDONE, done); }, flags,
-        follower);
+    std::shared_ptr<Operation> op = MakeEngineOperation(code, sources, target, flags, follower);
+    op->SetId(*id);
+    op->SetVolume(VolumeRootOf(target));
+    Background().Runner().SetVolumeQueue(settings_.QueuePerVolume);
+    Background().SetTestAnswers(operationUi_);
+    // The completion message is posted from the worker, as it ends.
+    if (!Background().Run(op, RunMode::Background, [this, done = *id] { PostPrivateMessage(this, UM_ASYNCDONE, done); },
+                          nullptr)) {
+        asyncSlots_.Complete(*id);
+        messages_->Warning("Unable to launch asynchronous shell operation. No free slots.");
+        return;
+    }
     QApplication::beep();
 }
 
@@ -217,15 +297,11 @@ void MainWindow::DropFiles(PaneView* pane, const std::vector<std::string>& paths
         LaunchBackground(code, paths, targetDir, sourceDir, kDefaultFileOperationFlags);
         return;
     }
-    for (const QString& problem :
-         RunHere(this, operationUi_, code, paths, targetDir, kDefaultFileOperationFlags, settings_.DescriptionsFollow))
-        messages_->Warning(problem);
     // The pane dropped on, and any pane that shows where the files went or came from.
-    for (PaneView* shown : {left_, right_}) {
-        const std::string& place = shown->Data().Path;
-        if (shown == pane || EqualsIgnoreCase(place, targetDir) || (move && EqualsIgnoreCase(place, sourceDir)))
-            ReadDirectory(shown->Data(), locale_);
-    }
+    std::vector<std::string> reread = {pane->Data().Path, targetDir};
+    if (move)
+        reread.push_back(sourceDir);
+    RunEngineOperation(code, paths, targetDir, kDefaultFileOperationFlags, std::move(reread));
 }
 
 void MainWindow::RunFileCommand(FileOperationCode code)
@@ -245,8 +321,6 @@ void MainWindow::NewDirClick()
 void MainWindow::AsyncDone(uint16_t id)
 {
     QApplication::beep();
-    if (background_)
-        background_->Reap(id);
     const std::optional<AsyncShellEntry> entry = asyncSlots_.Complete(id);
     if (!entry) {
         messages_->Warning("Asynchronous shell operation completion with invalid ID.");
@@ -290,11 +364,22 @@ std::string MainWindow::CreateDirOrZip(bool otherPane, bool forceZip)
                 return place + name;
             }
             messages_->Warning(Decode("Unable to create zip " + place + typed + "."));
+        } else if (!typed.empty()) {
+            // Made on a worker: the folder may lie on a mount that does not
+            // answer. A failure is said when it has ended; by then the dialog is gone.
+            const std::string path = place + typed;
+            Background().SetTestAnswers(operationUi_);
+            const bool started = Background().Run(MakeFolderOperation(path), RunMode::Foreground, nullptr,
+                                                  [this, place, path](const Operation& op) {
+                                                      if (op.State() == OperationState::Done)
+                                                          RereadPanesShowing({place});
+                                                      else
+                                                          messages_->Warning(Decode("Unable to create " + path + "."));
+                                                  });
+            if (started)
+                return path;
+            messages_->Warning(Decode("Unable to create " + path + "."));
         } else {
-            if (!typed.empty() && mkdir((place + typed).c_str(), 0777) == 0) {
-                ReadDirectory(pane->Data(), locale_);
-                return place + typed;
-            }
             messages_->Warning(Decode("Unable to create " + place + typed + "."));
         }
     }

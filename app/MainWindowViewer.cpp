@@ -86,6 +86,7 @@ void MainWindow::BuildViewer()
 void MainWindow::SetMessages(std::unique_ptr<UserMessages> messages)
 {
     messages_ = std::move(messages);
+    AnswerOperationMessagesFromTest();
     if (viewer_)
         viewer_->Pages().text->VWText->SetMessages(messages_.get());
 }

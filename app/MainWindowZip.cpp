@@ -1,13 +1,15 @@
 // The archive driver in the window: panes that show archives, the file
 // commands their sources run, "To zip" and the copies the viewer reads.
 #include "app/MainWindow.h"
-#include "fileops/QtOperationUi.h"
+#include "fileops/BackgroundWork.h"
 #include "fileops/TargetDialog.h"
 #include "fileops/model/ZipFileOperation.h"
+#include "fileops/model/SourceOperations.h"
 #include "fileops/model/ZipMaster.h"
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
 #include "platform/ShellFileOperation.h"
+#include "platform/Volumes.h"
 #include "sources/LocalSource.h"
 #include "sources/SourceTable.h"
 #include "sources/ZipSource.h"
@@ -27,24 +29,13 @@ namespace {
 
 QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
-class WindowSourceUi : public SourceOperationUi {
-public:
-    explicit WindowSourceUi(UserMessages& messages) : messages_(messages) {}
-    void Inform(const std::string& text) override { messages_.Plain(Decode(text)); }
-    void Error(const std::string& text) override { messages_.Error(Decode(text)); }
-    bool Confirm(const std::string& text) override { return messages_.Confirm(Decode(text)); }
-    ReplaceAnswer AskReplace(const std::string& path, const FileFacts& existing, const FileFacts& incoming) override
-    {
-        return AskReplaceQuestion(parent_, path,
-                                  ReplaceFactsLine("Existing file", existing.size, existing.time) + "\n" +
-                                      ReplaceFactsLine("From the archive", incoming.size, incoming.time));
-    }
-
-    QWidget* parent_ = nullptr;
-
-private:
-    UserMessages& messages_;
-};
+// What the operation is, for its progress dialog and the Operations window.
+OperationKind ZipKindOf(int code, const PanePlace& from)
+{
+    if (std::string_view(from.Source()) != kZipSourceName)
+        return OperationKind::ZipAdd;
+    return code == FO_DELETE ? OperationKind::ZipDelete : OperationKind::ZipExtract;
+}
 
 } // namespace
 
@@ -83,9 +74,7 @@ void MainWindow::SourceFileOperation(int code, PaneView& source, PaneView& targe
     const std::vector<SourceRow> rows = SourceRowsOf(source.Data(), source.SelectedRows());
     if (rows.empty())
         return;
-    WindowSourceUi ui(*messages_);
-    ui.parent_ = this;
-    // The sides are copies: a question's event loop may re-read the panes.
+    // The sides are copies: the panes may move on while the operation runs.
     const PanePlace from = SideOf(source.Data());
     PanePlace to = SideOf(target.Data());
     if (askTarget && settings_.ConfirmCopyTarget && (code == FO_COPY || code == FO_MOVE) &&
@@ -96,15 +85,34 @@ void MainWindow::SourceFileOperation(int code, PaneView& source, PaneView& targe
         to = std::move(*confirmed);
     }
     const FileSource* runner = source.Data().SourcesTable().OperationRunner(code, from, to);
-    const std::unique_ptr<SourceOperation> operation =
-        runner ? runner->OperationFor(code, from, to, ui, {settings_.FastZipMove}) : nullptr;
-    if (!operation)
+    if (!runner)
         return;
-    const SourceOperationResult result = operation->Run(rows);
-    if (result.sourceChanged)
-        ReadDirectory(source.Data(), locale_);
-    if (result.targetChanged)
-        ReadDirectory(target.Data(), locale_);
+    auto result = std::make_shared<SourceOperationResult>();
+    const OperationKind kind = ZipKindOf(code, from);
+    std::string title = std::string(KindName(kind)) + " " +
+                        (rows.size() == 1 ? rows.front().name : std::to_string(rows.size()) + " items");
+    const std::shared_ptr<Operation> op = MakeSourceOperation(
+        kind, std::move(title),
+        [&](SourceOperationUi& ui) { return runner->OperationFor(code, from, to, ui, {settings_.FastZipMove}); }, rows,
+        result);
+    if (!op)
+        return;
+    if (std::string_view(to.Source()) == kLocalSourceName)
+        op->SetVolume(VolumeRootOf(to.Path));
+    Background().Runner().SetVolumeQueue(settings_.QueuePerVolume);
+    Background().SetTestAnswers(operationUi_);
+    const bool started = Background().Run(op, RunMode::Foreground, nullptr, [this, result, from, to](const Operation& ended) {
+        if (const std::string note = ended.Progress().currentName; !note.empty())
+            zipMessage(note);
+        std::vector<std::string> reread;
+        if (result->sourceChanged)
+            reread.push_back(from.Path);
+        if (result->targetChanged)
+            reread.push_back(to.Path);
+        RereadPanesShowing(reread);
+    });
+    if (!started)
+        messages_->Warning("The program is ending: no new file operation starts.");
 }
 
 std::optional<PanePlace> MainWindow::ConfirmSourceTarget(bool move, const std::vector<SourceRow>& rows,

@@ -71,6 +71,8 @@ struct AppSettings {
     bool ShowSupported = true;
     bool FastZipMove = false;
     bool UseAsyncShell = false;
+    // Copies and moves onto one volume run one after the other.
+    bool QueuePerVolume = false;
     // Copies, moves, renames and deletes take the entries' descriptions along.
     bool DescriptionsFollow = true;
     bool FunctionKeyBar = true; // the bar of function-key buttons under the panes

@@ -167,6 +167,7 @@ void SettingsStore::LoadGeneral(AppSettings& settings)
         ReadBool(k, "ShowSupported", loaded.ShowSupported);
         ReadBool(k, "FastZipMove", loaded.FastZipMove);
         ReadBool(k, "UseAsyncShell", loaded.UseAsyncShell);
+        ReadBool(k, "QueuePerVolume", loaded.QueuePerVolume);
         ReadBool(k, "DescriptionsFollow", loaded.DescriptionsFollow);
         ReadBool(k, "FunctionKeyBar", loaded.FunctionKeyBar);
         ReadBool(k, "KeepPlaces", loaded.KeepPlaces);
@@ -307,6 +308,7 @@ bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& ta
         k.WriteInteger("ShowSupported", s.ShowSupported);
         k.WriteInteger("FastZipMove", s.FastZipMove);
         k.WriteInteger("UseAsyncShell", s.UseAsyncShell);
+        k.WriteInteger("QueuePerVolume", s.QueuePerVolume);
         k.WriteInteger("DescriptionsFollow", s.DescriptionsFollow);
         k.WriteInteger("FunctionKeyBar", s.FunctionKeyBar);
         k.WriteInteger("KeepPlaces", s.KeepPlaces);

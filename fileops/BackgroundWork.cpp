@@ -1,14 +1,17 @@
 #include "fileops/BackgroundWork.h"
 
+#include "fileops/OperationProgressDialog.h"
 #include "fileops/QtOperationUi.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QProgressDialog>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <map>
 #include <mutex>
 
 namespace tarnel {
@@ -19,150 +22,226 @@ constexpr int kProgressTickMs = 100;
 
 } // namespace
 
-struct BackgroundWork::Job {
-    uint16_t id = 0;
-    std::thread thread;
-    std::atomic<bool> done {false};
-    std::atomic<bool> cancelled {false};
-    // Written by the worker, read by the main thread's timer.
-    std::atomic<uint64_t> itemsDone {0}, itemsTotal {0}, bytesDone {0}, bytesTotal {0};
-    std::atomic<bool> progressSeen {false};
-    mutable std::mutex nameMutex;
-    std::string currentName;
-    QElapsedTimer started;
-    QPointer<QProgressDialog> dialog;
+struct BackgroundWork::Shared {
+    std::mutex mutex;
+    BackgroundWork* host = nullptr;                                 // null once it is gone
+    std::map<const Operation*, std::function<void()>> finishers;  // cleared at the end of the program
+};
 
-    std::string CurrentName() const
-    {
-        std::lock_guard lock(nameMutex);
-        return currentName;
-    }
+struct BackgroundWork::Watched {
+    std::shared_ptr<Operation> op;
+    QElapsedTimer started;
+    QPointer<OperationProgressDialog> dialog;
+    std::function<void(const Operation&)> done;
+    bool showProgress = true;
+};
+
+struct BackgroundWork::Task {
+    std::thread thread;
+    std::atomic<bool> done{false};
+    std::shared_ptr<std::atomic<bool>> cancel = std::make_shared<std::atomic<bool>>(false);
 };
 
 namespace {
 
-// The worker's side: questions go to the main thread and wait for the
-// answer; progress only lands in the job's atomics.
-class JobUi final : public OperationUi {
+// The operations' questions go to the window's thread; the worker waits in
+// the operation, not here.
+class WindowQuestions final : public OperationQuestions {
 public:
-    JobUi(QWidget* window, std::shared_ptr<BackgroundWork::Job> job, std::shared_ptr<std::atomic<bool>> stopping)
-        : window_(window)
-        , job_(std::move(job))
-        , stopping_(std::move(stopping))
+    WindowQuestions(std::shared_ptr<BackgroundWork::Shared> shared, std::function<void(BackgroundWork*, const std::shared_ptr<Operation>&, const OperationQuestion&, std::function<void(int)>)> ask)
+        : shared_(std::move(shared))
+        , ask_(std::move(ask))
     {
     }
-
-    ReplaceAnswer AskReplace(const std::string& path) override
-    {
-        return Ask(ReplaceAnswer::Cancel, [&](ForegroundOperationUi& ui) { return ui.AskReplace(path); });
-    }
-    ReplaceAnswer AskReplaceKnown(const std::string& path, const ReplaceFacts& facts) override
-    {
-        return Ask(ReplaceAnswer::Cancel, [&](ForegroundOperationUi& ui) { return ui.AskReplaceKnown(path, facts); });
-    }
-    bool ConfirmCreateFolder(const std::string& path) override
-    {
-        return Ask(false, [&](ForegroundOperationUi& ui) { return ui.ConfirmCreateFolder(path); });
-    }
-    ErrorAnswer AskError(const std::string& what, const std::string& path, int error) override
-    {
-        return Ask(ErrorAnswer::Cancel, [&](ForegroundOperationUi& ui) { return ui.AskError(what, path, error); });
-    }
-    bool ConfirmTrash(size_t count) override
-    {
-        return Ask(false, [&](ForegroundOperationUi& ui) { return ui.ConfirmTrash(count); });
-    }
-    DeleteAnswer AskDeletePermanently(const std::string& path) override
-    {
-        return Ask(DeleteAnswer::Cancel, [&](ForegroundOperationUi& ui) { return ui.AskDeletePermanently(path); });
-    }
-    void Refused(const std::string& text) override
-    {
-        Ask(0, [&](ForegroundOperationUi& ui) {
-            ui.Refused(text);
-            return 0;
-        });
-    }
-    bool Progress(uint64_t itemsDone, uint64_t itemsTotal, uint64_t bytesDone, uint64_t bytesTotal,
-                  const std::string& currentName) override
-    {
-        job_->itemsDone = itemsDone;
-        job_->itemsTotal = itemsTotal;
-        job_->bytesDone = bytesDone;
-        job_->bytesTotal = bytesTotal;
-        if (!currentName.empty()) {
-            std::lock_guard lock(job_->nameMutex);
-            job_->currentName = currentName;
-        }
-        job_->progressSeen = true;
-        return !job_->cancelled && !*stopping_;
-    }
+    void Ask(const std::shared_ptr<Operation>& op, const OperationQuestion& question,
+             std::function<void(int)> reply) override;
 
 private:
-    // Asked on the main thread while this thread waits. Once the owner shuts
-    // down nobody is left to answer: the answer is the one that stops.
-    template <typename Answer, typename F>
-    Answer Ask(Answer stop, F&& ask)
-    {
-        if (*stopping_ || job_->cancelled)
-            return stop;
-        Answer answer = stop;
-        QMetaObject::invokeMethod(
-            qApp,
-            [&] {
-                if (*stopping_)
-                    return;
-                ForegroundOperationUi ui(window_);
-                answer = ask(ui);
-            },
-            Qt::BlockingQueuedConnection);
-        return answer;
-    }
-
-    QWidget* window_;
-    std::shared_ptr<BackgroundWork::Job> job_;
-    std::shared_ptr<std::atomic<bool>> stopping_;
+    std::shared_ptr<BackgroundWork::Shared> shared_;
+    std::function<void(BackgroundWork*, const std::shared_ptr<Operation>&, const OperationQuestion&,
+                       std::function<void(int)>)>
+        ask_;
 };
 
-QProgressDialog* NewJobDialog(QWidget* window, const std::shared_ptr<BackgroundWork::Job>& job)
-{
-    auto* dialog = new QProgressDialog(window);
-    dialog->setWindowTitle("Tarnel");
-    dialog->setCancelButtonText("Cancel");
-    dialog->setRange(0, 1000);
-    dialog->setMinimumDuration(0);
-    dialog->setAutoClose(false);
-    dialog->setAutoReset(false);
-    std::weak_ptr<BackgroundWork::Job> weak = job;
-    QObject::connect(dialog, &QProgressDialog::canceled, dialog, [weak] {
-        if (auto j = weak.lock())
-            j->cancelled = true;
-    });
-    dialog->show();
-    return dialog;
-}
-
 } // namespace
+
+void WindowQuestions::Ask(const std::shared_ptr<Operation>& op, const OperationQuestion& question,
+                          std::function<void(int)> reply)
+{
+    std::lock_guard lock(shared_->mutex);
+    BackgroundWork* host = shared_->host;
+    if (!host) {
+        reply(StopAnswer(question.type));
+        return;
+    }
+    QMetaObject::invokeMethod(
+        host, [host, ask = ask_, op, question, reply] { ask(host, op, question, reply); }, Qt::QueuedConnection);
+}
 
 BackgroundWork::BackgroundWork(QWidget* window)
     : QObject(window)
     , window_(window)
     , timer_(new QTimer(this))
+    , shared_(std::make_shared<Shared>())
 {
+    shared_->host = this;
     timer_->setInterval(kProgressTickMs);
-    connect(timer_, &QTimer::timeout, this, &BackgroundWork::UpdateProgress);
+    connect(timer_, &QTimer::timeout, this, &BackgroundWork::Tick);
+    runner_.SetEnded([shared = shared_](const std::shared_ptr<Operation>& op, RunMode) {
+        std::lock_guard lock(shared->mutex);
+        const auto it = shared->finishers.find(op.get());
+        if (it != shared->finishers.end()) {
+            if (it->second)
+                it->second();
+            shared->finishers.erase(it);
+        }
+        if (BackgroundWork* host = shared->host)
+            QMetaObject::invokeMethod(host, [host, op] { host->Ended(op); }, Qt::QueuedConnection);
+    });
 }
 
-struct BackgroundWork::Task {
-    std::thread thread;
-    std::atomic<bool> done {false};
-    std::shared_ptr<std::atomic<bool>> cancel = std::make_shared<std::atomic<bool>>(false);
-};
+BackgroundWork::~BackgroundWork()
+{
+    Shutdown();
+    std::lock_guard lock(shared_->mutex);
+    shared_->host = nullptr;
+}
 
-BackgroundWork::~BackgroundWork() { Shutdown(); }
+bool BackgroundWork::Run(const std::shared_ptr<Operation>& op, RunMode mode, std::function<void()> finished,
+                         std::function<void(const Operation&)> done, bool showProgress)
+{
+    if (*stopping_)
+        return false;
+    op->SetQuestions(std::make_shared<WindowQuestions>(
+        shared_, [](BackgroundWork* host, const std::shared_ptr<Operation>& o, const OperationQuestion& q,
+                    std::function<void(int)> reply) { host->Ask(o, q, std::move(reply)); }));
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->finishers[op.get()] = std::move(finished);
+    }
+    auto watched = std::make_unique<Watched>();
+    watched->op = op;
+    watched->started.start();
+    watched->done = std::move(done);
+    watched->showProgress = showProgress;
+    watched_.push_back(std::move(watched));
+    if (!runner_.Start(op, mode)) {
+        {
+            std::lock_guard lock(shared_->mutex);
+            shared_->finishers.erase(op.get());
+        }
+        watched_.pop_back();
+        return false;
+    }
+    if (!timer_->isActive())
+        timer_->start();
+    return true;
+}
 
-std::shared_ptr<std::atomic<bool>> BackgroundWork::StartTask(
-    std::function<void(const std::atomic<bool>& cancel)> work, std::function<void()> done)
+std::vector<std::shared_ptr<Operation>> BackgroundWork::Operations() const
+{
+    std::vector<std::shared_ptr<Operation>> ops;
+    for (const auto& w : watched_)
+        ops.push_back(w->op);
+    return ops;
+}
+
+void BackgroundWork::Ended(const std::shared_ptr<Operation>& op)
+{
+    const auto it = std::find_if(watched_.begin(), watched_.end(), [&](const auto& w) { return w->op == op; });
+    if (it == watched_.end())
+        return;
+    std::unique_ptr<Watched> ended = std::move(*it);
+    watched_.erase(it);
+    delete ended->dialog.data();
+    for (OpenQuestion& q : questions_)
+        if (q.op.lock() == op && q.box)
+            q.box->reject();
+    if (watched_.empty())
+        timer_->stop();
+    if (!*stopping_ && ended->done)
+        ended->done(*op);
+}
+
+void BackgroundWork::Ask(const std::shared_ptr<Operation>& op, const OperationQuestion& q, std::function<void(int)> reply)
+{
+    if (*stopping_ || op->Cancelled()) {
+        reply(StopAnswer(q.type));
+        return;
+    }
+    using Type = OperationQuestion::Type;
+    if (testMessages_ && (q.type == Type::Notice || q.type == Type::ErrorText || q.type == Type::Confirm)) {
+        reply(testMessages_(q));
+        return;
+    }
+    if (testAnswers_) {
+        OperationUi& ui = *testAnswers_;
+        int answer = 0;
+        switch (q.type) {
+        case OperationQuestion::Type::Replace:
+            answer = int(q.factsKnown ? ui.AskReplaceKnown(q.path, q.facts) : ui.AskReplace(q.path));
+            break;
+        case OperationQuestion::Type::Error: answer = int(ui.AskError(q.what, q.path, q.error)); break;
+        case OperationQuestion::Type::ConfirmTrash: answer = ui.ConfirmTrash(q.count); break;
+        case OperationQuestion::Type::DeletePermanently: answer = int(ui.AskDeletePermanently(q.path)); break;
+        case OperationQuestion::Type::CreateFolder: answer = ui.ConfirmCreateFolder(q.path); break;
+        case OperationQuestion::Type::Confirm: answer = 1; break;
+        case OperationQuestion::Type::Inform:
+        case OperationQuestion::Type::Notice:
+        case OperationQuestion::Type::ErrorText: ui.Refused(q.text); break;
+        }
+        reply(answer);
+        return;
+    }
+    QMessageBox* box = NewQuestionBox(window_, q);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, box, [box, q, reply] { reply(AnswerOf(q, *box)); });
+    std::erase_if(questions_, [](const OpenQuestion& open) { return !open.box; });
+    questions_.push_back({op, box});
+    box->open(); // the window's own loop serves it: nothing waits here
+}
+
+QMessageBox* BackgroundWork::QuestionOf(const Operation* op) const
+{
+    for (const OpenQuestion& q : questions_)
+        if (q.box && q.op.lock().get() == op)
+            return q.box.data();
+    return nullptr;
+}
+
+OperationProgressDialog* BackgroundWork::ProgressDialogOf(const Operation* op) const
+{
+    for (const auto& w : watched_)
+        if (w->op.get() == op)
+            return w->dialog.data();
+    return nullptr;
+}
+
+// Shows each operation's progress once it has run for a while; closes the
+// questions of operations cancelled meanwhile.
+void BackgroundWork::Tick()
+{
+    for (const auto& w : watched_) {
+        if (Finished(w->op->State()))
+            continue;
+        if (!w->dialog && w->showProgress && w->started.elapsed() >= progressDelayMs_) {
+            w->dialog = new OperationProgressDialog(w->op, window_);
+            w->dialog->setAttribute(Qt::WA_DeleteOnClose);
+            w->dialog->show();
+        }
+        if (w->dialog)
+            w->dialog->Update();
+    }
+    for (OpenQuestion& q : questions_) {
+        const std::shared_ptr<Operation> op = q.op.lock();
+        if (q.box && (!op || op->Cancelled()))
+            q.box->reject();
+    }
+    std::erase_if(questions_, [](const OpenQuestion& open) { return !open.box; });
+}
+
+std::shared_ptr<std::atomic<bool>> BackgroundWork::StartTask(std::function<void(const std::atomic<bool>& cancel)> work,
+                                                             std::function<void()> done)
 {
     JoinEndedTasks();
     auto task = std::make_shared<Task>();
@@ -191,105 +270,41 @@ void BackgroundWork::JoinEndedTasks()
     });
 }
 
-void BackgroundWork::Start(uint16_t id, int code, std::vector<std::string> sources, std::string target,
-                           std::function<void(uint16_t)> finished, unsigned flags,
-                           std::shared_ptr<OperationObserver> observer)
-{
-    auto job = std::make_shared<Job>();
-    job->id = id;
-    job->started.start();
-    jobs_.push_back(job);
-    job->thread = std::thread([window = window_, job, stopping = stopping_, code, sources = std::move(sources),
-                               target = std::move(target), finished = std::move(finished), flags,
-                               observer = std::move(observer)] {
-        {
-            JobUi ui(window, job, stopping);
-            ShellFileOperation operation(ui);
-            operation.SetObserver(observer.get());
-            operation.Run(code, sources, target, flags);
-        }
-        job->done = true;
-        if (finished)
-            finished(job->id);
-    });
-    if (!timer_->isActive())
-        timer_->start();
-}
-
-void BackgroundWork::Reap(uint16_t id)
-{
-    const auto it = std::find_if(jobs_.begin(), jobs_.end(), [id](const auto& job) { return job->id == id; });
-    if (it == jobs_.end())
-        return;
-    const std::shared_ptr<Job> job = *it;
-    jobs_.erase(it);
-    if (job->thread.joinable())
-        job->thread.join(); // it has posted its last message: ends at once
-    delete job->dialog.data();
-    if (jobs_.empty())
-        timer_->stop();
-}
-
-// Shows each running operation's progress once it has run for a while.
-void BackgroundWork::UpdateProgress()
-{
-    const std::vector<std::shared_ptr<Job>> jobs = jobs_; // a copy: nothing below may change the list
-    for (const std::shared_ptr<Job>& job : jobs) {
-        if (job->done || !job->progressSeen || job->started.elapsed() < progressDelayMs_)
-            continue;
-        if (!job->dialog)
-            job->dialog = NewJobDialog(window_, job);
-        const uint64_t bytesTotal = job->bytesTotal, bytesDone = job->bytesDone;
-        const uint64_t itemsTotal = job->itemsTotal, itemsDone = job->itemsDone;
-        const double part = bytesTotal ? double(bytesDone) / double(bytesTotal)
-                                       : (itemsTotal ? double(itemsDone) / double(itemsTotal) : 0.0);
-        job->dialog->setValue(int(std::min(part, 1.0) * 1000));
-        job->dialog->setLabelText(ProgressText(itemsDone, itemsTotal, bytesDone, bytesTotal, job->CurrentName()));
-    }
-}
-
 int BackgroundWork::Running() const
 {
-    const auto running = [](const auto& work) { return !work->done; };
-    return int(std::count_if(jobs_.begin(), jobs_.end(), running) +
-               std::count_if(tasks_.begin(), tasks_.end(), running));
-}
-
-QProgressDialog* BackgroundWork::ProgressDialogOf(uint16_t id) const
-{
-    for (const auto& job : jobs_)
-        if (job->id == id)
-            return job->dialog.data();
-    return nullptr;
+    return runner_.ActiveCount() +
+           int(std::count_if(tasks_.begin(), tasks_.end(), [](const auto& task) { return !task->done; }));
 }
 
 void BackgroundWork::Shutdown()
 {
-    *stopping_ = true;
+    const bool first = !stopping_->exchange(true);
     timer_->stop();
-    for (const auto& job : jobs_)
-        job->cancelled = true;
+    if (first) {
+        runner_.CancelAll();
+        for (OpenQuestion& q : questions_)
+            if (q.box)
+                q.box->reject();
+        questions_.clear();
+        // A plain wait with a limit: the cancelled work has nothing left to
+        // ask, and one stuck on a dead mount is left to end on its own.
+        runner_.WaitAll(quitGrace_);
+        std::lock_guard lock(shared_->mutex);
+        shared_->finishers.clear(); // what ends later tells nobody
+    }
+    for (const auto& w : watched_)
+        delete w->dialog.data();
     for (const auto& task : tasks_)
         *task->cancel = true;
-    if (Running() > 0) {
-        // A worker may be waiting for an answer right now: events go on being
-        // served (the answer is "Cancel") until every worker has ended. The
-        // list is looked at afresh each round, never walked across the loop.
+    if (std::any_of(tasks_.begin(), tasks_.end(), [](const auto& task) { return !task->done; })) {
         QProgressDialog waiting("Cancelling the background operations...", QString(), 0, 0, window_);
         waiting.setWindowTitle("Tarnel");
         waiting.setMinimumDuration(0);
         waiting.show();
-        while (Running() > 0) {
+        while (std::any_of(tasks_.begin(), tasks_.end(), [](const auto& task) { return !task->done; })) {
             QApplication::processEvents(QEventLoop::AllEvents, 20);
             QThread::msleep(5);
         }
-    }
-    std::vector<std::shared_ptr<Job>> jobs;
-    jobs.swap(jobs_);
-    for (const auto& job : jobs) {
-        if (job->thread.joinable())
-            job->thread.join();
-        delete job->dialog.data();
     }
     std::vector<std::shared_ptr<Task>> tasks;
     tasks.swap(tasks_);

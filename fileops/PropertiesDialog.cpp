@@ -2,6 +2,8 @@
 
 #include "app/WorkerAnswers.h"
 #include "fileops/LaunchApplication.h"
+#include "fileops/BackgroundWork.h"
+#include "fileops/model/Operation.h"
 #include "platform/DirectoryTotals.h"
 
 #include <QDateTime>
@@ -11,6 +13,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QVBoxLayout>
 
 #include <cerrno>
@@ -74,9 +77,13 @@ struct PropertiesDialog::Facts {
     QStringList values; // one for each of kSingleRows
 };
 
-PropertiesDialog::PropertiesDialog(const std::vector<std::string>& paths, QWidget* parent)
-    : QDialog(parent), paths_(paths), answers_(new WorkerAnswers(2, this))
+PropertiesDialog::PropertiesDialog(const std::vector<std::string>& paths, QWidget* parent, BackgroundWork* work)
+    : QDialog(parent), paths_(paths), answers_(new WorkerAnswers(2, this)), work_(work)
 {
+    if (!work_) {
+        work_ = new BackgroundWork(this);
+        work_->SetQuitGrace(std::chrono::milliseconds(0)); // going away never waits for the walk
+    }
     setObjectName("DlgProperties");
     setWindowTitle("Properties");
     setMinimumWidth(fontMetrics().averageCharWidth() * 60);
@@ -108,7 +115,8 @@ PropertiesDialog::PropertiesDialog(const std::vector<std::string>& paths, QWidge
 
 PropertiesDialog::~PropertiesDialog()
 {
-    *stop_ = true; // the walk ends at its next entry; its answer goes nowhere
+    if (totalsOp_)
+        totalsOp_->Cancel(); // the walk ends at its next entry; its answer goes nowhere
 }
 
 QLabel* PropertiesDialog::AddRow(const QString& label, const QString& value)
@@ -183,39 +191,25 @@ void PropertiesDialog::ShowFacts(const Facts& facts)
     factsDone_ = true;
 }
 
-// The sizes of a large tree take a while: they are summed on a thread and
-// shown when done; closing the dialog stops the walk and never waits for it.
+// The sizes of a large tree take a while: they are summed by an operation
+// and shown when done; closing the dialog cancels it and never waits for it.
 void PropertiesDialog::StartTotals()
 {
-    answers_->Ask<DirectoryTotals>(
-        [paths = paths_, stop = stop_] {
-            DirectoryTotals totals;
-            for (const std::string& p : paths) {
-                struct stat st {};
-                if (*stop || lstat(p.c_str(), &st) != 0)
-                    continue;
-                if (S_ISDIR(st.st_mode)) {
-                    DirectoryWalker walker(*stop, ClusterSizeOf(p));
-                    walker.Walk(p, totals);
-                    if (paths.size() > 1) // one folder tells what it holds, not itself
-                        ++totals.dirs;
-                } else {
-                    ++totals.files;
-                    if (S_ISREG(st.st_mode))
-                        totals.bytes += st.st_size;
-                }
-            }
-            return totals;
-        },
-        [this](const DirectoryTotals& totals) {
-            const QLocale locale = QLocale::system();
-            totals_->setText(QString("%1 (%2 bytes), %3 files, %4 folders")
-                                 .arg(locale.formattedDataSize(totals.bytes))
-                                 .arg(locale.toString(qlonglong(totals.bytes)))
-                                 .arg(totals.files)
-                                 .arg(totals.dirs));
-            done_ = true;
-        });
+    auto totals = std::make_shared<DirectoryTotals>();
+    totalsOp_ = MakeTotalsOperation(paths_, totals);
+    QPointer<PropertiesDialog> self(this);
+    // Its own progress is the "Counting…" line: no progress dialog.
+    work_->Run(totalsOp_, RunMode::Foreground, nullptr, [self, totals](const Operation& op) {
+        if (!self || op.State() != OperationState::Done)
+            return;
+        const QLocale locale = QLocale::system();
+        self->totals_->setText(QString("%1 (%2 bytes), %3 files, %4 folders")
+                                   .arg(locale.formattedDataSize(totals->bytes))
+                                   .arg(locale.toString(qlonglong(totals->bytes)))
+                                   .arg(totals->files)
+                                   .arg(totals->dirs));
+        self->done_ = true;
+    }, false);
 }
 
 } // namespace tarnel

@@ -3,7 +3,6 @@
 // size and counts (summed up in the background), owner, permissions, times.
 #include <QDialog>
 
-#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +11,8 @@ class QLabel;
 
 namespace tarnel {
 
+class BackgroundWork;
+class Operation;
 class WorkerAnswers;
 
 class PropertiesDialog : public QDialog {
@@ -21,7 +22,10 @@ public:
     // (type, owner, times, totals) is asked on workers and filled in as it
     // comes. Nothing waits for them: a walk held by a mount that does not
     // answer is left behind when the dialog goes.
-    explicit PropertiesDialog(const std::vector<std::string>& paths, QWidget* parent = nullptr);
+    // The totals are an operation of work (the window's), or of an owner of
+    // the dialog's own when none is given.
+    explicit PropertiesDialog(const std::vector<std::string>& paths, QWidget* parent = nullptr,
+                              BackgroundWork* work = nullptr);
     ~PropertiesDialog() override;
     QString TotalsText() const;
     bool TotalsDone() const { return done_; }
@@ -42,7 +46,8 @@ private:
     QLabel* totals_ = nullptr;
     std::vector<QLabel*> rows_;
     WorkerAnswers* answers_ = nullptr;
-    std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
+    BackgroundWork* work_ = nullptr;
+    std::shared_ptr<Operation> totalsOp_;
     bool done_ = false;
     bool factsDone_ = true;
 };

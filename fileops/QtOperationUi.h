@@ -1,48 +1,27 @@
 #pragma once
-// The file engine's questions and progress, shown by the main thread: message
-// boxes for the questions, a progress dialog after half a second of work.
-#include "platform/ShellFileOperation.h"
+// The questions long work asks, as message boxes over the window, and the
+// text the progress dialog shows.
+#include "fileops/model/Operation.h"
 
-#include <QElapsedTimer>
 #include <QString>
-#include <memory>
 
-class QProgressDialog;
+class QMessageBox;
 class QWidget;
 
 namespace tarnel {
 
-// For operations run on the main thread.
-class ForegroundOperationUi : public OperationUi {
-public:
-    explicit ForegroundOperationUi(QWidget* parent);
-    ~ForegroundOperationUi() override;
-    ReplaceAnswer AskReplace(const std::string& path) override;
-    ReplaceAnswer AskReplaceKnown(const std::string& path, const ReplaceFacts& facts) override;
-    bool ConfirmCreateFolder(const std::string& path) override;
-    ErrorAnswer AskError(const std::string& what, const std::string& path, int error) override;
-    bool ConfirmTrash(size_t count) override;
-    DeleteAnswer AskDeletePermanently(const std::string& path) override;
-    void Refused(const std::string& text) override;
-    bool Progress(uint64_t itemsDone, uint64_t itemsTotal, uint64_t bytesDone, uint64_t bytesTotal,
-                  const std::string& currentName) override;
-
-private:
-    QWidget* parent_;
-    QElapsedTimer started_;
-    qint64 lastUpdate_ = 0;
-    std::unique_ptr<QProgressDialog> progress_;
-};
-
-// The question asked before a file is replaced; details (both files' sizes
-// and times) follow it when given. Offers Yes, Yes to all, No, Skip all, Cancel.
-ReplaceAnswer AskReplaceQuestion(QWidget* parent, const std::string& path, const QString& details = {});
+// A box for question with the buttons its answers need, names as plain text.
+// Open it (open(), never exec() while work waits) and turn the button
+// clicked into the answer with AnswerOf.
+QMessageBox* NewQuestionBox(QWidget* parent, const OperationQuestion& question);
+// The answer (see OperationQuestion) the clicked button of box gives; a box
+// closed without a button gives the answer that stops.
+int AnswerOf(const OperationQuestion& question, QMessageBox& box);
 
 // "Existing file: 1.5 KB, 12/09/26 21:40", one line of the replace question's details.
 QString ReplaceFactsLine(const QString& which, int64_t size, int64_t time);
 
-// "1.5 MB"-style text of a byte count, for the progress dialog.
-QString ProgressText(uint64_t itemsDone, uint64_t itemsTotal, uint64_t bytesDone, uint64_t bytesTotal,
-                     const std::string& currentName);
+// The current name, then "n of m items, x of y" with sizes in the locale's units.
+QString ProgressText(const OperationProgress& progress);
 
 } // namespace tarnel

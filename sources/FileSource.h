@@ -96,6 +96,8 @@ public:
         int64_t time = 0;
     };
     virtual ReplaceAnswer AskReplace(const std::string& path, const FileFacts& existing, const FileFacts& incoming) = 0;
+    // A library's note on what it does now (the status bar's kind of text).
+    virtual void Status(const std::string& /*text*/) {}
 };
 
 // One selected row: a folder stands for everything below it; a member of
@@ -115,7 +117,8 @@ struct SourceOperationOptions {
     bool fastMove = false; // a move removes what it moved out without asking
 };
 
-// A file command that a source runs itself, on the window's thread.
+// A file command that a source runs itself. Made on the window's thread, run
+// on a worker: it holds copies of everything it needs.
 class SourceOperation {
 public:
     virtual ~SourceOperation() = default;

@@ -5,6 +5,7 @@
 #include "panes/PathUtil.h"
 #include "platform/DirectoryReader.h"
 
+#include <functional>
 #include <string_view>
 #include <sys/stat.h>
 #include <unordered_map>
@@ -257,22 +258,38 @@ bool InZip(const PanePlace& place) { return std::string_view(place.Source()) == 
 
 bool IsTransfer(int code) { return code == FO_COPY || code == FO_MOVE; }
 
+// Runs on a worker with a driver of its own from the pool (the window's
+// driver stays the window's), given back when the operation goes.
 class ZipSourceOperation : public SourceOperation {
 public:
-    ZipSourceOperation(TZipMaster& zip, int code, const PanePlace& from, const PanePlace& to, SourceOperationUi& ui,
+    using Driver = std::unique_ptr<TZipMaster, std::function<void(TZipMaster*)>>;
+    ZipSourceOperation(Driver zip, int code, const PanePlace& from, const PanePlace& to, SourceOperationUi& ui,
                        bool fastZipMove)
-        : zip_(zip), code_(code), from_(from), to_(to), ui_(ui), fastZipMove_(fastZipMove)
+        : zip_(std::move(zip)), code_(code), from_(from), to_(to), ui_(ui), fastZipMove_(fastZipMove)
     {
+        zip_->OnMessage = [this](int, const std::string& text) { ui_.Status(text); };
+        // Said once the call is over: a library call holds the process-wide
+        // archive lock, and a box waiting for the user must not hold it.
+        zip_->ShowMessage = [this](const std::string& text) { said_.push_back(text); };
+    }
+    ~ZipSourceOperation() override
+    {
+        zip_->OnMessage = nullptr;
+        zip_->ShowMessage = nullptr;
     }
     SourceOperationResult Run(const std::vector<SourceRow>& rows) override
     {
-        return RunZipOperation(code_, from_, to_, rows, fastZipMove_, zip_, ui_);
+        const SourceOperationResult result = RunZipOperation(code_, from_, to_, rows, fastZipMove_, *zip_, ui_);
+        for (const std::string& text : said_)
+            ui_.Error(text);
+        return result;
     }
 
 private:
-    TZipMaster& zip_;
+    Driver zip_;
+    std::vector<std::string> said_;
     int code_;
-    // Copies: a question's event loop may re-read the panes.
+    // Copies: the panes may have moved on by the time it runs.
     PanePlace from_, to_;
     SourceOperationUi& ui_;
     bool fastZipMove_;
@@ -308,7 +325,18 @@ std::unique_ptr<SourceOperation> ZipSource::OperationFor(int code, const PanePla
 {
     if (!operations_ || !RunsOperation(code, from, to))
         return nullptr;
-    return std::make_unique<ZipSourceOperation>(*operations_, code, from, to, ui, options.fastMove);
+    std::unique_ptr<TZipMaster> zip = TakeDriver(InZip(from) ? from.ArchiveFile() : to.ArchiveFile());
+    zip->OwnLibraryDirectory = operations_->OwnLibraryDirectory;
+    zip->DLLDirectory = operations_->DLLDirectory;
+    // The pool is shared: the operation may outlive this source.
+    ZipSourceOperation::Driver driver(zip.release(), [pool = pool_](TZipMaster* done) {
+        std::unique_ptr<TZipMaster> back(done);
+        std::lock_guard lock(pool->mutex);
+        if (pool->idle.size() == kIdleDrivers)
+            pool->idle.erase(pool->idle.end() - 1);
+        pool->idle.insert(pool->idle.begin(), std::move(back));
+    });
+    return std::make_unique<ZipSourceOperation>(std::move(driver), code, from, to, ui, options.fastMove);
 }
 
 std::unique_ptr<TZipMaster> ZipSource::TakeDriver(const std::string& archive) const

@@ -399,17 +399,22 @@ SourceOperationResult AddToArchive(int code, const ZipSide& source, const ZipSid
     for (const SourceRow& row : rows)
         files.push_back(row.name + (row.folder ? "/*.*" : ""));
     OpenArchive(zip, target.ArchiveFile(), ui);
-    WorkingDirectory here(source.Path);
-    if (!here.Entered()) {
-        ui.Error("Cannot enter the folder " + source.Path);
-        return {};
-    }
     zip.AddOptions = {AddOpt::AddDirNames, AddOpt::AddRecurseDirs, AddOpt::AddHiddenFiles};
     if (code == FO_MOVE)
         zip.AddOptions.Include(AddOpt::AddMove);
     zip.FSpecArgs = files;
     ErrorLines errors(zip);
-    zip.AddFiles();
+    {
+        // No other call changes the directory under this one; released
+        // before anything is asked, or listings of archives would wait on the user.
+        const std::lock_guard lock(ArchiveCallLock());
+        WorkingDirectory here(source.Path);
+        if (!here.Entered()) {
+            ui.Error("Cannot enter the folder " + source.Path);
+            return {};
+        }
+        zip.AddFiles();
+    }
     errors.Show(ui, kNotAddedText);
     return {code == FO_MOVE, true};
 }

@@ -22,8 +22,8 @@ inline constexpr const char* kNotDeletedText = "The members were not deleted:";
 inline constexpr const char* kNotAddedText = "Some files were not added:";
 inline constexpr const char* kNotMovedText = "Some files could not be extracted; they stay in the ZIP file.";
 
-// A side of an operation is the pane's place, copied (a question's event
-// loop may replace the listing), with its Path ending in "/".
+// A side of an operation is the pane's place, copied (the pane may move on
+// while the operation runs), with its Path ending in "/".
 using ZipSide = PanePlace;
 ZipSide SideOf(const TDirData& pane);
 

@@ -15,6 +15,17 @@
 
 namespace tarnel {
 
+// The current directory is the process's: one call at a time, or a copy
+// made on a worker could land in the folder of another call. Recursive: a
+// callback's question may start a call of the other kind, and a caller that
+// changes the directory itself holds it around the call.
+std::recursive_mutex& ArchiveCallLock()
+{
+    static std::recursive_mutex oneCallAtATime;
+    return oneCallAtATime;
+}
+
+
 namespace {
 
 bool FileExists(const std::string& path)
@@ -289,11 +300,7 @@ void TZipMaster::RunLibrary(Kind kind)
     if (!exec)
         return; // nothing to call: refused here rather than failing inside
 
-    // The current directory is the process's: one call at a time, or a copy
-    // made on a worker could land in the folder of another call. Recursive:
-    // a callback's question may start a call of the other kind.
-    static std::recursive_mutex oneCallAtATime;
-    const std::lock_guard lock(oneCallAtATime);
+    const std::lock_guard lock(ArchiveCallLock());
     // The folder may have gone since the checks: members must then go
     // nowhere rather than into whatever the current directory is.
     CurrentDirectoryScope directory;

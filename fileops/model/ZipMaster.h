@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <initializer_list>
 #include <string>
 #include <sys/types.h>
@@ -42,6 +43,10 @@ using ExtrOpts = OptionSet<ExtrOpt>;
 
 inline constexpr const char* kZipLibraryName = "libzipdll.so";
 inline constexpr const char* kUnzipLibraryName = "libunzdll.so";
+
+// Held by every library call, which changes the process's current directory;
+// whoever changes it for a call holds it from before the change.
+std::recursive_mutex& ArchiveCallLock();
 
 class TZipMaster {
 public:

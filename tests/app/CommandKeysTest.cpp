@@ -203,12 +203,14 @@ TEST_F(CommandKeysTest, EachFunctionKeyRunsItsCommandOnce)
     SelectOnly("a.txt");
     QSignalSpy deletes(window->Action("Delete"), &QAction::triggered);
     QTest::keyClick(List(), Qt::Key_F8);
+    test::WaitForOperations(*window);
     EXPECT_EQ(deletes.count(), 1);
     EXPECT_EQ(ui.trashAsked, 1);
     EXPECT_FALSE(fs::exists(root + "/left/a.txt"));
     // The list's Delete key is the same command.
     SelectOnly("dir");
     QTest::keyClick(List(), Qt::Key_Delete);
+    test::WaitForOperations(*window);
     EXPECT_EQ(deletes.count(), 2);
     EXPECT_EQ(ui.trashAsked, 2);
     EXPECT_FALSE(fs::exists(root + "/left/dir"));
@@ -216,6 +218,7 @@ TEST_F(CommandKeysTest, EachFunctionKeyRunsItsCommandOnce)
     // F5 copies once: a second copy would have asked before replacing.
     SelectOnly("b.txt");
     QTest::keyClick(List(), Qt::Key_F5);
+    test::WaitForOperations(*window);
     EXPECT_EQ(ReadAll(root + "/right/b.txt"), "b");
     EXPECT_EQ(ui.replaceAsked, 0);
 
@@ -223,11 +226,13 @@ TEST_F(CommandKeysTest, EachFunctionKeyRunsItsCommandOnce)
     typedName = "c2.txt";
     SelectOnly("c.txt");
     QTest::keyClick(List(), Qt::Key_F2);
+    test::WaitForOperations(*window);
     EXPECT_EQ(dialogsRun, 1);
     EXPECT_TRUE(fs::exists(root + "/left/c2.txt"));
     typedName = "c3.txt";
     SelectOnly("c2.txt");
     QTest::keyClick(List(), Qt::Key_F6, Qt::ShiftModifier);
+    test::WaitForOperations(*window);
     EXPECT_EQ(dialogsRun, 2);
     EXPECT_TRUE(fs::exists(root + "/left/c3.txt"));
 
@@ -326,6 +331,7 @@ TEST_F(CommandKeysTest, BarButtonsTriggerTheCommandsOfTheirKeys)
     window->Viewer()->SetViewerActive(Left(), false);
     SelectOnly("a.txt");
     QTest::mouseClick(bar->Button("Delete"), Qt::LeftButton);
+    test::WaitForOperations(*window);
     EXPECT_EQ(ui.trashAsked, 1);
     EXPECT_FALSE(fs::exists(root + "/left/a.txt"));
     EXPECT_TRUE(List()->hasFocus());
@@ -347,12 +353,13 @@ TEST_F(CommandKeysTest, CommanderKeysMoveF6AndF7AndSurviveARestart)
     const auto commanderKeysWork = [this](const std::string& moved, const QString& folder) {
         SelectOnly(moved);
         QTest::keyClick(List(), Qt::Key_F6);
+        test::WaitForOperations(*window);
         EXPECT_TRUE(fs::exists(root + "/right/" + moved));
         EXPECT_FALSE(fs::exists(root + "/left/" + moved));
         typedName = folder;
         QTest::keyClick(List(), Qt::Key_F7);
+        test::WaitForOperations(*window);
         EXPECT_TRUE(fs::is_directory(root + "/left/" + folder.toStdString()));
-        test::WaitForReads(*window);
         EXPECT_FALSE(window->Viewer()->IsOn());
         // Ctrl+Q is the viewer hot key now and the command's key too: one toggle.
         QTest::keyClick(List(), Qt::Key_Q, Qt::ControlModifier);
@@ -378,6 +385,7 @@ TEST_F(CommandKeysTest, CommanderKeysMoveF6AndF7AndSurviveARestart)
     EXPECT_EQ(BarText("Move"), "Move");
     SelectOnly("c.txt");
     QTest::keyClick(List(), Qt::Key_F6);
+    test::WaitForOperations(*window);
     QTest::keyClick(List(), Qt::Key_F7);
     EXPECT_TRUE(window->Viewer()->IsOn());
     EXPECT_TRUE(fs::exists(root + "/left/c.txt"));
@@ -398,6 +406,7 @@ TEST_F(CommandKeysTest, TheBarFollowsItsOptionAcrossARestart)
     // Hidden, its keys still work.
     SelectOnly("a.txt");
     QTest::keyClick(List(), Qt::Key_F8);
+    test::WaitForOperations(*window);
     EXPECT_EQ(ui.trashAsked, 1);
     Configure([](TDlgConfigure& d) { d.findChild<QCheckBox*>("CBFunctionKeyBar")->click(); });
     EXPECT_TRUE(window->FunctionKeys()->isVisible());

@@ -87,7 +87,7 @@ std::string Describe(const AppSettings& s)
 {
     std::string out = std::to_string(s.QuitType) + s.backType;
     for (bool b : {s.ShowBigSize, s.ShowAttrs, s.ShowListHints, s.ShowSupported, s.FastZipMove, s.UseAsyncShell,
-                   s.DescriptionsFollow, s.ConfirmCopyTarget, s.KeepPlaces})
+                   s.QueuePerVolume, s.DescriptionsFollow, s.ConfirmCopyTarget, s.KeepPlaces})
         out += b ? '1' : '0';
     const TextViewSettings& t = s.textView;
     out += "|" + t.fontName + "|" + std::to_string(t.fontSize) + "|" + std::to_string(t.fontFore) + "|" +
@@ -354,6 +354,8 @@ TEST_F(ConfigureTest, OkStoresEveryPage)
         Check(d, "CBShowListHints", false);
         Check(d, "CBFastZipMove", true);
         Check(d, "CBUseAsyncShell", true);
+        EXPECT_FALSE(d.findChild<QCheckBox*>("CBQueuePerVolume")->isChecked()); // off by default
+        Check(d, "CBQueuePerVolume", true);
         EXPECT_TRUE(d.findChild<QCheckBox*>("CBDescriptionsFollow")->isChecked()); // on by default
         Check(d, "CBDescriptionsFollow", false);
         EXPECT_TRUE(d.findChild<QCheckBox*>("CBConfirmCopyTarget")->isChecked()); // on unless turned off
@@ -371,6 +373,7 @@ TEST_F(ConfigureTest, OkStoresEveryPage)
     EXPECT_FALSE(settings.ShowListHints);
     EXPECT_TRUE(settings.FastZipMove);
     EXPECT_TRUE(settings.UseAsyncShell);
+    EXPECT_TRUE(settings.QueuePerVolume);
     EXPECT_FALSE(settings.DescriptionsFollow);
     EXPECT_FALSE(settings.ConfirmCopyTarget);
     EXPECT_FALSE(settings.KeepPlaces);

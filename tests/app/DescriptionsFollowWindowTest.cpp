@@ -118,17 +118,20 @@ TEST_P(DescriptionsFollowWindow, CopyMoveRenameAndDeleteCarryTheirDescriptionsOn
 
     Select("copied.txt");
     QTest::mouseClick(window->CommandButton("BTNCopy"), Qt::LeftButton);
+    test::WaitForOperations(*window);
     EXPECT_EQ(Shown(window->RightPane(), "copied.txt"), on ? "C" : "");
     EXPECT_EQ(Shown(Left(), "copied.txt"), "C");
 
     Select("moved.txt");
     QTest::mouseClick(window->CommandButton("BTNMove"), Qt::LeftButton);
+    test::WaitForOperations(*window);
     EXPECT_EQ(Shown(window->RightPane(), "moved.txt"), on ? "M" : "");
     EXPECT_EQ(ReadDescription(left + "moved.txt"), on ? "" : "M");
 
     // A conflict answered "No" carries nothing.
     Select("kept.txt");
     QTest::mouseClick(window->CommandButton("BTNCopy"), Qt::LeftButton);
+    test::WaitForOperations(*window);
     EXPECT_EQ(Shown(window->RightPane(), "kept.txt"), "theirs");
 
     Select("renamed.txt");
@@ -137,10 +140,12 @@ TEST_P(DescriptionsFollowWindow, CopyMoveRenameAndDeleteCarryTheirDescriptionsOn
         return int(QDialog::Accepted);
     });
     window->DoFileOperation(FO_RENAME);
+    test::WaitForOperations(*window);
     EXPECT_EQ(Shown(Left(), "new name.txt"), on ? "R" : "");
 
     Select("deleted.txt");
     QTest::keyClick(Left()->List(), Qt::Key_Delete);
+    test::WaitForOperations(*window);
     ASSERT_FALSE(fs::exists(left + "deleted.txt"));
     EXPECT_EQ(Get(left + "descript.ion").find("deleted.txt") == std::string::npos, on);
 
@@ -148,6 +153,7 @@ TEST_P(DescriptionsFollowWindow, CopyMoveRenameAndDeleteCarryTheirDescriptionsOn
     window->Settings().UseAsyncShell = true;
     Select("late.txt");
     window->DoFileOperation(FO_COPY);
+    test::WaitForOperations(*window);
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->AsyncSlots().Count() == 0; }, 10000));
     EXPECT_EQ(Shown(window->RightPane(), "late.txt"), on ? "L" : "");
 

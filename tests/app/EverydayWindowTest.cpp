@@ -355,6 +355,7 @@ TEST_F(EverydayWindowTest, RenamingOnlyTheExtensionKeepsUndecodableBytes)
         return int(QDialog::Accepted);
     });
     window->DoFileOperation(FO_RENAME);
+    test::WaitForOperations(*window);
     EXPECT_TRUE(fs::exists(root + "/left/caf\xe9-\xff.dat"));
     EXPECT_FALSE(fs::exists(root + "/left/" + odd));
 

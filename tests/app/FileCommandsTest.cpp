@@ -4,7 +4,10 @@
 #include "app/components/TestEnvironment.h"
 #include "app/PaneReads.h"
 #include "app/PrivateMessages.h"
+#include "fileops/BackgroundWork.h"
 #include "fileops/NameDialogs.h"
+#include "fileops/OperationProgressDialog.h"
+#include "fileops/OperationsWindow.h"
 #include "platform/ShellFileOperation.h"
 #include "widgets/PaneView.h"
 
@@ -12,7 +15,10 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -122,6 +128,7 @@ TEST_F(FileCommandsTest, CopyAsksBeforeReplacingAndRereadsTheTarget)
     Select({"..", "a.txt", "dir"}); // ".." never takes part
     ui.replace = ReplaceAnswer::No;
     QTest::mouseClick(window->CommandButton("BTNCopy"), Qt::LeftButton);
+    test::WaitForOperations(*window);
     EXPECT_EQ(ui.asked, 1);
     EXPECT_EQ(Content(root + "/right/a.txt"), "old");
     EXPECT_TRUE(fs::exists(root + "/right/dir/inner"));
@@ -130,6 +137,7 @@ TEST_F(FileCommandsTest, CopyAsksBeforeReplacingAndRereadsTheTarget)
     Select({"a.txt"});
     ui.replace = ReplaceAnswer::Yes;
     window->DoFileOperation(FO_COPY);
+    test::WaitForOperations(*window);
     EXPECT_EQ(Content(root + "/right/a.txt"), "new");
     EXPECT_TRUE(fs::exists(root + "/left/a.txt"));
 }
@@ -138,6 +146,7 @@ TEST_F(FileCommandsTest, MoveDeleteAndRenameRereadTheirPanes)
 {
     Select({"dir"});
     window->DoFileOperation(FO_MOVE);
+    test::WaitForOperations(*window);
     EXPECT_FALSE(fs::exists(root + "/left/dir"));
     EXPECT_EQ(Row(Left(), "dir"), -1);
     EXPECT_GE(Row(window->RightPane(), "dir"), 0);
@@ -148,6 +157,7 @@ TEST_F(FileCommandsTest, MoveDeleteAndRenameRereadTheirPanes)
         return int(QDialog::Accepted);
     });
     window->DoFileOperation(FO_RENAME);
+    test::WaitForOperations(*window);
     EXPECT_TRUE(fs::exists(root + "/left/b.txt"));
     EXPECT_GE(Row(Left(), "b.txt"), 0);
 
@@ -156,6 +166,7 @@ TEST_F(FileCommandsTest, MoveDeleteAndRenameRereadTheirPanes)
     QTest::keyClick(Left()->List(), Qt::Key_Delete, Qt::ShiftModifier); // with Shift: nothing
     EXPECT_TRUE(fs::exists(root + "/left/b.txt"));
     QTest::keyClick(Left()->List(), Qt::Key_Delete);
+    test::WaitForOperations(*window);
     EXPECT_FALSE(fs::exists(root + "/left/b.txt"));
     EXPECT_TRUE(fs::exists(root + "/home/Trash/files/b.txt"));
     EXPECT_EQ(Row(Left(), "b.txt"), -1);
@@ -173,6 +184,7 @@ TEST_F(FileCommandsTest, RenameToAnEmptyOrSlashedNameIsRefusedPlainly)
         typed = name;
         messages.clear();
         window->DoFileOperation(FO_RENAME);
+        test::WaitForOperations(*window);
         ASSERT_EQ(1, messages.size()) << name.toStdString();
         EXPECT_FALSE(messages[0].contains("already exists")) << messages[0].toStdString();
         EXPECT_TRUE(fs::exists(root + "/left/a.txt"));
@@ -203,9 +215,13 @@ TEST_F(FileCommandsTest, NewDirectoryAndNewArchive)
     });
     EXPECT_EQ(window->CreateDirOrZip(false, false), root + "/left/data.ZIP");
     EXPECT_EQ(window->CreateDirOrZip(false, false), root + "/left/data");
+    test::WaitForOperations(*window); // made on a worker
     EXPECT_TRUE(fs::is_directory(root + "/left/data"));
-    tries = 1; // "data" again: refused, the dialog comes back, then Cancel
-    EXPECT_EQ(window->CreateDirOrZip(false, false), "");
+    EXPECT_GE(Row(Left(), "data"), 0) << "the pane was re-read";
+    tries = 1; // "data" again: it exists, said once the worker has tried
+    window->CreateDirOrZip(false, false);
+    EXPECT_TRUE(messages.isEmpty()) << "said before the folder was tried";
+    test::WaitForOperations(*window);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(messages[0], QString::fromStdString("Unable to create " + root + "/left/data."));
 }
@@ -245,8 +261,10 @@ TEST_F(FileCommandsTest, QuittingDuringBackgroundCopiesWaitsForThemAndEndsCleanl
     window->BTNRefreshClick();
     Select({"dir"});
     window->DoFileOperation(FO_COPY);
+    test::WaitForOperations(*window);
     Select({"many"});
     window->DoFileOperation(FO_COPY);
+    test::WaitForOperations(*window);
     std::this_thread::sleep_for(std::chrono::milliseconds(300)); // "dir" is done, its message waits
     window->FinishBackgroundOperations();
     EXPECT_TRUE(fs::exists(root + "/right/dir/inner"));
@@ -263,6 +281,7 @@ TEST_F(FileCommandsTest, BackgroundCopyGoesOnWhileTheWindowIsBusy)
     window->BTNRefreshClick();
     Select({"many"});
     window->DoFileOperation(FO_COPY);
+    test::WaitForOperations(*window);
     const auto last = root + "/right/many/d14/f1499";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!fs::exists(last) && std::chrono::steady_clock::now() < deadline)
@@ -275,6 +294,7 @@ TEST_F(FileCommandsTest, PopupRepeatsTheLastCommand)
 {
     Select({});
     window->RunFileCommand(FO_COPY);
+    test::WaitForOperations(*window);
     QMenu* popup = window->DirPopup();
     ASSERT_GE(popup->actions().size(), 3);
     EXPECT_EQ(popup->actions()[1]->objectName(), "LastPopup");
@@ -282,4 +302,141 @@ TEST_F(FileCommandsTest, PopupRepeatsTheLastCommand)
     window->Action("PopOpen")->trigger(); // remembered, but never repeated next to itself
     window->BTNRefreshClick();
     EXPECT_EQ(popup->actions()[1]->text(), "Refresh");
+}
+
+// A replace question is a box over the window, not a loop inside the
+// command: the command returns, the window goes on (a pane is navigated and
+// re-read) and the answer then replaces the very file the question named.
+TEST_F(FileCommandsTest, QuestionLeavesTheWindowWorkingAndItsAnswerGoesOnWithTheNamedFile)
+{
+    window->SetOperationUi(nullptr); // the window's own boxes
+    Select({"a.txt"});
+    window->DoFileOperation(FO_COPY);
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const auto ops = window->Work().Operations();
+        return !ops.empty() && (box = window->Work().QuestionOf(ops.front().get())) != nullptr && box->isVisible();
+    }));
+    EXPECT_EQ(window->Work().Operations().front()->State(), OperationState::Waiting);
+    EXPECT_TRUE(box->text().contains(QString::fromStdString(root + "/right/a.txt")));
+    EXPECT_EQ(Content(root + "/right/a.txt"), "old");
+
+    // Meanwhile: into "dir" on the left, a new file there shows; the right is re-read.
+    std::ofstream(root + "/left/dir/more") << "y";
+    Left()->SetCurrentRow(Row(Left(), "dir"));
+    window->OpenEntryOf(Left());
+    test::WaitForReads(*window);
+    EXPECT_GE(Row(Left(), "more"), 0);
+    window->SetActivePane(window->RightPane());
+    window->BTNRefreshClick();
+    test::WaitForReads(*window);
+    EXPECT_EQ(window->OperationsRunning(), 1);
+
+    box->button(QMessageBox::Yes)->click();
+    test::WaitForOperations(*window);
+    EXPECT_EQ(Content(root + "/right/a.txt"), "new");
+    EXPECT_FALSE(fs::exists(root + "/right/more")) << "the answer went to the file now under the cursor";
+    EXPECT_GE(Row(Left(), "more"), 0) << "the left pane stays where the user went";
+}
+
+// Quitting while an operation waits on its question, and while another is
+// paused: both end cancelled, the box goes, nothing more is written.
+TEST_F(FileCommandsTest, QuittingCancelsOperationsWaitingOnAQuestionOrPaused)
+{
+    MakeManyFiles(root + "/left/many", 1500);
+    window->SetOperationUi(nullptr);
+    window->Settings().UseAsyncShell = true;
+    window->BTNRefreshClick();
+    test::WaitForReads(*window);
+    Select({"many"});
+    window->DoFileOperation(FO_COPY);
+    ASSERT_EQ(window->Work().Operations().size(), 1u);
+    const std::shared_ptr<Operation> paused = window->Work().Operations().front();
+    paused->Pause();
+    window->Settings().UseAsyncShell = false;
+    Select({"a.txt"});
+    window->DoFileOperation(FO_COPY);
+    QPointer<QMessageBox> box;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const auto ops = window->Work().Operations();
+        return ops.size() == 2 && (box = window->Work().QuestionOf(ops.back().get())) != nullptr;
+    }));
+    const std::shared_ptr<Operation> waiting = window->Work().Operations().back();
+    EXPECT_NE(paused->State(), OperationState::Done);
+
+    window->FinishBackgroundOperations();
+    EXPECT_EQ(paused->State(), OperationState::Cancelled);
+    EXPECT_EQ(waiting->State(), OperationState::Cancelled);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return box.isNull(); }));
+    EXPECT_EQ(Content(root + "/right/a.txt"), "old");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->OperationsRunning() == 0; }));
+    EXPECT_FALSE(fs::exists(root + "/right/many/d14/f1499"));
+}
+
+// With the queue on, a second copy onto the same disk waits for the first;
+// the Operations window shows both, pauses the first and cancels it, and the
+// second then runs.
+TEST_F(FileCommandsTest, OperationsWindowPausesAndCancelsAndTheQueueLetsTheNextCopyGo)
+{
+    MakeManyFiles(root + "/left/many", 1500);
+    window->Settings().UseAsyncShell = true;
+    window->Settings().QueuePerVolume = true;
+    window->BTNRefreshClick();
+    test::WaitForReads(*window);
+    Select({"many"});
+    window->DoFileOperation(FO_COPY);
+    Select({"dir"});
+    window->DoFileOperation(FO_COPY);
+    const auto ops = window->Work().Operations();
+    ASSERT_EQ(ops.size(), 2u);
+    EXPECT_EQ(ops[1]->State(), OperationState::Queued);
+
+    window->Action("Operations")->trigger();
+    OperationsWindow* shown = window->OperationsShown();
+    ASSERT_NE(shown, nullptr);
+    ASSERT_EQ(shown->List()->topLevelItemCount(), 2);
+    EXPECT_EQ(shown->List()->topLevelItem(1)->text(1), "Queued");
+    shown->List()->setCurrentItem(shown->List()->topLevelItem(0));
+    QTest::mouseClick(shown->PauseButton(), Qt::LeftButton);
+    EXPECT_TRUE(ops[0]->PauseRequested());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ops[0]->State() == OperationState::Paused; }));
+    EXPECT_EQ(shown->PauseButton()->text(), "&Resume");
+    EXPECT_EQ(ops[1]->State(), OperationState::Queued) << "the queued copy went while the first was paused";
+
+    QTest::mouseClick(shown->CancelButton(), Qt::LeftButton);
+    test::WaitForOperations(*window);
+    EXPECT_EQ(ops[0]->State(), OperationState::Cancelled);
+    EXPECT_EQ(ops[1]->State(), OperationState::Done);
+    EXPECT_TRUE(fs::exists(root + "/right/dir/inner"));
+    EXPECT_FALSE(fs::exists(root + "/right/many/d14/f1499"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown->List()->topLevelItemCount() == 0; }));
+}
+
+// The one progress dialog: shown once the copy has run a while, it pauses,
+// resumes and cancels the copy it shows, and goes when the copy has ended.
+TEST_F(FileCommandsTest, ProgressDialogPausesResumesAndCancels)
+{
+    MakeManyFiles(root + "/left/many", 1500);
+    window->Work().SetProgressDelayMs(0);
+    window->BTNRefreshClick();
+    test::WaitForReads(*window);
+    Select({"many"});
+    window->DoFileOperation(FO_COPY);
+    ASSERT_EQ(window->Work().Operations().size(), 1u);
+    const std::shared_ptr<Operation> copy = window->Work().Operations().front();
+    QPointer<OperationProgressDialog> dialog;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (dialog = window->Work().ProgressDialogOf(copy.get())) != nullptr; }));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->isModal()) << "the window goes on working";
+
+    QTest::mouseClick(dialog->PauseButton(), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return copy->State() == OperationState::Paused; }));
+    EXPECT_EQ(dialog->PauseButton()->text(), "Resume");
+    QTest::mouseClick(dialog->PauseButton(), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return copy->State() == OperationState::Running || Finished(copy->State()); }));
+    if (!Finished(copy->State()))
+        QTest::mouseClick(dialog->CancelButton(), Qt::LeftButton);
+    test::WaitForOperations(*window);
+    EXPECT_TRUE(dialog.isNull());
+    EXPECT_NE(copy->State(), OperationState::Failed);
 }

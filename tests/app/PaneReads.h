@@ -21,4 +21,13 @@ inline void WaitForReads(const MainWindow& window)
     EXPECT_TRUE(PaneRead(window.RightPane()->Data())) << "the right pane's read did not finish";
 }
 
+// File operations run on workers: a test waits for every one it started to
+// end and for the panes they re-read.
+inline void WaitForOperations(MainWindow& window, int timeoutMs = 30000)
+{
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.OperationsRunning() == 0; }, timeoutMs))
+        << "a file operation did not end";
+    WaitForReads(window);
+}
+
 } // namespace tarnel::test

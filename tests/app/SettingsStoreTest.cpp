@@ -78,6 +78,7 @@ TEST_F(SettingsStoreTest, RoundTripKeepsEverySetting)
         s.ShowBigSize = true;
         s.ShowAttrs = false;
         s.UseAsyncShell = true;
+        s.QueuePerVolume = true;
         s.DescriptionsFollow = false;
         s.ConfirmCopyTarget = false;
         s.backType = "None";
@@ -97,6 +98,7 @@ TEST_F(SettingsStoreTest, RoundTripKeepsEverySetting)
     EXPECT_TRUE(second.ShowBigSize);
     EXPECT_FALSE(second.ShowAttrs);
     EXPECT_TRUE(second.UseAsyncShell);
+    EXPECT_TRUE(second.QueuePerVolume);
     EXPECT_FALSE(second.DescriptionsFollow);
     EXPECT_FALSE(second.ConfirmCopyTarget);
     EXPECT_EQ(second.backType, "None");

@@ -126,6 +126,7 @@ protected:
             answer(dialog);
         });
         QTest::mouseClick(window->CommandButton(button), Qt::LeftButton);
+        test::WaitForOperations(*window);
         return answerer.seen;
     }
     // A drag over the list and its drop, as Qt delivers them: the drop goes
@@ -235,6 +236,7 @@ TEST_F(TransferTest, WithTheOptionOffCopyGoesStraightToTheOtherPane)
     Select(Left(), {"a.txt"});
     ModalAnswerer none([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
     QTest::mouseClick(window->CommandButton("BTNCopy"), Qt::LeftButton);
+    test::WaitForOperations(*window);
     EXPECT_EQ(none.seen, 0);
     EXPECT_EQ(Content(root + "/right/a.txt"), "a");
 }
@@ -263,6 +265,7 @@ TEST_F(TransferTest, SkipAllLeavesEveryLaterConflictUnasked)
         QTest::mouseClick(skipAll, Qt::LeftButton);
     });
     QTest::mouseClick(window->CommandButton("BTNCopy"), Qt::LeftButton);
+    test::WaitForOperations(*window);
     EXPECT_EQ(answerer.seen, 1);
     EXPECT_TRUE(question.contains("a.txt already exists")) << question.toStdString();
     EXPECT_TRUE(question.contains("Existing file: 3 bytes")) << question.toStdString();

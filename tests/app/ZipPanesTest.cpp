@@ -119,15 +119,18 @@ TEST_F(ZipPanesTest, CopyOutOfAndDeleteInsideAnArchive)
     window->SetActivePane(Left());
     Select(Left(), {"c.txt"});
     QTest::mouseClick(window->CommandButton("BTNCopy"), Qt::LeftButton);
+    test::WaitForOperations(*window);
     EXPECT_EQ(Slurp(root + "/right/docs/c.txt"), "inner");
     EXPECT_GE(Row(Right(), "docs"), 0) << "the target was re-read";
     EXPECT_FALSE(window->statusBar()->currentMessage().isEmpty()) << "library messages go to the status bar";
 
     Select(Left(), {"c.txt"});
     window->DoFileOperation(FO_RENAME);
+    test::WaitForOperations(*window);
     EXPECT_EQ(messages->log, QStringList{QString("information: ") + kRenameInZipText});
 
     window->DoFileOperation(FO_DELETE);
+    test::WaitForOperations(*window);
     EXPECT_EQ(Row(Left(), "c.txt"), -1) << "the archive pane was re-read";
     EXPECT_EQ(Members(root + "/left/data.zip"), (std::vector<std::string>{"docs/", "top.txt"}));
     EXPECT_EQ(std::system(("unzip -tqq '" + root + "/left/data.zip' >/dev/null").c_str()), 0);
@@ -148,6 +151,7 @@ TEST_F(ZipPanesTest, ToZipMakesAnArchiveInTheOtherPaneAndFillsIt)
         return int(QDialog::Accepted);
     });
     QTest::mouseClick(window->CommandButton("BTNToZip"), Qt::LeftButton);
+    test::WaitForOperations(*window);
     const std::string made = root + "/right/made.ZIP";
     EXPECT_EQ(Right()->Data().ZipMode, 1);
     EXPECT_EQ(Right()->Data().Path, made + "/");
@@ -160,6 +164,7 @@ TEST_F(ZipPanesTest, ToZipMakesAnArchiveInTheOtherPaneAndFillsIt)
     Enter(Left(), "data.zip");
     Select(Left(), {"top.txt"});
     window->DoFileOperation(FO_COPY);
+    test::WaitForOperations(*window);
     EXPECT_EQ(messages->log.back(), QString("information: ") + kBetweenZipsText);
 }
 
@@ -181,6 +186,7 @@ TEST_F(ZipPanesTest, CopiesBetweenAnArchiveAndTheDiskConfirmTheirTarget)
             answer(dialog);
         });
         QTest::mouseClick(window->CommandButton("BTNCopy"), Qt::LeftButton);
+        test::WaitForOperations(*window);
         return answerer.seen;
     };
     EXPECT_EQ(copyAnswering([&](TargetDialog* dialog) {
@@ -222,6 +228,7 @@ TEST_F(ZipPanesTest, CopiesBetweenAnArchiveAndTheDiskConfirmTheirTarget)
         QTest::keyClick(dialog->TargetEdit(), Qt::Key_Return);
     });
     QTest::mouseClick(window->CommandButton("BTNCopy"), Qt::LeftButton);
+    test::WaitForOperations(*window);
     EXPECT_EQ(into.seen, 1);
     EXPECT_EQ(Members(root + "/left/data.zip"),
               (std::vector<std::string>{"docs/", "docs/c.txt", "new.txt", "top.txt"}));
@@ -276,6 +283,7 @@ TEST_F(ZipPanesTest, CopyingOutOverAFileAsksFirst)
     });
     answer.start(5);
     window->DoFileOperation(FO_COPY);
+    test::WaitForOperations(*window);
     answer.stop();
     EXPECT_EQ(Slurp(root + "/right/top.txt"), "newer text on disk");
     EXPECT_TRUE(question.contains("top.txt already exists")) << question.toStdString();

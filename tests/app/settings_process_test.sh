@@ -64,6 +64,14 @@ for key in ConfirmCopyTarget DescriptionsFollow KeepPlaces; do
   grep -q "\"$key\"=dword:00000000" "$reg" || fail "$key turned off did not survive a restart"
 done
 
+# The per-disk queue of copies is off until turned on, and kept once it is.
+grep -q '"QueuePerVolume"=dword:00000000' "$reg" || fail "the copy queue option was not saved"
+sed -i 's/"QueuePerVolume"=dword:[0-9a-f]*/"QueuePerVolume"=dword:00000001/' "$reg"
+start
+wait_up
+stop
+grep -q '"QueuePerVolume"=dword:00000001' "$reg" || fail "the copy queue option did not survive a restart"
+
 # A file that cannot be read is never overwritten.
 printf 'garbage\n' > "$reg"
 start

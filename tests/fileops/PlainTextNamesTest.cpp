@@ -19,42 +19,23 @@ namespace {
 
 const std::string kMarkupName = "<b>Yes</b> <a href='x'>really</a>";
 
-// Answers the next message box with No after noting how it showed its text.
-struct BoxInspector {
-    bool seen = false;
-    bool plain = false;
-    QString text;
-
-    void ArmFor(QMessageBox::StandardButton answer)
-    {
-        QTimer::singleShot(0, [this, answer] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            seen = true;
-            const auto* label = box->findChild<QLabel*>("qt_msgbox_label");
-            plain = label && label->textFormat() == Qt::PlainText;
-            text = box->text();
-            box->done(answer);
-        });
-    }
-};
 
 TEST(PlainTextNames, QuestionsShowAMarkupNameAsItIs)
 {
-    ForegroundOperationUi ui(nullptr);
-    BoxInspector replace;
-    replace.ArmFor(QMessageBox::No);
-    EXPECT_EQ(ReplaceAnswer::No, ui.AskReplace("/tmp/" + kMarkupName));
-    ASSERT_TRUE(replace.seen);
-    EXPECT_TRUE(replace.plain);
-    EXPECT_TRUE(replace.text.contains(QString::fromStdString(kMarkupName)));
-
-    BoxInspector remove;
-    remove.ArmFor(QMessageBox::No);
-    EXPECT_EQ(DeleteAnswer::No, ui.AskDeletePermanently("/tmp/" + kMarkupName));
-    ASSERT_TRUE(remove.seen);
-    EXPECT_TRUE(remove.plain);
+    for (const auto type : {OperationQuestion::Type::Replace, OperationQuestion::Type::DeletePermanently,
+                            OperationQuestion::Type::Error, OperationQuestion::Type::CreateFolder}) {
+        OperationQuestion q;
+        q.type = type;
+        q.path = "/tmp/" + kMarkupName;
+        q.what = "Cannot read";
+        q.error = EIO;
+        std::unique_ptr<QMessageBox> box(NewQuestionBox(nullptr, q));
+        const auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+        EXPECT_TRUE(label && label->textFormat() == Qt::PlainText);
+        EXPECT_TRUE(box->text().contains(QString::fromStdString(kMarkupName)));
+        // Closed without a button: the answer that stops.
+        EXPECT_EQ(AnswerOf(q, *box), StopAnswer(type));
+    }
 }
 
 TEST(PlainTextNames, PropertiesShowAMarkupNameAsItIs)
