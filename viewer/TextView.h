@@ -26,6 +26,7 @@ class QTimer;
 
 namespace tarnel {
 
+class FileBlocks;
 class TSearchwin;
 class Teditorform;
 class UserMessages;
@@ -116,11 +117,23 @@ public:
     std::string LastSearchText;
 
     // ---- operations ----
-    // Runs the index to its end (tests, and before editing).
+    // Runs the index to its end, waiting for the file as long as it takes
+    // (tests).
     void FinishIndex();
     // Display lines from first (from 1); clip keeps twice the visible width
-    // from lineaorax. False when a line reads short: failedLine names it.
+    // from lineaorax. False when a line reads short: failedLine names it;
+    // LinesWaiting() then tells a line that is being read from one that
+    // failed.
     bool GetLines(int64_t first, int64_t count, bool clip, std::vector<std::string>& out, int64_t& failedLine) const;
+    bool LinesWaiting() const { return linesWaiting_; }
+    // A file shown from a worker's read is read further by blocks on a
+    // worker of the view's: this thread never waits on its file system.
+    bool ReadsByBlocks() const { return blocks_ != nullptr; }
+    const FileBlocks* Blocks() const { return blocks_.get(); }
+    // A copy of the open file for a worker, and the index's options: a
+    // search finds lines and columns as the view's own index would.
+    void ShareFile(TextFile& out) const { file_.Share(out); }
+    const ScanOptions& IndexOptions() const { return index_.Options(); }
     int64_t FindFrom(const std::string& text, int64_t start, bool ignoreCase) const;
     std::pair<int64_t, int64_t> LocateOffset(int64_t offset, LocateCursor* cursor = nullptr);
     // Indexes one slice further when offset lies past what is indexed; true
@@ -167,6 +180,8 @@ private:
     void CloseFile();
     void BuildLineIndex();
     void IndexSlice();
+    void BlockArrived(uint64_t ticket);
+    void ReadAroundScreen();
     void UpdateRanges();
     void Relayout();
     void MeasureFont();
@@ -180,6 +195,10 @@ private:
 
     TextFile file_;
     LineIndex index_;
+    std::shared_ptr<FileBlocks> blocks_;
+    uint64_t ticket_ = 0; // of the open file: answers for an earlier one are dropped
+    mutable bool linesWaiting_ = false;
+    bool followEnd_ = false; // End while indexing: the view stays at the end as it grows
     mutable ColumnMarks marks_; // filled by painting
     QFont font_;
     QRawFont rawFont_;

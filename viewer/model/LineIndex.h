@@ -203,6 +203,9 @@ public:
     bool Step(int64_t maxBytes);
     void RunToEnd() { while (!Step(int64_t(1) << 30)) {} }
     bool Done() const { return done_; }
+    // The last step stopped at bytes of a file read through blocks that are
+    // not in memory yet (TextFile::ReadThrough).
+    bool Waiting() const { return waiting_; }
     // Cut short by a file that shrank while it was read.
     bool FileChanged() const { return fileChanged_; }
 
@@ -255,6 +258,7 @@ private:
     mutable int64_t windowFirst_ = -1;
     bool done_ = true;
     bool fileChanged_ = false;
+    bool waiting_ = false;
 };
 
 } // namespace tarnel
