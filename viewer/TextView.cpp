@@ -45,6 +45,8 @@ constexpr auto kPaintWait = std::chrono::milliseconds(20);
 // Read ahead of the index, and around the screen.
 constexpr int64_t kIndexAhead = int64_t(1) << 20;
 constexpr int64_t kScreenAhead = int64_t(256) << 10;
+// The most a copy or a print waits for the selection's blocks.
+constexpr qint64 kSelectionWaitMs = 200;
 constexpr const char* kSample = "The quick brown fox jumps over the lazy dogTHE QUICK BROWN FOX JUMPS OVER THE LAZY DOG_";
 
 // A scroll bar holds an int, and the lines of a hex dump of 32 GiB do not
@@ -557,32 +559,6 @@ bool TTextView::GetLines(int64_t first, int64_t count, bool clip, std::vector<st
     return read;
 }
 
-int64_t TTextView::FindFrom(const std::string& text, int64_t start, bool ignoreCase) const
-{
-    return active_ ? tarnel::FindFrom(file_, text, start, ignoreCase) : -1;
-}
-
-bool TTextView::IndexTowards(int64_t offset)
-{
-    if (!active_ || mode_ == VM_HEX || index_.Done() || offset < index_.ScannedOffset())
-        return true;
-    IndexSlice();
-    return index_.Done() || offset < index_.ScannedOffset();
-}
-
-std::pair<int64_t, int64_t> TTextView::LocateOffset(int64_t offset, LocateCursor* cursor)
-{
-    if (!active_)
-        return {-1, 0};
-    const bool wasDone = index_.Done();
-    auto at = tarnel::LocateOffset(file_, index_, offset, cursor);
-    if (!wasDone) {
-        UpdateRanges();
-        NotifyScroll();
-    }
-    return at;
-}
-
 // ---- painting ----
 
 // One glyph a column at x + column * charWidth_, whatever the font's own
@@ -857,17 +833,29 @@ bool TTextView::event(QEvent* event)
 
 // ---- copy and print ----
 
-std::vector<std::string> TTextView::SelectedLines() const
+// Waits a little for the blocks the selection needs, never long: the file
+// system may not answer. False while some of its lines are still being read.
+bool TTextView::SelectedLines(std::vector<std::string>& lines) const
 {
-    std::vector<std::string> lines;
     int64_t failed = 0;
-    GetLines(selStart_.line + 1, selEnd_.line - selStart_.line + 1, false, lines, failed);
-    return lines;
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        GetLines(selStart_.line + 1, selEnd_.line - selStart_.line + 1, false, lines, failed);
+        if (!linesWaiting_)
+            return true;
+        if (clock.elapsed() >= kSelectionWaitMs || !blocks_->WaitFor(blocks_->LastMiss(), kPaintWait))
+            return false;
+    }
 }
 
-QString TTextView::SelectedText() const
+void TTextView::WarnStillReading() const
 {
-    const std::vector<std::string> lines = SelectedLines();
+    Warn("The selected lines are still being read from the file: try again in a moment.");
+}
+
+QString TTextView::SelectedText(const std::vector<std::string>& lines) const
+{
     if (lines.empty())
         return {};
     QStringList shown;
@@ -887,7 +875,12 @@ void TTextView::CopySelection()
         QApplication::beep();
         return;
     }
-    QApplication::clipboard()->setText(SelectedText());
+    std::vector<std::string> lines;
+    if (!SelectedLines(lines)) {
+        WarnStillReading();
+        return;
+    }
+    QApplication::clipboard()->setText(SelectedText(lines));
 }
 
 void TTextView::PrintSelection()
@@ -909,7 +902,11 @@ bool TTextView::PrintSelectionTo(QPrinter& printer)
         QApplication::beep();
         return false;
     }
-    const std::vector<std::string> lines = SelectedLines();
+    std::vector<std::string> lines;
+    if (!SelectedLines(lines)) {
+        WarnStillReading();
+        return false;
+    }
     printer.setDocName("Text File");
     QPainter painter;
     if (!painter.begin(&printer))

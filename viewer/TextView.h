@@ -134,11 +134,6 @@ public:
     // search finds lines and columns as the view's own index would.
     void ShareFile(TextFile& out) const { file_.Share(out); }
     const ScanOptions& IndexOptions() const { return index_.Options(); }
-    int64_t FindFrom(const std::string& text, int64_t start, bool ignoreCase) const;
-    std::pair<int64_t, int64_t> LocateOffset(int64_t offset, LocateCursor* cursor = nullptr);
-    // Indexes one slice further when offset lies past what is indexed; true
-    // once it is indexed (or can be found at once).
-    bool IndexTowards(int64_t offset);
     const TextFile& File() const { return file_; }
     // A line from GetLines as characters, one a column.
     QString LineText(const std::string& line) const;
@@ -190,8 +185,9 @@ private:
     void ExtendSelection(const QPoint& pos);
     void Warn(const QString& text) const;
     Answer Ask(const QString& text) const;
-    QString SelectedText() const;
-    std::vector<std::string> SelectedLines() const;
+    QString SelectedText(const std::vector<std::string>& lines) const;
+    bool SelectedLines(std::vector<std::string>& lines) const;
+    void WarnStillReading() const;
 
     TextFile file_;
     LineIndex index_;

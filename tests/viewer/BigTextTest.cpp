@@ -6,6 +6,8 @@
 #include "viewer/TextView.h"
 #include "viewer/model/LineTestFile.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
@@ -85,6 +87,10 @@ TEST_F(BigTextTest, TheEndASearchAndTheHexDumpPastTheStart)
     EXPECT_EQ(view()->lineaora(), top);
     QTRY_COMPARE_WITH_TIMEOUT(Line(top + 1), Row(int(top)), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(Line(top + 3), Row(int(top + 2)), 10000);
+    // Copying lines read by blocks.
+    view()->SetSelection({5, top}, {9, top + 1});
+    view()->CopySelection();
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), Row(int(top)).substr(5) + "\r\n" + Row(int(top + 1)).substr(0, 9));
 
     // The search reads on a worker and goes to the match.
     view()->ShowSearch("0799900*", false);

@@ -244,6 +244,8 @@ std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index,
     while (line < 0 && !index.Done()) {
         index.Step(int64_t(1) << 22);
         line = index.LineOf(offset);
+        if (index.Waiting())
+            break; // bytes not in memory yet: not found for now
     }
     if (line < 0)
         return {-1, 0};

@@ -65,7 +65,8 @@ struct LocateCursor {
 
 // (line from 0, column from 1) of the byte at offset: display columns up to
 // and including it. Indexes further when the offset lies past what is
-// indexed; line -1 when it cannot be found.
+// indexed; line -1 when it cannot be found (or, for a file read through
+// blocks, not yet).
 // With a cursor, a later offset on the same line goes on from the last one.
 std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index, int64_t offset,
                                          LocateCursor* cursor = nullptr);
