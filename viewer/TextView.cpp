@@ -6,7 +6,6 @@
 #include "viewer/TextFont.h"
 #include "viewer/model/FileBlocks.h"
 #include "viewer/model/TextLines.h"
-#include "viewer/model/TextSearch.h"
 
 #include <QApplication>
 #include <QClipboard>

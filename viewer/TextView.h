@@ -2,7 +2,10 @@
 // The text view: shows a file as text, wrapped text or a hex dump without
 // loading it; reads only the lines on screen. The line index is built in
 // slices from the event loop, so the first screen shows at once and the
-// window never waits for a large file.
+// window never waits for a large file. A file shown from a worker's read is
+// read past its start by blocks on a worker: lines not in memory yet show
+// as "Reading..." and are painted when they come, so a file system that
+// stops answering never freezes the window.
 #include "viewer/model/LineIndex.h"
 #include "viewer/model/TextFile.h"
 #include "viewer/model/TextLines.h"
