@@ -30,6 +30,14 @@ std::string Row(int n)
     return text;
 }
 
+std::string Numbered(int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += "row " + std::to_string(i) + "\n";
+    return text;
+}
+
 struct BigTextTest : ::testing::Test {
     void SetUp() override
     {
@@ -118,6 +126,28 @@ TEST_F(BigTextTest, TheEndASearchAndTheHexDumpPastTheStart)
     const int64_t tail = size - (last - 1) * 16;
     EXPECT_NE(dump.find("54 48 45 20 45 4E 44"), std::string::npos) << dump; // "THE END"
     EXPECT_EQ(dump.substr(size_t(HexTextColumn(size)), size_t(tail)).substr(size_t(tail) - 7), "THE END") << dump;
+}
+
+// Another file shown while blocks of the first are asked for: their reads
+// are dropped, and nothing of the first file reaches the view.
+TEST_F(BigTextTest, MovingOnDropsTheReadsOfTheFileBefore)
+{
+    LineTestFile other(Numbered(3));
+    for (int round = 0; round < 5; ++round) {
+        page.ShowFile(file.Path());
+        ASSERT_TRUE(view()->ReadsByBlocks());
+        page.CBTextViewMode->setCurrentIndex(round % 2 ? 2 : 0);
+        QTest::keyClick(view(), Qt::Key_End);
+        view()->PaintBox()->repaint(); // asks for the end's blocks
+        page.ShowFile(other.Path());
+        EXPECT_FALSE(view()->ReadsByBlocks());
+        QTest::qWait(5);
+    }
+    page.CBTextViewMode->setCurrentIndex(0);
+    QTRY_VERIFY(!view()->Indexing());
+    EXPECT_EQ(view()->LineCount(), 3);
+    EXPECT_EQ(Line(3), "row 2");
+    EXPECT_EQ(view()->lineaora(), 0);
 }
 
 } // namespace
