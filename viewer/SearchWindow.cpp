@@ -1,23 +1,85 @@
 #include "viewer/SearchWindow.h"
 
 #include "viewer/TextView.h"
+#include "viewer/model/LineIndex.h"
+#include "viewer/model/TextFile.h"
 #include "viewer/model/TextLines.h"
 #include "viewer/model/TextSearch.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace tarnel {
+
+namespace {
+
+// One pass of a search, shared with the worker that reads the file: it
+// finds the matches and their lines and columns with an index of its own,
+// so the window's thread never reads the file and works on meanwhile. A
+// worker stuck on a file system that stopped answering is left behind.
+struct SearchJob {
+    TextFile file; // the view's open file, shared
+    ScanOptions options;
+    std::string text;
+    bool ignoreCase = false;
+    int maxListed = 0;
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    QObject* wake = nullptr; // told of news; cleared when the pass is over
+    std::vector<std::pair<int64_t, int64_t>> found; // not taken yet
+    int64_t count = 0;
+    bool done = false;
+
+    void Tell(std::vector<std::pair<int64_t, int64_t>>& batch, int64_t matches, bool finished)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        found.insert(found.end(), batch.begin(), batch.end());
+        batch.clear();
+        count = matches;
+        done = finished;
+        if (wake)
+            QMetaObject::invokeMethod(wake, [] {}, Qt::QueuedConnection);
+    }
+
+    static void Run(std::shared_ptr<SearchJob> job)
+    {
+        TextSearcher searcher(job->file, job->text, job->ignoreCase);
+        searcher.Restart(0);
+        LineIndex index;
+        index.Start(job->file, job->options);
+        LocateCursor cursor;
+        std::vector<std::pair<int64_t, int64_t>> batch;
+        int64_t count = 0;
+        while (!job->stop) {
+            int64_t match = -1;
+            const auto result = searcher.Next(int64_t(4) << 20, match);
+            if (result == TextSearcher::Result::NotFound)
+                break;
+            if (result == TextSearcher::Result::Found && ++count <= job->maxListed)
+                batch.push_back(LocateOffset(job->file, index, match, &cursor));
+            if (batch.size() >= 1024 || result == TextSearcher::Result::MoreToRead)
+                job->Tell(batch, count, false);
+        }
+        job->Tell(batch, count, true);
+    }
+};
+
+} // namespace
 
 bool DisplayBytes(const QString& text, std::string& out)
 {
@@ -123,42 +185,42 @@ bool TSearchwin::RunSearch()
     if (storable && !text.empty() && view_->Active()) {
         searching_ = true;
         Label2->setText("Searching..  ");
-        TextSearcher searcher(view_->File(), text, CheckBox1->isChecked());
-        searcher.Restart(0);
-        LocateCursor cursor;
+        auto job = std::make_shared<SearchJob>();
+        view_->ShareFile(job->file);
+        job->options = view_->IndexOptions();
+        job->text = text;
+        job->ignoreCase = CheckBox1->isChecked();
+        job->maxListed = kMaxListed;
+        // Lives as long as this pass: the window may go while it runs.
+        QObject waker;
+        job->wake = &waker;
+        std::thread(&SearchJob::Run, job).detach();
         const int generation = view_->Generation();
         QPointer<TSearchwin> self(this);
         auto stillWanted = [&] { return self && view_ && view_->Generation() == generation && !calledOff_; };
-        // The window repaints, and the view follows the cursor, between
-        // pieces of the search; not after every match, which costs more
-        // than finding it.
-        QElapsedTimer sinceEvents;
-        sinceEvents.start();
-        auto letEventsRun = [&] {
-            QCoreApplication::processEvents();
-            sinceEvents.restart();
-            return stillWanted();
-        };
-        // Events run once before the first match whatever the file's size:
-        // the label shows, and a view that moves on is seen, even when the
-        // whole search takes less than one pause.
-        bool going = letEventsRun();
-        while (going) {
-            int64_t match = -1;
-            const auto result = searcher.Next(int64_t(4) << 20, match);
-            if (result == TextSearcher::Result::NotFound)
+        // Wakes the wait below now and then, whatever the worker does.
+        QTimer tick;
+        tick.start(50);
+        bool going = true;
+        for (bool done = false; !done;) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            going = stillWanted();
+            if (!going)
                 break;
-            if (result == TextSearcher::Result::Found && ++count <= kMaxListed) {
-                // A match past the index waits for it slice by slice, never at once.
-                while (going && !view_->IndexTowards(match))
-                    going = letEventsRun();
-                if (!going)
-                    break;
-                const auto [line, column] = view_->LocateOffset(match, &cursor);
-                ListBox1->addItem(QString::number(line) + "," + QString::number(column));
+            std::vector<std::pair<int64_t, int64_t>> found;
+            {
+                const std::lock_guard<std::mutex> lock(job->mutex);
+                found.swap(job->found);
+                count = job->count;
+                done = job->done;
             }
-            if (sinceEvents.elapsed() >= 20)
-                going = letEventsRun();
+            for (const auto& [line, column] : found)
+                ListBox1->addItem(QString::number(line) + "," + QString::number(column));
+        }
+        job->stop = true;
+        {
+            const std::lock_guard<std::mutex> lock(job->mutex);
+            job->wake = nullptr;
         }
         if (!self)
             return false;
@@ -192,6 +254,16 @@ void TSearchwin::GoToItem(int row)
     if (parts.size() != 2)
         return;
     view_->GoToMatch(parts[0].toLongLong(), parts[1].toLongLong(), searchedLength_);
+}
+
+void TSearchwin::keyPressEvent(QKeyEvent* event)
+{
+    // Esc stops a running search; its worker reads no further.
+    if (event->key() == Qt::Key_Escape && searching_) {
+        calledOff_ = true;
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void TSearchwin::closeEvent(QCloseEvent* event)

@@ -37,10 +37,12 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void GoToItem(int row);
-    // One pass over the file; false when it was called off.
+    // One pass over the file, on a worker, while events run here; false
+    // when the window went meanwhile.
     bool RunSearch();
 
     QPointer<TTextView> view_;

@@ -4,8 +4,8 @@
 #include "viewer/EditorForm.h"
 #include "viewer/SearchWindow.h"
 #include "viewer/TextFont.h"
+#include "viewer/model/FileBlocks.h"
 #include "viewer/model/TextLines.h"
-#include "viewer/model/TextSearch.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -37,6 +37,15 @@ constexpr int kSliceMilliseconds = 10;
 // How long the index waits for the first screen to be painted before it
 // goes on anyway (a view that is not shown is never painted).
 constexpr int kFirstPaintWait = 100;
+// How long a paint waits for a block it asked for: on a healthy disk it
+// comes in time and the screen never flickers; on a file system that does
+// not answer the paint goes on without it.
+constexpr auto kPaintWait = std::chrono::milliseconds(20);
+// Read ahead of the index, and around the screen.
+constexpr int64_t kIndexAhead = int64_t(1) << 20;
+constexpr int64_t kScreenAhead = int64_t(256) << 10;
+// The most a copy or a print waits for the selection's blocks.
+constexpr qint64 kSelectionWaitMs = 200;
 constexpr const char* kSample = "The quick brown fox jumps over the lazy dogTHE QUICK BROWN FOX JUMPS OVER THE LAZY DOG_";
 
 // A scroll bar holds an int, and the lines of a hex dump of 32 GiB do not
@@ -153,6 +162,7 @@ TTextView::TTextView(QWidget* parent) : QWidget(parent)
     connect(autoScroll_, &QTimer::timeout, this, &TTextView::AutoScrollTick);
     connect(indexTimer_, &QTimer::timeout, this, &TTextView::IndexSlice);
     connect(vbar_, &QScrollBar::valueChanged, this, [this](int value) {
+        followEnd_ = false;
         lineaora_ = FromBar(value, LineCount());
         NotifyScroll();
         if (capturing_ && !rightDrag_)
@@ -173,6 +183,8 @@ TTextView::TTextView(QWidget* parent) : QWidget(parent)
 
 TTextView::~TTextView()
 {
+    if (blocks_)
+        blocks_->Cancel();
     delete search_;
     delete editor_;
 }
@@ -277,6 +289,7 @@ void TTextView::SetActive(bool active)
 
 void TTextView::Setlineaora(int64_t line)
 {
+    followEnd_ = false;
     lineaora_ = std::max<int64_t>(0, line);
     const QSignalBlocker block(vbar_);
     vbar_->setValue(ToBar(lineaora_, LineCount()));
@@ -348,6 +361,15 @@ void TTextView::ShowOpenedFile(const std::string& path, TextFile& opened)
         return; // stays inactive
     }
     file_.TakeFrom(opened);
+    // Past what was read with it, the file is read on a worker.
+    if (file_.Size() > file_.HeadBytes()) {
+        blocks_ = std::make_shared<FileBlocks>(file_);
+        file_.ReadThrough(blocks_);
+        blocks_->OnArrival([this, ticket = ticket_] {
+            // On the worker; never called once the view let go of the blocks.
+            QMetaObject::invokeMethod(this, [this, ticket] { BlockArrived(ticket); }, Qt::QueuedConnection);
+        });
+    }
     StartOnOpenFile();
     Relayout();
     NotifyScroll();
@@ -366,7 +388,14 @@ void TTextView::CloseFile()
 {
     indexTimer_->stop();
     awaitingFirstPaint_ = false;
+    followEnd_ = false;
     index_.Reset();
+    // Its reads still asked for are dropped; one stuck on the file system is
+    // left to end on its own.
+    if (blocks_)
+        blocks_->Cancel();
+    blocks_.reset();
+    ++ticket_;
     file_.Close();
     active_ = false;
     ++generation_;
@@ -409,7 +438,9 @@ void TTextView::IndexSlice()
     clock.start();
     do
         index_.Step(kSliceBytes);
-    while (!index_.Done() && clock.elapsed() < kSliceMilliseconds);
+    while (!index_.Done() && !index_.Waiting() && clock.elapsed() < kSliceMilliseconds);
+    if (followEnd_)
+        lineaora_ = std::max<int64_t>(0, LineCount() - visibleRows_);
     const bool hadBar = hbar_->isVisible();
     UpdateRanges();
     NotifyScroll();
@@ -418,8 +449,44 @@ void TTextView::IndexSlice()
     // Only new lines on screen need a repaint.
     if (lineaora_ + visibleRows_ + 1 >= before)
         paintBox_->update();
-    if (!index_.Done())
+    if (index_.Waiting())
+        blocks_->Prefetch(index_.ScannedOffset(), kIndexAhead); // a block's arrival goes on
+    else if (!index_.Done())
         indexTimer_->start(0);
+    else
+        followEnd_ = false;
+}
+
+void TTextView::BlockArrived(uint64_t ticket)
+{
+    if (ticket != ticket_ || !active_)
+        return; // for a file no longer shown
+    if (index_.Waiting() && !indexTimer_->isActive() && !awaitingFirstPaint_)
+        indexTimer_->start(0);
+    paintBox_->update();
+}
+
+// The blocks just before and after the screen, so that scrolling on a
+// healthy disk finds them in memory.
+void TTextView::ReadAroundScreen()
+{
+    if (!blocks_ || LineCount() == 0)
+        return;
+    const int64_t first = std::min(lineaora_, LineCount() - 1);
+    const int64_t last = std::min(lineaora_ + visibleRows_, LineCount() - 1);
+    const int64_t misses = file_.Misses();
+    int64_t begin = 0, end = 0;
+    if (mode_ == VM_HEX) {
+        begin = first * 16;
+        end = (last + 1) * 16;
+    } else {
+        begin = index_.LineBegin(first);
+        end = index_.LineEnd(last);
+    }
+    if (file_.Misses() != misses)
+        return; // where the lines are is still being read
+    blocks_->Prefetch(end, kScreenAhead);
+    blocks_->Prefetch(begin - FileBlocks::kBlockBytes, FileBlocks::kBlockBytes);
 }
 
 void TTextView::FinishIndex()
@@ -427,7 +494,9 @@ void TTextView::FinishIndex()
     if (!active_ || index_.Done())
         return;
     indexTimer_->stop();
-    index_.RunToEnd();
+    while (!index_.Step(int64_t(1) << 30))
+        if (index_.Waiting())
+            blocks_->WaitFor(index_.ScannedOffset(), std::chrono::seconds(1));
     UpdateRanges();
     Relayout();
     NotifyScroll();
@@ -474,6 +543,7 @@ bool TTextView::GetLines(int64_t first, int64_t count, bool clip, std::vector<st
 {
     out.clear();
     failedLine = 0;
+    linesWaiting_ = false;
     if (!active_)
         return true;
     LineClip cut;
@@ -482,33 +552,10 @@ bool TTextView::GetLines(int64_t first, int64_t count, bool clip, std::vector<st
     else
         cut = {lineaorax_, 2 * int64_t(visibleCols_)};
     cut.marks = &marks_;
-    return tarnel::GetLines(file_, index_, first, count, clip ? &cut : nullptr, out, failedLine);
-}
-
-int64_t TTextView::FindFrom(const std::string& text, int64_t start, bool ignoreCase) const
-{
-    return active_ ? tarnel::FindFrom(file_, text, start, ignoreCase) : -1;
-}
-
-bool TTextView::IndexTowards(int64_t offset)
-{
-    if (!active_ || mode_ == VM_HEX || index_.Done() || offset < index_.ScannedOffset())
-        return true;
-    IndexSlice();
-    return index_.Done() || offset < index_.ScannedOffset();
-}
-
-std::pair<int64_t, int64_t> TTextView::LocateOffset(int64_t offset, LocateCursor* cursor)
-{
-    if (!active_)
-        return {-1, 0};
-    const bool wasDone = index_.Done();
-    auto at = tarnel::LocateOffset(file_, index_, offset, cursor);
-    if (!wasDone) {
-        UpdateRanges();
-        NotifyScroll();
-    }
-    return at;
+    const int64_t misses = file_.Misses();
+    const bool read = tarnel::GetLines(file_, index_, first, count, clip ? &cut : nullptr, out, failedLine);
+    linesWaiting_ = file_.Misses() != misses;
+    return read;
 }
 
 // ---- painting ----
@@ -561,7 +608,11 @@ void TTextView::Paint(QPainter& painter)
     const int64_t rows = std::clamp<int64_t>(LineCount() - lineaora_, 0, visibleRows_ + 1);
     std::vector<std::string> lines;
     int64_t failed = 0;
-    GetLines(lineaora_ + 1, rows, true, lines, failed);
+    if (!GetLines(lineaora_ + 1, rows, true, lines, failed) && linesWaiting_ &&
+        blocks_->WaitFor(blocks_->LastMiss(), kPaintWait))
+        GetLines(lineaora_ + 1, rows, true, lines, failed);
+    const bool reading = linesWaiting_;
+    ReadAroundScreen();
     const QColor highlight = palette().color(QPalette::Highlight);
     const QColor highlightText = palette().color(QPalette::HighlightedText);
     const bool selected = !SelectionEmpty();
@@ -593,14 +644,19 @@ void TTextView::Paint(QPainter& painter)
     }
     // Why the text ends here, when it ends early.
     QString notice;
-    if (failed > 0)
+    if (reading)
+        notice = "Reading...";
+    else if (failed > 0)
         notice = "error while reading line #" + QString::number(failed);
     else if (lineaora_ + int64_t(lines.size()) >= LineCount() && index_.Done() && mode_ != VM_HEX) {
         if (index_.FileChanged())
             notice = "error while reading line #" + QString::number(LineCount() + 1);
     }
     if (!notice.isEmpty()) {
-        painter.setPen(textColor_);
+        QColor pen = textColor_;
+        if (reading)
+            pen.setAlphaF(0.5f); // light: the lines come by themselves
+        painter.setPen(pen);
         painter.drawText(0, int(lines.size()) * lineHeight_ + ascent, notice);
     }
     if (awaitingFirstPaint_) {
@@ -703,6 +759,7 @@ void TTextView::AutoScrollTick()
 
 void TTextView::ScrollKey(int key)
 {
+    followEnd_ = false;
     switch (key) {
     case Qt::Key_PageUp:
         Setlineaora(std::clamp<int64_t>(lineaora_ - std::max(1, visibleRows_), 0, LineCount()));
@@ -715,7 +772,9 @@ void TTextView::ScrollKey(int key)
         break;
     case Qt::Key_End:
         Setlineaora(std::max<int64_t>(0, LineCount() - visibleRows_));
-        break;
+        // The lines not indexed yet are coming: the end is where they go.
+        followEnd_ = Indexing();
+        return;
     case Qt::Key_Up:
         Setlineaora(std::clamp<int64_t>(lineaora_ - 1, 0, LineCount()));
         break;
@@ -749,7 +808,8 @@ void TTextView::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Down:
     case Qt::Key_Left:
     case Qt::Key_Right:
-        if (mods == Qt::NoModifier) {
+        if (mods == Qt::NoModifier ||
+            (mods == Qt::ControlModifier && (event->key() == Qt::Key_Home || event->key() == Qt::Key_End))) {
             ScrollKey(event->key());
             return;
         }
@@ -772,17 +832,29 @@ bool TTextView::event(QEvent* event)
 
 // ---- copy and print ----
 
-std::vector<std::string> TTextView::SelectedLines() const
+// Waits a little for the blocks the selection needs, never long: the file
+// system may not answer. False while some of its lines are still being read.
+bool TTextView::SelectedLines(std::vector<std::string>& lines) const
 {
-    std::vector<std::string> lines;
     int64_t failed = 0;
-    GetLines(selStart_.line + 1, selEnd_.line - selStart_.line + 1, false, lines, failed);
-    return lines;
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        GetLines(selStart_.line + 1, selEnd_.line - selStart_.line + 1, false, lines, failed);
+        if (!linesWaiting_)
+            return true;
+        if (clock.elapsed() >= kSelectionWaitMs || !blocks_->WaitFor(blocks_->LastMiss(), kPaintWait))
+            return false;
+    }
 }
 
-QString TTextView::SelectedText() const
+void TTextView::WarnStillReading() const
 {
-    const std::vector<std::string> lines = SelectedLines();
+    Warn("The selected lines are still being read from the file: try again in a moment.");
+}
+
+QString TTextView::SelectedText(const std::vector<std::string>& lines) const
+{
     if (lines.empty())
         return {};
     QStringList shown;
@@ -802,7 +874,12 @@ void TTextView::CopySelection()
         QApplication::beep();
         return;
     }
-    QApplication::clipboard()->setText(SelectedText());
+    std::vector<std::string> lines;
+    if (!SelectedLines(lines)) {
+        WarnStillReading();
+        return;
+    }
+    QApplication::clipboard()->setText(SelectedText(lines));
 }
 
 void TTextView::PrintSelection()
@@ -824,7 +901,11 @@ bool TTextView::PrintSelectionTo(QPrinter& printer)
         QApplication::beep();
         return false;
     }
-    const std::vector<std::string> lines = SelectedLines();
+    std::vector<std::string> lines;
+    if (!SelectedLines(lines)) {
+        WarnStillReading();
+        return false;
+    }
     printer.setDocName("Text File");
     QPainter painter;
     if (!painter.begin(&printer))

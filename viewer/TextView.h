@@ -2,7 +2,10 @@
 // The text view: shows a file as text, wrapped text or a hex dump without
 // loading it; reads only the lines on screen. The line index is built in
 // slices from the event loop, so the first screen shows at once and the
-// window never waits for a large file.
+// window never waits for a large file. A file shown from a worker's read is
+// read past its start by blocks on a worker: lines not in memory yet show
+// as "Reading..." and are painted when they come, so a file system that
+// stops answering never freezes the window.
 #include "viewer/model/LineIndex.h"
 #include "viewer/model/TextFile.h"
 #include "viewer/model/TextLines.h"
@@ -26,6 +29,7 @@ class QTimer;
 
 namespace tarnel {
 
+class FileBlocks;
 class TSearchwin;
 class Teditorform;
 class UserMessages;
@@ -116,16 +120,23 @@ public:
     std::string LastSearchText;
 
     // ---- operations ----
-    // Runs the index to its end (tests, and before editing).
+    // Runs the index to its end, waiting for the file as long as it takes
+    // (tests).
     void FinishIndex();
     // Display lines from first (from 1); clip keeps twice the visible width
-    // from lineaorax. False when a line reads short: failedLine names it.
+    // from lineaorax. False when a line reads short: failedLine names it;
+    // LinesWaiting() then tells a line that is being read from one that
+    // failed.
     bool GetLines(int64_t first, int64_t count, bool clip, std::vector<std::string>& out, int64_t& failedLine) const;
-    int64_t FindFrom(const std::string& text, int64_t start, bool ignoreCase) const;
-    std::pair<int64_t, int64_t> LocateOffset(int64_t offset, LocateCursor* cursor = nullptr);
-    // Indexes one slice further when offset lies past what is indexed; true
-    // once it is indexed (or can be found at once).
-    bool IndexTowards(int64_t offset);
+    bool LinesWaiting() const { return linesWaiting_; }
+    // A file shown from a worker's read is read further by blocks on a
+    // worker of the view's: this thread never waits on its file system.
+    bool ReadsByBlocks() const { return blocks_ != nullptr; }
+    const FileBlocks* Blocks() const { return blocks_.get(); }
+    // A copy of the open file for a worker, and the index's options: a
+    // search finds lines and columns as the view's own index would.
+    void ShareFile(TextFile& out) const { file_.Share(out); }
+    const ScanOptions& IndexOptions() const { return index_.Options(); }
     const TextFile& File() const { return file_; }
     // A line from GetLines as characters, one a column.
     QString LineText(const std::string& line) const;
@@ -167,6 +178,8 @@ private:
     void CloseFile();
     void BuildLineIndex();
     void IndexSlice();
+    void BlockArrived(uint64_t ticket);
+    void ReadAroundScreen();
     void UpdateRanges();
     void Relayout();
     void MeasureFont();
@@ -175,11 +188,16 @@ private:
     void ExtendSelection(const QPoint& pos);
     void Warn(const QString& text) const;
     Answer Ask(const QString& text) const;
-    QString SelectedText() const;
-    std::vector<std::string> SelectedLines() const;
+    QString SelectedText(const std::vector<std::string>& lines) const;
+    bool SelectedLines(std::vector<std::string>& lines) const;
+    void WarnStillReading() const;
 
     TextFile file_;
     LineIndex index_;
+    std::shared_ptr<FileBlocks> blocks_;
+    uint64_t ticket_ = 0; // of the open file: answers for an earlier one are dropped
+    mutable bool linesWaiting_ = false;
+    bool followEnd_ = false; // End while indexing: the view stays at the end as it grows
     mutable ColumnMarks marks_; // filled by painting
     QFont font_;
     QRawFont rawFont_;

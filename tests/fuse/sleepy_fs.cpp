@@ -9,6 +9,10 @@
 //
 // With TARNEL_SLEEPY_FILES naming a folder, its regular files are served
 // beside file.txt with their contents (named and opened as slowly).
+// With TARNEL_SLEEPY_SLOW_READS set to OFFSET:SWITCH, their reads of bytes
+// past OFFSET wait as long too while the file SWITCH exists (the server goes
+// away and comes back while a file is open), and nothing is kept in the
+// page cache: every read of the file reaches the server.
 #define FUSE_USE_VERSION 31
 
 #include <fuse.h>
@@ -31,6 +35,8 @@ namespace {
 
 unsigned int delaySeconds;
 const char* filesFrom; // TARNEL_SLEEPY_FILES, or null
+long long slowFrom = -1; // TARNEL_SLEEPY_SLOW_READS
+std::string slowWhile;
 
 // The file of filesFrom that path names at the top, or "".
 std::string ServedFile(const char* path)
@@ -103,9 +109,11 @@ int ReadDir(const char* path, void* buf, fuse_fill_dir_t fill, off_t, fuse_file_
     return 0;
 }
 
-int Open(const char* path, fuse_file_info*)
+int Open(const char* path, fuse_file_info* info)
 {
     Wait();
+    if (slowFrom >= 0)
+        info->direct_io = 1;
     return strcmp(path, "/file.txt") == 0 || !ServedFile(path).empty() ? 0 : -ENOENT;
 }
 
@@ -118,6 +126,8 @@ int OpenDir(const char*, fuse_file_info*)
 int Read(const char* path, char* buf, size_t size, off_t offset, fuse_file_info*)
 {
     const std::string served = ServedFile(path);
+    if (!served.empty() && slowFrom >= 0 && offset + off_t(size) > slowFrom && access(slowWhile.c_str(), F_OK) == 0)
+        Wait();
     if (!served.empty()) {
         const int fd = open(served.c_str(), O_RDONLY | O_CLOEXEC);
         const ssize_t got = fd >= 0 ? pread(fd, buf, size, offset) : -1;
@@ -174,6 +184,13 @@ int main(int argc, char** argv)
     operations.access = Access;
     delaySeconds = unsigned(std::strtoul(argv[1], nullptr, 10));
     filesFrom = getenv("TARNEL_SLEEPY_FILES");
+    if (const char* slow = getenv("TARNEL_SLEEPY_SLOW_READS")) {
+        const char* colon = strchr(slow, ':');
+        if (colon) {
+            slowFrom = std::strtoll(slow, nullptr, 10);
+            slowWhile = colon + 1;
+        }
+    }
     char options[512];
     snprintf(options, sizeof options, "fsname=%s,subtype=%s", argc > 3 ? argv[3] : "sleepy",
              argc > 4 ? argv[4] : "sleepy");

@@ -425,6 +425,17 @@ TEST_F(TextFixture, ChangingTheTextCallsOffARunningSearch)
     EXPECT_EQ(search->ListBox1->count(), 0);
     EXPECT_EQ(search->Label2->text(), "Enter to search!");
     EXPECT_FALSE(search->Searching());
+
+    // Esc stops it too, and the window stays.
+    search->Edit1->setText("a");
+    QTimer::singleShot(50, [&] { QTest::keyClick(search->Edit1, Qt::Key_Escape); });
+    search->Search();
+    EXPECT_EQ(search->ListBox1->count(), 0);
+    EXPECT_EQ(search->Label2->text(), "Enter to search!");
+    EXPECT_FALSE(search->Searching());
+    EXPECT_EQ(view.SearchWindow(), search);
+    search->Search();
+    EXPECT_EQ(search->Label2->text(), "800000 matches..");
 }
 
 TEST(TextPageTest, ShowFileSelectsNormalAndTheLabelFollows)

@@ -353,6 +353,7 @@ void LineIndex::Reset()
     absorbed_ = lastKeptLine_ = lastKeptAt_ = 0;
     done_ = true;
     fileChanged_ = false;
+    waiting_ = false;
 }
 
 void LineIndex::Start(const TextFile& file, ScanOptions options, int64_t maxKept)
@@ -414,6 +415,7 @@ void LineIndex::Absorb()
 
 bool LineIndex::Step(int64_t maxBytes)
 {
+    waiting_ = false;
     int64_t budget = std::max<int64_t>(maxBytes, 1);
     while (!done_ && budget > 0) {
         const int64_t at = scanner_->Offset();
@@ -424,7 +426,15 @@ bool LineIndex::Step(int64_t maxBytes)
             break;
         }
         const size_t want = size_t(std::min<int64_t>(int64_t(buffer_.size()), size_ - at));
+        const int64_t misses = file_->Misses();
         const size_t got = file_->ReadAt(at, buffer_.data(), want);
+        if (got < want && file_->Misses() != misses) {
+            // The rest is not read yet: go on from here once it is.
+            scanner_->Feed(buffer_.data(), got);
+            Absorb();
+            waiting_ = true;
+            return false;
+        }
         if (got < want)
             fileChanged_ = true; // shrank or failed: index what arrived, then stop
         scanner_->Feed(buffer_.data(), got);

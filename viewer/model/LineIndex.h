@@ -201,8 +201,12 @@ public:
     void Reset();
     // Scans at least one block, at most about maxBytes; true once complete.
     bool Step(int64_t maxBytes);
-    void RunToEnd() { while (!Step(int64_t(1) << 30)) {} }
+    // Stops early only where blocks are not in memory yet (Waiting()).
+    void RunToEnd() { while (!Step(int64_t(1) << 30) && !waiting_) {} }
     bool Done() const { return done_; }
+    // The last step stopped at bytes of a file read through blocks that are
+    // not in memory yet (TextFile::ReadThrough).
+    bool Waiting() const { return waiting_; }
     // Cut short by a file that shrank while it was read.
     bool FileChanged() const { return fileChanged_; }
 
@@ -255,6 +259,7 @@ private:
     mutable int64_t windowFirst_ = -1;
     bool done_ = true;
     bool fileChanged_ = false;
+    bool waiting_ = false;
 };
 
 } // namespace tarnel

@@ -1,5 +1,7 @@
 #include "viewer/model/TextFile.h"
 
+#include "viewer/model/FileBlocks.h"
+
 #include "platform/RegularFile.h"
 
 #include <algorithm>
@@ -16,6 +18,12 @@ namespace tarnel {
 
 TextFile::~TextFile() { Close(); }
 
+TextFile::Descriptor::~Descriptor()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
 bool TextFile::Open(const std::string& path, int64_t headBytes)
 {
     Close();
@@ -29,27 +37,42 @@ bool TextFile::Open(const std::string& path, int64_t headBytes)
         ::close(fd);
         return false;
     }
-    fd_ = fd;
+    auto descriptor = std::make_shared<Descriptor>();
+    descriptor->fd = fd;
+    fd_ = std::move(descriptor);
     size_ = st.st_size;
-    bytesRead_ = 0;
+    bytesRead_ = misses_ = 0;
     path_ = path;
     const size_t keep = size_t(std::clamp<int64_t>(std::min(headBytes, size_), 0, int64_t(1) << 26));
     if (keep > 0) {
-        std::string head(keep, '\0');
-        head.resize(ReadAt(0, head.data(), keep));
-        head_.swap(head);
+        auto head = std::make_shared<std::string>(keep, '\0');
+        head->resize(ReadAt(0, head->data(), keep));
+        head_ = std::move(head);
     }
     return true;
 }
 
 void TextFile::Close()
 {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    fd_.reset();
     size_ = 0;
-    head_.clear();
+    head_.reset();
+    blocks_.reset();
 }
+
+void TextFile::Share(TextFile& other) const
+{
+    if (&other == this)
+        return;
+    other.Close();
+    other.fd_ = fd_;
+    other.size_ = size_;
+    other.bytesRead_ = other.misses_ = 0;
+    other.path_ = path_;
+    other.head_ = head_;
+}
+
+void TextFile::ReadThrough(std::shared_ptr<FileBlocks> blocks) { blocks_ = std::move(blocks); }
 
 void TextFile::TakeFrom(TextFile& other)
 {
@@ -59,25 +82,36 @@ void TextFile::TakeFrom(TextFile& other)
     std::swap(fd_, other.fd_);
     std::swap(size_, other.size_);
     std::swap(bytesRead_, other.bytesRead_);
+    std::swap(misses_, other.misses_);
     path_ = other.path_;
     head_.swap(other.head_);
+    blocks_.swap(other.blocks_);
     other.Close();
 }
 
 size_t TextFile::ReadAt(int64_t offset, void* buffer, size_t size) const
 {
-    if (fd_ < 0 || offset < 0)
+    if (!fd_ || offset < 0)
         return 0;
     size_t got = 0;
-    if (offset < int64_t(head_.size())) {
-        got = std::min(size, head_.size() - size_t(offset));
-        std::memcpy(buffer, head_.data() + offset, got);
+    const int64_t headSize = HeadBytes();
+    if (offset < headSize) {
+        got = std::min(size, size_t(headSize - offset));
+        std::memcpy(buffer, head_->data() + offset, got);
         // A kept whole file ends here: what it grew by since is not its.
-        if (int64_t(head_.size()) == size_)
+        if (headSize == size_)
             size = got;
     }
+    if (blocks_ && got < size) {
+        const FileBlocks::Copied copied = blocks_->Copy(offset + int64_t(got), static_cast<char*>(buffer) + got, size - got);
+        got += copied.bytes;
+        if (copied.missing)
+            ++misses_;
+        bytesRead_ += int64_t(got);
+        return got;
+    }
     while (got < size) {
-        const ssize_t n = ::pread(fd_, static_cast<char*>(buffer) + got, size - got, offset + int64_t(got));
+        const ssize_t n = ::pread(fd_->fd, static_cast<char*>(buffer) + got, size - got, offset + int64_t(got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

@@ -2,9 +2,12 @@
 // The file a text view shows: opened read-only, read by offset, never whole.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace tarnel {
+
+class FileBlocks;
 
 class TextFile {
 public:
@@ -20,7 +23,17 @@ public:
     void Close();
     // Takes other's open file (and its kept start); other is left closed.
     void TakeFrom(TextFile& other);
-    bool IsOpen() const { return fd_ >= 0; }
+    // Makes other read the same open file, directly: a worker's copy. The
+    // descriptor is closed when the last of them lets go of it.
+    void Share(TextFile& other) const;
+    // From now on bytes past the kept start come from blocks only: a read of
+    // bytes not in memory asks for them and comes up short (Misses() counts
+    // it), so that the caller never waits on the file system.
+    void ReadThrough(std::shared_ptr<FileBlocks> blocks);
+    const std::shared_ptr<FileBlocks>& Blocks() const { return blocks_; }
+    int64_t Misses() const { return misses_; }
+    int64_t HeadBytes() const { return head_ ? int64_t(head_->size()) : 0; }
+    bool IsOpen() const { return fd_ != nullptr; }
     const std::string& Path() const { return path_; }
     // The size when the file was opened: a file that grows keeps its old
     // length until it is opened again.
@@ -32,11 +45,17 @@ public:
     int64_t BytesRead() const { return bytesRead_; }
 
 private:
-    int fd_ = -1;
+    struct Descriptor {
+        int fd = -1;
+        ~Descriptor();
+    };
+    std::shared_ptr<const Descriptor> fd_;
     int64_t size_ = 0;
     mutable int64_t bytesRead_ = 0;
+    mutable int64_t misses_ = 0;
     std::string path_;
-    std::string head_; // the file's first bytes, read when it was opened
+    std::shared_ptr<const std::string> head_; // the file's first bytes, read when it was opened
+    std::shared_ptr<FileBlocks> blocks_;
 };
 
 // The whole file as it is now, for the editor. Refuses files larger than

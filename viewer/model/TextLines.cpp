@@ -169,6 +169,7 @@ bool GetLines(const TextFile& file, const LineIndex& index, int64_t first, int64
     out.clear();
     failedLine = 0;
     const int64_t last = std::min(first + count - 1, index.LineCount());
+    const int64_t misses = file.Misses();
     for (int64_t n = std::max<int64_t>(first, 1); n <= last; ++n) {
         std::string line;
         bool ok;
@@ -179,7 +180,9 @@ bool GetLines(const TextFile& file, const LineIndex& index, int64_t first, int64
         } else {
             ok = TextLine(file, index, n - 1, clip, line);
         }
-        if (!ok) {
+        // A line whose bytes (or whose start) are not in memory yet is no
+        // line of the file: the caller tells it by the file's misses.
+        if (!ok || file.Misses() != misses) {
             failedLine = n;
             return false;
         }
@@ -241,6 +244,8 @@ std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index,
     while (line < 0 && !index.Done()) {
         index.Step(int64_t(1) << 22);
         line = index.LineOf(offset);
+        if (index.Waiting())
+            break; // bytes not in memory yet: not found for now
     }
     if (line < 0)
         return {-1, 0};

@@ -42,7 +42,9 @@ struct LineClip {
 // Lines first to first + count - 1, counted from 1, as display text: 8-bit
 // (one byte a column), or for an index of UTF-8 text UTF-8 with one
 // character a column. False when a line reads short (the file changed or
-// shrank): failedLine is its number, out holds the lines before it.
+// shrank): failedLine is its number, out holds the lines before it. For a
+// file read through blocks, a line not in memory yet fails too, and the
+// file's Misses() grow: it is asked for, and shows once it is in.
 bool GetLines(const TextFile& file, const LineIndex& index, int64_t first, int64_t count, const LineClip* clip,
               std::vector<std::string>& out, int64_t& failedLine);
 
@@ -63,7 +65,8 @@ struct LocateCursor {
 
 // (line from 0, column from 1) of the byte at offset: display columns up to
 // and including it. Indexes further when the offset lies past what is
-// indexed; line -1 when it cannot be found.
+// indexed; line -1 when it cannot be found (or, for a file read through
+// blocks, not yet).
 // With a cursor, a later offset on the same line goes on from the last one.
 std::pair<int64_t, int64_t> LocateOffset(const TextFile& file, LineIndex& index, int64_t offset,
                                          LocateCursor* cursor = nullptr);
