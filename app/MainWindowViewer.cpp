@@ -1,6 +1,7 @@
 // The main window's side of the quick viewer and of opening entries: the
 // buttons, menu items and keys that reach the viewer host.
 #include "app/MainWindow.h"
+#include "fileops/BackgroundWork.h"
 
 #include "app/components/SysHotKey.h"
 #include "fileops/LastCommand.h"
@@ -62,6 +63,9 @@ void MainWindow::BuildViewer()
         viewer_->ShowEntryInViewer(pane, pane->Data().Path, pane->CurrentRow(), false, false);
     };
     parts.messages = [this]() -> UserMessages& { return *messages_; };
+    parts.runOperation = [this](std::shared_ptr<Operation> op, std::function<void(const Operation&)> done) {
+        return Background().Run(op, RunMode::Foreground, nullptr, std::move(done));
+    };
     viewer_ = std::make_unique<ViewerHost>(parts);
     hints_ = new EntryHints(left_, right_, driveButtons_, locale_, this);
     ConnectViewerMenu();

@@ -2,9 +2,11 @@
 
 #include "app/UserMessages.h"
 #include "tools/ToolText.h"
+#include "fileops/model/Operation.h"
 #include "viewer/SelectDirDialog.h"
 #include "viewer/model/RarListing.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QPointer>
@@ -98,22 +100,37 @@ void PackedPage::ClearPage()
     extract_->setEnabled(false);
 }
 
+// What a walk came to, copied off its walker for the window's thread.
+struct PackedPage::WalkResult {
+    std::string archive;
+    std::string destination;
+    std::string madeError; // the destination could not be made
+    unsigned infos = 0;
+    int code = 0;
+    bool stopped = false;
+    std::string stoppedAt;
+    std::vector<std::string> refused, unlinked;
+};
+
 void PackedPage::VWPackTestClick()
 {
     if (!rar_.UnRarAvailable())
         return;
-    {
-        HourglassScope busy; // not over the message boxes below
-        rar_.Test();
-    }
-    const unsigned infos = rar_.infos();
+    StartWalk(false, {}, [](PackedPage& page, const WalkResult& result) { page.ShowTested(result); });
+}
+
+void PackedPage::ShowTested(const WalkResult& result)
+{
+    const unsigned infos = result.infos;
     if (infos & riOutOfMemory) Warn("Out of memory while testing archive");
     if (infos & riBadArchive) Warn("Bad archive while testing archive");
     if (infos & riIncomplete) Warn("Unexpected end of archive while testing");
     if (infos != 0)
         return;
-    if (rar_.LastCode() != ERAR_END_ARCHIVE)
-        Warn(StoppedText("Testing", rar_.LastCode()));
+    if (result.stopped)
+        ShowStatus("Testing stopped");
+    else if (result.code != ERAR_END_ARCHIVE)
+        Warn(StoppedText("Testing", result));
     else
         ShowStatus("Archive tested ok!");
 }
@@ -135,45 +152,106 @@ void PackedPage::VWPackExtractClick()
     delete dialog;
     if (answer != QDialog::Accepted || destination.empty() || rar_.FileName() != archive)
         return;
-    std::error_code made;
-    std::filesystem::create_directories(destination, made);
-    if (made || !std::filesystem::is_directory(destination)) {
-        Warn(QString("Cannot create the directory %1: %2")
-                 .arg(DisplayName(destination), QString::fromStdString(made ? made.message() : "a file has that name")));
+    StartWalk(true, destination, [panePath](PackedPage& page, const WalkResult& result) {
+        page.ShowExtracted(result);
+        const std::string full = std::filesystem::absolute(result.destination).lexically_normal().string();
+        if (!panePath.empty() && DestinationWithin(panePath, full) && page.window_.rereadActivePane)
+            page.window_.rereadActivePane(); // last: the listing under the page may change
+    });
+}
+
+void PackedPage::StartWalk(bool extract, const std::string& destination,
+                           std::function<void(PackedPage&, const WalkResult&)> shown)
+{
+    // The page's own walker keeps the listing shown; this one takes a copy.
+    auto walker = std::make_shared<TEnhRar>(libraryPath_);
+    walker->TakeListing(rar_);
+    auto result = std::make_shared<WalkResult>();
+    result->archive = rar_.FileName();
+    result->destination = destination;
+    QPointer<PackedPage> self(this);
+    const std::string title = std::string(extract ? "Extract " : "Test ") + result->archive;
+    auto op = std::make_shared<Operation>(
+        extract ? OperationKind::ArchiveExtract : OperationKind::ArchiveTest, title,
+        [walker, result, extract, self](Operation& op) {
+            if (extract) {
+                std::error_code made;
+                std::filesystem::create_directories(result->destination, made);
+                if (made || !std::filesystem::is_directory(result->destination)) {
+                    result->madeError = made ? made.message() : "a file has that name";
+                    return OperationState::Failed;
+                }
+            }
+            uint64_t members = 0;
+            const uint64_t total = walker->Entries().size();
+            walker->OnNotify = [&](TRarStatus status, const std::string& archive, const std::string& member, int code,
+                                   bool& canContinue) {
+                if (status == TRarStatus::rsTesting || status == TRarStatus::rsExtracting)
+                    ++members;
+                canContinue = op.Report(members, total, 0, 0, member);
+                const QString text = DisplayName(RarStatusText(status, archive, member, code));
+                QMetaObject::invokeMethod(qApp, [self, text] {
+                    if (self)
+                        self->ShowStatus(text);
+                }, Qt::QueuedConnection);
+            };
+            extract ? walker->Extract(result->destination) : walker->Test();
+            walker->OnNotify = nullptr;
+            result->infos = walker->infos();
+            result->code = walker->LastCode();
+            result->stopped = walker->Stopped();
+            result->stoppedAt = walker->StoppedAt();
+            result->refused = walker->Refused();
+            result->unlinked = walker->Unlinked();
+            return OperationState::Done;
+        });
+    auto done = [self, result, shown = std::move(shown)](const Operation&) {
+        if (self)
+            shown(*self, *result);
+    };
+    if (!window_.runOperation) {
+        op->Run();
+        done(*op);
         return;
     }
-    {
-        HourglassScope busy; // not over the message boxes below
-        rar_.Extract(destination);
+    if (!window_.runOperation(op, done))
+        Warn("The program is ending: the archive is not walked.");
+}
+
+void PackedPage::ShowExtracted(const WalkResult& result)
+{
+    if (!result.madeError.empty()) {
+        Warn(QString("Cannot create the directory %1: %2")
+                 .arg(DisplayName(result.destination), QString::fromStdString(result.madeError)));
+        return;
     }
-    const unsigned infos = rar_.infos();
+    const unsigned infos = result.infos;
     if (infos & riOutOfMemory) Warn("Out of memory while extracting from archive");
     if (infos & riBadArchive) Warn("Bad archive while extracting");
     if (infos & riIncomplete) Warn("Unexpected end of archive while extracting");
-    const int code = rar_.LastCode();
+    const int code = result.code;
     if (infos == 0 && code == ERAR_EWRITE)
         Warn(QString("Could not write %1 into %2 (is the disk full?). "
                      "Extraction stopped there; nothing was left under that name.")
-                 .arg(DisplayName(rar_.StoppedAt()), DisplayName(destination)));
+                 .arg(DisplayName(result.stoppedAt), DisplayName(result.destination)));
+    else if (infos == 0 && result.stopped)
+        ShowStatus("Extraction stopped");
     else if (infos == 0 && code != ERAR_END_ARCHIVE)
-        Warn(StoppedText("Extraction", code));
-    ReportRefused();
-    if (infos == 0 && code == ERAR_END_ARCHIVE && rar_.Refused().empty() && rar_.Unlinked().empty())
+        Warn(StoppedText("Extraction", result));
+    ReportRefused(result);
+    if (infos == 0 && !result.stopped && code == ERAR_END_ARCHIVE && result.refused.empty() && result.unlinked.empty())
         ShowStatus("Archive extracted ok!");
-    const std::string full = std::filesystem::absolute(destination).lexically_normal().string();
-    if (!panePath.empty() && DestinationWithin(panePath, full) && window_.rereadActivePane)
-        window_.rereadActivePane(); // last: the listing under the page may change
 }
 
 // A walk that ended on a code none of the three warnings stands for.
-QString PackedPage::StoppedText(const QString& walk, int code) const
+QString PackedPage::StoppedText(const QString& walk, const WalkResult& result)
 {
-    if (rar_.StoppedAt().empty())
-        return QString("%1 stopped (error code %2)").arg(walk).arg(code);
-    return QString("%1 stopped at %2 (error code %3)").arg(walk, DisplayName(rar_.StoppedAt())).arg(code);
+    if (result.stoppedAt.empty())
+        return QString("%1 stopped (error code %2)").arg(walk).arg(result.code);
+    return QString("%1 stopped at %2 (error code %3)").arg(walk, DisplayName(result.stoppedAt)).arg(result.code);
 }
 
-void PackedPage::ReportRefused()
+void PackedPage::ReportRefused(const WalkResult& result)
 {
     const auto report = [this](const QString& heading, const std::vector<std::string>& names) {
         if (names.empty())
@@ -187,10 +265,10 @@ void PackedPage::ReportRefused()
         Warn(text);
     };
     report("These members were not extracted (they would land outside the destination, or could not be written):",
-           rar_.Refused());
+           result.refused);
     report("These hard links were not made: the file each one links to is not a member this extraction "
            "wrote into the destination:",
-           rar_.Unlinked());
+           result.unlinked);
 }
 
 void PackedPage::VWRarNotify(TRarStatus status, const std::string& archiveName, const std::string& fileName,

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 class QLabel;
@@ -17,6 +18,7 @@ class QPushButton;
 
 namespace tarnel {
 
+class Operation;
 class TDlgSelectDir;
 class UserMessages;
 
@@ -27,6 +29,9 @@ struct PackedPageWindow {
     std::function<void()> rereadActivePane;
     std::function<UserMessages&()> messages;
     std::function<std::string()> groupSeparator;
+    // Runs a walk as the window's long work; done comes on the window's
+    // thread. Unset (a page alone), the walk runs where it is asked.
+    std::function<bool(std::shared_ptr<Operation>, std::function<void(const Operation&)> done)> runOperation;
 };
 
 class PackedPage : public QWidget, public ViewerPage {
@@ -56,8 +61,15 @@ private:
     void VWRarNotify(TRarStatus status, const std::string& archiveName, const std::string& fileName, int errorCode);
     void ShowStatus(const QString& text);
     void Warn(const QString& text);
-    void ReportRefused();
-    QString StoppedText(const QString& walk, int code) const;
+    struct WalkResult;
+    // Tests the archive, or extracts it into destination, with a walker of
+    // its own on a worker; shown then reports what came of it.
+    void StartWalk(bool extract, const std::string& destination,
+                   std::function<void(PackedPage&, const WalkResult&)> shown);
+    void ShowTested(const WalkResult& result);
+    void ShowExtracted(const WalkResult& result);
+    void ReportRefused(const WalkResult& result);
+    static QString StoppedText(const QString& walk, const WalkResult& result);
 
     void ShowListing(const TEnhRar& lister);
 

@@ -93,7 +93,7 @@ void ViewerHost::ConnectPackedPage()
 {
     PackedPageWindow window;
     window.showStatus = [this](const QString& text) {
-        // The walks run on this thread: the bar is painted now, not after them.
+        // Painted now: a message box may follow at once.
         QStatusBar* bar = parts_.window->statusBar();
         bar->showMessage(text);
         bar->repaint();
@@ -102,6 +102,7 @@ void ViewerHost::ConnectPackedPage()
     window.rereadActivePane = [this] { ReadDirectory(parts_.activePane()->Data(), *parts_.locale); };
     window.messages = [this]() -> UserMessages& { return parts_.messages(); };
     window.groupSeparator = [this] { return parts_.locale->groupSeparator; };
+    window.runOperation = parts_.runOperation;
     pages_.packed->SetWindow(std::move(window));
 }
 

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ class QSplitter;
 class QTabWidget;
 
 namespace tarnel {
+
+class Operation;
 
 class PaneView;
 class UserMessages;
@@ -49,6 +52,8 @@ struct ViewerWindowParts {
     std::function<void(PaneView*)> setActivePane;
     std::function<void()> viewEntry;         // the active pane's current entry, on its type's page
     std::function<UserMessages&()> messages;
+    // Long work (the RAR page's test and extraction) on the window's runner.
+    std::function<bool(std::shared_ptr<Operation>, std::function<void(const Operation&)>)> runOperation;
 };
 
 class ViewerHost : public QObject {

@@ -20,6 +20,8 @@ const char* KindName(OperationKind kind)
     case OperationKind::ZipAdd: return "Add to archive";
     case OperationKind::ZipDelete: return "Delete from archive";
     case OperationKind::Totals: return "Totals";
+    case OperationKind::ArchiveTest: return "Test archive";
+    case OperationKind::ArchiveExtract: return "Extract archive";
     }
     return "";
 }

@@ -20,6 +20,7 @@ enum class OperationKind {
     Copy, Move, Delete, Rename, MakeFolder, // the disk engine
     ZipExtract, ZipAdd, ZipDelete,          // an archive
     Totals,                                 // the properties' sizes and counts
+    ArchiveTest, ArchiveExtract,            // the RAR page's walks
 };
 
 enum class OperationState { Queued, Running, Paused, Waiting, Done, Cancelled, Failed };

@@ -6,6 +6,7 @@
 #include "fuse/StallMeter.h"
 
 #include "app/MainWindow.h"
+#include "app/RecordedMessages.h"
 #include "app/components/InstanceBlock.h"
 #include "panes/DirData.h"
 #include "viewer/ImagePage.h"
@@ -179,6 +180,14 @@ TEST_F(DeadMountViewerTest, PagesFollowTheCursorAndFillInWhenTheMountAnswers)
     ASSERT_TRUE(Answered());
     EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Packed);
     EXPECT_GT(Viewer()->Pages().packed->List()->count(), 0);
+    // Testing it walks the archive on the window's runner, not on its thread.
+    auto recorded = std::make_unique<test::RecordedMessages>();
+    test::RecordedMessages* messages = recorded.get();
+    window->SetMessages(std::move(recorded));
+    Viewer()->Pages().packed->VWPackTestClick();
+    EXPECT_EQ(window->OperationsRunning(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->OperationsRunning() == 0; }, kAnswerTimeoutMs));
+    EXPECT_EQ(messages->log, QStringList{"warning: Bad archive while testing archive"});
 
     Cursor("readme.txt");
     EXPECT_EQ(Viewer()->CurrentPage(), ViewerPageKind::Text);

@@ -91,22 +91,27 @@ void TEnhRar::Test() { Run(Walk::Test, {}); }
 
 void TEnhRar::Extract(const std::string& destination) { Run(Walk::Extract, FullDirectoryPath(destination)); }
 
-void TEnhRar::Notify(TRarStatus status, const TRarEntry& entry, int code)
+bool TEnhRar::Notify(TRarStatus status, const TRarEntry& entry, int code)
 {
     bool canContinue = true;
     if (OnNotify) OnNotify(status, entry.ArchiveName, entry.FileName, code, canContinue);
+    if (!canContinue)
+        stopped_ = true;
+    return canContinue;
 }
 
 int TEnhRar::ProcessEntry(Walk walk, void* handle, const TRarEntry& entry, const std::string& destination)
 {
     if (walk == Walk::List) return library_.processFile(handle, RAR_SKIP, nullptr, nullptr);
     if (walk == Walk::Test) {
-        Notify(TRarStatus::rsTesting, entry, 0);
+        if (!Notify(TRarStatus::rsTesting, entry, 0))
+            return 0; // the walk ends before this member
         const int result = library_.processFile(handle, RAR_TEST, nullptr, nullptr);
         Notify(TRarStatus::rsTested, entry, result);
         return result;
     }
-    Notify(TRarStatus::rsExtracting, entry, 0);
+    if (!Notify(TRarStatus::rsExtracting, entry, 0))
+        return 0; // the walk ends before this member
     int result;
     if (entry.IsDirectory && !entry.NameMayBeCut) {
         const int made = MakeMemberDirectory(destination, entry.FileName);
@@ -137,6 +142,7 @@ void TEnhRar::Run(Walk walk, const std::string& destination)
     infos_ = 0;
     lastCode_ = 0;
     stoppedAt_.clear();
+    stopped_ = false;
     if (walk == Walk::Extract) {
         refused_.clear();
         unlinked_.clear();
@@ -167,11 +173,11 @@ void TEnhRar::Run(Walk walk, const std::string& destination)
         library_.closeArchive(handle);
         return;
     }
-    while (result == 0) {
+    while (result == 0 && !stopped_) {
         entries_.push_back(EntryFrom(header, fileName_));
         result = ProcessEntry(walk, handle, entries_.back(), destination);
         if (result != 0) stoppedAt_ = entries_.back().FileName;
-        if (result == 0) result = library_.readHeader(handle, &header);
+        if (result == 0 && !stopped_) result = library_.readHeader(handle, &header);
     }
     lastCode_ = result;
     infos_ |= RarCodeFlag(result);

@@ -65,13 +65,16 @@ public:
     // to the end or stopped on reading a header.
     const std::string& StoppedAt() const { return stoppedAt_; }
 
+    // Set canContinue false in OnNotify to end a test or extraction before
+    // its next member; the walk then says Stopped().
     TRarNotify OnNotify;
+    bool Stopped() const { return stopped_; }
 
 private:
     enum class Walk { List, Test, Extract };
     void Run(Walk walk, const std::string& destination);
     int ProcessEntry(Walk walk, void* handle, const TRarEntry& entry, const std::string& destination);
-    void Notify(TRarStatus status, const TRarEntry& entry, int code);
+    bool Notify(TRarStatus status, const TRarEntry& entry, int code); // false: stop
 
     RarLibrary library_;
     std::string fileName_;
@@ -81,6 +84,7 @@ private:
     std::string stoppedAt_;
     unsigned infos_ = 0;
     int lastCode_ = 0;
+    bool stopped_ = false;
 };
 
 // The flag a walk's final code stands for; 0 for none.

@@ -109,6 +109,29 @@ TEST_F(RarArchiveTest, ListsTestsAndExtractsAGoodArchive)
     EXPECT_EQ(DirectoryNames(out), (std::vector<std::string>{"a.txt", "docs", "docs/b.txt"}));
 }
 
+// A cancelled walk (the runner's Cancel) ends before the next member and
+// says so, rather than passing for a whole one.
+TEST_F(RarArchiveTest, AWalkToldToStopEndsBeforeTheNextMember)
+{
+    rar.SetFileName(Archive("good.rar", GoodArchive().Bytes()));
+    const std::string out = tree.Path() + "out";
+    std::filesystem::create_directory(out);
+    int started = 0;
+    rar.OnNotify = [&](TRarStatus s, const std::string&, const std::string&, int, bool& canContinue) {
+        if (s == TRarStatus::rsExtracting && ++started == 2)
+            canContinue = false;
+    };
+    rar.Extract(out);
+    EXPECT_TRUE(rar.Stopped());
+    EXPECT_NE(rar.LastCode(), ERAR_END_ARCHIVE);
+    EXPECT_EQ(DirectoryNames(out), std::vector<std::string>{"a.txt"});
+
+    rar.OnNotify = nullptr;
+    rar.Test();
+    EXPECT_FALSE(rar.Stopped()) << "the next walk starts afresh";
+    EXPECT_EQ(rar.LastCode(), ERAR_END_ARCHIVE);
+}
+
 TEST_F(RarArchiveTest, DamagedArchivesSetTheirFlags)
 {
     const std::string good = GoodArchive().Bytes();
