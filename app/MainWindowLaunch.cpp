@@ -272,7 +272,7 @@ void MainWindow::StartPlaces(const StartOptions& options)
             given[side] = options.givenPlaces[side];
         const PaneState& kept = settings_.panes[side];
         if (store_ && settings_.KeepPlaces && !kept.path.empty())
-            wanted[side].push_back(PanePlace{kept.path, kept.zipMode, kept.zipPath});
+            wanted[side].push_back(PanePlace{kept.path, kept.zipMode, kept.zipPath, kept.source});
         any = any || !given[side].empty() || !wanted[side].empty();
     }
     if (!any)

@@ -103,6 +103,7 @@ void MainWindow::RememberPaneStates()
         state.path = data.Path;
         state.zipMode = data.ZipMode;
         state.zipPath = data.ZipPath;
+        state.source = data.SourceName;
         state.sortKey = (side == 0 ? left_ : right_)->SortKey();
         state.ascending = data.Ascending != 0;
     }

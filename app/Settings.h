@@ -59,6 +59,7 @@ struct PaneState {
     std::string path;    // the directory, or the archive file
     int zipMode = 0;     // inside the archive at path when above 0
     std::string zipPath; // the folder inside the archive
+    std::string source;  // PanePlace::SourceName: empty for the disk and ZIP archives
     int sortKey = 0;     // name, size, type, time, description
     bool ascending = true;
 };

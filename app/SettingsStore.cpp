@@ -268,6 +268,8 @@ void SettingsStore::LoadPanes(AppSettings& settings)
             ReadInt(k, "ZipMode", loaded.zipMode);
             if (k.ValueExists("ZipPath"))
                 loaded.zipPath = k.ReadString("ZipPath");
+            if (k.ValueExists("Source"))
+                loaded.source = k.ReadString("Source");
             ReadInt(k, "SortKey", loaded.sortKey);
             ReadBool(k, "Ascending", loaded.ascending);
             loaded.sortKey = std::clamp(loaded.sortKey, 0, 4);
@@ -375,6 +377,7 @@ bool SettingsStore::SaveAll(const AppSettings& s, const ViewerExtensionTable& ta
         k.WriteString("Path", pane.path);
         k.WriteInteger("ZipMode", pane.zipMode);
         k.WriteString("ZipPath", pane.zipPath);
+        k.WriteString("Source", pane.source);
         k.WriteInteger("SortKey", pane.sortKey);
         k.WriteInteger("Ascending", pane.ascending);
     }

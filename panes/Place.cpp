@@ -51,8 +51,8 @@ PanePlace PanePlace::Parent() const
             up.ZipPath.pop_back();
             const size_t slash = up.ZipPath.rfind('/');
             up.ZipPath.erase(slash == std::string::npos ? 0 : slash + 1);
-        } else {
-            --up.ZipMode;
+        } else if (--up.ZipMode == 0) {
+            up.SourceName.clear(); // out of the archive, onto the disk
         }
     }
     if (up.ZipMode == 0) {

@@ -10,22 +10,36 @@ namespace tarnel {
 // The sources a place can lie in, by the names places and source tables use.
 inline constexpr const char* kLocalSourceName = "local";
 inline constexpr const char* kZipSourceName = "zip";
+// Sources a place names itself (PanePlace::SourceName).
+inline constexpr const char* kArchiveSourceName = "archive"; // archives other than ZIP, read through libarchive
+inline constexpr const char* kSearchSourceName = "search";   // a find's results
+inline constexpr const char* kSftpSourceName = "sftp";       // a folder of a remote machine
 
 struct PanePlace {
     std::string Path;    // the directory; inside an archive, the archive file itself
     int ZipMode = 0;     // 0 on disk; 1 and more inside the archive at Path
     std::string ZipPath; // the folder inside the archive: "" or "a/b/"
+    // The source of a place that is neither a folder of the disk nor the
+    // inside of a ZIP archive ("archive", "search", "sftp"); empty for those
+    // two, whose source follows from ZipMode.
+    std::string SourceName;
 
-    static PanePlace Directory(std::string path) { return {std::move(path), 0, {}}; }
-    static PanePlace Archive(std::string file, std::string inside = {}) { return {std::move(file), 1, std::move(inside)}; }
+    static PanePlace Directory(std::string path) { return {std::move(path), 0, {}, {}}; }
+    static PanePlace Archive(std::string file, std::string inside = {}) { return {std::move(file), 1, std::move(inside), {}}; }
     // A path as the user gives it: "a.zip/docs/" is the folder docs inside
     // the archive a.zip (the first leading part that ends in ".zip" and is a
     // file); anything else is a directory.
     static PanePlace FromPath(const std::string& path);
 
-    // The name of the source the place lies in: "zip" inside an archive,
-    // "local" on disk. ZipMode stays what the settings and the history store.
-    const char* Source() const { return InArchive() ? kZipSourceName : kLocalSourceName; }
+    // The name of the source the place lies in: SourceName when set, else
+    // "zip" inside an archive and "local" on disk. ZipMode stays what the
+    // settings and the history store.
+    const char* Source() const
+    {
+        if (!SourceName.empty())
+            return SourceName.c_str();
+        return InArchive() ? kZipSourceName : kLocalSourceName;
+    }
     bool InArchive() const { return ZipMode > 0; }
     // The archive file without a trailing "/" (or the directory, on disk).
     std::string ArchiveFile() const;

@@ -7,9 +7,33 @@
 
 namespace tarnel {
 
+namespace {
+
+// What a place whose source this table lacks reads through (a saved place
+// of a kind this build or this window has no source for).
+class MissingSource final : public FileSource {
+public:
+    const char* Name() const override { return "missing"; }
+    void List(const PanePlace& place, ListSink& sink, const CancelToken&) const override
+    {
+        sink.Problem("There is nothing to read this place with: " + place.Text());
+    }
+    Capabilities Can(const PanePlace&) const override { return {}; }
+};
+
+} // namespace
+
 const std::shared_ptr<FileSource>& SourceTable::For(const PanePlace& place) const
 {
-    return std::string_view(place.Source()) == kZipSourceName ? zip : local;
+    const std::string_view name = place.Source();
+    if (name == kZipSourceName)
+        return zip;
+    if (name == kLocalSourceName)
+        return local;
+    if (const auto found = named.find(name); found != named.end() && found->second)
+        return found->second;
+    static const std::shared_ptr<FileSource> missing = std::make_shared<MissingSource>();
+    return missing;
 }
 
 const FileSource* SourceTable::OperationRunner(int code, const PanePlace& from, const PanePlace& to) const

@@ -2,7 +2,9 @@
 // The sources a pane's places lie in, by name.
 #include "sources/FileSource.h"
 
+#include <map>
 #include <memory>
+#include <string>
 
 namespace tarnel {
 
@@ -12,8 +14,12 @@ class ZipSource;
 struct SourceTable {
     std::shared_ptr<FileSource> local;
     std::shared_ptr<FileSource> zip;
+    // The sources places name by PanePlace::SourceName ("archive", "search",
+    // "sftp"), by that name.
+    std::map<std::string, std::shared_ptr<FileSource>, std::less<>> named;
 
-    // The source the place names; never null.
+    // The source the place names; never null: a place whose source is not
+    // in the table lists nothing and says so.
     const std::shared_ptr<FileSource>& For(const PanePlace& place) const;
     Capabilities Can(const PanePlace& place) const { return For(place)->Can(place); }
     // The source that runs the file command code on the entries of from,

@@ -165,6 +165,33 @@ TEST(SourcesTest, TheSourceThatRunsAFileCommand)
     EXPECT_EQ(sources->OperationRunner(FO_MOVE, disk, PanePlace::Directory("/tmp/in/")), nullptr);
 }
 
+TEST(SourcesTest, APlaceNamesItsSourceAndAMissingOneListsNothingWithAMessage)
+{
+    auto sources = std::make_shared<SourceTable>(*DefaultSources());
+    auto remote = std::make_shared<LocalSource>();
+    sources->named[kSftpSourceName] = remote;
+    PanePlace there = PanePlace::Directory("sftp://host/home/");
+    there.SourceName = kSftpSourceName;
+    EXPECT_EQ(sources->For(there).get(), remote.get());
+    EXPECT_NE(there, PanePlace::Directory("sftp://host/home/")) << "the source is part of the place";
+
+    PanePlace found = PanePlace::Directory("/srv");
+    found.SourceName = kSearchSourceName;
+    Recorder seen;
+    CancelToken cancel;
+    sources->For(found)->List(found, seen, cancel);
+    EXPECT_TRUE(seen.entries.empty());
+    ASSERT_EQ(seen.problems.size(), 1u);
+    EXPECT_NE(seen.problems[0].find("/srv"), std::string::npos);
+    EXPECT_FALSE(sources->Can(found).Has(Capability::CopyIn));
+
+    PanePlace tar = PanePlace::Archive("/home/u/a.tar.gz/", "docs/");
+    tar.SourceName = kArchiveSourceName;
+    EXPECT_STREQ(tar.Source(), kArchiveSourceName);
+    EXPECT_STREQ(tar.Parent().Source(), kArchiveSourceName) << "still inside";
+    EXPECT_EQ(tar.Parent().Parent(), PanePlace::Directory("/home/u")) << "out of the archive, back on the disk";
+}
+
 // A source that lists what the test hands it, each entry from its own folder
 // when given one.
 struct ScriptedSource : FileSource {
