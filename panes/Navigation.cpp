@@ -47,15 +47,20 @@ OpenResult OpenEntry(TDirData& pane, int currentRow, const DisplayLocale& locale
         GoToParent(pane, locale);
         return OpenResult::Moved;
     }
-    if (kind == fkDirectory) {
+    // An entry with a folder of its own (a find's results) leads to the disk there.
+    const bool ownFolder = &pane.DirOf(entry) != &pane.Path;
+    const std::string folder = pane.DirOf(entry);
+    if (kind == fkDirectory && ownFolder) {
+        pane.MoveTo(PanePlace::Directory(folder + name));
+    } else if (kind == fkDirectory) {
         pane.MoveTo(pane.Child(name));
     } else if (kind == fkDrive) {
         const size_t k = size_t(currentRow - pane.DirCount - pane.FileCount);
         const DriveList& drives = pane.DriveSource();
         pane.MoveTo(PanePlace::Directory(k < drives.size() ? drives[k].root : "/"));
     } else { // an archive on disk
-        PanePlace archive = PanePlace::Archive(AddPathDelimiter(pane.Path) + name);
-        archive.ZipMode = pane.ZipMode + 1;
+        PanePlace archive = PanePlace::Archive((ownFolder ? folder : AddPathDelimiter(pane.Path)) + name);
+        archive.ZipMode = ownFolder ? 1 : pane.ZipMode + 1;
         pane.MoveTo(archive);
     }
     RecordAndRead(pane, locale);

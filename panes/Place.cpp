@@ -56,6 +56,9 @@ PanePlace PanePlace::Parent() const
         }
     }
     if (up.ZipMode == 0) {
+        // A find's results lie below their first start folder: up is that folder of the disk.
+        if (up.SourceName == kSearchSourceName)
+            up.SourceName.clear();
         std::string path = up.Path;
         if (path.size() > 1 && path.back() == '/')
             path.pop_back();

@@ -48,12 +48,13 @@ private:
 };
 
 // The whole of one read's listing work, on whichever thread lists. The
-// disk's own source describes its entries as it reads them.
+// disk's own source describes its entries as it reads them, and so do
+// search results, whose entries lie in many folders.
 void RunListing(const FileSource& source, const PanePlace& place, bool describe, ListSink& sink,
                 const CancelToken& cancel)
 {
     DescriptionList descriptions;
-    if (describe && !dynamic_cast<const LocalSource*>(&source))
+    if (describe && !dynamic_cast<const LocalSource*>(&source) && std::string_view(source.Name()) != kSearchSourceName)
         LoadDescriptions(AddPathDelimiter(place.Path), descriptions);
     if (descriptions.Empty()) {
         source.List(place, sink, cancel);

@@ -1,6 +1,7 @@
 #include "sources/SourceTable.h"
 
 #include "sources/LocalSource.h"
+#include "sources/SearchSource.h"
 #include "sources/ZipSource.h"
 
 #include <string_view>
@@ -52,6 +53,7 @@ std::shared_ptr<const SourceTable> DefaultSources()
         auto made = std::make_shared<SourceTable>();
         made->local = std::make_shared<LocalSource>();
         made->zip = std::make_shared<ZipSource>();
+        made->named[kSearchSourceName] = std::make_shared<SearchSource>(StartFind);
         return made;
     }();
     return table;
