@@ -100,13 +100,15 @@ void AttributesDialog::SetStartState(uint32_t bit, Qt::CheckState state)
     b->setCheckState(state);
 }
 
-// The entry of that name in the listing, when it still shows that folder.
-static TFileData* ListedEntry(TDirData& pane, const std::string& dir, const std::string& name)
+// The entry of that folder and name in the listing, when it still shows
+// the place it was chosen in.
+static TFileData* ListedEntry(TDirData& pane, const std::string& place, const std::string& dir,
+                              const std::string& name)
 {
-    if (AddPathDelimiter(pane.Path) != dir)
+    if (pane.Key() != place)
         return nullptr;
     for (int i = 0; i < pane.Count; ++i)
-        if (pane.Item(i).Name == name)
+        if (pane.Item(i).Name == name && AddPathDelimiter(pane.DirOf(pane.Item(i))) == dir)
             return &pane.Item(i);
     return nullptr;
 }
@@ -127,14 +129,15 @@ void RunAttributesCommand(TDirData& pane, PaneControls& controls, UserMessages& 
         return;
     }
 
-    // Names and the folder, not rows: the pane may be read again while the
-    // dialog is open, and its rows then hold other entries.
-    const std::string dir = AddPathDelimiter(pane.Path);
-    std::vector<std::string> names;
+    // Names and their folders (found files lie in many), not rows: the pane
+    // may be read again while the dialog is open, and its rows then hold
+    // other entries.
+    const std::string place = pane.Key();
+    std::vector<std::pair<std::string, std::string>> files;
     for (int row : rows) {
         const TFileData& e = pane.Item(row);
         if (e.Kind == fkDirectory || e.Kind == fkFile)
-            names.push_back(e.Name);
+            files.emplace_back(AddPathDelimiter(pane.DirOf(e)), e.Name);
     }
 
     AttributesDialog dialog(parent);
@@ -161,7 +164,7 @@ void RunAttributesCommand(TDirData& pane, PaneControls& controls, UserMessages& 
     if (keep == ~0u)
         return;
 
-    for (const std::string& name : names) {
+    for (const auto& [dir, name] : files) {
         // Taken against the file as it is now, not as listed, so bits the
         // boxes do not cover (and changes made meanwhile) survive.
         const std::string path = dir + name;
@@ -175,7 +178,7 @@ void RunAttributesCommand(TDirData& pane, PaneControls& controls, UserMessages& 
             messages.Warning(QString(kAttributesWriteFailedText) + '\n' + Decode(name));
             continue;
         }
-        if (TFileData* e = ListedEntry(pane, dir, name))
+        if (TFileData* e = ListedEntry(pane, place, dir, name))
             e->Attr = changed;
     }
     // Ending an update repaints the list, so the attribute marks show the new words.

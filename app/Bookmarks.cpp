@@ -56,6 +56,11 @@ bool BookmarkMenu::AddFromPane(const TDirData& pane, UserMessages& messages)
         messages.Information("You can't bookmark a compressed file (yet).");
         return false;
     }
+    // Its query lives only as long as the run.
+    if (std::string_view(pane.Source()) == kSearchSourceName) {
+        messages.Information("A list of found files cannot be bookmarked; bookmark the folder the find started in.");
+        return false;
+    }
     Append(AddPathDelimiter(pane.Path));
     return true;
 }

@@ -130,6 +130,8 @@ const std::vector<CommandRow>& CommandTable::Rows()
          "", -1,
          [](MainWindow& w) {
              PaneView* pane = w.ActivePane();
+             if (w.RefusedInsideArchive(pane, pane->SelectedRows()))
+                 return;
              RunDescribeCommand(pane->Data(), *pane, *w.messages_, &w, {}, w.locale_);
          },
          nullptr},
@@ -138,6 +140,8 @@ const std::vector<CommandRow>& CommandTable::Rows()
          "&Attributes", nullptr, "", "", -1,
          [](MainWindow& w) {
              PaneView* pane = w.ActivePane();
+             if (w.RefusedInsideArchive(pane, pane->SelectedRows()))
+                 return;
              RunAttributesCommand(pane->Data(), *pane, *w.messages_, &w);
          },
          nullptr},

@@ -138,10 +138,10 @@ class DescribeRun : public QObject {
 public:
     DescribeRun(TDirData& pane, PaneControls& controls, UserMessages& messages, QWidget* parent,
                 std::function<int(DescriptionDialog&)> run, const DisplayLocale& locale,
-                std::function<void()> finished, std::vector<std::string> names)
+                std::function<void()> finished, std::vector<std::string> paths)
         : QObject(parent), pane_(pane), controls_(controls), messages_(messages), parent_(parent), run_(std::move(run)),
-          locale_(locale), finished_(std::move(finished)), dir_(AddPathDelimiter(pane.Path)), key_(pane.Key()),
-          names_(std::move(names)), answers_(new WorkerAnswers(1, this))
+          locale_(locale), finished_(std::move(finished)), key_(pane.Key()), paths_(std::move(paths)),
+          answers_(new WorkerAnswers(1, this))
     {
         setObjectName("DescribeRun");
     }
@@ -152,11 +152,11 @@ public:
 
     void Next()
     {
-        if (next_ >= names_.size()) {
+        if (next_ >= paths_.size()) {
             Finish();
             return;
         }
-        const std::string path = dir_ + names_[next_++];
+        const std::string path = paths_[next_++];
         struct Found {
             bool exists = false;
             std::string stored;
@@ -197,7 +197,7 @@ private:
         const QString text = dialog.Text();
         // Unchanged text keeps its bytes, even those that are not UTF-8.
         const std::string bytes = text == shown ? stored : text.toUtf8().toStdString();
-        const std::string name = path.substr(dir_.size());
+        const std::string name = path.substr(path.rfind('/') + 1);
         using Written = std::pair<WriteDescriptionResult, std::string>; // and where a half-written text is kept
         Ask<Written>(
             [path, bytes] {
@@ -263,8 +263,8 @@ private:
     std::function<int(DescriptionDialog&)> run_;
     DisplayLocale locale_;
     std::function<void()> finished_;
-    std::string dir_, key_;
-    std::vector<std::string> names_;
+    std::string key_;
+    std::vector<std::string> paths_; // each entry's folder and name: found files lie in many folders
     size_t next_ = 0;
     bool abandoned_ = false;
     WorkerAnswers* answers_;
@@ -287,15 +287,15 @@ void RunDescribeCommand(TDirData& pane, PaneControls& controls, UserMessages& me
         for (QObject* child : parent->findChildren<QObject*>("DescribeRun", Qt::FindDirectChildrenOnly))
             if (auto* earlier = dynamic_cast<DescribeRun*>(child); earlier && earlier->Pane() == &pane)
                 earlier->Abandon();
-    // The names, not the rows: the pane may be read again while a dialog is
+    // The paths, not the rows: the pane may be read again while a dialog is
     // open or an answer is awaited, and its rows then belong to other entries.
-    std::vector<std::string> names;
+    std::vector<std::string> paths;
     for (int row : controls.SelectedRows()) {
         const TFileData& e = pane.Item(row);
         if (e.Kind == fkDirectory || e.Kind == fkFile)
-            names.push_back(e.Name);
+            paths.push_back(AddPathDelimiter(pane.DirOf(e)) + e.Name);
     }
-    (new DescribeRun(pane, controls, messages, parent, std::move(run), locale, std::move(finished), std::move(names)))
+    (new DescribeRun(pane, controls, messages, parent, std::move(run), locale, std::move(finished), std::move(paths)))
         ->Next();
 }
 

@@ -8,6 +8,7 @@
 #include "panes/RowText.h"
 #include "platform/ShellFileOperation.h"
 #include "platform/Volumes.h"
+#include "tools/model/FindQuery.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -37,6 +38,7 @@ class MountWatcher;
 class EntryHints;
 class PaneView;
 class QuickGoMenu;
+class SearchSource;
 struct SourceRow;
 class ViewerHost;
 
@@ -190,6 +192,12 @@ public:
     // Puts the left pane on path's directory with the cursor on it and shows it.
     bool ViewPath(const std::string& path);
 
+    // A find's results become a place of the active pane, recorded in its
+    // history; refreshing that place runs the find again.
+    void FeedFindResults(const FindQuery& query, std::vector<FindHit> hits);
+    // The source of the panes' result places (tests give it a find of their own).
+    SearchSource& SearchResults() const { return *search_; }
+
     // The pane popup's "Open with" and "Terminal here", and "Open this
     // directory": programs are started off this thread, a failure is said.
     QMenu* OpenWithMenu() const { return openWith_; }
@@ -227,7 +235,7 @@ private:
     // A disk engine operation on a worker; when it has ended, the panes that
     // still show one of the places in reread are read again.
     void RunEngineOperation(int code, const std::vector<std::string>& sources, const std::string& target,
-                            unsigned flags, std::vector<std::string> reread);
+                            unsigned flags, std::vector<std::string> reread, std::function<void()> done = {});
     void RereadPanesShowing(const std::vector<std::string>& places);
     // A test's messages also take the notes and yes/no questions of operations.
     void AnswerOperationMessagesFromTest();
@@ -239,6 +247,11 @@ private:
     // The full-screen viewer's text page takes the plain keys, whatever has the focus.
     bool FullScreenTextKey(QObject* watched, QEvent* event);
     void ConnectPane(PaneView* pane);
+    // Found files (MainWindowFind.cpp). A command that cannot reach a member
+    // of an archive among the rows says so and is not run.
+    bool RefusedInsideArchive(PaneView* pane, const std::vector<int>& rows);
+    // Enter on a member a find met inside an archive: the pane goes there.
+    bool OpenFoundInArchive(PaneView* pane);
     void SizeCommandColumn();
     void StartUp(const StartOptions& options);
     void LoadEarlySettings();
@@ -315,6 +328,7 @@ private:
     std::unique_ptr<ViewerHost> viewer_;
     EntryHints* hints_ = nullptr;
     std::unique_ptr<TZipMaster> zip_;
+    std::shared_ptr<SearchSource> search_;
     TTrayIcon* tray_ = nullptr; // Shutdown or the end of the desktop session: close without asking
     bool saveFailureShown_ = false;
     bool widthsToFit_ = true; // once the panes have their first real size

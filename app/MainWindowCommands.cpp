@@ -24,6 +24,7 @@
 #include "panes/ReadDirectory.h"
 #include "panes/Selection.h"
 #include "panes/ViewerExtensions.h"
+#include "sources/SearchSource.h"
 #include "platform/Volumes.h"
 #include "viewer/TextPage.h"
 #include "viewer/TextView.h"
@@ -112,6 +113,7 @@ void MainWindow::UpdateNavButtons()
 void MainWindow::BTNRefreshClick()
 {
     RememberLastCommand(*dirPopup_, Action("PopRefresh"));
+    search_->SearchAgain(ActivePane()->Data().Place()); // found files: the find runs again
     Refresh(ActivePane()->Data(), leftDir_, rightDir_, locale_);
 }
 
@@ -186,6 +188,8 @@ void MainWindow::OpenEntryOf(PaneView* pane)
 {
     SetActivePane(pane);
     pane->FilterBox()->setEditText("*");
+    if (OpenFoundInArchive(pane))
+        return;
     if (OpenEntry(pane->Data(), pane->CurrentRow(), locale_) == OpenResult::OpenFile)
         LaunchEntry(pane, false, false, false);
 }
@@ -243,6 +247,8 @@ void MainWindow::EditEntryClick()
         ShowStatus("Files inside ZIP archives cannot be edited");
         return;
     }
+    if (RefusedInsideArchive(pane, {row}))
+        return;
     const bool viewerWasOn = viewer_->IsOn();
     viewer_->ShowEntryInViewer(pane, data.Path, row, false, true);
     // The page reads the file on a worker: the editor comes once it is shown.

@@ -14,6 +14,7 @@
 #include "fileops/model/ZipFileOperation.h"
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
+#include "sources/SearchSource.h"
 #include "platform/Volumes.h"
 #include "support/EmptyZip.h"
 #include "widgets/PaneView.h"
@@ -49,7 +50,7 @@ std::vector<std::string> SelectedPaths(PaneView& pane, std::string* firstName = 
             continue;
         if (firstName && paths.empty())
             *firstName = e.Name;
-        paths.push_back(AddPathDelimiter(data.Path) + e.Name);
+        paths.push_back(AddPathDelimiter(data.DirOf(e)) + e.Name);
     }
     return paths;
 }
@@ -92,9 +93,22 @@ void MainWindow::DoFileOperation(FileOperationCode code, bool askTarget)
 {
     PaneView* source = ActivePane();
     PaneView* target = source->Other();
+    if (RefusedInsideArchive(source, source->SelectedRows()))
+        return;
+    // A list of found files is no folder: nothing goes into it.
+    if ((code == FO_COPY || code == FO_MOVE) && !target->Data().Can(Capability::CopyIn)) {
+        messages_->Warning(Decode("Nothing can be copied or moved into " + target->Data().Text() + "."));
+        return;
+    }
     // Entries that are not files of the disk, or files going into a place
     // that is not a folder of the disk: their source runs the command.
     if (source->Data().SourcesTable().OperationRunner(code, SideOf(source->Data()), SideOf(target->Data()))) {
+        // An archive adds files from one folder; found files lie in many.
+        if (std::string_view(source->Data().Source()) == kSearchSourceName) {
+            messages_->Warning("Found files cannot go into an archive straight from the list: copy them to a "
+                               "folder first, or add them from their own folder.");
+            return;
+        }
         StorePlace(*source);
         StorePlace(*target);
         SourceFileOperation(code, *source, *target, askTarget);
@@ -121,7 +135,8 @@ void MainWindow::DoFileOperation(FileOperationCode code, bool askTarget)
             messages_->Warning(problem);
             return;
         }
-        targetPath = AddPathDelimiter(sourceDir) + typed;
+        // In its own folder: found files lie in many.
+        targetPath = AddPathDelimiter(FolderOf(sources.front())) + typed;
     }
     unsigned flags = kDefaultFileOperationFlags;
     bool targetEdited = false;
@@ -161,11 +176,17 @@ void MainWindow::DoFileOperation(FileOperationCode code, bool askTarget)
         reread.push_back(sourceDir);
     if (code == FO_MOVE || code == FO_COPY)
         reread.push_back(target->Data().Path);
-    RunEngineOperation(code, sources, targetPath, flags, std::move(reread));
+    // Found files keep a renamed one under its new name.
+    std::function<void()> done;
+    if (code == FO_RENAME && std::string_view(source->Data().Source()) == kSearchSourceName)
+        done = [this, place = source->Data().Place(), from = sources.front(), to = targetPath] {
+            search_->Renamed(place, from, to);
+        };
+    RunEngineOperation(code, sources, targetPath, flags, std::move(reread), std::move(done));
 }
 
 void MainWindow::RunEngineOperation(int code, const std::vector<std::string>& sources, const std::string& target,
-                                    unsigned flags, std::vector<std::string> reread)
+                                    unsigned flags, std::vector<std::string> reread, std::function<void()> done)
 {
     auto problems = std::make_shared<FollowProblems>();
     std::shared_ptr<OperationObserver> follower;
@@ -182,7 +203,10 @@ void MainWindow::RunEngineOperation(int code, const std::vector<std::string>& so
     Background().Runner().SetVolumeQueue(settings_.QueuePerVolume);
     Background().SetTestAnswers(operationUi_);
     const bool started = Background().Run(op, RunMode::Foreground, nullptr,
-                                          [this, problems, reread = std::move(reread)](const Operation&) {
+                                          [this, problems, reread = std::move(reread),
+                                           done = std::move(done)](const Operation& ended) {
+                                              if (done && ended.State() == OperationState::Done)
+                                                  done();
                                               QStringList texts;
                                               {
                                                   std::lock_guard lock(problems->mutex);
@@ -279,6 +303,11 @@ void MainWindow::DropFiles(PaneView* pane, const std::vector<std::string>& paths
         messages_->Warning(QString("%1 dropped item(s) are not local files and were left out.").arg(refused));
     if (paths.empty())
         return;
+    if (const Capabilities can = pane->Data().SourcesTable().Can(target);
+        can.Has(Capability::DiskPaths) && !can.Has(Capability::CopyIn)) {
+        messages_->Warning("Files cannot be dropped into a list of found files.");
+        return;
+    }
     if (!DefaultSources()->Can(target).Has(Capability::DiskPaths)) {
         messages_->Warning("Files cannot be dropped into an archive. Show the archive in one pane, select the files "
                            "in the other and use Copy or Move.");
@@ -299,8 +328,13 @@ void MainWindow::DropFiles(PaneView* pane, const std::vector<std::string>& paths
     }
     // The pane dropped on, and any pane that shows where the files went or came from.
     std::vector<std::string> reread = {pane->Data().Path, targetDir};
-    if (move)
+    if (move) {
         reread.push_back(sourceDir);
+        // Found files moved away leave the results they were dragged from.
+        for (PaneView* side : {left_, right_})
+            if (std::string_view(side->Data().Source()) == kSearchSourceName)
+                reread.push_back(side->Data().Path);
+    }
     RunEngineOperation(code, paths, targetDir, kDefaultFileOperationFlags, std::move(reread));
 }
 
@@ -350,6 +384,10 @@ void MainWindow::FinishBackgroundOperations()
 std::string MainWindow::CreateDirOrZip(bool otherPane, bool forceZip)
 {
     PaneView* pane = otherPane ? ActivePane()->Other() : ActivePane();
+    if (pane->Data().Can(Capability::DiskPaths) && !pane->Data().Can(Capability::MakeFolder)) {
+        messages_->Warning("Nothing can be made inside a list of found files.");
+        return {};
+    }
     NewDirDialog dialog(forceZip, this);
     while ((runNameDialog_ ? runNameDialog_(dialog) : dialog.exec()) == QDialog::Accepted) {
         const std::string typed = dialog.Name();

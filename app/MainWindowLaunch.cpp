@@ -25,6 +25,7 @@
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
 #include "panes/ViewerExtensions.h"
+#include "sources/SearchSource.h"
 #include "viewer/ViewerHost.h"
 #include "viewer/model/ZipMemberCopy.h"
 #include "widgets/PaneView.h"
@@ -68,10 +69,12 @@ std::string NameOf(const std::string& path)
 
 // The folder a program started for the pane runs in: the pane's directory,
 // or, for a place whose entries are no files of the disk, the folder holding
-// the file the place lies in (an archive).
+// the file the place lies in (an archive); for found files, the folder the
+// find started in.
 std::string PaneFolder(const TDirData& data)
 {
-    return AddPathDelimiter(data.Can(Capability::DiskPaths) ? data.Path : ParentOf(data.Place().ArchiveFile()));
+    const bool folder = data.Can(Capability::DiskPaths) && std::string_view(data.Source()) != kSearchSourceName;
+    return AddPathDelimiter(folder ? data.Path : ParentOf(data.Place().ArchiveFile()));
 }
 
 // What a candidate place's path names on disk, looked at on a worker; the
@@ -132,19 +135,19 @@ void MainWindow::FillOpenWithMenu(PaneView* pane)
     const int row = pane->CurrentRow();
     const TFileData* current = row >= 0 && row < data.Count ? &data.Item(row) : nullptr;
     // Members of an archive have no file of their own for a program to open.
-    const bool usable = current && data.Can(Capability::DiskPaths) &&
+    const bool usable = current && data.Can(Capability::DiskPaths) && ArchiveHoldingEntry(data, *current).empty() &&
                         (current->Kind == fkFile || (current->Kind == fkDirectory && current->Name != ".."));
     openWith_->menuAction()->setEnabled(usable);
     if (!usable)
         return;
     // The selected files and folders when the current row is one of them, else the current row.
     std::vector<std::string> files;
-    const std::string folder = AddPathDelimiter(data.Path);
+    const std::string folder = AddPathDelimiter(data.DirOf(*current));
     if (pane->IsSelected(row))
         for (int i = 0; i < data.Count; ++i) {
             const TFileData& e = data.Item(i);
             if (pane->IsSelected(i) && (e.Kind == fkFile || (e.Kind == fkDirectory && e.Name != "..")))
-                files.push_back(folder + e.Name);
+                files.push_back(AddPathDelimiter(data.DirOf(e)) + e.Name);
         }
     if (files.empty())
         files.push_back(folder + current->Name);
@@ -339,7 +342,9 @@ void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool a
     // A member opens through its copy, made on the same worker: the archive
     // may lie on a mount that does not answer.
     const bool member = !data.Can(Capability::DiskPaths) && entry.Kind == fkFile;
-    std::string file = AddPathDelimiter(data.Path) + entry.Name;
+    if (RefusedInsideArchive(pane, {row}))
+        return;
+    std::string file = AddPathDelimiter(data.DirOf(entry)) + entry.Name;
     if (entry.Kind == fkDrive) // a drive row's name is its display text
         if (const Volume* drive = DriveOfRow(data, row))
             file = drive->root;
@@ -350,7 +355,7 @@ void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool a
     const int ticket = ++launchTicket_;
     const bool asked = launchAnswers_->Ask<Started>(
         [file, member, place = data.Place(), can = data.Can(), name = entry.Name, extract = viewer_->ZipExtractor(),
-         directory = AddPathDelimiter(data.Path), dirs = XdgDirs::FromEnvironment()] {
+         directory = AddPathDelimiter(data.DirOf(entry)), dirs = XdgDirs::FromEnvironment()] {
             Started started;
             if (member)
                 started.copy = CopyZipMemberToTemp(place, can, name, "sh", extract);

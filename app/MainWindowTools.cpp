@@ -5,6 +5,8 @@
 #include "tools/DlgId3.h"
 #include "tools/DlgRenamer.h"
 #include "tools/DlgUninstall.h"
+#include "tools/model/PaneFiles.h"
+#include "sources/SearchSource.h"
 #include "widgets/PaneView.h"
 
 #include <QStatusBar>
@@ -18,7 +20,30 @@ void MainWindow::RunRenamer(PaneView* pane)
         return;
     }
     TDirData& data = pane->Data();
-    TDlgRenamer dialog(data, [this, &data] { ReadDirectory(data, locale_); }, *messages_, registry_, this);
+    // Names are checked against the one folder they are renamed in.
+    if (FoldersOfSelectedOrAllFiles(data).size() > 1) {
+        messages_->Warning("The renamer works on the files of one folder: select found files of one folder "
+                           "(sort by the Description column, which shows each file's folder).");
+        return;
+    }
+    std::vector<int> files = pane->SelectedRows();
+    if (files.empty())
+        for (int i = 0; i < data.Count; ++i)
+            files.push_back(i);
+    if (RefusedInsideArchive(pane, files))
+        return;
+    TDlgRenamer* shown = nullptr;
+    TDlgRenamer dialog(
+        data,
+        [this, &data, &shown] {
+            // Found files keep the renamed ones, under their new names.
+            if (shown)
+                for (const auto& [from, to] : shown->Renamed())
+                    search_->Renamed(data.Place(), from, to);
+            ReadDirectory(data, locale_);
+        },
+        *messages_, registry_, this);
+    shown = &dialog;
     dialog.SetDescriptionsFollow(settings_.DescriptionsFollow);
     runNameDialog_ ? runNameDialog_(dialog) : dialog.exec();
 }

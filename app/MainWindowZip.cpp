@@ -11,6 +11,7 @@
 #include "platform/ShellFileOperation.h"
 #include "platform/Volumes.h"
 #include "sources/LocalSource.h"
+#include "sources/SearchSource.h"
 #include "sources/SourceTable.h"
 #include "sources/ZipSource.h"
 #include "viewer/ViewerHost.h"
@@ -47,6 +48,8 @@ void MainWindow::BuildZip()
     auto sources = std::make_shared<SourceTable>();
     sources->local = std::make_shared<LocalSource>();
     sources->zip = std::make_shared<ZipSource>(zip_.get());
+    search_ = std::make_shared<SearchSource>(StartFind);
+    sources->named[kSearchSourceName] = search_;
     for (TDirData* pane : {&leftDir_, &rightDir_}) {
         pane->Sources = sources;
         // Shown after the read's last step: a box's event loop must not

@@ -2,6 +2,8 @@
 
 #include "panes/DirData.h"
 
+#include <unordered_map>
+
 namespace tarnel {
 
 namespace {
@@ -11,7 +13,8 @@ public:
     IconJob(GatedWorker::Gate& gate, TDirData& pane, std::mutex& iconMutex, std::string path, IconResolver& resolver,
             WorkerSink& sink)
         : gate_(gate), pane_(pane), iconMutex_(iconMutex), path_(std::move(path)), resolver_(resolver), sink_(sink),
-          items_(pane.Items.data()), itemCount_(pane.Count), firstDrive_(pane.Count - pane.DriveCount), drives_(pane.DriveSource())
+          items_(pane.Items.data()), itemCount_(pane.Count), firstDrive_(pane.Count - pane.DriveCount), drives_(pane.DriveSource()),
+          entryDirs_(pane.EntryDirs)
     {
     }
 
@@ -66,7 +69,9 @@ private:
                         fullPath = drive->root;
                     }
                 } else {
-                    fullPath = path_ + (e.IsParentEntry() ? std::string(".") : e.Name);
+                    const auto own = entryDirs_.find(&e);
+                    fullPath = (own == entryDirs_.end() ? path_ : own->second) +
+                               (e.IsParentEntry() ? std::string(".") : e.Name);
                 }
             });
             if (!held)
@@ -97,6 +102,9 @@ private:
     const int itemCount_;
     const int firstDrive_;   // drive rows are last and never re-sorted
     const DriveList drives_; // a copy: the main thread may refresh the system list meanwhile
+    // A copy, as the listing's own is cleared by the next read: the folders
+    // of entries that carry their own (found files).
+    const std::unordered_map<const TFileData*, std::string> entryDirs_;
 };
 
 } // namespace

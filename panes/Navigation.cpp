@@ -141,7 +141,9 @@ std::string CopyPathText(const TDirData& pane, int currentRow, bool currentSelec
     std::string text = pane.Text();
     if (currentSelected && currentRow >= 0 && currentRow < pane.Count) {
         const TFileData& e = pane.Item(currentRow);
-        if (e.Kind == fkDirectory || e.Kind == fkFile)
+        if ((e.Kind == fkDirectory || e.Kind == fkFile) && &pane.DirOf(e) != &pane.Path)
+            text = pane.DirOf(e) + e.Name; // a found file's own folder
+        else if (e.Kind == fkDirectory || e.Kind == fkFile)
             text += e.Name;
     }
     return text;

@@ -384,10 +384,14 @@ void StartPaneWorkers(TDirData& pane)
 {
     if (!pane.Workers || pane.Reading() || !pane.Can(Capability::DiskPaths))
         return;
+    // Found files have folders of their own; the one the find started in
+    // stands for the place.
+    const std::string folder =
+        std::string_view(pane.Source()) == kSearchSourceName ? AddPathDelimiter(pane.Parent().Path) : pane.Path;
     if (!pane.IconThread)
-        pane.IconThread = pane.Workers->StartIconThread(pane, pane.IconMutex, pane.Path);
+        pane.IconThread = pane.Workers->StartIconThread(pane, pane.IconMutex, folder);
     if (!pane.SizeThread)
-        pane.SizeThread = pane.Workers->StartSizeThread(pane, pane.IconMutex, pane.Path);
+        pane.SizeThread = pane.Workers->StartSizeThread(pane, pane.IconMutex, folder);
     if ((!pane.IconThread || !pane.SizeThread) && pane.Workers->MayStartLater(pane) && pane.Controls)
         pane.Controls->RetryWorkersLater();
 }

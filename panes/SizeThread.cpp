@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 #include <thread>
+#include <unordered_map>
 
 namespace tarnel {
 
@@ -19,7 +20,8 @@ int32_t ClampCount(int64_t n) { return int32_t(std::min<int64_t>(n, std::numeric
 class SizeJob {
 public:
     SizeJob(GatedWorker::Gate& gate, TDirData& pane, std::string path, WorkerSink& sink)
-        : gate_(gate), pane_(pane), path_(std::move(path)), sink_(sink), items_(pane.Items.data()), itemCount_(pane.Count)
+        : gate_(gate), pane_(pane), path_(std::move(path)), sink_(sink), items_(pane.Items.data()), itemCount_(pane.Count),
+          entryDirs_(pane.EntryDirs)
     {
     }
 
@@ -87,7 +89,9 @@ private:
     {
         DirectoryTotals totals;
         DirectoryWalker walker(gate_.terminated, clusterSize_, [this] { Report("DIRSIZE error for " + path_); });
-        const bool finished = walker.Walk(path_ + name, totals, device_);
+        const auto own = entryDirs_.find(&entry);
+        const bool finished = walker.Walk((own == entryDirs_.end() ? path_ : own->second) + name, totals,
+                                          own == entryDirs_.end() ? device_ : std::nullopt);
         if (!finished)
             totals.bytes = 0; // the read that stopped the walk discards the entry anyway
         gate_.Enter([&] {
@@ -129,6 +133,9 @@ private:
     WorkerSink& sink_;
     TFileData** const items_; // the listing it was started on
     const int itemCount_;
+    // A copy, as the listing's own is cleared by the next read: the folders
+    // of entries that carry their own (found files).
+    const std::unordered_map<const TFileData*, std::string> entryDirs_;
     int64_t clusterSize_ = 1;
     std::optional<uint64_t> device_; // of the listed folder: mount points below it are not entered
 };

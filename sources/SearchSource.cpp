@@ -182,6 +182,12 @@ std::string NotesText(const std::vector<std::string>& notes)
 
 SearchSource::SearchSource(FindStarter start) : start_(std::move(start)) {}
 
+void SearchSource::SetStarter(FindStarter start)
+{
+    std::lock_guard lock(mutex_);
+    start_ = std::move(start);
+}
+
 PanePlace SearchSource::Feed(const FindQuery& query, std::vector<FindHit> hits)
 {
     auto results = std::make_shared<Results>();
@@ -363,8 +369,13 @@ void SearchSource::ListAgain(const std::shared_ptr<Results>& results, ListSink& 
         sink.Problem(problem);
         return;
     }
+    FindStarter start;
+    {
+        std::lock_guard lock(mutex_);
+        start = start_;
+    }
     auto gatherer = std::make_shared<Gatherer>();
-    const std::shared_ptr<FindJob> job = start_ ? start_(results->query, gatherer) : nullptr;
+    const std::shared_ptr<FindJob> job = start ? start(results->query, gatherer) : nullptr;
     if (!job) {
         sink.Problem("The find could not be started.");
         return;

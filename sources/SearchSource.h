@@ -27,6 +27,8 @@ class SearchSource : public FileSource {
 public:
     explicit SearchSource(FindStarter start);
     const char* Name() const override { return kSearchSourceName; }
+    // What runs the finds from now on.
+    void SetStarter(FindStarter start);
 
     // Keeps the hits of a find made elsewhere (the find dialog) and returns
     // the place that lists them: a label below the first start folder, so

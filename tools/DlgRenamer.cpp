@@ -117,7 +117,12 @@ std::string LowerName(std::string_view name)
 TDlgRenamer::TDlgRenamer(TDirData& pane, std::function<void()> reread, UserMessages& messages, Registry* registry,
                          QWidget* parent)
     : QDialog(parent)
-    , directory_(AddPathDelimiter(pane.Path))
+    , directory_([&] {
+        // Found files come from many folders; the window lets the renamer
+        // run on files of one.
+        const std::vector<std::string> folders = FoldersOfSelectedOrAllFiles(pane);
+        return folders.size() == 1 ? folders.front() : AddPathDelimiter(pane.Path);
+    }())
     , reread_(std::move(reread))
     , messages_(messages)
     , registry_(registry)
@@ -287,9 +292,12 @@ void TDlgRenamer::BTNRenameClick()
     // The group keeps its files under their new names (all at once: in a
     // chain a new name is another file's old one).
     std::unordered_map<std::string, std::string> renamed;
+    renamed_.clear();
     for (size_t i = 0; i < planned.size(); ++i)
-        if (lines_[i].newName.empty())
+        if (lines_[i].newName.empty()) {
             renamed[planned[i].oldName] = planned[i].newName;
+            renamed_.emplace_back(directory_ + planned[i].oldName, directory_ + planned[i].newName);
+        }
     for (std::string& name : candidates_)
         if (const auto it = renamed.find(name); it != renamed.end())
             name = it->second;

@@ -49,6 +49,9 @@ public:
     QPushButton* RenameButton() const { return rename_; }
     QTreeView* Lines() const { return list_; }
     const std::vector<RenameLine>& Plan() const { return lines_; }
+    // The paths the last Rename moved, old and new: whoever keeps files by
+    // path (found files) follows them.
+    const std::vector<std::pair<std::string, std::string>>& Renamed() const { return renamed_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -65,6 +68,7 @@ private:
     Registry* registry_;
     std::vector<std::string> candidates_;
     std::vector<RenameLine> lines_;
+    std::vector<std::pair<std::string, std::string>> renamed_;
     std::vector<std::string> onDisk_; // sorted names of the directory
     QLineEdit* pattern_ = nullptr;
     QLineEdit* to_ = nullptr;

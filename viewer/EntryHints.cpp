@@ -120,9 +120,9 @@ QString EntryHints::ListHint(PaneView* pane, QPoint viewportPos, QRect* row) con
     const TFileData& e = data.Item(index.row());
     ListHintInput input;
     input.entry = &e;
-    input.folder = data.Path;
+    input.folder = data.DirOf(e); // found files lie in folders of their own
     input.supported = IsViewerExtension(e.Name);
-    input.id3Summary = [this, key = data.Path + "/" + e.Name + "|" + std::to_string(e.Size.load()) + "|" +
+    input.id3Summary = [this, key = data.DirOf(e) + "/" + e.Name + "|" + std::to_string(e.Size.load()) + "|" +
                                      std::to_string(e.Time)](const std::string& path) {
         const auto known = summaries_.find(key);
         if (known != summaries_.end())

@@ -4,6 +4,7 @@
 #include "app/WorkerAnswers.h"
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
+#include "sources/SearchSource.h"
 #include "platform/VolumeSpace.h"
 #include "platform/Volumes.h"
 #include "viewer/ImagePage.h"
@@ -159,16 +160,24 @@ void ViewerHost::DeleteTempFile(bool warn)
     viewerTempFile_.clear();
 }
 
-void ViewerHost::ShowEntryInViewer(PaneView* pane, const std::string& folder, int index, bool asInfo, bool asText)
+void ViewerHost::ShowEntryInViewer(PaneView* pane, const std::string& paneFolder, int index, bool asInfo, bool asText)
 {
     const TDirData& data = pane->Data();
     if (index < 0 || index >= data.Count)
         return;
     // Copied out: switching the viewer on may replace the listing.
-    const std::string name = data.Item(index).Name;
-    const uint8_t kind = data.Item(index).Kind;
-    const PanePlace place = data.Place();
-    const Capabilities can = data.Can();
+    const TFileData& entry = data.Item(index);
+    const std::string name = entry.Name;
+    const uint8_t kind = entry.Kind;
+    PanePlace place = data.Place();
+    Capabilities can = data.Can();
+    // Found files lie in folders of their own; a member a find met inside an
+    // archive is read through its copy, as in the archive's own pane.
+    const std::string folder = &data.DirOf(entry) == &data.Path ? paneFolder : data.DirOf(entry);
+    if (const std::string archive = ArchiveHoldingEntry(data, entry); !archive.empty()) {
+        place = PanePlace::Archive(archive, folder.substr(AddPathDelimiter(archive).size()));
+        can = {Capability::OpenMember};
+    }
     ClearViewer();
     SetViewerActive(pane, true);
     if (index >= pane->Data().Count)

@@ -4,6 +4,7 @@
 #include "widgets/HeaderPainter.h"
 #include "widgets/PaneRowDelegate.h"
 
+#include "sources/SearchSource.h"
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
 #include "platform/UriList.h"
@@ -481,8 +482,9 @@ std::vector<std::string> PaneView::DragPaths() const
         if (row < 0 || row >= data_.Count)
             continue;
         const TFileData& e = data_.Item(row);
-        if (e.Kind != fkDrive && !e.IsParentEntry())
-            paths.push_back(AddPathDelimiter(data_.Path) + e.Name);
+        // A member a find met inside an archive has no file to hand over.
+        if (e.Kind != fkDrive && !e.IsParentEntry() && ArchiveHoldingEntry(data_, e).empty())
+            paths.push_back(AddPathDelimiter(data_.DirOf(e)) + e.Name);
     }
     return paths;
 }
@@ -497,6 +499,10 @@ std::optional<PanePlace> PaneView::DropPlaceAt(const QPoint& viewportPos) const
         return std::nullopt;
     if (e.IsParentEntry())
         return data_.Place().Parent();
+    // A found folder lies on the disk, in a folder of its own.
+    if (e.Kind == fkDirectory && &data_.DirOf(e) != &data_.Path)
+        return ArchiveHoldingEntry(data_, e).empty() ? std::optional(PanePlace::Directory(data_.DirOf(e) + e.Name))
+                                                     : std::nullopt;
     if (e.Kind == fkDirectory)
         return data_.Place().Child(e.Name);
     return data_.Place();
