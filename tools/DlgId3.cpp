@@ -159,10 +159,9 @@ void TDlgId3::OpenForPane(const TDirData& pane, std::function<void()> reread)
     reread_ = std::move(reread);
     paths_.clear();
     names_.clear();
-    for (const std::string& name : SelectedOrAllFiles(pane)) {
-        const std::string path = AddPathDelimiter(pane.Path) + name;
+    for (const std::string& path : SelectedOrAllFilePaths(pane)) {
         if (HasMp3Extension(path)) {
-            names_.push_back(name);
+            names_.push_back(path.substr(path.rfind('/') + 1));
             paths_.push_back(path);
         }
     }

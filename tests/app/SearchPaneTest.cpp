@@ -13,6 +13,7 @@
 #include "fileops/PropertiesDialog.h"
 #include "platform/DirectoryReader.h"
 #include "platform/FileAttributes.h"
+#include "platform/Registry.h"
 #include "platform/ShellFileOperation.h"
 #include "sources/SearchSource.h"
 #include "tools/DlgRenamer.h"
@@ -27,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -242,6 +244,22 @@ TEST_F(SearchPaneTest, ViewOpenCopyAndMoveTakeEachFileFromItsOwnFolder)
         EXPECT_EQ(read.back(), start + "c/y.txt");
     }
     window->Viewer()->SetViewerActive(Left(), false);
+    // Enter opens it as in its folder: no application here, so the viewer, on the same file.
+    {
+        std::lock_guard lock(readMutex);
+        read.clear();
+    }
+    Select(Left(), {start + "a/x.txt"});
+    QTest::keyClick(Left()->List(), Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        std::lock_guard lock(readMutex);
+        return !read.empty();
+    }));
+    {
+        std::lock_guard lock(readMutex);
+        EXPECT_EQ(read.back(), start + "a/x.txt");
+    }
+    window->Viewer()->SetViewerActive(Left(), false);
     window->Viewer()->SetBeforeRead({});
 
     // Copy files of two folders to the other pane.
@@ -437,4 +455,48 @@ TEST_F(SearchPaneTest, AMemberFoundInsideAnArchiveIsNeverTakenForAFileOfTheDisk)
     const int row = Left()->CurrentRow();
     ASSERT_GE(row, 0);
     EXPECT_EQ(Left()->Data().Item(row).Name, "y.txt");
+}
+
+// The query of a results place lives as long as the run: a restart does not
+// bring the place back, and the pane starts where a place that is gone leaves it.
+TEST(SearchPlaceRestartTest, AResultsPlaceIsNotRestored)
+{
+    char tmpl[] = "/tmp/tarnel-found-again-XXXXXX";
+    const std::string root = mkdtemp(tmpl);
+    fs::create_directories(root + "/start/a");
+    std::ofstream(root + "/start/a/x.txt") << "x";
+    auto run = [&](std::vector<std::string> given, const std::function<void(MainWindow&)>& then) {
+        Registry registry(root + "/user.reg", root + "/none.reg");
+        registry.Load();
+        StartOptions options;
+        options.independent = true;
+        options.registry = &registry;
+        options.givenPlaces = std::move(given);
+        MainWindow window(options, nullptr);
+        auto recorder = std::make_unique<test::RecordedMessages>();
+        test::RecordedMessages* messages = recorder.get();
+        window.SetMessages(std::move(recorder));
+        window.show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.PlaceChecksWaiting() == 0; }));
+        test::WaitForReads(window);
+        then(window);
+        window.SaveSettings();
+        EXPECT_TRUE(messages->log.isEmpty()) << messages->log.join("\n").toStdString();
+    };
+    run({root + "/start"}, [&](MainWindow& window) {
+        window.SetActivePane(window.LeftPane());
+        FindQuery query;
+        query.folders = {root + "/start/"};
+        FindHit hit;
+        hit.directory = root + "/start/a/";
+        hit.name = "x.txt";
+        window.FeedFindResults(query, {hit});
+        test::WaitForReads(window);
+        ASSERT_STREQ(window.LeftPane()->Data().Source(), kSearchSourceName);
+    });
+    run({}, [&](MainWindow& window) {
+        EXPECT_STRNE(window.LeftPane()->Data().Source(), kSearchSourceName);
+        EXPECT_EQ(window.LeftPane()->Data().Path.find("[find "), std::string::npos);
+    });
+    fs::remove_all(root);
 }

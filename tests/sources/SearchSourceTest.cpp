@@ -7,6 +7,7 @@
 #include "panes/TempTree.h"
 #include "sources/SearchSource.h"
 #include "sources/SourceTable.h"
+#include "tools/model/PaneFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -275,6 +276,11 @@ TEST_F(SearchSourceTest, APaneReadsTheResultsAndLeavesThemForTheDisk)
     }
     EXPECT_EQ(paths.count(tree.Path() + "b/x.txt"), 1u);
     ASSERT_GE(sub, 0);
+    // What the tools work on: each file where it lies.
+    std::vector<std::string> files = SelectedOrAllFilePaths(f.pane);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{tree.Path() + "a/x.txt", tree.Path() + "b/x.txt", tree.Path() + "top.txt"}));
+    EXPECT_EQ(FoldersOfSelectedOrAllFiles(f.pane).size(), 3u);
 
     EXPECT_EQ(OpenEntry(f.pane, sub, {}), OpenResult::Moved);
     EXPECT_EQ(f.pane.Place(), PanePlace::Directory(tree.Path() + "b/sub/"));
