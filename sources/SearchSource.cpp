@@ -182,6 +182,15 @@ std::string NotesText(const std::vector<std::string>& notes)
 
 SearchSource::SearchSource(FindStarter start) : start_(std::move(start)) {}
 
+void SearchSource::Results::Keep(std::vector<FindHit> found)
+{
+    hits = std::move(found);
+    archives.clear();
+    for (const FindHit& hit : hits)
+        if (!hit.archive.empty())
+            archives.insert(AddPathDelimiter(hit.archive));
+}
+
 void SearchSource::SetStarter(FindStarter start)
 {
     std::lock_guard lock(mutex_);
@@ -192,7 +201,7 @@ PanePlace SearchSource::Feed(const FindQuery& query, std::vector<FindHit> hits)
 {
     auto results = std::make_shared<Results>();
     results->query = query;
-    results->hits = std::move(hits);
+    results->Keep(std::move(hits));
     std::lock_guard lock(mutex_);
     const int id = nextId_++;
     kept_[id] = std::move(results);
@@ -248,12 +257,9 @@ std::string SearchSource::ArchiveOf(const PanePlace& place, const std::string& d
     if (!results)
         return {};
     std::lock_guard lock(mutex_);
-    for (const FindHit& hit : results->hits)
-        if (!hit.archive.empty()) {
-            const std::string inside = AddPathDelimiter(hit.archive);
-            if (directory.compare(0, inside.size(), inside) == 0)
-                return hit.archive;
-        }
+    for (const std::string& inside : results->archives)
+        if (directory.compare(0, inside.size(), inside) == 0)
+            return inside.substr(0, inside.size() - 1);
     return {};
 }
 
@@ -404,7 +410,7 @@ void SearchSource::ListAgain(const std::shared_ptr<Results>& results, ListSink& 
         }
     }
     std::lock_guard lock(mutex_);
-    results->hits = std::move(all);
+    results->Keep(std::move(all));
     results->again = false;
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,11 @@ private:
     struct Results {
         FindQuery query;
         std::vector<FindHit> hits;
+        // The archives among the hits, each ending in "/": asked about per
+        // row, so looked up here rather than among the hits.
+        std::set<std::string> archives;
         bool again = false;
+        void Keep(std::vector<FindHit> found);
     };
     std::shared_ptr<Results> Find(const PanePlace& place) const;
     void ListKept(const Results& results, std::vector<FindHit> hits, int id, ListSink& sink,
