@@ -282,6 +282,8 @@ TEST_F(SearchSourceTest, APaneReadsTheResultsAndLeavesThemForTheDisk)
     EXPECT_EQ(files, (std::vector<std::string>{tree.Path() + "a/x.txt", tree.Path() + "b/x.txt", tree.Path() + "top.txt"}));
     EXPECT_EQ(FoldersOfSelectedOrAllFiles(f.pane).size(), 3u);
 
+    EXPECT_EQ(CopyPathText(f.pane, sub, true), tree.Path() + "b/sub") << "the path copied is the entry's own";
+
     EXPECT_EQ(OpenEntry(f.pane, sub, {}), OpenResult::Moved);
     EXPECT_EQ(f.pane.Place(), PanePlace::Directory(tree.Path() + "b/sub/"));
     ASSERT_TRUE(GoBack(f.pane, {}));
