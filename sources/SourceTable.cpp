@@ -1,6 +1,7 @@
 #include "sources/SourceTable.h"
 
 #include "sources/LocalSource.h"
+#include "sources/SftpSource.h"
 #include "sources/ZipSource.h"
 
 #include <string_view>
@@ -52,6 +53,7 @@ std::shared_ptr<const SourceTable> DefaultSources()
         auto made = std::make_shared<SourceTable>();
         made->local = std::make_shared<LocalSource>();
         made->zip = std::make_shared<ZipSource>();
+        made->named[kSftpSourceName] = std::make_shared<SftpSource>();
         return made;
     }();
     return table;

@@ -1,0 +1,28 @@
+#pragma once
+// Folders of remote machines, over SFTP: places sftp://[user@]host[:port]/path.
+#include "sources/FileSource.h"
+
+#include <memory>
+
+namespace tarnel {
+
+class SshQuestions;
+
+class SftpSource : public FileSource {
+public:
+    // questions: who is asked for passwords, passphrases and unknown host
+    // keys while a listing connects; null asks nobody (an unknown host is
+    // refused, only the agent and unprotected keys log in).
+    explicit SftpSource(std::shared_ptr<SshQuestions> questions = nullptr);
+    const char* Name() const override { return kSftpSourceName; }
+    // The folder's entries as the server gives them, "." left out; a link
+    // to a folder is a folder. A place that cannot be reached lists nothing
+    // and says why.
+    void List(const PanePlace& place, ListSink& sink, const CancelToken& cancel) const override;
+    Capabilities Can(const PanePlace& place) const override;
+
+private:
+    std::shared_ptr<SshQuestions> questions_;
+};
+
+} // namespace tarnel
