@@ -44,7 +44,8 @@ void SftpSource::List(const PanePlace& place, ListSink& sink, const CancelToken&
             std::vector<SourceEntry> chunk;
             chunk.reserve(remote.size());
             for (RemoteEntry& entry : remote)
-                chunk.push_back(ToSourceEntry(std::move(entry)));
+                if (entry.name != ".." || url->path != "/") // the disk's root has none either
+                    chunk.push_back(ToSourceEntry(std::move(entry)));
             sink.Chunk(std::move(chunk));
             return true;
         });

@@ -438,6 +438,12 @@ void SshConnection::Disconnect()
     impl_->Drop();
 }
 
+void SshConnection::DisconnectAll()
+{
+    for (const std::shared_ptr<SshConnection>& connection : ConnectionPool::Shared().All())
+        connection->Disconnect();
+}
+
 bool SshConnection::Connected() const
 {
     std::lock_guard lock(impl_->use);

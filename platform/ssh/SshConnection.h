@@ -73,6 +73,8 @@ public:
     // Drops the session (the next Use connects again).
     void Disconnect();
     bool Connected() const;
+    // Drops every connection's session (waiting for calls in progress).
+    static void DisconnectAll();
 
     // How long a call may go without an answer; for tests.
     static std::chrono::milliseconds AnswerTimeout();

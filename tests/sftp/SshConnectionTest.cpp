@@ -1,7 +1,7 @@
 // Connections to the private server: logging in, host keys, the user's
 // configuration, a server that stops answering and one that drops the link.
 #include "platform/ssh/SshConnection.h"
-#include "sftp/PrivateSshd.h"
+#include "sftp/ServerFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -44,35 +44,8 @@ public:
     }
 };
 
-class SshConnectionTest : public ::testing::Test {
+class SshConnectionTest : public test::ServerFixture {
 protected:
-    static void SetUpTestSuite() { server = new PrivateSshd; }
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
-    }
-    void SetUp() override
-    {
-        if (!server->Problem().empty())
-            GTEST_SKIP() << server->Problem();
-        server->Reset();
-        SshConnection::SetAnswerTimeout(std::chrono::seconds(3));
-        folder = server->Dir() + "/served";
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
-    }
-    void TearDown() override
-    {
-        if (server && server->Problem().empty()) {
-            server->Answer();
-            for (const char* host : {"127.0.0.1", "box", "locked"})
-                if (auto url = SftpUrl::Parse(std::string("sftp://") + host + ":" + std::to_string(server->Port()) + "/"))
-                    SshConnection::For(*url)->Disconnect();
-            SshConnection::For(*SftpUrl::Parse(server->Url("/")))->Disconnect();
-        }
-    }
-
     static RemoteError ListNames(const std::string& url, SshQuestions& questions, std::map<std::string, RemoteEntry>& out)
     {
         const std::optional<SftpUrl> parsed = SftpUrl::Parse(url);
@@ -87,11 +60,7 @@ protected:
         });
     }
 
-    static inline PrivateSshd* server = nullptr;
-    std::string folder;
 };
-
-void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 TEST_F(SshConnectionTest, ListsAFolderWithRawNamesSizesKindsAndLinks)
 {
