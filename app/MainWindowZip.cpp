@@ -1,6 +1,7 @@
 // The archive driver in the window: panes that show archives, the file
 // commands their sources run, "To zip" and the copies the viewer reads.
 #include "app/MainWindow.h"
+#include "app/MainWindowSftp.h"
 #include "fileops/BackgroundWork.h"
 #include "fileops/TargetDialog.h"
 #include "fileops/model/ZipFileOperation.h"
@@ -11,6 +12,7 @@
 #include "platform/ShellFileOperation.h"
 #include "platform/Volumes.h"
 #include "sources/LocalSource.h"
+#include "sources/SftpSource.h"
 #include "sources/SourceTable.h"
 #include "sources/ZipSource.h"
 #include "viewer/ViewerHost.h"
@@ -47,6 +49,7 @@ void MainWindow::BuildZip()
     auto sources = std::make_shared<SourceTable>();
     sources->local = std::make_shared<LocalSource>();
     sources->zip = std::make_shared<ZipSource>(zip_.get());
+    sources->named[kSftpSourceName] = std::make_shared<SftpSource>(WindowSshQuestions(this));
     for (TDirData* pane : {&leftDir_, &rightDir_}) {
         pane->Sources = sources;
         // Shown after the read's last step: a box's event loop must not
