@@ -21,6 +21,14 @@ public:
     void List(const PanePlace& place, ListSink& sink, const CancelToken& cancel) const override;
     Capabilities Can(const PanePlace& place) const override;
 
+    // Copies out of a remote place into a folder of the disk and into one
+    // from the disk, and deletes in one. A file appears under its name only
+    // whole: it is written under a temporary name beside it and renamed.
+    bool RunsOperation(int code, const PanePlace& from, const PanePlace& to) const override;
+    std::unique_ptr<SourceOperation> OperationFor(int code, const PanePlace& from, const PanePlace& to,
+                                                  SourceOperationUi& ui,
+                                                  const SourceOperationOptions& options) const override;
+
 private:
     std::shared_ptr<SshQuestions> questions_;
 };

@@ -7,7 +7,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/time.h>
 #include <map>
 #include <mutex>
 #include <pwd.h>
@@ -538,6 +541,145 @@ RemoteError RemoteFiles::RealPath(const std::string& path, std::string& real)
         return c.Failure(path + ": " + SftpErrorText(c.sftp, c.session));
     real = text;
     ssh_string_free_char(text);
+    return {};
+}
+
+void RemoteFiles::Asking(bool asking)
+{
+    if (asking)
+        connection_.impl_->Disarm();
+    else
+        connection_.impl_->Arm();
+}
+
+RemoteError RemoteFiles::Exists(const std::string& path, bool& exists, RemoteEntry& entry)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    sftp_attributes attributes = sftp_lstat(c.sftp, path.c_str());
+    c.Arm();
+    exists = attributes != nullptr;
+    if (!attributes) {
+        if (sftp_get_error(c.sftp) == SSH_FX_NO_SUCH_FILE)
+            return {};
+        return c.Failure(path + ": " + SftpErrorText(c.sftp, c.session));
+    }
+    entry.size = attributes->size;
+    entry.mtime = int64_t(attributes->mtime);
+    entry.permissions = attributes->permissions & 07777;
+    entry.directory = attributes->type == SSH_FILEXFER_TYPE_DIRECTORY;
+    entry.link = attributes->type == SSH_FILEXFER_TYPE_SYMLINK;
+    sftp_attributes_free(attributes);
+    return {};
+}
+
+RemoteError RemoteFiles::Download(const std::string& path, int fd, const std::function<void(uint64_t)>& moved)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    sftp_file file = sftp_open(c.sftp, path.c_str(), O_RDONLY, 0);
+    c.Arm();
+    if (!file)
+        return c.Failure("Cannot read " + path + ": " + SftpErrorText(c.sftp, c.session));
+    std::vector<char> buffer(64 * 1024);
+    uint64_t done = 0;
+    RemoteError error;
+    for (;;) {
+        const ssize_t got = sftp_read(file, buffer.data(), buffer.size());
+        c.Arm();
+        if (got < 0) {
+            error = c.Failure("Cannot read " + path + ": " + SftpErrorText(c.sftp, c.session));
+            break;
+        }
+        if (got == 0)
+            break;
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t n = ::write(fd, buffer.data() + written, size_t(got - written));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error.text = std::string("Cannot write the copy: ") + std::strerror(errno);
+                break;
+            }
+            written += n;
+        }
+        if (error)
+            break;
+        done += uint64_t(got);
+        if (moved)
+            moved(done);
+    }
+    sftp_close(file);
+    return error;
+}
+
+RemoteError RemoteFiles::Upload(int fd, const std::string& path, uint32_t mode, int64_t mtime,
+                                const std::function<void(uint64_t)>& moved)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    sftp_file file = sftp_open(c.sftp, path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode_t(mode & 07777));
+    c.Arm();
+    if (!file)
+        return c.Failure("Cannot write " + path + ": " + SftpErrorText(c.sftp, c.session));
+    std::vector<char> buffer(32 * 1024); // what one write request of the server takes whole
+    uint64_t done = 0;
+    RemoteError error;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            error.text = std::string("Cannot read the file: ") + std::strerror(errno);
+            break;
+        }
+        if (got == 0)
+            break;
+        const ssize_t sent = sftp_write(file, buffer.data(), size_t(got));
+        c.Arm();
+        if (sent != got) {
+            error = c.Failure("Cannot write " + path + ": " + SftpErrorText(c.sftp, c.session));
+            break;
+        }
+        done += uint64_t(got);
+        if (moved)
+            moved(done);
+    }
+    if (sftp_close(file) != SSH_NO_ERROR && !error)
+        error = c.Failure("Cannot write " + path + ": " + SftpErrorText(c.sftp, c.session));
+    c.Arm();
+    if (!error && mtime != 0) {
+        timeval times[2] = {{time_t(mtime), 0}, {time_t(mtime), 0}};
+        sftp_utimes(c.sftp, path.c_str(), times); // a copy with today's time is still whole
+        c.Arm();
+    }
+    return error;
+}
+
+RemoteError RemoteFiles::Rename(const std::string& from, const std::string& to)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    const int rc = sftp_rename(c.sftp, from.c_str(), to.c_str());
+    c.Arm();
+    if (rc != 0)
+        return c.Failure("Cannot rename " + from + " to " + to + ": " + SftpErrorText(c.sftp, c.session));
+    return {};
+}
+
+RemoteError RemoteFiles::Remove(const std::string& path, bool folder)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    const int rc = folder ? sftp_rmdir(c.sftp, path.c_str()) : sftp_unlink(c.sftp, path.c_str());
+    c.Arm();
+    if (rc != 0)
+        return c.Failure("Cannot delete " + path + ": " + SftpErrorText(c.sftp, c.session));
+    return {};
+}
+
+RemoteError RemoteFiles::MakeFolder(const std::string& path, uint32_t mode)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    const int rc = sftp_mkdir(c.sftp, path.c_str(), mode_t(mode & 07777));
+    c.Arm();
+    if (rc != 0)
+        return c.Failure("Cannot make the folder " + path + ": " + SftpErrorText(c.sftp, c.session));
     return {};
 }
 

@@ -50,6 +50,23 @@ public:
     RemoteError Stat(const std::string& path, RemoteEntry& entry);
     // The server's absolute form of path ("." is the login folder).
     RemoteError RealPath(const std::string& path, std::string& real);
+    // Does path exist? (nothing there is no error; entry is filled when it does).
+    RemoteError Exists(const std::string& path, bool& exists, RemoteEntry& entry);
+
+    // Copies the remote file at path into fd; moved is told the bytes so far.
+    RemoteError Download(const std::string& path, int fd, const std::function<void(uint64_t)>& moved);
+    // Writes fd into a new remote file at path (refused when one is there),
+    // with mode and the modification time mtime (when not 0).
+    RemoteError Upload(int fd, const std::string& path, uint32_t mode, int64_t mtime,
+                       const std::function<void(uint64_t)>& moved);
+    // Renames, replacing what is at to where the server can do that in one
+    // step (posix-rename); elsewhere a file at to makes it fail.
+    RemoteError Rename(const std::string& from, const std::string& to);
+    RemoteError Remove(const std::string& path, bool folder);
+    RemoteError MakeFolder(const std::string& path, uint32_t mode);
+
+    // Stops the clock while the user is asked something between calls.
+    void Asking(bool asking);
 
 private:
     friend class SshConnection;
