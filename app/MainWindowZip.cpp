@@ -32,8 +32,10 @@ namespace {
 QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
 // What the operation is, for its progress dialog and the Operations window.
-OperationKind ZipKindOf(int code, const PanePlace& from)
+OperationKind ZipKindOf(int code, const PanePlace& from, const PanePlace& to)
 {
+    if (std::string_view(from.Source()) == kSftpSourceName || std::string_view(to.Source()) == kSftpSourceName)
+        return code == FO_DELETE ? OperationKind::Delete : code == FO_MOVE ? OperationKind::Move : OperationKind::Copy;
     if (std::string_view(from.Source()) != kZipSourceName)
         return OperationKind::ZipAdd;
     return code == FO_DELETE ? OperationKind::ZipDelete : OperationKind::ZipExtract;
@@ -91,7 +93,7 @@ void MainWindow::SourceFileOperation(int code, PaneView& source, PaneView& targe
     if (!runner)
         return;
     auto result = std::make_shared<SourceOperationResult>();
-    const OperationKind kind = ZipKindOf(code, from);
+    const OperationKind kind = ZipKindOf(code, from, to);
     std::string title = std::string(KindName(kind)) + " " +
                         (rows.size() == 1 ? rows.front().name : std::to_string(rows.size()) + " items");
     const std::shared_ptr<Operation> op = MakeSourceOperation(
@@ -122,12 +124,14 @@ std::optional<PanePlace> MainWindow::ConfirmSourceTarget(bool move, const std::v
                                                          const PanePlace& to)
 {
     TargetDialog dialog(move, rows.size(), rows.size() == 1 ? rows.front().name : std::string(), to.Text(), this);
-    // Into an archive the target is the folder the other pane shows: a typed
-    // path could not say which part is the archive without looking at the disk.
-    dialog.TargetEdit()->setReadOnly(to.InArchive());
+    // Into an archive or a remote place the target is the folder the other
+    // pane shows: a typed path could not say which part is the archive
+    // without looking at the disk, nor be told from a path of the disk.
+    const bool other = std::string_view(to.Source()) != kLocalSourceName;
+    dialog.TargetEdit()->setReadOnly(other);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    if (to.InArchive())
+    if (other)
         return to;
     const std::string typed = ResolveTypedTarget(dialog.Target(), to.Path);
     if (typed.empty()) {

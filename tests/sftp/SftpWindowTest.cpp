@@ -104,6 +104,39 @@ TEST_F(SftpWindowTest, AnUnknownHostIsAskedAboutInADialogAndItsFoldersAreEntered
     EXPECT_TRUE(inHistory);
 }
 
+TEST_F(SftpWindowTest, CopiesBetweenARemotePaneAndALocalOneOnTheRunner)
+{
+    WriteFile(folder + "/remote.txt", "from afar");
+    const std::string local = server->Dir() + "/local";
+    std::filesystem::create_directories(local);
+    WriteFile(local + "/near.txt", "from here");
+    Start(server->Url(folder));
+    window->Settings().ConfirmCopyTarget = false;
+    PaneView* left = window->LeftPane();
+    ASSERT_TRUE(test::PaneRead(left->Data()));
+    GoToDirectory(window->RightPane()->Data(), local, {});
+    test::WaitForReads(*window);
+
+    window->SetActivePane(left);
+    left->SetSelected(Row(left->Data(), "remote.txt"), true);
+    window->RunFileCommand(FO_COPY);
+    test::WaitForOperations(*window);
+    std::ifstream copied(local + "/remote.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copied), {}), "from afar");
+    EXPECT_GE(Row(window->RightPane()->Data(), "remote.txt"), 0) << "the target pane is read again";
+
+    PaneView* right = window->RightPane();
+    window->SetActivePane(right);
+    right->SetRangeSelected(0, right->Data().Count - 1, false);
+    right->SetSelected(Row(right->Data(), "near.txt"), true);
+    window->RunFileCommand(FO_COPY);
+    test::WaitForOperations(*window);
+    std::ifstream sent(folder + "/near.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(sent), {}), "from here");
+    EXPECT_GE(Row(left->Data(), "near.txt"), 0);
+    EXPECT_EQ(messages->log.join("\n").toStdString(), "");
+}
+
 TEST_F(SftpWindowTest, AServerThatStopsAnsweringIsToldWithinTenSecondsAndTheWindowNeverWaits)
 {
     WriteFile(folder + "/a.txt", "a");
