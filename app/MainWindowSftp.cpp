@@ -1,5 +1,9 @@
 #include "app/MainWindowSftp.h"
 
+#include "fileops/model/Operation.h"
+#include "panes/DirData.h"
+#include "sources/SftpSource.h"
+
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -151,5 +155,11 @@ private:
 } // namespace
 
 std::shared_ptr<SshQuestions> WindowSshQuestions(QWidget* window) { return std::make_shared<DialogQuestions>(window); }
+
+std::shared_ptr<Operation> RemoteFolderOperation(const TDirData& pane, const std::string& name)
+{
+    const auto* source = dynamic_cast<const SftpSource*>(pane.SourcesTable().For(pane.Place()).get());
+    return source ? source->MakeFolderOperation(pane.Place(), name) : nullptr;
+}
 
 } // namespace tarnel

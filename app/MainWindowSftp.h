@@ -6,13 +6,22 @@
 #include "platform/ssh/SshQuestions.h"
 
 #include <memory>
+#include <string>
 
 class QWidget;
 
 namespace tarnel {
 
+class Operation;
+struct TDirData;
+
 // Asks in dialogs over window; once window is gone every question is
 // declined.
 std::shared_ptr<SshQuestions> WindowSshQuestions(QWidget* window);
+
+// The operation that makes the folder name in the remote place pane shows,
+// through the pane's own source (and so its questions); null when the pane
+// has no remote source.
+std::shared_ptr<Operation> RemoteFolderOperation(const TDirData& pane, const std::string& name);
 
 } // namespace tarnel

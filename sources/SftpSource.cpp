@@ -1,5 +1,6 @@
 #include "sources/SftpSource.h"
 
+#include "fileops/model/Operation.h"
 #include "panes/FileData.h"
 #include "platform/DirectoryReader.h"
 #include "platform/RegularFile.h"
@@ -98,6 +99,10 @@ public:
     SourceOperationResult Run(const std::vector<SourceRow>& rows) override
     {
         SourceOperationResult result;
+        if (code_ == FO_RENAME) {
+            ui_.Inform("Renaming in a remote place is not possible yet.");
+            return result;
+        }
         if (code_ == FO_MOVE || (IsRemote(from_) && IsRemote(to_) && code_ != FO_DELETE)) {
             ui_.Inform(code_ == FO_MOVE ? "Moving to or from a remote place is not possible yet: copy, then delete."
                                         : "Copying between two remote places is not possible yet.");
@@ -346,9 +351,29 @@ private:
 
 } // namespace
 
+std::shared_ptr<Operation> SftpSource::MakeFolderOperation(const PanePlace& place, const std::string& name) const
+{
+    const std::string path = Joined(place.Path, name);
+    return std::make_shared<Operation>(
+        OperationKind::MakeFolder, "New folder " + path, [path, questions = questions_](Operation& op) {
+            op.Report(0, 1, 0, 0, path);
+            const std::optional<SftpUrl> url = SftpUrl::Parse(path);
+            if (!url)
+                return OperationState::Failed;
+            const RemoteError error = SshConnection::For(*url)->Use(
+                *questions, [&](RemoteFiles& files) { return files.MakeFolder(url->path, 0777); });
+            if (error)
+                return OperationState::Failed; // whoever started it says so, with the name it was given
+            op.Report(1, 1, 0, 0, path);
+            return OperationState::Done;
+        });
+}
+
 bool SftpSource::RunsOperation(int code, const PanePlace& from, const PanePlace& to) const
 {
-    if (code == FO_DELETE)
+    // A rename here must never reach the disk engine, which would take the
+    // address for a path of this machine.
+    if (code == FO_DELETE || code == FO_RENAME)
         return IsRemote(from);
     if (code != FO_COPY && code != FO_MOVE)
         return false;

@@ -6,6 +6,7 @@
 
 namespace tarnel {
 
+class Operation;
 class SshQuestions;
 
 class SftpSource : public FileSource {
@@ -28,6 +29,10 @@ public:
     std::unique_ptr<SourceOperation> OperationFor(int code, const PanePlace& from, const PanePlace& to,
                                                   SourceOperationUi& ui,
                                                   const SourceOperationOptions& options) const override;
+
+    // The operation that makes the folder name in the remote place; it
+    // fails when the folder cannot be made (or is there already).
+    std::shared_ptr<Operation> MakeFolderOperation(const PanePlace& place, const std::string& name) const;
 
 private:
     std::shared_ptr<SshQuestions> questions_;

@@ -9,11 +9,13 @@
 #include "app/PaneReads.h"
 #include "app/RecordedMessages.h"
 #include "app/ModalAnswerer.h"
+#include "fileops/NameDialogs.h"
 #include "panes/DirData.h"
 #include "panes/Navigation.h"
 #include "widgets/PaneView.h"
 
 #include <QAbstractButton>
+#include <QLineEdit>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTest>
@@ -134,6 +136,18 @@ TEST_F(SftpWindowTest, CopiesBetweenARemotePaneAndALocalOneOnTheRunner)
     std::ifstream sent(folder + "/near.txt");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(sent), {}), "from here");
     EXPECT_GE(Row(left->Data(), "near.txt"), 0);
+
+    // A new folder in the remote pane is made on the server, not on the disk.
+    window->SetActivePane(left);
+    window->SetNameDialogRunner([](QDialog& d) {
+        static_cast<NewDirDialog&>(d).NameEdit()->setText("made");
+        return int(QDialog::Accepted);
+    });
+    window->NewDirClick();
+    test::WaitForOperations(*window);
+    EXPECT_TRUE(std::filesystem::is_directory(folder + "/made"));
+    EXPECT_GE(Row(left->Data(), "made"), 0);
+    EXPECT_FALSE(std::filesystem::exists("sftp:")) << "nothing made under the working folder";
     EXPECT_EQ(messages->log.join("\n").toStdString(), "");
 }
 
