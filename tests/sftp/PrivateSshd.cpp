@@ -229,11 +229,48 @@ bool PrivateSshd::Start()
         problem_ = "sshd did not start (run with TARNEL_SSHD_LOG=1 to see why)";
         return false;
     }
+    StartReaper();
     return true;
+}
+
+// A test that dies leaves no server behind, not even a stopped one (which
+// would not see its SIGTERM): a shell waits for the end of a pipe only this
+// process holds, then kills the server and its sessions.
+void PrivateSshd::StartReaper()
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return;
+    const std::string script = "kids() { for c in $(ps -o pid= --ppid \"$1\"); do kids \"$c\"; echo \"$c\"; done; }\n"
+                               "cat >/dev/null\n"
+                               "kill -KILL $(kids " + std::to_string(pid_) + ") " + std::to_string(pid_) + " 2>/dev/null\n";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(ends[0], 0);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::setpgid(0, 0); // a Ctrl+C meant for the test does not end it first
+        execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(ends[0]);
+    if (pid < 0) {
+        ::close(ends[1]);
+        return;
+    }
+    reaper_ = pid;
+    reaperPipe_ = ends[1];
 }
 
 void PrivateSshd::Stop()
 {
+    if (reaper_ > 0) {
+        ::kill(reaper_, SIGKILL);
+        ::waitpid(reaper_, nullptr, 0);
+        ::close(reaperPipe_);
+        reaper_ = -1;
+    }
     if (pid_ > 0) {
         for (const pid_t pid : Descendants(pid_)) {
             ::kill(pid, SIGCONT);

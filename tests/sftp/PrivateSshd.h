@@ -58,6 +58,7 @@ public:
 private:
     bool Start();
     void Stop();
+    void StartReaper();
 
     std::string problem_;
     std::string dir_;
@@ -70,6 +71,8 @@ private:
     bool hadAgent_ = false;
     int port_ = 0;
     pid_t pid_ = -1;
+    pid_t reaper_ = -1;
+    int reaperPipe_ = -1;
 };
 
 // Runs a command line through /bin/sh; its exit status (-1 when it could not run).

@@ -5,6 +5,7 @@
 #include "fuse/StallMeter.h"
 #include "sftp/ServerFixture.h"
 
+#include "app/CommandLine.h"
 #include "app/MainWindow.h"
 #include "app/PaneReads.h"
 #include "app/RecordedMessages.h"
@@ -148,6 +149,26 @@ TEST_F(SftpWindowTest, CopiesBetweenARemotePaneAndALocalOneOnTheRunner)
     EXPECT_TRUE(std::filesystem::is_directory(folder + "/made"));
     EXPECT_GE(Row(left->Data(), "made"), 0);
     EXPECT_FALSE(std::filesystem::exists("sftp:")) << "nothing made under the working folder";
+    EXPECT_EQ(messages->log.join("\n").toStdString(), "");
+}
+
+TEST_F(SftpWindowTest, ARemotePlaceGivenOnTheCommandLineIsOpened)
+{
+    WriteFile(folder + "/given.txt", "");
+    StartOptions options;
+    options.independent = true;
+    options.givenPlaces = GivenPlaces({server->Url(folder)}, "/tmp");
+    ASSERT_EQ(options.givenPlaces.size(), 1u);
+    EXPECT_EQ(options.givenPlaces[0], server->Url(folder)) << "an address is no path of this machine";
+    window = std::make_unique<MainWindow>(options, nullptr);
+    auto recorder = std::make_unique<test::RecordedMessages>();
+    messages = recorder.get();
+    window->SetMessages(std::move(recorder));
+    window->show();
+    PaneView* left = window->LeftPane();
+    QTRY_VERIFY_WITH_TIMEOUT(left->Data().Place().Source() == std::string(kSftpSourceName), 10000);
+    ASSERT_TRUE(test::PaneRead(left->Data()));
+    EXPECT_GE(Row(left->Data(), "given.txt"), 0);
     EXPECT_EQ(messages->log.join("\n").toStdString(), "");
 }
 
