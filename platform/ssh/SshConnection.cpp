@@ -25,7 +25,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::atomic<int64_t> answerTimeoutMs{8000};
+std::atomic<int64_t> answerTimeoutMs{SshConnection::kDefaultAnswerTimeout.count()};
 // An idle connection sends a message the server ignores this often, so that
 // firewalls and the server keep it.
 constexpr auto kKeepAliveEvery = std::chrono::seconds(30);

@@ -93,7 +93,10 @@ public:
     // Drops every connection's session (waiting for calls in progress).
     static void DisconnectAll();
 
-    // How long a call may go without an answer; for tests.
+    // How long a call may go without an answer: short enough that a pane
+    // says "not answering" well within ten seconds.
+    static constexpr std::chrono::milliseconds kDefaultAnswerTimeout{6000};
+    // For tests.
     static std::chrono::milliseconds AnswerTimeout();
     static void SetAnswerTimeout(std::chrono::milliseconds timeout);
 
