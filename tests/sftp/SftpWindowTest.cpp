@@ -152,6 +152,30 @@ TEST_F(SftpWindowTest, CopiesBetweenARemotePaneAndALocalOneOnTheRunner)
     EXPECT_EQ(messages->log.join("\n").toStdString(), "");
 }
 
+TEST_F(SftpWindowTest, AKeysPassphraseIsAskedInADialogAndTypedIn)
+{
+    WriteFile(folder + "/locked.txt", "");
+    const std::string key = server->MakeClientKey("id_locked", "open sesame");
+    server->AuthorizeKeys({key + ".pub"});
+    server->AddClientConfig("Host locked\n  HostName 127.0.0.1\n  IdentityFile " + key + "\n");
+    int asked = 0;
+    test::ModalAnswerer answerer([&](QWidget* modal) {
+        auto* edit = modal->findChild<QLineEdit*>("SshSecret");
+        if (!edit)
+            return;
+        ++asked;
+        EXPECT_EQ(edit->echoMode(), QLineEdit::Password);
+        QTest::keyClicks(edit, "open sesame");
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    Start("sftp://" + server->User() + "@locked:" + std::to_string(server->Port()) + folder);
+    PaneView* left = window->LeftPane();
+    ASSERT_TRUE(test::PaneRead(left->Data()));
+    EXPECT_EQ(asked, 1);
+    EXPECT_GE(Row(left->Data(), "locked.txt"), 0);
+    EXPECT_EQ(messages->log.join("\n").toStdString(), "");
+}
+
 TEST_F(SftpWindowTest, ARemotePlaceGivenOnTheCommandLineIsOpened)
 {
     WriteFile(folder + "/given.txt", "");
