@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "panes/PathUtil.h"
+#include "platform/ssh/SftpUrl.h"
 
 #include <cerrno>
 
@@ -33,6 +34,8 @@ std::string CurrentDirectory()
 
 std::string AbsolutePath(const std::string& path, const std::string& cwd)
 {
+    if (IsSftpText(path))
+        return path; // a remote folder is no path of this machine
     const std::string joined = path[0] == '/' ? path : cwd + "/" + path;
     std::string out;
     size_t i = 0;

@@ -15,6 +15,7 @@
 #include <map>
 #include <mutex>
 #include <sys/stat.h>
+#include <string_view>
 #include <unistd.h>
 
 namespace tarnel {
@@ -52,7 +53,7 @@ bool ParseOptions(const std::vector<std::string>& args, ListOptions& options, st
             options.bytes = true;
         } else {
             err << "tarnel: unexpected argument '" << a << "'\n"
-                << "usage: tarnel --list DIR|ARCHIVE.zip[/DIR/] [--filter PATTERN] [--sort name|size|type|time|desc]"
+                << "usage: tarnel --list DIR|ARCHIVE.zip[/DIR/]|sftp://[USER@]HOST[:PORT]/DIR [--filter PATTERN] [--sort name|size|type|time|desc]"
                    " [--descending] [--sizes] [--bytes]\n"
                    "  --sizes  wait until every subdirectory's total is computed\n";
             return false;
@@ -137,8 +138,8 @@ void PrintRows(const TDirData& pane, const ListOptions& options, const DisplayLo
 // refuses a fifo named like a folder or archive before it is opened.
 std::string UnreadableFolder(const PanePlace& place)
 {
-    if (place.InArchive())
-        return {}; // the archive's own reader reports what it cannot read
+    if (std::string_view(place.Source()) != kLocalSourceName)
+        return {}; // the archive's or the server's own reader reports what it cannot read
     const int fd = ::open(place.Path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return "cannot list " + place.Path + ": " + std::strerror(errno);
@@ -163,7 +164,11 @@ int RunListCommand(const std::vector<std::string>& args, std::ostream& out, std:
     pane.Controls = &controls;
     pane.Ascending = options.descending ? 0 : 1;
     pane.MoveTo(PanePlace::FromPath(options.dir));
-    pane.ReportProblem = [&err](const std::string& text) { err << "tarnel: " << text << '\n'; };
+    bool problems = false;
+    pane.ReportProblem = [&err, &problems](const std::string& text) {
+        err << "tarnel: " << text << '\n';
+        problems = true;
+    };
     if (options.waitForSizes)
         pane.Workers = &workers;
     // Headless controls have no event loop to come back to: the listing is
@@ -180,6 +185,10 @@ int RunListCommand(const std::vector<std::string>& args, std::ostream& out, std:
     // done, as scripts have relied on; the reason goes to stderr.
     if (const std::string problem = UnreadableFolder(pane.Place()); !problem.empty())
         err << "tarnel: " << problem << '\n';
+    // A remote folder that could not be listed (no connection, an unknown
+    // host key) is a failure a script must see; there is no old habit to keep.
+    if (problems && std::string_view(pane.Place().Source()) == kSftpSourceName)
+        return 1;
     return out ? 0 : 1;
 }
 

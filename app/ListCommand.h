@@ -5,7 +5,7 @@
 
 namespace tarnel {
 
-// tarnel --list DIR|ARCHIVE.zip[/DIR/] [--filter PATTERN] [--sort name|size|type|time|desc]
+// tarnel --list DIR|ARCHIVE.zip[/DIR/]|sftp://[USER@]HOST[:PORT]/DIR [--filter PATTERN] [--sort name|size|type|time|desc]
 //               [--descending] [--sizes] [--bytes]
 // --sizes waits for the size thread to compute every subdirectory's total
 // before printing; without it a directory's size is only what was remembered.

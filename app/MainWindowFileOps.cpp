@@ -2,6 +2,7 @@
 // delete, rename and properties, background copies and moves, New dir/zip.
 #include "sources/SourceTable.h"
 #include "app/MainWindow.h"
+#include "app/MainWindowSftp.h"
 #include "app/PrivateMessages.h"
 #include "descriptions/DescriptionFollow.h"
 #include "fileops/BackgroundWork.h"
@@ -393,7 +394,9 @@ std::string MainWindow::CreateDirOrZip(bool otherPane, bool forceZip)
         const std::string typed = dialog.Name();
         const std::string place = AddPathDelimiter(pane->Data().Path);
         std::string error;
-        if (dialog.ZipBox()->isChecked()) {
+        if (dialog.ZipBox()->isChecked() && std::string_view(pane->Data().Place().Source()) == kSftpSourceName) {
+            messages_->Warning("Only folders can be made in a remote place.");
+        } else if (dialog.ZipBox()->isChecked()) {
             std::string name = typed;
             if (name.size() < 4 || UpperAscii(name.substr(name.size() - 4)) != ".ZIP")
                 name += ".ZIP";
@@ -407,7 +410,12 @@ std::string MainWindow::CreateDirOrZip(bool otherPane, bool forceZip)
             // answer. A failure is said when it has ended; by then the dialog is gone.
             const std::string path = place + typed;
             Background().SetTestAnswers(operationUi_);
-            const bool started = Background().Run(MakeFolderOperation(path), RunMode::Foreground, nullptr,
+            // A remote place's folder is made by its source, never on the disk.
+            const std::shared_ptr<Operation> make =
+                std::string_view(pane->Data().Place().Source()) == kSftpSourceName
+                    ? RemoteFolderOperation(pane->Data(), typed)
+                    : MakeFolderOperation(path);
+            const bool started = make && Background().Run(make, RunMode::Foreground, nullptr,
                                                   [this, place, path](const Operation& op) {
                                                       if (op.State() == OperationState::Done)
                                                           RereadPanesShowing({place});

@@ -38,6 +38,7 @@
 #include <QMenu>
 
 #include <optional>
+#include <string_view>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,16 +91,19 @@ PlaceLook LookAt(PanePlace place, std::string given = {})
 {
     PlaceLook look{std::move(place), false, false, std::move(given)};
     struct stat st;
-    if (::stat(look.place.ArchiveFile().c_str(), &st) == 0) {
+    if (std::string_view(look.place.Source()) != kSftpSourceName && ::stat(look.place.ArchiveFile().c_str(), &st) == 0) {
         look.directory = S_ISDIR(st.st_mode);
         look.regularFile = S_ISREG(st.st_mode);
     }
     return look;
 }
 
-// A place of the disk is a folder; any other lies in a file (an archive).
+// A place of the disk is a folder; a remote one is not looked for (its
+// listing says what is wrong); any other lies in a file (an archive).
 bool PlaceExists(const SourceTable& sources, const PlaceLook& look)
 {
+    if (std::string_view(look.place.Source()) == kSftpSourceName)
+        return true;
     return sources.Can(look.place).Has(Capability::DiskPaths) ? look.directory : look.regularFile;
 }
 

@@ -1,6 +1,7 @@
 // The archive driver in the window: panes that show archives, the file
 // commands their sources run, "To zip" and the copies the viewer reads.
 #include "app/MainWindow.h"
+#include "app/MainWindowSftp.h"
 #include "fileops/BackgroundWork.h"
 #include "fileops/TargetDialog.h"
 #include "fileops/model/ZipFileOperation.h"
@@ -12,6 +13,7 @@
 #include "platform/Volumes.h"
 #include "sources/LocalSource.h"
 #include "sources/SearchSource.h"
+#include "sources/SftpSource.h"
 #include "sources/SourceTable.h"
 #include "sources/ZipSource.h"
 #include "viewer/ViewerHost.h"
@@ -31,8 +33,10 @@ namespace {
 QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
 // What the operation is, for its progress dialog and the Operations window.
-OperationKind ZipKindOf(int code, const PanePlace& from)
+OperationKind ZipKindOf(int code, const PanePlace& from, const PanePlace& to)
 {
+    if (std::string_view(from.Source()) == kSftpSourceName || std::string_view(to.Source()) == kSftpSourceName)
+        return code == FO_DELETE ? OperationKind::Delete : code == FO_MOVE ? OperationKind::Move : OperationKind::Copy;
     if (std::string_view(from.Source()) != kZipSourceName)
         return OperationKind::ZipAdd;
     return code == FO_DELETE ? OperationKind::ZipDelete : OperationKind::ZipExtract;
@@ -50,6 +54,7 @@ void MainWindow::BuildZip()
     sources->zip = std::make_shared<ZipSource>(zip_.get());
     search_ = std::make_shared<SearchSource>(StartFind);
     sources->named[kSearchSourceName] = search_;
+    sources->named[kSftpSourceName] = std::make_shared<SftpSource>(WindowSshQuestions(this));
     for (TDirData* pane : {&leftDir_, &rightDir_}) {
         pane->Sources = sources;
         // Shown after the read's last step: a box's event loop must not
@@ -91,7 +96,7 @@ void MainWindow::SourceFileOperation(int code, PaneView& source, PaneView& targe
     if (!runner)
         return;
     auto result = std::make_shared<SourceOperationResult>();
-    const OperationKind kind = ZipKindOf(code, from);
+    const OperationKind kind = ZipKindOf(code, from, to);
     std::string title = std::string(KindName(kind)) + " " +
                         (rows.size() == 1 ? rows.front().name : std::to_string(rows.size()) + " items");
     const std::shared_ptr<Operation> op = MakeSourceOperation(
@@ -122,12 +127,14 @@ std::optional<PanePlace> MainWindow::ConfirmSourceTarget(bool move, const std::v
                                                          const PanePlace& to)
 {
     TargetDialog dialog(move, rows.size(), rows.size() == 1 ? rows.front().name : std::string(), to.Text(), this);
-    // Into an archive the target is the folder the other pane shows: a typed
-    // path could not say which part is the archive without looking at the disk.
-    dialog.TargetEdit()->setReadOnly(to.InArchive());
+    // Into an archive or a remote place the target is the folder the other
+    // pane shows: a typed path could not say which part is the archive
+    // without looking at the disk, nor be told from a path of the disk.
+    const bool other = std::string_view(to.Source()) != kLocalSourceName;
+    dialog.TargetEdit()->setReadOnly(other);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
-    if (to.InArchive())
+    if (other)
         return to;
     const std::string typed = ResolveTypedTarget(dialog.Target(), to.Path);
     if (typed.empty()) {

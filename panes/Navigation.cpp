@@ -5,6 +5,7 @@
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
 #include "platform/Volumes.h"
+#include "platform/ssh/SftpUrl.h"
 
 namespace tarnel {
 
@@ -125,7 +126,9 @@ void GoToOther(TDirData& target, TDirData& source, const DisplayLocale& locale)
 void GoToDirectory(TDirData& pane, const std::string& directory, const DisplayLocale& locale)
 {
     RememberPlace(pane);
-    pane.MoveTo(PanePlace::Directory(AddPathDelimiter(directory)));
+    // A bookmark or a typed place may name a remote folder.
+    pane.MoveTo(IsSftpText(directory) ? PanePlace::FromPath(AddPathDelimiter(directory))
+                                      : PanePlace::Directory(AddPathDelimiter(directory)));
     RecordAndRead(pane, locale);
 }
 

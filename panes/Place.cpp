@@ -1,6 +1,7 @@
 #include "panes/Place.h"
 
 #include "panes/PathUtil.h"
+#include "platform/ssh/SftpUrl.h"
 
 #include <sys/stat.h>
 
@@ -8,6 +9,12 @@ namespace tarnel {
 
 PanePlace PanePlace::FromPath(const std::string& path)
 {
+    if (IsSftpText(path)) {
+        // An address that cannot be parsed still names the remote source,
+        // which says what is wrong with it, rather than a folder of the disk.
+        const std::optional<SftpUrl> url = SftpUrl::Parse(path);
+        return {url ? url->Text() : path, 0, {}, kSftpSourceName};
+    }
     for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
         const std::string head = path.substr(0, end);
         struct stat st;
@@ -55,6 +62,16 @@ PanePlace PanePlace::Parent() const
             up.SourceName.clear(); // out of the archive, onto the disk
         }
     }
+    if (const size_t root = RemoteRootLength(up.Path); root > 0 && up.ZipMode == 0) {
+        // Never above the remote machine's "/": the host is not a folder.
+        std::string path = up.Path;
+        while (path.size() > root + 1 && path.back() == '/')
+            path.pop_back();
+        const size_t slash = path.rfind('/');
+        path.erase(slash == std::string::npos || slash < root ? root : slash);
+        up.Path = path.size() <= root ? path.substr(0, root) + "/" : path;
+        return up;
+    }
     if (up.ZipMode == 0) {
         // A find's results lie below their first start folder: up is that folder of the disk.
         if (up.SourceName == kSearchSourceName)
@@ -74,6 +91,8 @@ PanePlace PanePlace::Parent() const
 std::string PanePlace::NameInParent() const
 {
     std::string path = InArchive() && !ZipPath.empty() ? ZipPath : Path;
+    if (const size_t root = RemoteRootLength(path); root > 0)
+        path.erase(0, root); // the host is no row of any listing
     while (!path.empty() && path.back() == '/')
         path.pop_back();
     return path.substr(path.rfind('/') + 1); // npos + 1 is 0

@@ -2,6 +2,7 @@
 
 #include "sources/LocalSource.h"
 #include "sources/SearchSource.h"
+#include "sources/SftpSource.h"
 #include "sources/ZipSource.h"
 
 #include <string_view>
@@ -54,6 +55,7 @@ std::shared_ptr<const SourceTable> DefaultSources()
         made->local = std::make_shared<LocalSource>();
         made->zip = std::make_shared<ZipSource>();
         made->named[kSearchSourceName] = std::make_shared<SearchSource>(StartFind);
+        made->named[kSftpSourceName] = std::make_shared<SftpSource>();
         return made;
     }();
     return table;

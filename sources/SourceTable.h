@@ -28,7 +28,8 @@ struct SourceTable {
     const FileSource* OperationRunner(int code, const PanePlace& from, const PanePlace& to) const;
 };
 
-// A disk source and an archive source with no file operations: what a
+// A disk source, an archive source and a remote one with no file
+// operations, asking nobody anything: what a
 // pane without a window (the command-line listing, tests) reads through.
 std::shared_ptr<const SourceTable> DefaultSources();
 

@@ -1,0 +1,686 @@
+#include "platform/ssh/SshConnection.h"
+
+#include <libssh/callbacks.h>
+#include <libssh/libssh.h>
+#include <libssh/sftp.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/time.h>
+#include <map>
+#include <mutex>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tarnel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<int64_t> answerTimeoutMs{SshConnection::kDefaultAnswerTimeout.count()};
+// An idle connection sends a message the server ignores this often, so that
+// firewalls and the server keep it.
+constexpr auto kKeepAliveEvery = std::chrono::seconds(30);
+
+bool Exists(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string SftpErrorText(sftp_session sftp, ssh_session session)
+{
+    switch (sftp_get_error(sftp)) {
+    case SSH_FX_NO_SUCH_FILE: return "No such file or folder";
+    case SSH_FX_PERMISSION_DENIED: return "Permission denied";
+    case SSH_FX_NO_SUCH_PATH: return "No such path";
+    case SSH_FX_FILE_ALREADY_EXISTS: return "It already exists";
+    case SSH_FX_WRITE_PROTECT: return "The file system is read-only";
+    case SSH_FX_OP_UNSUPPORTED: return "The server cannot do this";
+    default: break;
+    }
+    const char* text = ssh_get_error(session);
+    return text && *text ? text : "The server refused";
+}
+
+} // namespace
+
+std::string UserSshDir()
+{
+    // HOME first, as every OpenSSH tool's user sees it in the shell; libssh
+    // itself would ask the password database.
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.ssh";
+    if (const passwd* pw = ::getpwuid(::getuid()))
+        return std::string(pw->pw_dir) + "/.ssh";
+    return "/.ssh";
+}
+
+struct SshConnection::Impl {
+    std::string key;
+    SftpUrl endpoint;
+
+    // Taken for the whole of a Use: one caller at a time.
+    std::mutex use;
+    // Guards session and sftp against the watchdog, which cuts the socket
+    // while a caller waits; taken only briefly.
+    std::mutex cut;
+    ssh_session session = nullptr;
+    sftp_session sftp = nullptr;
+    // Nanoseconds of the steady clock after which a waiting call is cut; 0
+    // while nothing waits (or the user is being asked something).
+    std::atomic<int64_t> deadline{0};
+    std::atomic<bool> cutOff{false};
+    std::atomic<int64_t> lastUsed{0};
+
+    // The questions of the Use in progress (libssh's passphrase callback).
+    SshQuestions* questions = nullptr;
+    ssh_callbacks_struct callbacks{};
+
+    static int64_t Now() { return Clock::now().time_since_epoch().count(); }
+    void Arm() { deadline = Now() + std::chrono::duration_cast<Clock::duration>(AnswerTimeout()).count(); }
+    void Disarm() { deadline = 0; }
+
+    // Called by the watchdog when the deadline has passed.
+    void CutIfLate(int64_t now)
+    {
+        const int64_t due = deadline.load();
+        if (due == 0 || now < due || cutOff)
+            return;
+        std::lock_guard lock(cut);
+        cutOff = true;
+        if (session) {
+            // Wakes the call that waits on the socket; libssh then sees
+            // the connection closed and returns an error.
+            if (const socket_t fd = ssh_get_fd(session); fd >= 0)
+                ::shutdown(fd, SHUT_RDWR);
+        }
+    }
+
+    void Drop()
+    {
+        std::lock_guard lock(cut);
+        if (sftp)
+            sftp_free(sftp);
+        if (session) {
+            if (!cutOff && ssh_is_connected(session))
+                ssh_disconnect(session);
+            ssh_free(session);
+        }
+        sftp = nullptr;
+        session = nullptr;
+        cutOff = false;
+    }
+
+    RemoteError Failure(std::string text) const
+    {
+        RemoteError error;
+        if (cutOff) {
+            error.text = endpoint.host + " is not answering.";
+            error.notAnswering = true;
+            error.lost = true;
+        } else {
+            error.text = std::move(text);
+            error.lost = !session || !ssh_is_connected(session);
+        }
+        return error;
+    }
+
+    RemoteError Connect(SshQuestions& asked);
+    RemoteError CheckHostKey(SshQuestions& asked);
+    RemoteError LogIn(SshQuestions& asked);
+
+    // Asks the user something with the clock stopped.
+    template <typename Ask>
+    auto Asking(Ask ask)
+    {
+        Disarm();
+        auto answer = ask();
+        Arm();
+        return answer;
+    }
+
+    static int PassphraseCallback(const char* prompt, char* buf, size_t len, int, int, void* userdata)
+    {
+        auto* self = static_cast<Impl*>(userdata);
+        if (!self->questions || len == 0)
+            return -1;
+        std::optional<std::string> answer = self->Asking([&] { return self->questions->Passphrase(prompt ? prompt : "Passphrase"); });
+        if (!answer || answer->size() >= len)
+            return -1;
+        std::memcpy(buf, answer->c_str(), answer->size() + 1);
+        std::fill(answer->begin(), answer->end(), '\0');
+        return 0;
+    }
+};
+
+RemoteError SshConnection::Impl::Connect(SshQuestions& asked)
+{
+    Drop();
+    ssh_session made = ssh_new();
+    if (!made)
+        return {"Out of memory"};
+    {
+        std::lock_guard lock(cut);
+        session = made;
+        cutOff = false;
+    }
+    const std::string dir = UserSshDir();
+    const std::string knownHosts = dir + "/known_hosts";
+    const long timeoutSeconds = std::max<long>(1, long((AnswerTimeout().count() + 999) / 1000));
+    ssh_options_set(session, SSH_OPTIONS_SSH_DIR, dir.c_str());
+    ssh_options_set(session, SSH_OPTIONS_HOST, endpoint.host.c_str());
+    // The user's file first, then the machine's, as OpenSSH reads them.
+    const std::string config = dir + "/config";
+    if (Exists(config) && ssh_options_parse_config(session, config.c_str()) != 0)
+        return {"Cannot read " + config + ": " + ssh_get_error(session)};
+    if (Exists("/etc/ssh/ssh_config"))
+        ssh_options_parse_config(session, "/etc/ssh/ssh_config");
+    // What the address says wins over the configuration.
+    if (!endpoint.user.empty())
+        ssh_options_set(session, SSH_OPTIONS_USER, endpoint.user.c_str());
+    if (endpoint.port != 0) {
+        const unsigned int port = unsigned(endpoint.port);
+        ssh_options_set(session, SSH_OPTIONS_PORT, &port);
+    }
+    ssh_options_set(session, SSH_OPTIONS_KNOWNHOSTS, knownHosts.c_str());
+    ssh_options_set(session, SSH_OPTIONS_TIMEOUT, &timeoutSeconds);
+
+    callbacks = {};
+    callbacks.userdata = this;
+    callbacks.auth_function = &Impl::PassphraseCallback;
+    ssh_callbacks_init(&callbacks);
+    ssh_set_callbacks(session, &callbacks);
+
+    Arm();
+    if (ssh_connect(session) != SSH_OK) {
+        RemoteError error = Failure("Cannot connect to " + endpoint.host + ": " + ssh_get_error(session));
+        Disarm();
+        Drop();
+        return error;
+    }
+    RemoteError error = CheckHostKey(asked);
+    if (!error)
+        error = LogIn(asked);
+    if (!error) {
+        sftp_session files = sftp_new(session);
+        if (!files || sftp_init(files) != SSH_OK) {
+            error = Failure(endpoint.host + " offers no file transfer (SFTP): " + ssh_get_error(session));
+            if (files)
+                sftp_free(files);
+        } else {
+            std::lock_guard lock(cut);
+            sftp = files;
+        }
+    }
+    Disarm();
+    if (error)
+        Drop();
+    return error;
+}
+
+RemoteError SshConnection::Impl::CheckHostKey(SshQuestions& asked)
+{
+    ssh_key key = nullptr;
+    if (ssh_get_server_publickey(session, &key) != SSH_OK)
+        return Failure("The key of " + endpoint.host + " cannot be read: " + ssh_get_error(session));
+    unsigned char* hash = nullptr;
+    size_t hashLength = 0;
+    std::string fingerprint;
+    if (ssh_get_publickey_hash(key, SSH_PUBLICKEY_HASH_SHA256, &hash, &hashLength) == 0) {
+        if (char* text = ssh_get_fingerprint_hash(SSH_PUBLICKEY_HASH_SHA256, hash, hashLength)) {
+            fingerprint = text;
+            ssh_string_free_char(text);
+        }
+        ssh_clean_pubkey_hash(&hash);
+    }
+    const std::string type = ssh_key_type_to_char(ssh_key_type(key)) ? ssh_key_type_to_char(ssh_key_type(key)) : "";
+    ssh_key_free(key);
+
+    switch (ssh_session_is_known_server(session)) {
+    case SSH_KNOWN_HOSTS_OK: return {};
+    case SSH_KNOWN_HOSTS_CHANGED:
+        return {"The key of " + endpoint.host + " has changed (it is now " + type + " " + fingerprint +
+                "). Someone may be listening in on the connection, or the server was set up anew. Not "
+                "connected: if the change is expected, remove the old key from " +
+                UserSshDir() + "/known_hosts."};
+    case SSH_KNOWN_HOSTS_OTHER:
+        return {endpoint.host + " offers a key of another type (" + type + " " + fingerprint +
+                ") than the one known for it. Someone may be listening in on the connection. Not connected."};
+    case SSH_KNOWN_HOSTS_UNKNOWN:
+    case SSH_KNOWN_HOSTS_NOT_FOUND: {
+        const bool trusted = Asking([&] { return asked.TrustUnknownHost(endpoint.host, type, fingerprint); });
+        if (!trusted)
+            return {"The key of " + endpoint.host + " is not known (" + type + " " + fingerprint +
+                    "): not connected."};
+        ::mkdir(UserSshDir().c_str(), 0700);
+        if (ssh_session_update_known_hosts(session) != SSH_OK)
+            return {"The key of " + endpoint.host + " could not be remembered: " + ssh_get_error(session)};
+        return {};
+    }
+    case SSH_KNOWN_HOSTS_ERROR:
+    default: return Failure("The known hosts cannot be checked: " + std::string(ssh_get_error(session)));
+    }
+}
+
+RemoteError SshConnection::Impl::LogIn(SshQuestions& asked)
+{
+    int rc = ssh_userauth_none(session, nullptr);
+    if (rc == SSH_AUTH_SUCCESS)
+        return {};
+    if (rc == SSH_AUTH_ERROR)
+        return Failure("Cannot log in to " + endpoint.host + ": " + ssh_get_error(session));
+    char* userText = nullptr;
+    std::string user;
+    if (ssh_options_get(session, SSH_OPTIONS_USER, &userText) == SSH_OK && userText) {
+        user = userText;
+        ssh_string_free_char(userText);
+    }
+    const int methods = ssh_userauth_list(session, nullptr);
+    if (methods & SSH_AUTH_METHOD_PUBLICKEY) {
+        // The agent, then the configured key files (a passphrase asked for
+        // through the callback only for a key the server would take).
+        questions = &asked;
+        rc = ssh_userauth_publickey_auto(session, nullptr, nullptr);
+        questions = nullptr;
+        if (rc == SSH_AUTH_SUCCESS)
+            return {};
+        if (rc == SSH_AUTH_ERROR)
+            return Failure("Cannot log in to " + endpoint.host + ": " + ssh_get_error(session));
+    }
+    if (methods & SSH_AUTH_METHOD_INTERACTIVE) {
+        rc = ssh_userauth_kbdint(session, nullptr, nullptr);
+        for (int rounds = 0; rc == SSH_AUTH_INFO && rounds < 8; ++rounds) {
+            const int prompts = ssh_userauth_kbdint_getnprompts(session);
+            for (int i = 0; i < prompts; ++i) {
+                char echo = 0;
+                const char* prompt = ssh_userauth_kbdint_getprompt(session, unsigned(i), &echo);
+                std::optional<std::string> answer = Asking([&] {
+                    return asked.Password(user + "@" + endpoint.host + ": " + (prompt ? prompt : ""));
+                });
+                if (!answer)
+                    return {"Not logged in to " + endpoint.host + ": no answer was given."};
+                ssh_userauth_kbdint_setanswer(session, unsigned(i), answer->c_str());
+                std::fill(answer->begin(), answer->end(), '\0');
+            }
+            rc = ssh_userauth_kbdint(session, nullptr, nullptr);
+        }
+        if (rc == SSH_AUTH_SUCCESS)
+            return {};
+        if (rc == SSH_AUTH_ERROR)
+            return Failure("Cannot log in to " + endpoint.host + ": " + ssh_get_error(session));
+    }
+    if (methods & SSH_AUTH_METHOD_PASSWORD) {
+        for (int tries = 0; tries < 3; ++tries) {
+            std::optional<std::string> password =
+                Asking([&] { return asked.Password("Password for " + user + "@" + endpoint.host + ":"); });
+            if (!password)
+                return {"Not logged in to " + endpoint.host + ": no password was given."};
+            rc = ssh_userauth_password(session, nullptr, password->c_str());
+            std::fill(password->begin(), password->end(), '\0');
+            if (rc == SSH_AUTH_SUCCESS)
+                return {};
+            if (rc == SSH_AUTH_ERROR)
+                return Failure("Cannot log in to " + endpoint.host + ": " + ssh_get_error(session));
+        }
+    }
+    return Failure(endpoint.host + " did not let " + user + " log in (no key, agent or password it accepts).");
+}
+
+// Every connection, by key; the watchdog and keep-alive thread. Never
+// destroyed: workers that wait on a connection may outlive main().
+struct ConnectionPool {
+    std::mutex mutex;
+    std::map<std::string, std::shared_ptr<SshConnection>> connections;
+    std::thread watchdog;
+
+    static ConnectionPool& Shared()
+    {
+        static ConnectionPool* pool = [] {
+            auto* made = new ConnectionPool;
+            made->watchdog = std::thread([made] { made->Watch(); });
+            made->watchdog.detach();
+            return made;
+        }();
+        return *pool;
+    }
+
+    std::vector<std::shared_ptr<SshConnection>> All()
+    {
+        std::lock_guard lock(mutex);
+        std::vector<std::shared_ptr<SshConnection>> all;
+        for (const auto& [key, connection] : connections)
+            all.push_back(connection);
+        return all;
+    }
+
+    [[noreturn]] void Watch()
+    {
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const int64_t now = SshConnection::Impl::Now();
+            const int64_t idleFor = std::chrono::duration_cast<Clock::duration>(kKeepAliveEvery).count();
+            for (const std::shared_ptr<SshConnection>& connection : All()) {
+                SshConnection::Impl& impl = *connection->impl_;
+                impl.CutIfLate(now);
+                if (now - impl.lastUsed < idleFor)
+                    continue;
+                std::unique_lock busy(impl.use, std::try_to_lock);
+                if (!busy || !impl.session)
+                    continue;
+                impl.lastUsed = now;
+                // No answer is awaited: a dead link shows on the next use.
+                ssh_send_ignore(impl.session, "");
+            }
+        }
+    }
+};
+
+SshConnection::SshConnection(std::string key, SftpUrl endpoint) : impl_(std::make_unique<Impl>())
+{
+    impl_->key = std::move(key);
+    impl_->endpoint = std::move(endpoint);
+    impl_->endpoint.path = "/";
+}
+
+SshConnection::~SshConnection() { impl_->Drop(); }
+
+std::shared_ptr<SshConnection> SshConnection::For(const SftpUrl& url)
+{
+    ConnectionPool& pool = ConnectionPool::Shared();
+    SftpUrl endpoint = url;
+    endpoint.path = "/";
+    const std::string key = endpoint.Authority();
+    std::lock_guard lock(pool.mutex);
+    std::shared_ptr<SshConnection>& connection = pool.connections[key];
+    if (!connection)
+        connection.reset(new SshConnection(key, endpoint));
+    return connection;
+}
+
+RemoteError SshConnection::Use(SshQuestions& questions, const std::function<RemoteError(RemoteFiles&)>& work)
+{
+    std::lock_guard lock(impl_->use);
+    RemoteFiles files(*this);
+    for (int attempt = 0;; ++attempt) {
+        const bool reused = impl_->session && impl_->sftp;
+        if (!reused) {
+            if (RemoteError error = impl_->Connect(questions))
+                return error;
+        }
+        impl_->Arm();
+        RemoteError error = work(files);
+        impl_->Disarm();
+        impl_->lastUsed = Impl::Now();
+        if (!error)
+            return error;
+        if (impl_->cutOff)
+            error = impl_->Failure(error.text);
+        else if (!ssh_is_connected(impl_->session))
+            error.lost = true;
+        if (error.lost)
+            impl_->Drop();
+        // A connection that broke while idle is made again, once; one that
+        // stopped answering is not waited for twice.
+        if (!error.lost || error.notAnswering || !reused || attempt > 0)
+            return error;
+    }
+}
+
+void SshConnection::Disconnect()
+{
+    std::lock_guard lock(impl_->use);
+    impl_->Drop();
+}
+
+void SshConnection::DisconnectAll()
+{
+    for (const std::shared_ptr<SshConnection>& connection : ConnectionPool::Shared().All())
+        connection->Disconnect();
+}
+
+bool SshConnection::Connected() const
+{
+    std::lock_guard lock(impl_->use);
+    return impl_->session && impl_->sftp && ssh_is_connected(impl_->session);
+}
+
+std::chrono::milliseconds SshConnection::AnswerTimeout() { return std::chrono::milliseconds(answerTimeoutMs.load()); }
+
+void SshConnection::SetAnswerTimeout(std::chrono::milliseconds timeout) { answerTimeoutMs = timeout.count(); }
+
+RemoteError RemoteFiles::List(const std::string& path, size_t chunkSize,
+                              const std::function<bool(std::vector<RemoteEntry>&&)>& onChunk)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    sftp_dir dir = sftp_opendir(c.sftp, path.c_str());
+    if (!dir)
+        return c.Failure("Cannot list " + path + ": " + SftpErrorText(c.sftp, c.session));
+    c.Arm();
+    std::vector<RemoteEntry> chunk;
+    RemoteError error;
+    const std::string folder = path.empty() || path.back() != '/' ? path + "/" : path;
+    for (;;) {
+        sftp_attributes attributes = sftp_readdir(c.sftp, dir);
+        c.Arm(); // an answer came: the clock starts again
+        if (!attributes) {
+            if (!sftp_dir_eof(dir))
+                error = c.Failure("Cannot list " + path + ": " + SftpErrorText(c.sftp, c.session));
+            break;
+        }
+        if (!attributes->name || std::strcmp(attributes->name, ".") == 0) {
+            sftp_attributes_free(attributes);
+            continue;
+        }
+        RemoteEntry& entry = chunk.emplace_back();
+        entry.name = attributes->name;
+        entry.size = attributes->size;
+        entry.mtime = int64_t(attributes->mtime);
+        entry.permissions = attributes->permissions & 07777;
+        entry.directory = attributes->type == SSH_FILEXFER_TYPE_DIRECTORY;
+        entry.link = attributes->type == SSH_FILEXFER_TYPE_SYMLINK;
+        sftp_attributes_free(attributes);
+        if (entry.link) {
+            // A link to a folder is a folder, as on the disk; a dangling
+            // link a file of size 0.
+            entry.size = 0;
+            if (sftp_attributes target = sftp_stat(c.sftp, (folder + entry.name).c_str())) {
+                entry.directory = target->type == SSH_FILEXFER_TYPE_DIRECTORY;
+                if (!entry.directory)
+                    entry.size = target->size;
+                sftp_attributes_free(target);
+            }
+            c.Arm();
+            if (c.cutOff) {
+                error = c.Failure({});
+                break;
+            }
+        }
+        if (chunk.size() >= chunkSize) {
+            if (!onChunk(std::move(chunk)))
+                break;
+            chunk.clear();
+        }
+    }
+    if (!error && !chunk.empty())
+        onChunk(std::move(chunk));
+    // On a cut socket the close fails at once; the handle is freed all the same.
+    sftp_closedir(dir);
+    return error;
+}
+
+RemoteError RemoteFiles::Stat(const std::string& path, RemoteEntry& entry)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    sftp_attributes attributes = sftp_stat(c.sftp, path.c_str());
+    if (!attributes)
+        return c.Failure(path + ": " + SftpErrorText(c.sftp, c.session));
+    const size_t slash = path.rfind('/');
+    entry.name = slash == std::string::npos ? path : path.substr(slash + 1);
+    entry.size = attributes->size;
+    entry.mtime = int64_t(attributes->mtime);
+    entry.permissions = attributes->permissions & 07777;
+    entry.directory = attributes->type == SSH_FILEXFER_TYPE_DIRECTORY;
+    sftp_attributes_free(attributes);
+    return {};
+}
+
+RemoteError RemoteFiles::RealPath(const std::string& path, std::string& real)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    char* text = sftp_canonicalize_path(c.sftp, path.c_str());
+    if (!text)
+        return c.Failure(path + ": " + SftpErrorText(c.sftp, c.session));
+    real = text;
+    ssh_string_free_char(text);
+    return {};
+}
+
+void RemoteFiles::Asking(bool asking)
+{
+    if (asking)
+        connection_.impl_->Disarm();
+    else
+        connection_.impl_->Arm();
+}
+
+RemoteError RemoteFiles::Exists(const std::string& path, bool& exists, RemoteEntry& entry)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    sftp_attributes attributes = sftp_lstat(c.sftp, path.c_str());
+    c.Arm();
+    exists = attributes != nullptr;
+    if (!attributes) {
+        if (sftp_get_error(c.sftp) == SSH_FX_NO_SUCH_FILE)
+            return {};
+        return c.Failure(path + ": " + SftpErrorText(c.sftp, c.session));
+    }
+    entry.size = attributes->size;
+    entry.mtime = int64_t(attributes->mtime);
+    entry.permissions = attributes->permissions & 07777;
+    entry.directory = attributes->type == SSH_FILEXFER_TYPE_DIRECTORY;
+    entry.link = attributes->type == SSH_FILEXFER_TYPE_SYMLINK;
+    sftp_attributes_free(attributes);
+    return {};
+}
+
+RemoteError RemoteFiles::Download(const std::string& path, int fd, const std::function<void(uint64_t)>& moved)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    sftp_file file = sftp_open(c.sftp, path.c_str(), O_RDONLY, 0);
+    c.Arm();
+    if (!file)
+        return c.Failure("Cannot read " + path + ": " + SftpErrorText(c.sftp, c.session));
+    std::vector<char> buffer(64 * 1024);
+    uint64_t done = 0;
+    RemoteError error;
+    for (;;) {
+        const ssize_t got = sftp_read(file, buffer.data(), buffer.size());
+        c.Arm();
+        if (got < 0) {
+            error = c.Failure("Cannot read " + path + ": " + SftpErrorText(c.sftp, c.session));
+            break;
+        }
+        if (got == 0)
+            break;
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t n = ::write(fd, buffer.data() + written, size_t(got - written));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error.text = std::string("Cannot write the copy: ") + std::strerror(errno);
+                break;
+            }
+            written += n;
+        }
+        if (error)
+            break;
+        done += uint64_t(got);
+        if (moved)
+            moved(done);
+    }
+    sftp_close(file);
+    return error;
+}
+
+RemoteError RemoteFiles::Upload(int fd, const std::string& path, uint32_t mode, int64_t mtime,
+                                const std::function<void(uint64_t)>& moved)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    sftp_file file = sftp_open(c.sftp, path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode_t(mode & 07777));
+    c.Arm();
+    if (!file)
+        return c.Failure("Cannot write " + path + ": " + SftpErrorText(c.sftp, c.session));
+    std::vector<char> buffer(32 * 1024); // what one write request of the server takes whole
+    uint64_t done = 0;
+    RemoteError error;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            error.text = std::string("Cannot read the file: ") + std::strerror(errno);
+            break;
+        }
+        if (got == 0)
+            break;
+        const ssize_t sent = sftp_write(file, buffer.data(), size_t(got));
+        c.Arm();
+        if (sent != got) {
+            error = c.Failure("Cannot write " + path + ": " + SftpErrorText(c.sftp, c.session));
+            break;
+        }
+        done += uint64_t(got);
+        if (moved)
+            moved(done);
+    }
+    if (sftp_close(file) != SSH_NO_ERROR && !error)
+        error = c.Failure("Cannot write " + path + ": " + SftpErrorText(c.sftp, c.session));
+    c.Arm();
+    if (!error && mtime != 0) {
+        timeval times[2] = {{time_t(mtime), 0}, {time_t(mtime), 0}};
+        sftp_utimes(c.sftp, path.c_str(), times); // a copy with today's time is still whole
+        c.Arm();
+    }
+    return error;
+}
+
+RemoteError RemoteFiles::Rename(const std::string& from, const std::string& to)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    const int rc = sftp_rename(c.sftp, from.c_str(), to.c_str());
+    c.Arm();
+    if (rc != 0)
+        return c.Failure("Cannot rename " + from + " to " + to + ": " + SftpErrorText(c.sftp, c.session));
+    return {};
+}
+
+RemoteError RemoteFiles::Remove(const std::string& path, bool folder)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    const int rc = folder ? sftp_rmdir(c.sftp, path.c_str()) : sftp_unlink(c.sftp, path.c_str());
+    c.Arm();
+    if (rc != 0)
+        return c.Failure("Cannot delete " + path + ": " + SftpErrorText(c.sftp, c.session));
+    return {};
+}
+
+RemoteError RemoteFiles::MakeFolder(const std::string& path, uint32_t mode)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    const int rc = sftp_mkdir(c.sftp, path.c_str(), mode_t(mode & 07777));
+    c.Arm();
+    if (rc != 0)
+        return c.Failure("Cannot make the folder " + path + ": " + SftpErrorText(c.sftp, c.session));
+    return {};
+}
+
+} // namespace tarnel

@@ -1,0 +1,115 @@
+#pragma once
+// Connections to remote machines over SSH, with an SFTP session on each.
+// One connection per [user@]host[:port] as the user wrote it, made on first
+// use with the user's ~/.ssh/config, agent, key files and known_hosts, kept
+// and reused, and made again when it has broken. A libssh session serves
+// one thread at a time: callers of one connection take turns.
+//
+// No call waits forever: a connection that gets no answer for
+// AnswerTimeout() is cut (its socket shut down under the waiting call) and
+// the call fails with "... is not answering".
+#include "platform/ssh/SftpUrl.h"
+#include "platform/ssh/SshQuestions.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarnel {
+
+// One entry of a remote folder.
+struct RemoteEntry {
+    std::string name;         // raw bytes
+    uint64_t size = 0;
+    int64_t mtime = 0;        // seconds since the epoch
+    uint32_t permissions = 0; // the mode's permission bits
+    bool directory = false;   // a folder, or a link to one
+    bool link = false;
+};
+
+// What a remote call went wrong with; empty when it went well.
+struct RemoteError {
+    std::string text;
+    bool notAnswering = false; // the server stopped answering (the call was cut)
+    bool lost = false;         // the connection is gone (made again on next use)
+    explicit operator bool() const { return !text.empty(); }
+};
+
+class SshConnection;
+
+// The file calls of a connection, valid only inside SshConnection::Use.
+class RemoteFiles {
+public:
+    // Lists the folder at path in chunks of at most chunkSize; "." is left
+    // out. onChunk returns false to stop early (the listing was abandoned).
+    RemoteError List(const std::string& path, size_t chunkSize,
+                     const std::function<bool(std::vector<RemoteEntry>&&)>& onChunk);
+    RemoteError Stat(const std::string& path, RemoteEntry& entry);
+    // The server's absolute form of path ("." is the login folder).
+    RemoteError RealPath(const std::string& path, std::string& real);
+    // Does path exist? (nothing there is no error; entry is filled when it does).
+    RemoteError Exists(const std::string& path, bool& exists, RemoteEntry& entry);
+
+    // Copies the remote file at path into fd; moved is told the bytes so far.
+    RemoteError Download(const std::string& path, int fd, const std::function<void(uint64_t)>& moved);
+    // Writes fd into a new remote file at path (refused when one is there),
+    // with mode and the modification time mtime (when not 0).
+    RemoteError Upload(int fd, const std::string& path, uint32_t mode, int64_t mtime,
+                       const std::function<void(uint64_t)>& moved);
+    // Renames, replacing what is at to where the server can do that in one
+    // step (posix-rename); elsewhere a file at to makes it fail.
+    RemoteError Rename(const std::string& from, const std::string& to);
+    RemoteError Remove(const std::string& path, bool folder);
+    RemoteError MakeFolder(const std::string& path, uint32_t mode);
+
+    // Stops the clock while the user is asked something between calls.
+    void Asking(bool asking);
+
+private:
+    friend class SshConnection;
+    explicit RemoteFiles(SshConnection& connection) : connection_(connection) {}
+    SshConnection& connection_;
+};
+
+class SshConnection {
+public:
+    ~SshConnection();
+    SshConnection(const SshConnection&) = delete;
+    SshConnection& operator=(const SshConnection&) = delete;
+
+    // The shared connection to url's [user@]host[:port].
+    static std::shared_ptr<SshConnection> For(const SftpUrl& url);
+
+    // Runs work with the connection's file session, connecting first (and
+    // asking questions) when there is none. A connection that has broken
+    // since its last use is made again once and work run on the new one.
+    RemoteError Use(SshQuestions& questions, const std::function<RemoteError(RemoteFiles&)>& work);
+    // Drops the session (the next Use connects again).
+    void Disconnect();
+    bool Connected() const;
+    // Drops every connection's session (waiting for calls in progress).
+    static void DisconnectAll();
+
+    // How long a call may go without an answer: short enough that a pane
+    // says "not answering" well within ten seconds.
+    static constexpr std::chrono::milliseconds kDefaultAnswerTimeout{6000};
+    // For tests.
+    static std::chrono::milliseconds AnswerTimeout();
+    static void SetAnswerTimeout(std::chrono::milliseconds timeout);
+
+    struct Impl;
+
+private:
+    explicit SshConnection(std::string key, SftpUrl endpoint);
+    friend class RemoteFiles;
+    friend struct ConnectionPool;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The folder that holds the user's OpenSSH files: $HOME/.ssh.
+std::string UserSshDir();
+
+} // namespace tarnel
