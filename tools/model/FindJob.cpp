@@ -332,7 +332,7 @@ void Walker::ContentHit(int dirFd, const DirTask& task, const char* name, bool v
         return;
     }
     slot_.SetWhere(task.path + name);
-    const ContentResult r = scanner_->Scan(f, s_.query.binaryFilesToo, s_.stop, &slot_.progress);
+    const ContentResult r = scanner_->Scan(f, s_.query.binaryFilesToo, s_.stop, &slot_.progress, st.st_size);
     ::close(f);
     if (r.outcome == ContentResult::ReadError) {
         s_.AddNote("Cannot read " + task.path + name + ": " + ErrorText(r.error));

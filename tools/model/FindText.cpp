@@ -251,7 +251,7 @@ int64_t ContentScanner::NewlinesBefore(int fd, int64_t end)
 }
 
 ContentResult ContentScanner::Scan(int fd, bool binaryToo, const std::atomic<bool>& stop,
-                                   std::atomic<int64_t>* progress)
+                                   std::atomic<int64_t>* progress, int64_t size)
 {
     size_t capacity = 2 * readSize_;
     if (buffer_.size() < capacity)
@@ -289,8 +289,8 @@ ContentResult ContentScanner::Scan(int fd, bool binaryToo, const std::atomic<boo
                 return result;
             }
         }
-        const bool eof = n == 0;
         have += size_t(n);
+        const bool eof = n == 0 || (size >= 0 && base + int64_t(have) >= size);
         size_t end = have;
         if (!eof) {
             // The carried part holds no line end: only the new bytes need looking at.

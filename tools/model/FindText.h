@@ -71,8 +71,10 @@ public:
 
     // Reads fd from its start; a NUL in the first block makes it Binary
     // unless binaryToo. progress (may be null) is set to a steady clock's
-    // milliseconds after every read.
-    ContentResult Scan(int fd, bool binaryToo, const std::atomic<bool>& stop, std::atomic<int64_t>* progress);
+    // milliseconds after every read. size, when known, spares the read
+    // that would only find the end.
+    ContentResult Scan(int fd, bool binaryToo, const std::atomic<bool>& stop, std::atomic<int64_t>* progress,
+                       int64_t size = -1);
 
 private:
     int64_t NewlinesBefore(int fd, int64_t end);

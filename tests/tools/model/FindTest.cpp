@@ -319,7 +319,7 @@ TEST(FindText, MatchesAcrossReadBoundaries)
             ContentScanner scanner(pattern, readSize);
             const int fd = open(path.c_str(), O_RDONLY);
             std::atomic<bool> stop{false};
-            const ContentResult r = scanner.Scan(fd, false, stop, nullptr);
+            const ContentResult r = scanner.Scan(fd, false, stop, nullptr, readSize % 2 ? int64_t(text.size()) : -1);
             close(fd);
             SCOPED_TRACE(std::string(c.text) + " read size " + std::to_string(readSize));
             ASSERT_EQ(r.outcome, ContentResult::Matched);
