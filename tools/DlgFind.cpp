@@ -396,7 +396,9 @@ void TDlgFind::GoToCurrent()
 
 void TDlgFind::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_F3 && event->modifiers() == Qt::NoModifier) {
+    // Return on a hit views it: the default button would start the search over.
+    const bool onResults = results_->hasFocus() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter);
+    if ((event->key() == Qt::Key_F3 || onResults) && event->modifiers() == Qt::NoModifier) {
         ViewCurrent();
         return;
     }

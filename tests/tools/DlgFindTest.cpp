@@ -101,9 +101,13 @@ TEST_F(DlgFindTest, ContentHitsStreamInAndLeadToTheFileAndTheMatch)
     QTRY_VERIFY_WITH_TIMEOUT(pane->Data().Path == dir.Path() + "left/src/deep/" && !pane->Data().Reading(), 20000);
     QTRY_VERIFY(pane->CurrentRow() >= 0 && pane->Data().Item(pane->CurrentRow()).Name == "hit.txt");
 
-    // F3: the viewer shows the file with the match selected on its line.
+    // Return on the hit (not the search started over), then F3: the viewer
+    // shows the file with the match selected on its line.
     window->SetActivePane(window->RightPane());
     d->Results()->setFocus();
+    QTest::keyClick(d->Results(), Qt::Key_Return);
+    EXPECT_FALSE(d->Running());
+    EXPECT_EQ(d->Results()->topLevelItemCount(), 1);
     QTest::keyClick(d->Results(), Qt::Key_F3);
     QTRY_VERIFY_WITH_TIMEOUT(window->Viewer()->IsOn() && !window->Viewer()->Reading(), 20000);
     TTextView* text = window->Viewer()->Pages().text->VWText;
