@@ -87,6 +87,8 @@ const std::vector<CommandRow>& CommandTable::Rows()
          [](MainWindow& w) { w.Connect1Click(); }, nullptr},
         {"EditId3", "EditID3tags1", "", "Edit mp3 ID3 tags", nullptr, nullptr, nullptr, nullptr, "", "", -1,
          [](MainWindow& w) { w.EditID3tags1Click(); }, nullptr},
+        {"FindFiles", "FindFiles1", "", "&Find files...", "Find files by name and content below the active pane's folder",
+         nullptr, nullptr, nullptr, "Alt+F7", "", -1, [](MainWindow& w) { w.FindFilesClick(); }, nullptr},
         {"Operations", "Operations1", "", "&Operations...", "The file operations running or waiting, with their progress",
          nullptr, nullptr, nullptr, "", "", -1, [](MainWindow& w) { w.ShowOperations(); }, nullptr},
         {"Configure", "Configure1", "", "Config&ure", nullptr, nullptr, nullptr, nullptr, "", "", -1,

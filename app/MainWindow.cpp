@@ -253,7 +253,7 @@ void MainWindow::BuildMenus()
     commands_->AddTo(viewer, {"ViewerCopy", "ViewerPrint", "ViewerSearch"});
 
     // Alt+U is Configure's.
-    commands_->AddTo(bar->addMenu("Uti&lity"), {"RefreshDrives", "Uninstall", "NetDrive", "EditId3", "Operations"});
+    commands_->AddTo(bar->addMenu("Uti&lity"), {"RefreshDrives", "Uninstall", "NetDrive", "EditId3", "FindFiles", "Operations"});
     bar->addAction(Action("Configure"));
     commands_->AddTo(bar->addMenu("&Help"), {"About"});
 }

@@ -36,6 +36,8 @@ class InstanceBlock;
 class OperationUi;
 class MountWatcher;
 class EntryHints;
+struct FindHit;
+struct FindQuery;
 class PaneView;
 class QuickGoMenu;
 class SearchSource;
@@ -182,6 +184,14 @@ public:
     void RunRenamer(PaneView* pane);
     void EditID3tags1Click();
     void Uninstall1Click();
+    // Find files: one dialog beside the window, started at the active pane's folder.
+    void FindFilesClick();
+    class TDlgFind* FindDialog() const;
+    // What the find dialog's "Feed to pane" does; unset, the button is off.
+    void SetFindFeed(std::function<void(const FindQuery&, std::vector<FindHit>)> feed);
+    // The active pane on the hit's folder with its cursor on the hit; view
+    // also shows it in the viewer, at its match.
+    void GoToFoundFile(const FindHit& hit, bool view);
 
     // The quick viewer and opening entries.
     ViewerHost* Viewer() const { return viewer_.get(); }
@@ -341,6 +351,8 @@ private:
     class WorkerAnswers* launchAnswers_ = nullptr; // did a program start
     int shellCallTicket_ = 0; // only the latest handed-over path is gone to
     int launchTicket_ = 0;    // only the latest launch falls back to the viewer
+    QPointer<class TDlgFind> findDialog_;
+    std::function<void(const FindQuery&, std::vector<FindHit>)> findFeed_;
 };
 
 } // namespace tarnel

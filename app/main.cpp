@@ -1,5 +1,6 @@
 // Entry point: the command-line listing, the screenshot run, or the window.
 #include "app/CommandLine.h"
+#include "app/FindCommand.h"
 #include "app/ListCommand.h"
 #include "app/MainWindow.h"
 #include "app/PrivateMessages.h"
@@ -207,6 +208,8 @@ int main(int argc, char** argv)
     for (const std::string& a : args) {
         if (a == "--list")
             return RunListCommand(args, std::cout, std::cerr);
+        if (a == "--find")
+            return RunFindCommand(args, std::cout, std::cerr);
         if (a == "--screenshot") {
             ScreenshotRun run;
             if (!ParseScreenshot(args, run)) {

@@ -21,6 +21,10 @@ int OpenRegularFile(const std::string& path);
 // users may write, where a link can point anywhere.
 int OpenRegularFileNoLink(const std::string& path);
 
+// As OpenRegularFile or OpenRegularFileNoLink for a name in the folder open
+// at dirFd: a tree walked by descriptor opens its files the same way.
+int OpenRegularFileAt(int dirFd, const std::string& name, bool followLink);
+
 // As OpenRegularFile, -1 for every refusal.
 int OpenRegularFileForReading(const std::string& path);
 

@@ -30,14 +30,18 @@ struct FindQuery {
     bool oneFileSystem = false;
     bool insideArchives = false;
     bool skipHiddenFolders = false;
+    // Hits carry their size and time; a caller that prints paths alone
+    // turns it off and saves a stat per hit.
+    bool sizesAndTimes = true;
 
     bool operator==(const FindQuery&) const = default;
 };
 
 // One thing found. A member of an archive has its archive's path in archive
-// and its folder inside the archive in directory.
+// and its folder inside the archive in directory ("" at the archive's root,
+// else "a/b/", as a place's ZipPath).
 struct FindHit {
-    std::string directory; // ends in "/"
+    std::string directory; // on disk it ends in "/"
     std::string name;
     std::string archive;   // empty on disk
     bool folder = false;
@@ -46,6 +50,8 @@ struct FindHit {
     // The first line that matched the text, when one was asked for.
     int64_t lineNumber = 0;   // 1-based; 0 without a text
     int64_t matchOffset = -1; // byte offset of the match in the file
+    int64_t matchLength = 0;  // bytes
+    int64_t lineOffset = -1;  // byte offset of the matching line's start
     std::string lineText;     // the line, cut to a screen's width
 };
 
