@@ -10,9 +10,11 @@
 #include "panes/ReadDirectory.h"
 #include "platform/ShellFileOperation.h"
 #include "platform/Volumes.h"
+#include "sources/ArchiveSource.h"
 #include "sources/LocalSource.h"
 #include "sources/SourceTable.h"
 #include "sources/ZipSource.h"
+#include "sources/archive/ArchiveTable.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/PaneView.h"
 
@@ -47,6 +49,8 @@ void MainWindow::BuildZip()
     auto sources = std::make_shared<SourceTable>();
     sources->local = std::make_shared<LocalSource>();
     sources->zip = std::make_shared<ZipSource>(zip_.get());
+    auto archives = std::make_shared<ArchiveSource>();
+    sources->named[kArchiveSourceName] = archives;
     for (TDirData* pane : {&leftDir_, &rightDir_}) {
         pane->Sources = sources;
         // Shown after the read's last step: a box's event loop must not
@@ -57,8 +61,12 @@ void MainWindow::BuildZip()
     }
     // Through the listing's own drivers: the copy is made on a worker, as
     // the archive may lie on a mount that does not answer.
-    viewer_->SetZipExtractor([zip = std::static_pointer_cast<ZipSource>(sources->zip)](
+    // Which source a member comes from follows from the archive's content:
+    // a ZIP stays with its driver, any other goes through libarchive.
+    viewer_->SetZipExtractor([zip = std::static_pointer_cast<ZipSource>(sources->zip), archives](
                                  const std::string& archive, const std::string& member, const std::string& dir) {
+        if (DetectArchiveKind(archive) == ArchiveKind::Archive)
+            return archives->ExtractMember(archive, member, dir);
         return zip->ExtractMember(archive, member, dir);
     });
 }

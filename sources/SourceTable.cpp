@@ -1,5 +1,6 @@
 #include "sources/SourceTable.h"
 
+#include "sources/ArchiveSource.h"
 #include "sources/LocalSource.h"
 #include "sources/ZipSource.h"
 
@@ -52,6 +53,7 @@ std::shared_ptr<const SourceTable> DefaultSources()
         auto made = std::make_shared<SourceTable>();
         made->local = std::make_shared<LocalSource>();
         made->zip = std::make_shared<ZipSource>();
+        made->named[kArchiveSourceName] = std::make_shared<ArchiveSource>();
         return made;
     }();
     return table;
