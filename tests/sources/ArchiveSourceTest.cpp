@@ -278,5 +278,117 @@ TEST_F(ArchiveSourceTest, ContentNotNameTellsTheKind)
     EXPECT_FALSE(HasArchiveSuffix("gz"));
 }
 
+TEST_F(ArchiveSourceTest, CopyOutWritesWhatTheRowsStandForAndAsksBeforeReplacing)
+{
+    const std::string file = Make("t.tar.xz", "-J");
+    const Listing docs = List(file, "docs/");
+    ScriptedUi ui;
+    SourceOperationResult result = Copy(FO_COPY, file, "docs/", {RowOf(docs, "deep"), RowOf(docs, "a.txt")}, ui);
+    EXPECT_TRUE(result.targetChanged);
+    EXPECT_FALSE(result.sourceChanged);
+    EXPECT_TRUE(ui.said.empty()) << ui.said.front();
+    EXPECT_EQ(Slurp(tree.Path() + "out/a.txt"), "alpha") << "relative to the folder shown";
+    EXPECT_EQ(Slurp(tree.Path() + "out/deep/b.txt"), "beta-beta");
+    struct stat st;
+    ASSERT_EQ(::stat((tree.Path() + "out/a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+
+    std::ofstream(tree.Path() + "out/a.txt") << "mine";
+    std::ofstream(tree.Path() + "out/deep/b.txt") << "mine too";
+    ui.answers = {ReplaceAnswer::No, ReplaceAnswer::Yes};
+    Copy(FO_COPY, file, "docs/", {RowOf(docs, "a.txt"), RowOf(docs, "deep")}, ui);
+    EXPECT_EQ(ui.asked.size(), 2u);
+    EXPECT_EQ(Slurp(tree.Path() + "out/a.txt"), "mine") << "No keeps the file on disk";
+    EXPECT_EQ(Slurp(tree.Path() + "out/deep/b.txt"), "beta-beta");
+
+    ui.asked.clear();
+    ui.answers = {ReplaceAnswer::SkipAll};
+    std::ofstream(tree.Path() + "out/deep/b.txt") << "mine again";
+    Copy(FO_COPY, file, "docs/", {RowOf(docs, "a.txt"), RowOf(docs, "deep")}, ui);
+    EXPECT_EQ(ui.asked.size(), 1u) << "skip all asks no more";
+    EXPECT_EQ(Slurp(tree.Path() + "out/deep/b.txt"), "mine again");
+    for (const auto& e : fs::recursive_directory_iterator(tree.Path() + "out"))
+        EXPECT_FALSE(e.path().filename().string().starts_with(".tarnel-")) << "no temporary file is left";
+}
+
+TEST_F(ArchiveSourceTest, MovingOutOfAnArchiveThatCannotBeWrittenIsRefusedBeforeCopying)
+{
+    const std::string file = Make("t.tar", "");
+    const Listing top = List(file);
+    ScriptedUi ui;
+    Copy(FO_MOVE, file, "", {RowOf(top, "top.txt")}, ui);
+    EXPECT_EQ(ui.said, std::vector<std::string>{std::string("inform: ") + kReadOnlyArchiveText});
+    EXPECT_FALSE(fs::exists(tree.Path() + "out/top.txt"));
+    ui.said.clear();
+    Copy(FO_DELETE, file, "", {RowOf(top, "top.txt")}, ui);
+    EXPECT_EQ(ui.said, std::vector<std::string>{std::string("inform: ") + kReadOnlyArchiveText});
+    EXPECT_EQ(List(file).Names(), (std::vector<std::string>{"..", "docs", "top.txt"}));
+}
+
+TEST_F(ArchiveSourceTest, NothingLandsOutsideTheTarget)
+{
+    const std::string file = tree.Path() + "links.tar";
+    WriteTar(file, {{"d/", "", AE_IFDIR},
+                    {"d/real.txt", "real"},
+                    {"d/inside", "", AE_IFLNK, "real.txt"},
+                    {"d/up", "", AE_IFLNK, "../../../etc"},
+                    {"d/abs", "", AE_IFLNK, "/etc/passwd"},
+                    {"d/hard", "", AE_IFREG, "", "d/real.txt"},
+                    {"d/up/x.txt", "through the link"}});
+    const Listing top = List(file);
+    ScriptedUi ui;
+    Copy(FO_COPY, file, "", {RowOf(top, "d")}, ui);
+    EXPECT_EQ(Slurp(tree.Path() + "out/d/real.txt"), "real");
+    EXPECT_EQ(fs::read_symlink(tree.Path() + "out/d/inside"), "real.txt");
+    EXPECT_FALSE(fs::is_symlink(tree.Path() + "out/d/up"));
+    EXPECT_FALSE(fs::is_symlink(tree.Path() + "out/d/abs"));
+    struct stat real, hard;
+    ASSERT_EQ(::stat((tree.Path() + "out/d/real.txt").c_str(), &real), 0);
+    ASSERT_EQ(::stat((tree.Path() + "out/d/hard").c_str(), &hard), 0);
+    EXPECT_EQ(real.st_ino, hard.st_ino) << "a hard link stays one";
+    ASSERT_EQ(ui.said.size(), 1u);
+    EXPECT_NE(ui.said[0].find("d/up: it is a link that points outside"), std::string::npos) << ui.said[0];
+    EXPECT_NE(ui.said[0].find("d/abs: it is a link that points outside"), std::string::npos) << ui.said[0];
+    EXPECT_FALSE(fs::exists(tree.Path() + "etc"));
+
+    // A link a member made cannot carry a later member out.
+    fs::remove_all(tree.Path() + "out/d");
+    fs::create_directories(tree.Path() + "elsewhere");
+    const std::string trap = tree.Path() + "trap.tar";
+    WriteTar(trap, {{"l", "", AE_IFLNK, "sub/../.."}, {"l/escaped.txt", "x"}});
+    const Listing trapTop = List(trap);
+    Copy(FO_COPY, trap, "", {RowOf(trapTop, "l")}, ui);
+    EXPECT_FALSE(fs::exists(tree.Path() + "escaped.txt"));
+
+    EXPECT_TRUE(LinkStaysInside("a/b/l", "../x"));
+    EXPECT_FALSE(LinkStaysInside("a/l", "../../x"));
+    EXPECT_FALSE(LinkStaysInside("l", "x/../../y"));
+}
+
+TEST_F(ArchiveSourceTest, ACompressionBombIsStoppedAndTheRuleNamed)
+{
+    std::ofstream(tree.Path() + "src/zeros.bin") << std::string(4 << 20, '\0');
+    const std::string file = tree.Path() + "bomb.tar.xz";
+    ASSERT_EQ(Shell("cd '" + tree.Path() + "src' && bsdtar -Jcf '" + file + "' zeros.bin"), 0);
+    ASSERT_LT(fs::file_size(file) * 100, 4u << 20);
+    const Listing top = List(file);
+    ScriptedUi ui;
+    Copy(FO_COPY, file, "", {RowOf(top, "zeros.bin")}, ui);
+    ASSERT_EQ(ui.said.size(), 1u);
+    EXPECT_NE(ui.said[0].find("more than 100 times the archive's size"), std::string::npos) << ui.said[0];
+    EXPECT_FALSE(fs::exists(tree.Path() + "out/zeros.bin"));
+    EXPECT_TRUE(fs::is_empty(tree.Path() + "out")) << "the part written is gone";
+
+    // A member whose data runs past the size its header states.
+    const std::string liar = tree.Path() + "liar.tar";
+    WriteTar(liar, {{"small.txt", "0123456789"}});
+    ArchiveTable table = *ReadArchiveTable(liar, never);
+    table.members[0].size = 4;
+    const ArchiveExtractReport report =
+        ExtractArchiveMembers(liar, table, {{0, "small.txt", false}}, tree.Path() + "out");
+    EXPECT_NE(report.stopped.find("more than its stated size"), std::string::npos) << report.stopped;
+    EXPECT_TRUE(fs::is_empty(tree.Path() + "out"));
+}
+
 } // namespace
 } // namespace tarnel
