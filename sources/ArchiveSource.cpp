@@ -244,7 +244,7 @@ void ArchiveSource::List(const PanePlace& place, ListSink& sink, const CancelTok
     std::string problem = table->problem;
     size_t unsafe = 0;
     for (const ArchiveMember& m : table->members)
-        unsafe += m.unsafe ? 1 : 0;
+        unsafe += m.unsafe && !m.top ? 1 : 0;
     if (unsafe > 0) {
         const std::string hidden = std::to_string(unsafe) +
                                    " member(s) are not listed: their names are absolute or hold a \"..\" part";

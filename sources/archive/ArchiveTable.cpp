@@ -321,6 +321,7 @@ std::shared_ptr<ArchiveTable> ReadTableFrom(int fd, const std::string& fileName,
         }
         if (!stored.empty() && stored.back() == '/')
             m.type = ArchiveMember::Type::Folder;
+        m.top = m.path.empty() && m.type == ArchiveMember::Type::Folder;
         if (const char* link = archive_entry_hardlink(entry); link || archive_entry_hardlink_utf8(entry)) {
             bool unsafeLink = false;
             m.hardLink = PlainName(Utf8OrBytes(archive_entry_hardlink_utf8(entry), link), unsafeLink);

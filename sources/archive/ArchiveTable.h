@@ -31,6 +31,8 @@ struct ArchiveMember {
     bool encrypted = false;
     // An absolute name or one with a ".." part: never listed nor written.
     bool unsafe = false;
+    // The entry of the archive's own top folder ("." or "/"): nothing to show.
+    bool top = false;
 };
 
 struct ArchiveFolder {
