@@ -6,6 +6,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -77,7 +78,10 @@ std::string PlainName(const std::string& stored, bool& unsafe)
     return plain;
 }
 
-std::string Utf8OrBytes(const char* utf8, const char* bytes) { return utf8 ? utf8 : (bytes ? bytes : ""); }
+// The name as stored where the format stores bytes (tar, cpio, ar): no
+// conversion per member. Formats that store UTF-16 give it converted, and
+// where the locale cannot hold it, as UTF-8.
+std::string BytesOrUtf8(const char* bytes, const char* utf8) { return bytes ? bytes : (utf8 ? utf8 : ""); }
 
 std::string BaseName(const std::string& path)
 {
@@ -131,14 +135,24 @@ void IndexFolders(ArchiveTable& table)
         if (!replaced)
             here.files.push_back(i);
     }
-    // Summed sizes: each file counts in every folder above it.
+    // Summed sizes: each file counts in its folder, then every folder in
+    // the one above it, the deepest first.
     for (const auto& [path, index] : table.byPath) {
         const ArchiveMember& m = table.members[index];
         if (m.type == ArchiveMember::Type::Folder || !m.sizeKnown)
             continue;
-        for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
-            table.folders[path.substr(0, slash + 1)].size += m.size;
-        table.folders[""].size += m.size;
+        const size_t slash = path.rfind('/');
+        table.folders[slash == std::string::npos ? std::string() : path.substr(0, slash + 1)].size += m.size;
+    }
+    std::vector<std::pair<size_t, const std::string*>> byDepth;
+    for (const auto& [path, folder] : table.folders)
+        if (!path.empty())
+            byDepth.emplace_back(size_t(std::count(path.begin(), path.end(), '/')), &path);
+    std::sort(byDepth.begin(), byDepth.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [depth, path] : byDepth) {
+        const size_t slash = path->rfind('/', path->size() - 2);
+        const std::string parent = slash == std::string::npos ? std::string() : path->substr(0, slash + 1);
+        table.folders[parent].size += table.folders[*path].size;
     }
 }
 
@@ -297,7 +311,7 @@ std::shared_ptr<ArchiveTable> ReadTableFrom(int fd, const std::string& fileName,
         }
         ArchiveMember& m = table->members.emplace_back();
         m.ordinal = ordinal;
-        const std::string stored = Utf8OrBytes(archive_entry_pathname_utf8(entry), archive_entry_pathname(entry));
+        const std::string stored = BytesOrUtf8(archive_entry_pathname(entry), archive_entry_pathname_utf8(entry));
         table->singleFile = reader.SingleFile();
         if (table->singleFile) {
             m.path = SingleMemberName(BaseName(fileName));
@@ -324,13 +338,13 @@ std::shared_ptr<ArchiveTable> ReadTableFrom(int fd, const std::string& fileName,
         m.top = m.path.empty() && m.type == ArchiveMember::Type::Folder;
         if (const char* link = archive_entry_hardlink(entry); link || archive_entry_hardlink_utf8(entry)) {
             bool unsafeLink = false;
-            m.hardLink = PlainName(Utf8OrBytes(archive_entry_hardlink_utf8(entry), link), unsafeLink);
+            m.hardLink = PlainName(BytesOrUtf8(link, archive_entry_hardlink_utf8(entry)), unsafeLink);
             if (unsafeLink)
                 m.hardLink.clear(), m.unsafe = true;
             m.type = ArchiveMember::Type::File;
         }
         if (m.type == ArchiveMember::Type::Symlink)
-            m.linkTarget = Utf8OrBytes(archive_entry_symlink_utf8(entry), archive_entry_symlink(entry));
+            m.linkTarget = BytesOrUtf8(archive_entry_symlink(entry), archive_entry_symlink_utf8(entry));
         m.sizeKnown = archive_entry_size_is_set(entry) != 0;
         m.size = m.sizeKnown ? int64_t(archive_entry_size(entry)) : 0;
         m.mtime = archive_entry_mtime_is_set(entry) ? int64_t(archive_entry_mtime(entry)) : 0;
