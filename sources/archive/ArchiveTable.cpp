@@ -94,7 +94,10 @@ void IndexFolders(ArchiveTable& table)
 {
     table.folders.clear();
     table.byPath.clear();
+    table.byPath.reserve(table.members.size());
     table.folders[""];
+    // Members come folder by folder: the last one's folder is walked once.
+    std::string lastParent;
     for (size_t i = 0; i < table.members.size(); ++i) {
         const ArchiveMember& m = table.members[i];
         if (m.unsafe)
@@ -102,9 +105,12 @@ void IndexFolders(ArchiveTable& table)
         const auto [seen, first] = table.byPath.try_emplace(m.path, i);
         const size_t earlier = seen->second;
         seen->second = i;
-        std::string parent;
-        size_t start = 0;
-        for (size_t slash = m.path.find('/'); slash != std::string::npos; slash = m.path.find('/', start)) {
+        const size_t leafAt = m.path.rfind('/') + 1; // npos + 1 is 0
+        const bool sameFolder = !lastParent.empty() && leafAt == lastParent.size() &&
+                                m.path.compare(0, leafAt, lastParent) == 0;
+        std::string parent = sameFolder ? lastParent : std::string();
+        size_t start = sameFolder ? leafAt : 0;
+        for (size_t slash = m.path.find('/', start); slash != std::string::npos; slash = m.path.find('/', start)) {
             const std::string name = m.path.substr(start, slash - start);
             ArchiveFolder& above = table.folders[parent];
             parent = m.path.substr(0, slash + 1);
@@ -115,6 +121,7 @@ void IndexFolders(ArchiveTable& table)
             }
             start = slash + 1;
         }
+        lastParent = parent;
         if (m.type == ArchiveMember::Type::Folder) {
             auto [it, made] = table.folders.try_emplace(m.path + "/");
             if (made)
