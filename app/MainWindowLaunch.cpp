@@ -348,7 +348,7 @@ void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool a
     struct Started {
         pid_t pid = 0;
         std::string copy;
-        ArchiveKind archive = ArchiveKind::None; // Enter found an archive by its content: it is gone into
+        ArchiveContent archive = ArchiveContent::None; // Enter found an archive by its content: it is gone into
     };
     // Enter (not Open) goes into a file whose content is an archive, a
     // member's copy included; no name is trusted for it.
@@ -362,7 +362,7 @@ void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool a
                 started.copy = CopyZipMemberToTemp(place, can, name, member && enter ? "arc" : "sh", extract);
             const std::string& opened = started.copy.empty() ? file : started.copy;
             if (enter && (!member || !started.copy.empty()) &&
-                (started.archive = DetectArchiveKind(opened)) != ArchiveKind::None)
+                (started.archive = DetectArchiveContent(opened)) != ArchiveContent::None)
                 return started;
             started.pid = OpenWithDefaultApplication(opened, directory, dirs);
             if (started.pid <= 0 && !started.copy.empty())
@@ -371,9 +371,9 @@ void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool a
         },
         [this, pane, ticket, member, key = data.Key(), name = entry.Name, kind = entry.Kind, file](const Started& started) {
             TDirData& now = pane->Data();
-            if (started.archive != ArchiveKind::None) {
+            if (started.archive != ArchiveContent::None) {
                 if (ticket == launchTicket_ && now.Key() == key)
-                    EnterArchiveFile(now, member ? started.copy : file, started.archive == ArchiveKind::Zip, member,
+                    EnterArchiveFile(now, member ? started.copy : file, started.archive == ArchiveContent::Zip, member,
                                      locale_);
                 return;
             }

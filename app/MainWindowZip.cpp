@@ -65,7 +65,7 @@ void MainWindow::BuildZip()
     // a ZIP stays with its driver, any other goes through libarchive.
     viewer_->SetZipExtractor([zip = std::static_pointer_cast<ZipSource>(sources->zip), archives](
                                  const std::string& archive, const std::string& member, const std::string& dir) {
-        if (DetectArchiveKind(archive) == ArchiveKind::Archive)
+        if (DetectArchiveContent(archive) == ArchiveContent::Archive)
             return archives->ExtractMember(archive, member, dir);
         return zip->ExtractMember(archive, member, dir);
     });

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     const tarnel::CancelToken never;
     const std::shared_ptr<const tarnel::ArchiveTable> table = tarnel::ReadArchiveTable(path, never);
-    tarnel::DetectArchiveKind(path);
+    tarnel::DetectArchiveContent(path);
     // Every folder the index holds lists through the source.
     tarnel::ArchiveSource source;
     for (const auto& [folder, unused] : table->folders) {

@@ -21,10 +21,10 @@ PanePlace PanePlace::FromPath(const std::string& path)
         }
         // Any other file is an archive by its content or, failing that (a
         // damaged one, whose reader says what is wrong), by its name.
-        ArchiveKind kind = zipName ? ArchiveKind::Zip : DetectArchiveKind(head);
-        if (kind == ArchiveKind::None && HasArchiveSuffix(head))
-            kind = ArchiveKind::Archive;
-        if (kind != ArchiveKind::None) {
+        ArchiveContent kind = zipName ? ArchiveContent::Zip : DetectArchiveContent(head);
+        if (kind == ArchiveContent::None && HasArchiveSuffix(head))
+            kind = ArchiveContent::Archive;
+        if (kind != ArchiveContent::None) {
             // "a.zip//docs//" is a.zip's folder docs, as "a.zip/docs/" is:
             // stored names never hold an empty folder.
             std::string inside;
@@ -34,7 +34,7 @@ PanePlace PanePlace::FromPath(const std::string& path)
             if (!inside.empty() && inside.back() != '/')
                 inside += '/';
             PanePlace place = Archive(head, inside);
-            if (kind == ArchiveKind::Archive)
+            if (kind == ArchiveContent::Archive)
                 place.SourceName = kArchiveSourceName;
             return place;
         }

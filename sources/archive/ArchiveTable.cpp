@@ -254,28 +254,28 @@ bool ArchiveReader::Unrecognised() const
     return SingleFile() && (archive_filter_count(a_) <= 1 || archive_filter_code(a_, 0) == ARCHIVE_FILTER_NONE);
 }
 
-ArchiveKind DetectArchiveKind(int fd)
+ArchiveContent DetectArchiveContent(int fd)
 {
     unsigned char head[4] = {};
     if (::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head) && head[0] == 'P' && head[1] == 'K' &&
         ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6) || (head[2] == 7 && head[3] == 8)))
-        return ArchiveKind::Zip;
+        return ArchiveContent::Zip;
     if (::lseek(fd, 0, SEEK_SET) != 0)
-        return ArchiveKind::None;
+        return ArchiveContent::None;
     ArchiveReader reader(fd);
     struct archive_entry* entry;
     if (!reader.Open() || archive_read_next_header(reader.Handle(), &entry) < ARCHIVE_WARN ||
         reader.Unrecognised())
-        return ArchiveKind::None;
-    return ArchiveKind::Archive;
+        return ArchiveContent::None;
+    return ArchiveContent::Archive;
 }
 
-ArchiveKind DetectArchiveKind(const std::string& path)
+ArchiveContent DetectArchiveContent(const std::string& path)
 {
     const int fd = OpenRegularFileForReading(path);
     if (fd < 0)
-        return ArchiveKind::None;
-    const ArchiveKind kind = DetectArchiveKind(fd);
+        return ArchiveContent::None;
+    const ArchiveContent kind = DetectArchiveContent(fd);
     ::close(fd);
     return kind;
 }

@@ -62,13 +62,13 @@ struct ArchiveTable {
 };
 
 // What a file's content says it is.
-enum class ArchiveKind { None, Zip, Archive };
+enum class ArchiveContent { None, Zip, Archive };
 
 // Looks at the open file's first bytes (and, for libarchive's formats, its
 // first header). Moves the file's offset.
-ArchiveKind DetectArchiveKind(int fd);
+ArchiveContent DetectArchiveContent(int fd);
 // The same for a file by name, opened as a regular file only.
-ArchiveKind DetectArchiveKind(const std::string& path);
+ArchiveContent DetectArchiveContent(const std::string& path);
 
 // A libarchive reader over an open file descriptor, with the formats and the
 // in-process filters the archive source reads (never an external program).

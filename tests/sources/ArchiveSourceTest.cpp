@@ -264,14 +264,14 @@ TEST_F(ArchiveSourceTest, ASingleCompressedFileIsOneMemberNamedAfterIt)
 TEST_F(ArchiveSourceTest, ContentNotNameTellsTheKind)
 {
     const std::string tarFile = Make("looks-like.txt", "-z");
-    EXPECT_EQ(DetectArchiveKind(tarFile), ArchiveKind::Archive);
+    EXPECT_EQ(DetectArchiveContent(tarFile), ArchiveContent::Archive);
     ASSERT_EQ(Shell("cd '" + tree.Path() + "src' && zip -q ../z.bin top.txt"), 0);
-    EXPECT_EQ(DetectArchiveKind(tree.Path() + "z.bin"), ArchiveKind::Zip);
-    EXPECT_EQ(DetectArchiveKind(tree.Path() + "src/top.txt"), ArchiveKind::None) << "plain text";
+    EXPECT_EQ(DetectArchiveContent(tree.Path() + "z.bin"), ArchiveContent::Zip);
+    EXPECT_EQ(DetectArchiveContent(tree.Path() + "src/top.txt"), ArchiveContent::None) << "plain text";
     std::ofstream(tree.Path() + "empty");
-    EXPECT_EQ(DetectArchiveKind(tree.Path() + "empty"), ArchiveKind::None);
+    EXPECT_EQ(DetectArchiveContent(tree.Path() + "empty"), ArchiveContent::None);
     ::mkfifo((tree.Path() + "fifo.tar").c_str(), 0600);
-    EXPECT_EQ(DetectArchiveKind(tree.Path() + "fifo.tar"), ArchiveKind::None) << "never opened";
+    EXPECT_EQ(DetectArchiveContent(tree.Path() + "fifo.tar"), ArchiveContent::None) << "never opened";
     EXPECT_TRUE(HasArchiveSuffix("a.TAR.GZ"));
     EXPECT_TRUE(HasArchiveSuffix("x.deb"));
     EXPECT_FALSE(HasArchiveSuffix("x.zip"));
