@@ -170,6 +170,13 @@ bool StampOf(const std::string& path, FileStamp& stamp)
     return true;
 }
 
+int CreateBeside(const std::string& path, mode_t mode, std::string& name)
+{
+    return CreateUnique(DirOf(path), CopyStem(path), mode, name);
+}
+
+void SyncFolderOf(const std::string& path) { SyncDir(DirOf(path)); }
+
 std::string RewriteSpareDir()
 {
     const char* state = std::getenv("XDG_STATE_HOME");

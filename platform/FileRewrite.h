@@ -49,6 +49,14 @@ struct RewriteResult {
 // take it; it is removed once the file is written and synced.
 RewriteResult RewriteFile(const std::string& path, const std::string& data, const FileStamp* expected = nullptr);
 
+// A new file beside path (links not followed) under the hidden name the
+// synced copies take, so that one left by a crash is known for what it is;
+// created with O_EXCL and mode. The descriptor, or -1 with errno set.
+int CreateBeside(const std::string& path, mode_t mode, std::string& name);
+
+// Makes a new name or a rename in the folder holding path last.
+void SyncFolderOf(const std::string& path);
+
 // Where copies go when a file's folder cannot take them.
 std::string RewriteSpareDir();
 
