@@ -12,8 +12,6 @@
 
 namespace tarnel {
 
-namespace {
-
 FileStamp StampFrom(const struct stat& st)
 {
     FileStamp s;
@@ -24,6 +22,8 @@ FileStamp StampFrom(const struct stat& st)
     s.mtimeNsec = st.st_mtim.tv_nsec;
     return s;
 }
+
+namespace {
 
 bool WriteAllAt(int fd, const std::string& data)
 {

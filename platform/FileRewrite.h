@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace tarnel {
@@ -20,6 +21,9 @@ struct FileStamp {
     int64_t mtimeNsec = 0;
     bool operator==(const FileStamp&) const = default;
 };
+
+// The stamp of what was looked at.
+FileStamp StampFrom(const struct stat& st);
 
 // The stamp of what path names (links followed); false when it cannot be
 // looked at.

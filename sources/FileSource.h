@@ -98,6 +98,11 @@ public:
     virtual ReplaceAnswer AskReplace(const std::string& path, const FileFacts& existing, const FileFacts& incoming) = 0;
     // A library's note on what it does now (the status bar's kind of text).
     virtual void Status(const std::string& /*text*/) {}
+    // How far long work has come; false once the user stopped it.
+    virtual bool Progress(uint64_t /*bytesDone*/, uint64_t /*bytesTotal*/, const std::string& /*currentName*/)
+    {
+        return true;
+    }
 };
 
 // One selected row: a folder stands for everything below it; a member of

@@ -31,6 +31,17 @@ public:
         op_->Report(p);
     }
 
+    bool Progress(uint64_t bytesDone, uint64_t bytesTotal, const std::string& currentName) override
+    {
+        if (!op_)
+            return true;
+        OperationProgress p = op_->Progress();
+        p.bytesDone = bytesDone;
+        p.bytesTotal = bytesTotal;
+        p.currentName = currentName;
+        return op_->Report(p);
+    }
+
 private:
     int Say(OperationQuestion::Type type, const std::string& text)
     {

@@ -248,17 +248,6 @@ private:
     std::unordered_map<gid_t, std::string> groups_;
 };
 
-FileStamp StampFrom(const struct stat& st)
-{
-    FileStamp s;
-    s.dev = st.st_dev;
-    s.ino = st.st_ino;
-    s.size = st.st_size;
-    s.mtimeSec = st.st_mtim.tv_sec;
-    s.mtimeNsec = st.st_mtim.tv_nsec;
-    return s;
-}
-
 struct Failure {
     ArchiveWriteResult::Status status;
     std::string error;

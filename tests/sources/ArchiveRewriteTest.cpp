@@ -2,6 +2,7 @@
 // ask before replacing, and nothing but a complete new archive ever takes
 // the old one's place.
 #include "sources/archive/ArchiveRewrite.h"
+#include "sources/archive/ArchiveWriteOperations.h"
 
 #include <gtest/gtest.h>
 
@@ -375,6 +376,95 @@ TEST_F(ArchiveRewriteTest, AFullDiskLeavesTheOldArchiveByteIdentical)
         EXPECT_EQ(Names(volume), std::vector<std::string>{fs::path(path).filename().string()});
         fs::remove(path);
     }
+}
+
+// The window's side of an operation, answering as told and keeping what it was told.
+class RecordingUi : public SourceOperationUi {
+public:
+    void Inform(const std::string& text) override { informed.push_back(text); }
+    void Error(const std::string& text) override { errors.push_back(text); }
+    bool Confirm(const std::string&) override { return true; }
+    ReplaceAnswer AskReplace(const std::string& path, const FileFacts&, const FileFacts&) override
+    {
+        asked.push_back(path);
+        return answer;
+    }
+    bool Progress(uint64_t, uint64_t, const std::string& name) override { return onProgress ? onProgress(name) : true; }
+
+    ReplaceAnswer answer = ReplaceAnswer::No;
+    std::function<bool(const std::string&)> onProgress;
+    std::vector<std::string> informed, errors, asked;
+};
+
+std::vector<SourceRow> Rows(const std::vector<std::string>& names)
+{
+    std::vector<SourceRow> rows;
+    for (const std::string& n : names)
+        rows.push_back({n, false, -1});
+    return rows;
+}
+
+// A move takes a file off the disk only once the new archive is in place,
+// and only while the file is still the one that went in.
+TEST_F(ArchiveRewriteTest, MovingIntoAnArchiveRemovesOnlyWhatWentInUnchanged)
+{
+    const std::string path = Make(ArchiveKind::TarZst, {root + "src/tree/sub"});
+    const std::string disk = root + "src/tree";
+    Put(disk + "/b.bin", "not this one"); // "sub/b.bin" is taken: answered No below
+    fs::create_directories(disk + "/sub2");
+    Put(disk + "/sub2/late.txt", "late");
+    RecordingUi ui;
+    // The old members are met twice: when their names are read, and when
+    // they are copied after the disk files. One file changes at the copy.
+    int met = 0;
+    ui.onProgress = [&](const std::string& name) {
+        if (name == "sub/b.bin" && ++met == 2)
+            Put(disk + "/sub2/late.txt", "later, and longer");
+        return true;
+    };
+    const PanePlace place = PanePlace::Archive(path, "sub/");
+    auto move = MakeArchiveAdd(place, disk + "/", true, ui, {});
+    const SourceOperationResult r = move->Run(Rows({"a.txt", "b.bin", "sub2"}));
+    EXPECT_TRUE(r.sourceChanged);
+    EXPECT_TRUE(r.targetChanged);
+    EXPECT_EQ(ui.asked, std::vector<std::string>{"sub/b.bin"});
+    EXPECT_EQ(Members(path), (std::vector<std::string>{"sub", "sub/a.txt", "sub/b.bin", "sub/sub2", "sub/sub2/late.txt"}));
+    EXPECT_EQ(Output("bsdtar -xOf '" + path + "' sub/sub2/late.txt"), "late");
+    EXPECT_FALSE(fs::exists(disk + "/a.txt"));
+    EXPECT_TRUE(fs::exists(disk + "/hard")) << "a name of the moved file that was not selected stays";
+    EXPECT_EQ(Slurp(disk + "/b.bin"), "not this one") << "left out: stays";
+    EXPECT_EQ(Slurp(disk + "/sub2/late.txt"), "later, and longer") << "changed since: stays, and so does its folder";
+    ASSERT_EQ(ui.errors.size(), 2u);
+    EXPECT_NE(ui.errors[0].find("b.bin: not replaced"), std::string::npos) << ui.errors[0];
+    EXPECT_EQ(ui.errors[1], std::string(kNotMovedAwayText) + "\n" + disk + "/sub2/late.txt");
+
+    // Stopped: the archive and the disk stay as they were.
+    const std::string before = Slurp(path);
+    ui.onProgress = [](const std::string&) { return false; };
+    ui.errors.clear();
+    auto again = MakeArchiveAdd(place, disk, true, ui, {});
+    EXPECT_FALSE(again->Run(Rows({"link"})).targetChanged);
+    EXPECT_EQ(Slurp(path), before);
+    EXPECT_TRUE(fs::is_symlink(disk + "/link"));
+    EXPECT_TRUE(ui.errors.empty());
+}
+
+TEST_F(ArchiveRewriteTest, DeletingRowsAndReadOnlyArchives)
+{
+    const std::string path = Make(ArchiveKind::SevenZip, {root + "src/tree"});
+    RecordingUi ui;
+    std::vector<SourceRow> rows = {{"sub", true, -1}, {"a.txt", false, -1}};
+    EXPECT_TRUE(MakeArchiveDelete(PanePlace::Archive(path, "tree/"), ui)->Run(rows).sourceChanged);
+    EXPECT_EQ(Members(path), (std::vector<std::string>{"tree", "tree/hard", "tree/link"}));
+    EXPECT_TRUE(ui.errors.empty());
+    EXPECT_TRUE(ui.informed.empty());
+
+    ASSERT_EQ(std::system(("cd '" + root + "src/tree' && bsdtar --format cpio -cf ../../arch/a.cpio a.txt").c_str()), 0);
+    const std::string cpio = root + "arch/a.cpio";
+    MakeArchiveDelete(PanePlace::Archive(cpio), ui)->Run(Rows({"a.txt"}));
+    MakeArchiveAdd(PanePlace::Archive(cpio), root + "src/tree", false, ui, {})->Run(Rows({"hard"}));
+    EXPECT_EQ(ui.informed, (std::vector<std::string>{kArchiveReadOnlyText, kArchiveReadOnlyText}));
+    EXPECT_EQ(Members(cpio), std::vector<std::string>{"a.txt"});
 }
 
 TEST(ArchiveKindNames, ExtensionsNameTheirKind)
