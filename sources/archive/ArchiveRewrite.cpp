@@ -132,6 +132,7 @@ public:
 
     bool Create(const std::string& target, mode_t mode, std::string& error)
     {
+        target_ = target;
         fd_ = CreateBeside(target, mode, path_);
         if (fd_ < 0) {
             error = "Cannot create a file beside " + target + ": " + ErrorText(errno);
@@ -150,7 +151,7 @@ public:
     std::string WriteError(archive* writer) const
     {
         if (errno_ != 0)
-            return "Cannot write " + path_ + ": " + ErrorText(errno_);
+            return "Cannot write the new " + target_ + ": " + ErrorText(errno_);
         const char* text = archive_error_string(writer);
         return text ? text : "The archive could not be written";
     }
@@ -166,7 +167,7 @@ public:
     bool Sync(std::string& error)
     {
         if (::fsync(fd_) != 0) {
-            error = "Cannot write " + path_ + ": " + ErrorText(errno);
+            error = "Cannot write the new " + target_ + ": " + ErrorText(errno);
             return false;
         }
         return true;
@@ -214,7 +215,7 @@ private:
     int fd_ = -1;
     int errno_ = 0;
     bool refused_ = false;
-    std::string path_;
+    std::string path_, target_;
 };
 
 // Owner names as tar keeps them beside the numbers.
@@ -761,6 +762,12 @@ bool CopyOldMembers(OldArchive& old, const std::vector<OldMember>& members, cons
             }
             if (archive_write_data(out, buffer.data(), size_t(n)) != n) {
                 failure.error = writeError(out);
+                return false;
+            }
+            // A large member must not hold off a cancel until its end.
+            if (hooks.progress &&
+                !hooks.progress(doneBefore + uint64_t(archive_filter_bytes(reader.get(), -1)), total, m.name)) {
+                failure = {ArchiveWriteResult::Status::Cancelled, "Cancelled"};
                 return false;
             }
         }
