@@ -93,11 +93,14 @@ bool Below(const std::string& name, const std::string& folder)
 
 std::string ErrorText(int error) { return error == ENOSPC ? "The disk is full" : std::strerror(error); }
 
-Reader OpenReader(int fd)
+// withSingle: a compressed file that holds no archive reads as one member.
+Reader OpenReader(int fd, bool withSingle = false)
 {
     Reader reader(archive_read_new());
     archive_read_support_filter_all(reader.get());
     archive_read_support_format_all(reader.get());
+    if (withSingle)
+        archive_read_support_format_raw(reader.get());
     if (::lseek(fd, 0, SEEK_SET) != 0 || archive_read_open_fd(reader.get(), fd, kBlock) != ARCHIVE_OK)
         return nullptr;
     return reader;
@@ -623,12 +626,16 @@ public:
             error = "The archive " + path + " is read-only";
             return false;
         }
-        Reader reader = OpenReader(fd_);
+        Reader reader = OpenReader(fd_, true);
         archive_entry* entry = nullptr;
         const int rc = reader ? archive_read_next_header(reader.get(), &entry) : ARCHIVE_FATAL;
         kind_ = reader && rc != ARCHIVE_FATAL ? WritableKindOf(reader.get()) : std::nullopt;
         if (!kind_) {
-            const bool recognised = reader && archive_format(reader.get()) != 0 && rc != ARCHIVE_FATAL;
+            // A plain file passes for one member too; a compressed one is the
+            // single-member archive the panes show.
+            const int format = reader ? archive_format(reader.get()) : 0;
+            const bool recognised = rc != ARCHIVE_FATAL && format != 0 &&
+                                    (format != ARCHIVE_FORMAT_RAW || archive_filter_count(reader.get()) > 1);
             error = recognised ? std::string(kArchiveReadOnlyText)
                                : path + ": not an archive that can be read, or damaged";
             return false;

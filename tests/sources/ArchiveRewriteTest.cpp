@@ -161,10 +161,10 @@ TEST_F(ArchiveRewriteTest, ReadOnlyFormatsSaySoAndAreLeftAlone)
     ASSERT_EQ(std::system(("cd '" + src + "' && zip -qr ../../arch/a.zip a.txt && "
                            "bsdtar --format cpio -cf ../../arch/a.cpio a.txt && "
                            "bsdtar --format iso9660 -cf ../../arch/a.iso a.txt && "
-                           "bsdtar -cjf ../../arch/a.tar.bz2 a.txt")
+                           "bsdtar -cjf ../../arch/a.tar.bz2 a.txt && gzip -c a.txt > ../../arch/a.txt.gz")
                               .c_str()),
               0);
-    for (const char* name : {"a.zip", "a.cpio", "a.iso", "a.tar.bz2"}) {
+    for (const char* name : {"a.zip", "a.cpio", "a.iso", "a.tar.bz2", "a.txt.gz"}) {
         SCOPED_TRACE(name);
         const std::string path = root + "arch/" + name;
         const std::string before = Slurp(path);
