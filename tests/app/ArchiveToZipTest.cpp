@@ -164,8 +164,20 @@ TEST_F(ArchiveToZipTest, MakesTheArchiveOnAWorkerAndShowsItInTheOtherPane)
     EXPECT_TRUE(messages->log.isEmpty()) << messages->log.join("; ").toStdString();
 }
 
-TEST_F(ArchiveToZipTest, AnExistingNameIsLeftAloneAndSaid)
+TEST_F(ArchiveToZipTest, TheNewFolderDialogMakesAnEmptyArchiveAndAnExistingNameIsLeftAlone)
 {
+    window->SetActivePane(window->LeftPane());
+    window->SetNameDialogRunner([](QDialog& d) {
+        auto& dialog = static_cast<NewDirDialog&>(d);
+        QTest::keyClicks(dialog.NameEdit(), "empty.tar");
+        return int(QDialog::Accepted);
+    });
+    EXPECT_EQ(window->CreateDirOrZip(false, false), root + "/left/empty.tar");
+    test::WaitForOperations(*window);
+    EXPECT_TRUE(fs::exists(root + "/left/empty.tar"));
+    EXPECT_TRUE(Members(root + "/left/empty.tar").empty());
+    EXPECT_GE(Row(window->LeftPane(), "empty.tar"), 0);
+
     std::ofstream(root + "/right/made.7z") << "someone else's";
     window->SetActivePane(window->LeftPane());
     Select(window->LeftPane(), {"single.txt"});
