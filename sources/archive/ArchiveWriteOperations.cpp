@@ -24,7 +24,7 @@ ArchiveWriteHooks HooksFor(SourceOperationUi& ui)
         return ui.Progress(done, total, name);
     };
     hooks.askReplace = [&ui](const std::string& member, const ArchiveFacts& old, const ArchiveFacts& incoming) {
-        return ui.AskReplace(member, {old.size, old.time}, {incoming.size, incoming.time});
+        return ui.AskReplaceMember(member, {old.size, old.time}, {incoming.size, incoming.time});
     };
     return hooks;
 }

@@ -3,6 +3,8 @@
 // the old one's place.
 #include "sources/archive/ArchiveRewrite.h"
 #include "sources/archive/ArchiveWriteOperations.h"
+#include "fileops/model/OperationRunner.h"
+#include "fileops/model/SourceOperations.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <sstream>
 
@@ -465,6 +468,58 @@ TEST_F(ArchiveRewriteTest, DeletingRowsAndReadOnlyArchives)
     MakeArchiveAdd(PanePlace::Archive(cpio), root + "src/tree", false, ui, {})->Run(Rows({"hard"}));
     EXPECT_EQ(ui.informed, (std::vector<std::string>{kArchiveReadOnlyText, kArchiveReadOnlyText}));
     EXPECT_EQ(Members(cpio), std::vector<std::string>{"a.txt"});
+}
+
+// Through the runner: the question names the disk's file as the incoming
+// one, and a cancel from the Operations window stops the rewrite.
+TEST_F(ArchiveRewriteTest, OnTheRunnerTheQuestionAndTheCancelReachTheRewrite)
+{
+    struct Delegate : OperationQuestions {
+        std::mutex mutex;
+        std::vector<OperationQuestion> asked;
+        bool cancel = false; // the user presses Cancel while the question is open
+        void Ask(const std::shared_ptr<Operation>& op, const OperationQuestion& q,
+                 std::function<void(int)> reply) override
+        {
+            {
+                std::lock_guard lock(mutex);
+                asked.push_back(q);
+            }
+            if (cancel)
+                op->Cancel();
+            reply(q.type == OperationQuestion::Type::Replace ? int(ReplaceAnswer::Yes) : 0);
+        }
+    };
+    const std::string path = Make(ArchiveKind::Tar, {root + "src/tree/a.txt"});
+    Put(root + "src/a.txt", "from the disk");
+    OperationRunner runner;
+    auto delegate = std::make_shared<Delegate>();
+    auto result = std::make_shared<SourceOperationResult>();
+    auto op = MakeSourceOperation(
+        OperationKind::ZipAdd, "add",
+        [&](SourceOperationUi& ui) { return MakeArchiveAdd(PanePlace::Archive(path), root + "src", false, ui, {}); },
+        Rows({"a.txt"}), result);
+    op->SetQuestions(delegate);
+    ASSERT_TRUE(runner.Start(op, RunMode::Background));
+    ASSERT_TRUE(runner.WaitAll(std::chrono::seconds(30)));
+    ASSERT_EQ(delegate->asked.size(), 1u);
+    EXPECT_STREQ(delegate->asked[0].incomingLabel, "From the disk");
+    EXPECT_EQ(delegate->asked[0].facts.incomingSize, 13u);
+    EXPECT_EQ(Output("bsdtar -xOf '" + path + "' a.txt"), "from the disk");
+
+    const std::string before = Slurp(path);
+    auto cancelled = MakeSourceOperation(
+        OperationKind::ZipAdd, "add",
+        [&](SourceOperationUi& ui) { return MakeArchiveAdd(PanePlace::Archive(path), root + "src", false, ui, {}); },
+        Rows({"tree", "a.txt"}), result);
+    delegate->cancel = true;
+    cancelled->SetQuestions(delegate);
+    ASSERT_TRUE(runner.Start(cancelled, RunMode::Background));
+    ASSERT_TRUE(runner.WaitAll(std::chrono::seconds(30)));
+    EXPECT_EQ(cancelled->State(), OperationState::Cancelled);
+    EXPECT_EQ(delegate->asked.size(), 2u);
+    EXPECT_EQ(Slurp(path), before);
+    EXPECT_EQ(Names(root + "arch"), std::vector<std::string>{"made.tar"});
 }
 
 TEST(ArchiveKindNames, ExtensionsNameTheirKind)
