@@ -13,6 +13,7 @@
 #include "sources/ArchiveSource.h"
 #include "sources/LocalSource.h"
 #include "sources/SourceTable.h"
+#include "sources/archive/ArchiveWriteOperations.h"
 #include "sources/ZipSource.h"
 #include "sources/archive/ArchiveTable.h"
 #include "viewer/ViewerHost.h"
@@ -145,10 +146,43 @@ std::optional<PanePlace> MainWindow::ConfirmSourceTarget(bool move, const std::v
     return PanePlace::Directory(AddPathDelimiter(typed));
 }
 
+bool MainWindow::StartArchiveCreate(const std::string& path, ArchiveKind kind, std::vector<std::string> contents,
+                                    const std::string& place, bool enter)
+{
+    auto result = std::make_shared<SourceOperationResult>();
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::shared_ptr<Operation> op = MakeSourceOperation(
+        OperationKind::ZipAdd, std::string(KindName(OperationKind::ZipAdd)) + " " + name,
+        [&](SourceOperationUi& ui) { return MakeArchiveCreate(path, kind, std::move(contents), ui); }, {}, result);
+    op->SetVolume(VolumeRootOf(place));
+    Background().Runner().SetVolumeQueue(settings_.QueuePerVolume);
+    Background().SetTestAnswers(operationUi_);
+    return Background().Run(op, RunMode::Foreground, nullptr, [this, result, path, place, enter](const Operation&) {
+        // By name: the user may have moved either pane meanwhile.
+        PaneView* shower = nullptr;
+        for (PaneView* pane : {left_, right_})
+            if (!pane->Data().InArchive() &&
+                EqualsIgnoreCase(AddPathDelimiter(pane->Data().Path), AddPathDelimiter(place)))
+                shower = shower ? shower : pane;
+        RereadPanesShowing({place});
+        // Entered as a folder where a source reads such archives.
+        if (!enter || !result->targetChanged || !shower ||
+            !shower->Data().SourcesTable().named.count(kArchiveSourceName))
+            return;
+        PanePlace inside = PanePlace::Archive(path);
+        inside.SourceName = kArchiveSourceName;
+        shower->Data().MoveTo(inside);
+        RecordHistory(shower->Data());
+        ReadDirectory(shower->Data(), locale_);
+    });
+}
+
 void MainWindow::BTNToZipClick()
 {
     const std::string made = CreateDirOrZip(true, true);
-    if (made.empty())
+    // A tar or 7z archive is made with its contents on the runner.
+    if (made.empty() || ArchiveKindOfName(made))
         return;
     TDirData& other = ActivePane()->Other()->Data();
     other.MoveTo(PanePlace::Archive(made));

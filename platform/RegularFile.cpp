@@ -10,12 +10,12 @@ namespace tarnel {
 
 namespace {
 
-int OpenRegular(const std::string& path, int probeFlags)
+int OpenRegular(int dirFd, const std::string& path, int probeFlags)
 {
     if (path.empty())
         return -ENOENT;
     // O_PATH opens nothing: no fifo open, no device driver called.
-    const int probe = ::open(path.c_str(), O_PATH | O_CLOEXEC | probeFlags);
+    const int probe = ::openat(dirFd, path.c_str(), O_PATH | O_CLOEXEC | probeFlags);
     if (probe < 0)
         return -errno;
     struct stat before;
@@ -29,7 +29,7 @@ int OpenRegular(const std::string& path, int probeFlags)
     const std::string self = "/proc/self/fd/" + std::to_string(probe);
     int fd = ::open(self.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) // no /proc: fall back to the name
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | probeFlags);
+        fd = ::openat(dirFd, path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | probeFlags);
     const int openError = errno;
     ::close(probe);
     if (fd < 0)
@@ -45,10 +45,17 @@ int OpenRegular(const std::string& path, int probeFlags)
 
 } // namespace
 
-int OpenRegularFile(const std::string& path) { return OpenRegular(path, 0); }
+int OpenRegularFile(const std::string& path) { return OpenRegular(AT_FDCWD, path, 0); }
 
 // With O_NOFOLLOW the probe holds the link itself, which is no regular file.
-int OpenRegularFileNoLink(const std::string& path) { return OpenRegular(path, O_NOFOLLOW); }
+int OpenRegularFileNoLink(const std::string& path) { return OpenRegular(AT_FDCWD, path, O_NOFOLLOW); }
+
+int OpenRegularFileAt(int dirFd, const std::string& name)
+{
+    if (name.find('/') != std::string::npos)
+        return -EINVAL;
+    return OpenRegular(dirFd, name, O_NOFOLLOW);
+}
 
 int OpenRegularFileForReading(const std::string& path)
 {

@@ -21,6 +21,10 @@ int OpenRegularFile(const std::string& path);
 // users may write, where a link can point anywhere.
 int OpenRegularFileNoLink(const std::string& path);
 
+// As OpenRegularFileNoLink, for one name in an open directory: the step a
+// walk by descriptor takes.
+int OpenRegularFileAt(int dirFd, const std::string& name);
+
 // As OpenRegularFile, -1 for every refusal.
 int OpenRegularFileForReading(const std::string& path);
 
