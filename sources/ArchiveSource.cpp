@@ -6,6 +6,7 @@
 #include "platform/ShellFileOperation.h"
 #include "sources/archive/ArchiveExtract.h"
 #include "sources/archive/ArchiveTable.h"
+#include "sources/archive/ArchiveWriteOperations.h"
 
 #include <map>
 #include <set>
@@ -14,11 +15,7 @@
 
 namespace tarnel {
 
-bool ArchiveFormatWritable(const ArchiveTable&)
-{
-    // Nothing is written back yet: every kind reads only.
-    return false;
-}
+bool ArchiveFormatWritable(const ArchiveTable& table) { return table.writable; }
 
 namespace {
 
@@ -66,8 +63,8 @@ public:
 
     SourceOperationResult Run(const std::vector<SourceRow>& rows) override
     {
-        if (!InArchiveSource(from_)) { // files of the disk into the archive
-            ui_.Inform(kReadOnlyArchiveText);
+        if (!InArchiveSource(from_)) { // files of another kind of place into the archive
+            ui_.Inform("Files are put into an archive only from a folder of the disk.");
             return {};
         }
         const CancelToken never;
@@ -77,8 +74,12 @@ public:
             return {};
         if (code_ == FO_PROPERTIES)
             return {};
+        if (code_ == FO_RENAME) {
+            ui_.Inform("Members of an archive cannot be renamed.");
+            return {};
+        }
         if (!IsTransfer(code_) || (code_ == FO_MOVE && !ArchiveFormatWritable(*table))) {
-            ui_.Inform(kReadOnlyArchiveText);
+            ui_.Inform(kArchiveReadOnlyText);
             return {};
         }
         if (std::string_view(to_.Source()) != kLocalSourceName) {
@@ -90,12 +91,16 @@ public:
             return {};
         if (!AskBeforeReplacing(*table, plan))
             return {};
+        struct stat before {};
+        const bool archiveSeen = ::stat(archive.c_str(), &before) == 0;
         const ArchiveExtractReport report = ExtractArchiveMembers(
             archive, *table, plan, to_.Path, [this](const std::string& name) { ui_.Status(name); });
         if (!report.refused.empty())
             ui_.Error(JoinLines(kNotCopiedFromArchiveText, report.refused));
         if (!report.stopped.empty())
             ui_.Error(report.stopped);
+        if (code_ == FO_MOVE && archiveSeen && report.stopped.empty())
+            return {RemoveMoved(archive, before, *table, rows, report), !report.done.empty()};
         return {false, !report.done.empty()};
     }
 
@@ -134,6 +139,47 @@ private:
                 continue;
             plan.push_back({ordinal, m.path.substr(base.size()), false});
         }
+        return true;
+    }
+
+    // A move's second half: the rows whose every member reached the disk
+    // leave the archive, by the same safe rewrite as a delete, and only
+    // while the archive is still the file the copies came from.
+    bool RemoveMoved(const std::string& archive, const struct stat& before, const ArchiveTable& table,
+                     const std::vector<SourceRow>& rows, const ArchiveExtractReport& report)
+    {
+        const std::set<int64_t> done(report.done.begin(), report.done.end());
+        std::vector<SourceRow> moved;
+        for (const SourceRow& row : rows)
+            if (AllCopied(table, row, done))
+                moved.push_back(row);
+        if (moved.empty())
+            return false;
+        struct stat now {};
+        if (::stat(archive.c_str(), &now) != 0 || now.st_dev != before.st_dev || now.st_ino != before.st_ino ||
+            now.st_size != before.st_size || now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+            now.st_mtim.tv_nsec != before.st_mtim.tv_nsec) {
+            ui_.Error("The archive changed while its members were copied out, so they were left in it: " + archive);
+            return false;
+        }
+        MakeArchiveDelete(from_, ui_)->Run(moved);
+        return true;
+    }
+
+    bool AllCopied(const ArchiveTable& table, const SourceRow& row, const std::set<int64_t>& done) const
+    {
+        const std::string path = from_.ZipPath + row.name;
+        if (!row.folder) {
+            const ArchiveMember* m = table.ByOrdinal(row.index);
+            return m && done.count(m->ordinal) != 0;
+        }
+        // A member left behind (skipped, refused, or never to be written,
+        // like a name that leads out) keeps its folder in the archive.
+        const std::string below = path + "/";
+        for (const ArchiveMember& m : table.members)
+            if ((m.path == path || m.path.starts_with(below)) && m.type != ArchiveMember::Type::Folder &&
+                done.count(m.ordinal) == 0)
+                return false;
         return true;
     }
 
@@ -254,7 +300,12 @@ void ArchiveSource::List(const PanePlace& place, ListSink& sink, const CancelTok
         sink.Problem(problem);
 }
 
-Capabilities ArchiveSource::Can(const PanePlace&) const { return {Capability::CopyOut, Capability::OpenMember}; }
+// Whether this archive's kind can be written is known only by reading it;
+// the operations refuse the read-only kinds with their message.
+Capabilities ArchiveSource::Can(const PanePlace&) const
+{
+    return {Capability::CopyIn, Capability::CopyOut, Capability::Delete, Capability::OpenMember};
+}
 
 bool ArchiveSource::RunsOperation(int code, const PanePlace& from, const PanePlace& to) const
 {
@@ -262,10 +313,16 @@ bool ArchiveSource::RunsOperation(int code, const PanePlace& from, const PanePla
 }
 
 std::unique_ptr<SourceOperation> ArchiveSource::OperationFor(int code, const PanePlace& from, const PanePlace& to,
-                                                             SourceOperationUi& ui, const SourceOperationOptions&) const
+                                                             SourceOperationUi& ui,
+                                                             const SourceOperationOptions& options) const
 {
     if (!RunsOperation(code, from, to))
         return nullptr;
+    const bool fromArchive = InArchiveSource(from);
+    if (fromArchive && code == FO_DELETE)
+        return MakeArchiveDelete(from, ui);
+    if (!fromArchive && IsTransfer(code) && std::string_view(from.Source()) == kLocalSourceName)
+        return MakeArchiveAdd(to, from.Path, code == FO_MOVE, ui, options);
     return std::make_unique<ArchiveCopyOut>(tables_, code, from, to, ui);
 }
 

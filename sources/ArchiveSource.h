@@ -13,7 +13,6 @@ namespace tarnel {
 class ArchiveTableCache;
 struct ArchiveTable;
 
-inline constexpr const char* kReadOnlyArchiveText = "This archive type can only be read";
 inline constexpr const char* kNotCopiedFromArchiveText = "Some members were not copied:";
 
 // Whether members can be taken out of (or put into) an archive of this kind

@@ -2,6 +2,7 @@
 
 #include "platform/RegularFile.h"
 #include "sources/archive/ArchiveNames.h"
+#include "sources/archive/ArchiveRewrite.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -368,6 +369,7 @@ std::shared_ptr<ArchiveTable> ReadTableFrom(int fd, const std::string& fileName,
         }
     }
     table->format = archive_format(a);
+    table->writable = !table->singleFile && WritableKindOf(a).has_value();
     if (const char* name = archive_format_name(a))
         table->formatName = name;
     IndexFolders(*table);

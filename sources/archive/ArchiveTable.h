@@ -50,6 +50,7 @@ struct ArchiveTable {
     std::string formatName; // libarchive's name of the format, as last seen
     int format = 0;         // libarchive's ARCHIVE_FORMAT_* code
     bool singleFile = false; // one compressed file, not an archive
+    bool writable = false;   // a kind members can be added to and deleted from
     std::string problem;     // what stopped the reading early, or is wrong with it
     int64_t archiveSize = 0;
 

@@ -8,6 +8,7 @@
 #include "sources/ArchiveSource.h"
 #include "sources/archive/ArchiveExtract.h"
 #include "sources/archive/ArchiveNames.h"
+#include "sources/archive/ArchiveRewrite.h"
 #include "sources/archive/ArchiveTable.h"
 
 #include <gtest/gtest.h>
@@ -313,16 +314,36 @@ TEST_F(ArchiveSourceTest, CopyOutWritesWhatTheRowsStandForAndAsksBeforeReplacing
 
 TEST_F(ArchiveSourceTest, MovingOutOfAnArchiveThatCannotBeWrittenIsRefusedBeforeCopying)
 {
-    const std::string file = Make("t.tar", "");
+    const std::string file = Make("t.cpio", "--format cpio");
     const Listing top = List(file);
     ScriptedUi ui;
     Copy(FO_MOVE, file, "", {RowOf(top, "top.txt")}, ui);
-    EXPECT_EQ(ui.said, std::vector<std::string>{std::string("inform: ") + kReadOnlyArchiveText});
+    EXPECT_EQ(ui.said, std::vector<std::string>{std::string("inform: ") + kArchiveReadOnlyText});
     EXPECT_FALSE(fs::exists(tree.Path() + "out/top.txt"));
     ui.said.clear();
     Copy(FO_DELETE, file, "", {RowOf(top, "top.txt")}, ui);
-    EXPECT_EQ(ui.said, std::vector<std::string>{std::string("inform: ") + kReadOnlyArchiveText});
+    EXPECT_EQ(ui.said, std::vector<std::string>{std::string("inform: ") + kArchiveReadOnlyText});
     EXPECT_EQ(List(file).Names(), (std::vector<std::string>{"..", "docs", "top.txt"}));
+}
+
+TEST_F(ArchiveSourceTest, AMoveOutOfATarTakesOutOnlyWhatReachedTheDisk)
+{
+    const std::string file = Make("t.tar.gz", "-z");
+    const Listing top = List(file);
+    std::ofstream(tree.Path() + "out/top.txt") << "mine";
+    ScriptedUi ui;
+    ui.answers = {ReplaceAnswer::No};
+    const SourceOperationResult result =
+        Copy(FO_MOVE, file, "", {RowOf(top, "top.txt"), RowOf(top, "docs")}, ui);
+    EXPECT_TRUE(result.sourceChanged);
+    EXPECT_EQ(Slurp(tree.Path() + "out/top.txt"), "mine");
+    EXPECT_EQ(Slurp(tree.Path() + "out/docs/a.txt"), "alpha");
+    EXPECT_EQ(List(file).Names(), (std::vector<std::string>{"..", "top.txt"}))
+        << "the folder went out whole; the file the user kept on disk stays in the archive";
+
+    ui.said.clear();
+    Copy(FO_DELETE, file, "", {RowOf(List(file), "top.txt")}, ui);
+    EXPECT_EQ(List(file).Names(), (std::vector<std::string>{".."}));
 }
 
 TEST_F(ArchiveSourceTest, NothingLandsOutsideTheTarget)
