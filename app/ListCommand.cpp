@@ -53,7 +53,7 @@ bool ParseOptions(const std::vector<std::string>& args, ListOptions& options, st
             options.bytes = true;
         } else {
             err << "tarnel: unexpected argument '" << a << "'\n"
-                << "usage: tarnel --list DIR|ARCHIVE.zip[/DIR/]|sftp://[USER@]HOST[:PORT]/DIR [--filter PATTERN] [--sort name|size|type|time|desc]"
+                << "usage: tarnel --list DIR|ARCHIVE[/DIR/]|sftp://[USER@]HOST[:PORT]/DIR [--filter PATTERN] [--sort name|size|type|time|desc]"
                    " [--descending] [--sizes] [--bytes]\n"
                    "  --sizes  wait until every subdirectory's total is computed\n";
             return false;

@@ -29,6 +29,7 @@ class QToolButton;
 
 namespace tarnel {
 
+enum class ArchiveKind;
 class BookmarkMenu;
 class CommandTable;
 class FunctionKeyBar;
@@ -148,6 +149,8 @@ public:
     void DropFiles(PaneView* pane, const std::vector<std::string>& paths, const PanePlace& target, bool move,
                    size_t refused);
     // New dir/zip: the full path made, or "" when nothing was made.
+    // A tar or 7z archive is made on the runner, with the active pane's
+    // selection in it when forceZip ("To zip"); its path is returned once started.
     std::string CreateDirOrZip(bool otherPane, bool forceZip);
     // "To zip": a new archive in the other pane, filled with the selection.
     void BTNToZipClick();
@@ -225,6 +228,11 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // Makes the archive at path (in the folder place) of contents on the
+    // runner; the panes showing place are read again once it is there, and
+    // with enter the one that showed it enters the new archive.
+    bool StartArchiveCreate(const std::string& path, ArchiveKind kind, std::vector<std::string> contents,
+                            const std::string& place, bool enter);
     friend class CommandTable; // its handlers are the window's own
 
     void BuildToolBars();

@@ -17,6 +17,7 @@
 #include "panes/ReadDirectory.h"
 #include "sources/SearchSource.h"
 #include "platform/Volumes.h"
+#include "sources/archive/ArchiveRewrite.h"
 #include "support/EmptyZip.h"
 #include "widgets/PaneView.h"
 
@@ -30,6 +31,7 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
+#include <string_view>
 
 namespace tarnel {
 
@@ -396,6 +398,27 @@ std::string MainWindow::CreateDirOrZip(bool otherPane, bool forceZip)
         std::string error;
         if (dialog.ZipBox()->isChecked() && std::string_view(pane->Data().Place().Source()) == kSftpSourceName) {
             messages_->Warning("Only folders can be made in a remote place.");
+        } else if (dialog.ZipBox()->isChecked() && dialog.Kind() && !typed.empty()) {
+            const ArchiveKind kind = *dialog.Kind();
+            std::string name = typed;
+            if (ArchiveKindOfName(name) != kind)
+                name += ArchiveKindExtension(kind);
+            if (std::string_view(pane->Data().Source()) != kLocalSourceName) {
+                messages_->Warning("A new archive is made in a folder of the disk.");
+                return {};
+            }
+            std::vector<std::string> contents;
+            if (forceZip) {
+                // Only files of the disk can be read into it.
+                if (!ActivePane()->Data().Can(Capability::DiskPaths)) {
+                    messages_->Warning("Only files and folders of the disk can go into a new archive.");
+                    return {};
+                }
+                contents = SelectedPaths(*ActivePane());
+            }
+            if (StartArchiveCreate(place + name, kind, std::move(contents), place, otherPane))
+                return place + name;
+            messages_->Warning(Decode("Unable to create " + place + name + "."));
         } else if (dialog.ZipBox()->isChecked()) {
             std::string name = typed;
             if (name.size() < 4 || UpperAscii(name.substr(name.size() - 4)) != ".ZIP")

@@ -26,6 +26,8 @@
 #include "panes/ReadDirectory.h"
 #include "panes/ViewerExtensions.h"
 #include "sources/SearchSource.h"
+#include "sources/archive/ArchiveNames.h"
+#include "sources/archive/ArchiveTable.h"
 #include "viewer/ViewerHost.h"
 #include "viewer/model/ZipMemberCopy.h"
 #include "widgets/PaneView.h"
@@ -355,25 +357,39 @@ void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool a
     struct Started {
         pid_t pid = 0;
         std::string copy;
+        ArchiveContent archive = ArchiveContent::None; // Enter found an archive by its content: it is gone into
     };
+    // Enter (not Open) goes into a file whose content is an archive, a
+    // member's copy included; no name is trusted for it.
+    const bool enter = !shellOpen && entry.Kind == fkFile;
     const int ticket = ++launchTicket_;
     const bool asked = launchAnswers_->Ask<Started>(
-        [file, member, place = data.Place(), can = data.Can(), name = entry.Name, extract = viewer_->ZipExtractor(),
-         directory = AddPathDelimiter(data.DirOf(entry)), dirs = XdgDirs::FromEnvironment()] {
+        [file, member, enter, place = data.Place(), can = data.Can(), name = entry.Name,
+         extract = viewer_->ZipExtractor(), directory = AddPathDelimiter(data.DirOf(entry)), dirs = XdgDirs::FromEnvironment()] {
             Started started;
             if (member)
-                started.copy = CopyZipMemberToTemp(place, can, name, "sh", extract);
-            started.pid = OpenWithDefaultApplication(started.copy.empty() ? file : started.copy, directory, dirs);
+                started.copy = CopyZipMemberToTemp(place, can, name, member && enter ? "arc" : "sh", extract);
+            const std::string& opened = started.copy.empty() ? file : started.copy;
+            if (enter && (!member || !started.copy.empty()) &&
+                (started.archive = DetectArchiveContent(opened)) != ArchiveContent::None)
+                return started;
+            started.pid = OpenWithDefaultApplication(opened, directory, dirs);
             if (started.pid <= 0 && !started.copy.empty())
                 ::unlink(started.copy.c_str());
             return started;
         },
-        [this, pane, ticket, key = data.Key(), name = entry.Name, kind = entry.Kind](const Started& started) {
+        [this, pane, ticket, member, key = data.Key(), name = entry.Name, kind = entry.Kind, file](const Started& started) {
+            TDirData& now = pane->Data();
+            if (started.archive != ArchiveContent::None) {
+                if (ticket == launchTicket_ && now.Key() == key)
+                    EnterArchiveFile(now, member ? started.copy : file, started.archive == ArchiveContent::Zip, member,
+                                     locale_);
+                return;
+            }
             if (started.pid > 0) {
                 TWaitProcessEnd::Start(started.pid, started.copy);
                 return;
             }
-            const TDirData& now = pane->Data();
             if (ticket != launchTicket_ || now.Key() != key)
                 return;
             for (int i = 0; i < now.Count; ++i)

@@ -11,11 +11,14 @@
 #include "panes/ReadDirectory.h"
 #include "platform/ShellFileOperation.h"
 #include "platform/Volumes.h"
+#include "sources/ArchiveSource.h"
 #include "sources/LocalSource.h"
 #include "sources/SearchSource.h"
 #include "sources/SftpSource.h"
 #include "sources/SourceTable.h"
 #include "sources/ZipSource.h"
+#include "sources/archive/ArchiveTable.h"
+#include "sources/archive/ArchiveWriteOperations.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/PaneView.h"
 
@@ -55,6 +58,8 @@ void MainWindow::BuildZip()
     search_ = std::make_shared<SearchSource>(StartFind);
     sources->named[kSearchSourceName] = search_;
     sources->named[kSftpSourceName] = std::make_shared<SftpSource>(WindowSshQuestions(this));
+    auto archives = std::make_shared<ArchiveSource>();
+    sources->named[kArchiveSourceName] = archives;
     for (TDirData* pane : {&leftDir_, &rightDir_}) {
         pane->Sources = sources;
         // Shown after the read's last step: a box's event loop must not
@@ -65,8 +70,12 @@ void MainWindow::BuildZip()
     }
     // Through the listing's own drivers: the copy is made on a worker, as
     // the archive may lie on a mount that does not answer.
-    viewer_->SetZipExtractor([zip = std::static_pointer_cast<ZipSource>(sources->zip)](
+    // Which source a member comes from follows from the archive's content:
+    // a ZIP stays with its driver, any other goes through libarchive.
+    viewer_->SetZipExtractor([zip = std::static_pointer_cast<ZipSource>(sources->zip), archives](
                                  const std::string& archive, const std::string& member, const std::string& dir) {
+        if (DetectArchiveContent(archive) == ArchiveContent::Archive)
+            return archives->ExtractMember(archive, member, dir);
         return zip->ExtractMember(archive, member, dir);
     });
 }
@@ -147,10 +156,43 @@ std::optional<PanePlace> MainWindow::ConfirmSourceTarget(bool move, const std::v
     return PanePlace::Directory(AddPathDelimiter(typed));
 }
 
+bool MainWindow::StartArchiveCreate(const std::string& path, ArchiveKind kind, std::vector<std::string> contents,
+                                    const std::string& place, bool enter)
+{
+    auto result = std::make_shared<SourceOperationResult>();
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::shared_ptr<Operation> op = MakeSourceOperation(
+        OperationKind::ZipAdd, std::string(KindName(OperationKind::ZipAdd)) + " " + name,
+        [&](SourceOperationUi& ui) { return MakeArchiveCreate(path, kind, std::move(contents), ui); }, {}, result);
+    op->SetVolume(VolumeRootOf(place));
+    Background().Runner().SetVolumeQueue(settings_.QueuePerVolume);
+    Background().SetTestAnswers(operationUi_);
+    return Background().Run(op, RunMode::Foreground, nullptr, [this, result, path, place, enter](const Operation&) {
+        // By name: the user may have moved either pane meanwhile.
+        PaneView* shower = nullptr;
+        for (PaneView* pane : {left_, right_})
+            if (!pane->Data().InArchive() &&
+                EqualsIgnoreCase(AddPathDelimiter(pane->Data().Path), AddPathDelimiter(place)))
+                shower = shower ? shower : pane;
+        RereadPanesShowing({place});
+        // Entered as a folder where a source reads such archives.
+        if (!enter || !result->targetChanged || !shower ||
+            !shower->Data().SourcesTable().named.count(kArchiveSourceName))
+            return;
+        PanePlace inside = PanePlace::Archive(path);
+        inside.SourceName = kArchiveSourceName;
+        shower->Data().MoveTo(inside);
+        RecordHistory(shower->Data());
+        ReadDirectory(shower->Data(), locale_);
+    });
+}
+
 void MainWindow::BTNToZipClick()
 {
     const std::string made = CreateDirOrZip(true, true);
-    if (made.empty())
+    // A tar or 7z archive is made with its contents on the runner.
+    if (made.empty() || ArchiveKindOfName(made))
         return;
     TDirData& other = ActivePane()->Other()->Data();
     other.MoveTo(PanePlace::Archive(made));

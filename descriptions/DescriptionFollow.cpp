@@ -181,7 +181,8 @@ void DescriptionFollower::Flush()
     for (auto& [id, f] : folders) {
         if (f.sets)
             continue;
-        std::erase_if(f.changes, [&](const DescriptionChange& c) {
+        // By an init-capture: clang 14 cannot capture a structured binding.
+        std::erase_if(f.changes, [&, &id = id](const DescriptionChange& c) {
             const Now& n = now[id][UpperAscii(c.name)];
             return n.carriedAway && !folders.at(n.carriedTo).written;
         });

@@ -6,6 +6,9 @@
 #include "panes/ReadDirectory.h"
 #include "platform/Volumes.h"
 #include "platform/ssh/SftpUrl.h"
+#include "sources/archive/ArchiveNames.h"
+
+#include <algorithm>
 
 namespace tarnel {
 
@@ -20,6 +23,19 @@ void RecordAndRead(TDirData& pane, const DisplayLocale& locale)
 bool EndsWithZip(const std::string& name)
 {
     return name.size() >= 4 && EqualsIgnoreCase(std::string_view(name).substr(name.size() - 4), ".zip");
+}
+
+// The place an archive opened from inside another was entered from: the
+// latest such place in the history before this one. Going up from the
+// nested archive's top returns there, not to the folder its copy lies in.
+const PanePlace* OuterArchivePlace(const TDirData& pane)
+{
+    if (pane.ZipMode < 2 || !pane.ZipPath.empty())
+        return nullptr;
+    for (int i = std::min(pane.HistoryIndex, int(pane.History.size())) - 1; i >= 0; --i)
+        if (pane.History[size_t(i)].ZipMode == pane.ZipMode - 1)
+            return &pane.History[size_t(i)];
+    return nullptr;
 }
 
 void MoveToHistoryEntry(TDirData& pane, const DisplayLocale& locale)
@@ -39,7 +55,8 @@ OpenResult OpenEntry(TDirData& pane, int currentRow, const DisplayLocale& locale
     const TFileData& entry = pane.Item(currentRow);
     // An archive inside an archive is no folder of the disk that could be
     // entered: it opens like any other member, through its copy.
-    if (entry.Kind == fkFile && (!EndsWithZip(entry.Name) || !pane.Can(Capability::DiskPaths)))
+    const bool byName = EndsWithZip(entry.Name) || HasArchiveSuffix(entry.Name);
+    if (entry.Kind == fkFile && (!byName || !pane.Can(Capability::DiskPaths)))
         return OpenResult::OpenFile;
     const std::string name = entry.Name;
     const uint8_t kind = entry.Kind;
@@ -61,6 +78,8 @@ OpenResult OpenEntry(TDirData& pane, int currentRow, const DisplayLocale& locale
         pane.MoveTo(PanePlace::Directory(k < drives.size() ? drives[k].root : "/"));
     } else { // an archive on disk
         PanePlace archive = PanePlace::Archive((ownFolder ? folder : AddPathDelimiter(pane.Path)) + name);
+        if (!EndsWithZip(name))
+            archive.SourceName = kArchiveSourceName;
         archive.ZipMode = ownFolder ? 1 : pane.ZipMode + 1;
         pane.MoveTo(archive);
     }
@@ -68,9 +87,25 @@ OpenResult OpenEntry(TDirData& pane, int currentRow, const DisplayLocale& locale
     return OpenResult::Moved;
 }
 
+void EnterArchiveFile(TDirData& pane, const std::string& file, bool zip, bool nested, const DisplayLocale& locale)
+{
+    RememberPlace(pane);
+    PanePlace archive = PanePlace::Archive(file);
+    if (!zip)
+        archive.SourceName = kArchiveSourceName;
+    archive.ZipMode = nested ? pane.ZipMode + 1 : 1;
+    pane.MoveTo(archive);
+    RecordAndRead(pane, locale);
+}
+
 void StepToParent(TDirData& pane)
 {
     pane.CursorName = pane.NameInParent();
+    if (const PanePlace* outer = OuterArchivePlace(pane)) {
+        const PanePlace place = *outer; // MoveTo may change the history it lies in
+        pane.MoveTo(place);
+        return;
+    }
     pane.MoveTo(pane.Parent());
 }
 

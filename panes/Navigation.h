@@ -10,9 +10,13 @@ struct DisplayLocale;
 
 enum class OpenResult { Moved, NoEntry, OpenFile };
 
-// Enters the current entry: a directory (".." goes up), a drive, or a ZIP
-// archive. Any other file is left to the caller (OpenFile).
+// Enters the current entry: a directory (".." goes up), a drive, or an
+// archive its name tells. Any other file is left to the caller (OpenFile),
+// which may find it an archive by its content.
 OpenResult OpenEntry(TDirData& pane, int currentRow, const DisplayLocale& locale);
+// Enters the archive file (a ZIP, or another kind the archive source reads);
+// nested: it is the copy of a member of the archive the pane shows.
+void EnterArchiveFile(TDirData& pane, const std::string& file, bool zip, bool nested, const DisplayLocale& locale);
 void GoToParent(TDirData& pane, const DisplayLocale& locale);
 void GoToRoot(TDirData& pane, const DisplayLocale& locale);
 void GoToDrive(TDirData& pane, const std::string& volumeRoot, const DisplayLocale& locale);

@@ -2,6 +2,8 @@
 
 #include "panes/PathUtil.h"
 #include "platform/ssh/SftpUrl.h"
+#include "sources/archive/ArchiveNames.h"
+#include "sources/archive/ArchiveTable.h"
 
 #include <sys/stat.h>
 
@@ -18,8 +20,18 @@ PanePlace PanePlace::FromPath(const std::string& path)
     for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
         const std::string head = path.substr(0, end);
         struct stat st;
-        if (head.size() >= 4 && EqualsIgnoreCase(head.substr(head.size() - 4), ".zip") &&
-            ::stat(head.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        const bool zipName = head.size() >= 4 && EqualsIgnoreCase(head.substr(head.size() - 4), ".zip");
+        if (::stat(head.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            if (end == std::string::npos)
+                return Directory(path);
+            continue;
+        }
+        // Any other file is an archive by its content or, failing that (a
+        // damaged one, whose reader says what is wrong), by its name.
+        ArchiveContent kind = zipName ? ArchiveContent::Zip : DetectArchiveContent(head);
+        if (kind == ArchiveContent::None && HasArchiveSuffix(head))
+            kind = ArchiveContent::Archive;
+        if (kind != ArchiveContent::None) {
             // "a.zip//docs//" is a.zip's folder docs, as "a.zip/docs/" is:
             // stored names never hold an empty folder.
             std::string inside;
@@ -28,7 +40,10 @@ PanePlace PanePlace::FromPath(const std::string& path)
                     inside += c;
             if (!inside.empty() && inside.back() != '/')
                 inside += '/';
-            return Archive(head, inside);
+            PanePlace place = Archive(head, inside);
+            if (kind == ArchiveContent::Archive)
+                place.SourceName = kArchiveSourceName;
+            return place;
         }
         if (end == std::string::npos)
             return Directory(path);

@@ -27,8 +27,9 @@ struct PanePlace {
     static PanePlace Directory(std::string path) { return {std::move(path), 0, {}, {}}; }
     static PanePlace Archive(std::string file, std::string inside = {}) { return {std::move(file), 1, std::move(inside), {}}; }
     // A path as the user gives it: "a.zip/docs/" is the folder docs inside
-    // the archive a.zip (the first leading part that ends in ".zip" and is a
-    // file); anything else is a directory.
+    // the archive a.zip (the first leading part that is a file and an
+    // archive by its name or its content; a ZIP's source is the ZIP source,
+    // any other's the archive source); anything else is a directory.
     static PanePlace FromPath(const std::string& path);
 
     // The name of the source the place lies in: SourceName when set, else

@@ -12,8 +12,6 @@
 
 namespace tarnel {
 
-namespace {
-
 FileStamp StampFrom(const struct stat& st)
 {
     FileStamp s;
@@ -24,6 +22,8 @@ FileStamp StampFrom(const struct stat& st)
     s.mtimeNsec = st.st_mtim.tv_nsec;
     return s;
 }
+
+namespace {
 
 bool WriteAllAt(int fd, const std::string& data)
 {
@@ -169,6 +169,13 @@ bool StampOf(const std::string& path, FileStamp& stamp)
     stamp = StampFrom(st);
     return true;
 }
+
+int CreateBeside(const std::string& path, mode_t mode, std::string& name)
+{
+    return CreateUnique(DirOf(path), CopyStem(path), mode, name);
+}
+
+void SyncFolderOf(const std::string& path) { SyncDir(DirOf(path)); }
 
 std::string RewriteSpareDir()
 {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace tarnel {
@@ -20,6 +21,9 @@ struct FileStamp {
     int64_t mtimeNsec = 0;
     bool operator==(const FileStamp&) const = default;
 };
+
+// The stamp of what was looked at.
+FileStamp StampFrom(const struct stat& st);
 
 // The stamp of what path names (links followed); false when it cannot be
 // looked at.
@@ -48,6 +52,14 @@ struct RewriteResult {
 // ($XDG_STATE_HOME/tarnel, else ~/.local/state/tarnel) when the folder cannot
 // take it; it is removed once the file is written and synced.
 RewriteResult RewriteFile(const std::string& path, const std::string& data, const FileStamp* expected = nullptr);
+
+// A new file beside path (links not followed) under the hidden name the
+// synced copies take, so that one left by a crash is known for what it is;
+// created with O_EXCL and mode. The descriptor, or -1 with errno set.
+int CreateBeside(const std::string& path, mode_t mode, std::string& name);
+
+// Makes a new name or a rename in the folder holding path last.
+void SyncFolderOf(const std::string& path);
 
 // Where copies go when a file's folder cannot take them.
 std::string RewriteSpareDir();

@@ -52,6 +52,8 @@ int OpenRegularFileNoLink(const std::string& path) { return OpenRegular(AT_FDCWD
 
 int OpenRegularFileAt(int dirFd, const std::string& name, bool followLink)
 {
+    if (name.find('/') != std::string::npos)
+        return -EINVAL;
     return OpenRegular(dirFd, name, followLink ? 0 : O_NOFOLLOW);
 }
 

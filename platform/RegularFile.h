@@ -21,9 +21,10 @@ int OpenRegularFile(const std::string& path);
 // users may write, where a link can point anywhere.
 int OpenRegularFileNoLink(const std::string& path);
 
-// As OpenRegularFile or OpenRegularFileNoLink for a name in the folder open
-// at dirFd: a tree walked by descriptor opens its files the same way.
-int OpenRegularFileAt(int dirFd, const std::string& name, bool followLink);
+// As OpenRegularFile (followLink) or OpenRegularFileNoLink for one name in
+// the folder open at dirFd: the step a walk by descriptor takes. A name
+// holding "/" is refused.
+int OpenRegularFileAt(int dirFd, const std::string& name, bool followLink = false);
 
 // As OpenRegularFile, -1 for every refusal.
 int OpenRegularFileForReading(const std::string& path);

@@ -96,8 +96,20 @@ public:
         int64_t time = 0;
     };
     virtual ReplaceAnswer AskReplace(const std::string& path, const FileFacts& existing, const FileFacts& incoming) = 0;
+    // The same question the other way round: a member of the archive is
+    // there, and a file of the disk would take its place.
+    virtual ReplaceAnswer AskReplaceMember(const std::string& member, const FileFacts& existing,
+                                           const FileFacts& incoming)
+    {
+        return AskReplace(member, existing, incoming);
+    }
     // A library's note on what it does now (the status bar's kind of text).
     virtual void Status(const std::string& /*text*/) {}
+    // How far long work has come; false once the user stopped it.
+    virtual bool Progress(uint64_t /*bytesDone*/, uint64_t /*bytesTotal*/, const std::string& /*currentName*/)
+    {
+        return true;
+    }
 };
 
 // One selected row: a folder stands for everything below it; a member of

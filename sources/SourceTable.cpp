@@ -1,5 +1,6 @@
 #include "sources/SourceTable.h"
 
+#include "sources/ArchiveSource.h"
 #include "sources/LocalSource.h"
 #include "sources/SearchSource.h"
 #include "sources/SftpSource.h"
@@ -56,6 +57,7 @@ std::shared_ptr<const SourceTable> DefaultSources()
         made->zip = std::make_shared<ZipSource>();
         made->named[kSearchSourceName] = std::make_shared<SearchSource>(StartFind);
         made->named[kSftpSourceName] = std::make_shared<SftpSource>();
+        made->named[kArchiveSourceName] = std::make_shared<ArchiveSource>();
         return made;
     }();
     return table;

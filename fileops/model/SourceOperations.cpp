@@ -12,15 +12,12 @@ public:
     bool Confirm(const std::string& text) override { return Say(OperationQuestion::Type::Confirm, text) != 0; }
     ReplaceAnswer AskReplace(const std::string& path, const FileFacts& existing, const FileFacts& incoming) override
     {
-        if (!op_)
-            return ReplaceAnswer::Cancel;
-        OperationQuestion q;
-        q.type = OperationQuestion::Type::Replace;
-        q.path = path;
-        q.factsKnown = true;
-        q.facts = {uint64_t(existing.size), uint64_t(incoming.size), existing.time, incoming.time};
-        q.incomingLabel = "From the archive";
-        return ReplaceAnswer(op_->Ask(q));
+        return Replace(path, existing, incoming, "From the archive");
+    }
+    ReplaceAnswer AskReplaceMember(const std::string& member, const FileFacts& existing,
+                                   const FileFacts& incoming) override
+    {
+        return Replace(member, existing, incoming, "From the disk");
     }
     void Status(const std::string& text) override
     {
@@ -31,7 +28,31 @@ public:
         op_->Report(p);
     }
 
+    bool Progress(uint64_t bytesDone, uint64_t bytesTotal, const std::string& currentName) override
+    {
+        if (!op_)
+            return true;
+        OperationProgress p = op_->Progress();
+        p.bytesDone = bytesDone;
+        p.bytesTotal = bytesTotal;
+        p.currentName = currentName;
+        return op_->Report(p);
+    }
+
 private:
+    ReplaceAnswer Replace(const std::string& path, const FileFacts& existing, const FileFacts& incoming,
+                          const char* incomingLabel)
+    {
+        if (!op_)
+            return ReplaceAnswer::Cancel;
+        OperationQuestion q;
+        q.type = OperationQuestion::Type::Replace;
+        q.path = path;
+        q.factsKnown = true;
+        q.facts = {uint64_t(existing.size), uint64_t(incoming.size), existing.time, incoming.time};
+        q.incomingLabel = incomingLabel;
+        return ReplaceAnswer(op_->Ask(q));
+    }
     int Say(OperationQuestion::Type type, const std::string& text)
     {
         if (!op_)

@@ -73,5 +73,35 @@ head -c 100 /dev/urandom > "$dir/junk.zip"
 junk=$("$tarnel" --list "$dir/junk.zip" 2>&1)
 [ "$(grep -ac $'^[df]\t' <<<"$junk")" -eq 1 ] || fail "garbage named .zip: $junk"
 
+# Every other kind of archive lists the same way, by name or by content.
+for kind in tar tar.gz tar.bz2 tar.xz tar.zst tar.lz4 tar.lzma 7z cpio ar xar iso; do
+  case $kind in
+    tar) flags=() ;; tar.gz) flags=(-z) ;; tar.bz2) flags=(-j) ;; tar.xz) flags=(-J) ;;
+    tar.zst) flags=(--zstd) ;; tar.lz4) flags=(--lz4) ;; tar.lzma) flags=(--lzma) ;;
+    7z) flags=(--format 7zip) ;; cpio) flags=(--format cpio) ;; ar) flags=(--format ar) ;;
+    xar) flags=(--format xar) ;; iso) flags=(--format iso9660) ;;
+  esac
+  if [ "$kind" = ar ]; then
+    # ar holds no folders
+    (cd "$dir/z" && bsdtar -cf "../a.$kind" "${flags[@]}" top.txt)
+    out=$("$tarnel" --list "$dir/a.$kind" --bytes) || fail "$kind: exit status"
+    grep -aq $'^f\ttop.txt\t5\t' <<<"$out" || fail "$kind: $out"
+    continue
+  fi
+  (cd "$dir/z" && bsdtar -cf "../a.$kind" "${flags[@]}" docs top.txt)
+  out=$("$tarnel" --list "$dir/a.$kind" --bytes) || fail "$kind: exit status"
+  grep -aq $'^d\tdocs\t3\t' <<<"$out" || fail "$kind: folder size: $out"
+  grep -aq $'^f\ttop.txt\t5\t' <<<"$out" || fail "$kind: file: $out"
+  deep=$("$tarnel" --list "$dir/a.$kind/docs/old/" --bytes)
+  grep -aq $'^f\tc.txt\t3\t' <<<"$deep" || fail "$kind: folder inside: $deep"
+done
+cp "$dir/a.tar.xz" "$dir/no-suffix"
+out=$("$tarnel" --list "$dir/no-suffix/docs/old" --bytes)
+grep -aq $'^f\tc.txt\t3\t' <<<"$out" || fail "an archive known by its content: $out"
+head -c 100 /dev/urandom > "$dir/junk.tar"
+junk=$("$tarnel" --list "$dir/junk.tar" 2>"$dir/err")
+[ "$(grep -ac $'^[df]\t' <<<"$junk")" -eq 1 ] || fail "garbage named .tar: $junk"
+[ -s "$dir/err" ] || fail "garbage named .tar said nothing"
+
 "$tarnel" --list "$dir" --sort bogus >/dev/null 2>&1 && fail "a bad --sort was accepted"
 exit 0
