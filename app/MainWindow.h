@@ -215,6 +215,10 @@ public:
     // directory": programs are started off this thread, a failure is said.
     QMenu* OpenWithMenu() const { return openWith_; }
     void TerminalHereClick();
+    // Reads every member of the archive the active pane is in, or the one
+    // under its cursor, on the runner, and says what it found.
+    void TestArchiveClick();
+    std::string ArchiveToTest(); // "" when there is none
     void OpenFolderInFileManager(PaneView* pane);
     // Questions about places still waiting for their worker (for tests).
     int PlaceChecksWaiting() const;

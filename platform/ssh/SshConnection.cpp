@@ -476,7 +476,10 @@ RemoteError RemoteFiles::List(const std::string& path, size_t chunkSize,
                 error = c.Failure("Cannot list " + path + ": " + SftpErrorText(c.sftp, c.session));
             break;
         }
-        if (!attributes->name || std::strcmp(attributes->name, ".") == 0) {
+        // A name holding "/" comes only from a broken or hostile server: as a
+        // path part of a copy it would lead out of the target folder.
+        if (!attributes->name || !*attributes->name || std::strcmp(attributes->name, ".") == 0 ||
+            std::strchr(attributes->name, '/')) {
             sftp_attributes_free(attributes);
             continue;
         }

@@ -128,6 +128,81 @@ TEST_F(ArchivePanesTest, EnterOpensACompressedTarAndItsFoldersThenLeavesIt)
     EXPECT_TRUE(messages->log.isEmpty()) << messages->log.join("\n").toStdString();
 }
 
+TEST_F(ArchivePanesTest, ATarTakesFilesInGivesMembersUpOnAMoveAndLosesThemOnADelete)
+{
+    fs::copy_file(root + "/left/data.tar.gz", root + "/right/data.tar.gz");
+    std::ofstream(root + "/left/new.txt") << "fresh";
+    PaneView* right = window->RightPane();
+    window->Settings().ConfirmCopyTarget = false;
+    for (PaneView* pane : {Left(), right}) {
+        pane->List()->setFocus();
+        QTest::keyClick(pane->List(), Qt::Key_R, Qt::ControlModifier);
+    }
+    test::WaitForReads(*window);
+    Enter(right, "data.tar.gz");
+    test::WaitForReads(*window);
+    ASSERT_EQ(right->Data().Source(), std::string(kArchiveSourceName));
+
+    // A copy in, from the disk pane.
+    window->SetActivePane(Left());
+    ASSERT_GE(Row(Left(), "new.txt"), 0);
+    Left()->SetSelected(Row(Left(), "new.txt"), true);
+    window->DoFileOperation(FO_COPY);
+    test::WaitForOperations(*window);
+    test::WaitForReads(*window);
+    EXPECT_EQ(Names(right), (std::vector<std::string>{"..", "docs", "new.txt", "top.txt"}));
+    EXPECT_TRUE(fs::exists(root + "/left/new.txt")) << "a copy keeps its source";
+
+    // A move out: the member reaches the disk, then leaves the archive.
+    window->SetActivePane(right);
+    right->SetSelected(Row(right, "top.txt"), true);
+    window->DoFileOperation(FO_MOVE);
+    test::WaitForOperations(*window);
+    test::WaitForReads(*window);
+    EXPECT_EQ(Slurp(root + "/left/top.txt"), "top");
+    EXPECT_EQ(Row(right, "top.txt"), -1);
+
+    // A delete.
+    right->SetSelected(Row(right, "new.txt"), true);
+    window->DoFileOperation(FO_DELETE);
+    test::WaitForOperations(*window);
+    test::WaitForReads(*window);
+    EXPECT_EQ(Names(right), (std::vector<std::string>{"..", "docs"}));
+    EXPECT_EQ(std::system(("bsdtar -tzf '" + root + "/right/data.tar.gz' >/dev/null").c_str()), 0);
+    EXPECT_TRUE(messages->log.isEmpty()) << messages->log.join("\n").toStdString();
+}
+
+TEST_F(ArchivePanesTest, TestArchiveReadsItOnTheRunnerAndSaysWhatItFound)
+{
+    const std::string whole = Slurp(root + "/left/data.tar.gz");
+    std::ofstream(root + "/left/cut.tar.gz", std::ios::binary) << whole.substr(0, whole.size() / 2);
+    window->SetActivePane(Left());
+    Left()->List()->setFocus();
+    QTest::keyClick(Left()->List(), Qt::Key_R, Qt::ControlModifier);
+    test::WaitForReads(*window);
+    Left()->SetCurrentRow(Row(Left(), "data.tar.gz"));
+    window->TestArchiveClick();
+    test::WaitForOperations(*window);
+    ASSERT_EQ(messages->log.size(), 1);
+    EXPECT_TRUE(messages->log[0].startsWith("information: No errors")) << messages->log[0].toStdString();
+
+    messages->log.clear();
+    Left()->SetCurrentRow(Row(Left(), "cut.tar.gz"));
+    window->TestArchiveClick();
+    test::WaitForOperations(*window);
+    ASSERT_EQ(messages->log.size(), 1);
+    EXPECT_TRUE(messages->log[0].startsWith("warning: Errors were found")) << messages->log[0].toStdString();
+
+    // Inside the archive, the archive itself is tested.
+    messages->log.clear();
+    Enter(Left(), "data.tar.gz");
+    test::WaitForReads(*window);
+    window->TestArchiveClick();
+    test::WaitForOperations(*window);
+    ASSERT_EQ(messages->log.size(), 1);
+    EXPECT_TRUE(messages->log[0].startsWith("information: No errors")) << messages->log[0].toStdString();
+}
+
 TEST_F(ArchivePanesTest, ContentTellsAnArchiveWhoseNameDoesNot)
 {
     Enter(Left(), "renamed.bin");

@@ -10,6 +10,7 @@
 #include "sources/archive/ArchiveNames.h"
 #include "sources/archive/ArchiveRewrite.h"
 #include "sources/archive/ArchiveTable.h"
+#include "sources/archive/ArchiveVerify.h"
 
 #include <gtest/gtest.h>
 
@@ -239,6 +240,40 @@ TEST_F(ArchiveSourceTest, DamagedArchivesListWhatWasReadAndSaySo)
 
     const Listing missing = List(tree.Path() + "nowhere.tar");
     EXPECT_EQ(missing.problems.size(), 1u);
+}
+
+TEST_F(ArchiveSourceTest, ATestReadsEveryMemberAndNamesWhatIsWrong)
+{
+    std::string big(300000, 'q');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = char('a' + (i * 7919 % 26));
+    std::ofstream(tree.Path() + "src/docs/big.bin") << big;
+    const std::string file = Make("t.tar.gz", "-z");
+    std::vector<std::string> heard;
+    const ArchiveTestReport good = TestArchive(file, [&](const std::string& member, uint64_t) {
+        heard.push_back(member);
+        return true;
+    });
+    EXPECT_TRUE(good.problems.empty()) << good.problems.front();
+    EXPECT_EQ(good.members, heard.size());
+    EXPECT_GE(good.bytes, big.size());
+
+    const std::string whole = Slurp(file);
+    std::ofstream(tree.Path() + "cut.tar.gz", std::ios::binary) << whole.substr(0, whole.size() * 2 / 3);
+    const ArchiveTestReport cut = TestArchive(tree.Path() + "cut.tar.gz");
+    ASSERT_EQ(cut.problems.size(), 1u) << "a damaged archive says so once";
+    EXPECT_LT(cut.members, good.members);
+
+    std::ofstream(tree.Path() + "plain.tar") << "just some text, no archive";
+    EXPECT_EQ(TestArchive(tree.Path() + "plain.tar").problems.size(), 1u);
+    ASSERT_EQ(::mkfifo((tree.Path() + "pipe.tar").c_str(), 0600), 0);
+    const ArchiveTestReport pipe = TestArchive(tree.Path() + "pipe.tar");
+    ASSERT_EQ(pipe.problems.size(), 1u) << "a pipe is never opened";
+    EXPECT_NE(pipe.problems[0].find("not a file"), std::string::npos);
+
+    const ArchiveTestReport stopped = TestArchive(file, [](const std::string&, uint64_t) { return false; });
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_EQ(stopped.members, 0u);
 }
 
 TEST_F(ArchiveSourceTest, ASingleCompressedFileIsOneMemberNamedAfterIt)

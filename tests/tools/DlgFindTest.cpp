@@ -22,6 +22,7 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 using namespace tarnel;
@@ -82,7 +83,7 @@ TEST_F(DlgFindTest, ContentHitsStreamInAndLeadToTheFileAndTheMatch)
     TDlgFind* d = OpenWithKeys();
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->FoldersEdit()->text().toStdString(), dir.Path() + "left/") << "the active pane's folder";
-    EXPECT_FALSE(d->FeedButton()->isEnabled()) << "no feed is set";
+    EXPECT_FALSE(d->FeedButton()->isEnabled()) << "nothing found yet";
 
     Type(d->NamesEdit(), "*.txt;!skip");
     Type(d->TextEdit(), "needle");
@@ -162,6 +163,26 @@ TEST_F(DlgFindTest, NamesFeedAndQueriesThatCannotRun)
     QTest::mouseClick(d->StartButton(), Qt::LeftButton);
     window.reset();
     QApplication::processEvents();
+}
+
+TEST_F(DlgFindTest, FeedToPaneMakesTheHitsThePanesPlace)
+{
+    TDlgFind* d = OpenWithKeys();
+    ASSERT_NE(d, nullptr);
+    Type(d->NamesEdit(), "*.txt;!skip");
+    QTest::mouseClick(d->StartButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(d->Status()->text().startsWith("Done"), 20000);
+    ASSERT_EQ(d->Results()->topLevelItemCount(), 2);
+    QTest::mouseClick(d->FeedButton(), Qt::LeftButton);
+
+    PaneView* pane = window->LeftPane();
+    QTRY_VERIFY_WITH_TIMEOUT(pane->Data().SourceName == kSearchSourceName && !pane->Data().Reading(), 20000);
+    std::vector<std::string> names;
+    for (int i = 0; i < pane->Data().Count; ++i)
+        if (pane->Data().Item(i).Kind == fkFile)
+            names.push_back(pane->Data().Item(i).Name);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"hit.txt", "other.txt"}));
 }
 
 } // namespace

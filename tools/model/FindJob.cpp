@@ -4,6 +4,8 @@
 #include "fileops/model/ZipDirectory.h"
 #include "platform/RegularFile.h"
 #include "platform/zipdll/ZipCentral.h"
+#include "sources/archive/ArchiveNames.h"
+#include "sources/archive/ArchiveTable.h"
 #include "tools/model/FindNames.h"
 #include "tools/model/FindQuery.h"
 #include "tools/model/FindText.h"
@@ -275,8 +277,8 @@ void Walker::Read(DirTask& task)
                 subfolders_.push_back(std::move(sub));
                 continue;
             }
-            if (s_.query.insideArchives && !s_.content && type == DT_REG && IsZipName(name) &&
-                !s_.names.LeavesOut(name))
+            if (s_.query.insideArchives && !s_.content && type == DT_REG &&
+                (IsZipName(name) || HasArchiveSuffix(name)) && !s_.names.LeavesOut(name))
                 Archive(fd, task, name, viaLink);
             if (!s_.names.Takes(name))
                 continue;
@@ -353,20 +355,43 @@ void Walker::ContentHit(int dirFd, const DirTask& task, const char* name, bool v
     Hit(std::move(hit));
 }
 
-// Members by name, through the table the panes list; their content is not searched.
+// Members by name, through the tables the panes list; their content is not searched.
 void Walker::Archive(int dirFd, const DirTask& task, const char* name, bool viaLink)
 {
-    const int f = OpenRegularFileAt(dirFd, name, viaLink);
-    Touch();
-    if (f < 0)
-        return;
     const std::string archive = task.path + name;
     slot_.SetWhere(archive);
-    std::vector<ZipDirEntry> contents;
-    try {
-        ReadArchiveDirectoryFromFd(f, archive, contents); // closes f
-    } catch (const ZipReadError& e) {
-        s_.AddNote(archive + ": " + e.what());
+    struct Member {
+        std::string path;
+        bool folder = false;
+        int64_t size = 0;
+        int64_t modified = 0;
+    };
+    std::vector<Member> contents;
+    if (IsZipName(name)) {
+        const int f = OpenRegularFileAt(dirFd, name, viaLink);
+        Touch();
+        if (f < 0)
+            return;
+        std::vector<ZipDirEntry> zip;
+        try {
+            ReadArchiveDirectoryFromFd(f, archive, zip); // closes f
+        } catch (const ZipReadError& e) {
+            s_.AddNote(archive + ": " + e.what());
+        }
+        for (const ZipDirEntry& e : zip)
+            contents.push_back({e.FileName, e.IsDirectory(), int64_t(e.UncompressedSize),
+                                zipcentral::UnixTimeFromDos(e.DateTime)});
+    } else {
+        // Read by the path just listed: the table reader opens regular files only.
+        const CancelToken never;
+        const std::shared_ptr<const ArchiveTable> table = ReadArchiveTable(archive, never);
+        if (table && !table->problem.empty())
+            s_.AddNote(archive + ": " + table->problem);
+        if (table)
+            for (const ArchiveMember& m : table->members)
+                if (!m.unsafe && !m.top)
+                    contents.push_back({m.path + (m.type == ArchiveMember::Type::Folder ? "/" : ""),
+                                        m.type == ArchiveMember::Type::Folder, m.size, m.mtime});
     }
     Touch();
     // Each folder named once, whether stored as a member or implied by one.
@@ -374,8 +399,8 @@ void Walker::Archive(int dirFd, const DirTask& task, const char* name, bool viaL
     const auto skippedFolder = [this](std::string_view part) {
         return (s_.query.skipHiddenFolders && !part.empty() && part.front() == '.') || s_.names.LeavesOut(part);
     };
-    for (const ZipDirEntry& e : contents) {
-        const std::string& path = e.FileName;
+    for (const Member& e : contents) {
+        const std::string& path = e.path;
         if (path.empty() || path.front() == '/')
             continue;
         ++files_;
@@ -390,17 +415,17 @@ void Walker::Archive(int dirFd, const DirTask& task, const char* name, bool viaL
             folders.insert(path.substr(0, slash + 1));
             from = slash + 1;
         }
-        if (skipped || e.IsDirectory())
+        if (skipped || e.folder)
             continue;
         const std::string leaf = path.substr(from);
-        const int64_t modified = zipcentral::UnixTimeFromDos(e.DateTime);
-        if (!s_.names.Takes(leaf) || !PassesSize(int64_t(e.UncompressedSize)) || !PassesTime(modified))
+        const int64_t modified = e.modified;
+        if (!s_.names.Takes(leaf) || !PassesSize(e.size) || !PassesTime(modified))
             continue;
         FindHit hit;
         hit.archive = archive;
         hit.directory = path.substr(0, from);
         hit.name = leaf;
-        hit.size = int64_t(e.UncompressedSize);
+        hit.size = e.size;
         hit.modified = modified;
         Hit(std::move(hit));
     }

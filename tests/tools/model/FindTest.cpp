@@ -394,6 +394,28 @@ TEST(Find, ZipMembersByName)
     EXPECT_EQ(RunFind(q)->Paths(""), (std::set<std::string>{arch + "top.txt"}));
 }
 
+TEST(Find, MembersOfOtherArchiveKindsByName)
+{
+    TempTree t;
+    t.Dir("z/docs");
+    Write(t.Path() + "z/docs/c.txt", "abc");
+    Write(t.Path() + "z/top.md", "hello");
+    ASSERT_EQ(std::system(("cd " + t.Path() + "z && bsdtar -czf ../a.tar.gz docs top.md && bsdtar --format 7zip -cf ../b.7z docs")
+                              .c_str()),
+              0);
+    std::filesystem::remove_all(t.Path() + "z");
+    Write(t.Path() + "junk.tar.xz", "not an archive at all");
+
+    FindQuery q = Query(t.Path(), "*.txt;*.md");
+    q.insideArchives = true;
+    auto r = RunFind(q);
+    EXPECT_EQ(r->Paths(""), (std::set<std::string>{t.Path() + "a.tar.gz::docs/c.txt", t.Path() + "a.tar.gz::top.md",
+                                                   t.Path() + "b.7z::docs/c.txt"}));
+    for (const FindHit& h : r->hits)
+        if (h.name == "top.md")
+            EXPECT_EQ(h.size, 5);
+}
+
 TEST(Find, StopEndsAtOnceAndFinishedComesOnce)
 {
     TempTree t;
