@@ -438,8 +438,8 @@ void MainWindow::StartUp(const StartOptions& options)
     // started below answers.
     SetSystemDrives(ReadSystemDriveListFromTables());
     // A place given at the start may lie inside an archive, as --list takes it.
-    leftDir_.MoveTo(PanePlace::FromPath(options.leftDir.empty() ? StartPlace() : options.leftDir));
-    rightDir_.MoveTo(PanePlace::FromPath(options.rightDir.empty() ? StartPlace() : options.rightDir));
+    leftDir_.MoveTo(PanePlace::FromPathByName(options.leftDir.empty() ? StartPlace() : options.leftDir));
+    rightDir_.MoveTo(PanePlace::FromPathByName(options.rightDir.empty() ? StartPlace() : options.rightDir));
     leftDir_.Controls = left_;
     rightDir_.Controls = right_;
     StartWorkers();

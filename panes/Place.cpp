@@ -9,7 +9,12 @@
 
 namespace tarnel {
 
-PanePlace PanePlace::FromPath(const std::string& path)
+namespace {
+
+// The place path names, its first leading part that kindOf calls an
+// archive taken for the archive and the rest for a folder inside it.
+template <class KindOf>
+PanePlace PlaceOfPath(const std::string& path, KindOf&& kindOf)
 {
     if (IsSftpText(path)) {
         // An address that cannot be parsed still names the remote source,
@@ -19,18 +24,7 @@ PanePlace PanePlace::FromPath(const std::string& path)
     }
     for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
         const std::string head = path.substr(0, end);
-        struct stat st;
-        const bool zipName = head.size() >= 4 && EqualsIgnoreCase(head.substr(head.size() - 4), ".zip");
-        if (::stat(head.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            if (end == std::string::npos)
-                return Directory(path);
-            continue;
-        }
-        // Any other file is an archive by its content or, failing that (a
-        // damaged one, whose reader says what is wrong), by its name.
-        ArchiveContent kind = zipName ? ArchiveContent::Zip : DetectArchiveContent(head);
-        if (kind == ArchiveContent::None && HasArchiveSuffix(head))
-            kind = ArchiveContent::Archive;
+        const ArchiveContent kind = kindOf(head);
         if (kind != ArchiveContent::None) {
             // "a.zip//docs//" is a.zip's folder docs, as "a.zip/docs/" is:
             // stored names never hold an empty folder.
@@ -40,14 +34,45 @@ PanePlace PanePlace::FromPath(const std::string& path)
                     inside += c;
             if (!inside.empty() && inside.back() != '/')
                 inside += '/';
-            PanePlace place = Archive(head, inside);
+            PanePlace place = PanePlace::Archive(head, inside);
             if (kind == ArchiveContent::Archive)
                 place.SourceName = kArchiveSourceName;
             return place;
         }
         if (end == std::string::npos)
-            return Directory(path);
+            return PanePlace::Directory(path);
     }
+}
+
+bool IsZipName(const std::string& name)
+{
+    return name.size() >= 4 && EqualsIgnoreCase(name.substr(name.size() - 4), ".zip");
+}
+
+} // namespace
+
+PanePlace PanePlace::FromPath(const std::string& path)
+{
+    return PlaceOfPath(path, [](const std::string& head) {
+        struct stat st;
+        if (::stat(head.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            return ArchiveContent::None;
+        // Any other file is an archive by its content or, failing that (a
+        // damaged one, whose reader says what is wrong), by its name.
+        ArchiveContent kind = IsZipName(head) ? ArchiveContent::Zip : DetectArchiveContent(head);
+        if (kind == ArchiveContent::None && HasArchiveSuffix(head))
+            kind = ArchiveContent::Archive;
+        return kind;
+    });
+}
+
+PanePlace PanePlace::FromPathByName(const std::string& path)
+{
+    return PlaceOfPath(path, [](const std::string& head) {
+        if (IsZipName(head))
+            return ArchiveContent::Zip;
+        return HasArchiveSuffix(head) ? ArchiveContent::Archive : ArchiveContent::None;
+    });
 }
 
 std::string PanePlace::ArchiveFile() const

@@ -31,6 +31,9 @@ struct PanePlace {
     // archive by its name or its content; a ZIP's source is the ZIP source,
     // any other's the archive source); anything else is a directory.
     static PanePlace FromPath(const std::string& path);
+    // The same by the names alone, touching no file: for the window's
+    // thread, which never waits on a file system.
+    static PanePlace FromPathByName(const std::string& path);
 
     // The name of the source the place lies in: SourceName when set, else
     // "zip" inside an archive and "local" on disk. ZipMode stays what the

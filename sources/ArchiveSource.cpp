@@ -188,7 +188,7 @@ private:
     {
         struct stat archive {};
         const bool archiveKnown = ::stat(from_.ArchiveFile().c_str(), &archive) == 0;
-        bool yesToAll = false, skipAll = false;
+        ReplaceQuestions questions;
         std::vector<ArchiveExtractItem> kept;
         for (ArchiveExtractItem& item : plan) {
             const ArchiveMember& m = *table.ByOrdinal(item.ordinal);
@@ -202,29 +202,15 @@ private:
                 ui_.Error("The archive cannot be replaced by its own member: " + path);
                 continue;
             }
-            if (skipAll)
-                continue;
-            item.replace = true;
-            if (yesToAll) {
-                kept.push_back(item);
-                continue;
-            }
             const SourceOperationUi::FileFacts existing{int64_t(st.st_size), int64_t(st.st_mtime)};
             const SourceOperationUi::FileFacts incoming{m.size, m.mtime};
-            switch (ui_.AskReplace(path, existing, incoming)) {
-            case ReplaceAnswer::YesToAll:
-                yesToAll = true;
-                [[fallthrough]];
-            case ReplaceAnswer::Yes:
-                kept.push_back(item);
-                break;
-            case ReplaceAnswer::SkipAll:
-                skipAll = true;
-                break;
-            case ReplaceAnswer::No:
-                break;
-            case ReplaceAnswer::Cancel:
+            const ReplaceQuestions::Choice choice =
+                questions.Next([&] { return ui_.AskReplace(path, existing, incoming); });
+            if (choice == ReplaceQuestions::Choice::Stop)
                 return false;
+            if (choice == ReplaceQuestions::Choice::Replace) {
+                item.replace = true;
+                kept.push_back(item);
             }
         }
         plan = std::move(kept);

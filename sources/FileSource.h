@@ -112,6 +112,41 @@ public:
     }
 };
 
+// A run of replace questions, one for each file already at the target: an
+// answer "to all" stands for the rest of the run.
+class ReplaceQuestions {
+public:
+    enum class Choice { Replace, Keep, Stop };
+    // ask() puts the question; it is not asked once an answer "to all" stands.
+    template <class Ask>
+    Choice Next(Ask&& ask)
+    {
+        if (yesToAll_)
+            return Choice::Replace;
+        if (skipAll_)
+            return Choice::Keep;
+        switch (ask()) {
+        case ReplaceAnswer::YesToAll:
+            yesToAll_ = true;
+            return Choice::Replace;
+        case ReplaceAnswer::Yes:
+            return Choice::Replace;
+        case ReplaceAnswer::SkipAll:
+            skipAll_ = true;
+            return Choice::Keep;
+        case ReplaceAnswer::No:
+            return Choice::Keep;
+        case ReplaceAnswer::Cancel:
+            break;
+        }
+        return Choice::Stop;
+    }
+
+private:
+    bool yesToAll_ = false;
+    bool skipAll_ = false;
+};
+
 // One selected row: a folder stands for everything below it; a member of
 // an archive is named by its central directory index, which the row carries.
 struct SourceRow {

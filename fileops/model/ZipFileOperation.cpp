@@ -248,8 +248,7 @@ bool AskBeforeReplacing(const TZipMaster& zip, const ZipSide& source, const ZipS
     struct stat archive {};
     const bool archiveKnown = ::stat(source.ArchiveFile().c_str(), &archive) == 0;
     const EntryMap byIndex = EntriesByIndex(zip);
-    bool yesToAll = false;
-    bool skipAll = false;
+    ReplaceQuestions questions;
     for (const int64_t index : members) {
         const ZipDirEntry& e = *byIndex.at(index);
         struct stat st;
@@ -260,29 +259,17 @@ bool AskBeforeReplacing(const TZipMaster& zip, const ZipSide& source, const ZipS
             continue;
         }
         // The archive itself is never replaced: the library refuses it and says so.
-        if ((archiveKnown && st.st_dev == archive.st_dev && st.st_ino == archive.st_ino) || yesToAll) {
+        if (archiveKnown && st.st_dev == archive.st_dev && st.st_ino == archive.st_ino) {
             replace.push_back(index);
             continue;
         }
-        if (skipAll)
-            continue;
         const SourceOperationUi::FileFacts existing{int64_t(st.st_size), int64_t(st.st_mtime)};
         const SourceOperationUi::FileFacts incoming{int64_t(e.UncompressedSize), zipcentral::UnixTimeFromDos(e.DateTime)};
-        switch (ui.AskReplace(path, existing, incoming)) {
-        case ReplaceAnswer::YesToAll:
-            yesToAll = true;
-            [[fallthrough]];
-        case ReplaceAnswer::Yes:
-            replace.push_back(index);
-            break;
-        case ReplaceAnswer::SkipAll:
-            skipAll = true;
-            break;
-        case ReplaceAnswer::No:
-            break;
-        case ReplaceAnswer::Cancel:
+        const ReplaceQuestions::Choice choice = questions.Next([&] { return ui.AskReplace(path, existing, incoming); });
+        if (choice == ReplaceQuestions::Choice::Stop)
             return false;
-        }
+        if (choice == ReplaceQuestions::Choice::Replace)
+            replace.push_back(index);
     }
     return true;
 }

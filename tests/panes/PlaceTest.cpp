@@ -41,6 +41,19 @@ TEST(PanePlace, StepsInAndOutOfArchivesRetraceThemselves)
     EXPECT_EQ(home.Text(), "/home/u/");
 }
 
+TEST(PanePlace, ByNameAloneAPathIsReadWithoutLookingAtAnyFile)
+{
+    // None of these exist: the names alone decide.
+    PanePlace tar = PanePlace::FromPathByName("/nowhere/a.tar.gz/docs");
+    EXPECT_EQ(tar.ArchiveFile(), "/nowhere/a.tar.gz");
+    EXPECT_EQ(tar.ZipPath, "docs/");
+    EXPECT_STREQ(tar.Source(), kArchiveSourceName);
+    EXPECT_STREQ(PanePlace::FromPathByName("/nowhere/b.ZIP").Source(), kZipSourceName);
+    EXPECT_EQ(PanePlace::FromPathByName("/nowhere/plain"), PanePlace::Directory("/nowhere/plain"));
+    EXPECT_EQ(PanePlace::FromPath("/nowhere/a.tar.gz/docs"), PanePlace::Directory("/nowhere/a.tar.gz/docs"))
+        << "looking at the disk finds no such file";
+}
+
 TEST(PanePlace, TheHistoryFormMatchesWithOrWithoutTheDelimiter)
 {
     EXPECT_EQ(PanePlace::Directory("/a").WithDelimiter(), PanePlace::Directory("/a/").WithDelimiter());

@@ -193,12 +193,12 @@ TEST_F(ArchiveCorpusTest, DebianAndRpmPackages)
     Check(deb, 3);
 
     const std::string top = tree.Path() + "rpm/";
-    fs::create_directories(top + "SPECS");
-    std::ofstream(top + "SPECS/t.spec") << "Name: t\nVersion: 1\nRelease: 1\nSummary: t\nLicense: MIT\n"
+    fs::create_directories(top + "recipe");
+    std::ofstream(top + "recipe/t.rpmrecipe") << "Name: t\nVersion: 1\nRelease: 1\nSummary: t\nLicense: MIT\n"
                                            "BuildArch: noarch\n%description\nt\n%install\n"
                                            "mkdir -p %{buildroot}/opt/t\necho in the rpm > %{buildroot}/opt/t/a.txt\n"
                                            "%files\n/opt/t/a.txt\n";
-    ASSERT_EQ(Shell("rpmbuild --quiet -bb --define '_topdir " + top + "' '" + top + "SPECS/t.spec' >/dev/null 2>&1"),
+    ASSERT_EQ(Shell("rpmbuild --quiet -bb --define '_topdir " + top + "' '" + top + "recipe/t.rpmrecipe' >/dev/null 2>&1"),
               0);
     std::string rpm;
     for (const auto& e : fs::recursive_directory_iterator(top + "RPMS"))
