@@ -4,6 +4,7 @@
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -34,6 +35,25 @@ bool Exists(const std::string& path)
 {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
+}
+
+RemoteError Stopped()
+{
+    RemoteError error{"Stopped."};
+    error.stopped = true;
+    return error;
+}
+
+void FillEntry(const sftp_attributes attributes, RemoteEntry& entry)
+{
+    entry.size = attributes->size;
+    entry.mtime = int64_t(attributes->mtime);
+    entry.atime = int64_t(attributes->atime);
+    entry.permissions = attributes->permissions & 07777;
+    entry.uid = attributes->uid;
+    entry.gid = attributes->gid;
+    entry.directory = attributes->type == SSH_FILEXFER_TYPE_DIRECTORY;
+    entry.link = attributes->type == SSH_FILEXFER_TYPE_SYMLINK;
 }
 
 std::string SftpErrorText(sftp_session sftp, ssh_session session)
@@ -485,11 +505,7 @@ RemoteError RemoteFiles::List(const std::string& path, size_t chunkSize,
         }
         RemoteEntry& entry = chunk.emplace_back();
         entry.name = attributes->name;
-        entry.size = attributes->size;
-        entry.mtime = int64_t(attributes->mtime);
-        entry.permissions = attributes->permissions & 07777;
-        entry.directory = attributes->type == SSH_FILEXFER_TYPE_DIRECTORY;
-        entry.link = attributes->type == SSH_FILEXFER_TYPE_SYMLINK;
+        FillEntry(attributes, entry);
         sftp_attributes_free(attributes);
         if (entry.link) {
             // A link to a folder is a folder, as on the disk; a dangling
@@ -528,10 +544,8 @@ RemoteError RemoteFiles::Stat(const std::string& path, RemoteEntry& entry)
         return c.Failure(path + ": " + SftpErrorText(c.sftp, c.session));
     const size_t slash = path.rfind('/');
     entry.name = slash == std::string::npos ? path : path.substr(slash + 1);
-    entry.size = attributes->size;
-    entry.mtime = int64_t(attributes->mtime);
-    entry.permissions = attributes->permissions & 07777;
-    entry.directory = attributes->type == SSH_FILEXFER_TYPE_DIRECTORY;
+    FillEntry(attributes, entry);
+    entry.link = false; // followed
     sftp_attributes_free(attributes);
     return {};
 }
@@ -566,16 +580,12 @@ RemoteError RemoteFiles::Exists(const std::string& path, bool& exists, RemoteEnt
             return {};
         return c.Failure(path + ": " + SftpErrorText(c.sftp, c.session));
     }
-    entry.size = attributes->size;
-    entry.mtime = int64_t(attributes->mtime);
-    entry.permissions = attributes->permissions & 07777;
-    entry.directory = attributes->type == SSH_FILEXFER_TYPE_DIRECTORY;
-    entry.link = attributes->type == SSH_FILEXFER_TYPE_SYMLINK;
+    FillEntry(attributes, entry);
     sftp_attributes_free(attributes);
     return {};
 }
 
-RemoteError RemoteFiles::Download(const std::string& path, int fd, const std::function<void(uint64_t)>& moved)
+RemoteError RemoteFiles::Download(const std::string& path, int fd, const Moved& moved)
 {
     SshConnection::Impl& c = *connection_.impl_;
     sftp_file file = sftp_open(c.sftp, path.c_str(), O_RDONLY, 0);
@@ -607,15 +617,16 @@ RemoteError RemoteFiles::Download(const std::string& path, int fd, const std::fu
         if (error)
             break;
         done += uint64_t(got);
-        if (moved)
-            moved(done);
+        if (moved && !moved(done)) {
+            error = Stopped();
+            break;
+        }
     }
     sftp_close(file);
     return error;
 }
 
-RemoteError RemoteFiles::Upload(int fd, const std::string& path, uint32_t mode, int64_t mtime,
-                                const std::function<void(uint64_t)>& moved)
+RemoteError RemoteFiles::Upload(int fd, const std::string& path, uint32_t mode, int64_t mtime, const Moved& moved)
 {
     SshConnection::Impl& c = *connection_.impl_;
     sftp_file file = sftp_open(c.sftp, path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode_t(mode & 07777));
@@ -642,8 +653,10 @@ RemoteError RemoteFiles::Upload(int fd, const std::string& path, uint32_t mode, 
             break;
         }
         done += uint64_t(got);
-        if (moved)
-            moved(done);
+        if (moved && !moved(done)) {
+            error = Stopped();
+            break;
+        }
     }
     if (sftp_close(file) != SSH_NO_ERROR && !error)
         error = c.Failure("Cannot write " + path + ": " + SftpErrorText(c.sftp, c.session));
@@ -683,6 +696,60 @@ RemoteError RemoteFiles::MakeFolder(const std::string& path, uint32_t mode)
     c.Arm();
     if (rc != 0)
         return c.Failure("Cannot make the folder " + path + ": " + SftpErrorText(c.sftp, c.session));
+    return {};
+}
+
+RemoteError RemoteFiles::ReadAt(const std::string& path, uint64_t offset, size_t length, std::string& out)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    out.clear();
+    sftp_file file = sftp_open(c.sftp, path.c_str(), O_RDONLY, 0);
+    c.Arm();
+    if (!file)
+        return c.Failure("Cannot read " + path + ": " + SftpErrorText(c.sftp, c.session));
+    RemoteError error;
+    if (sftp_seek64(file, offset) != 0) {
+        error = c.Failure("Cannot read " + path + ": " + SftpErrorText(c.sftp, c.session));
+    } else {
+        out.resize(length);
+        size_t got = 0;
+        while (got < length) {
+            const ssize_t n = sftp_read(file, out.data() + got, std::min<size_t>(length - got, 64 * 1024));
+            c.Arm();
+            if (n < 0) {
+                error = c.Failure("Cannot read " + path + ": " + SftpErrorText(c.sftp, c.session));
+                break;
+            }
+            if (n == 0)
+                break;
+            got += size_t(n);
+        }
+        out.resize(got);
+    }
+    sftp_close(file);
+    c.Arm();
+    return error;
+}
+
+RemoteError RemoteFiles::SetPermissions(const std::string& path, uint32_t permissions)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    const int rc = sftp_chmod(c.sftp, path.c_str(), mode_t(permissions & 07777));
+    c.Arm();
+    if (rc != 0)
+        return c.Failure("Cannot change the permissions of " + path + ": " + SftpErrorText(c.sftp, c.session));
+    return {};
+}
+
+RemoteError RemoteFiles::ReadLink(const std::string& path, std::string& target)
+{
+    SshConnection::Impl& c = *connection_.impl_;
+    char* text = sftp_readlink(c.sftp, path.c_str());
+    c.Arm();
+    if (!text)
+        return c.Failure("Cannot read the link " + path + ": " + SftpErrorText(c.sftp, c.session));
+    target = text;
+    ssh_string_free_char(text);
     return {};
 }
 

@@ -28,6 +28,8 @@ struct RemoteEntry {
     uint32_t permissions = 0; // the mode's permission bits
     bool directory = false;   // a folder, or a link to one
     bool link = false;
+    uint32_t uid = 0, gid = 0; // as the server numbers them
+    int64_t atime = 0;
 };
 
 // What a remote call went wrong with; empty when it went well.
@@ -35,6 +37,7 @@ struct RemoteError {
     std::string text;
     bool notAnswering = false; // the server stopped answering (the call was cut)
     bool lost = false;         // the connection is gone (made again on next use)
+    bool stopped = false;      // the caller's progress callback asked to stop
     explicit operator bool() const { return !text.empty(); }
 };
 
@@ -53,12 +56,21 @@ public:
     // Does path exist? (nothing there is no error; entry is filled when it does).
     RemoteError Exists(const std::string& path, bool& exists, RemoteEntry& entry);
 
-    // Copies the remote file at path into fd; moved is told the bytes so far.
-    RemoteError Download(const std::string& path, int fd, const std::function<void(uint64_t)>& moved);
+    // Told the bytes moved so far; returns false to stop the transfer, which
+    // then fails with stopped set.
+    using Moved = std::function<bool(uint64_t)>;
+    // Copies the remote file at path into fd.
+    RemoteError Download(const std::string& path, int fd, const Moved& moved);
     // Writes fd into a new remote file at path (refused when one is there),
     // with mode and the modification time mtime (when not 0).
-    RemoteError Upload(int fd, const std::string& path, uint32_t mode, int64_t mtime,
-                       const std::function<void(uint64_t)>& moved);
+    RemoteError Upload(int fd, const std::string& path, uint32_t mode, int64_t mtime, const Moved& moved);
+    // Up to length bytes of the remote file at path from offset; fewer at
+    // its end. Nothing else of the file is read.
+    RemoteError ReadAt(const std::string& path, uint64_t offset, size_t length, std::string& out);
+    // Sets the permission bits (07777) of path.
+    RemoteError SetPermissions(const std::string& path, uint32_t permissions);
+    // What the link at path holds.
+    RemoteError ReadLink(const std::string& path, std::string& target);
     // Renames, replacing what is at to where the server can do that in one
     // step (posix-rename); elsewhere a file at to makes it fail.
     RemoteError Rename(const std::string& from, const std::string& to);

@@ -177,8 +177,9 @@ TEST_F(SftpOperationTest, ALinkThatDropsHalfwayLeavesNothingUnderAFinalName)
         ASSERT_EQ(ui.errors.size(), 1u);
         EXPECT_NE(ui.errors[0].find("not answering"), std::string::npos) << ui.errors[0];
         EXPECT_FALSE(fs::exists(receiving + "/big")) << "no half file under the final name";
-        if (!upload)
+        if (!upload) {
             EXPECT_TRUE(PartFiles(local).empty()) << "the local part file is removed";
+        }
         // A part file on the server stays only under its hidden temporary name.
         for (const std::string& part : PartFiles(folder))
             EXPECT_EQ(fs::path(part).filename().string()[0], '.');
