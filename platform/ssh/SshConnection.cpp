@@ -56,6 +56,38 @@ void FillEntry(const sftp_attributes attributes, RemoteEntry& entry)
     entry.link = attributes->type == SSH_FILEXFER_TYPE_SYMLINK;
 }
 
+std::string ShellQuoted(const std::string& text)
+{
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// A ProxyJump of the configuration becomes a command that runs OpenSSH's
+// client to the jump host. That client would read the configuration and
+// known hosts of the password database's home and could ask on a terminal
+// nobody watches: it is pointed at the files this connection uses and told
+// never to ask.
+// True when the connection goes through a jump host.
+bool KeepJumpHostInOurFiles(ssh_session session, const std::string& sshDir)
+{
+    char* command = nullptr;
+    if (ssh_options_get(session, SSH_OPTIONS_PROXYCOMMAND, &command) != SSH_OK || !command)
+        return false;
+    const std::string made = command;
+    ssh_string_free_char(command);
+    // Only the command libssh made from a ProxyJump; one the user wrote is theirs.
+    if (made.rfind("ssh ", 0) != 0 || made.find(" -W '[%h]:%p' ") == std::string::npos)
+        return false;
+    std::string options = " -o BatchMode=yes -o " + ShellQuoted("UserKnownHostsFile=" + sshDir + "/known_hosts");
+    if (Exists(sshDir + "/config"))
+        options = " -F " + ShellQuoted(sshDir + "/config") + options;
+    const std::string ours = "ssh" + options + made.substr(3);
+    ssh_options_set(session, SSH_OPTIONS_PROXYCOMMAND, ours.c_str());
+    return true;
+}
+
 std::string SftpErrorText(sftp_session sftp, ssh_session session)
 {
     switch (sftp_get_error(sftp)) {
@@ -204,6 +236,7 @@ RemoteError SshConnection::Impl::Connect(SshQuestions& asked)
         return {"Cannot read " + config + ": " + ssh_get_error(session)};
     if (Exists("/etc/ssh/ssh_config"))
         ssh_options_parse_config(session, "/etc/ssh/ssh_config");
+    const bool jumps = KeepJumpHostInOurFiles(session, dir);
     // What the address says wins over the configuration.
     if (!endpoint.user.empty())
         ssh_options_set(session, SSH_OPTIONS_USER, endpoint.user.c_str());
@@ -222,7 +255,9 @@ RemoteError SshConnection::Impl::Connect(SshQuestions& asked)
 
     Arm();
     if (ssh_connect(session) != SSH_OK) {
-        RemoteError error = Failure("Cannot connect to " + endpoint.host + ": " + ssh_get_error(session));
+        RemoteError error = Failure("Cannot connect to " + endpoint.host + ": " + ssh_get_error(session) +
+                                    (jumps ? " (through its jump host, which must be known and let you in by key or agent)"
+                                           : ""));
         Disarm();
         Drop();
         return error;

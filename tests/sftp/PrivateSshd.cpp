@@ -180,7 +180,9 @@ bool PrivateSshd::Start()
                               "PasswordAuthentication no\n"
                               "KbdInteractiveAuthentication no\n"
                               "UsePAM no\n"
-                              "AllowTcpForwarding no\n"
+                              // A jump host's forward, only back to this server.
+                              "AllowTcpForwarding local\n"
+                              "PermitOpen 127.0.0.1:" + std::to_string(port_) + "\n"
                               "AllowAgentForwarding no\n"
                               "X11Forwarding no\n"
                               "PermitTunnel no\n"
