@@ -25,6 +25,7 @@
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
 #include "panes/ViewerExtensions.h"
+#include "platform/ssh/SftpUrl.h"
 #include "sources/SearchSource.h"
 #include "sources/archive/ArchiveNames.h"
 #include "sources/archive/ArchiveTable.h"
@@ -226,6 +227,12 @@ void MainWindow::ShellCall()
     }
     const std::string path = block_->ShellCallText(length);
     const int ticket = ++shellCallTicket_;
+    if (IsSftpText(path)) {
+        // A remote folder is gone to; its listing says what is wrong with it.
+        ShowProgram();
+        GoToDirectory(ActivePane()->Data(), path, locale_);
+        return;
+    }
     struct Kind {
         bool exists = false, directory = false;
     };
