@@ -152,6 +152,9 @@ public:
     // A tar or 7z archive is made on the runner, with the active pane's
     // selection in it when forceZip ("To zip"); its path is returned once started.
     std::string CreateDirOrZip(bool otherPane, bool forceZip);
+    bool StartEmptyZip(const std::string& path, const std::string& place, bool fill);
+    // Shows the new ZIP made in the other pane and copies the selection into it.
+    void FillNewZip(const std::string& made);
     // "To zip": a new archive in the other pane, filled with the selection.
     void BTNToZipClick();
     // The one archive driver, shared by the panes, the file commands and the viewer.

@@ -384,6 +384,36 @@ void MainWindow::FinishBackgroundOperations()
         background_->Shutdown();
 }
 
+// The empty archive is written on the runner: the folder may lie on a mount
+// that does not answer. With fill, the active pane's selection is copied
+// into it once it is there, if the pane still shows the same place.
+bool MainWindow::StartEmptyZip(const std::string& path, const std::string& place, bool fill)
+{
+    const std::shared_ptr<Operation> make = std::make_shared<Operation>(
+        OperationKind::MakeFolder, "New archive " + path, [path](Operation& op) {
+            op.Report(0, 1, 0, 0, path);
+            std::string error;
+            if (!WriteEmptyZip(path, error))
+                return OperationState::Failed; // said below, with the name the user gave
+            op.Report(1, 1, 0, 0, path);
+            return OperationState::Done;
+        });
+    const std::string from = AddPathDelimiter(ActivePane()->Data().Path);
+    PaneView* fromPane = ActivePane();
+    Background().SetTestAnswers(operationUi_);
+    return Background().Run(make, RunMode::Foreground, nullptr,
+                            [this, path, place, fill, from, fromPane](const Operation& op) {
+                                if (op.State() != OperationState::Done) {
+                                    messages_->Warning(Decode("Unable to create zip " + path + "."));
+                                    return;
+                                }
+                                RereadPanesShowing({place});
+                                if (fill && ActivePane() == fromPane &&
+                                    AddPathDelimiter(fromPane->Data().Path) == from)
+                                    FillNewZip(path);
+                            });
+}
+
 std::string MainWindow::CreateDirOrZip(bool otherPane, bool forceZip)
 {
     PaneView* pane = otherPane ? ActivePane()->Other() : ActivePane();
@@ -423,10 +453,8 @@ std::string MainWindow::CreateDirOrZip(bool otherPane, bool forceZip)
             std::string name = typed;
             if (name.size() < 4 || UpperAscii(name.substr(name.size() - 4)) != ".ZIP")
                 name += ".ZIP";
-            if (WriteEmptyZip(place + name, error)) {
-                ReadDirectory(pane->Data(), locale_);
+            if (StartEmptyZip(place + name, place, forceZip))
                 return place + name;
-            }
             messages_->Warning(Decode("Unable to create zip " + place + typed + "."));
         } else if (!typed.empty()) {
             // Made on a worker: the folder may lie on a mount that does not

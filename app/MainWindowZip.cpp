@@ -190,10 +190,13 @@ bool MainWindow::StartArchiveCreate(const std::string& path, ArchiveKind kind, s
 
 void MainWindow::BTNToZipClick()
 {
-    const std::string made = CreateDirOrZip(true, true);
-    // A tar or 7z archive is made with its contents on the runner.
-    if (made.empty() || ArchiveKindOfName(made))
-        return;
+    // The archive is made on the runner; a ZIP is filled once it is there
+    // (FillNewZip), a tar or 7z with its contents.
+    CreateDirOrZip(true, true);
+}
+
+void MainWindow::FillNewZip(const std::string& made)
+{
     TDirData& other = ActivePane()->Other()->Data();
     other.MoveTo(PanePlace::Archive(made));
     RecordHistory(other);

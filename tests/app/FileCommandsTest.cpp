@@ -202,7 +202,9 @@ TEST_F(FileCommandsTest, NewDirectoryAndNewArchive)
         return int(QDialog::Accepted);
     });
     EXPECT_EQ(window->CreateDirOrZip(false, false), root + "/left/data.zip");
+    test::WaitForOperations(*window); // made on a worker
     EXPECT_GT(fs::file_size(root + "/left/data.zip"), 0u);
+    EXPECT_GE(Row(Left(), "data.zip"), 0) << "the pane was re-read";
 
     int tries = 0;
     window->SetNameDialogRunner([&](QDialog& d) {
