@@ -528,7 +528,7 @@ private:
         }
         if (!error && !stopped_) {
             if (dst_.remote)
-                error = Upload(localFd, targetFolder, name, mode, mtime, replace);
+                error = Upload(localFd, source, targetFolder, name, mode, mtime, replace);
             else
                 error = WriteLocal(source, targetFolder, name, mode & ~CurrentUmask(), mtime, replace);
         }
@@ -583,26 +583,80 @@ private:
 
     // fd's contents as the remote file targetFolder + name, written under a
     // part name and renamed once whole.
-    RemoteError Upload(int fd, const std::string& targetFolder, const std::string& name, uint32_t mode, int64_t mtime,
-                       bool replace)
+    RemoteError Upload(int fd, const std::string& source, const std::string& targetFolder, const std::string& name,
+                       uint32_t mode, int64_t mtime, bool replace)
     {
         const uint64_t base = done_;
         const std::string target = targetFolder + name;
+        const bool guarded = replace && code_ == FO_MOVE;
+        std::string part, aside;
         RemoteError error = On(dst_, [&](RemoteFiles& files) {
             done_ = base;
             if (::lseek(fd, 0, SEEK_SET) != 0)
                 return RemoteError{Errno("Cannot read the file for " + target)};
-            const std::string part = targetFolder + PartName(name);
+            part = targetFolder + PartName(name);
             RemoteError e = files.Upload(fd, part, mode, mtime, Counter(files, name));
-            if (!e)
-                e = replace ? ReplaceRemote(files, part, target, targetFolder, name) : files.Rename(part, target);
+            if (!e && !replace) {
+                e = files.Rename(part, target);
+            } else if (!e && !guarded) {
+                e = ReplaceRemote(files, part, target, targetFolder, name);
+            } else if (!e) {
+                aside = targetFolder + PartName(name) + ".old";
+                e = files.Rename(target, aside);
+            }
             if (e && !e.lost)
                 files.Remove(part, false); // nothing half-made stays where it can be reached
             return e;
         });
-        if (!error)
-            done_ = base + uint64_t(::lseek(fd, 0, SEEK_CUR));
+        if (error)
+            return error;
+        done_ = base + uint64_t(::lseek(fd, 0, SEEK_CUR));
+        if (!guarded)
+            return {};
+        RemoteError problem;
+        const bool itself = SourceGone(source, problem);
+        const bool back = itself || problem;
+        error = On(dst_, [&](RemoteFiles& files) {
+            if (back) {
+                files.Remove(part, false);
+                return files.Rename(aside, target);
+            }
+            if (RemoteError e = files.Rename(part, target)) {
+                if (!e.lost) {
+                    files.Rename(aside, target);
+                    files.Remove(part, false);
+                }
+                return e;
+            }
+            files.Remove(aside, false);
+            return RemoteError{};
+        });
+        if (problem)
+            return problem;
+        if (itself)
+            return {OntoItself(source, target)};
         return error;
+    }
+
+    static std::string OntoItself(const std::string& source, const std::string& target)
+    {
+        return target + " is " + source + " itself, reached another way: it is not moved onto itself.";
+    }
+
+    // Whether the source of a move has left its place once the file at the
+    // target stepped aside: then that file was the source itself, reached
+    // another way (a second connection to the server, or this machine
+    // served to itself), and replacing it would lose the only copy.
+    bool SourceGone(const std::string& source, RemoteError& error)
+    {
+        if (!src_.remote) {
+            struct stat st;
+            return ::lstat(source.c_str(), &st) != 0 && errno == ENOENT;
+        }
+        bool exists = true;
+        RemoteEntry entry;
+        error = On(src_, [&](RemoteFiles& files) { return files.Exists(source, exists, entry); });
+        return !error && !exists;
     }
 
     // The server's rename keeps what is at the target (the SFTP protocol's
@@ -642,7 +696,24 @@ private:
                 error.text = Errno("Cannot write " + target);
         }
         ::close(fd);
-        if (!error && !stopped_) {
+        if (!error && !stopped_ && replace && code_ == FO_MOVE) {
+            const std::string aside = targetFolder + PartName(name) + ".old";
+            if (::rename(target.c_str(), aside.c_str()) != 0) {
+                error.text = Errno("Cannot write " + target);
+            } else {
+                RemoteError problem;
+                const bool itself = SourceGone(source, problem);
+                if (itself || problem) {
+                    ::rename(aside.c_str(), target.c_str());
+                    error = problem ? problem : RemoteError{OntoItself(source, target)};
+                } else if (::rename(part.c_str(), target.c_str()) != 0) {
+                    error.text = Errno("Cannot write " + target);
+                    ::rename(aside.c_str(), target.c_str());
+                } else {
+                    ::unlink(aside.c_str());
+                }
+            }
+        } else if (!error && !stopped_) {
             // A file that came meanwhile under a name that was free is not
             // replaced unasked.
             const int rc = replace ? ::rename(part.c_str(), target.c_str())

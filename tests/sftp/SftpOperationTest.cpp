@@ -424,6 +424,32 @@ TEST_F(SftpOperationTest, CopiesAndMovesBetweenTwoRemotePlaces)
     EXPECT_TRUE(PartFiles(folder).empty());
 }
 
+TEST_F(SftpOperationTest, AMoveOntoItsOwnFileReachedAnotherWayKeepsIt)
+{
+    // The server serves this machine's own files: a folder of the disk, a
+    // remote place and one reached over another connection can be one.
+    WriteFile(folder + "/same", "the only copy");
+    const PanePlace disk = PanePlace::Directory(folder);
+    const PanePlace elsewhere = PanePlace::FromPath("sftp://127.0.0.1:" + std::to_string(server->Port()) + folder);
+    struct Way {
+        const char* name;
+        PanePlace from, to;
+    };
+    for (const Way& way : {Way{"download", Remote(), disk}, Way{"upload", disk, Remote()},
+                           Way{"between remote places", Remote(), elsewhere}}) {
+        SCOPED_TRACE(way.name);
+        RecordingUi ui;
+        ui.replace = ReplaceAnswer::Yes;
+        const SourceOperationResult result = Run(FO_MOVE, way.from, way.to, {{"same", false}}, ui);
+        EXPECT_EQ(ui.replaceAsked.size(), 1u);
+        ASSERT_EQ(ui.errors.size(), 1u);
+        EXPECT_NE(ui.errors[0].find("itself"), std::string::npos) << ui.errors[0];
+        EXPECT_FALSE(result.sourceChanged);
+        EXPECT_EQ(ReadAll(folder + "/same"), "the only copy");
+        EXPECT_TRUE(PartFiles(folder).empty());
+    }
+}
+
 struct Names : ListSink {
     std::vector<std::string> names, problems;
     void Chunk(std::vector<SourceEntry>&& entries) override
