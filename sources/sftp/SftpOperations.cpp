@@ -117,8 +117,16 @@ public:
     {
     }
 
-    SourceOperationResult Run(const std::vector<SourceRow>& rows) override
+    SourceOperationResult Run(const std::vector<SourceRow>& given) override
     {
+        // Only names of the place's own entries: ".." or a path would reach
+        // beyond it.
+        std::vector<SourceRow> rows;
+        for (const SourceRow& row : given)
+            if (!row.name.empty() && row.name != "." && row.name != ".." && row.name.find('/') == std::string::npos)
+                rows.push_back(row);
+        if (rows.empty())
+            return {};
         if (code_ == FO_RENAME)
             return Rename(rows);
         if (code_ == FO_DELETE)
@@ -300,7 +308,13 @@ private:
         for (size_t i = 0; i < rows.size() && !error && !stopped_; ++i) {
             const SourceRow& row = rows[i];
             const std::string source = fromFolder + row.name;
-            if (oneServer && row.folder && toFolder.starts_with(source + "/")) {
+            // A copy follows a link it was given; a move renames the link.
+            std::string reached = source;
+            if (oneServer && row.folder && !move)
+                error = On(src_, [&](RemoteFiles& files) { return files.RealPath(source, reached); });
+            if (error)
+                break;
+            if (oneServer && row.folder && toFolder.starts_with(AddSlash(reached))) {
                 ui_.Error(row.name + " is not " + (move ? "moved" : "copied") + " into itself.");
                 continue;
             }
@@ -310,6 +324,8 @@ private:
         }
         if (!kept_.empty())
             ui_.Error(Lines("These changed while they were moved, so they were kept where they were:", kept_));
+        if (!links_.empty())
+            ui_.Error(Lines("Links to folders are not moved (nor what they lead to):", links_));
         if (error && !error.stopped)
             ui_.Error(error.text);
         return {removed_, arrived_};
@@ -332,6 +348,25 @@ private:
                            bool& whole)
     {
         const std::string target = targetFolder + name;
+        // A link to a folder moves as nothing: emptying it would take away
+        // what it leads to, which the user did not pick.
+        if (code_ == FO_MOVE) {
+            bool link = false;
+            if (src_.remote) {
+                bool exists = false;
+                RemoteEntry entry;
+                if (RemoteError error = On(src_, [&](RemoteFiles& files) { return files.Exists(source, exists, entry); }))
+                    return error;
+                link = entry.link;
+            } else {
+                struct stat st;
+                link = ::lstat(source.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+            }
+            if (link) {
+                links_.push_back(source);
+                return {};
+            }
+        }
         if (RemoteError error = MakeTargetFolder(target))
             return error;
         std::vector<Child> children;
@@ -343,6 +378,8 @@ private:
                 return {};
             // A link to a folder is not followed: it may lead back up.
             if (child.folder && child.link) {
+                if (code_ == FO_MOVE)
+                    links_.push_back(source + "/" + child.name);
                 all = false;
                 continue;
             }
@@ -807,7 +844,8 @@ private:
     bool stopped_ = false;
     bool arrived_ = false, removed_ = false;
     uint64_t done_ = 0, total_ = 0;
-    std::vector<std::string> kept_; // sources of a move that changed while copied
+    std::vector<std::string> kept_;  // sources of a move that changed while copied
+    std::vector<std::string> links_; // links to folders a move left alone
 };
 
 } // namespace

@@ -268,6 +268,24 @@ TEST_F(SftpOperationTest, MovesTreesBothWaysRemovingEachSourceOnceItsCopyIsWhole
     EXPECT_FALSE(fs::exists(folder + "/single"));
     EXPECT_TRUE(PartFiles(folder).empty());
     EXPECT_TRUE(PartFiles(local).empty());
+
+    // A link to a folder stays, and so does all it leads to, on either side.
+    fs::create_directories(server->Dir() + "/elsewhere");
+    WriteFile(server->Dir() + "/elsewhere/precious", "p");
+    fs::create_directory_symlink(server->Dir() + "/elsewhere", local + "/linked");
+    fs::create_directory_symlink(server->Dir() + "/elsewhere", folder + "/linked");
+    for (const bool upload : {true, false}) {
+        RecordingUi links;
+        if (upload)
+            Run(FO_MOVE, Local(), Remote(), {{"linked", true}}, links);
+        else
+            Run(FO_MOVE, Remote(), Local(), {{"linked", true}}, links);
+        ASSERT_EQ(links.errors.size(), 1u);
+        EXPECT_NE(links.errors[0].find("linked"), std::string::npos) << links.errors[0];
+    }
+    EXPECT_EQ(ReadAll(server->Dir() + "/elsewhere/precious"), "p");
+    EXPECT_TRUE(fs::is_symlink(local + "/linked"));
+    EXPECT_TRUE(fs::is_symlink(folder + "/linked"));
 }
 
 TEST_F(SftpOperationTest, ASourceThatChangesWhileItIsMovedIsKept)
@@ -401,10 +419,15 @@ TEST_F(SftpOperationTest, CopiesAndMovesBetweenTwoRemotePlaces)
     const PanePlace inside = PanePlace::FromPath(server->Url(folder + "/b/tree/deeper"));
     Run(FO_MOVE, b, inside, {{"tree", true}}, ui);
     Run(FO_COPY, b, inside, {{"tree", true}}, ui);
-    ASSERT_EQ(ui.errors.size(), 2u);
-    EXPECT_NE(ui.errors[0].find("into itself"), std::string::npos) << ui.errors[0];
+    fs::create_directory_symlink(folder, folder + "/b/up"); // nor through a link to a folder above it
+    Run(FO_COPY, b, inside, {{"up", true}}, ui);
+    ASSERT_EQ(ui.errors.size(), 3u);
+    for (const std::string& error : ui.errors)
+        EXPECT_NE(error.find("into itself"), std::string::npos) << error;
     EXPECT_TRUE(fs::exists(folder + "/b/tree/deeper/x"));
     EXPECT_FALSE(fs::exists(folder + "/b/tree/deeper/tree"));
+    EXPECT_FALSE(fs::exists(folder + "/b/tree/deeper/up"));
+    fs::remove(folder + "/b/up");
     ui.errors.clear();
 
     // Another connection to the place (no user named): through this machine.
