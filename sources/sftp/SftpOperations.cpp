@@ -64,10 +64,12 @@ bool SameRemoteFile(const RemoteEntry& a, const RemoteEntry& b)
 }
 
 // An unnamed file in the program's private folder: it vanishes with its
-// descriptor, whatever way the copy ends.
+// descriptor, whatever way the copy ends. Under the temporary folder of the
+// disk rather than the runtime one, which is often a small part of memory
+// and a remote file may be of any size.
 int OpenScratchFile(std::string& error)
 {
-    const std::string dir = PrivateTempDir(error);
+    const std::string dir = SharedTmpPrivateDir(error);
     if (dir.empty())
         return -1;
     int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
