@@ -508,7 +508,11 @@ private:
             error.text = target + " is a folder: no file is copied over it.";
             return Target::Refused;
         }
-        switch (replace_.Next([&] { return ui_.AskReplace(target, facts, {size, mtime}); })) {
+        // The question names where the incoming file comes from.
+        switch (replace_.Next([&] {
+            return src_.remote ? ui_.AskReplace(target, facts, {size, mtime})
+                               : ui_.AskReplaceMember(target, facts, {size, mtime});
+        })) {
         case ReplaceQuestions::Choice::Replace: return Target::Replace;
         case ReplaceQuestions::Choice::Keep: return Target::Keep;
         case ReplaceQuestions::Choice::Stop: break;
