@@ -250,7 +250,8 @@ private:
     void BuildViewer();
     void BuildZip();
     // A file command that a file source runs itself (an archive on one side).
-    void SourceFileOperation(int code, PaneView& source, PaneView& target, bool askTarget);
+    void SourceFileOperation(int code, PaneView& source, PaneView& target, bool askTarget,
+                             const std::string& newName = {});
     // The target dialog for a copy between an archive and the disk: the
     // place to use, or nothing when the user cancelled.
     std::optional<PanePlace> ConfirmSourceTarget(bool move, const std::vector<SourceRow>& rows, const PanePlace& to);

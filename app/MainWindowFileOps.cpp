@@ -98,6 +98,18 @@ void MainWindow::DoFileOperation(FileOperationCode code, bool askTarget)
     PaneView* target = source->Other();
     if (RefusedInsideArchive(source, source->SelectedRows()))
         return;
+    // The rename dialog; false when it is cancelled or its name refused.
+    const auto askNewName = [this](const std::string& old, std::string& typed) {
+        RenameDialog dialog(old, this);
+        if ((runNameDialog_ ? runNameDialog_(dialog) : dialog.exec()) != QDialog::Accepted)
+            return false;
+        typed = dialog.Name();
+        if (const QString problem = NewNameProblem(QFile::decodeName(typed.c_str())); !problem.isEmpty()) {
+            messages_->Warning(problem);
+            return false;
+        }
+        return true;
+    };
     // A list of found files is no folder: nothing goes into it.
     if ((code == FO_COPY || code == FO_MOVE) && !target->Data().Can(Capability::CopyIn)) {
         messages_->Warning(Decode("Nothing can be copied or moved into " + target->Data().Text() + "."));
@@ -112,9 +124,28 @@ void MainWindow::DoFileOperation(FileOperationCode code, bool askTarget)
                                "folder first, or add them from their own folder.");
             return;
         }
+        // A source that renames is given the new name; one that cannot
+        // says so itself, without asking a name first.
+        std::string newName;
+        if (code == FO_RENAME && source->Data().Can(Capability::Rename)) {
+            const std::vector<int> selected = source->SelectedRows();
+            if (selected.size() != 1) {
+                messages_->Warning("Select one item to rename here.");
+                return;
+            }
+            const std::string old = source->Data().Item(selected.front()).Name;
+            if (!askNewName(old, newName))
+                return;
+            // The pane may have been read again while the dialog was up.
+            const std::vector<int> now = source->SelectedRows();
+            if (now.size() != 1 || source->Data().Item(now.front()).Name != old) {
+                messages_->Warning("The pane changed while the new name was asked: nothing was renamed.");
+                return;
+            }
+        }
         StorePlace(*source);
         StorePlace(*target);
-        SourceFileOperation(code, *source, *target, askTarget);
+        SourceFileOperation(code, *source, *target, askTarget, newName);
         return;
     }
     if (code == FO_RENAME && SelectedPaths(*source).size() != 1) {
@@ -130,14 +161,9 @@ void MainWindow::DoFileOperation(FileOperationCode code, bool askTarget)
     std::string targetPath = target->Data().Path;
     const std::string sourceDir = source->Data().Path; // the dialogs below may outlive this listing
     if (code == FO_RENAME) {
-        RenameDialog dialog(firstName, this);
-        if ((runNameDialog_ ? runNameDialog_(dialog) : dialog.exec()) != QDialog::Accepted)
+        std::string typed;
+        if (!askNewName(firstName, typed))
             return;
-        const std::string typed = dialog.Name();
-        if (const QString problem = NewNameProblem(QFile::decodeName(typed.c_str())); !problem.isEmpty()) {
-            messages_->Warning(problem);
-            return;
-        }
         // In its own folder: found files lie in many.
         targetPath = AddPathDelimiter(FolderOf(sources.front())) + typed;
     }

@@ -39,7 +39,10 @@ QString Decode(const std::string& bytes) { return QFile::decodeName(QByteArray::
 OperationKind ZipKindOf(int code, const PanePlace& from, const PanePlace& to)
 {
     if (std::string_view(from.Source()) == kSftpSourceName || std::string_view(to.Source()) == kSftpSourceName)
-        return code == FO_DELETE ? OperationKind::Delete : code == FO_MOVE ? OperationKind::Move : OperationKind::Copy;
+        return code == FO_DELETE   ? OperationKind::Delete
+               : code == FO_MOVE   ? OperationKind::Move
+               : code == FO_RENAME ? OperationKind::Rename
+                                   : OperationKind::Copy;
     if (std::string_view(from.Source()) != kZipSourceName)
         return OperationKind::ZipAdd;
     return code == FO_DELETE ? OperationKind::ZipDelete : OperationKind::ZipExtract;
@@ -86,7 +89,8 @@ void MainWindow::zipMessage(const std::string& text)
     statusBar()->repaint();
 }
 
-void MainWindow::SourceFileOperation(int code, PaneView& source, PaneView& target, bool askTarget)
+void MainWindow::SourceFileOperation(int code, PaneView& source, PaneView& target, bool askTarget,
+                                     const std::string& newName)
 {
     const std::vector<SourceRow> rows = SourceRowsOf(source.Data(), source.SelectedRows());
     if (rows.empty())
@@ -110,7 +114,10 @@ void MainWindow::SourceFileOperation(int code, PaneView& source, PaneView& targe
                         (rows.size() == 1 ? rows.front().name : std::to_string(rows.size()) + " items");
     const std::shared_ptr<Operation> op = MakeSourceOperation(
         kind, std::move(title),
-        [&](SourceOperationUi& ui) { return runner->OperationFor(code, from, to, ui, {settings_.FastZipMove}); }, rows,
+        [&](SourceOperationUi& ui) {
+            return runner->OperationFor(code, from, to, ui, {settings_.FastZipMove, newName});
+        },
+        rows,
         result);
     if (!op)
         return;

@@ -162,6 +162,7 @@ struct SourceOperationResult {
 
 struct SourceOperationOptions {
     bool fastMove = false; // a move removes what it moved out without asking
+    std::string newName;   // a rename's new name for the one selected row
 };
 
 // A file command that a source runs itself. Made on the window's thread, run

@@ -69,7 +69,7 @@ void SftpSource::List(const PanePlace& place, ListSink& sink, const CancelToken&
 
 Capabilities SftpSource::Can(const PanePlace&) const
 {
-    return {Capability::CopyIn, Capability::CopyOut, Capability::Delete};
+    return {Capability::CopyIn, Capability::CopyOut, Capability::Delete, Capability::Rename};
 }
 
 std::shared_ptr<Operation> SftpSource::MakeFolderOperation(const PanePlace& place, const std::string& name) const
@@ -102,11 +102,12 @@ bool SftpSource::RunsOperation(int code, const PanePlace& from, const PanePlace&
 }
 
 std::unique_ptr<SourceOperation> SftpSource::OperationFor(int code, const PanePlace& from, const PanePlace& to,
-                                                          SourceOperationUi& ui, const SourceOperationOptions&) const
+                                                          SourceOperationUi& ui,
+                                                          const SourceOperationOptions& options) const
 {
     if (!RunsOperation(code, from, to))
         return nullptr;
-    return MakeSftpOperation(code, from, to, ui, questions_);
+    return MakeSftpOperation(code, from, to, ui, questions_, options.newName);
 }
 
 } // namespace tarnel

@@ -448,18 +448,23 @@ SshConnection::SshConnection(std::string key, SftpUrl endpoint) : impl_(std::mak
 
 SshConnection::~SshConnection() { impl_->Drop(); }
 
-std::shared_ptr<SshConnection> SshConnection::For(const SftpUrl& url)
+std::shared_ptr<SshConnection> SshConnection::Pooled(const SftpUrl& url, const char* purpose)
 {
     ConnectionPool& pool = ConnectionPool::Shared();
     SftpUrl endpoint = url;
     endpoint.path = "/";
-    const std::string key = endpoint.Authority();
+    // An authority ends at the first "/": the keys of the two kinds never meet.
+    const std::string key = endpoint.Authority() + purpose;
     std::lock_guard lock(pool.mutex);
     std::shared_ptr<SshConnection>& connection = pool.connections[key];
     if (!connection)
         connection.reset(new SshConnection(key, endpoint));
     return connection;
 }
+
+std::shared_ptr<SshConnection> SshConnection::For(const SftpUrl& url) { return Pooled(url, ""); }
+
+std::shared_ptr<SshConnection> SshConnection::ForTransfers(const SftpUrl& url) { return Pooled(url, "/transfers"); }
 
 RemoteError SshConnection::Use(SshQuestions& questions, const std::function<RemoteError(RemoteFiles&)>& work)
 {

@@ -94,10 +94,16 @@ public:
 
     // The shared connection to url's [user@]host[:port].
     static std::shared_ptr<SshConnection> For(const SftpUrl& url);
+    // A second shared connection to the same place for file operations: a
+    // long copy holds it for minutes, and the panes' listings of that host
+    // must not wait behind it.
+    static std::shared_ptr<SshConnection> ForTransfers(const SftpUrl& url);
 
     // Runs work with the connection's file session, connecting first (and
     // asking questions) when there is none. A connection that has broken
-    // since its last use is made again once and work run on the new one.
+    // since its last use is made again once and work run on the new one, so
+    // work must be fit to run twice. Not re-entrant: work must not Use the
+    // same connection again (it would wait for itself).
     RemoteError Use(SshQuestions& questions, const std::function<RemoteError(RemoteFiles&)>& work);
     // Drops the session (the next Use connects again).
     void Disconnect();
@@ -116,6 +122,7 @@ public:
 
 private:
     explicit SshConnection(std::string key, SftpUrl endpoint);
+    static std::shared_ptr<SshConnection> Pooled(const SftpUrl& url, const char* purpose);
     friend class RemoteFiles;
     friend struct ConnectionPool;
     std::unique_ptr<Impl> impl_;

@@ -226,5 +226,63 @@ TEST_F(SftpWindowTest, AServerThatStopsAnsweringIsToldWithinTenSecondsAndTheWind
     EXPECT_GE(Row(left->Data(), "a.txt"), 0) << "a server that answers again is reached again";
 }
 
+TEST_F(SftpWindowTest, RenamesAndMovesInARemotePaneOnTheRunner)
+{
+    WriteFile(folder + "/old.txt", "old");
+    WriteFile(folder + "/taken.txt", "taken");
+    const std::string local = server->Dir() + "/local";
+    std::filesystem::create_directories(local + "/box");
+    WriteFile(local + "/box/inner.txt", "inner");
+    Start(server->Url(folder));
+    window->Settings().ConfirmCopyTarget = false;
+    PaneView* left = window->LeftPane();
+    ASSERT_TRUE(test::PaneRead(left->Data()));
+    GoToDirectory(window->RightPane()->Data(), local, {});
+    test::WaitForReads(*window);
+
+    std::string typed = "new.txt";
+    window->SetNameDialogRunner([&](QDialog& d) {
+        static_cast<RenameDialog&>(d).NameEdit()->setText(QString::fromStdString(typed));
+        return int(QDialog::Accepted);
+    });
+    const auto selectOnly = [](PaneView* pane, const std::string& name) {
+        pane->SetRangeSelected(0, pane->Data().Count - 1, false);
+        pane->SetCurrentRow(Row(pane->Data(), name));
+        pane->SetSelected(Row(pane->Data(), name), true);
+    };
+    window->SetActivePane(left);
+    selectOnly(left, "old.txt");
+    window->RunFileCommand(FO_RENAME);
+    test::WaitForOperations(*window);
+    test::WaitForReads(*window);
+    EXPECT_TRUE(std::filesystem::exists(folder + "/new.txt"));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/old.txt"));
+    EXPECT_GE(Row(left->Data(), "new.txt"), 0) << "the pane is read again";
+    EXPECT_EQ(messages->log.join("\n").toStdString(), "");
+
+    typed = "taken.txt";
+    selectOnly(left, "new.txt");
+    window->RunFileCommand(FO_RENAME);
+    test::WaitForOperations(*window);
+    EXPECT_TRUE(messages->log.join("\n").contains("already exists")) << messages->log.join("\n").toStdString();
+    std::ifstream kept(folder + "/taken.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "taken");
+    messages->log.clear();
+
+    // A folder of the disk moves in and leaves the disk.
+    PaneView* right = window->RightPane();
+    window->SetActivePane(right);
+    selectOnly(right, "box");
+    window->RunFileCommand(FO_MOVE);
+    test::WaitForOperations(*window);
+    test::WaitForReads(*window);
+    std::ifstream moved(folder + "/box/inner.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(moved), {}), "inner");
+    EXPECT_FALSE(std::filesystem::exists(local + "/box"));
+    EXPECT_GE(Row(left->Data(), "box"), 0);
+    EXPECT_LT(Row(right->Data(), "box"), 0);
+    EXPECT_EQ(messages->log.join("\n").toStdString(), "");
+}
+
 } // namespace
 } // namespace tarnel
