@@ -103,6 +103,12 @@ public:
     {
         return AskReplace(member, existing, incoming);
     }
+    // The same question for a file coming from a remote machine.
+    virtual ReplaceAnswer AskReplaceFromServer(const std::string& path, const FileFacts& existing,
+                                               const FileFacts& incoming)
+    {
+        return AskReplace(path, existing, incoming);
+    }
     // A library's note on what it does now (the status bar's kind of text).
     virtual void Status(const std::string& /*text*/) {}
     // How far long work has come; false once the user stopped it.

@@ -19,6 +19,11 @@ public:
     {
         return Replace(member, existing, incoming, "From the disk");
     }
+    ReplaceAnswer AskReplaceFromServer(const std::string& path, const FileFacts& existing,
+                                       const FileFacts& incoming) override
+    {
+        return Replace(path, existing, incoming, "From the server");
+    }
     void Status(const std::string& text) override
     {
         if (!op_)

@@ -510,7 +510,7 @@ private:
         }
         // The question names where the incoming file comes from.
         switch (replace_.Next([&] {
-            return src_.remote ? ui_.AskReplace(target, facts, {size, mtime})
+            return src_.remote ? ui_.AskReplaceFromServer(target, facts, {size, mtime})
                                : ui_.AskReplaceMember(target, facts, {size, mtime});
         })) {
         case ReplaceQuestions::Choice::Replace: return Target::Replace;
@@ -802,8 +802,8 @@ private:
         if (sourceFolder || existing.directory)
             return {target + " is there already, and one of the two is a folder: " + name + " is not moved."};
         switch (replace_.Next([&] {
-            return ui_.AskReplace(target, {int64_t(existing.size), existing.mtime},
-                                  {int64_t(incoming.size), incoming.mtime});
+            return ui_.AskReplaceFromServer(target, {int64_t(existing.size), existing.mtime},
+                                            {int64_t(incoming.size), incoming.mtime});
         })) {
         case ReplaceQuestions::Choice::Replace: break;
         case ReplaceQuestions::Choice::Keep: return {};
