@@ -213,6 +213,10 @@ RemoteError SshConnection::Impl::Connect(SshQuestions& asked)
     }
     ssh_options_set(session, SSH_OPTIONS_KNOWNHOSTS, knownHosts.c_str());
     ssh_options_set(session, SSH_OPTIONS_TIMEOUT, &timeoutSeconds);
+    // Requests go out whole at once: with Nagle's rule the tail of each
+    // write waits for the server's delayed acknowledgement.
+    const int noDelay = 1;
+    ssh_options_set(session, SSH_OPTIONS_NODELAY, &noDelay);
 
     callbacks = {};
     callbacks.userdata = this;
