@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/time.h>
 #include <map>
 #include <mutex>
 #include <pwd.h>
@@ -724,7 +723,7 @@ RemoteError RemoteFiles::Upload(int fd, const std::string& path, uint32_t mode, 
 
     struct Request {
         uint32_t id;
-        uint32_t length;
+        uint32_t length; // 0: setting the times
     };
     std::deque<Request> inFlight;
     uint64_t offset = 0, done = 0;
@@ -775,6 +774,8 @@ RemoteError RemoteFiles::Upload(int fd, const std::string& path, uint32_t mode, 
         }
         const uint32_t length = request->length;
         inFlight.erase(request);
+        if (length == 0)
+            return true; // a copy with today's time is still whole
         if (const uint32_t status = get32(&answer[5]); status != SSH_FX_OK) {
             if (!error) {
                 std::string text = StatusText(int(status));
@@ -816,6 +817,22 @@ RemoteError RemoteFiles::Upload(int fd, const std::string& path, uint32_t mode, 
         if (inFlight.size() >= kUploadRequestsInFlight && !takeAnswer())
             break;
     }
+    if (!error && mtime != 0) {
+        // The times go with the writes (the server keeps the order), not
+        // in a round trip of their own after the close.
+        const uint32_t id = ++c.sftp->id_counter;
+        const size_t size = 4 + 1 + 4 + 4 + handleLength + 4 + 4 + 4;
+        packet[4] = SSH_FXP_FSETSTAT;
+        put32(0, uint32_t(size - 4));
+        put32(5, id);
+        put32(13 + handleLength, SSH_FILEXFER_ATTR_ACMODTIME);
+        put32(13 + handleLength + 4, uint32_t(mtime));
+        put32(13 + handleLength + 8, uint32_t(mtime));
+        if (ssh_channel_write(channel, packet.data(), uint32_t(size)) != int(size))
+            broken(ssh_get_error(c.session));
+        else
+            inFlight.push_back({id, 0});
+    }
     // Every answer is taken before libssh reads from the session again;
     // once it is out of step it is dropped instead.
     while (!inFlight.empty() && !error.lost) {
@@ -825,11 +842,6 @@ RemoteError RemoteFiles::Upload(int fd, const std::string& path, uint32_t mode, 
     if (sftp_close(file) != SSH_NO_ERROR && !error)
         error = c.Failure("Cannot write " + path + ": " + SftpErrorText(c.sftp, c.session));
     c.Arm();
-    if (!error && mtime != 0) {
-        timeval times[2] = {{time_t(mtime), 0}, {time_t(mtime), 0}};
-        sftp_utimes(c.sftp, path.c_str(), times); // a copy with today's time is still whole
-        c.Arm();
-    }
     return error;
 }
 
