@@ -7,8 +7,9 @@
 // on a kept connection. Ratios are against the faster peer.
 //
 // usage: sftp_bench [WORKDIR] [ROUNDS] [LARGE_MB] [list|small|large]
-// WORKDIR (default /dev/shm/tarnel-sftp-bench) holds both sides' files; on
-// tmpfs the figures are those of the transfer, not of a disk.
+// Both sides' files lie in a folder of the bench's own in WORKDIR (default
+// /dev/shm), removed at the end; on tmpfs the figures are those of the
+// transfer, not of a disk.
 #include "platform/ssh/SshConnection.h"
 #include "sftp/PrivateSshd.h"
 #include "sources/SftpSource.h"
@@ -24,6 +25,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace tarnel;
@@ -113,7 +115,8 @@ void Report(const Timing& t)
 
 int main(int argc, char** argv)
 {
-    const std::string work = argc > 1 ? argv[1] : "/dev/shm/tarnel-sftp-bench";
+    const std::string work =
+        std::string(argc > 1 ? argv[1] : "/dev/shm") + "/tarnel-sftp-bench-" + std::to_string(::getpid());
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     const uint64_t largeBytes = uint64_t(argc > 3 ? std::max(1, std::atoi(argv[3])) : 1024) << 20;
     const std::string only = argc > 4 ? argv[4] : "";
@@ -126,7 +129,13 @@ int main(int argc, char** argv)
     }
     server.Reset();
 
-    fs::remove_all(work);
+    // Gigabytes of memory on tmpfs: gone however the bench ends.
+    static std::string made;
+    made = work;
+    std::atexit([] {
+        std::error_code ignored;
+        fs::remove_all(made, ignored);
+    });
     const std::string local = work + "/local", remote = work + "/remote";
     fs::create_directories(local + "/small");
     fs::create_directories(remote + "/listed");
@@ -260,6 +269,5 @@ int main(int argc, char** argv)
     }
 
     SshConnection::DisconnectAll();
-    fs::remove_all(work);
     return 0;
 }
