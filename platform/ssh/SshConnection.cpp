@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <cstdlib>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/time.h>
 #include <map>
 #include <mutex>
 #include <pwd.h>
@@ -30,6 +30,12 @@ std::atomic<int64_t> answerTimeoutMs{SshConnection::kDefaultAnswerTimeout.count(
 // An idle connection sends a message the server ignores this often, so that
 // firewalls and the server keep it.
 constexpr auto kKeepAliveEvery = std::chrono::seconds(30);
+// A download keeps this many read requests of this size in flight.
+constexpr uint32_t kDownloadRequest = 64 * 1024;
+constexpr size_t kDownloadRequestsInFlight = 16;
+// And an upload this many write requests of this size.
+constexpr uint32_t kUploadRequest = 32 * 1024;
+constexpr size_t kUploadRequestsInFlight = 32;
 
 bool Exists(const std::string& path)
 {
@@ -68,8 +74,7 @@ std::string ShellQuoted(const std::string& text)
 // client to the jump host. That client would read the configuration and
 // known hosts of the password database's home and could ask on a terminal
 // nobody watches: it is pointed at the files this connection uses and told
-// never to ask.
-// True when the connection goes through a jump host.
+// never to ask. True when the connection goes through a jump host.
 bool KeepJumpHostInOurFiles(ssh_session session, const std::string& sshDir)
 {
     char* command = nullptr;
@@ -88,17 +93,25 @@ bool KeepJumpHostInOurFiles(ssh_session session, const std::string& sshDir)
     return true;
 }
 
-std::string SftpErrorText(sftp_session sftp, ssh_session session)
+// What an SFTP status code means; "" for the codes that say nothing more
+// than "failed".
+std::string StatusText(int status)
 {
-    switch (sftp_get_error(sftp)) {
+    switch (status) {
     case SSH_FX_NO_SUCH_FILE: return "No such file or folder";
     case SSH_FX_PERMISSION_DENIED: return "Permission denied";
     case SSH_FX_NO_SUCH_PATH: return "No such path";
     case SSH_FX_FILE_ALREADY_EXISTS: return "It already exists";
     case SSH_FX_WRITE_PROTECT: return "The file system is read-only";
     case SSH_FX_OP_UNSUPPORTED: return "The server cannot do this";
-    default: break;
+    default: return {};
     }
+}
+
+std::string SftpErrorText(sftp_session sftp, ssh_session session)
+{
+    if (std::string text = StatusText(sftp_get_error(sftp)); !text.empty())
+        return text;
     const char* text = ssh_get_error(session);
     return text && *text ? text : "The server refused";
 }
@@ -246,6 +259,10 @@ RemoteError SshConnection::Impl::Connect(SshQuestions& asked)
     }
     ssh_options_set(session, SSH_OPTIONS_KNOWNHOSTS, knownHosts.c_str());
     ssh_options_set(session, SSH_OPTIONS_TIMEOUT, &timeoutSeconds);
+    // Requests go out whole at once: with Nagle's rule the tail of each
+    // write waits for the server's delayed acknowledgement.
+    const int noDelay = 1;
+    ssh_options_set(session, SSH_OPTIONS_NODELAY, &noDelay);
 
     callbacks = {};
     callbacks.userdata = this;
@@ -632,19 +649,62 @@ RemoteError RemoteFiles::Download(const std::string& path, int fd, const Moved& 
     c.Arm();
     if (!file)
         return c.Failure("Cannot read " + path + ": " + SftpErrorText(c.sftp, c.session));
-    std::vector<char> buffer(64 * 1024);
+    // One read per round trip would leave the link idle most of the time:
+    // several requests stay in flight. libssh takes an answer only by
+    // reading the next one from the link, so answers are taken in the order
+    // asked. It reads at the file's own offset and moves it as if one
+    // request were out at a time: every request sets the offset it means.
+    struct Request {
+        uint64_t offset;
+        uint32_t length;
+        int id;
+    };
+    std::deque<Request> inFlight;
+    std::vector<char> buffer(kDownloadRequest);
+    auto take = [&](const Request& request) {
+        sftp_seek64(file, request.offset); // an end met by another request is not this one's
+        const int got = sftp_async_read(file, buffer.data(), request.length, uint32_t(request.id));
+        c.Arm(); // an answer came: the clock starts again
+        return got;
+    };
+    // Answers to requests that are no longer wanted, taken so that none
+    // stays queued in the session (at once when the link is cut).
+    auto dropInFlight = [&] {
+        for (const Request& left : inFlight)
+            if (!c.cutOff && ssh_is_connected(c.session))
+                take(left);
+        inFlight.clear();
+    };
+    uint64_t next = 0; // where the next new request starts
+    uint32_t length = kDownloadRequest;
+    // One request first, doubled with each whole answer: a small file
+    // costs no more requests than reading one at a time.
+    size_t window = 1;
     uint64_t done = 0;
     RemoteError error;
     for (;;) {
-        const ssize_t got = sftp_read(file, buffer.data(), buffer.size());
-        c.Arm();
+        while (inFlight.size() < window) {
+            sftp_seek64(file, next);
+            const int id = sftp_async_read_begin(file, length);
+            if (id < 0)
+                break;
+            inFlight.push_back({next, length, id});
+            next += length;
+        }
+        if (inFlight.empty()) {
+            error = c.Failure("Cannot read " + path + ": " + SftpErrorText(c.sftp, c.session));
+            break;
+        }
+        const Request head = inFlight.front();
+        inFlight.pop_front();
+        const int got = take(head);
         if (got < 0) {
             error = c.Failure("Cannot read " + path + ": " + SftpErrorText(c.sftp, c.session));
             break;
         }
         if (got == 0)
-            break;
-        for (ssize_t written = 0; written < got;) {
+            break; // the end
+        for (int written = 0; written < got;) {
             const ssize_t n = ::write(fd, buffer.data() + written, size_t(got - written));
             if (n < 0 && errno == EINTR)
                 continue;
@@ -652,16 +712,26 @@ RemoteError RemoteFiles::Download(const std::string& path, int fd, const Moved& 
                 error.text = std::string("Cannot write the copy: ") + std::strerror(errno);
                 break;
             }
-            written += n;
+            written += int(n);
         }
         if (error)
             break;
+        if (uint32_t(got) < head.length) {
+            // Less than asked: the file's end, or the most the server sends
+            // at once. The requests after it asked from the wrong offsets.
+            dropInFlight();
+            next = head.offset + uint64_t(got);
+            length = std::max<uint32_t>(uint32_t(got), 4096);
+        } else {
+            window = std::min(window * 2, kDownloadRequestsInFlight);
+        }
         done += uint64_t(got);
         if (moved && !moved(done)) {
             error = Stopped();
             break;
         }
     }
+    dropInFlight();
     sftp_close(file);
     return error;
 }
@@ -673,11 +743,95 @@ RemoteError RemoteFiles::Upload(int fd, const std::string& path, uint32_t mode, 
     c.Arm();
     if (!file)
         return c.Failure("Cannot write " + path + ": " + SftpErrorText(c.sftp, c.session));
-    std::vector<char> buffer(32 * 1024); // what one write request of the server takes whole
-    uint64_t done = 0;
+    // libssh 0.10 writes one request per round trip, which leaves the link
+    // idle most of the time. The write requests are framed here and sent on
+    // the session's channel, several in flight, and their answers read back
+    // from it before anything else uses the session, so libssh never sees
+    // them. 32 KiB is what every server takes in one request.
+    ssh_channel channel = c.sftp->channel;
+    const uint32_t handleLength = uint32_t(ssh_string_len(file->handle));
+    const size_t header = 4 + 1 + 4 + 4 + handleLength + 8 + 4;
+    std::vector<unsigned char> packet(header + kUploadRequest);
+    auto put32 = [&](size_t at, uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            packet[at + size_t(i)] = uint8_t(value >> (24 - 8 * i));
+    };
+    packet[4] = SSH_FXP_WRITE;
+    put32(9, handleLength);
+    std::memcpy(packet.data() + 13, ssh_string_data(file->handle), handleLength);
+
+    struct Request {
+        uint32_t id;
+        uint32_t length; // 0: setting the times
+    };
+    std::deque<Request> inFlight;
+    uint64_t offset = 0, done = 0;
     RemoteError error;
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    // The session is no longer in step with the server: it is made again.
+    auto broken = [&](const char* why) {
+        if (!error)
+            error = c.Failure("Cannot write " + path + ": " + (why && *why ? why : "the connection was lost"));
+        error.lost = true;
+    };
+    auto readExactly = [&](unsigned char* into, uint32_t length) {
+        for (uint32_t got = 0; got < length;) {
+            const int n = ssh_channel_read(channel, into + got, length - got, 0);
+            if (n <= 0)
+                return false;
+            got += uint32_t(n);
+        }
+        return true;
+    };
+    auto get32 = [](const unsigned char* at) {
+        return uint32_t(at[0]) << 24 | uint32_t(at[1]) << 16 | uint32_t(at[2]) << 8 | uint32_t(at[3]);
+    };
+    // Takes the next answer; false once the session is out of step or cut.
+    std::vector<unsigned char> answer;
+    auto takeAnswer = [&] {
+        unsigned char sizeBytes[4];
+        if (!readExactly(sizeBytes, 4)) {
+            broken(ssh_get_error(c.session));
+            return false;
+        }
+        // type, id and status, then the server's own message and its language
+        const uint32_t size = get32(sizeBytes);
+        if (size < 9 || size > 256 * 1024) {
+            broken("the server's answer makes no sense");
+            return false;
+        }
+        answer.resize(size);
+        if (!readExactly(answer.data(), size)) {
+            broken(ssh_get_error(c.session));
+            return false;
+        }
+        c.Arm(); // an answer came: the clock starts again
+        const uint32_t id = get32(&answer[1]);
+        const auto request = std::find_if(inFlight.begin(), inFlight.end(), [&](const Request& r) { return r.id == id; });
+        if (answer[0] != SSH_FXP_STATUS || request == inFlight.end()) {
+            broken("the server's answer makes no sense");
+            return false;
+        }
+        const uint32_t length = request->length;
+        inFlight.erase(request);
+        if (length == 0)
+            return true; // a copy with today's time is still whole
+        if (const uint32_t status = get32(&answer[5]); status != SSH_FX_OK) {
+            if (!error) {
+                std::string text = StatusText(int(status));
+                if (text.empty() && size >= 13 && get32(&answer[9]) <= size - 13)
+                    text.assign(reinterpret_cast<const char*>(&answer[13]), get32(&answer[9]));
+                error = c.Failure("Cannot write " + path + ": " + (text.empty() ? "The server refused" : text));
+            }
+            return true;
+        }
+        done += length;
+        if (!error && moved && !moved(done))
+            error = Stopped();
+        return true;
+    };
+
+    while (!error) {
+        const ssize_t got = ::read(fd, packet.data() + header, kUploadRequest);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
@@ -686,26 +840,47 @@ RemoteError RemoteFiles::Upload(int fd, const std::string& path, uint32_t mode, 
         }
         if (got == 0)
             break;
-        const ssize_t sent = sftp_write(file, buffer.data(), size_t(got));
-        c.Arm();
-        if (sent != got) {
-            error = c.Failure("Cannot write " + path + ": " + SftpErrorText(c.sftp, c.session));
+        const uint32_t id = ++c.sftp->id_counter;
+        put32(0, uint32_t(header - 4 + size_t(got)));
+        put32(5, id);
+        for (int i = 0; i < 8; ++i)
+            packet[13 + handleLength + size_t(i)] = uint8_t(offset >> (56 - 8 * i));
+        put32(13 + handleLength + 8, uint32_t(got));
+        const size_t size = header + size_t(got);
+        if (ssh_channel_write(channel, packet.data(), uint32_t(size)) != int(size)) {
+            broken(ssh_get_error(c.session));
             break;
         }
-        done += uint64_t(got);
-        if (moved && !moved(done)) {
-            error = Stopped();
+        inFlight.push_back({id, uint32_t(got)});
+        offset += uint64_t(got);
+        if (inFlight.size() >= kUploadRequestsInFlight && !takeAnswer())
             break;
-        }
+    }
+    if (!error && mtime != 0) {
+        // The times go with the writes (the server keeps the order), not
+        // in a round trip of their own after the close.
+        const uint32_t id = ++c.sftp->id_counter;
+        const size_t size = 4 + 1 + 4 + 4 + handleLength + 4 + 4 + 4;
+        packet[4] = SSH_FXP_FSETSTAT;
+        put32(0, uint32_t(size - 4));
+        put32(5, id);
+        put32(13 + handleLength, SSH_FILEXFER_ATTR_ACMODTIME);
+        put32(13 + handleLength + 4, uint32_t(mtime));
+        put32(13 + handleLength + 8, uint32_t(mtime));
+        if (ssh_channel_write(channel, packet.data(), uint32_t(size)) != int(size))
+            broken(ssh_get_error(c.session));
+        else
+            inFlight.push_back({id, 0});
+    }
+    // Every answer is taken before libssh reads from the session again;
+    // once it is out of step it is dropped instead.
+    while (!inFlight.empty() && !error.lost) {
+        if (!takeAnswer())
+            break;
     }
     if (sftp_close(file) != SSH_NO_ERROR && !error)
         error = c.Failure("Cannot write " + path + ": " + SftpErrorText(c.sftp, c.session));
     c.Arm();
-    if (!error && mtime != 0) {
-        timeval times[2] = {{time_t(mtime), 0}, {time_t(mtime), 0}};
-        sftp_utimes(c.sftp, path.c_str(), times); // a copy with today's time is still whole
-        c.Arm();
-    }
     return error;
 }
 
