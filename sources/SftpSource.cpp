@@ -34,7 +34,7 @@ SourceEntry ToSourceEntry(RemoteEntry&& remote)
     if (remote.name.size() > 1 && remote.name[0] == '.' && remote.name != "..")
         e.attr |= faHidden;
     e.time = int32_t(DosTimeFromUnix(remote.mtime));
-    e.size = remote.directory ? 0 : int64_t(remote.size);
+    e.size = remote.directory ? -1 : int64_t(remote.size); // a folder has no size until it is summed
     e.name = std::move(remote.name);
     return e;
 }
