@@ -356,14 +356,17 @@ RemoteError SftpSource::WriteDescription(const std::string& path, const std::str
             return error;
         if (found.exists && !found.Regular())
             return RemoteError{found.path + " is not a regular file: no description is written to it."};
+        const RemoteError tooLarge{found.path + " is larger than " +
+                                   std::to_string(DescLineReader::kMaxFileBytes / (1024 * 1024)) +
+                                   " MiB: no description is written to it."};
+        if (found.exists && found.entry.size > DescLineReader::kMaxFileBytes)
+            return tooLarge; // known without reading it
         std::string old;
         if (RemoteError error = ReadDescriptionBytes(files, found, old))
             return error; // a file that cannot be read must not lose its lines
         std::optional<std::string> contents;
         if (RewriteDescriptionBytes(old, {{name, description, false}}, contents) != WriteDescriptionResult::Written)
-            return RemoteError{found.path + " is larger than " +
-                               std::to_string(DescLineReader::kMaxFileBytes / (1024 * 1024)) +
-                               " MiB: no description is written to it."};
+            return tooLarge;
         if (contents)
             if (RemoteError error = ReplaceRemoteFile(files, folder, found, *contents))
                 return error;
