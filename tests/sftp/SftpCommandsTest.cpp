@@ -5,6 +5,7 @@
 
 #include "app/AttributesDialog.h"
 #include "app/DescriptionDialog.h"
+#include "descriptions/Descriptions.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowSftpCommands.h"
 #include "app/ModalAnswerer.h"
@@ -27,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 
@@ -82,6 +84,49 @@ private:
     std::string path_;
     bool immutable_ = false;
 };
+
+// A remote folder's description file is read and rewritten from bytes: it
+// must come out exactly as the same file of the disk does.
+TEST(RemoteDescriptionBytes, ReadAndRewrittenAsTheSameFileOnTheDisk)
+{
+    char pattern[] = "/tmp/tarnel-descbytes-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = std::string(pattern) + "/";
+    const std::string longText(5000, 'L');
+    const std::vector<std::string> contents = {
+        "\xEF\xBB\xBFbom.txt marked\r\nplain.txt one\n\rcrcr.txt two\r\rlflf.txt three\n\nlast.txt no end",
+        "\"quoted name\" q\r\n\"unclosed x\r\nnoblank\r\nlong.txt " + longText + "\r\nPLAIN.TXT later wins\r\n",
+        "\r\n\r\n\n",
+        "",
+    };
+    const std::vector<std::string> names = {"bom.txt", "plain.txt", "crcr.txt", "lflf.txt", "last.txt",
+                                            "quoted name", "long.txt", "other.txt"};
+    const std::vector<DescriptionChange> changes = {{"plain.txt", "changed", false},
+                                                    {"new name.txt", "added", false},
+                                                    {"lflf.txt", "", true}};
+    for (const std::string& bytes : contents) {
+        WriteBytes(dir + "DESCRIPT.ION", bytes);
+        DescriptionList fromFile, fromBytes;
+        LoadDescriptions(dir, fromFile);
+        ParseDescriptions(bytes, fromBytes);
+        for (const std::string& name : names) {
+            const std::string* a = fromFile.Find(name);
+            const std::string* b = fromBytes.Find(name);
+            EXPECT_EQ(a ? *a : "(none)", b ? *b : "(none)") << name << " in " << bytes.substr(0, 40);
+        }
+        std::optional<std::string> rewritten;
+        ASSERT_EQ(RewriteDescriptionBytes(bytes, changes, rewritten), WriteDescriptionResult::Written);
+        ASSERT_EQ(WriteDescriptions(dir, changes), WriteDescriptionResult::Written);
+        ASSERT_TRUE(rewritten.has_value());
+        EXPECT_TRUE(*rewritten == ReadAll(dir + "DESCRIPT.ION")) << bytes.substr(0, 40);
+    }
+    // Removals of names without lines leave the file alone, as on the disk.
+    std::optional<std::string> untouched;
+    EXPECT_EQ(RewriteDescriptionBytes("a.txt x\r\n", {{"b.txt", "", true}}, untouched),
+              WriteDescriptionResult::Written);
+    EXPECT_FALSE(untouched.has_value());
+    std::filesystem::remove_all(pattern);
+}
 
 class SftpCommandsTest : public test::ServerFixture {
 protected:
@@ -227,13 +272,11 @@ TEST_F(SftpCommandsTest, ADescriptionThatCannotBeWrittenLeavesTheOldFileAndSaysS
 TEST_F(SftpCommandsTest, AHugeDescriptionFileIsBoundedAndNeverRewritten)
 {
     WriteFile(folder + "/present.txt", "p");
-    // Far more lines than names, past what the reader takes.
-    std::string huge;
-    huge.reserve(17 << 20);
-    for (int i = 0; huge.size() < (17u << 20); ++i)
-        huge += "absent" + std::to_string(i) + " nothing here\r\n";
-    const std::string old = "present.txt found at once\r\n" + huge;
-    WriteBytes(folder + "/DESCRIPT.ION", old);
+    // Far more lines than names: only the present name's line is kept.
+    std::string many = "present.txt found at once\r\n";
+    for (int i = 0; many.size() < (2u << 20); ++i)
+        many += "absent" + std::to_string(i) + " nothing here\r\n";
+    WriteBytes(folder + "/DESCRIPT.ION", many);
 
     SftpSource source;
     struct Collect : ListSink {
@@ -250,11 +293,16 @@ TEST_F(SftpCommandsTest, AHugeDescriptionFileIsBoundedAndNeverRewritten)
     source.List(PanePlace::FromPath(server->Url(folder)), listed, never);
     EXPECT_TRUE(listed.problems.empty());
     EXPECT_EQ(listed.described["present.txt"], "found at once");
+    EXPECT_EQ(listed.described["DESCRIPT.ION"], "");
 
+    // Past what the reader takes: a rewrite would lose its end.
+    many.resize(17u << 20, ' ');
+    WriteBytes(folder + "/DESCRIPT.ION", many);
     WriteDescriptionResult result = WriteDescriptionResult::Written;
     const RemoteError error = source.WriteDescription(server->Url(folder + "/present.txt"), "new", result);
     EXPECT_TRUE(error.text.find("larger than") != std::string::npos) << error.text;
-    EXPECT_TRUE(ReadAll(folder + "/DESCRIPT.ION") == old) << "its end would have been lost";
+    EXPECT_NE(result, WriteDescriptionResult::Written);
+    EXPECT_TRUE(ReadAll(folder + "/DESCRIPT.ION") == many);
 }
 
 TEST_F(SftpCommandsTest, FolderSizesAreSummedOnDemandOnlyAndNeverThroughLinks)
