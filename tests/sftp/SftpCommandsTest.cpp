@@ -197,7 +197,7 @@ TEST_F(SftpCommandsTest, DescriptionsShowInTheListingAndDescribeRewritesTheRemot
                             "gone.txt still kept \x01\xFF\r\n"
                             "<b>bold<br> <i>markup</i>";
     WriteBytes(folder + "/DESCRIPT.ION", old);
-    ::chmod((folder + "/DESCRIPT.ION").c_str(), 0640);
+    ::chmod((folder + "/DESCRIPT.ION").c_str(), 0664); // a shared folder's, wider than the umask
 
     PaneView* pane = Start(server->Url(folder));
     EXPECT_EQ(Description(pane, "a.txt"), "first");
@@ -225,7 +225,7 @@ TEST_F(SftpCommandsTest, DescriptionsShowInTheListingAndDescribeRewritesTheRemot
                                                  "\"My File.txt\" spaced out\r\n"
                                                  "gone.txt still kept \x01\xFF\r\n"
                                                  "<b>bold<br> <i>markup</i>\r\n");
-    EXPECT_EQ(ModeOf(folder + "/DESCRIPT.ION"), mode_t(0640));
+    EXPECT_EQ(ModeOf(folder + "/DESCRIPT.ION"), mode_t(0664));
     EXPECT_EQ(OtherNames(folder, {"a.txt", "My File.txt", "<b>bold<br>", "DESCRIPT.ION"}), std::vector<std::string>());
 
     // A folder without one gets a new file on the first description.
