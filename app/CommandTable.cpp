@@ -3,8 +3,10 @@
 #include "app/AttributesDialog.h"
 #include "app/DescriptionDialog.h"
 #include "app/MainWindow.h"
+#include "app/MainWindowSftpCommands.h"
 #include "panes/ViewerExtensions.h"
 #include "platform/ShellFileOperation.h"
+#include "sources/sftp/SftpOperations.h"
 #include "viewer/TextPage.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/PaneView.h"
@@ -126,6 +128,21 @@ const std::vector<CommandRow>& CommandTable::Rows()
          "&Refresh", nullptr, "", "", -1, [](MainWindow& w) { w.BTNRefreshClick(); }, nullptr},
         {"Properties", "PopProperties", "", "Properties", nullptr, "BTNProperties", "Properties", nullptr, "", "", -1,
          [](MainWindow& w) { w.RunFileCommand(FO_PROPERTIES); }, nullptr},
+        {"FolderSizes", "PopFolderSizes", "", "Folder sizes",
+         "Sum up the selected folders of a remote place over the connection", nullptr, nullptr, nullptr,
+         "Alt+Shift+Return", "", -1,
+         [](MainWindow& w) {
+             PaneView* pane = w.ActivePane();
+             if (!IsRemotePlace(pane->Data().Place())) {
+                 w.ShowStatus("Folder sizes here are summed by themselves");
+                 return;
+             }
+             SumRemoteFolders(pane->Data(), *pane, *w.messages_, &w);
+         },
+         [](MainWindow& w) {
+             const TFileData* e = CurrentEntry(w);
+             return e && e->Kind == fkDirectory && IsRemotePlace(w.ActivePane()->Data().Place());
+         }},
         {"TestArchive", "PopTestArchive", "", "Test archive", "Read every member of the archive through to find damage",
          nullptr, nullptr, nullptr, "", "", -1, [](MainWindow& w) { w.TestArchiveClick(); },
          [](MainWindow& w) { return !w.ArchiveToTest().empty(); }},

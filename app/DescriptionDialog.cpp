@@ -1,5 +1,6 @@
 #include "app/DescriptionDialog.h"
 
+#include "app/MainWindowSftpCommands.h"
 #include "app/UserMessages.h"
 #include "app/WorkerAnswers.h"
 #include "descriptions/Descriptions.h"
@@ -138,10 +139,10 @@ class DescribeRun : public QObject {
 public:
     DescribeRun(TDirData& pane, PaneControls& controls, UserMessages& messages, QWidget* parent,
                 std::function<int(DescriptionDialog&)> run, const DisplayLocale& locale,
-                std::function<void()> finished, std::vector<std::string> paths)
+                std::function<void()> finished, std::vector<std::string> paths, DescriptionStore store)
         : QObject(parent), pane_(pane), controls_(controls), messages_(messages), parent_(parent), run_(std::move(run)),
           locale_(locale), finished_(std::move(finished)), key_(pane.Key()), paths_(std::move(paths)),
-          answers_(new WorkerAnswers(1, this))
+          store_(std::move(store)), answers_(new WorkerAnswers(1, this))
     {
         setObjectName("DescribeRun");
     }
@@ -157,26 +158,20 @@ public:
             return;
         }
         const std::string path = paths_[next_++];
-        struct Found {
-            bool exists = false;
-            std::string stored;
-        };
+        using Found = DescriptionStore::Found;
         Ask<Found>(
-            [path] {
-                Found found;
-                struct stat st;
-                found.exists = ::lstat(path.c_str(), &st) == 0;
-                if (found.exists)
-                    found.stored = ReadDescription(path);
-                return found;
-            },
+            [path, read = store_.read] { return read(path); },
             [this, path](const Found& found) {
                 if (Dropped())
                     return;
-                if (found.exists)
+                if (!found.problem.empty()) {
+                    messages_.Warning(QFile::decodeName(QByteArray::fromStdString(found.problem)));
+                    Finish();
+                } else if (found.exists) {
                     Edit(path, found.stored);
-                else
+                } else {
                     Next(); // gone meanwhile
+                }
             });
     }
 
@@ -198,21 +193,20 @@ private:
         // Unchanged text keeps its bytes, even those that are not UTF-8.
         const std::string bytes = text == shown ? stored : text.toUtf8().toStdString();
         const std::string name = path.substr(path.rfind('/') + 1);
-        using Written = std::pair<WriteDescriptionResult, std::string>; // and where a half-written text is kept
+        using Written = DescriptionStore::Written;
         Ask<Written>(
-            [path, bytes] {
-                std::string keptCopy;
-                const WriteDescriptionResult result = WriteDescription(path, bytes, &keptCopy);
-                return Written(result, keptCopy);
-            },
+            [path, bytes, write = store_.write] { return write(path, bytes); },
             [this, name](const Written& written) {
-                // A file that may be half written is told even when the run was given up.
-                if (written.first == WriteDescriptionResult::Incomplete)
+                // A file that may be half written, or one that kept its old
+                // lines, is told even when the run was given up.
+                if (written.result == WriteDescriptionResult::Incomplete)
                     messages_.Warning("The description file may be half written; its new contents are kept in " +
-                                      QFile::decodeName(QByteArray::fromStdString(written.second)));
+                                      QFile::decodeName(QByteArray::fromStdString(written.keptCopy)));
+                if (!written.problem.empty())
+                    messages_.Warning(QFile::decodeName(QByteArray::fromStdString(written.problem)));
                 if (Dropped())
                     return;
-                switch (written.first) {
+                switch (written.result) {
                 case WriteDescriptionResult::RenameFailed:
                     messages_.Warning(kRenameDescriptionWarning);
                     break;
@@ -265,6 +259,7 @@ private:
     std::function<void()> finished_;
     std::string key_;
     std::vector<std::string> paths_; // each entry's folder and name: found files lie in many folders
+    DescriptionStore store_;
     size_t next_ = 0;
     bool abandoned_ = false;
     WorkerAnswers* answers_;
@@ -272,11 +267,31 @@ private:
 
 } // namespace
 
+DescriptionStore DiskDescriptionStore()
+{
+    DescriptionStore store;
+    store.read = [](const std::string& path) {
+        DescriptionStore::Found found;
+        struct stat st;
+        found.exists = ::lstat(path.c_str(), &st) == 0;
+        if (found.exists)
+            found.stored = ReadDescription(path);
+        return found;
+    };
+    store.write = [](const std::string& path, const std::string& text) {
+        DescriptionStore::Written written;
+        written.result = WriteDescription(path, text, &written.keptCopy);
+        return written;
+    };
+    return store;
+}
+
 void RunDescribeCommand(TDirData& pane, PaneControls& controls, UserMessages& messages, QWidget* parent,
                         std::function<int(DescriptionDialog&)> run, const DisplayLocale& locale,
                         std::function<void()> finished)
 {
-    if (!pane.Can(Capability::DiskPaths)) {
+    DescriptionStore store = pane.Can(Capability::DiskPaths) ? DiskDescriptionStore() : RemoteDescriptionStore(pane);
+    if (!store.read) {
         messages.Information(kDescribeInArchiveText);
         if (finished)
             finished();
@@ -295,7 +310,8 @@ void RunDescribeCommand(TDirData& pane, PaneControls& controls, UserMessages& me
         if (e.Kind == fkDirectory || e.Kind == fkFile)
             paths.push_back(AddPathDelimiter(pane.DirOf(e)) + e.Name);
     }
-    (new DescribeRun(pane, controls, messages, parent, std::move(run), locale, std::move(finished), std::move(paths)))
+    (new DescribeRun(pane, controls, messages, parent, std::move(run), locale, std::move(finished), std::move(paths),
+                     std::move(store)))
         ->Next();
 }
 

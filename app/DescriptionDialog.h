@@ -1,12 +1,14 @@
 #pragma once
 // The Describe command: edits the one-line descriptions of the active pane's
 // selection, entry by entry, in DESCRIPT.ION.
+#include "descriptions/Descriptions.h"
 #include "panes/RowText.h"
 
 #include <QDialog>
 #include <QPlainTextEdit>
 
 #include <functional>
+#include <string>
 
 namespace tarnel {
 
@@ -53,6 +55,24 @@ public:
 private:
     DescriptionMemo* desc_;
 };
+
+// Where the command reads and writes descriptions, on workers: the files of
+// the disk, or a source's own.
+struct DescriptionStore {
+    struct Found {
+        bool exists = false; // the entry is still there
+        std::string stored;
+        std::string problem; // the place could not be asked: the run stops
+    };
+    struct Written {
+        WriteDescriptionResult result = WriteDescriptionResult::Written;
+        std::string keptCopy; // where a half-written file's new contents are
+        std::string problem;  // why it was not stored (the old file is as it was)
+    };
+    std::function<Found(const std::string& path)> read; // empty: the place has no descriptions
+    std::function<Written(const std::string& path, const std::string& text)> write;
+};
+DescriptionStore DiskDescriptionStore();
 
 // Runs the command on a pane: refuses archives, shows the dialog for each
 // selected directory and file in list order (run replaces exec() for tests),

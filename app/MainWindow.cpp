@@ -270,7 +270,7 @@ void MainWindow::BuildPopups()
             GoToDirectory(quickGoTarget_->Data(), path, locale_);
     });
     commands_->AddTo(dirPopup_, {"Open", "View", "ViewAsText", "ViewInfos", "-", "Copy", "Move", "Delete", "Rename",
-                                 "-", "NewDir", "Refresh", "Properties"});
+                                 "-", "NewDir", "Refresh", "Properties", "FolderSizes"});
     // The popup offered what fits its entry; the keys and buttons have every command again.
     connect(dirPopup_, &QMenu::aboutToHide, this, [this] { commands_->OfferAll(); });
     BuildLaunchItems(); // Open with, Terminal here

@@ -207,7 +207,10 @@ void MainWindow::Editbookmarks1Click() { BookmarksDialog::EditBookmarks(*bookmar
 
 void MainWindow::Connect1Click()
 {
-    if (NetDriveDialog::AddNetDrive(this, *messages_))
+    // A remote address opens in the active pane over the window's own connection.
+    if (NetDriveDialog::AddNetDrive(this, *messages_, {}, {}, [this](const std::string& address) {
+            GoToDirectory(ActivePane()->Data(), address, locale_);
+        }))
         Refreshdrivelist1Click();
 }
 

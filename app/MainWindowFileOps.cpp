@@ -3,6 +3,7 @@
 #include "sources/SourceTable.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowSftp.h"
+#include "app/MainWindowSftpCommands.h"
 #include "app/PrivateMessages.h"
 #include "descriptions/DescriptionFollow.h"
 #include "fileops/BackgroundWork.h"
@@ -16,6 +17,7 @@
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
 #include "sources/SearchSource.h"
+#include "sources/sftp/SftpOperations.h"
 #include "platform/Volumes.h"
 #include "sources/archive/ArchiveRewrite.h"
 #include "support/EmptyZip.h"
@@ -98,6 +100,12 @@ void MainWindow::DoFileOperation(FileOperationCode code, bool askTarget)
     PaneView* target = source->Other();
     if (RefusedInsideArchive(source, source->SelectedRows()))
         return;
+    // A remote entry's facts come from its server, on a worker.
+    if (code == FO_PROPERTIES && IsRemotePlace(source->Data().Place())) {
+        RemotePropertiesDialog dialog(RemoteSourceOf(source->Data()), SelectedPaths(*source), this);
+        runNameDialog_ ? runNameDialog_(dialog) : dialog.exec();
+        return;
+    }
     // The rename dialog; false when it is cancelled or its name refused.
     const auto askNewName = [this](const std::string& old, std::string& typed) {
         RenameDialog dialog(old, this);

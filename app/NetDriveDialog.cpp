@@ -1,7 +1,9 @@
 #include "app/NetDriveDialog.h"
 
 #include "app/UserMessages.h"
+#include "platform/ssh/SftpUrl.h"
 
+#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -72,8 +74,8 @@ MountRunner GioMount(const QString& program, int timeoutMs)
     };
 }
 
-NetDriveDialog::NetDriveDialog(MountRunner runner, QWidget* parent)
-    : QDialog(parent), runner_(runner ? std::move(runner) : GioMount())
+NetDriveDialog::NetDriveDialog(MountRunner runner, QWidget* parent, bool remote)
+    : QDialog(parent), runner_(runner ? std::move(runner) : GioMount()), remote_(remote)
 {
     setObjectName("DlgNetDrive");
     setWindowTitle("Add net drive");
@@ -85,6 +87,8 @@ NetDriveDialog::NetDriveDialog(MountRunner runner, QWidget* parent)
     layout->addWidget(location_);
     status_ = new QLabel(this);
     status_->setObjectName("Status");
+    status_->setTextFormat(Qt::PlainText);
+    status_->setWordWrap(true);
     layout->addWidget(status_);
 
     auto* buttons = new QHBoxLayout;
@@ -109,6 +113,18 @@ void NetDriveDialog::Start()
     const QString location = location_->text().trimmed();
     if (location.isEmpty() || abandon_)
         return;
+    if (remote_ && IsSftpText(location.toStdString())) {
+        // Opened by the window's own connection: nothing is mounted.
+        const std::optional<SftpUrl> url = SftpUrl::Parse(QFile::encodeName(location).toStdString());
+        if (!url) {
+            status_->setText(location + " is not a remote address. Write it as sftp://[user@]host[:port]/folder");
+            return;
+        }
+        remoteAddress_ = url->Text();
+        outcome_ = Outcome::Remote;
+        done(Accepted);
+        return;
+    }
     location_->setEnabled(false);
     ok_->setEnabled(false);
     status_->setText("Connecting…");
@@ -149,11 +165,15 @@ void NetDriveDialog::reject()
 }
 
 bool NetDriveDialog::AddNetDrive(QWidget* parent, UserMessages& messages, MountRunner runner,
-                                 const std::function<int(NetDriveDialog&)>& run)
+                                 const std::function<int(NetDriveDialog&)>& run,
+                                 const std::function<void(const std::string& address)>& openRemote)
 {
-    NetDriveDialog dialog(std::move(runner), parent);
+    NetDriveDialog dialog(std::move(runner), parent, bool(openRemote));
     run ? run(dialog) : dialog.exec();
     switch (dialog.Result()) {
+    case Outcome::Remote:
+        openRemote(dialog.RemoteAddress());
+        return false;
     case Outcome::Connected:
         return messages.Confirm("Should I refresh drive list?");
     case Outcome::Failed:

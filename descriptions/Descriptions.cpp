@@ -12,6 +12,7 @@
 #include <cstring>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <unordered_set>
@@ -133,7 +134,7 @@ namespace {
 
 // Below this size a file's lines are kept whether or not their names exist:
 // few enough to cost nothing, and no second read of the folder.
-constexpr size_t kKeepAllBelow = 64 * 1024;
+constexpr size_t kKeepAllBelow = kDescriptionsKeptWhole;
 
 std::mutex g_noticeMutex;
 std::function<void(const std::string&)> g_notice;
@@ -202,6 +203,30 @@ bool ForEachWholeLine(const std::string& descPath, bool& bom, OnLine onLine)
     const bool whole = !DescLineReader::Cut(h); // grew past the cap or failed meanwhile
     DescLineReader::Close(h);
     return whole;
+}
+
+// The lines of a description file's contents held in memory, split as
+// DescLineReader splits a file's: past a UTF-8 byte-order mark, each line
+// cut to maxLine. Only the reader's cap of the contents counts.
+template <class OnLine>
+void ForEachLineOf(std::string_view bytes, size_t maxLine, bool& bom, OnLine onLine)
+{
+    bytes = bytes.substr(0, std::min(bytes.size(), DescLineReader::kMaxFileBytes));
+    bom = bytes.substr(0, 3) == "\xEF\xBB\xBF";
+    if (bom)
+        bytes.remove_prefix(3);
+    const auto isEnd = [](char c) { return c == '\r' || c == '\n'; };
+    while (!bytes.empty()) {
+        const size_t end = std::min(bytes.find_first_of("\r\n"), bytes.size());
+        const std::string line(bytes.substr(0, std::min(end, maxLine)));
+        size_t next = end;
+        if (next < bytes.size())
+            ++next; // one line end: CR or LF, and one more of them directly after it
+        if (next > end && next < bytes.size() && isEnd(bytes[next]))
+            ++next;
+        bytes.remove_prefix(next);
+        onLine(line, ParseDescriptionLine(line));
+    }
 }
 
 std::string WithSlash(std::string dir)
@@ -426,6 +451,85 @@ std::string StorableText(const std::string& name, const std::string& description
     return text;
 }
 
+// What a rewrite of a description file makes of its lines, wherever they
+// are read from and the result goes.
+class DescriptionRewrite {
+public:
+    explicit DescriptionRewrite(const std::vector<DescriptionChange>& changes)
+    {
+        // What each name ends with: a later change for a name replaces an
+        // earlier one, and a new description outweighs a removal.
+        for (bool removals : {true, false}) {
+            for (const DescriptionChange& c : changes) {
+                if (c.remove != removals || c.name.empty())
+                    continue;
+                if (!c.remove && !NameFitsFormat(c.name))
+                    continue; // no line could carry it
+                const std::string key = UpperAscii(c.name);
+                auto [it, added] = finals_.try_emplace(key);
+                if (added)
+                    order_.push_back(key);
+                it->second = {c.name, c.remove ? std::string() : StorableText(c.name, c.description), c.remove,
+                              false};
+            }
+        }
+    }
+
+    bool Nothing() const { return finals_.empty(); }
+    bool OnlyRemovals() const
+    {
+        return std::all_of(finals_.begin(), finals_.end(), [](const auto& f) { return f.second.remove; });
+    }
+    // The line is one the changes replace or drop.
+    bool Touches(const DescriptionLine& d) const { return !d.name.empty() && finals_.count(UpperAscii(d.name)) > 0; }
+
+    // One line of the old file, whole, with its parsed form.
+    void Pass(const std::string& line, const DescriptionLine& d)
+    {
+        if (d.name.empty())
+            return;
+        auto it = finals_.find(UpperAscii(d.name));
+        if (it == finals_.end()) {
+            EmitLine(line); // byte for byte, however long
+        } else if (!it->second.remove) {
+            it->second.written = true;
+            EmitLine(FormatDescriptionLine(d.name, it->second.text));
+        }
+    }
+
+    // The whole new file. A file that began with a byte-order mark keeps it:
+    // the program that wrote it reads it as UTF-8 only with the mark. Its
+    // size is bounded by the reader's cap.
+    std::string Finish(bool bom)
+    {
+        for (const std::string& key : order_) {
+            const Final& f = finals_.at(key);
+            if (!f.remove && !f.written)
+                EmitLine(FormatDescriptionLine(f.name, f.text));
+        }
+        if (bom)
+            out_.insert(0, "\xEF\xBB\xBF");
+        return std::move(out_);
+    }
+
+private:
+    void EmitLine(const std::string& line)
+    {
+        out_ += line;
+        out_ += "\r\n";
+    }
+
+    struct Final {
+        std::string name;
+        std::string text;
+        bool remove = false;
+        bool written = false;
+    };
+    std::unordered_map<std::string, Final> finals_; // key: upper-cased name
+    std::vector<std::string> order_;                 // first-seen order of the names to append
+    std::string out_;
+};
+
 } // namespace
 
 bool IsDescriptionFileName(std::string_view name)
@@ -580,30 +684,8 @@ WriteDescriptionResult WriteDescription(const std::string& fullPath, const std::
 WriteDescriptionResult WriteDescriptions(const std::string& dir, const std::vector<DescriptionChange>& changes,
                                          std::string* keptCopy)
 {
-    // What each name ends with: a later change for a name replaces an
-    // earlier one, and a new description outweighs a removal.
-    struct Final {
-        std::string name;
-        std::string text;
-        bool remove = false;
-        bool written = false;
-    };
-    std::unordered_map<std::string, Final> finals; // key: upper-cased name
-    std::vector<std::string> order; // first-seen order of the names to append
-    for (bool removals : {true, false}) {
-        for (const DescriptionChange& c : changes) {
-            if (c.remove != removals || c.name.empty())
-                continue;
-            if (!c.remove && !NameFitsFormat(c.name))
-                continue; // no line could carry it
-            const std::string key = UpperAscii(c.name);
-            auto [it, added] = finals.try_emplace(key);
-            if (added)
-                order.push_back(key);
-            it->second = {c.name, c.remove ? std::string() : StorableText(c.name, c.description), c.remove, false};
-        }
-    }
-    if (finals.empty())
+    DescriptionRewrite rewrite(changes);
+    if (rewrite.Nothing())
         return WriteDescriptionResult::Written;
 
     const std::string descPath = DescriptionFileIn(dir);
@@ -614,53 +696,25 @@ WriteDescriptionResult WriteDescriptions(const std::string& dir, const std::vect
 
     // Only removals: a file with no line for them stays untouched (and none
     // is made).
-    const bool onlyRemovals
-        = std::all_of(finals.begin(), finals.end(), [](const auto& f) { return f.second.remove; });
-    if (onlyRemovals) {
+    if (rewrite.OnlyRemovals()) {
         bool any = false;
         ForEachLine(descPath, [&](const DescriptionLine& d) {
-            any = !d.name.empty() && finals.count(UpperAscii(d.name)) > 0;
+            any = rewrite.Touches(d);
             return !any;
         });
         if (!any)
             return WriteDescriptionResult::Written;
     }
 
-    // The whole new file in memory: it goes either to a new file that
-    // replaces the old one or over the old one in place. Its size is bounded
-    // by the reader's cap.
-    std::string out;
-    auto emitLine = [&](const std::string& line) {
-        out += line;
-        out += "\r\n";
-    };
-    auto emit = [&](const std::string& n, const std::string& d) { emitLine(FormatDescriptionLine(n, d)); };
-
-    // A file that began with a byte-order mark keeps it: the program that
-    // wrote it reads it as UTF-8 only with the mark.
     bool bom = false;
     bool opened = ForEachWholeLine(descPath, bom, [&](const std::string& line, const DescriptionLine& d) {
-        if (d.name.empty())
-            return;
-        auto it = finals.find(UpperAscii(d.name));
-        if (it == finals.end()) {
-            emitLine(line); // byte for byte, however long
-        } else if (!it->second.remove) {
-            it->second.written = true;
-            emit(d.name, it->second.text);
-        }
+        rewrite.Pass(line, d);
     });
     // An existing regular file that cannot be read (no permission, no free
     // reader handle) must not be replaced by one that lacks its lines.
     if (!opened && oldRegular)
         return WriteDescriptionResult::NotStored;
-    if (bom)
-        out.insert(0, "\xEF\xBB\xBF");
-    for (const std::string& key : order) {
-        const Final& f = finals.at(key);
-        if (!f.remove && !f.written)
-            emit(f.name, f.text);
-    }
+    const std::string out = rewrite.Finish(bom);
 
     // A new file renamed over the old one replaces it in one step; but a
     // second name of the old file would keep the old lines, so a file with
@@ -705,6 +759,52 @@ WriteDescriptionResult WriteDescriptions(const std::string& dir, const std::vect
         (void)::fsync(dirFd);
         ::close(dirFd);
     }
+    return WriteDescriptionResult::Written;
+}
+
+void ParseDescriptions(std::string_view bytes, DescriptionList& list, const std::vector<std::string>* present)
+{
+    list.Clear();
+    // As with a file of the disk: a large one keeps only the lines of names
+    // that are there.
+    std::vector<size_t> hashes;
+    const DescriptionList::NameHash hash;
+    const bool filter = present && bytes.size() >= kKeepAllBelow;
+    if (filter) {
+        hashes.reserve(present->size());
+        for (const std::string& name : *present)
+            hashes.push_back(hash(name));
+        std::sort(hashes.begin(), hashes.end());
+    }
+    bool bom = false;
+    ForEachLineOf(bytes, DescLineReader::kMaxLine, bom, [&](const std::string&, const DescriptionLine& d) {
+        if (!d.name.empty() && (!filter || std::binary_search(hashes.begin(), hashes.end(), hash(d.name))))
+            list.Set(d.name, d.description);
+    });
+}
+
+bool DescriptionNameStorable(const std::string& name) { return NameFitsFormat(name); }
+
+WriteDescriptionResult RewriteDescriptionBytes(std::string_view old, const std::vector<DescriptionChange>& changes,
+                                               std::optional<std::string>& out)
+{
+    out.reset();
+    if (old.size() > DescLineReader::kMaxFileBytes)
+        return WriteDescriptionResult::NotStored; // its end would be lost
+    DescriptionRewrite rewrite(changes);
+    if (rewrite.Nothing())
+        return WriteDescriptionResult::Written;
+    bool bom = false;
+    if (rewrite.OnlyRemovals()) {
+        bool any = false;
+        ForEachLineOf(old, DescLineReader::kMaxLine, bom,
+                      [&](const std::string&, const DescriptionLine& d) { any = any || rewrite.Touches(d); });
+        if (!any)
+            return WriteDescriptionResult::Written;
+    }
+    ForEachLineOf(old, std::string::npos, bom,
+                  [&](const std::string& line, const DescriptionLine& d) { rewrite.Pass(line, d); });
+    out = rewrite.Finish(bom);
     return WriteDescriptionResult::Written;
 }
 

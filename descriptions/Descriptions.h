@@ -1,6 +1,7 @@
 #pragma once
 // DESCRIPT.ION: one line per described entry, beside the entries it describes.
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -10,6 +11,8 @@ namespace tarnel {
 
 inline constexpr const char* kDescriptionFileName = "DESCRIPT.ION";
 inline constexpr size_t kDescriptionBufferSize = 10240;
+// Description files below this size are kept whole whichever names they hold.
+inline constexpr size_t kDescriptionsKeptWhole = 64 * 1024;
 inline constexpr const char* kRenameDescriptionWarning = "Unable to rename to DESCRIPT.ION.";
 
 struct DescriptionLine {
@@ -109,5 +112,21 @@ struct DescriptionChange {
 // line for them. A file that began with a UTF-8 byte-order mark keeps it.
 WriteDescriptionResult WriteDescriptions(const std::string& dir, const std::vector<DescriptionChange>& changes,
                                          std::string* keptCopy = nullptr);
+
+// Descriptions from a description file's contents fetched by other means
+// (from a remote folder), read as the file's: lines cut at the reader's
+// length, no more than DescLineReader::kMaxFileBytes taken. present, when
+// given, names the folder's entries: of a large file only their lines are
+// kept, so that a hostile file costs no more memory than the folder.
+void ParseDescriptions(std::string_view bytes, DescriptionList& list,
+                       const std::vector<std::string>* present = nullptr);
+// Whether a line can carry a description for name.
+bool DescriptionNameStorable(const std::string& name);
+// The new contents of a description file whose old contents are old (empty
+// when there is none) after changes, as WriteDescriptions makes them; out is
+// left empty when nothing needs writing. NotStored when old is larger than
+// the reader takes: its end would be lost.
+WriteDescriptionResult RewriteDescriptionBytes(std::string_view old, const std::vector<DescriptionChange>& changes,
+                                               std::optional<std::string>& out);
 
 } // namespace tarnel

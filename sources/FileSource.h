@@ -65,6 +65,12 @@ enum class Capability : uint32_t {
     // descriptions, bookmarks, directory totals and icons work on them, and
     // an archive among them can be entered.
     DiskPaths = 1u << 6,
+    // Entries that are not files of the disk have descriptions all the same,
+    // in a DESCRIPT.ION of the place's own, which the source reads and writes.
+    Describe = 1u << 7,
+    // The entries' attributes are their permission bits, which the source
+    // reads and sets.
+    Permissions = 1u << 8,
 };
 
 class Capabilities {

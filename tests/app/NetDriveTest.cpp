@@ -119,6 +119,40 @@ TEST(NetDrive, CancelWhileConnectingAbandonsTheMount)
     EXPECT_TRUE(messages.log.isEmpty());
 }
 
+TEST(NetDrive, AnSftpAddressOpensARemotePlaceInsteadOfMountingAndABadOneIsExplained)
+{
+    FakeMounter mounter;
+    mounter.result.ok = true;
+    RecordedMessages messages;
+    std::vector<std::string> opened;
+    auto open = [&](const std::string& address) { opened.push_back(address); };
+    EXPECT_FALSE(NetDriveDialog::AddNetDrive(nullptr, messages, mounter.Runner(),
+                                             Enter(" SFTP://me@host:2222/srv/data "), open));
+    EXPECT_EQ(opened, std::vector<std::string>({"sftp://me@host:2222/srv/data"}));
+    EXPECT_TRUE(mounter.locations.isEmpty()) << "nothing is mounted";
+    EXPECT_TRUE(messages.log.isEmpty()) << "no drive list to refresh";
+
+    // An address without a host stays in the dialog with what is wrong.
+    opened.clear();
+    EXPECT_FALSE(NetDriveDialog::AddNetDrive(nullptr, messages, mounter.Runner(), [](NetDriveDialog& dialog) {
+        dialog.Location()->setText("sftp:///no/host");
+        Press(dialog, "BtnOK");
+        EXPECT_TRUE(dialog.Status()->text().contains("sftp://[user@]host[:port]/folder"))
+            << dialog.Status()->text().toStdString();
+        EXPECT_EQ(dialog.Status()->textFormat(), Qt::PlainText);
+        EXPECT_TRUE(dialog.Location()->isEnabled());
+        Press(dialog, "BtnCancel");
+        return dialog.result();
+    }, open));
+    EXPECT_TRUE(opened.empty());
+    EXPECT_TRUE(mounter.locations.isEmpty());
+    EXPECT_TRUE(messages.log.isEmpty());
+
+    // Other locations are still mounted.
+    EXPECT_TRUE(NetDriveDialog::AddNetDrive(nullptr, messages, mounter.Runner(), Enter("smb://server/share"), open));
+    EXPECT_EQ(mounter.locations, QStringList({"smb://server/share"}));
+}
+
 class GioMountTest : public ::testing::Test {
 protected:
     std::string dir;
