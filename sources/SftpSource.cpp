@@ -69,7 +69,7 @@ void SftpSource::List(const PanePlace& place, ListSink& sink, const CancelToken&
 
 Capabilities SftpSource::Can(const PanePlace&) const
 {
-    return {Capability::CopyIn, Capability::CopyOut, Capability::Delete};
+    return {Capability::CopyIn, Capability::CopyOut, Capability::Delete, Capability::OpenMember};
 }
 
 std::shared_ptr<Operation> SftpSource::MakeFolderOperation(const PanePlace& place, const std::string& name) const

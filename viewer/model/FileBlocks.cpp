@@ -177,6 +177,8 @@ int64_t FileBlocks::LastMiss() const
     return shared_->lastMiss;
 }
 
+std::string FileBlocks::Failure() const { return shared_->file.Failure(); }
+
 void FileBlocks::Cancel()
 {
     const std::lock_guard<std::mutex> lock(shared_->mutex);
