@@ -43,6 +43,7 @@ public:
     bool IsOpen() const { return reader_ != nullptr; }
     // Its reads cross a network: only what is on show is fetched.
     bool Remote() const;
+    const std::shared_ptr<const RangeReader>& Reader() const { return reader_; }
     // What the last failed read met ("" when none has failed).
     std::string Failure() const;
     const std::string& Path() const { return path_; }
