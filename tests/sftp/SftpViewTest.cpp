@@ -13,6 +13,7 @@
 #include "app/RecordedMessages.h"
 #include "app/components/TestEnvironment.h"
 #include "panes/DirData.h"
+#include "viewer/ImagePage.h"
 #include "viewer/InfoPage.h"
 #include "viewer/TextPage.h"
 #include "viewer/TextView.h"
@@ -21,6 +22,7 @@
 #include "viewer/model/RemoteCopy.h"
 #include "viewer/model/RemoteReader.h"
 #include "viewer/model/TextFile.h"
+#include "viewer/model/ImageTestFiles.h"
 #include "widgets/PaneView.h"
 
 #include <QAbstractButton>
@@ -285,6 +287,32 @@ TEST_F(SftpViewTest, AServerThatStopsAnsweringIsToldInTheViewerAndTheWindowGoesO
     ASSERT_TRUE(Soon([&] { return Text()->Active(); }, 15000));
     ASSERT_TRUE(Text()->GetLines(1, 1, false, lines, failed));
     EXPECT_NE(lines.front().find("other"), std::string::npos) << lines.front();
+}
+
+TEST_F(SftpViewTest, APictureIsShownFromACopyThatGoesWithItAndAHugeOneIsRefused)
+{
+    WriteFile(folder + "/photo.jpg", test::MakeJpeg(40, 30));
+    WriteFile(folder + "/notes.txt", "notes");
+    WriteFile(folder + "/huge.jpg", "x");
+    std::filesystem::resize_file(folder + "/huge.jpg", uint64_t(1) << 30);
+    Start();
+    ViewerHost* viewer = window->Viewer();
+    View("photo.jpg");
+    ASSERT_TRUE(Soon([&] { return !viewer->Reading() && viewer->CurrentPage() == ViewerPageKind::Image; }, 10000));
+    ASSERT_TRUE(Soon([&] { return viewer->Pages().image->PageHint() == "40x30 pixel"; }, 10000));
+    const std::string copy = viewer->ViewerTempFile();
+    EXPECT_EQ(copy, server->Dir() + "/desktop/run/tarnel/orvtmp/vw/photo.jpg");
+    View("notes.txt");
+    EXPECT_FALSE(std::filesystem::exists(copy)) << "the copy goes with its page";
+
+    View("huge.jpg");
+    ASSERT_TRUE(Soon([&] { return !viewer->Reading(); }, 10000));
+    EXPECT_EQ(viewer->CurrentPage(), ViewerPageKind::Info);
+    EXPECT_TRUE(viewer->Pages().info->Info1()->text().contains("larger than"))
+        << viewer->Pages().info->Info1()->text().toStdString();
+    EXPECT_EQ(viewer->ViewerTempFile(), "");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(server->Dir() + "/desktop/run/tarnel/orvtmp/vw"), {}),
+              0) << "nothing of the refused copy is left";
 }
 
 TEST_F(SftpViewTest, TheInformationPageShowsTheRemoteFilesFacts)
