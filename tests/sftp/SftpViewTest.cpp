@@ -379,3 +379,30 @@ TEST_F(SftpViewTest, AnOpenedRemoteFileIsWrittenBackOnlyWhenChangedAndAskedFor)
 
 } // namespace
 } // namespace tarnel
+
+namespace tarnel {
+namespace {
+
+TEST_F(SftpViewTest, EnterOnARemoteArchiveGoesIntoItsCopy)
+{
+    WriteFile(folder + "/inner.txt", "inside");
+    ASSERT_EQ(test::Shell("cd '" + folder + "' && bsdtar -cf pack.tar inner.txt && rm inner.txt"), 0);
+    Start();
+    PaneView* left = window->LeftPane();
+    for (int i = 0; i < left->Data().Count; ++i)
+        if (left->Data().Item(i).Name == "pack.tar")
+            left->SetCurrentRow(i);
+    window->LaunchEntry(left, false, false, false);
+    test::WaitForOperations(*window);
+    ASSERT_TRUE(Soon([&] { return left->Data().Place().InArchive() && !left->Data().Reading(); }, 10000));
+    EXPECT_EQ(left->Data().Place().ArchiveFile().rfind(server->Dir() + "/desktop/run/tarnel/orvtmp/rm/", 0), 0u)
+        << left->Data().Place().ArchiveFile();
+    bool listed = false;
+    for (int i = 0; i < left->Data().Count; ++i)
+        listed = listed || left->Data().Item(i).Name == "inner.txt";
+    EXPECT_TRUE(listed);
+    EXPECT_TRUE(window->OpenedRemoteCopies()->Copies().empty()) << "nothing to write back from an archive entered";
+}
+
+} // namespace
+} // namespace tarnel
