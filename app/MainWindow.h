@@ -207,6 +207,12 @@ public:
     void LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool asInfo);
     // Puts the left pane on path's directory with the cursor on it and shows it.
     bool ViewPath(const std::string& path);
+    // A file of a remote place opened with a program: copied on the runner
+    // into the private temporary folder and opened there; a change to the
+    // copy is offered for writing back, never sent unasked.
+    void OpenRemoteFile(PaneView* pane, int row, bool enter);
+    // The copies opened so, watched for changes (tests look at them).
+    class RemoteCopies* OpenedRemoteCopies();
 
     // A find's results become a place of the active pane, recorded in its
     // history; refreshing that place runs the find again.
@@ -367,6 +373,7 @@ private:
     class WorkerAnswers* launchAnswers_ = nullptr; // did a program start
     int shellCallTicket_ = 0; // only the latest handed-over path is gone to
     int launchTicket_ = 0;    // only the latest launch falls back to the viewer
+    class RemoteCopies* remoteCopies_ = nullptr; // made on first use
     QPointer<class TDlgFind> findDialog_;
     std::function<void(const FindQuery&, std::vector<FindHit>)> findFeed_;
 };

@@ -352,6 +352,10 @@ void MainWindow::LaunchEntry(PaneView* pane, bool shellOpen, bool asText, bool a
         viewer_->ShowEntryInViewer(pane, data.Path, row, asInfo, asText);
         return;
     }
+    if (std::string_view(data.Source()) == kSftpSourceName && entry.Kind == fkFile) {
+        OpenRemoteFile(pane, row, !shellOpen);
+        return;
+    }
     // A member opens through its copy, made on the same worker: the archive
     // may lie on a mount that does not answer.
     const bool member = !data.Can(Capability::DiskPaths) && entry.Kind == fkFile;

@@ -267,8 +267,8 @@ void SftpSource::List(const PanePlace& place, ListSink& sink, const CancelToken&
 
 Capabilities SftpSource::Can(const PanePlace&) const
 {
-    return {Capability::CopyIn,   Capability::CopyOut,     Capability::Delete,
-            Capability::Rename,   Capability::Describe,    Capability::Permissions};
+    return {Capability::CopyIn,   Capability::CopyOut,  Capability::Delete,     Capability::Rename,
+            Capability::Describe, Capability::Permissions, Capability::OpenMember};
 }
 
 std::shared_ptr<Operation> SftpSource::MakeFolderOperation(const PanePlace& place, const std::string& name) const

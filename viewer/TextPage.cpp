@@ -2,6 +2,7 @@
 
 #include "viewer/TextFont.h"
 #include "viewer/TextView.h"
+#include "viewer/model/RemoteReader.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -103,15 +104,17 @@ ViewerPage::Reading TextPage::ReadFile(const std::string& path)
     return [this, path] {
         // Opened here with its start (a usual text whole): the view reads
         // nothing before its first screen, and only past that start later.
+        // A remote file is read by ranges from its server.
         auto opened = std::make_shared<TextFile>();
-        opened->Open(path, TTextView::kReadWithOpenBytes);
-        return Showing([this, path, opened] {
+        auto failure = std::make_shared<std::string>();
+        OpenForViewing(*opened, path, TTextView::kReadWithOpenBytes, *failure);
+        return Showing([this, path, opened, failure] {
             if (CBTextViewMode->currentIndex() < 0) {
                 // The view keeps its mode; the box only shows one.
                 const QSignalBlocker block(CBTextViewMode);
                 CBTextViewMode->setCurrentIndex(0);
             }
-            VWText->ShowOpenedFile(path, *opened);
+            VWText->ShowOpenedFile(path, *opened, *failure);
         });
     };
 }

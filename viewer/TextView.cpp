@@ -44,6 +44,9 @@ constexpr auto kPaintWait = std::chrono::milliseconds(20);
 // Read ahead of the index, and around the screen.
 constexpr int64_t kIndexAhead = int64_t(1) << 20;
 constexpr int64_t kScreenAhead = int64_t(256) << 10;
+// How far past the screen's top a remote file is indexed before the view
+// gets there.
+constexpr int64_t kRemoteIndexAhead = int64_t(4) << 20;
 // The most a copy or a print waits for the selection's blocks.
 constexpr qint64 kSelectionWaitMs = 200;
 constexpr const char* kSample = "The quick brown fox jumps over the lazy dogTHE QUICK BROWN FOX JUMPS OVER THE LAZY DOG_";
@@ -268,6 +271,8 @@ void TTextView::SetFilename(const std::string& path)
 
 void TTextView::SetActive(bool active)
 {
+    if (!active)
+        unopened_.clear();
     if (active == active_) {
         paintBox_->update();
         return;
@@ -352,10 +357,11 @@ bool TTextView::OpenFile()
     return true;
 }
 
-void TTextView::ShowOpenedFile(const std::string& path, TextFile& opened)
+void TTextView::ShowOpenedFile(const std::string& path, TextFile& opened, const std::string& failure)
 {
     SetActive(false);
     filename_ = path;
+    unopened_ = opened.IsOpen() ? QString() : QString::fromUtf8(failure.c_str());
     if (!opened.IsOpen()) {
         paintBox_->update();
         return; // stays inactive
@@ -428,17 +434,26 @@ void TTextView::BuildLineIndex()
     paintBox_->update();
 }
 
+// A remote file is indexed only a little past the screen: the rest crosses
+// the network when the view gets there, or when End asks for it.
+bool TTextView::IndexFarEnough() const
+{
+    if (!file_.Remote() || followEnd_ || !active_ || index_.Done() || LineCount() == 0)
+        return false;
+    return index_.ScannedOffset() >= index_.LineBegin(std::min(lineaora_, LineCount() - 1)) + kRemoteIndexAhead;
+}
+
 void TTextView::IndexSlice()
 {
     awaitingFirstPaint_ = false;
-    if (!active_ || index_.Done())
+    if (!active_ || index_.Done() || IndexFarEnough())
         return;
     const int64_t before = index_.LineCount();
     QElapsedTimer clock;
     clock.start();
     do
         index_.Step(kSliceBytes);
-    while (!index_.Done() && !index_.Waiting() && clock.elapsed() < kSliceMilliseconds);
+    while (!index_.Done() && !index_.Waiting() && !IndexFarEnough() && clock.elapsed() < kSliceMilliseconds);
     if (followEnd_)
         lineaora_ = std::max<int64_t>(0, LineCount() - visibleRows_);
     const bool hadBar = hbar_->isVisible();
@@ -449,6 +464,8 @@ void TTextView::IndexSlice()
     // Only new lines on screen need a repaint.
     if (lineaora_ + visibleRows_ + 1 >= before)
         paintBox_->update();
+    if (IndexFarEnough())
+        return; // painting a screen nearer the end goes on
     if (index_.Waiting())
         blocks_->Prefetch(index_.ScannedOffset(), kIndexAhead); // a block's arrival goes on
     else if (!index_.Done())
@@ -472,6 +489,9 @@ void TTextView::ReadAroundScreen()
 {
     if (!blocks_ || LineCount() == 0)
         return;
+    if (file_.Remote() && !index_.Done() && !index_.Waiting() && !indexTimer_->isActive() && !awaitingFirstPaint_ &&
+        !IndexFarEnough())
+        indexTimer_->start(0); // the screen has come near where the index stopped
     const int64_t first = std::min(lineaora_, LineCount() - 1);
     const int64_t last = std::min(lineaora_ + visibleRows_, LineCount() - 1);
     const int64_t misses = file_.Misses();
@@ -600,6 +620,10 @@ void TTextView::Paint(QPainter& painter)
     const QRect area = paintBox_->rect();
     if (!active_ || frozen_) {
         painter.fillRect(area, palette().color(QPalette::Button));
+        if (!active_ && !frozen_ && !unopened_.isEmpty()) {
+            painter.setPen(palette().color(QPalette::ButtonText));
+            painter.drawText(area.adjusted(4, 4, -4, -4), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, unopened_);
+        }
         return;
     }
     painter.fillRect(area, backColor_);
@@ -647,7 +671,8 @@ void TTextView::Paint(QPainter& painter)
     if (reading)
         notice = "Reading...";
     else if (failed > 0)
-        notice = "error while reading line #" + QString::number(failed);
+        notice = "error while reading line #" + QString::number(failed) +
+                 (blocks_ && !blocks_->Failure().empty() ? ": " + QString::fromStdString(blocks_->Failure()) : QString());
     else if (lineaora_ + int64_t(lines.size()) >= LineCount() && index_.Done() && mode_ != VM_HEX) {
         if (index_.FileChanged())
             notice = "error while reading line #" + QString::number(LineCount() + 1);

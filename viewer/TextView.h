@@ -74,9 +74,11 @@ public:
     void SetFilename(const std::string& path);
     // Shows a file opened elsewhere (a worker): the view takes it from
     // opened and reads nothing before its first screen. An unopened one
-    // leaves the view inactive on path.
-    void ShowOpenedFile(const std::string& path, TextFile& opened);
+    // leaves the view inactive on path, saying failure when one is given.
+    void ShowOpenedFile(const std::string& path, TextFile& opened, const std::string& failure = {});
     const std::string& Filename() const { return filename_; }
+    // Why the file on show could not be opened ("" when it was, or none is).
+    const QString& OpenFailure() const { return unopened_; }
     void SetActive(bool active);
     bool Active() const { return active_; }
     void Setlineaora(int64_t line);
@@ -179,6 +181,7 @@ private:
     void BuildLineIndex();
     void IndexSlice();
     void BlockArrived(uint64_t ticket);
+    bool IndexFarEnough() const;
     void ReadAroundScreen();
     void UpdateRanges();
     void Relayout();
@@ -206,6 +209,7 @@ private:
     int tab_ = 8;
     Mymodes mode_ = VM_STANDARD;
     std::string filename_;
+    QString unopened_; // why the file on show could not be opened
     bool active_ = false;
     bool utf8_ = false;
     bool frozen_ = false;

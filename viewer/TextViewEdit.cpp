@@ -35,6 +35,10 @@ bool TTextView::EditFile()
     }
     if (editor_ || !active_)
         return false;
+    if (file_.Remote()) {
+        Warn("A remote file is not edited here: open it (Enter) to work on a copy, then write the copy back.");
+        return false;
+    }
     // Names, not the open file: the file as it is now is what gets edited
     // and saved back (it may have grown or been replaced since it was shown).
     const std::string path = filename_;

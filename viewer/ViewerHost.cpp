@@ -5,6 +5,7 @@
 #include "panes/PathUtil.h"
 #include "panes/ReadDirectory.h"
 #include "sources/SearchSource.h"
+#include "sources/sftp/SftpOperations.h"
 #include "platform/VolumeSpace.h"
 #include "platform/Volumes.h"
 #include "viewer/ImagePage.h"
@@ -138,6 +139,7 @@ void ViewerHost::WhenPageShown(std::function<void()> then)
 void ViewerHost::ClearViewer()
 {
     ++readTicket_; // a read under way is for an entry no longer shown
+    StopRemoteCopy();
     pendingRead_.reset();
     whenShown_ = nullptr;
     retry_->stop();
@@ -182,6 +184,10 @@ void ViewerHost::ShowEntryInViewer(PaneView* pane, const std::string& paneFolder
     SetViewerActive(pane, true);
     if (index >= pane->Data().Count)
         return;
+    if (IsRemotePlace(place) && kind == fkFile) {
+        ShowRemoteEntry(pane, folder, index, asInfo, asText);
+        return;
+    }
     if (can.Has(Capability::DiskPaths) || kind != fkFile) {
         ShowPageOf(pane, folder, index, asInfo, asText);
         return;

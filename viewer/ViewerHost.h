@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -113,6 +114,12 @@ private:
     ViewerPage* PageOf(ViewerPageKind page) const;
     void DeleteTempFile(bool warn);
     void FollowCursor(PaneView* pane);
+    // A file of a remote place: the text page reads it by ranges, the pages
+    // that need a whole file read a copy, the information page asks the
+    // server for the file's facts.
+    void ShowRemoteEntry(PaneView* pane, const std::string& folder, int index, bool asInfo, bool asText);
+    void ShowRemoteFacts(const std::string& address, const std::string& description);
+    void StopRemoteCopy();
 
     ViewerWindowParts parts_;
     QPointer<QTabWidget> views_;
@@ -139,6 +146,7 @@ private:
     std::function<void(const std::string&)> beforeRead_;
     std::function<void()> whenShown_;
     ZipMemberExtractor extract_;
+    std::shared_ptr<std::atomic<bool>> remoteCopyStop_; // set: the copy under way is no longer wanted
     std::vector<QPointer<QWidget>> hiddenForFullScreen_;
     bool fullScreen_ = false; // the window shows the viewer alone, without its menu
 };

@@ -72,11 +72,17 @@ struct FileBlocks::Shared {
             lock.unlock();
             const int64_t at = block * kBlockBytes;
             std::string data(size_t(std::clamp<int64_t>(s->size - at, 0, kBlockBytes)), '\0');
+            const size_t wanted = data.size();
             data.resize(s->file.ReadAt(at, data.data(), data.size()));
             lock.lock();
             s->reading = -1;
             if (s->cancelled)
                 return;
+            // A server that stopped answering is not asked for the read-ahead
+            // too, one timeout after another, while others wait for the
+            // connection; what is on screen asks again.
+            if (data.size() < wanted && s->file.Remote() && !s->file.Failure().empty())
+                s->queue.clear();
             s->held[block] = {std::move(data), ++s->clock};
             s->Evict(block);
             s->landed.notify_all();
@@ -176,6 +182,8 @@ int64_t FileBlocks::LastMiss() const
     const std::lock_guard<std::mutex> lock(shared_->mutex);
     return shared_->lastMiss;
 }
+
+std::string FileBlocks::Failure() const { return shared_->file.Failure(); }
 
 void FileBlocks::Cancel()
 {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace tarnel {
 
@@ -44,6 +45,9 @@ public:
     void Prefetch(int64_t offset, int64_t bytes);
     // Waits at most timeout for the block holding offset; true once held.
     bool WaitFor(int64_t offset, std::chrono::milliseconds timeout);
+    // What the last failed read met ("" when none failed): a block held
+    // short for it says why.
+    std::string Failure() const;
     // Where the last copy found a block missing (-1: none yet).
     int64_t LastMiss() const;
     // Drops every request; nothing lands or is told after this.

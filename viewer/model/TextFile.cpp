@@ -1,6 +1,7 @@
 #include "viewer/model/TextFile.h"
 
 #include "viewer/model/FileBlocks.h"
+#include "viewer/model/RangeReader.h"
 
 #include "platform/RegularFile.h"
 
@@ -18,12 +19,6 @@ namespace tarnel {
 
 TextFile::~TextFile() { Close(); }
 
-TextFile::Descriptor::~Descriptor()
-{
-    if (fd >= 0)
-        ::close(fd);
-}
-
 bool TextFile::Open(const std::string& path, int64_t headBytes)
 {
     Close();
@@ -37,24 +32,49 @@ bool TextFile::Open(const std::string& path, int64_t headBytes)
         ::close(fd);
         return false;
     }
-    auto descriptor = std::make_shared<Descriptor>();
-    descriptor->fd = fd;
-    fd_ = std::move(descriptor);
+    reader_ = std::make_shared<DescriptorReader>(fd);
     size_ = st.st_size;
     bytesRead_ = misses_ = 0;
     path_ = path;
+    KeepHead(headBytes);
+    return true;
+}
+
+bool TextFile::Open(std::shared_ptr<const RangeReader> reader, const std::string& path, int64_t size, int64_t headBytes)
+{
+    Close();
+    if (!reader)
+        return false;
+    reader_ = std::move(reader);
+    size_ = std::max<int64_t>(size, 0);
+    bytesRead_ = misses_ = 0;
+    path_ = path;
+    KeepHead(headBytes);
+    // A start that never came is a file that cannot be shown, not an empty one.
+    if (!reader_->Failure().empty() && HeadBytes() < std::min(headBytes, size_)) {
+        reader_.reset();
+        return false;
+    }
+    return true;
+}
+
+void TextFile::KeepHead(int64_t headBytes)
+{
     const size_t keep = size_t(std::clamp<int64_t>(std::min(headBytes, size_), 0, int64_t(1) << 26));
     if (keep > 0) {
         auto head = std::make_shared<std::string>(keep, '\0');
         head->resize(ReadAt(0, head->data(), keep));
         head_ = std::move(head);
     }
-    return true;
 }
+
+bool TextFile::Remote() const { return reader_ && reader_->Remote(); }
+
+std::string TextFile::Failure() const { return reader_ ? reader_->Failure() : std::string(); }
 
 void TextFile::Close()
 {
-    fd_.reset();
+    reader_.reset();
     size_ = 0;
     head_.reset();
     blocks_.reset();
@@ -65,7 +85,7 @@ void TextFile::Share(TextFile& other) const
     if (&other == this)
         return;
     other.Close();
-    other.fd_ = fd_;
+    other.reader_ = reader_;
     other.size_ = size_;
     other.bytesRead_ = other.misses_ = 0;
     other.path_ = path_;
@@ -79,7 +99,7 @@ void TextFile::TakeFrom(TextFile& other)
     if (&other == this)
         return;
     Close();
-    std::swap(fd_, other.fd_);
+    std::swap(reader_, other.reader_);
     std::swap(size_, other.size_);
     std::swap(bytesRead_, other.bytesRead_);
     std::swap(misses_, other.misses_);
@@ -91,7 +111,7 @@ void TextFile::TakeFrom(TextFile& other)
 
 size_t TextFile::ReadAt(int64_t offset, void* buffer, size_t size) const
 {
-    if (!fd_ || offset < 0)
+    if (!reader_ || offset < 0)
         return 0;
     size_t got = 0;
     const int64_t headSize = HeadBytes();
@@ -110,14 +130,8 @@ size_t TextFile::ReadAt(int64_t offset, void* buffer, size_t size) const
         bytesRead_ += int64_t(got);
         return got;
     }
-    while (got < size) {
-        const ssize_t n = ::pread(fd_->fd, static_cast<char*>(buffer) + got, size - got, offset + int64_t(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += size_t(n);
-    }
+    if (got < size)
+        got += reader_->ReadAt(offset + int64_t(got), static_cast<char*>(buffer) + got, size - got);
     bytesRead_ += int64_t(got);
     return got;
 }

@@ -1,5 +1,7 @@
 #pragma once
 // The file a text view shows: opened read-only, read by offset, never whole.
+// A file of the disk is read through its descriptor, a remote one through a
+// reader that asks its server for each range.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -8,6 +10,7 @@
 namespace tarnel {
 
 class FileBlocks;
+class RangeReader;
 
 class TextFile {
 public:
@@ -20,11 +23,15 @@ public:
     // headBytes of its start are read at once and kept: a file opened on a
     // worker then shows its first screen without another read.
     bool Open(const std::string& path, int64_t headBytes = 0);
+    // Reads through reader a file of size bytes that path names (for the
+    // caption and messages only); headBytes as above. False when the start
+    // could not be read (Failure() says why).
+    bool Open(std::shared_ptr<const RangeReader> reader, const std::string& path, int64_t size, int64_t headBytes = 0);
     void Close();
     // Takes other's open file (and its kept start); other is left closed.
     void TakeFrom(TextFile& other);
     // Makes other read the same open file, directly: a worker's copy. The
-    // descriptor is closed when the last of them lets go of it.
+    // reader (a descriptor) is closed when the last of them lets go of it.
     void Share(TextFile& other) const;
     // From now on bytes past the kept start come from blocks only: a read of
     // bytes not in memory asks for them and comes up short (Misses() counts
@@ -33,7 +40,12 @@ public:
     const std::shared_ptr<FileBlocks>& Blocks() const { return blocks_; }
     int64_t Misses() const { return misses_; }
     int64_t HeadBytes() const { return head_ ? int64_t(head_->size()) : 0; }
-    bool IsOpen() const { return fd_ != nullptr; }
+    bool IsOpen() const { return reader_ != nullptr; }
+    // Its reads cross a network: only what is on show is fetched.
+    bool Remote() const;
+    const std::shared_ptr<const RangeReader>& Reader() const { return reader_; }
+    // What the last failed read met ("" when none has failed).
+    std::string Failure() const;
     const std::string& Path() const { return path_; }
     // The size when the file was opened: a file that grows keeps its old
     // length until it is opened again.
@@ -45,11 +57,9 @@ public:
     int64_t BytesRead() const { return bytesRead_; }
 
 private:
-    struct Descriptor {
-        int fd = -1;
-        ~Descriptor();
-    };
-    std::shared_ptr<const Descriptor> fd_;
+    void KeepHead(int64_t headBytes);
+
+    std::shared_ptr<const RangeReader> reader_;
     int64_t size_ = 0;
     mutable int64_t bytesRead_ = 0;
     mutable int64_t misses_ = 0;
