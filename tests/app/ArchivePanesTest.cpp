@@ -9,6 +9,7 @@
 #include "panes/ReadDirectory.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/PaneView.h"
+#include "app/TryWait.h"
 
 #include <QApplication>
 #include <QListView>
@@ -206,7 +207,7 @@ TEST_F(ArchivePanesTest, TestArchiveReadsItOnTheRunnerAndSaysWhatItFound)
 TEST_F(ArchivePanesTest, ContentTellsAnArchiveWhoseNameDoesNot)
 {
     Enter(Left(), "renamed.bin");
-    QTRY_VERIFY_WITH_TIMEOUT(Left()->Data().InArchive(), 20000);
+    TRY_VERIFY_WITH_TIMEOUT(Left()->Data().InArchive(), 20000);
     EXPECT_EQ(Names(Left()), (std::vector<std::string>{"..", "docs"}));
 }
 
@@ -218,7 +219,7 @@ TEST_F(ArchivePanesTest, ANestedArchiveOpensThroughACopyOfItAndUpLeadsBack)
         test::WaitForReads(*window);
         ASSERT_GE(Row(Left(), "inner.tar.gz"), 0);
         Enter(Left(), "inner.tar.gz");
-        QTRY_VERIFY_WITH_TIMEOUT(Left()->Data().ZipMode == 2, 20000);
+        TRY_VERIFY_WITH_TIMEOUT(Left()->Data().ZipMode == 2, 20000);
         EXPECT_EQ(Names(Left()), (std::vector<std::string>{"..", "docs", "top.txt"}));
         EXPECT_NE(Left()->Data().Path.find("orvtmp"), std::string::npos) << "a private copy: " << Left()->Data().Path;
         Enter(Left(), "..");
@@ -251,7 +252,7 @@ TEST_F(ArchivePanesTest, AMemberIsViewedThroughItsCopy)
     test::WaitForReads(*window);
     Left()->SetCurrentRow(Row(Left(), "top.txt"));
     QTest::keyClick(Left()->List(), Qt::Key_F3);
-    QTRY_VERIFY_WITH_TIMEOUT(window->Viewer()->IsOn(), 20000);
+    TRY_VERIFY_WITH_TIMEOUT(window->Viewer()->IsOn(), 20000);
 }
 
 TEST_F(ArchivePanesTest, ADamagedArchiveListsWhatCanBeReadThenSaysSo)
@@ -262,7 +263,7 @@ TEST_F(ArchivePanesTest, ADamagedArchiveListsWhatCanBeReadThenSaysSo)
     Enter(Left(), "cut.tar");
     test::WaitForReads(*window);
     EXPECT_GE(Row(Left(), "inner.tar.gz"), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(messages->log.size(), 1, 5000);
+    TRY_COMPARE_WITH_TIMEOUT(messages->log.size(), 1, 5000);
     EXPECT_TRUE(messages->log.front().startsWith("error: ")) << messages->log.front().toStdString();
 }
 

@@ -5,6 +5,7 @@
 #include "sources/LocalSource.h"
 #include "sources/SourceTable.h"
 #include "widgets/PaneView.h"
+#include "app/TryWait.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -117,7 +118,7 @@ TEST_F(BlockedReadTest, TheNoticeComesAndTheUserGoesElsewhereAtOnce)
     EXPECT_TRUE(Left()->ReadNoticeLabel()->isVisible());
     EXPECT_EQ(Left()->ReadNoticeLabel()->text(), "Reading...");
     EXPECT_EQ(Left()->Data().Count, 0) << "no rows of the folder left behind";
-    QTRY_VERIFY_WITH_TIMEOUT(Left()->ReadNoticeLabel()->text().contains("not answered for 2 seconds"), 5000);
+    TRY_VERIFY_WITH_TIMEOUT(Left()->ReadNoticeLabel()->text().contains("not answered for 2 seconds"), 5000);
 
     // Backspace goes up while the read still hangs, the cursor on the folder left.
     QElapsedTimer took;
@@ -144,8 +145,8 @@ TEST_F(BlockedReadTest, TheNoticeComesAndTheUserGoesElsewhereAtOnce)
     // The hung reads answer late: their rows never reach the pane, which
     // still waits for its own.
     source->Release();
-    QTRY_VERIFY_WITH_TIMEOUT(!Left()->Data().Reading(), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(Left()->Data().Reads->Running(), 0, 10000);
+    TRY_VERIFY_WITH_TIMEOUT(!Left()->Data().Reading(), 10000);
+    TRY_COMPARE_WITH_TIMEOUT(Left()->Data().Reads->Running(), 0, 10000);
     EXPECT_GE(Row(Left(), "late.txt"), 0) << "the last read's own listing";
     EXPECT_EQ(Left()->Data().Count - Left()->Data().DriveCount, 2) << "\"..\" and late.txt once, nothing stale";
 }
@@ -157,7 +158,7 @@ TEST_F(BlockedReadTest, AStaleListingAfterGoingAwayIsDropped)
     ASSERT_TRUE(test::PaneRead(Left()->Data()));
     const int rows = Left()->Data().Count;
     source->Release(); // the abandoned read of slow/ answers now
-    QTRY_COMPARE_WITH_TIMEOUT(Left()->Data().Reads->Running(), 0, 10000);
+    TRY_COMPARE_WITH_TIMEOUT(Left()->Data().Reads->Running(), 0, 10000);
     QApplication::processEvents();
     EXPECT_EQ(Left()->Data().Path, root + "left/");
     EXPECT_EQ(Left()->Data().Count, rows);

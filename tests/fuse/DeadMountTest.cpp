@@ -10,6 +10,7 @@
 #include "panes/DirData.h"
 #include "viewer/EntryHints.h"
 #include "widgets/PaneView.h"
+#include "app/TryWait.h"
 
 #include <QAction>
 #include <QApplication>
@@ -117,15 +118,15 @@ TEST_F(DeadMountTest, StartBesideDeadRemovableAndNetworkMountsNeverWaitsOnThem)
 
     StartWindow();
     // Both show as drive rows, the stick as removable, the share as network.
-    QTRY_VERIFY_WITH_TIMEOUT(PaneListsDrive(window->LeftPane(), stickPoint), kAnswerTimeoutMs);
-    QTRY_VERIFY_WITH_TIMEOUT(PaneListsDrive(window->RightPane(), sharePoint), kAnswerTimeoutMs);
+    TRY_VERIFY_WITH_TIMEOUT(PaneListsDrive(window->LeftPane(), stickPoint), kAnswerTimeoutMs);
+    TRY_VERIFY_WITH_TIMEOUT(PaneListsDrive(window->RightPane(), sharePoint), kAnswerTimeoutMs);
     EXPECT_EQ(SystemDrives()[size_t(DriveIndex(stickPoint))].type, DriveType::Removable);
     EXPECT_EQ(SystemDrives()[size_t(DriveIndex(sharePoint))].type, DriveType::Network);
 
     // A network volume's hint always tells its space: unknown until its
     // worker has waited out the server, then the figures.
     EXPECT_EQ(DriveHint(sharePoint), "Size : ?\nUsed : ?\nFree : ?");
-    QTRY_VERIFY_WITH_TIMEOUT(DriveHint(sharePoint).startsWith("Size : 4"), kAnswerTimeoutMs);
+    TRY_VERIFY_WITH_TIMEOUT(DriveHint(sharePoint).startsWith("Size : 4"), kAnswerTimeoutMs);
     EXPECT_TRUE(DriveHint(sharePoint).contains("Free : 1")) << DriveHint(sharePoint).toStdString();
     meter.Stop();
     EXPECT_LT(meter.LongestWaitMs(), kLongestWaitMs) << "longest gap " << meter.LongestGapMs() << " ms\n" << meter.LongGaps();
@@ -134,21 +135,21 @@ TEST_F(DeadMountTest, StartBesideDeadRemovableAndNetworkMountsNeverWaitsOnThem)
 TEST_F(DeadMountTest, DeadMountsAppearingBesideTheWindowNeverHoldIt)
 {
     StartWindow();
-    QTRY_VERIFY(window->LeftPane()->Data().DriveCount > 0);
+    TRY_VERIFY(window->LeftPane()->Data().DriveCount > 0);
     // Mounted while the window runs; the test waits in the event loop.
     SleepyMount stick(stickPoint, kSleepSeconds, "sleepy", "sleepy", false);
     SleepyMount share(sharePoint, kSleepSeconds, "nobody@gone.example:/", "sshfs", false);
-    QTRY_VERIFY_WITH_TIMEOUT(stick.Ready() && share.Ready(), 10000);
+    TRY_VERIFY_WITH_TIMEOUT(stick.Ready() && share.Ready(), 10000);
 
     // The mount watcher notices, the drive list is read again, and both
     // panes list the new volumes.
-    QTRY_VERIFY_WITH_TIMEOUT(PaneListsDrive(window->LeftPane(), stickPoint), kAnswerTimeoutMs);
-    QTRY_VERIFY_WITH_TIMEOUT(PaneListsDrive(window->LeftPane(), sharePoint), kAnswerTimeoutMs);
-    QTRY_VERIFY_WITH_TIMEOUT(PaneListsDrive(window->RightPane(), sharePoint), kAnswerTimeoutMs);
+    TRY_VERIFY_WITH_TIMEOUT(PaneListsDrive(window->LeftPane(), stickPoint), kAnswerTimeoutMs);
+    TRY_VERIFY_WITH_TIMEOUT(PaneListsDrive(window->LeftPane(), sharePoint), kAnswerTimeoutMs);
+    TRY_VERIFY_WITH_TIMEOUT(PaneListsDrive(window->RightPane(), sharePoint), kAnswerTimeoutMs);
     // The rows are painted (the stick's and the share's space is not asked
     // for: no pane shows them) and the share's hint is answered in time.
     window->LeftPane()->List()->viewport()->repaint();
-    QTRY_VERIFY_WITH_TIMEOUT(DriveHint(sharePoint).startsWith("Size : 4"), kAnswerTimeoutMs);
+    TRY_VERIFY_WITH_TIMEOUT(DriveHint(sharePoint).startsWith("Size : 4"), kAnswerTimeoutMs);
     meter.Stop();
     EXPECT_LT(meter.LongestWaitMs(), kLongestWaitMs) << "longest gap " << meter.LongestGapMs() << " ms\n" << meter.LongGaps();
 }
@@ -160,7 +161,7 @@ TEST_F(DeadMountTest, QuickGoIntoADeadMountSaysReadingMeanwhile)
     SleepyMount stick(stickPoint, kSleepSeconds);
     ASSERT_TRUE(stick.Mounted()) << stick.Problem();
     StartWindow();
-    QTRY_VERIFY_WITH_TIMEOUT(PaneListsDrive(window->LeftPane(), stickPoint), kAnswerTimeoutMs);
+    TRY_VERIFY_WITH_TIMEOUT(PaneListsDrive(window->LeftPane(), stickPoint), kAnswerTimeoutMs);
     auto* quickGo = window->findChild<QuickGoMenu*>();
     ASSERT_NE(quickGo, nullptr);
     quickGo->Refill(quickGo->Menu());
@@ -173,7 +174,7 @@ TEST_F(DeadMountTest, QuickGoIntoADeadMountSaysReadingMeanwhile)
     emit branch->aboutToShow();
     EXPECT_TRUE(QuickGoMenu::IsReading(branch));
     EXPECT_EQ(branch->actions().constLast()->text(), "Reading...");
-    QTRY_VERIFY_WITH_TIMEOUT(!QuickGoMenu::IsReading(branch), 6 * 1000 * int(kSleepSeconds) + 5000);
+    TRY_VERIFY_WITH_TIMEOUT(!QuickGoMenu::IsReading(branch), 6 * 1000 * int(kSleepSeconds) + 5000);
     EXPECT_EQ(branch->actions().size(), 1) << "the one file is no branch";
     meter.Stop();
     EXPECT_LT(meter.LongestWaitMs(), kLongestWaitMs) << "longest gap " << meter.LongestGapMs() << " ms\n"

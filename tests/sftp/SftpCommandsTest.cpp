@@ -17,6 +17,7 @@
 #include "platform/DirectoryReader.h"
 #include "sources/SftpSource.h"
 #include "widgets/PaneView.h"
+#include "app/TryWait.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -216,7 +217,7 @@ TEST_F(SftpCommandsTest, DescriptionsShowInTheListingAndDescribeRewritesTheRemot
         QTest::mouseClick(dialog->findChild<QPushButton*>("BtnOK"), Qt::LeftButton);
     });
     window->Action("Describe")->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(Description(pane, "a.txt"), std::string("second thoughts"), 20000);
+    TRY_COMPARE_WITH_TIMEOUT(Description(pane, "a.txt"), std::string("second thoughts"), 20000);
     EXPECT_EQ(shown, "first");
     EXPECT_EQ(messages->log.join("\n").toStdString(), "");
 
@@ -235,7 +236,7 @@ TEST_F(SftpCommandsTest, DescriptionsShowInTheListingAndDescribeRewritesTheRemot
     ASSERT_TRUE(test::PaneRead(pane->Data()));
     SelectOnly(pane, {"x y"});
     window->Action("Describe")->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(Description(pane, "x y"), std::string("second thoughts"), 20000);
+    TRY_COMPARE_WITH_TIMEOUT(Description(pane, "x y"), std::string("second thoughts"), 20000);
     EXPECT_EQ(ReadAll(folder + "/fresh/DESCRIPT.ION"), "\"x y\" second thoughts\r\n");
 }
 
@@ -260,7 +261,7 @@ TEST_F(SftpCommandsTest, ADescriptionThatCannotBeWrittenLeavesTheOldFileAndSaysS
             return int(QDialog::Accepted);
         },
         {}, [&] { finished = true; });
-    QTRY_VERIFY_WITH_TIMEOUT(finished, 20000);
+    TRY_VERIFY_WITH_TIMEOUT(finished, 20000);
     ASSERT_EQ(said.log.size(), 1) << said.log.join("\n").toStdString();
     EXPECT_TRUE(said.log[0].startsWith("warning: The description was not stored")) << said.log[0].toStdString();
     EXPECT_EQ(ReadAll(folder + "/DESCRIPT.ION"), old);
@@ -325,7 +326,7 @@ TEST_F(SftpCommandsTest, FolderSizesAreSummedOnDemandOnlyAndNeverThroughLinks)
 
     SelectOnly(pane, {"tree"});
     window->Action("FolderSizes")->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(pane->Data().Item(Row(pane->Data(), "tree")).SizeDone.load(), 20000);
+    TRY_VERIFY_WITH_TIMEOUT(pane->Data().Item(Row(pane->Data(), "tree")).SizeDone.load(), 20000);
     const TFileData& summed = pane->Data().Item(Row(pane->Data(), "tree"));
     EXPECT_EQ(summed.Size.load(), 1234);
     EXPECT_EQ(summed.SubDirs.load(), 1);
@@ -338,7 +339,7 @@ TEST_F(SftpCommandsTest, FolderSizesAreSummedOnDemandOnlyAndNeverThroughLinks)
     SelectOnly(pane, {"other"});
     server->StopAnswering();
     window->Action("FolderSizes")->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(!messages->log.isEmpty(), 15000);
+    TRY_VERIFY_WITH_TIMEOUT(!messages->log.isEmpty(), 15000);
     server->Answer();
     EXPECT_TRUE(messages->log[0].contains("could not be summed")) << messages->log[0].toStdString();
     EXPECT_FALSE(pane->Data().Item(Row(pane->Data(), "other")).SizeDone.load());
@@ -365,7 +366,7 @@ TEST_F(SftpCommandsTest, AttributesShowAndSetThePermissionBitsOfARemoteSelection
         dialog.Box(040)->setCheckState(Qt::Unchecked);  // a grayed box, decided
         return int(QDialog::Accepted);
     });
-    QTRY_VERIFY_WITH_TIMEOUT(ModeOf(folder + "/open.txt") == 0704, 20000);
+    TRY_VERIFY_WITH_TIMEOUT(ModeOf(folder + "/open.txt") == 0704, 20000);
     EXPECT_TRUE(asked);
     EXPECT_EQ(started[0400], Qt::Checked);
     EXPECT_EQ(started[0200], Qt::Checked);
@@ -373,7 +374,7 @@ TEST_F(SftpCommandsTest, AttributesShowAndSetThePermissionBitsOfARemoteSelection
     EXPECT_EQ(started[040], Qt::PartiallyChecked);
     EXPECT_EQ(started[04], Qt::PartiallyChecked);
     EXPECT_EQ(started[04000], Qt::Unchecked);
-    QTRY_COMPARE_WITH_TIMEOUT(ModeOf(folder + "/private.txt"), mode_t(0700), 20000);
+    TRY_COMPARE_WITH_TIMEOUT(ModeOf(folder + "/private.txt"), mode_t(0700), 20000);
     EXPECT_TRUE(said.log.isEmpty()) << said.log.join("\n").toStdString();
 
     // Taking away the owner's write shows as read-only in the rows at once.
@@ -382,7 +383,7 @@ TEST_F(SftpCommandsTest, AttributesShowAndSetThePermissionBitsOfARemoteSelection
         dialog.Box(0200)->setCheckState(Qt::Unchecked);
         return int(QDialog::Accepted);
     });
-    QTRY_VERIFY_WITH_TIMEOUT(pane->Data().Item(Row(pane->Data(), "private.txt")).Attr & faReadOnly, 20000);
+    TRY_VERIFY_WITH_TIMEOUT(pane->Data().Item(Row(pane->Data(), "private.txt")).Attr & faReadOnly, 20000);
     EXPECT_EQ(ModeOf(folder + "/private.txt"), mode_t(0500));
 }
 
@@ -431,7 +432,7 @@ TEST_F(SftpCommandsTest, AddNetDriveOpensAnSftpAddressInTheActivePane)
         QTest::mouseClick(dialog->findChild<QPushButton*>("BtnOK"), Qt::LeftButton);
     });
     window->Connect1Click();
-    QTRY_COMPARE_WITH_TIMEOUT(std::string(right->Data().Place().Source()), std::string(kSftpSourceName), 20000);
+    TRY_COMPARE_WITH_TIMEOUT(std::string(right->Data().Place().Source()), std::string(kSftpSourceName), 20000);
     ASSERT_TRUE(test::PaneRead(right->Data()));
     EXPECT_GE(Row(right->Data(), "remote.txt"), 0);
     EXPECT_EQ(answerer.seen, 1) << "no question about refreshing drives: nothing was mounted";

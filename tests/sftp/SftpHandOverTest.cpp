@@ -7,6 +7,7 @@
 #include "app/components/InstanceBlock.h"
 #include "panes/DirData.h"
 #include "widgets/PaneView.h"
+#include "app/TryWait.h"
 
 #include <QTest>
 
@@ -38,7 +39,7 @@ TEST_F(SftpHandOverTest, AHandedOverAddressOpensTheRemoteFolderInTheActivePane)
     block.WriteShellCall(server->Url(folder));
     window->ShellCall();
     TDirData& active = window->ActivePane()->Data();
-    QTRY_VERIFY_WITH_TIMEOUT(active.Place().Source() == std::string(kSftpSourceName), 10000);
+    TRY_VERIFY_WITH_TIMEOUT(active.Place().Source() == std::string(kSftpSourceName), 10000);
     ASSERT_TRUE(test::PaneRead(active));
     bool found = false;
     for (int i = 0; i < active.Count; ++i)

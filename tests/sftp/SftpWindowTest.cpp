@@ -14,6 +14,7 @@
 #include "panes/DirData.h"
 #include "panes/Navigation.h"
 #include "widgets/PaneView.h"
+#include "app/TryWait.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>
@@ -190,7 +191,7 @@ TEST_F(SftpWindowTest, ARemotePlaceGivenOnTheCommandLineIsOpened)
     window->SetMessages(std::move(recorder));
     window->show();
     PaneView* left = window->LeftPane();
-    QTRY_VERIFY_WITH_TIMEOUT(left->Data().Place().Source() == std::string(kSftpSourceName), 10000);
+    TRY_VERIFY_WITH_TIMEOUT(left->Data().Place().Source() == std::string(kSftpSourceName), 10000);
     ASSERT_TRUE(test::PaneRead(left->Data()));
     EXPECT_GE(Row(left->Data(), "given.txt"), 0);
     EXPECT_EQ(messages->log.join("\n").toStdString(), "");
@@ -214,7 +215,7 @@ TEST_F(SftpWindowTest, AServerThatStopsAnsweringIsToldWithinTenSecondsAndTheWind
     // Meanwhile the other pane goes elsewhere and is read.
     GoToDirectory(window->RightPane()->Data(), server->Dir(), {});
     ASSERT_TRUE(test::PaneRead(window->RightPane()->Data(), 3000)) << "the other pane is free";
-    QTRY_VERIFY_WITH_TIMEOUT(messages->log.join("\n").contains("not answering"), 11000);
+    TRY_VERIFY_WITH_TIMEOUT(messages->log.join("\n").contains("not answering"), 11000);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_FALSE(left->Data().Reading());
     EXPECT_LT(meter.LongestWaitMs(), 1000.0) << "the window's thread waited on the network";

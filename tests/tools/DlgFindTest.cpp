@@ -11,6 +11,7 @@
 #include "viewer/TextView.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/PaneView.h"
+#include "app/TryWait.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -88,7 +89,7 @@ TEST_F(DlgFindTest, ContentHitsStreamInAndLeadToTheFileAndTheMatch)
     Type(d->NamesEdit(), "*.txt;!skip");
     Type(d->TextEdit(), "needle");
     QTest::keyClick(d->TextEdit(), Qt::Key_Return); // Start is the default button
-    QTRY_VERIFY_WITH_TIMEOUT(d->Status()->text().startsWith("Done"), 20000);
+    TRY_VERIFY_WITH_TIMEOUT(d->Status()->text().startsWith("Done"), 20000);
     ASSERT_EQ(d->Results()->topLevelItemCount(), 1) << "other.txt lacks it, skip/ is left out, top.c is no .txt";
     QTreeWidgetItem* item = d->Results()->topLevelItem(0);
     EXPECT_EQ(item->text(0), "hit.txt");
@@ -99,8 +100,8 @@ TEST_F(DlgFindTest, ContentHitsStreamInAndLeadToTheFileAndTheMatch)
     // "Go to file": the active pane on the folder, its cursor on the file.
     QTest::mouseClick(d->GoToButton(), Qt::LeftButton);
     PaneView* pane = window->LeftPane();
-    QTRY_VERIFY_WITH_TIMEOUT(pane->Data().Path == dir.Path() + "left/src/deep/" && !pane->Data().Reading(), 20000);
-    QTRY_VERIFY(pane->CurrentRow() >= 0 && pane->Data().Item(pane->CurrentRow()).Name == "hit.txt");
+    TRY_VERIFY_WITH_TIMEOUT(pane->Data().Path == dir.Path() + "left/src/deep/" && !pane->Data().Reading(), 20000);
+    TRY_VERIFY(pane->CurrentRow() >= 0 && pane->Data().Item(pane->CurrentRow()).Name == "hit.txt");
 
     // Return on the hit (not the search started over), then F3: the viewer
     // shows the file with the match selected on its line.
@@ -110,9 +111,9 @@ TEST_F(DlgFindTest, ContentHitsStreamInAndLeadToTheFileAndTheMatch)
     EXPECT_FALSE(d->Running());
     EXPECT_EQ(d->Results()->topLevelItemCount(), 1);
     QTest::keyClick(d->Results(), Qt::Key_F3);
-    QTRY_VERIFY_WITH_TIMEOUT(window->Viewer()->IsOn() && !window->Viewer()->Reading(), 20000);
+    TRY_VERIFY_WITH_TIMEOUT(window->Viewer()->IsOn() && !window->Viewer()->Reading(), 20000);
     TTextView* text = window->Viewer()->Pages().text->VWText;
-    QTRY_COMPARE(text->SelStart(), (TextCell{9, 39}));
+    TRY_COMPARE(text->SelStart(), (TextCell{9, 39}));
     EXPECT_EQ(text->SelEnd(), (TextCell{15, 39}));
     EXPECT_EQ(window->RightPane()->Data().Path, dir.Path() + "left/src/deep/") << "the active pane went there";
 }
@@ -143,7 +144,7 @@ TEST_F(DlgFindTest, NamesFeedAndQueriesThatCannotRun)
     Type(d->NamesEdit(), "*.txt");
     Type(d->FoldersEdit(), QString::fromStdString(dir.Path() + "left/src; " + dir.Path() + "left/skip"));
     QTest::mouseClick(d->StartButton(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(d->Status()->text().startsWith("Done"), 20000);
+    TRY_VERIFY_WITH_TIMEOUT(d->Status()->text().startsWith("Done"), 20000);
     EXPECT_EQ(d->Results()->topLevelItemCount(), 3);
     ASSERT_TRUE(d->FeedButton()->isEnabled());
     QTest::mouseClick(d->FeedButton(), Qt::LeftButton);
@@ -152,7 +153,7 @@ TEST_F(DlgFindTest, NamesFeedAndQueriesThatCannotRun)
     // A folder that cannot be read is noted under the results.
     Type(d->FoldersEdit(), QString::fromStdString(dir.Path() + "nowhere"));
     QTest::mouseClick(d->StartButton(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(d->Status()->text().startsWith("Done"), 20000);
+    TRY_VERIFY_WITH_TIMEOUT(d->Status()->text().startsWith("Done"), 20000);
     ASSERT_EQ(d->Notes()->count(), 1);
     EXPECT_TRUE(d->Notes()->item(0)->text().contains("No such file")) << d->Notes()->item(0)->text().toStdString();
     EXPECT_EQ(d->Results()->topLevelItemCount(), 0) << "the last search's hits went";
@@ -171,12 +172,12 @@ TEST_F(DlgFindTest, FeedToPaneMakesTheHitsThePanesPlace)
     ASSERT_NE(d, nullptr);
     Type(d->NamesEdit(), "*.txt;!skip");
     QTest::mouseClick(d->StartButton(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(d->Status()->text().startsWith("Done"), 20000);
+    TRY_VERIFY_WITH_TIMEOUT(d->Status()->text().startsWith("Done"), 20000);
     ASSERT_EQ(d->Results()->topLevelItemCount(), 2);
     QTest::mouseClick(d->FeedButton(), Qt::LeftButton);
 
     PaneView* pane = window->LeftPane();
-    QTRY_VERIFY_WITH_TIMEOUT(pane->Data().SourceName == kSearchSourceName && !pane->Data().Reading(), 20000);
+    TRY_VERIFY_WITH_TIMEOUT(pane->Data().SourceName == kSearchSourceName && !pane->Data().Reading(), 20000);
     std::vector<std::string> names;
     for (int i = 0; i < pane->Data().Count; ++i)
         if (pane->Data().Item(i).Kind == fkFile)

@@ -5,6 +5,7 @@
 #include "viewer/TextPage.h"
 #include "viewer/TextView.h"
 #include "viewer/model/LineTestFile.h"
+#include "app/TryWait.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -81,11 +82,11 @@ TEST_F(BigTextTest, TheEndASearchAndTheHexDumpPastTheStart)
     // Ctrl+End while the index is still being built stays at the end as it grows.
     view()->setFocus();
     QTest::keyClick(view(), Qt::Key_End, Qt::ControlModifier);
-    QTRY_VERIFY_WITH_TIMEOUT(!view()->Indexing(), 60000);
+    TRY_VERIFY_WITH_TIMEOUT(!view()->Indexing(), 60000);
     EXPECT_EQ(view()->LineCount(), kLines);
     EXPECT_EQ(view()->lineaora(), kLines - view()->VisibleRows());
-    QTRY_COMPARE_WITH_TIMEOUT(Line(kLines), "THE END", 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(Line(kLines - 1), Row(kLines - 1), 10000);
+    TRY_COMPARE_WITH_TIMEOUT(Line(kLines), "THE END", 10000);
+    TRY_COMPARE_WITH_TIMEOUT(Line(kLines - 1), Row(kLines - 1), 10000);
 
     // A page down from just before 4 MB: lines that were never read.
     const int64_t before4Mb = (int64_t(4) << 20) / 15 - 5;
@@ -93,8 +94,8 @@ TEST_F(BigTextTest, TheEndASearchAndTheHexDumpPastTheStart)
     QTest::keyClick(view(), Qt::Key_PageDown);
     const int64_t top = before4Mb + view()->VisibleRows();
     EXPECT_EQ(view()->lineaora(), top);
-    QTRY_COMPARE_WITH_TIMEOUT(Line(top + 1), Row(int(top)), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(Line(top + 3), Row(int(top + 2)), 10000);
+    TRY_COMPARE_WITH_TIMEOUT(Line(top + 1), Row(int(top)), 10000);
+    TRY_COMPARE_WITH_TIMEOUT(Line(top + 3), Row(int(top + 2)), 10000);
     // Copying lines read by blocks.
     view()->SetSelection({5, top}, {9, top + 1});
     view()->CopySelection();
@@ -104,12 +105,12 @@ TEST_F(BigTextTest, TheEndASearchAndTheHexDumpPastTheStart)
     view()->ShowSearch("0799900*", false);
     TSearchwin* search = view()->SearchWindow();
     ASSERT_NE(search, nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(!search->Searching(), 60000);
+    TRY_VERIFY_WITH_TIMEOUT(!search->Searching(), 60000);
     EXPECT_EQ(search->Label2->text(), "1 match..");
     ASSERT_EQ(search->ListBox1->count(), 1);
     EXPECT_EQ(search->ListBox1->item(0)->text(), QString::number(kLines - 100) + ",8");
     EXPECT_EQ(view()->lineaora(), kLines - 100);
-    QTRY_COMPARE_WITH_TIMEOUT(Line(kLines - 100 + 1), Row(kLines - 100) + "*" + Row(kLines - 99), 10000);
+    TRY_COMPARE_WITH_TIMEOUT(Line(kLines - 100 + 1), Row(kLines - 100) + "*" + Row(kLines - 99), 10000);
     search->close();
 
     // The hex dump of the end.
@@ -118,7 +119,7 @@ TEST_F(BigTextTest, TheEndASearchAndTheHexDumpPastTheStart)
     QTest::keyClick(view(), Qt::Key_End);
     const int64_t last = (size + 15) / 16;
     EXPECT_EQ(view()->LineCount(), last);
-    QTRY_VERIFY_WITH_TIMEOUT(!Line(last).empty(), 10000);
+    TRY_VERIFY_WITH_TIMEOUT(!Line(last).empty(), 10000);
     const std::string dump = Line(last);
     char offset[16];
     std::snprintf(offset, sizeof offset, "$%08llX", static_cast<unsigned long long>((last - 1) * 16));
@@ -144,7 +145,7 @@ TEST_F(BigTextTest, MovingOnDropsTheReadsOfTheFileBefore)
         QTest::qWait(5);
     }
     page.CBTextViewMode->setCurrentIndex(0);
-    QTRY_VERIFY(!view()->Indexing());
+    TRY_VERIFY(!view()->Indexing());
     EXPECT_EQ(view()->LineCount(), 3);
     EXPECT_EQ(Line(3), "row 2");
     EXPECT_EQ(view()->lineaora(), 0);

@@ -16,6 +16,7 @@
 #include "viewer/TextView.h"
 #include "viewer/ViewerHost.h"
 #include "widgets/PaneView.h"
+#include "app/TryWait.h"
 
 #include <QAction>
 #include <QApplication>
@@ -567,7 +568,7 @@ TEST_F(ViewerTest, ListHintsTakeTheMp3TagFromAWorker)
         return Left()->List()->visualRect(Left()->List()->model()->index(Row(Left(), name), 0));
     };
     EXPECT_FALSE(hints->ListHint(Left(), rowOf("song.mp3").center()).contains("Title"));
-    QTRY_VERIFY(hints->ListHint(Left(), rowOf("song.mp3").center()).contains("\nTitle : Song"));
+    TRY_VERIFY(hints->ListHint(Left(), rowOf("song.mp3").center()).contains("\nTitle : Song"));
 
     QWidget* viewport = Left()->List()->viewport();
     const QPoint at = rowOf("tune.mp3").center();
@@ -575,7 +576,7 @@ TEST_F(ViewerTest, ListHintsTakeTheMp3TagFromAWorker)
     QApplication::sendEvent(viewport, &help);
     ASSERT_NE(hints->ShownHint(), nullptr);
     EXPECT_FALSE(hints->ShownHint()->text().contains("Title"));
-    QTRY_VERIFY(hints->ShownHint() && hints->ShownHint()->text().contains("\nTitle : Tune"));
+    TRY_VERIFY(hints->ShownHint() && hints->ShownHint()->text().contains("\nTitle : Tune"));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "platform/Volumes.h"
 #include "widgets/IconCache.h"
 #include "widgets/MimeIconResolver.h"
+#include "app/TryWait.h"
 
 #include <QMimeDatabase>
 #include <QSignalSpy>
@@ -94,19 +95,19 @@ TEST(ContentLooks, ShownFilesAreLookedAtOnceAndTheAnswerIsShared)
 
     EXPECT_EQ(looks.KeyFor(report, 40, 7), 0) << "never waits for the answer";
     EXPECT_EQ(looks.KeyFor(report, 40, 7), 0) << "asked twice, looked at once";
-    QTRY_COMPARE(looks.KeyFor(report, 40, 7), KeyOf("application/pdf"));
+    TRY_COMPARE(looks.KeyFor(report, 40, 7), KeyOf("application/pdf"));
     EXPECT_GE(answered.count(), 1);
     EXPECT_EQ(looks.KeyFor(report, 40, 7), KeyOf("application/pdf")) << "the other pane's paint";
     EXPECT_EQ(looks.LooksDone(), before + 1);
 
-    QTRY_COMPARE(looks.KeyFor(tree.Path() + "pipe.txt", 0, 7), KeyOf("inode/fifo"));
+    TRY_COMPARE(looks.KeyFor(tree.Path() + "pipe.txt", 0, 7), KeyOf("inode/fifo"));
 
     // The file changed since: looked at again.
     {
         std::ofstream(report) << "plain words";
     }
     EXPECT_EQ(looks.KeyFor(report, 11, 8), 0);
-    QTRY_COMPARE(looks.KeyFor(report, 11, 8), KeyOf("text/plain"));
+    TRY_COMPARE(looks.KeyFor(report, 11, 8), KeyOf("text/plain"));
 }
 
 // Nodes that hold no file data take their type from what they are, whatever

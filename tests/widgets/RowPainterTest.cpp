@@ -5,6 +5,7 @@
 #include "widgets/MarkImages.h"
 #include "widgets/MimeIconResolver.h"
 #include "widgets/RowPainter.h"
+#include "app/TryWait.h"
 
 #include <QFont>
 #include <QFontMetrics>
@@ -97,7 +98,7 @@ TEST_F(RowPainterTest, DriveRowsShowOnlyTheirSpace)
     vol.root = "/nonexistent/tarnel-test-volume-" + std::to_string(getpid());
     vol.type = DriveType::Fixed;
     EXPECT_EQ(Texts(0, kWide, &vol, false).size, "?");
-    QTRY_COMPARE(Texts(0, kWide, &vol, false).size, QString("0/0"));
+    TRY_COMPARE(Texts(0, kWide, &vol, false).size, QString("0/0"));
     for (DriveType type : {DriveType::Fixed, DriveType::CdRom, DriveType::RamDisk}) {
         vol.type = type;
         const RowTexts t = Texts(0, kWide, &vol, false);
@@ -325,7 +326,7 @@ TEST(RowIcons, OnlyPaintedFilesAreLookedAtAndTakeTheirContentsType)
     paintShownRows();
     for (int row = 0; row < kPainted; ++row)
         EXPECT_LT(f.pane.Item(row).Icon.load(), 0) << "by name until looked at";
-    QTRY_VERIFY([&] {
+    TRY_VERIFY([&] {
         paintShownRows(); // as the repaint after each answer does
         for (int row = 0; row < kPainted; ++row)
             if (f.pane.Item(row).Icon.load() != pdfKey)

@@ -1,4 +1,5 @@
 #include "app/components/SaveForm.h"
+#include "app/TryWait.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -73,7 +74,7 @@ TEST(SaveFormTest, MaximisedWhileHiddenComesBackMaximised)
     // Restoring a minimised window makes it normal; the placement puts the
     // maximised state back.
     window.showNormal();
-    QTRY_VERIFY_WITH_TIMEOUT(window.isMaximized(), 2000);
+    TRY_VERIFY_WITH_TIMEOUT(window.isMaximized(), 2000);
     EXPECT_FALSE(window.isMinimized());
     // Only the first restore: later ones are the user's business.
     window.showNormal();
