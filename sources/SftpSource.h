@@ -26,9 +26,10 @@ public:
     void List(const PanePlace& place, ListSink& sink, const CancelToken& cancel) const override;
     Capabilities Can(const PanePlace& place) const override;
 
-    // Copies out of a remote place into a folder of the disk and into one
-    // from the disk, and deletes in one. A file appears under its name only
-    // whole: it is written under a temporary name beside it and renamed.
+    // Copies and moves between a remote place and a folder of the disk or
+    // another remote place, and renames and deletes in one. A file appears
+    // under its name only whole: it is written under a temporary name beside
+    // it and renamed.
     bool RunsOperation(int code, const PanePlace& from, const PanePlace& to) const override;
     std::unique_ptr<SourceOperation> OperationFor(int code, const PanePlace& from, const PanePlace& to,
                                                   SourceOperationUi& ui,
