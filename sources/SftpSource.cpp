@@ -79,8 +79,20 @@ RemoteError ReadDescriptionBytes(RemoteFiles& files, const RemoteDescriptionFile
     bytes.clear();
     if (!found.Regular())
         return {};
-    const uint64_t want = std::min<uint64_t>(found.entry.size, DescLineReader::kMaxFileBytes) + 1;
-    return files.ReadAt(found.path, 0, size_t(want), bytes);
+    // The size the server gave is a first guess only: some give none, and
+    // the file may have grown since. Reading goes on until a short read.
+    const uint64_t limit = DescLineReader::kMaxFileBytes + 1;
+    uint64_t want = std::min<uint64_t>(found.entry.size, DescLineReader::kMaxFileBytes) + 1;
+    for (;;) {
+        std::string more;
+        if (RemoteError error = files.ReadAt(found.path, bytes.size(), size_t(want - bytes.size()), more))
+            return error;
+        const bool shortRead = more.size() < want - bytes.size();
+        bytes += more;
+        if (shortRead || bytes.size() >= limit)
+            return {};
+        want = std::min<uint64_t>(want * 2, limit);
+    }
 }
 
 // Only a server that is gone or silent stops the work: a description file

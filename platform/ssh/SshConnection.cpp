@@ -144,6 +144,12 @@ struct SshConnection::Impl {
     // while nothing waits (or the user is being asked something).
     std::atomic<int64_t> deadline{0};
     std::atomic<bool> cutOff{false};
+    // The work of this Use has changed something, on the server or in the
+    // caller's hands (a file written, chunks of a listing handed on): run
+    // again on a new connection it would do that twice. A changing request
+    // that failed counts only through its caller: with the link lost its
+    // answer may be what went missing.
+    bool acted = false;
     std::atomic<int64_t> lastUsed{0};
 
     // The questions of the Use in progress (libssh's passphrase callback).
@@ -494,6 +500,7 @@ RemoteError SshConnection::Use(SshQuestions& questions, const std::function<Remo
                 return error;
         }
         impl_->Arm();
+        impl_->acted = false;
         RemoteError error = work(files);
         impl_->Disarm();
         impl_->lastUsed = Impl::Now();
@@ -507,7 +514,7 @@ RemoteError SshConnection::Use(SshQuestions& questions, const std::function<Remo
             impl_->Drop();
         // A connection that broke while idle is made again, once; one that
         // stopped answering is not waited for twice.
-        if (!error.lost || error.notAnswering || !reused || attempt > 0)
+        if (!error.lost || error.notAnswering || !reused || attempt > 0 || impl_->acted)
             return error;
     }
 }
@@ -581,6 +588,7 @@ RemoteError RemoteFiles::List(const std::string& path, size_t chunkSize,
             }
         }
         if (chunk.size() >= chunkSize) {
+            c.acted = true;
             if (!onChunk(std::move(chunk)))
                 break;
             chunk.clear();
@@ -649,6 +657,7 @@ RemoteError RemoteFiles::Download(const std::string& path, int fd, const Moved& 
     c.Arm();
     if (!file)
         return c.Failure("Cannot read " + path + ": " + SftpErrorText(c.sftp, c.session));
+    c.acted = true;
     // One read per round trip would leave the link idle most of the time:
     // several requests stay in flight. libssh takes an answer only by
     // reading the next one from the link, so answers are taken in the order
@@ -743,6 +752,7 @@ RemoteError RemoteFiles::Upload(int fd, const std::string& path, uint32_t mode, 
     c.Arm();
     if (!file)
         return c.Failure("Cannot write " + path + ": " + SftpErrorText(c.sftp, c.session));
+    c.acted = true;
     // libssh 0.10 writes one request per round trip, which leaves the link
     // idle most of the time. The write requests are framed here and sent on
     // the session's channel, several in flight, and their answers read back
@@ -888,6 +898,7 @@ RemoteError RemoteFiles::Rename(const std::string& from, const std::string& to)
 {
     SshConnection::Impl& c = *connection_.impl_;
     const int rc = sftp_rename(c.sftp, from.c_str(), to.c_str());
+    c.acted = c.acted || rc == 0;
     c.Arm();
     if (rc != 0)
         return c.Failure("Cannot rename " + from + " to " + to + ": " + SftpErrorText(c.sftp, c.session));
@@ -898,6 +909,7 @@ RemoteError RemoteFiles::Remove(const std::string& path, bool folder)
 {
     SshConnection::Impl& c = *connection_.impl_;
     const int rc = folder ? sftp_rmdir(c.sftp, path.c_str()) : sftp_unlink(c.sftp, path.c_str());
+    c.acted = c.acted || rc == 0;
     c.Arm();
     if (rc != 0)
         return c.Failure("Cannot delete " + path + ": " + SftpErrorText(c.sftp, c.session));
@@ -908,6 +920,7 @@ RemoteError RemoteFiles::MakeFolder(const std::string& path, uint32_t mode)
 {
     SshConnection::Impl& c = *connection_.impl_;
     const int rc = sftp_mkdir(c.sftp, path.c_str(), mode_t(mode & 07777));
+    c.acted = c.acted || rc == 0;
     c.Arm();
     if (rc != 0)
         return c.Failure("Cannot make the folder " + path + ": " + SftpErrorText(c.sftp, c.session));
@@ -950,6 +963,7 @@ RemoteError RemoteFiles::SetPermissions(const std::string& path, uint32_t permis
 {
     SshConnection::Impl& c = *connection_.impl_;
     const int rc = sftp_chmod(c.sftp, path.c_str(), mode_t(permissions & 07777));
+    c.acted = c.acted || rc == 0;
     c.Arm();
     if (rc != 0)
         return c.Failure("Cannot change the permissions of " + path + ": " + SftpErrorText(c.sftp, c.session));

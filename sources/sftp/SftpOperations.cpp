@@ -521,6 +521,30 @@ private:
         return Target::Keep;
     }
 
+    RemoteError CheckCopySize(const std::string& target, int64_t size)
+    {
+        int64_t copied = -1;
+        if (dst_.remote) {
+            if (RemoteError e = On(dst_, [&](RemoteFiles& files) {
+                    RemoteEntry entry;
+                    RemoteError error = files.Stat(target, entry);
+                    if (!error)
+                        copied = int64_t(entry.size);
+                    return error;
+                }))
+                return e;
+        } else {
+            struct stat st;
+            if (::lstat(target.c_str(), &st) == 0)
+                copied = int64_t(st.st_size);
+        }
+        // More than that means the source grew meanwhile: the check of the
+        // source that follows keeps it.
+        if (copied >= size)
+            return {};
+        return {"The copy " + target + " is not whole: the source is kept."};
+    }
+
     RemoteError FileItem(const std::string& source, const std::string& targetFolder, const std::string& name,
                          bool& whole)
     {
@@ -584,6 +608,10 @@ private:
             whole = true;
             return {};
         }
+        // The copy must hold as many bytes as the source had: a read that
+        // ended early is no reason to remove the only whole file.
+        if (RemoteError e = CheckCopySize(target, size))
+            return e;
         bool same = false;
         if (src_.remote) {
             error = On(src_, [&](RemoteFiles& files) {

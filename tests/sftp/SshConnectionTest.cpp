@@ -208,5 +208,29 @@ TEST_F(SshConnectionTest, ADroppedLinkIsMadeAgainOnTheNextUse)
     EXPECT_FALSE(error) << error.text;
 }
 
+// Work that changed something before the link went is never run again on
+// a new connection: its second run would find the world changed under it
+// (a file already stepped aside) and act on that.
+TEST_F(SshConnectionTest, WorkThatChangedTheServerIsNotRunAgainWhenTheLinkDrops)
+{
+    NoSshQuestions none;
+    std::map<std::string, RemoteEntry> entries;
+    ASSERT_FALSE(ListNames(server->Url(folder), none, entries)); // a connection to reuse
+    WriteFile(folder + "/a", "x");
+    const std::optional<SftpUrl> url = SftpUrl::Parse(server->Url(folder));
+    int runs = 0;
+    const RemoteError error = SshConnection::For(*url)->Use(none, [&](RemoteFiles& files) {
+        ++runs;
+        if (RemoteError renamed = files.Rename(url->path + "/a", url->path + "/b"))
+            return renamed;
+        server->DropSessions();
+        RemoteEntry entry;
+        return files.Stat(url->path + "/b", entry);
+    });
+    EXPECT_TRUE(error);
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(std::filesystem::exists(folder + "/b"));
+}
+
 } // namespace
 } // namespace tarnel

@@ -22,6 +22,17 @@ namespace tarnel {
 
 namespace {
 
+// Progress is told with the clock stopped: a paused operation waits in
+// there, and the server is not the one that is silent.
+template <class Tell>
+bool Told(RemoteFiles& files, Tell&& tell)
+{
+    files.Asking(true);
+    const bool goOn = tell();
+    files.Asking(false);
+    return goOn;
+}
+
 std::shared_ptr<SshQuestions> OrNobody(const std::shared_ptr<SshQuestions>& questions)
 {
     return questions ? questions : std::make_shared<NoSshQuestions>();
@@ -108,7 +119,9 @@ std::string DownloadRemoteFile(const std::string& address, const std::string& ta
             return {NameOf(url->path) + " is larger than " + Megabytes(maxBytes) +
                     ": copy it to this machine to look at it."};
         return files.Download(url->path, fd, [&](uint64_t done) {
-            return done <= maxBytes && (!progress || progress(done, remote.size));
+            if (done > maxBytes)
+                return false;
+            return !progress || Told(files, [&] { return progress(done, remote.size); });
         });
     });
     const bool closed = ::close(fd) == 0;
@@ -222,7 +235,8 @@ WriteBackResult WriteRemoteCopyBack(RemoteCopy& copy, bool overwrite, const Copy
         const std::string part = Joined(folder, PartName(NameOf(target)));
         const uint32_t mode = exists ? entry.permissions & 07777 : 0644;
         RemoteError sent = files.Upload(fd, part, mode, 0, [&](uint64_t done) {
-            return !progress || progress(done, uint64_t(std::max<int64_t>(before.size, 0)));
+            return !progress ||
+                   Told(files, [&] { return progress(done, uint64_t(std::max<int64_t>(before.size, 0))); });
         });
         // A copy saved again while it was sent went half old, half new.
         FileStamp after;
