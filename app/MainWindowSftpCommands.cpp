@@ -72,7 +72,10 @@ DescriptionStore RemoteDescriptionStore(const TDirData& pane)
     store.write = [source](const std::string& path, const std::string& text) {
         DescriptionStore::Written written;
         if (const RemoteError error = source->WriteDescription(path, text, written.result))
-            written.problem = "The description was not stored; the folder's DESCRIPT.ION is as it was.\n" + error.text;
+            written.problem = (error.keptAs.empty()
+                                   ? "The description was not stored; the folder's DESCRIPT.ION is as it was.\n"
+                                   : "The description was not stored.\n") +
+                              error.text;
         return written;
     };
     return store;

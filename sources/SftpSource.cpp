@@ -156,15 +156,7 @@ RemoteError ReplaceRemoteFile(RemoteFiles& files, const std::string& folder, con
     if (!error && found.exists)
         error = files.SetPermissions(part, mode);
     if (!error && found.exists) {
-        const std::string aside = part + ".old";
-        error = files.Rename(found.path, aside);
-        if (!error) {
-            error = files.Rename(part, found.path);
-            if (error && !error.lost)
-                files.Rename(aside, found.path);
-            else if (!error)
-                files.Remove(aside, false);
-        }
+        error = files.Replace(part, found.path, part + ".old");
     } else if (!error) {
         error = files.Rename(part, found.path);
     }

@@ -916,6 +916,22 @@ RemoteError RemoteFiles::Remove(const std::string& path, bool folder)
     return {};
 }
 
+RemoteError RemoteFiles::Replace(const std::string& part, const std::string& target, const std::string& aside)
+{
+    if (RemoteError error = Rename(target, aside))
+        return error;
+    RemoteError error = Rename(part, target);
+    if (!error) {
+        Remove(aside, false);
+        return {};
+    }
+    if (error.lost || Rename(aside, target)) {
+        error.keptAs = aside;
+        error.text += " The old file is kept as " + aside + ".";
+    }
+    return error;
+}
+
 RemoteError RemoteFiles::MakeFolder(const std::string& path, uint32_t mode)
 {
     SshConnection::Impl& c = *connection_.impl_;

@@ -38,6 +38,7 @@ struct RemoteError {
     bool notAnswering = false; // the server stopped answering (the call was cut)
     bool lost = false;         // the connection is gone (made again on next use)
     bool stopped = false;      // the caller's progress callback asked to stop
+    std::string keptAs = {};   // a replaced file could not be put back: where it is now
     explicit operator bool() const { return !text.empty(); }
 };
 
@@ -75,6 +76,12 @@ public:
     // step (posix-rename); elsewhere a file at to makes it fail.
     RemoteError Rename(const std::string& from, const std::string& to);
     RemoteError Remove(const std::string& path, bool folder);
+    // Puts the file at part in the place of the one at target. The server's
+    // rename keeps what is at its target (libssh offers no posix-rename), so
+    // the old file steps aside to aside first and goes once the new one is
+    // in: for a moment the name is empty, never half-written. When the old
+    // file cannot be put back after a failure, the error says where it is.
+    RemoteError Replace(const std::string& part, const std::string& target, const std::string& aside);
     RemoteError MakeFolder(const std::string& path, uint32_t mode);
 
     // Stops the clock while the user is asked something between calls.

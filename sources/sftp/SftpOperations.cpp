@@ -737,16 +737,7 @@ private:
     static RemoteError ReplaceRemote(RemoteFiles& files, const std::string& part, const std::string& target,
                                      const std::string& folder, const std::string& name)
     {
-        const std::string aside = RemoteJoined(folder, PartName(name) + ".old");
-        if (RemoteError error = files.Rename(target, aside))
-            return error;
-        if (RemoteError error = files.Rename(part, target)) {
-            if (!error.lost)
-                files.Rename(aside, target);
-            return error;
-        }
-        files.Remove(aside, false);
-        return {};
+        return files.Replace(part, target, RemoteJoined(folder, PartName(name) + ".old"));
     }
 
     // The remote file source as the disk's targetFolder + name.

@@ -13,7 +13,7 @@
 
 #define TRY_COMPARE_WITH_TIMEOUT(actual, expected, timeoutMs)                  \
     do {                                                                       \
-        QTest::qWaitFor([&] { return (actual) == (expected); }, (timeoutMs)); \
+        (void)QTest::qWaitFor([&] { return (actual) == (expected); }, (timeoutMs)); \
         ASSERT_EQ((actual), (expected)) << "never became equal";               \
     } while (false)
 

@@ -95,7 +95,7 @@ TEST(RemoteDescriptionBytes, ReadAndRewrittenAsTheSameFileOnTheDisk)
     const std::string dir = std::string(pattern) + "/";
     const std::string longText(5000, 'L');
     const std::vector<std::string> contents = {
-        "\xEF\xBB\xBFbom.txt marked\r\nplain.txt one\n\rcrcr.txt two\r\rlflf.txt three\n\nlast.txt no end",
+        "\xEF\xBB\xBF" "bom.txt marked\r\nplain.txt one\n\rcrcr.txt two\r\rlflf.txt three\n\nlast.txt no end",
         "\"quoted name\" q\r\n\"unclosed x\r\nnoblank\r\nlong.txt " + longText + "\r\nPLAIN.TXT later wins\r\n",
         "\r\n\r\n\n",
         "",

@@ -245,15 +245,7 @@ WriteBackResult WriteRemoteCopyBack(RemoteCopy& copy, bool overwrite, const Copy
         if (!sent && exists) {
             // The server's rename keeps what is at the target: the old file
             // steps aside under a hidden name, the new one takes its place.
-            const std::string aside = Joined(folder, PartName(NameOf(target)) + ".old");
-            sent = files.Rename(target, aside);
-            if (!sent) {
-                sent = files.Rename(part, target);
-                if (sent && !sent.lost)
-                    files.Rename(aside, target);
-                else if (!sent)
-                    files.Remove(aside, false);
-            }
+            sent = files.Replace(part, target, Joined(folder, PartName(NameOf(target)) + ".old"));
         } else if (!sent) {
             sent = files.Rename(part, target);
         }
